@@ -1,0 +1,1 @@
+// core subsystem: translation unit kept so the object library is never empty.

@@ -1,0 +1,11 @@
+// The whole public interface of the library.
+#ifndef EKS_EKS_H
+#define EKS_EKS_H
+
+#include "eks/core.h"
+#include "eks/graph.h"
+#include "eks/image.h"
+#include "eks/images.h"
+#include "eks/paging.h"
+
+#endif  // EKS_EKS_H

@@ -1,0 +1,253 @@
+// Operator graph: intrusive lists, per-class identity records and ekLink, the
+// node from which every image derives.
+#ifndef EKS_GRAPH_H
+#define EKS_GRAPH_H
+
+#include "eks/core.h"
+
+// ---------------------------------------------------------------------------
+// Intrusive circular doubly linked lists. The element embeds its node and the
+// list head is itself a node (a sentinel). No list operation allocates, and no
+// list owns its elements: the caller allocates and frees them and unlinks an
+// element before freeing it. Copies copy the pointers only.
+
+// List node; unlinked when both pointers are null.
+class EKS_API ekLinkItem {
+public:
+    ekLinkItem() : next(nullptr), prev(nullptr) {}
+    ekLinkItem(const ekLinkItem& item) = default;
+    ekLinkItem& operator=(const ekLinkItem& item) = default;
+    ~ekLinkItem() {}
+
+    void initLinks() { next = prev = nullptr; }
+    int isLinked() const { return next != nullptr && prev != nullptr; }
+
+    ekLinkItem* next;  // following node (the head after the last element)
+    ekLinkItem* prev;  // preceding node (the head before the first element)
+};
+
+// Plain list. The head never escapes: head(), tail(), getNext() and getPrev()
+// answer null at the ends.
+class EKS_API ekList : public ekLinkItem {
+public:
+    ekList() { next = prev = this; }
+    ekList(const ekList& l) = default;
+    ekList& operator=(const ekList& l) = default;
+    ~ekList() {}
+
+    void append(ekLinkItem* item) { insertBefore(item, this); }
+    void insert(ekLinkItem* item) { insertAfter(item, this); }
+    // Links item directly after / before the linked node position.
+    void insertAfter(ekLinkItem* item, ekLinkItem* position);
+    void insertBefore(ekLinkItem* item, ekLinkItem* position);
+    // Joins the neighbours of item and nulls its pointers; item must be here.
+    void unlink(ekLinkItem* item);
+    // Moves every element of other behind the last / before the first element
+    // of this list, in order, and leaves other empty.
+    void appendList(ekList* other);
+    void insertList(ekList* other);
+
+    ekLinkItem* head() const { return next == this ? nullptr : next; }
+    ekLinkItem* tail() const { return prev == this ? nullptr : prev; }
+    ekLinkItem* getNext(const ekLinkItem* item) const {
+        return item->next == this ? nullptr : item->next;
+    }
+    ekLinkItem* getPrev(const ekLinkItem* item) const {
+        return item->prev == this ? nullptr : item->prev;
+    }
+};
+
+// List with an element count and a one-entry position cache, so that indexed
+// access walks as few nodes as possible (a loop over [i] costs one step per
+// element). Indices are 0-based and not checked.
+class EKS_API ekIndexableList : public ekList {
+public:
+    ekIndexableList() : cachedItem(nullptr), cachedIndex(-1), count(0) {}
+    ekIndexableList(const ekIndexableList& l) = default;
+    ekIndexableList& operator=(const ekIndexableList& l) = default;
+    ~ekIndexableList() {}
+
+    int length() const { return count; }
+    ekLinkItem* head() const { return count == 0 ? nullptr : next; }
+    ekLinkItem* tail() const { return count == 0 ? nullptr : prev; }
+    ekLinkItem* operator[](int index) { return findLink(index); }
+    ekLinkItem* findLink(int index);
+
+    void append(ekLinkItem* item);
+    void insert(ekLinkItem* item);
+    // The new element ends at position index (appended when index >= count).
+    void insertAt(int index, ekLinkItem* item);
+    // The new element ends directly after position index.
+    void appendAt(int index, ekLinkItem* item) { insertAt(index + 1, item); }
+    void unlink(ekLinkItem* item);
+    void unlinkAt(int index) { unlink(findLink(index)); }
+    // Structural check of the links, the count and the ends.
+    int isValid() const;
+
+private:
+    ekLinkItem* cachedItem;  // element found by the last indexed lookup
+    int32_t cachedIndex;     // its index; -1 = cache empty
+    int32_t count;           // number of elements
+};
+
+// Per-class identity record: the class name and the record of its base class.
+class EKS_API ekClassList {
+public:
+    const char* name;     // class name
+    ekClassList* parent;  // record of the base class; null at the root
+
+    // Name of the record n steps up the chain (0: own name); null past the root.
+    char* find(int n) const;
+    // 1-based position of c in the chain from this record (1: this record);
+    // 0 when c is not in the chain. Records compare by address.
+    int find(const ekClassList* c) const;
+};
+
+class ekLink;
+
+// A parent or child entry of a link: the link (may be null) and its input
+// index (always 0 for child entries). Owned by the list's link.
+class ekLinkEntry : public ekLinkItem {
+public:
+    ekLinkEntry(ekLink* l, int index) : link(l), inputIndex(index) {}
+    ekLink* link;
+    int32_t inputIndex;
+};
+
+// The reset callback: (link, event code, the host's argument). Events: 'i'
+// (105) first reset, 'a' (97) later reset or in-place alteration, 'd' (100)
+// deletion.
+typedef void (*ekResetCallback)(ekLink* link, int event, void* arg);
+
+// ---------------------------------------------------------------------------
+// Node of the lazily evaluated operator graph and base of every image.
+//
+// Changing something records what changed in the altered mask (alteration
+// bits) and pushes ekGeneralBit down to every descendant (setAltered). Nothing
+// is recomputed until somebody asks the link for its status, its depth or, in
+// an image, an attribute or data: resetCheck() then brings every effective
+// parent up to date (parents first, in parent-list order), runs the class's
+// virtual reset() while the pending bits are still readable with isAltered(),
+// and clears the mask. A disabled link is invisible to its children, which see
+// its parent at its disabled index instead. Related children are auxiliary
+// links owned by their input-0 parent.
+//
+// Links are not copyable. Inputs are never owned.
+class EKS_API ekLink {
+public:
+    static ekClassList classList;  // "ekLink", no parent record
+
+    ekLink();
+    ekLink(const ekLink&) = delete;
+    ekLink& operator=(const ekLink&) = delete;
+
+    virtual int derivesFrom(ekClassList* c);
+    virtual char* getClassName(int n);
+    virtual ~ekLink();
+
+    // Graph building.
+    void addParent(ekLink* parent);
+    ekStatus setParent(ekLink* parent, int index);
+    ekStatus removeParent(int index);
+    ekStatus removeParent(ekLink* parent);
+
+    // Graph queries.
+    int getNumParents() const { return parents.length(); }
+    int getNumChildren() const { return children.length(); }
+    ekLink* getDirectParent(int index);
+    ekLink* getParent(int index);
+    ekLink* getChild(int position);
+    ekLink* getRelatedChild(int type);
+    int getDepth();
+
+    // Enabling.
+    void setEnabled(int flag);
+    int isEnabled() const { return enabled; }
+    void setDisabledIndex(int index);
+    int getDisabledIndex() const { return disabledIndex; }
+
+    // Related children.
+    void setRelatedType(int type, int bypass);
+    int getRelatedType() const { return relatedType; }
+    void setRelatedDelete(int flag) { relatedDelete = static_cast<int8_t>(flag); }
+    int getRelatedDelete() const { return relatedDelete; }
+
+    void clearSet(int bits) { setMask &= ~static_cast<uint32_t>(bits); }
+    ekStatus getStatus() { return resetCheck(); }
+    void clearStatus() { status = ekOkay; }
+
+    // Reset callback.
+    static void setResetCallback(ekResetCallback func, void* arg);
+    static ekResetCallback getResetCallback() { return rcbFunc; }
+    static void* getResetCallbackArg() { return rcbArg; }
+    static int getResetCallbackDefaultEnabled() { return rcbDefaultEnabled; }
+    static void setResetCallbackDefaultEnabled(int mask, int applyToAll);
+    void enableResetCallback(int mask) { callbackMask = mask; }
+    int isResetCallbackEnabled(int mask) const {
+        return (callbackMask & mask) != 0 && rcbFunc != nullptr;
+    }
+
+    static ekResetCallback rcbFunc;  // null switches every callback off
+    static void* rcbArg;             // third argument of every callback
+    static int rcbDefaultEnabled;    // enable mask given to each new link
+
+protected:
+    virtual void reset();
+    virtual void alterAction() {}
+    virtual char* getDefaultDescription();
+
+    int getMinIndex();
+    int getMaxIndex();
+    void deleteRelated(int all);
+
+    // Alteration state.
+    ekStatus setAltered(int bits);
+    int isAltered(int bits) const { return static_cast<int>(alteredMask & uint32_t(bits)); }
+    int anyAltered() const { return static_cast<int>(alteredMask & 0x3FFFFFFFu); }
+    void disableAltered() { alteredMask |= ekInProgressBit; }
+    void resetAltered() { alteredMask = 0; }
+    int inProgress() const { return (alteredMask & ekInProgressBit) != 0; }
+    void markSet(int bits) { setMask |= uint32_t(bits); }
+    int isSet(int bits) const { return static_cast<int>(setMask & uint32_t(bits)); }
+    void setAllowed(int bits) { allowedMask |= uint32_t(bits); }
+    void clearAllowed(int bits) { allowedMask &= ~uint32_t(bits); }
+    int unalterable(int bits) const {
+        return (allowedMask & uint32_t(bits)) != uint32_t(bits);
+    }
+    ekStatus resetCheck();
+    ekStatus setStatus(ekStatus s) { return status = s; }
+
+    void mpLock(int, int) {}
+    void mpUnlock() {}
+
+private:
+    void removeChild(ekLink* child);
+    ekLink* skipDisabled(ekLink* parent);
+    void calcDepth();
+    int neverReset() const { return (allowedMask & ekNeverResetBit) != 0; }
+    void clearNeverReset() { allowedMask &= ~uint32_t(ekNeverResetBit); }
+    void reportReset(bool firstReset);
+    ekLinkEntry* findParentEntry(int index);
+
+    // Node by which a link sits in the registry of live links.
+    struct RegistryItem : ekLinkItem {
+        ekLink* owner;
+    };
+
+    ekStatus status;
+    int32_t depth;
+    ekIndexableList parents;   // ekLinkEntry: parent link and input index; owned
+    ekIndexableList children;  // ekLinkEntry: child link, index 0; owned
+    uint32_t alteredMask;
+    uint32_t setMask;
+    uint32_t allowedMask;
+    int32_t disabledIndex;
+    int8_t enabled;
+    int8_t bypassDisable;
+    int8_t relatedDelete;
+    int32_t relatedType;
+    int32_t callbackMask;
+    RegistryItem registryItem;
+};
+
+#endif  // EKS_GRAPH_H

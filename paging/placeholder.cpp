@@ -1,0 +1,1 @@
+// paging subsystem: translation unit kept so the object library is never empty.
