@@ -16,6 +16,13 @@ foreach(f include/eks/eks.h include/eks/core.h lib/pkgconfig/eks.pc lib/cmake/ek
   endif()
 endforeach()
 run_step(${CMAKE_COMMAND} -S ${EKS_CONSUMER_SOURCE} -B ${EKS_SCRATCH}/build -G ${EKS_GENERATOR}
-         -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release)
+         -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release
+         "-DCMAKE_CXX_FLAGS=${EKS_CONSUMER_FLAGS}")
 run_step(${CMAKE_COMMAND} --build ${EKS_SCRATCH}/build)
 run_step(${EKS_SCRATCH}/build/consumer)
+
+# The pkg-config file must name the library and the header folder.
+file(READ ${prefix}/lib/pkgconfig/eks.pc pc)
+if(NOT pc MATCHES "-leks" OR NOT pc MATCHES "Cflags: -I")
+  message(FATAL_ERROR "eks.pc lacks Libs or Cflags:\n${pc}")
+endif()
