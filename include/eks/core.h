@@ -214,12 +214,16 @@ public:
 // Per-data-type facts.
 
 // Bytes needed for n elements of the type; 0 for anything but the nine types.
-// ekBit packs eight elements to a byte: (n+7)/8.
+// ekBit packs eight elements to a byte: (n+7)/8. A size beyond the int range
+// is clamped to it (INT32_MAX); the library never sizes memory from such a
+// value.
 EKS_API int ekDataSize(ekType type, int n);
 // The first type, in the order bit, uchar, char, ushort, short, ulong, long,
-// float, double, whose range holds both bounds after truncation toward zero.
-// A bound outside the 32-bit signed range picks the first type whose range
-// holds both bounds as given; a NaN bound gives ekDouble.
+// float, double, whose range holds both bounds truncated toward zero (the
+// fraction plays no role). Bounds inside the 32-bit signed range always give
+// an integer type; a bound outside it is compared as it is, without any
+// 32-bit cast (0..3e9 gives ekULong, 0..1e20 ekFloat, 0..1e300 or an infinite
+// bound ekDouble). A NaN bound gives ekDouble.
 EKS_API ekType ekDataType(double minValue, double maxValue);
 EKS_API double ekDataMin(ekType type);
 EKS_API double ekDataMax(ekType type);
@@ -252,9 +256,8 @@ public:
 
     // Zero-filled: no type, order, space or colour model, no channels.
     ekConfig();
-    ekConfig(ekType type, ekOrder order, int nchans, int* chanList = nullptr,
-             int chanOffset = 0, ekCoordSpace coordSpace = ekCoordSpace(0),
-             ekColorModel colorModel = ekColorModel(0));
+    ekConfig(ekType type, ekOrder order, int nchans, int* chanList = nullptr, int chanOffset = 0,
+             ekCoordSpace coordSpace = ekCoordSpace(0), ekColorModel colorModel = ekColorModel(0));
     // The image's own layout, read through its getters (which bring it up to
     // date). A null image leaves the fields untouched.
     explicit ekConfig(ekImage* image);
@@ -262,7 +265,9 @@ public:
     ekConfig& operator=(const ekConfig& c) = default;
     ~ekConfig() = default;
 
-    // Image channel of buffer channel i; -1 outside 0..nchans-1.
+    // Image channel of buffer channel i; -1 outside 0..nchans-1. With a list
+    // it is chanList[i + chanOffset] (a negative entry passes through);
+    // without one i + chanOffset, clamped to INT32_MAX.
     int mapChan(int i) const;
     int operator[](int i) const { return mapChan(i); }
     // out[m] = the buffer channel that holds image channel m (or -1), m < n.
@@ -287,10 +292,14 @@ public:
     ~ekPixel();
 
     // Types the pixel and sizes it for nc elements, copying them from data
-    // when given. ekAnyType or nc <= 0 empties it.
+    // when given (data may point into this pixel's own storage); fresh
+    // elements without data are 0. ekAnyType, a value that is not one of the
+    // nine types, or nc <= 0 empties it (nc 0, the type recorded as given).
     void set(ekType type, int nc, const void* data);
     // This pixel becomes src converted to type with nc elements (src's count
     // when 0); element i comes from src element map[i] (i without a map).
+    // src may be this pixel. As in set, an untyped result or a count below 1
+    // leaves the pixel empty.
     void convert(const ekPixel& src, ekType type, int nc = 0, const int* map = nullptr);
 
     // Element i as a double; the index is clamped to the pixel, so a read past
@@ -298,10 +307,12 @@ public:
     double getElem(int i) const;
     double operator[](int i) const { return getElem(i); }
     // Stores v converted to the pixel's type, growing the pixel when i >= nc
-    // (an untyped pixel becomes ekDouble). Integers keep the low bits of the
-    // value truncated toward zero; NaN, infinities and values whose truncation
-    // does not fit 64 bits store 0. ekBit stores 1 when the low 32 bits of the
-    // truncation are not 0.
+    // (an untyped pixel becomes ekDouble; new elements between are 0; a
+    // negative i does nothing). Integers keep the low bits of the value
+    // truncated toward zero; NaN, infinities and values whose truncation does
+    // not fit 64 bits store 0. ekFloat rounds to nearest (beyond the float
+    // range: +-inf). ekBit stores 1 when the low 32 bits of the truncation are
+    // not 0.
     void setElem(double v, int i);
     double minElem() const;
     double maxElem() const;
@@ -326,8 +337,16 @@ private:
 // Copying (construction or assignment from another buffer) makes this buffer
 // wrap the other's memory without owning it: the source keeps ownership and
 // releases it exactly once, so the copy must not be used after the source is
-// gone or has reallocated. A failed allocation, or a size that does not fit
-// 32 bits, leaves the buffer without memory (data() null, allocated 0).
+// gone or has reallocated. Assignment first releases this buffer's own memory,
+// unless the source wraps exactly that memory, which then stays owned here.
+//
+// Owned memory is kept on a resize while it is large enough and the saving
+// stays below the slack; wrapped caller memory is kept while it is large
+// enough and otherwise replaced by owned memory (the caller's is left alone).
+// New memory is uninitialised; contents are not carried over. A failed
+// allocation, a negative dimension, or a byte size that does not fit 32 bits
+// leaves the buffer without memory (data() null, allocated 0). Wrapping null
+// data allocates owned memory instead.
 class EKS_API ekBuffer {
 public:
     ekBuffer();
@@ -369,7 +388,7 @@ private:
     unsigned char* owned_;  // memory this buffer allocated; null when wrapping
     int32_t slack_;
     int32_t allocated_;
-    unsigned char* data_;   // memory in use: owned_ or the caller's
+    unsigned char* data_;  // memory in use: owned_ or the caller's
 };
 
 #endif  // EKS_CORE_H

@@ -1,1 +1,0 @@
-// core subsystem: translation unit kept so the object library is never empty.
