@@ -1,1 +1,0 @@
-// image subsystem: translation unit kept so the object library is never empty.
