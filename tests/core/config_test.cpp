@@ -8,14 +8,8 @@
 
 TEST(Config, DefaultIsZeroFilled) {
     const ekConfig c;
-    EXPECT_EQ(c.type, 0);
-    EXPECT_EQ(c.order, 0);
-    EXPECT_EQ(c.coordSpace, 0);
     EXPECT_EQ(c.nchans, 0);
-    EXPECT_EQ(c.chanOffset, 0);
     EXPECT_EQ(c.chanList, nullptr);
-    EXPECT_EQ(c.colorModel, 0);
-    EXPECT_EQ(c.reserved, 0);
     EXPECT_EQ(c.mapChan(0), -1);
 }
 

@@ -121,15 +121,3 @@ TEST(DataTypes, DisplayNames) {
     EXPECT_STREQ(ekCompressName(32773), "Mac-RLE");
     EXPECT_STREQ(ekCompressName(32901), "DRX-RLE");
 }
-
-TEST(DataTypes, EnumerationValuesAreTheInterface) {
-    EXPECT_EQ(ekAnyType, 511);
-    EXPECT_EQ(ekAnyOrder, 7);
-    EXPECT_EQ(ekNotAllowed, 29);
-    EXPECT_EQ(ekBadIndex, 25);
-    EXPECT_EQ(ekOutOfBounds, 24);
-    EXPECT_EQ(ekYCC, 12);
-    EXPECT_EQ(ekLeftLower, 8);
-    EXPECT_EQ(ekSizeBits, ekXsizeBit | ekYsizeBit | ekCsizeBit | ekZsizeBit);
-    EXPECT_EQ(ekInProgressBit, ekNeverResetBit);
-}
