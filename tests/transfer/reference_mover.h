@@ -1,0 +1,168 @@
+// An obviously correct, slow transfer: every element of the destination box is
+// visited, tested against every box that limits the transfer, paired with its
+// source channel and converted through a canonical value. The engine's result
+// must match it byte for byte.
+#ifndef EKS_TESTS_TRANSFER_REFERENCE_MOVER_H
+#define EKS_TESTS_TRANSFER_REFERENCE_MOVER_H
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+#include "eks/core.h"
+#include "transfer/data_block.h"
+
+namespace ref {
+
+// An element read as a canonical value: integers exactly, floats as doubles.
+struct Value {
+    bool isFloat;
+    int64_t i;
+    double f;
+    bool raw32;  // a float source: f32 holds its exact bits
+    float f32;
+};
+
+inline Value readElem(ekType t, const void* base, int64_t off) {
+    const unsigned char* p = static_cast<const unsigned char*>(base);
+    Value v{false, 0, 0.0, false, 0.0f};
+    switch (t) {
+        case ekBit:
+            v.i = (p[off >> 3] >> (7 - (off & 7))) & 1;
+            break;
+        case ekUChar:
+            v.i = p[off];
+            break;
+        case ekChar:
+            v.i = int8_t(p[off]);
+            break;
+        case ekUShort: {
+            uint16_t x;
+            std::memcpy(&x, p + 2 * off, 2);
+            v.i = x;
+        } break;
+        case ekShort: {
+            int16_t x;
+            std::memcpy(&x, p + 2 * off, 2);
+            v.i = x;
+        } break;
+        case ekULong: {
+            uint32_t x;
+            std::memcpy(&x, p + 4 * off, 4);
+            v.i = x;
+        } break;
+        case ekLong: {
+            int32_t x;
+            std::memcpy(&x, p + 4 * off, 4);
+            v.i = x;
+        } break;
+        case ekFloat: {
+            float x;
+            std::memcpy(&x, p + 4 * off, 4);
+            v.isFloat = true;
+            v.f = x;
+            v.raw32 = true;
+            v.f32 = x;
+        } break;
+        case ekDouble: {
+            double x;
+            std::memcpy(&x, p + 8 * off, 8);
+            v.isFloat = true;
+            v.f = x;
+        } break;
+        default:
+            break;
+    }
+    return v;
+}
+
+// Truncation toward zero to 64 bits; NaN, infinities and out-of-range values
+// give INT64_MIN.
+inline int64_t truncate(double f) {
+    if (std::isnan(f) || f >= 9223372036854775808.0 || f < -9223372036854775808.0) return INT64_MIN;
+    return int64_t(std::trunc(f));
+}
+
+inline void writeElem(ekType t, void* base, int64_t off, Value v) {
+    unsigned char* p = static_cast<unsigned char*>(base);
+    const uint64_t bits = uint64_t(v.isFloat ? truncate(v.f) : v.i);  // low bits are what count
+    switch (t) {
+        case ekBit: {
+            const unsigned char mask = static_cast<unsigned char>(0x80 >> (off & 7));
+            if (bits & 0xFF)
+                p[off >> 3] |= mask;
+            else
+                p[off >> 3] &= static_cast<unsigned char>(~mask);
+        } break;
+        case ekUChar:
+        case ekChar:
+            p[off] = static_cast<unsigned char>(bits & 0xFF);
+            break;
+        case ekUShort:
+        case ekShort: {
+            uint16_t x = uint16_t(bits);
+            std::memcpy(p + 2 * off, &x, 2);
+        } break;
+        case ekULong:
+        case ekLong: {
+            uint32_t x = uint32_t(bits);
+            std::memcpy(p + 4 * off, &x, 4);
+        } break;
+        case ekFloat: {
+            // A float source arrives bit for bit (a signalling NaN stays one).
+            float x = v.isFloat ? (v.raw32 ? v.f32 : float(v.f)) : float(v.i);
+            std::memcpy(p + 4 * off, &x, 4);
+        } break;
+        case ekDouble: {
+            double x = v.isFloat ? (v.raw32 ? double(v.f32) : v.f) : double(v.i);
+            std::memcpy(p + 8 * off, &x, 8);
+        } break;
+        default:
+            break;
+    }
+}
+
+inline bool inside(const ekTile& b, int64_t x, int64_t y, int64_t z) {
+    return x >= b.x && x < int64_t(b.x) + b.nx && y >= b.y && y < int64_t(b.y) + b.ny && z >= b.z &&
+           z < int64_t(b.z) + b.nz;
+}
+
+// Source channel paired with destination channel number g, or -1.
+inline int sourceChannel(const ekDataBlock& s, int64_t g) {
+    if (g < 0) return -1;
+    for (int j = 0; j < s.nc; ++j)
+        if (s.channelNumber(j) == g) return j;
+    return -1;
+}
+
+// dst.copyFrom(src), element by element.
+inline void move(const ekDataBlock& dst, const ekDataBlock& srcIn) {
+    ekDataBlock src = srcIn;
+    ekPixel widened;
+    if (src.isPixel && src.nc < dst.nc && !src.chanList && src.firstChan == 0) {
+        widened.convert(ekPixel(src.type, src.nc, src.data), dst.type, dst.nc);
+        src.data = widened.elems();
+        src.nc = widened.nc();
+        src.type = widened.type();
+    }
+    const ekTile& b = dst.box;
+    const bool keepOut = !src.keepOut.empty();
+    for (int k = 0; k < dst.nc; ++k) {
+        const int j = sourceChannel(src, dst.channelNumber(k));
+        if (j < 0) continue;
+        for (int64_t z = b.z; z < int64_t(b.z) + b.nz; ++z)
+            for (int64_t y = b.y; y < int64_t(b.y) + b.ny; ++y)
+                for (int64_t x = b.x; x < int64_t(b.x) + b.nx; ++x) {
+                    if (dst.clipValid && !inside(dst.clip, x, y, z)) continue;
+                    if (!src.isPixel && !inside(src.box, x, y, z)) continue;
+                    if (src.clipValid && !inside(src.clip, x, y, z)) continue;
+                    if (keepOut && inside(src.keepOut, x, y, z)) continue;
+                    const Value v = readElem(src.type, src.data, src.elementOffset(x, y, z, j));
+                    writeElem(dst.type, dst.data, dst.elementOffset(x, y, z, k), v);
+                }
+    }
+}
+
+}  // namespace ref
+
+#endif  // EKS_TESTS_TRANSFER_REFERENCE_MOVER_H

@@ -1,0 +1,74 @@
+// The nine conversion loops. Each branches once on the source type and walks
+// the box run by run; the 81 (destination, source) inner loops are stamped from
+// one template and the element rule in convert_kernels.h.
+#include "transfer/convert_kernels.h"
+
+#include "transfer/block_mover.h"
+#include "transfer/simd_kernels.h"
+
+namespace {
+
+// One run with unit steps on both sides: the plain indexed loop that the
+// compiler vectorises.
+template <class D, class S>
+void unitRun(void* dd, int64_t dpos, const void* sd, int64_t spos, int64_t n) {
+    if constexpr (std::is_same<D, ekBitTag>::value || std::is_same<S, ekBitTag>::value) {
+        for (int64_t k = 0; k < n; ++k)
+            ekPut<D>(dd, dpos + k, ekConvertElem<D, S>(ekGet<S>(sd, spos + k)));
+    } else {
+        unsigned char* dp = static_cast<unsigned char*>(dd) + dpos * int64_t(sizeof(D));
+        const unsigned char* sp = static_cast<const unsigned char*>(sd) + spos * int64_t(sizeof(S));
+        for (int64_t k = 0; k < n; ++k) ekPut<D>(dp, k, ekConvertElem<D, S>(ekGet<S>(sp, k)));
+    }
+}
+
+// One run with any steps (flipped, transposed, channel-strided or constant).
+template <class D, class S>
+void stridedRun(void* dd, int64_t dpos, int64_t dstep, const void* sd, int64_t spos, int64_t sstep,
+                int64_t n) {
+    for (int64_t k = 0; k < n; ++k, dpos += dstep, spos += sstep)
+        ekPut<D>(dd, dpos, ekConvertElem<D, S>(ekGet<S>(sd, spos)));
+}
+
+}  // namespace
+
+template <class D, class S>
+void ekBlockMover::runLoop() {
+    void* const dd = dst->data;
+    const void* const sd = src->data;
+    const ekUnitRunFn simd = ekSimdUnitRun(dst->type, src->type);
+    do {
+        if (dstStep == 1 && srcStep == 1) {
+            if (simd)
+                simd(dd, dstPos, sd, srcPos, runLength);
+            else
+                unitRun<D, S>(dd, dstPos, sd, srcPos, runLength);
+        } else {
+            stridedRun<D, S>(dd, dstPos, dstStep, sd, srcPos, srcStep, runLength);
+        }
+    } while (nextRun());
+}
+
+template <class D>
+void ekBlockMover::convertTo() {
+    switch (src->type) {
+#define EK_CASE(code, S) \
+    case code:           \
+        runLoop<D, S>(); \
+        break;
+        EK_FOR_EACH_TYPE(EK_CASE)
+#undef EK_CASE
+        default:  // not one of the nine types: nothing moves
+            break;
+    }
+}
+
+void ekBlockMover::convertToBit() { convertTo<ekBitTag>(); }
+void ekBlockMover::convertToUChar() { convertTo<uint8_t>(); }
+void ekBlockMover::convertToChar() { convertTo<int8_t>(); }
+void ekBlockMover::convertToUShort() { convertTo<uint16_t>(); }
+void ekBlockMover::convertToShort() { convertTo<int16_t>(); }
+void ekBlockMover::convertToULong() { convertTo<uint32_t>(); }
+void ekBlockMover::convertToLong() { convertTo<int32_t>(); }
+void ekBlockMover::convertToFloat() { convertTo<float>(); }
+void ekBlockMover::convertToDouble() { convertTo<double>(); }

@@ -1,0 +1,122 @@
+// The element types of the transfer engine, listed once, and the one element
+// rule from which every conversion loop is stamped.
+//
+// To add an element type: add it to EK_FOR_EACH_TYPE, give it a storage type in
+// ekElem, teach ekConvertElem its rule, and add conversion test rows for it.
+#ifndef EKS_TRANSFER_CONVERT_KERNELS_H
+#define EKS_TRANSFER_CONVERT_KERNELS_H
+
+#include <cstdint>
+#include <cstring>
+#include <type_traits>
+
+#include "eks/core.h"
+
+// Marker for packed bits; its elements are handled as uint8_t 0 or 1.
+struct ekBitTag {};
+
+// Every element type with its C++ type. ekULong and ekLong are 32-bit.
+#define EK_FOR_EACH_TYPE(X)                                                           \
+    X(ekBit, ekBitTag)                                                                \
+    X(ekUChar, uint8_t)                                                               \
+    X(ekChar, int8_t)                                                                 \
+    X(ekUShort, uint16_t) X(ekShort, int16_t) X(ekULong, uint32_t) X(ekLong, int32_t) \
+        X(ekFloat, float) X(ekDouble, double)
+
+// Value type of an element as the loops see it.
+template <class T>
+struct ekElem {
+    using value = T;
+};
+template <>
+struct ekElem<ekBitTag> {
+    using value = uint8_t;
+};
+template <class T>
+using ekValue = typename ekElem<T>::value;
+
+// Cursor on packed bit data: bit index i lives in byte i >> 3 at bit position
+// 7 - (i & 7), so index 0 is the most significant bit of byte 0. Writing
+// changes only the addressed bit.
+struct ekBitRef {
+    unsigned char* byte;
+    unsigned mask;
+    ekBitRef(const void* base, int64_t i)
+        : byte(const_cast<unsigned char*>(static_cast<const unsigned char*>(base)) + (i >> 3)),
+          mask(0x80u >> unsigned(i & 7)) {}
+    uint8_t get() const { return (*byte & mask) ? 1 : 0; }
+    void set(uint8_t v) const {
+        if (v)
+            *byte = static_cast<unsigned char>(*byte | mask);
+        else
+            *byte = static_cast<unsigned char>(*byte & ~mask);
+    }
+};
+
+// Element i of a block of type T starting at base. Loads and stores of whole
+// elements go through memcpy, so a buffer need not be aligned for its type.
+template <class T>
+inline ekValue<T> ekGet(const void* base, int64_t i) {
+    if constexpr (std::is_same<T, ekBitTag>::value) {
+        return ekBitRef(base, i).get();
+    } else {
+        T v;
+        std::memcpy(&v, static_cast<const unsigned char*>(base) + i * int64_t(sizeof(T)),
+                    sizeof(T));
+        return v;
+    }
+}
+template <class T>
+inline void ekPut(void* base, int64_t i, ekValue<T> v) {
+    if constexpr (std::is_same<T, ekBitTag>::value) {
+        ekBitRef(base, i).set(v);
+    } else {
+        std::memcpy(static_cast<unsigned char*>(base) + i * int64_t(sizeof(T)), &v, sizeof(T));
+    }
+}
+
+// Bytes per element; 0 for ekBit and for values outside the nine types.
+inline int ekElementBytes(ekType t) {
+    switch (t) {
+#define EK_BYTES(code, T) \
+    case code:            \
+        return std::is_same<T, ekBitTag>::value ? 0 : int(sizeof(T));
+        EK_FOR_EACH_TYPE(EK_BYTES)
+#undef EK_BYTES
+        default:
+            return 0;
+    }
+}
+
+// Truncation of a floating value toward zero to 64 bits. NaN, infinities and
+// values whose truncation does not fit a signed 64-bit integer give
+// INT64_MIN (0x8000000000000000, what the x86 truncating conversion yields),
+// so every integer destination and ekBit receive 0 for them.
+inline int64_t ekTruncate(double v) {
+    if (v >= -9223372036854775808.0 && v < 9223372036854775808.0) return int64_t(v);
+    return INT64_MIN;
+}
+
+// The element rule: destination D from source S, as plain casts. Integers
+// narrow keeping their low-order bits; floating values truncate toward zero
+// through a 64-bit integer; an ekBit destination receives 1 when the low 8
+// bits of the (truncated) value are not 0; an ekBit source is 0 or 1.
+template <class D, class S>
+inline ekValue<D> ekConvertElem(ekValue<S> v) {
+    using DV = ekValue<D>;
+    using SV = ekValue<S>;
+    constexpr bool toBit = std::is_same<D, ekBitTag>::value;
+    if constexpr (std::is_floating_point<SV>::value && !std::is_floating_point<DV>::value) {
+        const uint64_t t = uint64_t(ekTruncate(double(v)));
+        if constexpr (toBit)
+            return DV((t & 0xFFu) != 0);
+        else
+            return DV(t);
+    } else if constexpr (toBit) {
+        return DV(uint8_t(v) != 0);
+    } else {
+        return DV(v);
+    }
+}
+
+#endif  // EKS_TRANSFER_CONVERT_KERNELS_H
