@@ -9,14 +9,17 @@
 // Intrusive circular doubly linked lists. The element embeds its node and the
 // list head is itself a node (a sentinel). No list operation allocates, and no
 // list owns its elements: the caller allocates and frees them and unlinks an
-// element before freeing it. Copies copy the pointers only.
+// element before freeing it. List heads cannot be copied; copying an element
+// never copies its place in a list.
 
 // List node; unlinked when both pointers are null.
 class EKS_API ekLinkItem {
 public:
     ekLinkItem() : next(nullptr), prev(nullptr) {}
-    ekLinkItem(const ekLinkItem& item) = default;
-    ekLinkItem& operator=(const ekLinkItem& item) = default;
+    // A copy starts unlinked, and assignment keeps the target's own links: two
+    // nodes sharing neighbours would corrupt the list they sit in.
+    ekLinkItem(const ekLinkItem&) : next(nullptr), prev(nullptr) {}
+    ekLinkItem& operator=(const ekLinkItem&) { return *this; }
     ~ekLinkItem() {}
 
     void initLinks() { next = prev = nullptr; }
@@ -31,8 +34,8 @@ public:
 class EKS_API ekList : public ekLinkItem {
 public:
     ekList() { next = prev = this; }
-    ekList(const ekList& l) = default;
-    ekList& operator=(const ekList& l) = default;
+    ekList(const ekList&) = delete;
+    ekList& operator=(const ekList&) = delete;
     ~ekList() {}
 
     void append(ekLinkItem* item) { insertBefore(item, this); }
@@ -40,10 +43,11 @@ public:
     // Links item directly after / before the linked node position.
     void insertAfter(ekLinkItem* item, ekLinkItem* position);
     void insertBefore(ekLinkItem* item, ekLinkItem* position);
-    // Joins the neighbours of item and nulls its pointers; item must be here.
+    // Joins the neighbours of item and nulls its pointers; item must be in this
+    // list (an unlinked or null item is ignored).
     void unlink(ekLinkItem* item);
     // Moves every element of other behind the last / before the first element
-    // of this list, in order, and leaves other empty.
+    // of this list, in order, and leaves other empty (other == this: nothing).
     void appendList(ekList* other);
     void insertList(ekList* other);
 
@@ -59,12 +63,15 @@ public:
 
 // List with an element count and a one-entry position cache, so that indexed
 // access walks as few nodes as possible (a loop over [i] costs one step per
-// element). Indices are 0-based and not checked.
+// element). Indices are 0-based. An index outside 0 .. length()-1 finds null
+// (unlinkAt then does nothing) and insertAt below 0 inserts at the front.
+// appendList, insertList, insertAfter and insertBefore bypass the count: do
+// not use them on an indexable list.
 class EKS_API ekIndexableList : public ekList {
 public:
     ekIndexableList() : cachedItem(nullptr), cachedIndex(-1), count(0) {}
-    ekIndexableList(const ekIndexableList& l) = default;
-    ekIndexableList& operator=(const ekIndexableList& l) = default;
+    ekIndexableList(const ekIndexableList&) = delete;
+    ekIndexableList& operator=(const ekIndexableList&) = delete;
     ~ekIndexableList() {}
 
     int length() const { return count; }
@@ -81,10 +88,14 @@ public:
     void appendAt(int index, ekLinkItem* item) { insertAt(index + 1, item); }
     void unlink(ekLinkItem* item);
     void unlinkAt(int index) { unlink(findLink(index)); }
-    // Structural check of the links, the count and the ends.
+    // Structural check of the links, the count, the ends and the cache: 1
+    // when sound, else 0.
     int isValid() const;
 
 private:
+    ekLinkItem* walkForward(ekLinkItem* from, int steps) const;
+    ekLinkItem* walkBackward(ekLinkItem* from, int steps) const;
+
     ekLinkItem* cachedItem;  // element found by the last indexed lookup
     int32_t cachedIndex;     // its index; -1 = cache empty
     int32_t count;           // number of elements
@@ -96,7 +107,8 @@ public:
     const char* name;     // class name
     ekClassList* parent;  // record of the base class; null at the root
 
-    // Name of the record n steps up the chain (0: own name); null past the root.
+    // Name of the record n steps up the chain (0: own name); null past the root
+    // and for n < 0.
     char* find(int n) const;
     // 1-based position of c in the chain from this record (1: this record);
     // 0 when c is not in the chain. Records compare by address.
@@ -154,8 +166,13 @@ public:
     // Graph queries.
     int getNumParents() const { return parents.length(); }
     int getNumChildren() const { return children.length(); }
+    // Link of the first parent entry at input index `index` (null if none).
     ekLink* getDirectParent(int index);
+    // The same seen through disabled links: a disabled parent is replaced by
+    // its own parent at its disabled index, down a chain of disabled links. A
+    // chain that closes into a loop of disabled links shows no parent (null).
     ekLink* getParent(int index);
+    // Child at list position `position`; null outside 0 .. getNumChildren()-1.
     ekLink* getChild(int position);
     ekLink* getRelatedChild(int type);
     int getDepth();
@@ -166,7 +183,10 @@ public:
     void setDisabledIndex(int index);
     int getDisabledIndex() const { return disabledIndex; }
 
-    // Related children.
+    // Related children. setRelatedType(type, bypass) makes this link a related
+    // child of that type (owned by its input-0 parent, which then destroys every
+    // other child of the same type); type -1 makes it an ordinary child again
+    // and destroys nothing. A non-zero bypass lets it see disabled parents.
     void setRelatedType(int type, int bypass);
     int getRelatedType() const { return relatedType; }
     void setRelatedDelete(int flag) { relatedDelete = static_cast<int8_t>(flag); }
@@ -211,9 +231,7 @@ protected:
     int isSet(int bits) const { return static_cast<int>(setMask & uint32_t(bits)); }
     void setAllowed(int bits) { allowedMask |= uint32_t(bits); }
     void clearAllowed(int bits) { allowedMask &= ~uint32_t(bits); }
-    int unalterable(int bits) const {
-        return (allowedMask & uint32_t(bits)) != uint32_t(bits);
-    }
+    int unalterable(int bits) const { return (allowedMask & uint32_t(bits)) != uint32_t(bits); }
     ekStatus resetCheck();
     ekStatus setStatus(ekStatus s) { return status = s; }
 
@@ -227,7 +245,11 @@ private:
     int neverReset() const { return (allowedMask & ekNeverResetBit) != 0; }
     void clearNeverReset() { allowedMask &= ~uint32_t(ekNeverResetBit); }
     void reportReset(bool firstReset);
+    void sendEvent(int event) { rcbFunc(this, event, rcbArg); }
     ekLinkEntry* findParentEntry(int index);
+    ekLinkEntry* findParentEntry(const ekLink* parent);
+    ekStatus dropParentEntry(ekLinkEntry* entry);
+    void propagateToChildren(uint32_t bits);
 
     // Node by which a link sits in the registry of live links.
     struct RegistryItem : ekLinkItem {
@@ -245,6 +267,7 @@ private:
     int8_t enabled;
     int8_t bypassDisable;
     int8_t relatedDelete;
+    int8_t propagating;  // guard: this link is telling its children right now
     int32_t relatedType;
     int32_t callbackMask;
     RegistryItem registryItem;

@@ -1,1 +1,0 @@
-// graph subsystem: translation unit kept so the object library is never empty.
