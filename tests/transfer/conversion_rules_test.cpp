@@ -1,0 +1,233 @@
+// The element conversion rules, one table row per case, each run through the
+// engine packed, with a step of 2 and mirrored, inside guard bytes that must
+// stay untouched. Plus a large random sample of float bit patterns against the
+// reference rule (the 8-bit shortcut of the vector kernels must agree).
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "reference_mover.h"
+#include "transfer/data_block.h"
+
+namespace {
+
+struct ConvCase {
+    ekType src;
+    double value;
+    ekType dst;
+    double expected;
+    int line;
+};
+#define ROW(s, v, d, r) \
+    ConvCase { s, v, d, r, __LINE__ }
+
+const double kInf = std::numeric_limits<double>::infinity();
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+const ConvCase kCases[] = {
+    // Integers narrow keeping the low bits; same width copies the bits.
+    ROW(ekShort, -1, ekUChar, 255),
+    ROW(ekULong, 300, ekUChar, 44),
+    ROW(ekUShort, 65535, ekShort, -1),
+    ROW(ekUChar, 200, ekChar, -56),
+    ROW(ekChar, -56, ekShort, -56),
+    ROW(ekChar, -1, ekUShort, 65535),
+    ROW(ekShort, -32768, ekULong, 4294934528.0),
+    ROW(ekUChar, 255, ekLong, 255),
+    ROW(ekULong, 4294967295.0, ekLong, -1),
+    ROW(ekLong, -2147483648.0, ekUShort, 0),
+    ROW(ekLong, 70000, ekShort, 4464),
+    // Floating values truncate toward zero through 64 bits.
+    ROW(ekFloat, 255.9, ekUChar, 255),
+    ROW(ekFloat, 256.0, ekUChar, 0),
+    ROW(ekFloat, -0.5, ekUChar, 0),
+    ROW(ekFloat, -1.0, ekUChar, 255),
+    ROW(ekFloat, -128.9, ekChar, -128),
+    ROW(ekDouble, 255.999, ekChar, -1),
+    ROW(ekDouble, -1.5, ekUChar, 255),
+    ROW(ekFloat, 3000000000.0, ekULong, 3000000000.0),
+    ROW(ekFloat, -3e9, ekULong, 1294967296.0),
+    ROW(ekFloat, -3e9, ekLong, 1294967296.0),
+    ROW(ekFloat, 1e10, ekULong, 1410065408.0),
+    ROW(ekFloat, 2147483904.0, ekUShort, 256),
+    ROW(ekFloat, 2147483904.0, ekUChar, 0),
+    ROW(ekDouble, 9.2e18, ekULong, 2643984384.0),
+    ROW(ekDouble, 70000.7, ekShort, 4464),
+    // NaN, infinities and truncations beyond 64 bits give 0.
+    ROW(ekFloat, kNaN, ekUChar, 0),
+    ROW(ekDouble, kNaN, ekShort, 0),
+    ROW(ekDouble, kNaN, ekLong, 0),
+    ROW(ekFloat, kNaN, ekBit, 0),
+    ROW(ekFloat, kInf, ekULong, 0),
+    ROW(ekDouble, -kInf, ekChar, 0),
+    ROW(ekFloat, 1e30, ekLong, 0),
+    ROW(ekDouble, 1e19, ekULong, 0),
+    ROW(ekDouble, -9.3e18, ekUShort, 0),
+    ROW(ekDouble, 1e300, ekBit, 0),
+    // Bits: 1 when the low 8 bits are not 0; a bit reads as 0 or 1.
+    ROW(ekUShort, 256, ekBit, 0),
+    ROW(ekUShort, 257, ekBit, 1),
+    ROW(ekFloat, 0.7, ekBit, 0),
+    ROW(ekFloat, 1.0, ekBit, 1),
+    ROW(ekDouble, 512.5, ekBit, 0),
+    ROW(ekChar, -1, ekBit, 1),
+    ROW(ekBit, 1, ekUChar, 1),
+    ROW(ekBit, 1, ekChar, 1),
+    ROW(ekBit, 1, ekLong, 1),
+    ROW(ekBit, 1, ekFloat, 1.0),
+    ROW(ekBit, 0, ekDouble, 0.0),
+    ROW(ekBit, 1, ekBit, 1),
+    // Floating destinations: exact, or rounded to nearest binary32.
+    ROW(ekULong, 4294967295.0, ekFloat, 4294967296.0),
+    ROW(ekULong, 4294967295.0, ekDouble, 4294967295.0),
+    ROW(ekLong, 16777217, ekFloat, 16777216.0),
+    ROW(ekULong, 16777219, ekFloat, 16777220.0),
+    ROW(ekLong, -2147483648.0, ekFloat, -2147483648.0),
+    ROW(ekShort, -7, ekDouble, -7.0),
+    ROW(ekDouble, 0.1, ekFloat, double(0.1f)),
+    ROW(ekDouble, 1e300, ekFloat, kInf),
+    ROW(ekFloat, 0.1f, ekDouble, double(0.1f)),
+    ROW(ekFloat, -kInf, ekDouble, -kInf),
+};
+#undef ROW
+
+// Stores v into element i of a buffer of type t (values in the table are
+// representable in their source type).
+void store(ekType t, void* p, int64_t i, double v) {
+    ref::Value val{false, 0, 0.0, false, 0.0f};
+    if (t == ekFloat) {
+        val.isFloat = val.raw32 = true;
+        val.f32 = float(v);
+    } else if (t == ekDouble) {
+        val.isFloat = true;
+        val.f = v;
+    } else {
+        val.i = int64_t(v);
+    }
+    ref::writeElem(t, p, i, val);
+}
+
+double load(ekType t, const void* p, int64_t i) {
+    const ref::Value v = ref::readElem(t, p, i);
+    return v.isFloat ? v.f : double(v.i);
+}
+
+enum Mode { kPacked, kStep2, kFlipped };
+const char* const kModeNames[] = {"packed", "step 2", "flipped"};
+
+// Converts n copies of the row's value and checks every destination element,
+// the untouched channel (step 2) and the guard bytes.
+void runRow(const ConvCase& c, Mode mode) {
+    const int n = 37;  // long enough for vector bodies and their tails
+    const int nc = mode == kStep2 ? 2 : 1;
+    const int guard = 16;
+    std::vector<unsigned char> srcMem(size_t(ekDataSize(c.src, n * nc)) + 2 * guard, 0xA5);
+    std::vector<unsigned char> dstMem(size_t(ekDataSize(c.dst, n * nc)) + 2 * guard, 0x5A);
+    const std::vector<unsigned char> dstInit = dstMem;
+    void* sp = srcMem.data() + guard;
+    void* dp = dstMem.data() + guard;
+    for (int i = 0; i < n; ++i) store(c.src, sp, int64_t(i) * nc, c.value);
+
+    // With step 2 both blocks are 2-channel interleaved and only channel 0 is
+    // paired: the list gives the destination's channel 1 no partner.
+    static const int kList[2] = {0, -1};
+    ekDataBlock d(dp, c.dst, ekInterleaved, nc, mode == kStep2 ? kList : nullptr, n, 1, 1, 0, 0, 0,
+                  0);
+    ekDataBlock s(sp, c.src, ekInterleaved, nc, nullptr, n, 1, 1, 0, 0, 0, 0);
+    if (mode == kFlipped) d.setFlip(1);
+    d.copyFrom(s);
+
+    const std::string where =
+        std::string("row at line ") + std::to_string(c.line) + ", " + kModeNames[mode];
+    for (int i = 0; i < n; ++i) {
+        const double got = load(c.dst, dp, int64_t(i) * nc);
+        if (got != c.expected && !(std::isnan(got) && std::isnan(c.expected))) {
+            ADD_FAILURE() << where << ": element " << i << " is " << got << ", expected "
+                          << c.expected;
+            return;
+        }
+    }
+    // Everything not addressed keeps its bytes: guards and, with step 2,
+    // every element of channel 1.
+    for (size_t b = 0; b < dstMem.size(); ++b) {
+        const int64_t rel = int64_t(b) - guard;
+        bool addressed = false;
+        const int64_t bytesPer = c.dst == ekBit ? 0 : ekDataSize(c.dst, 1);
+        if (rel >= 0 && rel < int64_t(dstMem.size()) - 2 * guard) {
+            if (bytesPer == 0)
+                addressed = true;  // bits: checked below
+            else
+                addressed = (rel / bytesPer) % nc == 0;
+        }
+        if (!addressed && dstMem[b] != dstInit[b]) {
+            ADD_FAILURE() << where << ": byte " << rel << " outside the converted elements changed";
+            return;
+        }
+    }
+    if (c.dst == ekBit && nc == 2) {
+        for (int i = 0; i < n; ++i)
+            ASSERT_EQ(load(ekBit, dp, 2 * i + 1), load(ekBit, dstInit.data() + guard, 2 * i + 1))
+                << where << ": bit of channel 1 at " << i << " changed";
+    }
+}
+
+}  // namespace
+
+TEST(TransferConversion, TableRowsPackedSteppedAndMirrored) {
+    for (const ConvCase& c : kCases)
+        for (Mode m : {kPacked, kStep2, kFlipped}) runRow(c, m);
+}
+
+TEST(TransferConversion, BitRunStartingMidByteChangesOnlyItsBits) {
+    // 5 bits written from bit index 3: bits 3..7 of byte 0, nothing else.
+    unsigned char dst[3] = {0x00, 0xFF, 0x5A};
+    const unsigned char src[5] = {1, 0, 1, 1, 0};
+    ekDataBlock d(dst, ekBit, ekSeparate, 1, nullptr, 16, 1, 1, -3, 0, 0, 0);
+    ekDataBlock s(const_cast<unsigned char*>(src), ekUChar, ekSeparate, 1, nullptr, 5, 1, 1, 0, 0,
+                  0, 0);
+    d.copyFrom(s);
+    EXPECT_EQ(dst[0], 0x16);  // 000 10110
+    EXPECT_EQ(dst[1], 0xFF);
+    EXPECT_EQ(dst[2], 0x5A);
+
+    unsigned char ones[2] = {0xFF, 0xFF};
+    ekDataBlock d2(ones, ekBit, ekSeparate, 1, nullptr, 16, 1, 1, -6, 0, 0, 0);
+    d2.copyFrom(s);  // bits 6..10: 1 0 1 1 0
+    EXPECT_EQ(ones[0], 0xFE);
+    EXPECT_EQ(ones[1], 0xDF);
+}
+
+// Random float bit patterns (NaNs, infinities, huge and tiny values alike)
+// through every integer and bit destination, against the reference rule.
+TEST(TransferConversion, RandomFloatBitPatternsMatchReference) {
+    std::mt19937 g(12345);
+    const int n = 1 << 16;
+    std::vector<uint32_t> bits(n);
+    for (auto& b : bits) b = uint32_t(g());
+    for (ekType src : {ekFloat, ekDouble}) {
+        std::vector<unsigned char> srcMem(size_t(ekDataSize(src, n)));
+        for (int i = 0; i < n; ++i) {
+            if (src == ekFloat) {
+                std::memcpy(srcMem.data() + 4 * i, &bits[size_t(i)], 4);
+            } else {
+                // Doubles around the 32- and 64-bit limits as well as random ones.
+                const uint64_t b64 = (uint64_t(bits[size_t(i)]) << 32) | g();
+                std::memcpy(srcMem.data() + 8 * i, &b64, 8);
+            }
+        }
+        for (ekType dst : {ekBit, ekUChar, ekChar, ekUShort, ekShort, ekULong, ekLong, ekFloat}) {
+            const size_t dn = size_t(ekDataSize(dst, n));
+            std::vector<unsigned char> got(dn, 0), want(dn, 0);
+            ekDataBlock s(srcMem.data(), src, ekSeparate, 1, nullptr, n, 1, 1, 0, 0, 0, 0);
+            ekDataBlock d(got.data(), dst, ekSeparate, 1, nullptr, n, 1, 1, 0, 0, 0, 0);
+            ekDataBlock r(want.data(), dst, ekSeparate, 1, nullptr, n, 1, 1, 0, 0, 0, 0);
+            d.copyFrom(s);
+            ref::move(r, s);
+            ASSERT_TRUE(got == want) << "source type " << src << " into type " << dst;
+        }
+    }
+}

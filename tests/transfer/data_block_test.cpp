@@ -1,0 +1,264 @@
+// ekDataBlock and copyFrom: strides, channel pairing, clipping, constant
+// sources with keep-out boxes and widening, and the fast-path cases whose
+// results the document spells out.
+#include "transfer/data_block.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <numeric>
+#include <vector>
+
+namespace {
+
+struct Strides {
+    int x, y, z, c;
+};
+Strides stridesOf(const ekDataBlock& b) { return {b.xStride, b.yStride, b.zStride, b.chanStride}; }
+bool operator==(const Strides& a, const Strides& b) {
+    return a.x == b.x && a.y == b.y && a.z == b.z && a.c == b.c;
+}
+
+ekDataBlock block(void* p, ekOrder order, int nc, int nx, int ny, int nz) {
+    return ekDataBlock(p, ekUChar, order, nc, nullptr, nx, ny, nz, 0, 0, 0, 0);
+}
+
+}  // namespace
+
+TEST(DataBlock, StrideTableForEveryOrderAndTransposition) {
+    unsigned char m;
+    // nc 3, nx 5, ny 4, nz 2.
+    const struct {
+        ekOrder order;
+        int t;
+        Strides want;
+    } rows[] = {
+        {ekInterleaved, 0, {3, 15, 60, 1}}, {ekInterleaved, 1, {12, 3, 60, 1}},
+        {ekSequential, 0, {1, 15, 60, 5}},  {ekSequential, 1, {12, 1, 60, 4}},
+        {ekSeparate, 0, {1, 5, 20, 40}},    {ekSeparate, 1, {4, 1, 20, 40}},
+    };
+    for (const auto& r : rows) {
+        ekDataBlock b = block(&m, r.order, 3, 5, 4, 2);
+        b.setTranspose(r.t);
+        EXPECT_TRUE(stridesOf(b) == r.want) << "order " << r.order << " T " << r.t;
+        b.setFlip(3);
+        EXPECT_EQ(b.xStride, -r.want.x);
+        EXPECT_EQ(b.yStride, -r.want.y);
+        EXPECT_EQ(b.zStride, r.want.z);
+    }
+}
+
+TEST(DataBlock, OneChannelBlockIsSeparateAndConstantBlockHasZeroStrides) {
+    unsigned char m;
+    EXPECT_EQ(block(&m, ekInterleaved, 1, 4, 4, 1).order, ekSeparate);
+    EXPECT_EQ(block(&m, ekSequential, 0, 4, 4, 1).order, ekSeparate);
+    const ekPixel p(ekUShort, 3, nullptr);
+    ekDataBlock c(p, nullptr, nullptr, 0);
+    EXPECT_TRUE(c.isPixel);
+    EXPECT_EQ(c.nc, 3);
+    EXPECT_EQ(c.type, ekUShort);
+    EXPECT_TRUE(stridesOf(c) == (Strides{0, 0, 0, 1}));
+    EXPECT_TRUE(c.keepOut.empty());
+}
+
+TEST(DataBlock, FlippedBlockStartsAtLastColumnAndRow) {
+    unsigned char m;
+    ekDataBlock b = block(&m, ekInterleaved, 2, 4, 3, 1);
+    b.setFlip(3);
+    EXPECT_EQ(b.elementOffset(3, 2, 0, 0), 0);
+    EXPECT_EQ(b.elementOffset(0, 0, 0, 1), 2 * 3 + 8 * 2 + 1);
+}
+
+TEST(DataBlock, EmptyClipMeansNoClip) {
+    std::vector<unsigned char> src(16), dst(16, 0);
+    std::iota(src.begin(), src.end(), 1);
+    ekDataBlock d = block(dst.data(), ekSeparate, 1, 4, 4, 1);
+    d.setClip(1, 1, 0, 0, 2, 1);
+    EXPECT_FALSE(d.clipValid);
+    d.copyFrom(block(src.data(), ekSeparate, 1, 4, 4, 1));
+    EXPECT_EQ(dst, src);
+}
+
+TEST(DataBlock, ClipLimitsTheMovedRegion) {
+    std::vector<unsigned char> src(16, 9), dst(16, 0);
+    ekDataBlock d = block(dst.data(), ekSeparate, 1, 4, 4, 1);
+    d.setClip(1, 2, 0, 2, 5, 1);
+    d.copyFrom(block(src.data(), ekSeparate, 1, 4, 4, 1));
+    const std::vector<unsigned char> want = {0, 0, 0, 0, 0, 0, 0, 0, 0, 9, 9, 0, 0, 9, 9, 0};
+    EXPECT_EQ(dst, want);
+}
+
+TEST(DataBlock, KeepOutBoxLeavesTheMiddleOfAFill) {
+    // Destination (-5,-5,0, 20x20x1), keep-out (0,0,0, 10x10x1): a border of
+    // width 5 receives the value, the middle keeps its contents.
+    std::vector<unsigned char> dst(400, 0);
+    ekDataBlock d(dst.data(), ekUChar, ekSeparate, 1, nullptr, 20, 20, 1, -5, -5, 0, 0);
+    const unsigned char v = 7;
+    const ekPixel p(ekUChar, 1, &v);
+    const ekTile keep(0, 0, 0, 10, 10, 1);
+    d.copyFrom(ekDataBlock(p, &keep, nullptr, 0));
+    for (int y = 0; y < 20; ++y)
+        for (int x = 0; x < 20; ++x) {
+            const bool middle = x >= 5 && x < 15 && y >= 5 && y < 15;
+            ASSERT_EQ(dst[size_t(y * 20 + x)], middle ? 0 : 7) << x << "," << y;
+        }
+    // A keep-out box containing the whole region moves nothing.
+    std::vector<unsigned char> small(4, 1);
+    ekDataBlock s(small.data(), ekUChar, ekSeparate, 1, nullptr, 2, 2, 1, 3, 3, 0, 0);
+    s.copyFrom(ekDataBlock(p, &keep, nullptr, 0));
+    EXPECT_EQ(small, std::vector<unsigned char>(4, 1));
+}
+
+TEST(DataBlock, ChannelListReversesAndMinusOneKeepsContents) {
+    const unsigned char src[6] = {1, 2, 3, 4, 5, 6};  // two RGB pixels
+    unsigned char dst[6] = {0, 0, 0, 0, 0, 0};
+    const int rev[3] = {2, 1, 0};
+    ekDataBlock d(dst, ekUChar, ekInterleaved, 3, rev, 2, 1, 1, 0, 0, 0, 0);
+    ekDataBlock s(const_cast<unsigned char*>(src), ekUChar, ekInterleaved, 3, nullptr, 2, 1, 1, 0,
+                  0, 0, 0);
+    d.copyFrom(s);
+    EXPECT_EQ(std::vector<unsigned char>(dst, dst + 6),
+              (std::vector<unsigned char>{3, 2, 1, 6, 5, 4}));
+
+    unsigned char dst2[6] = {9, 9, 9, 9, 9, 9};
+    const int skip[3] = {0, -1, 2};
+    ekDataBlock d2(dst2, ekUChar, ekInterleaved, 3, skip, 2, 1, 1, 0, 0, 0, 0);
+    d2.copyFrom(s);
+    EXPECT_EQ(std::vector<unsigned char>(dst2, dst2 + 6),
+              (std::vector<unsigned char>{1, 9, 3, 4, 9, 6}));
+}
+
+TEST(DataBlock, EqualListsWithRepeatsPairByFirstMatch) {
+    // Both sides list channel 5 twice: destination channel 1 pairs with the
+    // first source channel numbered 5, as channel pairing says, even though
+    // the lists are equal.
+    const unsigned char src[4] = {1, 2, 3, 4};
+    unsigned char dst[4] = {0, 0, 0, 0};
+    const int list[2] = {5, 5};
+    ekDataBlock d(dst, ekUChar, ekInterleaved, 2, list, 2, 1, 1, 0, 0, 0, 0);
+    ekDataBlock s(const_cast<unsigned char*>(src), ekUChar, ekInterleaved, 2, list, 2, 1, 1, 0, 0,
+                  0, 0);
+    d.copyFrom(s);
+    EXPECT_EQ(std::vector<unsigned char>(dst, dst + 4), (std::vector<unsigned char>{1, 1, 3, 3}));
+}
+
+TEST(DataBlock, FirstChanSelectsSourceChannels) {
+    const unsigned char src[3] = {10, 20, 30};
+    unsigned char dst[2] = {0, 0};
+    ekDataBlock d(dst, ekUChar, ekInterleaved, 2, nullptr, 1, 1, 1, 0, 0, 0, 1);
+    d.copyFrom(ekDataBlock(const_cast<unsigned char*>(src), ekUChar, ekInterleaved, 3, nullptr, 1,
+                           1, 1, 0, 0, 0, 0));
+    EXPECT_EQ(dst[0], 20);
+    EXPECT_EQ(dst[1], 30);
+}
+
+TEST(DataBlock, SignedAndUnsignedOfOneWidthCopyBits) {
+    const int8_t src[4] = {-1, -128, 0, 127};
+    uint8_t dst[4] = {};
+    ekDataBlock d(dst, ekUChar, ekSeparate, 1, nullptr, 4, 1, 1, 0, 0, 0, 0);
+    d.copyFrom(
+        ekDataBlock(const_cast<int8_t*>(src), ekChar, ekSeparate, 1, nullptr, 4, 1, 1, 0, 0, 0, 0));
+    EXPECT_EQ(dst[0], 255);
+    EXPECT_EQ(dst[1], 128);
+    EXPECT_EQ(dst[3], 127);
+}
+
+TEST(DataBlock, BitDataWholeBytesAndOddChannelCounts) {
+    // 8 interleaved bit channels: each pixel is one byte.
+    const unsigned char src8[3] = {0xA5, 0x3C, 0xFF};
+    unsigned char dst8[3] = {};
+    ekDataBlock d8(dst8, ekBit, ekInterleaved, 8, nullptr, 3, 1, 1, 0, 0, 0, 0);
+    d8.copyFrom(ekDataBlock(const_cast<unsigned char*>(src8), ekBit, ekInterleaved, 8, nullptr, 3,
+                            1, 1, 0, 0, 0, 0));
+    EXPECT_EQ(std::vector<unsigned char>(dst8, dst8 + 3),
+              std::vector<unsigned char>(src8, src8 + 3));
+
+    // 3 channels, box x 1..2 of 4 pixels: bits 3..8 move, the rest stays.
+    const unsigned char src3[2] = {0xFF, 0xFF};
+    unsigned char dst3[2] = {0x00, 0x00};
+    ekDataBlock d3(dst3, ekBit, ekInterleaved, 3, nullptr, 4, 1, 1, 0, 0, 0, 0);
+    d3.setClip(1, 0, 0, 2, 1, 1);
+    d3.copyFrom(ekDataBlock(const_cast<unsigned char*>(src3), ekBit, ekInterleaved, 3, nullptr, 4,
+                            1, 1, 0, 0, 0, 0));
+    EXPECT_EQ(dst3[0], 0x1F);
+    EXPECT_EQ(dst3[1], 0x80);
+}
+
+TEST(DataBlock, FlipInYReversesRows) {
+    const unsigned char src[6] = {1, 2, 3, 4, 5, 6};  // 2x3, one channel
+    unsigned char dst[6] = {};
+    ekDataBlock d(dst, ekUChar, ekSeparate, 1, nullptr, 2, 3, 1, 0, 0, 0, 0);
+    d.setFlip(2);
+    d.copyFrom(ekDataBlock(const_cast<unsigned char*>(src), ekUChar, ekSeparate, 1, nullptr, 2, 3,
+                           1, 0, 0, 0, 0));
+    EXPECT_EQ(std::vector<unsigned char>(dst, dst + 6),
+              (std::vector<unsigned char>{5, 6, 3, 4, 1, 2}));
+}
+
+TEST(DataBlock, ConstantBlockWideningOnlyWithoutListAndFirstChan) {
+    const float one = 1.5f;
+    const ekPixel p(ekFloat, 1, &one);
+    // Widened: one float element fills all three ushort channels.
+    uint16_t dst[6] = {};
+    ekDataBlock d(dst, ekUShort, ekInterleaved, 3, nullptr, 2, 1, 1, 0, 0, 0, 0);
+    ekDataBlock c(p, nullptr, nullptr, 0);
+    d.copyFrom(c);
+    for (uint16_t v : dst) EXPECT_EQ(v, 1);
+    EXPECT_EQ(c.nc, 1);  // the caller's descriptor is not changed
+    EXPECT_EQ(c.type, ekFloat);
+    EXPECT_EQ(c.data, p.elems());
+
+    // With a channel list the pixel keeps its own channels: only destination
+    // channels that the list names receive a value.
+    uint16_t dst2[3] = {9, 9, 9};
+    const int list[1] = {2};
+    ekDataBlock d2(dst2, ekUShort, ekInterleaved, 3, nullptr, 1, 1, 1, 0, 0, 0, 0);
+    d2.copyFrom(ekDataBlock(p, nullptr, list, 0));
+    EXPECT_EQ(dst2[0], 9);
+    EXPECT_EQ(dst2[1], 9);
+    EXPECT_EQ(dst2[2], 1);
+
+    // With firstChan 1 likewise: the pixel's element is channel 1.
+    uint16_t dst3[3] = {9, 9, 9};
+    ekDataBlock d3(dst3, ekUShort, ekInterleaved, 3, nullptr, 1, 1, 1, 0, 0, 0, 0);
+    d3.copyFrom(ekDataBlock(p, nullptr, nullptr, 1));
+    EXPECT_EQ(dst3[0], 9);
+    EXPECT_EQ(dst3[1], 1);
+    EXPECT_EQ(dst3[2], 9);
+}
+
+TEST(DataBlock, StridesBeyond32BitsMakeTheBlockInert) {
+    // 3 x 50000 x 50000 elements per slice does not fit 32-bit strides; such
+    // a block moves nothing instead of addressing wrapped offsets.
+    unsigned char m = 0;
+    ekDataBlock big(&m, ekUChar, ekInterleaved, 3, nullptr, 50000, 50000, 1, 0, 0, 0, 0);
+    EXPECT_TRUE(big.unusable);
+    const unsigned char v[3] = {1, 2, 3};
+    const ekPixel p(ekUChar, 3, v);
+    big.setClip(0, 0, 0, 1, 1, 1);
+    big.copyFrom(ekDataBlock(p, nullptr, nullptr, 0));
+    EXPECT_EQ(m, 0);
+    // Separate order: the channel volume (not a stride within it) overflows.
+    EXPECT_TRUE(
+        ekDataBlock(&m, ekUChar, ekSeparate, 2, nullptr, 50000, 50000, 1, 0, 0, 0, 0).unusable);
+    EXPECT_FALSE(
+        ekDataBlock(&m, ekUChar, ekSeparate, 2, nullptr, 40000, 40000, 1, 0, 0, 0, 0).unusable);
+}
+
+TEST(DataBlock, BothSidesMirroredInXMoveWholeRowsCorrectly) {
+    // Interleaved, same channels, both mirrored in x: the whole-row run must
+    // cover exactly the box's pixels.
+    const unsigned char src[9] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+    unsigned char dst[15];
+    std::memset(dst, 0, sizeof dst);
+    ekDataBlock s(const_cast<unsigned char*>(src), ekUChar, ekInterleaved, 3, nullptr, 3, 1, 1, 0,
+                  0, 0, 0);
+    ekDataBlock d(dst + 3, ekUChar, ekInterleaved, 3, nullptr, 3, 1, 1, 0, 0, 0, 0);
+    s.setFlip(1);
+    d.setFlip(1);
+    d.setClip(0, 0, 0, 2, 1, 1);
+    d.copyFrom(s);
+    // Pixels x = 0 and 1 sit at memory pixels 2 and 1 on both sides.
+    EXPECT_EQ(std::vector<unsigned char>(dst, dst + 15),
+              (std::vector<unsigned char>{0, 0, 0, 0, 0, 0, 4, 5, 6, 7, 8, 9, 0, 0, 0}));
+}
