@@ -85,7 +85,10 @@ public:
     // The new element ends at position index (appended when index >= count).
     void insertAt(int index, ekLinkItem* item);
     // The new element ends directly after position index.
-    void appendAt(int index, ekLinkItem* item) { insertAt(index + 1, item); }
+    // (index + 1 computed only below count, so INT32_MAX cannot overflow).
+    void appendAt(int index, ekLinkItem* item) {
+        insertAt(index < count ? index + 1 : count, item);
+    }
     void unlink(ekLinkItem* item);
     void unlinkAt(int index) { unlink(findLink(index)); }
     // Structural check of the links, the count, the ends and the cache: 1

@@ -178,21 +178,11 @@ TEST_F(LinkTest, DefaultEnableMaskAppliesToNewAndOptionallyToLiveLinks) {
     EXPECT_EQ(before.isResetCallbackEnabled(-1), 0);
 }
 
-TEST_F(LinkTest, CallbackStaticsReadBack) {
-    int arg = 0;
-    ekLink::setResetCallback(&GraphTest::record, &arg);
-    EXPECT_EQ(ekLink::getResetCallback(), &GraphTest::record);
-    EXPECT_EQ(ekLink::getResetCallbackArg(), &arg);
-    ekLink::setResetCallback(nullptr, nullptr);
-    TestLink l;
-    l.enableResetCallback(-1);
-    EXPECT_EQ(l.isResetCallbackEnabled(-1), 0);  // null function: nothing is enabled
-}
-
 TEST(LinkStatics, DefaultCallbackIsANoOpFunction) {
     // Before any test changes it: a function, not null, and the argument null.
     EXPECT_NE(ekLink::rcbFunc, nullptr);
     EXPECT_EQ(ekLink::rcbArg, nullptr);
+    EXPECT_EQ(ekLink::getResetCallbackDefaultEnabled(), 0);
     ekLink::rcbFunc(nullptr, 'i', nullptr);
 }
 

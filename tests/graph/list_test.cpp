@@ -125,14 +125,6 @@ protected:
     std::vector<Item> items;
 };
 
-TEST_F(Indexed, EmptyListIsValidAndHasNoEnds) {
-    EXPECT_TRUE(list.isValid());
-    EXPECT_EQ(list.length(), 0);
-    EXPECT_EQ(list.head(), nullptr);
-    EXPECT_EQ(list.tail(), nullptr);
-    EXPECT_EQ(list.findLink(0), nullptr);
-}
-
 TEST_F(Indexed, LookupsAroundTheCacheFindTheRightElements) {
     fill(10);
     // 6, then 7 (forward from the cache), 8 (a tie: back from the last),
@@ -147,22 +139,18 @@ TEST_F(Indexed, LookupsAroundTheCacheFindTheRightElements) {
     EXPECT_EQ(list.length(), 10);
 }
 
-TEST_F(Indexed, FrontInsertShiftsTheCacheAndUnlinkEmptiesIt) {
-    fill(8);
-    EXPECT_EQ(at(5)->value, 5);  // cache (5, item 5)
+TEST_F(Indexed, InsertionsPlaceTheElementAndKeepTheCacheRight) {
+    EXPECT_TRUE(list.isValid());
+    EXPECT_EQ(list.head(), nullptr);
+    EXPECT_EQ(list.findLink(0), nullptr);
+    fill(5);
+    EXPECT_EQ(at(3)->value, 3);  // cache (3, item 3)
     Item front(-1);
     list.insert(&front);
-    EXPECT_TRUE(list.isValid());  // the cache moved to index 6
-    EXPECT_EQ(at(6)->value, 5);
-    EXPECT_EQ(at(5)->value, 4);
-    list.unlink(&items[2]);
+    EXPECT_TRUE(list.isValid());  // the cache moved to index 4
+    EXPECT_EQ(at(4)->value, 3);
+    list.unlink(&front);  // empties the cache
     EXPECT_TRUE(list.isValid());
-    EXPECT_EQ(at(5)->value, 5);
-    EXPECT_EQ(list.length(), 8);
-}
-
-TEST_F(Indexed, InsertAtAndAppendAtPlaceTheNewElement) {
-    fill(5);
     Item x(100), y(101), z(102), w(103), v(104);
     EXPECT_EQ(at(3)->value, 3);
     list.insertAt(2, &x);  // before the cached element: cache shifts
@@ -177,8 +165,11 @@ TEST_F(Indexed, InsertAtAndAppendAtPlaceTheNewElement) {
     EXPECT_EQ(at(1), &w);
     list.insertAt(-3, &v);  // below 0: at the front
     EXPECT_EQ(list.head(), &v);
+    Item u(105);
+    list.appendAt(INT32_MAX, &u);  // far past the end: appended, no overflow
+    EXPECT_EQ(list.tail(), &u);
     EXPECT_TRUE(list.isValid());
-    EXPECT_EQ(list.length(), 10);
+    EXPECT_EQ(list.length(), 11);
 }
 
 TEST_F(Indexed, IsValidDetectsBrokenLinks) {
