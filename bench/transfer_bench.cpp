@@ -1,0 +1,195 @@
+// Transfer engine workloads timed against memcpy of the same destination
+// bytes. Each round times memcpy and the workload in turn; the reported figure
+// is the median of the per-round ratios (lower is better, 1.0 = memcpy speed).
+//
+//   eks_transfer_bench [rounds] [filter]
+//
+// The workloads drive the engine directly, with the two descriptors the memory
+// image builds for a read (the image's block and the caller's block, clipped,
+// flipped or transposed as the caller's space requires, plus the outside fill).
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "transfer/data_block.h"
+
+namespace {
+
+constexpr int kSize = 4096;
+
+double now() {
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+struct Buffer {
+    unsigned char* p = nullptr;
+    size_t n = 0;
+    explicit Buffer(size_t bytes) : p(static_cast<unsigned char*>(std::malloc(bytes))), n(bytes) {
+        if (!p) {
+            std::fprintf(stderr, "out of memory\n");
+            std::exit(1);
+        }
+        for (size_t i = 0; i < n; ++i) p[i] = static_cast<unsigned char>(i * 7 + (i >> 12));
+    }
+    ~Buffer() { std::free(p); }
+    Buffer(const Buffer&) = delete;
+    Buffer& operator=(const Buffer&) = delete;
+};
+
+// Fills a float buffer with values in the 8-bit range (what a float image of
+// 8-bit data holds).
+void fillFloats(Buffer& b) {
+    float* f = reinterpret_cast<float*>(b.p);
+    for (size_t i = 0; i < b.n / 4; ++i) f[i] = float((i * 37) % 256) + 0.25f;
+}
+
+struct Result {
+    std::string name;
+    double ratio;
+    double ms;
+    double target;
+};
+
+// Times fn against memcpy of `bytes` destination bytes, in turns.
+Result measure(const char* name, double target, size_t bytes, int rounds,
+               const std::function<void()>& fn) {
+    Buffer a(bytes), b(bytes);
+    std::vector<double> ratios;
+    double best = 1e30;
+    fn();  // warm up (page faults, caches)
+    std::memcpy(b.p, a.p, bytes);
+    for (int r = 0; r < rounds; ++r) {
+        double t0 = now();
+        std::memcpy(b.p, a.p, bytes);
+        double t1 = now();
+        fn();
+        double t2 = now();
+        ratios.push_back((t2 - t1) / (t1 - t0));
+        best = std::min(best, t2 - t1);
+    }
+    std::sort(ratios.begin(), ratios.end());
+    return {name, ratios[ratios.size() / 2], best * 1e3, target};
+}
+
+// The memory image's read: image block as source, caller block clipped to
+// the request, then the outside fill from the fill pixel with the image's
+// extent as keep-out box.
+void imageRead(void* image, ekType itype, ekOrder iorder, int nc, void* buf, ekType btype,
+               ekOrder border, const ekTile& req, int flip, int transpose, const ekPixel& fill) {
+    ekDataBlock src(image, itype, iorder, nc, nullptr, kSize, kSize, 1, 0, 0, 0, 0);
+    ekDataBlock dst(buf, btype, border, nc, nullptr, req.nx, req.ny, req.nz, req.x, req.y, req.z,
+                    0);
+    dst.setClip(req.x, req.y, req.z, req.nx, req.ny, req.nz);
+    dst.setFlip(flip);
+    dst.setTranspose(transpose);
+    dst.copyFrom(src);
+    const ekTile extent(0, 0, 0, kSize, kSize, 1);
+    dst.copyFrom(ekDataBlock(fill, &extent, nullptr, 0));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int rounds = argc > 1 ? std::atoi(argv[1]) : 9;
+    const std::string filter = argc > 2 ? argv[2] : "";
+    const size_t px = size_t(kSize) * kSize;
+    const ekTile whole(0, 0, 0, kSize, kSize, 1);
+    const unsigned char zero[4] = {0, 0, 0, 0};
+    const ekPixel fill8(ekUChar, 3, zero);
+    const ekPixel fill8one(ekUChar, 1, zero);
+    std::vector<Result> results;
+    auto want = [&](const char* key) {
+        return filter.empty() || filter.find(key) != std::string::npos;
+    };
+
+    if (want("a")) {
+        Buffer img(px * 3), out(px * 3);
+        results.push_back(measure("a  same layout, 3x8-bit interleaved", 0.96, px * 3, rounds, [&] {
+            imageRead(img.p, ekUChar, ekInterleaved, 3, out.p, ekUChar, ekInterleaved, whole, 0, 0,
+                      fill8);
+        }));
+    }
+    if (want("b")) {
+        Buffer img(px * 3), out(px * 12);
+        results.push_back(measure("b  8-bit -> float, 3-ch interleaved", 1.0, px * 12, rounds, [&] {
+            imageRead(img.p, ekUChar, ekInterleaved, 3, out.p, ekFloat, ekInterleaved, whole, 0, 0,
+                      fill8);
+        }));
+    }
+    if (want("c")) {
+        Buffer img(px * 12), out(px * 3);
+        fillFloats(img);
+        const float zf[3] = {0, 0, 0};
+        const ekPixel fillf(ekFloat, 3, zf);
+        results.push_back(measure("c  float -> 8-bit, 3-ch interleaved", 2.4, px * 3, rounds, [&] {
+            imageRead(img.p, ekFloat, ekInterleaved, 3, out.p, ekUChar, ekInterleaved, whole, 0, 0,
+                      fillf);
+        }));
+    }
+    if (want("d")) {
+        Buffer img(px * 2), out(px);
+        const uint16_t z16 = 0;
+        const ekPixel fill16(ekUShort, 1, &z16);
+        results.push_back(measure("d  16-bit -> 8-bit, 1 channel", 1.3, px, rounds, [&] {
+            imageRead(img.p, ekUShort, ekSeparate, 1, out.p, ekUChar, ekSeparate, whole, 0, 0,
+                      fill16);
+        }));
+    }
+    if (want("e")) {
+        Buffer img(px * 3), out(px * 3);
+        results.push_back(measure("e1 interleaved -> separate, 3x8-bit", 0.94, px * 3, rounds, [&] {
+            imageRead(img.p, ekUChar, ekInterleaved, 3, out.p, ekUChar, ekSeparate, whole, 0, 0,
+                      fill8);
+        }));
+        results.push_back(measure("e2 separate -> interleaved, 3x8-bit", 0.94, px * 3, rounds, [&] {
+            imageRead(img.p, ekUChar, ekSeparate, 3, out.p, ekUChar, ekInterleaved, whole, 0, 0,
+                      fill8);
+        }));
+    }
+    if (want("f")) {
+        Buffer img(px * 3), out(px * 3);
+        results.push_back(measure("f1 vertical flip, 3x8-bit", 0.9, px * 3, rounds, [&] {
+            imageRead(img.p, ekUChar, ekInterleaved, 3, out.p, ekUChar, ekInterleaved, whole, 2, 0,
+                      fill8);
+        }));
+        results.push_back(measure("f2 horizontal flip, 3x8-bit", 1.3, px * 3, rounds, [&] {
+            imageRead(img.p, ekUChar, ekInterleaved, 3, out.p, ekUChar, ekInterleaved, whole, 1, 0,
+                      fill8);
+        }));
+    }
+    if (want("g")) {
+        Buffer img(px), out(px);
+        results.push_back(measure("g  transpose, 1x8-bit", 5.5, px, rounds, [&] {
+            imageRead(img.p, ekUChar, ekSeparate, 1, out.p, ekUChar, ekSeparate, whole, 0, 1,
+                      fill8one);
+        }));
+    }
+    if (want("h")) {
+        // Tile reads: every tile of the image into one caller buffer, one
+        // engine read (data and outside fill) per tile.
+        for (int t : {256, 32}) {
+            Buffer img(px * 3), tile(size_t(t) * t * 3);
+            const std::string name = "h" + std::string(t == 32 ? "2" : " ") + " " +
+                                     std::to_string(t) + "x" + std::to_string(t) +
+                                     " tile reads, 3x8-bit";
+            results.push_back(measure(name.c_str(), t == 32 ? 1.3 : 0.73, px * 3, rounds, [&] {
+                for (int y = 0; y < kSize; y += t)
+                    for (int x = 0; x < kSize; x += t)
+                        imageRead(img.p, ekUChar, ekInterleaved, 3, tile.p, ekUChar, ekInterleaved,
+                                  ekTile(x, y, 0, t, t, 1), 0, 0, fill8);
+            }));
+        }
+    }
+
+    std::printf("%-40s %8s %8s %8s\n", "workload (4096x4096)", "ratio", "target", "ms");
+    for (const Result& r : results)
+        std::printf("%-40s %8.2f %8.2f %8.1f%s\n", r.name.c_str(), r.ratio, r.target, r.ms,
+                    r.ratio <= r.target ? "" : "  (above target)");
+    return 0;
+}
