@@ -16,12 +16,13 @@
 struct ekBitTag {};
 
 // Every element type with its C++ type. ekULong and ekLong are 32-bit.
-#define EK_FOR_EACH_TYPE(X)                                                           \
-    X(ekBit, ekBitTag)                                                                \
-    X(ekUChar, uint8_t)                                                               \
-    X(ekChar, int8_t)                                                                 \
-    X(ekUShort, uint16_t) X(ekShort, int16_t) X(ekULong, uint32_t) X(ekLong, int32_t) \
-        X(ekFloat, float) X(ekDouble, double)
+#define EK_FOR_EACH_TYPE(X)                                                       \
+    X(ekBit, ekBitTag)                                                            \
+    X(ekUChar, uint8_t)                                                           \
+    X(ekChar, int8_t)                                                             \
+    X(ekUShort, uint16_t)                                                         \
+    X(ekShort, int16_t) X(ekULong, uint32_t) X(ekLong, int32_t) X(ekFloat, float) \
+        X(ekDouble, double)
 
 // Value type of an element as the loops see it.
 template <class T>
@@ -88,6 +89,14 @@ inline int ekElementBytes(ekType t) {
     }
 }
 
+// Types whose elements are copied bit for bit: equal types, or signed and
+// unsigned types of one width.
+inline bool ekCopyCompatible(ekType a, ekType b) {
+    if (a == b) return true;
+    const int both = a | b;
+    return both == (ekUChar | ekChar) || both == (ekUShort | ekShort) || both == (ekULong | ekLong);
+}
+
 // Truncation of a floating value toward zero to 64 bits. NaN, infinities and
 // values whose truncation does not fit a signed 64-bit integer give
 // INT64_MIN (0x8000000000000000, what the x86 truncating conversion yields),
@@ -106,7 +115,19 @@ inline ekValue<D> ekConvertElem(ekValue<S> v) {
     using DV = ekValue<D>;
     using SV = ekValue<S>;
     constexpr bool toBit = std::is_same<D, ekBitTag>::value;
-    if constexpr (std::is_floating_point<SV>::value && !std::is_floating_point<DV>::value) {
+    if constexpr (std::is_same<SV, float>::value && sizeof(DV) == 1) {
+        // 8-bit and bit destinations from float: truncating through 32 bits
+        // gives the same low 8 bits as through 64. A float of magnitude 2^31
+        // or more is a multiple of 2^8, so its low 8 bits are 0, as are those
+        // of NaN and the infinities; such values are replaced by 0 before the
+        // conversion. Written this way the loop vectorises.
+        const float inRange = (v >= -2147483648.0f && v < 2147483648.0f) ? v : 0.0f;
+        const uint32_t t = uint32_t(int32_t(inRange));
+        if constexpr (toBit)
+            return DV((t & 0xFFu) != 0);
+        else
+            return DV(t);
+    } else if constexpr (std::is_floating_point<SV>::value && !std::is_floating_point<DV>::value) {
         const uint64_t t = uint64_t(ekTruncate(double(v)));
         if constexpr (toBit)
             return DV((t & 0xFFu) != 0);

@@ -8,14 +8,6 @@
 
 namespace {
 
-// Types whose elements are copied bit for bit: equal types, or signed and
-// unsigned types of one width.
-bool copyCompatible(ekType a, ekType b) {
-    if (a == b) return true;
-    const int both = a | b;
-    return both == (ekUChar | ekChar) || both == (ekUShort | ekShort) || both == (ekULong | ekLong);
-}
-
 // Byte address of element offset pos: bits count eighths of a byte.
 inline unsigned char* byteAt(void* base, int64_t pos, int esize) {
     return static_cast<unsigned char*>(base) + (esize ? pos * esize : pos >> 3);
@@ -32,7 +24,7 @@ bool ekBlockMover::tryFastPath() {
     // A run mirrored in x on both sides starts at its highest address; only
     // forward runs are copied here.
     if (d.flipX) return false;
-    if (!copyCompatible(d.type, s.type)) return false;
+    if (!ekCopyCompatible(d.type, s.type)) return false;
     const int esize = ekElementBytes(d.type);
     if (d.type == ekBit) {
         // Whole bytes only: every pixel must be a whole number of bytes.
@@ -97,5 +89,3 @@ bool ekBlockMover::tryFastPath() {
     copyRuns(box.nx);  // sequential against separate: rows of one channel
     return true;
 }
-
-bool ekBlockMover::tryRowKernels() { return false; }

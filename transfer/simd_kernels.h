@@ -1,7 +1,6 @@
 // Explicit SIMD kernels of the transfer engine, chosen at run time from the
 // CPU's features. Every kernel gives byte-identical results to the portable
-// loops; with EKS_SIMD off (or on a CPU without the features) the lookups
-// return null and the portable loops run.
+// loops; with EKS_SIMD off the lookups return null and the portable code runs.
 #ifndef EKS_TRANSFER_SIMD_KERNELS_H
 #define EKS_TRANSFER_SIMD_KERNELS_H
 
@@ -13,10 +12,35 @@
 // both with unit steps (offsets count elements of each side's type).
 using ekUnitRunFn = void (*)(void* dst, int64_t dpos, const void* src, int64_t spos, int64_t n);
 
+// Byte transposition: dst[j*dstStride + i] = src[i*srcStride + j] for i < h,
+// j < w. Strides may be negative.
+using ekTransposeFn = void (*)(unsigned char* dst, int64_t dstStride, const unsigned char* src,
+                               int64_t srcStride, int64_t w, int64_t h);
+// Pixel order reversal: dst pixel i = src pixel n-1-i (pixels of a fixed size).
+using ekReverseFn = void (*)(unsigned char* dst, const unsigned char* src, int64_t n);
+// Channel split: n pixels of c one-byte channels at src into c rows
+// dst + k*rowStride. Merge is the inverse.
+using ekSplitFn = void (*)(unsigned char* dst, int64_t rowStride, const unsigned char* src,
+                           int64_t n);
+using ekMergeFn = void (*)(unsigned char* dst, const unsigned char* src, int64_t rowStride,
+                           int64_t n);
+
+// The kernels this CPU runs; a null entry means: use the portable loop.
+struct ekSimdKernels {
+    ekTransposeFn transpose8;
+    ekReverseFn reverse[5];  // by pixel size in bytes, 1 to 4
+    ekSplitFn split8[5];     // by channel count, 2 to 4
+    ekMergeFn merge8[5];
+    ekUnitRunFn floatToByte;  // ekFloat to ekUChar or ekChar
+};
+
 #if EKS_SIMD
+// The kernels for this CPU (chosen once), or null.
+const ekSimdKernels* ekSimd();
 // The SIMD kernel for unit-step runs of this type pair, or null.
 ekUnitRunFn ekSimdUnitRun(ekType dstType, ekType srcType);
 #else
+inline const ekSimdKernels* ekSimd() { return nullptr; }
 inline ekUnitRunFn ekSimdUnitRun(ekType, ekType) { return nullptr; }
 #endif
 

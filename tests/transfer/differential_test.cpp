@@ -283,3 +283,35 @@ TEST(TransferDifferential, LargerRowsMatchReference) {
         }
     }
 }
+
+TEST(TransferDifferential, KernelShapesMatchReference) {
+    // Same-width copies over boxes large enough for the blocked, shuffling
+    // and converting kernels (16 x 16 blocks, 16-pixel chunks), with
+    // transposition, mirrors and order changes on either side.
+    for (uint64_t seed = 2000000; seed < 2000000 + uint64_t(caseCount() / 10); ++seed) {
+        Rng r(seed);
+        Case c = randomCase(r);
+        if (c.constant) continue;
+        c.dst.box = ekTile(r.range(-2, 2), r.range(-2, 2), 0, r.range(1, 70), r.range(1, 40),
+                           r.range(1, 2));
+        c.dst.nc = r.range(1, 4);
+        c.dst.type = r.chance(0.7) ? (r.chance(0.5) ? ekUChar : ekChar) : r.type();
+        c.dst.list.clear();
+        c.dst.firstChan = 0;
+        c.src.nc = c.dst.nc;
+        c.src.list.clear();
+        c.src.firstChan = 0;
+        c.src.type =
+            r.chance(0.8) ? compatibleType(r, c.dst.type) : (r.chance(0.5) ? ekFloat : r.type());
+        c.src.box = r.chance(0.7) ? c.dst.box
+                                  : ekTile(r.range(-2, 2), r.range(-2, 2), 0, r.range(1, 70),
+                                           r.range(1, 40), r.range(1, 2));
+        c.src.transpose = r.chance(0.2);
+        c.src.flip = r.chance(0.2) ? r.range(1, 3) : 0;
+        const std::string err = runCase(c, r);
+        if (!err.empty()) {
+            ADD_FAILURE() << "seed " << seed << " (kernel shapes): " << err << "\n" << describe(c);
+            return;
+        }
+    }
+}

@@ -1,0 +1,239 @@
+// Box-level kernels for same-width copies that the whole-byte fast paths
+// cannot take: transposition (blocked, so that both sides stay in cache),
+// mirroring in x (whole pixels reversed per row) and order conversion between
+// interleaved and planar rows (all channels of a row in one pass). Each moves
+// exactly the elements, and the values, that the conversion loop would.
+#include <cstring>
+
+#include "transfer/block_mover.h"
+#include "transfer/convert_kernels.h"
+#include "transfer/simd_kernels.h"
+
+namespace {
+
+using uchar = unsigned char;
+
+// Elements as opaque words of E bytes.
+template <int E>
+struct Word {
+    uchar b[E];
+};
+template <int E>
+inline void copyWord(uchar* d, const uchar* s) {
+    std::memcpy(d, s, E);
+}
+
+// Blocked 2-D copy: element (x, y) moves from src + (x*sx + y*sy)*E to
+// dst + (x*dx + y*dy)*E. Blocks of 32 x 32 keep the rows of both sides in
+// cache whichever side runs across memory rows.
+template <int E>
+void blocked2D(uchar* dst, int64_t dx, int64_t dy, const uchar* src, int64_t sx, int64_t sy,
+               int64_t nx, int64_t ny) {
+    constexpr int64_t kBlock = 32;
+    for (int64_t y0 = 0; y0 < ny; y0 += kBlock) {
+        const int64_t y1 = y0 + kBlock < ny ? y0 + kBlock : ny;
+        for (int64_t x0 = 0; x0 < nx; x0 += kBlock) {
+            const int64_t x1 = x0 + kBlock < nx ? x0 + kBlock : nx;
+            for (int64_t y = y0; y < y1; ++y)
+                for (int64_t x = x0; x < x1; ++x)
+                    copyWord<E>(dst + (x * dx + y * dy) * E, src + (x * sx + y * sy) * E);
+        }
+    }
+}
+
+void blocked2D(int e, uchar* dst, int64_t dx, int64_t dy, const uchar* src, int64_t sx, int64_t sy,
+               int64_t nx, int64_t ny) {
+    switch (e) {
+        case 1:
+            blocked2D<1>(dst, dx, dy, src, sx, sy, nx, ny);
+            break;
+        case 2:
+            blocked2D<2>(dst, dx, dy, src, sx, sy, nx, ny);
+            break;
+        case 4:
+            blocked2D<4>(dst, dx, dy, src, sx, sy, nx, ny);
+            break;
+        default:
+            blocked2D<8>(dst, dx, dy, src, sx, sy, nx, ny);
+            break;
+    }
+}
+
+// dst pixel i = src pixel n-1-i, pixels of P bytes.
+template <int P>
+void reversePixels(uchar* dst, const uchar* src, int64_t n) {
+    for (int64_t i = 0; i < n; ++i) copyWord<P>(dst + i * P, src + (n - 1 - i) * P);
+}
+void reversePixels(int p, uchar* dst, const uchar* src, int64_t n) {
+    switch (p) {
+        case 1:
+            reversePixels<1>(dst, src, n);
+            break;
+        case 2:
+            reversePixels<2>(dst, src, n);
+            break;
+        case 3:
+            reversePixels<3>(dst, src, n);
+            break;
+        case 4:
+            reversePixels<4>(dst, src, n);
+            break;
+        case 6:
+            reversePixels<6>(dst, src, n);
+            break;
+        case 8:
+            reversePixels<8>(dst, src, n);
+            break;
+        case 12:
+            reversePixels<12>(dst, src, n);
+            break;
+        case 16:
+            reversePixels<16>(dst, src, n);
+            break;
+        default:
+            for (int64_t i = 0; i < n; ++i)
+                std::memcpy(dst + i * p, src + (n - 1 - i) * p, size_t(p));
+    }
+}
+
+// Interleaved row (n pixels of C channels of E bytes) to C planar rows at
+// dst + k*planeStride bytes, and back.
+template <int E, int C>
+void split(uchar* dst, int64_t planeStride, const uchar* src, int64_t n) {
+    for (int64_t i = 0; i < n; ++i)
+        for (int k = 0; k < C; ++k)
+            copyWord<E>(dst + k * planeStride + i * E, src + (i * C + k) * E);
+}
+template <int E, int C>
+void merge(uchar* dst, const uchar* src, int64_t planeStride, int64_t n) {
+    for (int64_t i = 0; i < n; ++i)
+        for (int k = 0; k < C; ++k)
+            copyWord<E>(dst + (i * C + k) * E, src + k * planeStride + i * E);
+}
+template <int E>
+void splitOrMerge(bool toPlanar, int c, uchar* planar, int64_t planeStride, uchar* inter,
+                  int64_t n) {
+    switch (c) {
+#define EK_C(C)                                         \
+    case C:                                             \
+        if (toPlanar)                                   \
+            split<E, C>(planar, planeStride, inter, n); \
+        else                                            \
+            merge<E, C>(inter, planar, planeStride, n); \
+        return;
+        EK_C(2)
+        EK_C(3) EK_C(4)
+#undef EK_C
+            default : for (int64_t i = 0; i < n; ++i) for (int k = 0; k < c; ++k) {
+            uchar* p = planar + k * planeStride + i * E;
+            uchar* q = inter + (i * c + k) * E;
+            if (toPlanar)
+                copyWord<E>(p, q);
+            else
+                copyWord<E>(q, p);
+        }
+    }
+}
+
+}  // namespace
+
+bool ekBlockMover::tryRowKernels() {
+    const ekDataBlock& d = *dst;
+    const ekDataBlock& s = *src;
+    if (s.isPixel || s.xStride == 0 || !ekCopyCompatible(d.type, s.type)) return false;
+    const int e = ekElementBytes(d.type);
+    if (e == 0) return false;  // bits, or a type outside the nine
+    uchar* const dd = static_cast<uchar*>(d.data);
+    const uchar* const sd = static_cast<const uchar*>(s.data);
+    const ekSimdKernels* simd = ekSimd();
+
+    if (d.transposed != s.transposed) {
+        // Per channel pair and slice, a blocked 2-D copy. With one-byte
+        // elements that are contiguous along x on one side and along y on the
+        // other, a transposition kernel does 16 x 16 bytes at a time.
+        do {
+            for (int64_t z = 0; z < box.nz; ++z) {
+                uchar* dp = dd + (dstBase + z * d.zStride) * e;
+                const uchar* sp = sd + (srcBase + z * s.zStride) * e;
+                if (simd && simd->transpose8 && e == 1 && s.xStride == 1 && d.yStride == 1)
+                    simd->transpose8(dp, d.xStride, sp, s.yStride, box.nx, box.ny);
+                else if (simd && simd->transpose8 && e == 1 && s.yStride == 1 && d.xStride == 1)
+                    simd->transpose8(dp, d.yStride, sp, s.xStride, box.ny, box.nx);
+                else
+                    blocked2D(e, dp, d.xStride, d.yStride, sp, s.xStride, s.yStride, box.nx,
+                              box.ny);
+            }
+        } while (nextChannel());
+        return true;
+    }
+    if (d.transposed) return false;
+
+    if ((dstStep == 1 && srcStep == -1) || (dstStep == -1 && srcStep == 1)) {
+        // Planar rows mirrored in x on one side: per run, the elements
+        // reversed. A mirrored run's lowest address holds its last element.
+        const ekReverseFn kernel = simd && e <= 4 ? simd->reverse[e] : nullptr;
+        do {
+            uchar* dp = dd + (dstPos - (dstStep < 0 ? runLength - 1 : 0)) * e;
+            const uchar* sp = sd + (srcPos - (srcStep < 0 ? runLength - 1 : 0)) * e;
+            if (kernel)
+                kernel(dp, sp, runLength);
+            else
+                reversePixels(e, dp, sp, runLength);
+        } while (nextRun());
+        return true;
+    }
+    if (!pairedByIndex) return false;
+
+    const bool dInter = d.order == ekInterleaved, sInter = s.order == ekInterleaved;
+    if (dInter && sInter && d.flipX != s.flipX) {
+        // Interleaved and mirrored in x on one side: each row is the other's
+        // pixels reversed. A mirrored row's lowest address holds the box's
+        // last column.
+        const int p = e * d.nc;
+        const int64_t dLow = d.flipX ? int64_t(d.xStride) * (box.nx - 1) : 0;
+        const int64_t sLow = s.flipX ? int64_t(s.xStride) * (box.nx - 1) : 0;
+        const ekReverseFn kernel = simd && p <= 4 ? simd->reverse[p] : nullptr;
+        for (int64_t z = 0; z < box.nz; ++z)
+            for (int64_t y = 0; y < box.ny; ++y) {
+                uchar* dp = dd + (dstStart + dLow + z * d.zStride + y * d.yStride) * e;
+                const uchar* sp = sd + (srcStart + sLow + z * s.zStride + y * s.yStride) * e;
+                if (kernel)
+                    kernel(dp, sp, box.nx);
+                else
+                    reversePixels(p, dp, sp, box.nx);
+            }
+        return true;
+    }
+    if (dInter == sInter || d.flipX || s.flipX) return false;
+
+    // Interleaved against sequential or separate, same channels: all channels
+    // of a row in one pass.
+    const ekDataBlock& planar = dInter ? s : d;
+    const int64_t planeStride = int64_t(planar.chanStride) * e;
+    const int c = d.nc;
+    const bool toPlanar = !dInter;
+    const ekSplitFn splitK = simd && e == 1 && c <= 4 ? simd->split8[c] : nullptr;
+    const ekMergeFn mergeK = simd && e == 1 && c <= 4 ? simd->merge8[c] : nullptr;
+    for (int64_t z = 0; z < box.nz; ++z)
+        for (int64_t y = 0; y < box.ny; ++y) {
+            uchar* dp = dd + (dstStart + z * d.zStride + y * d.yStride) * e;
+            uchar* sp = const_cast<uchar*>(sd) + (srcStart + z * s.zStride + y * s.yStride) * e;
+            if (toPlanar && splitK)
+                splitK(dp, planeStride, sp, box.nx);
+            else if (!toPlanar && mergeK)
+                mergeK(dp, sp, planeStride, box.nx);
+            else if (e == 1)
+                splitOrMerge<1>(toPlanar, c, toPlanar ? dp : sp, planeStride, toPlanar ? sp : dp,
+                                box.nx);
+            else if (e == 2)
+                splitOrMerge<2>(toPlanar, c, toPlanar ? dp : sp, planeStride, toPlanar ? sp : dp,
+                                box.nx);
+            else if (e == 4)
+                splitOrMerge<4>(toPlanar, c, toPlanar ? dp : sp, planeStride, toPlanar ? sp : dp,
+                                box.nx);
+            else
+                splitOrMerge<8>(toPlanar, c, toPlanar ? dp : sp, planeStride, toPlanar ? sp : dp,
+                                box.nx);
+        }
+    return true;
+}
