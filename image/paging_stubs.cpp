@@ -1,5 +1,6 @@
-// Page locking entry points of ekImage, until page locking is built: no image
-// hands out pages yet, so every lock answers "not implemented".
+// Page locking entry points of ekImage until page locking is built: no image
+// hands out pages yet, so every lock answers "not implemented". The paging
+// code takes these five definitions over, and this file goes away then.
 #include "eks/image.h"
 
 ekLockedTile* ekImage::lockTile3D(int, int, int, int, int, int, const ekConfig*, int) {

@@ -20,8 +20,6 @@ struct Pair {
 
 TEST(ImageDefaults, FieldsAfterConstruction) {
     AttrImage img;
-    ekSize s(3, 4, 5, 6);
-    AttrImage sized;
     EXPECT_EQ(img.getImageType(), 6);
     EXPECT_EQ(img.getCompression(), ekNoCompression);
     EXPECT_EQ(img.getPriority(), 0);
@@ -35,6 +33,7 @@ TEST(ImageDefaults, FieldsAfterConstruction) {
     EXPECT_EQ(img.rawMin().type(), ekDouble);
     EXPECT_EQ(img.rawMin().nc(), 1);
     EXPECT_EQ(img.rawMax().nc(), 1);
+    EXPECT_EQ(img.getScaleMin(), 0.0);  // derived from the one-element pixels
     // The base allows exactly the minimum, maximum, scale and fill.
     EXPECT_EQ(img.setMinValue(1, 0), ekOkay);
     EXPECT_EQ(img.setScaleMinMax(0, 1), ekOkay);
@@ -55,13 +54,9 @@ TEST(ImageDefaults, FieldsAfterConstruction) {
             return ekOkay;
         }
         void reset() override {}  // keep the fields as constructed
-    } plain, plain2(s);
-    ekSize got;
-    plain.getSize(got);
-    EXPECT_TRUE(got == ekSize(1, 1, 1, 1));
-    plain2.getSize(got);
-    EXPECT_TRUE(got == s);
-    (void)sized;
+    } plain, sized(ekSize(3, 4, 5, 6));
+    EXPECT_TRUE(plain.getSize() == ekSize(1, 1, 1, 1));
+    EXPECT_TRUE(sized.getSize() == ekSize(3, 4, 5, 6));
 }
 
 // Each setter: its bit, the value that leaves it unchanged, whether the image

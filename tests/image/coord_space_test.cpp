@@ -197,19 +197,6 @@ TEST(CoordSpace, EveryMappingAgreesWithThePicture) {
     }
 }
 
-TEST(CoordSpace, MappingsCompose) {
-    SpaceImage img(9, 5, RU);
-    for (int a = 1; a <= 8; ++a)
-        for (int b = 1; b <= 8; ++b)
-            for (int c = 1; c <= 8; ++c) {
-                ekTile direct(1, 2, 0, 3, 2, 1), twoSteps = direct;
-                img.mapTile(ekCoordSpace(a), direct, ekCoordSpace(c));
-                img.mapTile(ekCoordSpace(a), twoSteps, ekCoordSpace(b));
-                img.mapTile(ekCoordSpace(b), twoSteps, ekCoordSpace(c));
-                EXPECT_TRUE(direct == twoSteps) << a << ' ' << b << ' ' << c;
-            }
-}
-
 TEST(CoordSpace, MapSpaceAndMirrorSpace) {
     SpaceImage img(10, 10, U);
     EXPECT_EQ(img.mapSpace(1, 0, 0), UR);
