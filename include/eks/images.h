@@ -1,7 +1,217 @@
-// Concrete image classes: memory image, seed images.
+// Concrete image classes: the seed-image base and the memory image.
 #ifndef EKS_IMAGES_H
 #define EKS_IMAGES_H
 
+#include <cstdint>
+
+#include "eks/core.h"
+#include "eks/graph.h"
 #include "eks/image.h"
+
+// ---------------------------------------------------------------------------
+// ekSIDImage: the abstract base of images that carry a resource id and may
+// have a seed image, the image they were derived from and into which
+// MergeChangesIntoSeed writes their contents back.
+//
+// Resource ids come from SidImgCounter_: each new seed image increments it and
+// takes the new value, so the first id is 1; ids are never reused (the counter
+// wraps modulo 2^32). Seed images are not copyable, so no two share an id.
+//
+// Liveness. A live seed image carries the magic word 0xA551354B, a destroyed
+// one 0xDEAD051D; but a pointer to a destroyed object must not be read at all.
+// Every seed image therefore also sits in a process-wide registry of live seed
+// images (an intrusive list, created on first use, never destroyed), and
+// asSidImage looks the pointer up there, by address only, before it reads the
+// magic word. A pointer that is not in the registry is never dereferenced.
+//
+// Seed references. When the seed is itself a seed image, this image holds one
+// reference on it (ref/unref of ekImage); other images are stored without
+// counting. Dropping the last reference destroys the seed (unref deletes it),
+// so seeds that are counted must have been created with new. The destructor
+// does not release the reference it holds: the seed stays alive.
+class EKS_API ekSIDImage : public ekImage {
+public:
+    static uint32_t SidImgCounter_;  // last resource id handed out
+
+    // Draws the next resource id and enters the registry of live seed images.
+    ekSIDImage();
+    ekSIDImage(const ekSIDImage&) = delete;
+    ekSIDImage& operator=(const ekSIDImage&) = delete;
+    // Leaves the registry; magic word 0xDEAD051D, resource id 0.
+    ~ekSIDImage() override;
+
+    unsigned int ResourceID() const { return resourceId; }  // no reset
+
+    // `image` as a seed image when it is a live one, else null (also for null,
+    // for images of other classes and for destroyed seed images). Safe on a
+    // dangling pointer: it is compared with the registry, never read.
+    static ekSIDImage* asSidImage(ekImage* image);
+
+    // Virtual operations in table order: SetSeedImage, MergeChangesIntoSeed,
+    // CollapseSeed, GetSeedImage, getBounds.
+protected:
+    // Stores `image` as the seed: the old seed, when it is a live seed image,
+    // loses this image's reference; the new one, when it is a live seed image,
+    // gains one. Setting the current seed again changes nothing (so that an
+    // only reference is never dropped and taken back).
+    virtual void SetSeedImage(ekImage* image);
+    // Writes this image's contents into its seed.
+    virtual void MergeChangesIntoSeed() = 0;
+
+public:
+    // Shortens the chain this -> S1 -> S2 to this -> S2 after merging S1's
+    // contents into S2. False, with nothing changed, when the seed or the
+    // seed's seed is not a live seed image, or when S2 is this image. The only
+    // reference accounting is the exchange done by SetSeedImage: S1 loses
+    // this image's reference (which may destroy it; it is not touched after
+    // that) and S2 gains one.
+    virtual bool CollapseSeed();
+    // The seed, as stored (may be null). For a seed that is not a seed image
+    // the pointer is only as good as its owner keeps the image alive.
+    virtual ekImage* GetSeedImage() { return seedImage; }
+    // (0, 0, 0, x size, y size, z size) from the fields as they stand (no reset).
+    virtual ekTile getBounds();
+
+protected:
+    // 1 when the seed is known to be alive: a live seed image, or one of this
+    // image's inputs (inputs leave the graph when they are destroyed).
+    int seedIsAlive();
+
+private:
+    struct RegistryItem : ekLinkItem {
+        ekSIDImage* owner;
+    };
+
+    uint32_t magic;             // 0xA551354B while alive
+    uint32_t resourceId;        // from SidImgCounter_; 0 once destroyed
+    ekImage* seedImage;         // not owned; referenced when it is a seed image
+    RegistryItem registryItem;  // place in the registry of live seed images
+};
+
+// ---------------------------------------------------------------------------
+// ekMemoryImg: an image whose pixels live in one contiguous buffer.
+//
+// Buffer layout: the whole image, x*y*z*c elements of the data type, in the
+// image's own coordinate space and order. Element (x, y, z, channel k) lies at
+//   ekInterleaved  k + nc*(x + nx*(y + ny*z))
+//   ekSequential   x + nx*(k + nc*(y + ny*z))
+//   ekSeparate     x + nx*(y + ny*(z + nz*k))
+// (ekBit: bit index, eight to a byte, most significant bit first, no padding).
+//
+// Ownership. No buffer (null pointer), owned (allocated by a reset; allocSize
+// bytes) or borrowed (handed over by the caller, who keeps it alive, at least
+// ekDataSize(type, x*y*z*c) bytes large, and releases it). A borrowed buffer is
+// never resized or freed. An owned buffer is reallocated at a reset only when
+// its byte size changes (new memory is uninitialised, nothing is carried
+// over); an unchanged size keeps it and its contents. Allocation never throws.
+//
+// Reset statuses, in the order of their steps (a later one overwrites an
+// earlier one; a status stays until clearStatus): ekBadInput (the input is not
+// ekOkay), ekNoMemory (no buffer: the allocation failed, there was nothing to
+// allocate, or the element count or byte size does not fit a signed 32-bit
+// integer, in which case nothing is allocated, also for a borrowed buffer),
+// ekBadAttribute (data type or order not one of the nine types / three
+// orders, or any extent or the channel count below 1). Data operations return
+// a status other than ekOkay unchanged and touch no buffer.
+//
+// Caller layouts (ekConfig): an ekAnyType or 0 type and an ekAnyOrder or 0
+// order mean the image's own; a channel count of 0 means the image's count; a
+// channel list is read as ekConfig::mapChan reads it (entry k + offset for
+// buffer channel k). Buffer channels that select no image channel are left
+// untouched, inside and outside the image. An empty request box (any extent
+// below 1) moves nothing and answers ekOkay.
+//
+// Memory images are not copyable.
+class EKS_API ekMemoryImg : public ekSIDImage {
+public:
+    static ekClassList classList;  // "ekMemoryImg", parent ekImage::classList
+
+    // Size (0, 0, 1, 0), ekAnyType, ekAnyOrder: ekBadAttribute until set up.
+    ekMemoryImg();
+    // Borrows `data`; the caller keeps it alive and large enough.
+    ekMemoryImg(void* data, const ekSize& size, ekType type, ekOrder order);
+    // The buffer is allocated by the first reset.
+    ekMemoryImg(const ekSize& size, ekType type, ekOrder order);
+    // Materialises `input` (which also becomes the seed image): its attributes
+    // at every reset, its pixels once now (autoSync 0) or at every reset
+    // (autoSync non-zero). A null input gives an empty image and ekBadInput.
+    ekMemoryImg(ekImage* input, int autoSync);
+    ekMemoryImg(const ekMemoryImg&) = delete;
+    ekMemoryImg& operator=(const ekMemoryImg&) = delete;
+    // Releases the page object and an owned buffer; a borrowed one stays.
+    ~ekMemoryImg() override;
+
+    int derivesFrom(ekClassList* c) override;
+    char* getClassName(int n) override;
+    ekClassList* getClassId() override;
+
+    // Brings the image up to date, then the buffer (null when there is none).
+    void* getDataPtr();
+    // Releases an owned buffer and borrows `data` from now on (null: the next
+    // reset allocates). Alters the image.
+    void setDataPtr(void* data);
+    // Tells the consumers that the pixels changed; the image itself stays clean.
+    void markDirty();
+    // Turning auto-sync on alters the image, so the next reset copies the
+    // input; turning it off alters nothing.
+    void setAutoSync(int on);
+    int getAutoSync() const { return autoSync; }
+    // Alters the image; with auto-sync off and at least one consumer, copies
+    // the input at once (with auto-sync on, the reset that follows copies).
+    void sync();
+
+    // Tile primitives: see the class comment for the caller's layout.
+    // A read fills the part of the box outside the image with the fill value
+    // of the image channel each buffer channel selects.
+    ekStatus getSubTile3D(int x, int y, int z, int nx, int ny, int nz, void* data, int bx, int by,
+                          int bz, int bnx, int bny, int bnz, const ekConfig* cfg) override;
+    // A write drops the part of the box outside the image.
+    ekStatus setSubTile3D(int x, int y, int z, int nx, int ny, int nz, void* data, int bx, int by,
+                          int bz, int bnx, int bny, int bnz, const ekConfig* cfg) override;
+    // Copies straight between this buffer and other; coordinates in this
+    // image's space, the configuration on other's side. Reading other
+    // (direction != 0) covers the box clipped to this image; writing other
+    // also fills the part of other's box that this image does not cover with
+    // this image's fill value (zeros when the fill does not have one element
+    // per channel). Returns the status of the last inner call that ran
+    // (ekOkay when nothing had to move), ekBadInput for a null other, and
+    // ekNotImplemented between different colour models.
+    ekStatus copyTileCfg(int x, int y, int z, int nx, int ny, int nz, ekImage* other, int ox,
+                         int oy, int oz, const ekConfig* cfg, int direction) override;
+    // Sets the box, less the keep-out box, to one pixel value given in cfg's
+    // layout (its type and channels; null value: zeros). Both boxes are in
+    // cfg's coordinate space when it names one. Only the selected channels
+    // are written.
+    ekStatus fillTile3D(int x, int y, int z, int nx, int ny, int nz, void* value,
+                        const ekConfig* cfg, const ekTile* keepOut) override;
+    // Every valid request gets the same page, which points straight into the
+    // buffer; it lives until the next reset or the destructor. ekNoMemory when
+    // the page object cannot be had.
+    ekStatus lockPageSet(ekLockRequest* requests, int mode, int count) override;
+    void unlockPageSet(ekLockRequest* requests, int count) override;  // nothing to undo
+
+protected:
+    void reset() override;
+    char* getDefaultDescription() override;  // "Memory"
+
+    // The seed reads this image's whole extent into its own box at the origin;
+    // only into a seed known to be alive. Statuses are not reported.
+    void MergeChangesIntoSeed() override;
+
+    void init(const ekSize& size, ekType type, ekOrder order);
+    // Copies the whole input into the buffer, converted to this image's
+    // layout. Does nothing while the status is not ekOkay or without input.
+    void syncData();
+
+private:
+    void takeFromInput();
+    void allocateBuffer(bool sizeValid);
+
+    void* dataPtr;      // the pixel buffer: owned when allocSize != 0, else borrowed
+    ekPage* page;       // the one page handed out by lockPageSet; owned
+    int32_t allocSize;  // bytes this image allocated; 0 = not owned
+    int32_t autoSync;   // copy the input at every successful reset
+    ekImage* inputImg;  // input 0 as found at the last reset; not owned
+};
 
 #endif  // EKS_IMAGES_H

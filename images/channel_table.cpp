@@ -1,0 +1,29 @@
+// ekChannelTable: explicit channel lists for transfer blocks.
+#include "images/channel_table.h"
+
+#include <cstddef>
+#include <new>
+
+bool ekChannelTable::build(const int* list, int offset, int n, int valid) {
+    if (n < 1) n = 1;  // a block with no channels still gets a readable list
+    if (n <= kLocal) {
+        entries = local;
+    } else {
+        delete[] heap;
+        heap = new (std::nothrow) int[std::size_t(n)];
+        if (heap == nullptr) return false;
+        entries = heap;
+    }
+    for (int k = 0; k < n; ++k) {
+        const int64_t index = int64_t(k) + offset;
+        int entry = -1;
+        if (k < valid) {
+            if (list != nullptr)
+                entry = index >= 0 ? list[index] : -1;
+            else
+                entry = index > INT32_MAX ? INT32_MAX : int(index);  // index >= INT32_MIN
+        }
+        entries[k] = entry;
+    }
+    return true;
+}

@@ -1,0 +1,264 @@
+// ekMemoryImg tile primitives: reads, writes, fills and copies between the
+// image buffer and a caller's buffer or another image, all through the
+// transfer engine.
+#include <cstdint>
+
+#include "eks/images.h"
+#include "images/channel_table.h"
+#include "transfer/data_block.h"
+
+namespace {
+
+int32_t clampToInt32(int64_t v) {
+    if (v > INT32_MAX) return INT32_MAX;
+    if (v < INT32_MIN) return INT32_MIN;
+    return static_cast<int32_t>(v);
+}
+
+// Type and order of a configuration; a value it does not give (0, ekAnyType,
+// ekAnyOrder) is the image's own.
+ekType configType(const ekConfig* cfg, ekType own) {
+    if (cfg == nullptr || cfg->type == 0 || cfg->type == ekAnyType) return own;
+    return cfg->type;
+}
+
+ekOrder configOrder(const ekConfig* cfg, ekOrder own) {
+    if (cfg == nullptr || cfg->order == 0 || cfg->order == ekAnyOrder) return own;
+    return cfg->order;
+}
+
+// Channels in the caller's buffer: the configuration's count, 0 meaning the
+// image's.
+int configChannels(const ekConfig* cfg, int own) {
+    return cfg != nullptr && cfg->nchans != 0 ? cfg->nchans : own;
+}
+
+bool emptyBox(int nx, int ny, int nz) { return nx < 1 || ny < 1 || nz < 1; }
+
+// Channel numbering of a caller's block: the configuration's list read as
+// ekConfig::mapChan reads it, or its offset as the first channel number.
+struct Channels {
+    const int* list = nullptr;
+    int firstChan = 0;
+    ekChannelTable table;
+
+    // False when a table was needed and could not be had.
+    bool select(const ekConfig* cfg, int nc) {
+        if (cfg == nullptr) return true;
+        if (cfg->chanList == nullptr) {
+            firstChan = cfg->chanOffset;
+            return true;
+        }
+        if (cfg->chanOffset == 0) {
+            list = cfg->chanList;
+            return true;
+        }
+        if (!table.build(cfg->chanList, cfg->chanOffset, nc, nc)) return false;
+        list = table.get();
+        return true;
+    }
+    // An explicit list 0 .. n-1 in place of "no list, first channel 0", so
+    // that a constant block is not widened onto channels nobody selected.
+    bool identity(int n) {
+        if (!table.build(nullptr, 0, n, n)) return false;
+        list = table.get();
+        firstChan = 0;
+        return true;
+    }
+};
+
+}  // namespace
+
+// The whole buffer as the engine sees it: never flipped or transposed.
+static ekDataBlock imageBlock(void* data, ekType type, ekOrder order, const ekSize& s) {
+    return ekDataBlock(data, type, order, s.c, nullptr, s.x, s.y, s.z, 0, 0, 0, 0);
+}
+
+ekStatus ekMemoryImg::getSubTile3D(int x, int y, int z, int nx, int ny, int nz, void* data, int bx,
+                                   int by, int bz, int bnx, int bny, int bnz, const ekConfig* cfg) {
+    const ekStatus s = resetCheck();
+    if (s != ekOkay) return s;
+    // An empty clip box would mean "no clip" to the engine: the whole buffer
+    // box would move. An empty request moves nothing.
+    if (emptyBox(nx, ny, nz)) return ekOkay;
+    const int nc = configChannels(cfg, size.c);
+    if (nc < 1) return ekOkay;
+    Channels sel;
+    if (!sel.select(cfg, nc)) return ekNoMemory;
+
+    // Request and buffer box into this image's space; the buffer's block
+    // carries the flips and the transposition of the caller's space.
+    ekTile r(x, y, z, nx, ny, nz), b(bx, by, bz, bnx, bny, bnz);
+    ekFlip flip = ekNoFlip;
+    int trans = 0;
+    if (cfg != nullptr && cfg->coordSpace != 0) {
+        mapTile(cfg->coordSpace, r, flip, trans, ekCoordSpace(0));
+        mapTile(cfg->coordSpace, b, flip, trans, ekCoordSpace(0));
+    }
+    ekDataBlock dst(data, configType(cfg, dataType), configOrder(cfg, order), nc, sel.list, b.nx,
+                    b.ny, b.nz, b.x, b.y, b.z, sel.firstChan);
+    dst.setClip(r.x, r.y, r.z, r.nx, r.ny, r.nz);
+    dst.setFlip(flip);
+    dst.setTranspose(trans);
+    dst.copyFrom(imageBlock(dataPtr, dataType, order, size));
+
+    // Second pass: the part of the request outside the image gets the fill
+    // value of the image channel each buffer channel selects. The fill pixel
+    // is numbered like the image's own channels (one element per channel; a
+    // shorter fill repeats its last value).
+    ekPixel adapted;
+    const ekPixel* fillPixel = &fill;
+    if (fill.nc() != size.c) {
+        adapted.convert(fill, fill.nc() > 0 ? fill.type() : dataType, size.c);
+        fillPixel = &adapted;
+    }
+    Channels fillChannels;
+    if (nc > fillPixel->nc() && !fillChannels.identity(fillPixel->nc())) return ekNoMemory;
+    const ekTile inside(0, 0, 0, size.x, size.y, size.z);
+    dst.copyFrom(ekDataBlock(*fillPixel, &inside, fillChannels.list, 0));
+    return ekOkay;
+}
+
+ekStatus ekMemoryImg::setSubTile3D(int x, int y, int z, int nx, int ny, int nz, void* data, int bx,
+                                   int by, int bz, int bnx, int bny, int bnz, const ekConfig* cfg) {
+    const ekStatus s = resetCheck();
+    if (s != ekOkay) return s;
+    if (emptyBox(nx, ny, nz)) return ekOkay;
+    const int nc = configChannels(cfg, size.c);
+    if (nc < 1) return ekOkay;
+    Channels sel;
+    if (!sel.select(cfg, nc)) return ekNoMemory;
+
+    ekTile r(x, y, z, nx, ny, nz), b(bx, by, bz, bnx, bny, bnz);
+    ekFlip flip = ekNoFlip;
+    int trans = 0;
+    if (cfg != nullptr && cfg->coordSpace != 0) {
+        mapTile(cfg->coordSpace, r, flip, trans, ekCoordSpace(0));
+        mapTile(cfg->coordSpace, b, flip, trans, ekCoordSpace(0));
+    }
+    ekDataBlock src(data, configType(cfg, dataType), configOrder(cfg, order), nc, sel.list, b.nx,
+                    b.ny, b.nz, b.x, b.y, b.z, sel.firstChan);
+    src.setClip(r.x, r.y, r.z, r.nx, r.ny, r.nz);
+    src.setFlip(flip);
+    src.setTranspose(trans);
+    // The image block bounds the write: the part of the request outside the
+    // image is dropped.
+    ekDataBlock dst = imageBlock(dataPtr, dataType, order, size);
+    dst.copyFrom(src);
+    setAltered(ekPropagateBit);  // consumers recompute; this image keeps its data
+    return ekOkay;
+}
+
+ekStatus ekMemoryImg::fillTile3D(int x, int y, int z, int nx, int ny, int nz, void* value,
+                                 const ekConfig* cfg, const ekTile* keepOut) {
+    const ekStatus s = resetCheck();
+    if (s != ekOkay) return s;
+    // An empty box given to the engine's clip would fill the whole image.
+    if (emptyBox(nx, ny, nz)) return ekOkay;
+    const int nc = configChannels(cfg, size.c);
+    if (nc < 1) return ekOkay;
+
+    // The value, one element per buffer channel, in this image's type.
+    ekPixel p;
+    const ekType given = configType(cfg, dataType);
+    if (value == nullptr) {
+        p.set(dataType, nc, nullptr);  // zeros
+    } else if (given != dataType) {
+        p.convert(ekPixel(given, nc, value), dataType, nc);
+    } else {
+        p.set(dataType, nc, value);
+    }
+    if (p.nc() != nc) return ekNoMemory;
+
+    ekTile r(x, y, z, nx, ny, nz);
+    ekTile keep;
+    const ekTile* keepPtr = nullptr;
+    if (keepOut != nullptr) {
+        keep = *keepOut;
+        keepPtr = &keep;
+    }
+    if (cfg != nullptr && cfg->coordSpace != 0) {
+        mapTile(cfg->coordSpace, r, ekCoordSpace(0));
+        if (keepPtr != nullptr) mapTile(cfg->coordSpace, keep, ekCoordSpace(0));
+    }
+
+    Channels sel;
+    if (!sel.select(cfg, nc)) return ekNoMemory;
+    // Fewer channels than the image, selected from channel 0 on: number them
+    // explicitly, or the engine would spread the value over every channel.
+    if (sel.list == nullptr && sel.firstChan == 0 && nc < size.c && !sel.identity(nc))
+        return ekNoMemory;
+    ekDataBlock dst = imageBlock(dataPtr, dataType, order, size);
+    dst.setClip(r.x, r.y, r.z, r.nx, r.ny, r.nz);
+    dst.copyFrom(ekDataBlock(p, keepPtr, sel.list, sel.firstChan));
+    setAltered(ekPropagateBit);
+    return ekOkay;
+}
+
+ekStatus ekMemoryImg::copyTileCfg(int x, int y, int z, int nx, int ny, int nz, ekImage* other,
+                                  int ox, int oy, int oz, const ekConfig* cfg, int direction) {
+    const ekStatus s = resetCheck();
+    if (s != ekOkay) return s;
+    if (other == nullptr) return ekBadInput;
+    if (needColorConv(other, direction, cfg))
+        return copyConverted(x, y, z, nx, ny, nz, other, ox, oy, oz, cfg, direction);
+    // A copy within this image would read and write one buffer at once; the
+    // base copy goes through a temporary buffer.
+    if (other == this)
+        return ekImage::copyTileCfg(x, y, z, nx, ny, nz, other, ox, oy, oz, cfg, direction);
+
+    // Working layout: this buffer, seen from other. It always has this
+    // image's channel count (the buffer has no other); a configuration with
+    // another count keeps its selection for the channels it names.
+    ekConfig w(dataType, order, size.c, nullptr, 0, coordSpace, ekColorModel(0));
+    ekChannelTable table;
+    if (cfg != nullptr) {
+        w = *cfg;
+        w.type = dataType;
+        w.order = order;
+        w.coordSpace = coordSpace;
+        const int named = configChannels(cfg, size.c);
+        if (named != size.c) {
+            if (!table.build(cfg->chanList, cfg->chanOffset, size.c, named)) return ekNoMemory;
+            w.chanList = table.get();
+            w.chanOffset = 0;
+        }
+        w.nchans = size.c;
+    }
+
+    // This buffer, seen as the box at d in other; the box clipped to this
+    // image, and its origin in other.
+    const int dx = clampToInt32(int64_t(ox) - x), dy = clampToInt32(int64_t(oy) - y),
+              dz = clampToInt32(int64_t(oz) - z);
+    int qx = x, qy = y, qz = z, qnx = nx, qny = ny, qnz = nz;
+    clipTile(qx, qy, qz, qnx, qny, qnz, 0);
+    const int px = clampToInt32(int64_t(ox) + qx - x), py = clampToInt32(int64_t(oy) + qy - y),
+              pz = clampToInt32(int64_t(oz) + qz - z);
+    const bool overlap = !emptyBox(qnx, qny, qnz);
+
+    ekStatus last = ekOkay;
+    if (direction != 0) {
+        if (overlap)
+            last = other->getSubTile3D(px, py, pz, qnx, qny, qnz, dataPtr, dx, dy, dz, size.x,
+                                       size.y, size.z, &w);
+    } else {
+        if (overlap)
+            last = other->setSubTile3D(px, py, pz, qnx, qny, qnz, dataPtr, dx, dy, dz, size.x,
+                                       size.y, size.z, &w);
+        // The part of other's box that this image does not cover gets this
+        // image's fill value (zeros when the fill has not one element per
+        // channel). Nothing to fill when this image covers the whole box.
+        const ekTile covered(dx, dy, dz, size.x, size.y, size.z);
+        const ekTile box(ox, oy, oz, nx, ny, nz);
+        if (last == ekOkay && !emptyBox(nx, ny, nz) && !covered.contains(box)) {
+            void* value = nullptr;
+            if (fill.nc() == size.c) {
+                value = fill.elems();
+                w.type = fill.type();
+            }
+            last = other->fillTile3D(ox, oy, oz, nx, ny, nz, value, &w, &covered);
+        }
+    }
+    if (last == ekOkay) setAltered(ekPropagateBit);
+    return last;
+}

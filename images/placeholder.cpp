@@ -1,1 +1,0 @@
-// images subsystem: translation unit kept so the object library is never empty.

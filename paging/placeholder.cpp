@@ -1,1 +1,0 @@
-// paging subsystem: translation unit kept so the object library is never empty.

@@ -1,0 +1,322 @@
+// Randomized reads, writes and fills of memory images in every layout,
+// compared byte for byte with a reference that works element by element from
+// the buffer's element-index table and the coordinate mapping.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "images_test_util.h"
+
+namespace {
+
+const ekType kTypes[9] = {ekBit,   ekUChar, ekChar,  ekUShort, ekShort,
+                          ekULong, ekLong,  ekFloat, ekDouble};
+const ekOrder kOrders[3] = {ekInterleaved, ekSequential, ekSeparate};
+
+bool transposedSpace(int cs) { return cs >= 5 && cs <= 8; }
+
+// A value as it lands in an element of type t: whole numbers 0..100 are exact
+// in every type, and a bit stores whether the value is non-zero.
+int64_t landed(ekType t, int64_t v) { return t == ekBit ? (v != 0) : v; }
+
+struct Rng {
+    std::mt19937 gen;
+    explicit Rng(uint32_t seed) : gen(seed) {}
+    int in(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(gen); }
+    bool chance(int percent) { return in(0, 99) < percent; }
+};
+
+// One random image with its buffer (borrowed, between guard bytes) and a
+// caller layout with a request box and a buffer box in the caller's space.
+struct Case {
+    // Image.
+    int w, h, d, c;
+    ekType it;
+    ekOrder io;
+    int ics;
+    std::vector<int64_t> fillValues;
+    // Caller.
+    ekType ct;
+    ekOrder co;
+    int cs;
+    int nchans;  // as given to the configuration (0: the image's count)
+    int nc;      // effective
+    int offset;
+    bool useList;
+    std::vector<int> list;
+    ekTile r, b;
+
+    int chanOf(int k) const {
+        if (useList) {
+            const int i = k + offset;
+            return i >= 0 && i < int(list.size()) ? list[size_t(i)] : -1;
+        }
+        return k + offset;
+    }
+    bool validChan(int m) const { return m >= 0 && m < c; }
+
+    std::string describe() const {
+        std::ostringstream s;
+        s << "image " << w << "x" << h << "x" << d << "x" << c << " type " << it << " order " << io
+          << " space " << ics << "; caller type " << ct << " order " << co << " space " << cs
+          << " nchans " << nchans << " offset " << offset << " list";
+        if (useList)
+            for (int v : list) s << " " << v;
+        else
+            s << " none";
+        s << "; box " << r.x << "," << r.y << "," << r.z << " " << r.nx << "x" << r.ny << "x"
+          << r.nz << "; buffer " << b.x << "," << b.y << "," << b.z << " " << b.nx << "x" << b.ny
+          << "x" << b.nz;
+        return s.str();
+    }
+};
+
+Case randomCase(Rng& rng, bool uniqueChannels) {
+    Case k;
+    k.w = rng.in(1, 7);
+    k.h = rng.in(1, 6);
+    k.d = rng.in(1, 3);
+    k.c = rng.in(1, 4);
+    k.it = kTypes[rng.in(0, 8)];
+    k.io = kOrders[rng.in(0, 2)];
+    k.ics = rng.in(1, 8);
+    for (int m = 0; m < k.c; ++m) k.fillValues.push_back(rng.in(0, 100));
+    k.ct = kTypes[rng.in(0, 8)];
+    k.co = kOrders[rng.in(0, 2)];
+    k.cs = rng.in(0, 8);
+    k.nchans = rng.chance(25) ? 0 : rng.in(1, k.c + 1);
+    k.nc = k.nchans != 0 ? k.nchans : k.c;
+    k.useList = rng.chance(40);
+    if (k.useList) {
+        k.offset = rng.in(0, 1);
+        // Entries name image channels, -1 (none) or one past the last.
+        std::vector<int> pool;
+        for (int m = -1; m <= k.c; ++m) pool.push_back(m);
+        for (int i = 0; i < k.nc + k.offset; ++i) {
+            if (uniqueChannels) {
+                // Writes: no two buffer channels name the same image channel.
+                const int pick = rng.in(0, int(pool.size()) - 1);
+                k.list.push_back(pool[size_t(pick)]);
+                if (pool[size_t(pick)] >= 0) pool.erase(pool.begin() + pick);
+            } else {
+                k.list.push_back(rng.in(-1, k.c));
+            }
+        }
+    } else {
+        k.offset = rng.in(-1, k.c - 1);
+    }
+
+    // Boxes in the caller's space, around the image's extent there.
+    const bool swapped = k.cs != 0 && transposedSpace(k.cs) != transposedSpace(k.ics);
+    const int W = swapped ? k.h : k.w, H = swapped ? k.w : k.h;
+    k.r = ekTile(rng.in(-2, W), rng.in(-2, H), rng.in(-1, k.d), rng.in(1, W + 2), rng.in(1, H + 2),
+                 rng.in(1, k.d + 1));
+    switch (rng.in(0, 2)) {
+        case 0:  // the whole-tile form: the buffer is the request
+            k.b = k.r;
+            break;
+        case 1:  // a sub-tile of a larger buffer
+            k.b = ekTile(k.r.x - rng.in(0, 2), k.r.y - rng.in(0, 2), k.r.z - rng.in(0, 1),
+                         k.r.nx + rng.in(0, 4), k.r.ny + rng.in(0, 4), k.r.nz + rng.in(0, 1));
+            break;
+        default:  // a buffer that covers only part of the request
+            k.b = ekTile(k.r.x + rng.in(-2, 2), k.r.y + rng.in(-2, 2), k.r.z + rng.in(-1, 1),
+                         rng.in(1, W + 2), rng.in(1, H + 2), rng.in(1, k.d));
+            break;
+    }
+    return k;
+}
+
+const size_t kGuard = 16;
+
+// The image, its borrowed buffer with guard bytes, and its configuration.
+struct Fixture {
+    const Case& k;
+    std::vector<unsigned char> image;  // guard, buffer, guard
+    ekMemoryImg* img = nullptr;
+    ekConfig cfg;
+
+    Fixture(const Case& k_, Rng& rng) : k(k_) {
+        const int64_t n = int64_t(k.w) * k.h * k.d * k.c;
+        image.assign(kGuard + bufferBytes(k.it, n) + kGuard, 0xA5);
+        for (int64_t i = 0; i < n; ++i)
+            writeElement(k.it, pixels(), i, k.it == ekBit ? rng.in(0, 1) : rng.in(0, 100));
+        img = new ekMemoryImg(pixels(), ekSize(k.w, k.h, k.d, k.c), k.it, k.io);
+        img->setCoordSpace(ekCoordSpace(k.ics));
+        ekPixel fill(ekDouble, k.c);
+        for (int m = 0; m < k.c; ++m) fill.setElem(double(k.fillValues[size_t(m)]), m);
+        img->setFill(fill);
+        cfg = ekConfig(k.ct, k.co, k.nchans, k.useList ? const_cast<int*>(k.list.data()) : nullptr,
+                       k.offset, ekCoordSpace(k.cs));
+    }
+    ~Fixture() { delete img; }
+    unsigned char* pixels() { return image.data() + kGuard; }
+
+    // Image position of a caller position.
+    void toImage(int& x, int& y) const {
+        if (k.cs != 0) img->mapXY(ekCoordSpace(k.cs), x, y, ekCoordSpace(0));
+    }
+    bool inside(int x, int y, int z) const {
+        return x >= 0 && x < k.w && y >= 0 && y < k.h && z >= 0 && z < k.d;
+    }
+    int64_t imageIndex(int x, int y, int z, int m) const {
+        return elementIndex(k.io, k.c, k.w, k.h, k.d, x, y, z, m);
+    }
+    int64_t callerIndex(int i, int j, int l, int ch) const {
+        return elementIndex(k.co, k.nc, k.b.nx, k.b.ny, k.b.nz, i, j, l, ch);
+    }
+    bool inRequest(int x, int y, int z) const {
+        return x >= k.r.x && x < k.r.x + k.r.nx && y >= k.r.y && y < k.r.y + k.r.ny && z >= k.r.z &&
+               z < k.r.z + k.r.nz;
+    }
+
+    // Visits every buffer position inside the request, with its image position.
+    template <class F>
+    void forEachRequested(F f) const {
+        for (int l = 0; l < k.b.nz; ++l)
+            for (int j = 0; j < k.b.ny; ++j)
+                for (int i = 0; i < k.b.nx; ++i) {
+                    int x = k.b.x + i, y = k.b.y + j;
+                    const int z = k.b.z + l;
+                    if (!inRequest(x, y, z)) continue;
+                    toImage(x, y);
+                    f(i, j, l, x, y, z);
+                }
+    }
+};
+
+std::vector<unsigned char> randomBytes(Rng& rng, size_t n) {
+    std::vector<unsigned char> v(n);
+    for (unsigned char& b : v) b = static_cast<unsigned char>(rng.in(0, 255));
+    return v;
+}
+
+const int kRounds = 2500;
+
+TEST(MemoryImageRandom, ReadsMatchTheElementTable) {
+    const uint32_t seed = 20261206;
+    Rng rng(seed);
+    for (int round = 0; round < kRounds; ++round) {
+        const Case k = randomCase(rng, false);
+        Fixture s(k, rng);
+        const int64_t n = int64_t(k.b.nx) * k.b.ny * k.b.nz * k.nc;
+        std::vector<unsigned char> buffer = randomBytes(rng, bufferBytes(k.ct, n) + kGuard);
+        std::vector<unsigned char> expected = buffer;
+        s.forEachRequested([&](int i, int j, int l, int x, int y, int z) {
+            for (int ch = 0; ch < k.nc; ++ch) {
+                const int m = k.chanOf(ch);
+                if (!k.validChan(m)) continue;
+                const int64_t v = s.inside(x, y, z)
+                                      ? readElement(k.it, s.pixels(), s.imageIndex(x, y, z, m))
+                                      : k.fillValues[size_t(m)];
+                writeElement(k.ct, expected.data(), s.callerIndex(i, j, l, ch), landed(k.ct, v));
+            }
+        });
+        const ekStatus st =
+            s.img->getSubTile3D(k.r.x, k.r.y, k.r.z, k.r.nx, k.r.ny, k.r.nz, buffer.data(), k.b.x,
+                                k.b.y, k.b.z, k.b.nx, k.b.ny, k.b.nz, &s.cfg);
+        ASSERT_EQ(st, ekOkay) << "seed " << seed << " round " << round << ": " << k.describe();
+        ASSERT_EQ(buffer, expected)
+            << "seed " << seed << " round " << round << ": " << k.describe();
+    }
+}
+
+TEST(MemoryImageRandom, WritesMatchTheElementTableAndReadBack) {
+    const uint32_t seed = 777;
+    Rng rng(seed);
+    for (int round = 0; round < kRounds; ++round) {
+        const Case k = randomCase(rng, true);
+        Fixture s(k, rng);
+        const int64_t n = int64_t(k.b.nx) * k.b.ny * k.b.nz * k.nc;
+        std::vector<unsigned char> buffer(bufferBytes(k.ct, n) + 1, 0);
+        for (int64_t e = 0; e < n; ++e)
+            writeElement(k.ct, buffer.data(), e, k.ct == ekBit ? rng.in(0, 1) : rng.in(0, 100));
+        std::vector<unsigned char> expected = s.image;
+        s.forEachRequested([&](int i, int j, int l, int x, int y, int z) {
+            if (!s.inside(x, y, z)) return;  // dropped
+            for (int ch = 0; ch < k.nc; ++ch) {
+                const int m = k.chanOf(ch);
+                if (!k.validChan(m)) continue;
+                const int64_t v = readElement(k.ct, buffer.data(), s.callerIndex(i, j, l, ch));
+                writeElement(k.it, expected.data() + kGuard, s.imageIndex(x, y, z, m),
+                             landed(k.it, v));
+            }
+        });
+        const std::vector<unsigned char> written = buffer;
+        const ekStatus st =
+            s.img->setSubTile3D(k.r.x, k.r.y, k.r.z, k.r.nx, k.r.ny, k.r.nz, buffer.data(), k.b.x,
+                                k.b.y, k.b.z, k.b.nx, k.b.ny, k.b.nz, &s.cfg);
+        ASSERT_EQ(st, ekOkay) << "seed " << seed << " round " << round << ": " << k.describe();
+        ASSERT_EQ(buffer, written) << "the source buffer changed: " << k.describe();
+        ASSERT_EQ(s.image, expected)
+            << "seed " << seed << " round " << round << ": " << k.describe();
+
+        // Round trip: reading the same box back gives what was written, where
+        // it landed inside the image and the value survives the image's type.
+        if (k.it == ekBit || k.ct == ekBit) continue;
+        std::vector<unsigned char> back(buffer.size(), 0);
+        s.img->getSubTile3D(k.r.x, k.r.y, k.r.z, k.r.nx, k.r.ny, k.r.nz, back.data(), k.b.x, k.b.y,
+                            k.b.z, k.b.nx, k.b.ny, k.b.nz, &s.cfg);
+        bool same = true;
+        s.forEachRequested([&](int i, int j, int l, int x, int y, int z) {
+            if (!s.inside(x, y, z)) return;
+            for (int ch = 0; ch < k.nc; ++ch) {
+                if (!k.validChan(k.chanOf(ch))) continue;
+                const int64_t e = s.callerIndex(i, j, l, ch);
+                same = same &&
+                       readElement(k.ct, back.data(), e) == readElement(k.ct, written.data(), e);
+            }
+        });
+        ASSERT_TRUE(same) << "round trip, round " << round << ": " << k.describe();
+    }
+}
+
+TEST(MemoryImageRandom, FillsMatchTheElementTable) {
+    const uint32_t seed = 4242;
+    Rng rng(seed);
+    for (int round = 0; round < kRounds; ++round) {
+        const Case k = randomCase(rng, true);
+        Fixture s(k, rng);
+        std::vector<unsigned char> value(bufferBytes(k.ct, k.nc) + 1, 0);
+        for (int ch = 0; ch < k.nc; ++ch)
+            writeElement(k.ct, value.data(), ch, k.ct == ekBit ? rng.in(0, 1) : rng.in(0, 100));
+        const bool nullValue = rng.chance(10);
+        const bool withKeep = rng.chance(60);
+        const ekTile keep(k.r.x + rng.in(-1, 2), k.r.y + rng.in(-1, 2), k.r.z + rng.in(-1, 1),
+                          rng.in(0, 4), rng.in(0, 4), rng.in(0, 2));
+        const bool keepInForce = withKeep && !keep.empty();
+        std::vector<unsigned char> expected = s.image;
+        for (int l = 0; l < k.r.nz; ++l)
+            for (int j = 0; j < k.r.ny; ++j)
+                for (int i = 0; i < k.r.nx; ++i) {
+                    const int cx = k.r.x + i, cy = k.r.y + j, z = k.r.z + l;
+                    if (keepInForce && cx >= keep.x && cx < keep.x + keep.nx && cy >= keep.y &&
+                        cy < keep.y + keep.ny && z >= keep.z && z < keep.z + keep.nz)
+                        continue;
+                    int x = cx, y = cy;
+                    s.toImage(x, y);
+                    if (!s.inside(x, y, z)) continue;
+                    for (int ch = 0; ch < k.nc; ++ch) {
+                        const int m = k.chanOf(ch);
+                        if (!k.validChan(m)) continue;
+                        const int64_t v = nullValue ? 0 : readElement(k.ct, value.data(), ch);
+                        writeElement(k.it, expected.data() + kGuard, s.imageIndex(x, y, z, m),
+                                     landed(k.it, v));
+                    }
+                }
+        const ekStatus st = s.img->fillTile3D(k.r.x, k.r.y, k.r.z, k.r.nx, k.r.ny, k.r.nz,
+                                              nullValue ? nullptr : value.data(), &s.cfg,
+                                              withKeep ? &keep : nullptr);
+        ASSERT_EQ(st, ekOkay) << k.describe();
+        ASSERT_EQ(s.image, expected)
+            << "seed " << seed << " round " << round << ": " << k.describe() << " keep " << keep.x
+            << "," << keep.y << "," << keep.z << " " << keep.nx << "x" << keep.ny << "x" << keep.nz
+            << (withKeep ? "" : " (none)");
+    }
+}
+
+}  // namespace

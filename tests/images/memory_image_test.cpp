@@ -1,0 +1,259 @@
+// Memory image: identity, attributes, buffer ownership, reset statuses and
+// synchronisation with the input.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "images_test_util.h"
+
+namespace {
+
+// Exposes the description and the allowed-bit checks.
+class DescribedMemoryImg : public ekMemoryImg {
+public:
+    using ekMemoryImg::ekMemoryImg;
+    std::string description() { return getDefaultDescription(); }
+};
+
+TEST(MemoryImage, ClassIdentityAndInitialAttributes) {
+    DescribedMemoryImg mem(ekSize(5, 4, 1, 3), ekUShort, ekSeparate);
+    EXPECT_STREQ(mem.getClassName(0), "ekMemoryImg");
+    EXPECT_STREQ(mem.getClassName(1), "ekImage");
+    EXPECT_EQ(mem.getClassId(), &ekMemoryImg::classList);
+    EXPECT_EQ(mem.derivesFrom(&ekImage::classList), 2);
+    EXPECT_EQ(mem.description(), "Memory");
+    EXPECT_EQ(mem.getImageType(), ekMemoryImageType);
+    EXPECT_EQ(mem.getCoordSpace(), ekLowerLeft);
+    EXPECT_EQ(mem.getColorModel(), ekRGB);
+    EXPECT_EQ(mem.getMaxValue(0), 65535.0);
+    int px, py, pz, pc;
+    mem.getPageSize(px, py, pz, pc);  // one page: the whole image
+    EXPECT_EQ(px, 5);
+    EXPECT_EQ(py, 4);
+    EXPECT_EQ(pz, 1);
+    // The page geometry and compression are not the caller's to set.
+    EXPECT_EQ(mem.setPageSize(2, 2, 1, 1), ekNotAllowed);
+    EXPECT_EQ(mem.setPageBorder(1, 1, 0), ekNotAllowed);
+    EXPECT_EQ(mem.setCompression(ekLZW), ekNotAllowed);
+    EXPECT_EQ(mem.setDataType(ekFloat), ekOkay);
+    EXPECT_EQ(mem.setCoordSpace(ekUpperLeft), ekOkay);
+    EXPECT_EQ(mem.getStatus(), ekOkay);
+}
+
+TEST(MemoryImage, DefaultImageHasNoBuffer) {
+    ekMemoryImg mem;
+    EXPECT_EQ(mem.getStatus(), ekBadAttribute);
+    EXPECT_EQ(mem.getDataPtr(), nullptr);
+    unsigned char b[4] = {1, 2, 3, 4};
+    EXPECT_EQ(mem.getTile(0, 0, 1, 1, b, nullptr), ekBadAttribute);  // nothing moves
+    EXPECT_EQ(b[0], 1);
+}
+
+TEST(MemoryImage, BorrowedBufferIsNeverFreedOrResized) {
+    std::vector<unsigned char> buf(4 * 3 * 2, 7);
+    {
+        ekMemoryImg mem(buf.data(), ekSize(4, 3, 1, 2), ekUChar, ekInterleaved);
+        EXPECT_EQ(mem.getDataPtr(), buf.data());
+        EXPECT_EQ(mem.setXsize(2), ekOkay);  // smaller: the same buffer
+        EXPECT_EQ(mem.getDataPtr(), buf.data());
+        EXPECT_EQ(mem.setDataType(ekUShort), ekOkay);  // larger bytes: still borrowed
+        EXPECT_EQ(mem.getDataPtr(), buf.data());
+        EXPECT_EQ(mem.getStatus(), ekOkay);
+    }
+    // The image is gone and the caller's memory is intact (the sanitizer
+    // build would report a release of it).
+    for (unsigned char v : buf) EXPECT_EQ(v, 7);
+}
+
+TEST(MemoryImage, OwnedBufferKeepsContentsWhileTheByteSizeStays) {
+    ekMemoryImg mem(ekSize(4, 3, 1, 1), ekUChar, ekInterleaved);
+    auto* p = static_cast<unsigned char*>(mem.getDataPtr());
+    ASSERT_NE(p, nullptr);
+    for (int i = 0; i < 12; ++i) p[i] = static_cast<unsigned char>(i);
+
+    EXPECT_EQ(mem.setXsize(4), ekOkay);  // unchanged: no reset at all
+    mem.setSize(ekSize(3, 4, 1, 1));     // a reset, same byte size
+    mem.setDataType(ekChar);             // same element size
+    EXPECT_EQ(mem.getDataPtr(), p);
+    for (int i = 0; i < 12; ++i) EXPECT_EQ(p[i], i);
+
+    mem.setSize(ekSize(30, 20, 2, 3));  // new byte size: a new buffer that fits
+    auto* q = static_cast<unsigned char*>(mem.getDataPtr());
+    ASSERT_NE(q, nullptr);
+    std::memset(q, 1, 30 * 20 * 2 * 3);  // the whole size is writable
+    EXPECT_EQ(mem.getStatus(), ekOkay);
+}
+
+TEST(MemoryImage, SetDataPtrReleasesTheOwnedBufferAndBorrows) {
+    ekMemoryImg mem(ekSize(4, 3, 1, 1), ekUChar, ekInterleaved);
+    ASSERT_NE(mem.getDataPtr(), nullptr);
+    std::vector<unsigned char> buf(12, 3);
+    mem.setDataPtr(buf.data());  // the owned one is released (leak check)
+    EXPECT_EQ(mem.getDataPtr(), buf.data());
+    mem.setDataPtr(nullptr);  // the next reset allocates again
+    void* fresh = mem.getDataPtr();
+    EXPECT_NE(fresh, nullptr);
+    EXPECT_NE(fresh, static_cast<void*>(buf.data()));
+    EXPECT_EQ(mem.getStatus(), ekOkay);
+}
+
+// Sizes that do not fit: nothing is allocated, the status says no memory.
+TEST(MemoryImage, OversizedBuffersAreRefusedWithoutAllocating) {
+    struct Case {
+        ekSize size;
+        ekType type;
+    } cases[] = {
+        {ekSize(65536, 65536, 1, 1), ekUChar},                  // 2^32 elements: wraps in 32 bits
+        {ekSize(65536, 65536, 1, 1), ekBit},                    // bytes would fit, elements do not
+        {ekSize(46341, 46341, 1, 1), ekUChar},                  // just above 2^31 - 1
+        {ekSize(30000, 30000, 1, 1), ekDouble},                 // elements fit, bytes do not
+        {ekSize(1 << 16, 1 << 16, 1 << 16, 1 << 16), ekUChar},  // 2^64 wraps to 0
+    };
+    for (const Case& c : cases) {
+        ekMemoryImg mem(c.size, c.type, ekInterleaved);
+        EXPECT_EQ(mem.getStatus(), ekNoMemory) << c.size.x << " " << c.type;
+        EXPECT_EQ(mem.getDataPtr(), nullptr);
+    }
+    // A borrowed buffer cannot be described either.
+    unsigned char one = 0;
+    ekMemoryImg borrowed(&one, ekSize(65536, 65536, 1, 1), ekUChar, ekInterleaved);
+    EXPECT_EQ(borrowed.getStatus(), ekNoMemory);
+}
+
+TEST(MemoryImage, BadAttributesAndTheirPrecedence) {
+    // Negative extents: two of them would make a positive 32-bit product.
+    ekMemoryImg negative(ekSize(-4, -4, 1, 1), ekUChar, ekInterleaved);
+    EXPECT_EQ(negative.getStatus(), ekBadAttribute);
+    EXPECT_EQ(negative.getDataPtr(), nullptr);
+    ekMemoryImg noChannels(ekSize(4, 4, 1, 0), ekUChar, ekInterleaved);
+    EXPECT_EQ(noChannels.getStatus(), ekBadAttribute);
+    ekMemoryImg anyType(ekSize(4, 4, 1, 1), ekAnyType, ekInterleaved);
+    EXPECT_EQ(anyType.getStatus(), ekBadAttribute);  // over ekNoMemory: nothing to allocate
+    ekMemoryImg anyOrder(ekSize(4, 4, 1, 2), ekUChar, ekAnyOrder);
+    EXPECT_EQ(anyOrder.getStatus(), ekBadAttribute);
+    EXPECT_NE(anyOrder.getDataPtr(), nullptr);  // the size was fine
+
+    // A null input: ekBadInput at once, then the reset's ekNoMemory and last
+    // ekBadAttribute.
+    ekMemoryImg none(nullptr, 0);
+    EXPECT_EQ(none.getStatus(), ekBadAttribute);
+
+    // A recorded status stays until it is cleared.
+    negative.setSize(ekSize(4, 4, 1, 1));
+    EXPECT_EQ(negative.getStatus(), ekBadAttribute);
+    negative.clearStatus();
+    negative.setXsize(5);
+    EXPECT_EQ(negative.getStatus(), ekOkay);
+}
+
+TEST(MemoryImage, InputStatusPrecedence) {
+    PlainImage bad(4, 3, 1, 9);
+    bad.setStatus(ekNoMemory);
+    TestMemoryImg mem(&bad, 1);
+    EXPECT_EQ(mem.getStatus(), ekBadInput);
+    EXPECT_NE(mem.getDataPtr(), nullptr);  // the buffer is still allocated
+
+    mem.clearStatus();
+    mem.setXsize(65536);
+    mem.setYsize(65536);  // too large: ekNoMemory wins over ekBadInput
+    EXPECT_EQ(mem.getStatus(), ekNoMemory);
+    mem.setXsize(0);  // and ekBadAttribute over both
+    EXPECT_EQ(mem.getStatus(), ekBadAttribute);
+}
+
+TEST(MemoryImage, MaterialisesItsInputOnceWithoutAutoSync) {
+    PlainImage src(4, 3, 2, 7);
+    TestMemoryImg mem(&src, 0);
+    EXPECT_EQ(mem.getAutoSync(), 0);
+    EXPECT_EQ(mem.getXsize(), 4);
+    EXPECT_EQ(mem.getCsize(), 2);
+    EXPECT_EQ(mem.getDataType(), ekUChar);
+    auto* p = static_cast<unsigned char*>(mem.getDataPtr());
+    for (int i = 0; i < 24; ++i) ASSERT_EQ(p[i], 7);
+
+    src.value = 9;
+    src.setMinValue(1.0, 0);  // alters the input and its consumers
+    EXPECT_EQ(mem.getStatus(), ekOkay);
+    EXPECT_EQ(p[0], 7);  // kept its copy
+    mem.sync();          // no consumer yet: only an alteration
+    EXPECT_EQ(mem.getStatus(), ekOkay);
+    EXPECT_EQ(p[0], 7);
+
+    TestMemoryImg consumer(&mem, 1);
+    mem.sync();  // with a consumer: copied at once
+    EXPECT_EQ(p[0], 9);
+}
+
+TEST(MemoryImage, AutoSyncCopiesAtEveryResetAfterAChange) {
+    PlainImage src(4, 3, 1, 7);
+    TestMemoryImg mem(&src, 1);
+    auto* p = static_cast<unsigned char*>(mem.getDataPtr());
+    EXPECT_EQ(p[5], 7);
+    src.value = 11;
+    EXPECT_EQ(p[5], 7);       // nothing happens until somebody asks
+    src.setMinValue(1.0, 0);  // the input changed
+    EXPECT_EQ(mem.getDataPtr(), p);
+    EXPECT_EQ(p[5], 11);
+
+    // Writes use ekPropagateBit: the image stays clean and is not re-copied.
+    unsigned char v = 3;
+    EXPECT_EQ(mem.setTile(0, 0, 1, 1, &v, nullptr), ekOkay);
+    EXPECT_EQ(mem.anyAltered(), 0);
+    EXPECT_EQ(mem.getStatus(), ekOkay);
+    EXPECT_EQ(p[0], 3);
+
+    mem.setAutoSync(0);
+    EXPECT_EQ(mem.anyAltered(), 0);  // switching off alters nothing
+    src.value = 12;
+    src.setMinValue(2.0, 0);
+    EXPECT_EQ(mem.getStatus(), ekOkay);
+    EXPECT_EQ(p[5], 11);
+    mem.setAutoSync(1);  // switching on makes the next reset copy
+    EXPECT_NE(mem.anyAltered(), 0);
+    EXPECT_EQ(mem.getStatus(), ekOkay);
+    EXPECT_EQ(p[0], 12);
+}
+
+TEST(MemoryImage, TakesTheInputsAttributesInItsOwnSpace) {
+    // A 4 x 3 input whose x runs vertically; this image keeps ekLowerLeft.
+    ekMemoryImg src(ekSize(4, 3, 1, 1), ekUChar, ekInterleaved);
+    src.setCoordSpace(ekLeftLower);
+    auto* s = static_cast<unsigned char*>(src.getDataPtr());
+    for (int i = 0; i < 12; ++i) s[i] = static_cast<unsigned char>(i);
+    ekPixel fill(ekUChar, 1);
+    fill.setElem(42, 0);
+    src.setFill(fill);
+
+    ekMemoryImg mem(&src, 1);
+    mem.setCoordSpace(ekLowerLeft);
+    EXPECT_EQ(mem.getXsize(), 3);  // exchanged into this image's space
+    EXPECT_EQ(mem.getYsize(), 4);
+    EXPECT_EQ(mem.getFillValue(0), 42.0);
+    auto* m = static_cast<unsigned char*>(mem.getDataPtr());
+    // ekLeftLower is ekLowerLeft transposed: (x, y) there is (y, x) here.
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 3; ++x) EXPECT_EQ(m[x + 3 * y], s[y + 4 * x]) << x << "," << y;
+
+    // Colour model set to differ from the input's: read through the input's
+    // colour image, which within the library is the input itself.
+    mem.setColorModel(ekMinWhite);
+    EXPECT_EQ(mem.getStatus(), ekOkay);
+    EXPECT_EQ(mem.getInput(0), &src);
+    // The caller's size wins over the input's.
+    mem.setXsize(2);
+    EXPECT_EQ(mem.getXsize(), 2);
+    EXPECT_EQ(mem.getYsize(), 4);
+}
+
+TEST(MemoryImage, MarkDirtyTellsOnlyTheConsumers) {
+    TestMemoryImg mem(ekSize(2, 2, 1, 1), ekUChar, ekInterleaved);
+    TestMemoryImg consumer(&mem, 1);
+    EXPECT_EQ(consumer.getStatus(), ekOkay);
+    mem.markDirty();
+    EXPECT_EQ(mem.anyAltered(), 0);
+    EXPECT_NE(consumer.anyAltered(), 0);
+}
+
+}  // namespace
