@@ -38,8 +38,9 @@ ekSIDImage* ekSIDImage::asSidImage(ekImage* image) {
     if (image == nullptr) return nullptr;
     // Only live objects are read: the candidate is compared by address with
     // the registered images, and only a registered one is looked at.
+    // Newest first: a seed is usually an image made shortly before.
     ekList* registry = seedRegistry();
-    for (ekLinkItem* item = registry->head(); item != nullptr; item = registry->getNext(item)) {
+    for (ekLinkItem* item = registry->tail(); item != nullptr; item = registry->getPrev(item)) {
         ekSIDImage* owner = static_cast<RegistryItem*>(item)->owner;
         if (static_cast<ekImage*>(owner) == image)
             return owner->magic == kLiveMagic ? owner : nullptr;

@@ -140,6 +140,15 @@ TEST(MemoryImage, BadAttributesAndTheirPrecedence) {
     ekMemoryImg none(nullptr, 0);
     EXPECT_EQ(none.getStatus(), ekBadAttribute);
 
+    // A colour model that does not fit a channel count the caller set is the
+    // image core's ekBadColorModel; a bad size recorded after it wins.
+    ekMemoryImg model(ekSize(4, 4, 1, 2), ekUChar, ekInterleaved);
+    model.setCsize(2);
+    model.setColorModel(ekRGB);
+    EXPECT_EQ(model.getStatus(), ekBadColorModel);
+    model.setXsize(0);
+    EXPECT_EQ(model.getStatus(), ekBadAttribute);
+
     // A recorded status stays until it is cleared.
     negative.setSize(ekSize(4, 4, 1, 1));
     EXPECT_EQ(negative.getStatus(), ekBadAttribute);
