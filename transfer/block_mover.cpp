@@ -2,6 +2,9 @@
 // the conversion loop of the destination type.
 #include "transfer/block_mover.h"
 
+#include "transfer/convert_kernels.h"
+#include "transfer/simd_kernels.h"
+
 ekBlockMover::ekBlockMover(const ekDataBlock& d, const ekDataBlock& s)
     : dst(&d),
       src(&s),
@@ -20,7 +23,8 @@ ekBlockMover::ekBlockMover(const ekDataBlock& d, const ekDataBlock& s)
       srcStep(0),
       runLength(0),
       allChannels(false),
-      pairedByIndex(sameChannels(d, s)) {}
+      pairedByIndex(sameChannels(d, s)),
+      stream(false) {}
 
 int ekBlockMover::findSourceChannel(const ekDataBlock& s, int64_t g) {
     if (g < 0) return -1;
@@ -73,9 +77,18 @@ void ekBlockMover::moveBox(const ekTile& b) {
     slice = 0;
     row = 0;
     if (!nextChannel()) return;
+#if EKS_SIMD
+    const int64_t elemBytes = d.type == ekBit ? 1 : ekElementBytes(d.type);
+    stream = int64_t(b.nx) * b.ny * b.nz * d.nc * elemBytes >= ekStreamBytes;
+#endif
+    moveChannels();
+    if (stream) ekSimdFence();
+}
+
+void ekBlockMover::moveChannels() {
     if (tryFastPath()) return;
     if (tryRowKernels()) return;
-    switch (d.type) {
+    switch (dst->type) {
         case ekBit:
             convertToBit();
             break;

@@ -80,6 +80,7 @@ public:
     int64_t runLength;   // elements in one run
     bool allChannels;    // one run is a whole interleaved row, all channels
     bool pairedByIndex;  // sameChannels(dst, src)
+    bool stream;         // large box: the SIMD kernels use streaming stores
 
 private:
     template <class D>
@@ -87,6 +88,7 @@ private:
     template <class D, class S>
     void runLoop();
     bool tryRowKernels();
+    void moveChannels();
 };
 
 #endif  // EKS_TRANSFER_BLOCK_MOVER_H

@@ -36,7 +36,7 @@ template <class D, class S>
 void ekBlockMover::runLoop() {
     void* const dd = dst->data;
     const void* const sd = src->data;
-    const ekUnitRunFn simd = ekSimdUnitRun(dst->type, src->type);
+    const ekUnitRunFn simd = ekSimdUnitRun(dst->type, src->type, stream);
     do {
         if (dstStep == 1 && srcStep == 1) {
             if (simd)

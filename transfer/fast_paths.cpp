@@ -5,6 +5,7 @@
 
 #include "transfer/block_mover.h"
 #include "transfer/convert_kernels.h"
+#include "transfer/simd_kernels.h"
 
 namespace {
 
@@ -43,9 +44,16 @@ bool ekBlockMover::tryFastPath() {
         box.ny == d.box.ny && box.ny == s.box.ny && box.nz == d.box.nz && box.nz == s.box.nz;
     const int64_t volume = int64_t(box.nx) * box.ny * box.nz;
 
+    const ekSimdKernels* simd = ekSimd(stream);
     auto copy = [&](int64_t n) {
-        std::memmove(byteAt(d.data, dstPos, esize), byteAt(s.data, srcPos, esize),
-                     size_t(byteCount(n, esize)));
+        unsigned char* to = byteAt(d.data, dstPos, esize);
+        const unsigned char* from = byteAt(s.data, srcPos, esize);
+        const int64_t bytes = byteCount(n, esize);
+        // Large boxes bypass the caches when the two ranges do not overlap.
+        if (simd && simd->copyRow && (to + bytes <= from || from + bytes <= to))
+            simd->copyRow(to, from, bytes);
+        else
+            std::memmove(to, from, size_t(bytes));
     };
     // One copy per run (row), visiting the runs as the conversion loop would.
     auto copyRuns = [&](int64_t n) {

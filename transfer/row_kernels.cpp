@@ -122,7 +122,8 @@ void splitOrMerge(bool toPlanar, int c, uchar* planar, int64_t planeStride, ucha
             merge<E, C>(inter, planar, planeStride, n); \
         return;
         EK_C(2)
-        EK_C(3) EK_C(4)
+        EK_C(3)
+        EK_C(4)
 #undef EK_C
             default : for (int64_t i = 0; i < n; ++i) for (int k = 0; k < c; ++k) {
             uchar* p = planar + k * planeStride + i * E;
@@ -145,7 +146,7 @@ bool ekBlockMover::tryRowKernels() {
     if (e == 0) return false;  // bits, or a type outside the nine
     uchar* const dd = static_cast<uchar*>(d.data);
     const uchar* const sd = static_cast<const uchar*>(s.data);
-    const ekSimdKernels* simd = ekSimd();
+    const ekSimdKernels* simd = ekSimd(stream);
 
     if (d.transposed != s.transposed) {
         // Per channel pair and slice, a blocked 2-D copy. With one-byte

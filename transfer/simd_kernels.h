@@ -32,16 +32,26 @@ struct ekSimdKernels {
     ekSplitFn split8[5];     // by channel count, 2 to 4
     ekMergeFn merge8[5];
     ekUnitRunFn floatToByte;  // ekFloat to ekUChar or ekChar
+    void (*copyRow)(unsigned char* dst, const unsigned char* src, int64_t n);  // streaming only
 };
 
 #if EKS_SIMD
-// The kernels for this CPU (chosen once), or null.
-const ekSimdKernels* ekSimd();
+// Boxes whose destination takes at least this many bytes are written with
+// streaming stores, which bypass the caches (the destination would not stay
+// in them anyway). The tests lower it to exercise those kernels.
+extern int64_t ekStreamBytes;
+// The kernels for this CPU, or null; `stream` selects the streaming-store
+// variants.
+const ekSimdKernels* ekSimd(bool stream);
 // The SIMD kernel for unit-step runs of this type pair, or null.
-ekUnitRunFn ekSimdUnitRun(ekType dstType, ekType srcType);
+ekUnitRunFn ekSimdUnitRun(ekType dstType, ekType srcType, bool stream);
+// Orders streaming stores before whatever follows; called after a box that
+// used them.
+void ekSimdFence();
 #else
-inline const ekSimdKernels* ekSimd() { return nullptr; }
-inline ekUnitRunFn ekSimdUnitRun(ekType, ekType) { return nullptr; }
+inline const ekSimdKernels* ekSimd(bool) { return nullptr; }
+inline ekUnitRunFn ekSimdUnitRun(ekType, ekType, bool) { return nullptr; }
+inline void ekSimdFence() {}
 #endif
 
 #endif  // EKS_TRANSFER_SIMD_KERNELS_H

@@ -14,6 +14,7 @@
 
 #include "reference_mover.h"
 #include "transfer/data_block.h"
+#include "transfer/simd_kernels.h"
 
 namespace {
 
@@ -284,11 +285,13 @@ TEST(TransferDifferential, LargerRowsMatchReference) {
     }
 }
 
-TEST(TransferDifferential, KernelShapesMatchReference) {
+namespace {
+
+void runKernelShapes(uint64_t first, int count) {
     // Same-width copies over boxes large enough for the blocked, shuffling
     // and converting kernels (16 x 16 blocks, 16-pixel chunks), with
     // transposition, mirrors and order changes on either side.
-    for (uint64_t seed = 2000000; seed < 2000000 + uint64_t(caseCount() / 10); ++seed) {
+    for (uint64_t seed = first; seed < first + uint64_t(count); ++seed) {
         Rng r(seed);
         Case c = randomCase(r);
         if (c.constant) continue;
@@ -315,3 +318,21 @@ TEST(TransferDifferential, KernelShapesMatchReference) {
         }
     }
 }
+
+}  // namespace
+
+TEST(TransferDifferential, KernelShapesMatchReference) {
+    runKernelShapes(2000000, caseCount() / 10);
+}
+
+#if EKS_SIMD
+TEST(TransferDifferential, StreamingStoreKernelsMatchReference) {
+    // Every box counts as large: the kernels take their streaming-store
+    // variants (aligned heads, bypassing stores, the final fence).
+    const int64_t saved = ekStreamBytes;
+    ekStreamBytes = 0;
+    runKernelShapes(3000000, caseCount() / 10);
+    runSeeds(4000000, caseCount() / 10);
+    ekStreamBytes = saved;
+}
+#endif
