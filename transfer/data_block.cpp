@@ -77,6 +77,11 @@ int64_t mul32(int64_t a, int64_t b, bool& overflow) {
     return p;
 }
 
+void moveBoxes(const ekDataBlock& dst, const ekDataBlock& src, const ekTile* boxes, int n) {
+    ekBlockMover mover(dst, src);
+    for (int i = 0; i < n; ++i) mover.moveBox(boxes[i]);
+}
+
 }  // namespace
 
 ekDataBlock::ekDataBlock(void* data_, ekType type_, ekOrder order_, int nc_, const int* chanList_,
@@ -200,16 +205,15 @@ void ekDataBlock::copyFrom(const ekDataBlock& srcIn) {
     // without a channel list and with firstChan 0 is widened: any other would
     // read past its list or reach channels it did not select. The copy lives
     // until the end of the call; the caller's descriptor is not changed.
-    ekDataBlock src = srcIn;
-    ekPixel widened;
-    if (src.isPixel && src.nc < nc && !src.chanList && src.firstChan == 0) {
-        const ekPixel original(src.type, src.nc, src.data);
-        widened.convert(original, type, nc);
+    if (srcIn.isPixel && srcIn.nc < nc && !srcIn.chanList && srcIn.firstChan == 0) {
+        ekDataBlock src = srcIn;
+        ekPixel widened;
+        widened.convert(ekPixel(src.type, src.nc, src.data), type, nc);
         src.data = widened.elems();
         src.nc = widened.nc();
         src.type = widened.type();
+        moveBoxes(*this, src, boxes, nboxes);
+        return;
     }
-
-    ekBlockMover mover(*this, src);
-    for (int i = 0; i < nboxes; ++i) mover.moveBox(boxes[i]);
+    moveBoxes(*this, srcIn, boxes, nboxes);
 }

@@ -15,6 +15,58 @@ inline unsigned char* byteAt(void* base, int64_t pos, int esize) {
 }
 inline int64_t byteCount(int64_t n, int esize) { return esize ? n * esize : n >> 3; }
 
+// Rows ahead whose source is prefetched by the row-by-row copy.
+constexpr int64_t kPrefetchRows = 4;
+// Rows up to this many bytes are copied by copyShortRows.
+constexpr int64_t kShortRow = 2048;
+
+// n bytes, the two ranges not overlapping, in 16-byte moves (the last one
+// overlapping its predecessor) instead of a library call per short row.
+inline void copyBytes(unsigned char* to, const unsigned char* from, int64_t n) {
+    if (n >= 16) {
+        int64_t i = 0;
+        for (; i + 16 <= n; i += 16) std::memcpy(to + i, from + i, 16);
+        if (i < n) std::memcpy(to + n - 16, from + n - 16, 16);
+    } else if (n >= 8) {
+        std::memcpy(to, from, 8);
+        std::memcpy(to + n - 8, from + n - 8, 8);
+    } else {
+        for (int64_t i = 0; i < n; ++i) to[i] = from[i];
+    }
+}
+
+// Row-by-row copy of short rows (tile reads): rows of a slice are walked with
+// byte pointers. Rows far apart wait on memory one after the other, so the
+// source of the row a few rows ahead, and the continuation of each source row
+// (what a read of the next tile to the right takes), are requested early.
+void copyShortRows(ekBlockMover& m, int esize, int64_t n) {
+    const ekDataBlock& d = *m.dst;
+    const ekDataBlock& s = *m.src;
+    const int64_t bytes = byteCount(n, esize);
+    // Byte distances between rows; bit rows here are whole bytes.
+    const int64_t dy = esize ? int64_t(d.yStride) * esize : int64_t(d.yStride) / 8;
+    const int64_t sy = esize ? int64_t(s.yStride) * esize : int64_t(s.yStride) / 8;
+    const bool nextTile = int64_t(m.box.x) + 2 * int64_t(m.box.nx) <= int64_t(s.box.x) + s.box.nx;
+    do {
+        unsigned char* to = byteAt(d.data, m.dstPos, esize);
+        const unsigned char* from = byteAt(s.data, m.srcPos, esize);
+        for (int32_t r = 0; r < m.box.ny; ++r, to += dy, from += sy) {
+            if (r + kPrefetchRows < m.box.ny) {
+                const unsigned char* p = from + kPrefetchRows * sy;
+                for (int64_t k = 0; k < bytes; k += 64) __builtin_prefetch(p + k);
+                __builtin_prefetch(p + bytes - 1);
+            }
+            if (nextTile)
+                for (int64_t k = 0; k < bytes; k += 64) __builtin_prefetch(from + bytes + k);
+            if (to + bytes <= from || from + bytes <= to)
+                copyBytes(to, from, bytes);
+            else
+                std::memmove(to, from, size_t(bytes));
+        }
+        m.row = m.box.ny - 1;  // the slice's rows are done: on to the next slice or pair
+    } while (m.nextRun());
+}
+
 }  // namespace
 
 bool ekBlockMover::tryFastPath() {
@@ -57,8 +109,11 @@ bool ekBlockMover::tryFastPath() {
     };
     // One copy per run (row), visiting the runs as the conversion loop would.
     auto copyRuns = [&](int64_t n) {
-        do copy(n);
-        while (nextRun());
+        if (byteCount(n, esize) <= kShortRow)
+            copyShortRows(*this, esize, n);
+        else
+            do copy(n);
+            while (nextRun());
     };
     // One copy of a channel volume per channel pair.
     auto copyVolumes = [&]() {
