@@ -67,12 +67,54 @@ struct Channels {
     }
 };
 
-}  // namespace
-
 // The whole buffer as the engine sees it: never flipped or transposed.
-static ekDataBlock imageBlock(void* data, ekType type, ekOrder order, const ekSize& s) {
+ekDataBlock imageBlock(void* data, ekType type, ekOrder order, const ekSize& s) {
     return ekDataBlock(data, type, order, s.c, nullptr, s.x, s.y, s.z, 0, 0, 0, 0);
 }
+
+// The caller's buffer, holding the box b, as a block clipped to the request r.
+// Both boxes are mapped from the caller's coordinate space into the image's;
+// the block carries the flips and the transposition of that mapping.
+ekDataBlock callerBlock(ekImage& image, void* data, const ekConfig* cfg, ekType ownType,
+                        ekOrder ownOrder, int nc, const Channels& sel, ekTile r, ekTile b) {
+    ekFlip flip = ekNoFlip;
+    int trans = 0;
+    if (cfg != nullptr && cfg->coordSpace != 0) {
+        image.mapTile(cfg->coordSpace, r, flip, trans, ekCoordSpace(0));
+        image.mapTile(cfg->coordSpace, b, flip, trans, ekCoordSpace(0));
+    }
+    ekDataBlock block(data, configType(cfg, ownType), configOrder(cfg, ownOrder), nc, sel.list,
+                      b.nx, b.ny, b.nz, b.x, b.y, b.z, sel.firstChan);
+    block.setClip(r.x, r.y, r.z, r.nx, r.ny, r.nz);
+    block.setFlip(flip);
+    block.setTranspose(trans);
+    return block;
+}
+
+// The layout in which another image sees this buffer in a copy: the
+// configuration (or this image's own layout) with this image's type, order
+// and coordinate space, and always this image's channel count (the buffer has
+// no other). A configuration with another count keeps its selection for the
+// channels it names, through an explicit table.
+bool workingLayout(const ekConfig* cfg, ekType type, ekOrder order, int channels,
+                   ekCoordSpace space, ekConfig& w, ekChannelTable& table) {
+    w = ekConfig(type, order, channels, nullptr, 0, space, ekColorModel(0));
+    if (cfg == nullptr) return true;
+    w = *cfg;
+    w.type = type;
+    w.order = order;
+    w.coordSpace = space;
+    const int named = configChannels(cfg, channels);
+    if (named != channels) {
+        if (!table.build(cfg->chanList, cfg->chanOffset, channels, named)) return false;
+        w.chanList = table.get();
+        w.chanOffset = 0;
+    }
+    w.nchans = channels;
+    return true;
+}
+
+}  // namespace
 
 ekStatus ekMemoryImg::getSubTile3D(int x, int y, int z, int nx, int ny, int nz, void* data, int bx,
                                    int by, int bz, int bnx, int bny, int bnz, const ekConfig* cfg) {
@@ -86,20 +128,8 @@ ekStatus ekMemoryImg::getSubTile3D(int x, int y, int z, int nx, int ny, int nz, 
     Channels sel;
     if (!sel.select(cfg, nc)) return ekNoMemory;
 
-    // Request and buffer box into this image's space; the buffer's block
-    // carries the flips and the transposition of the caller's space.
-    ekTile r(x, y, z, nx, ny, nz), b(bx, by, bz, bnx, bny, bnz);
-    ekFlip flip = ekNoFlip;
-    int trans = 0;
-    if (cfg != nullptr && cfg->coordSpace != 0) {
-        mapTile(cfg->coordSpace, r, flip, trans, ekCoordSpace(0));
-        mapTile(cfg->coordSpace, b, flip, trans, ekCoordSpace(0));
-    }
-    ekDataBlock dst(data, configType(cfg, dataType), configOrder(cfg, order), nc, sel.list, b.nx,
-                    b.ny, b.nz, b.x, b.y, b.z, sel.firstChan);
-    dst.setClip(r.x, r.y, r.z, r.nx, r.ny, r.nz);
-    dst.setFlip(flip);
-    dst.setTranspose(trans);
+    ekDataBlock dst = callerBlock(*this, data, cfg, dataType, order, nc, sel,
+                                  ekTile(x, y, z, nx, ny, nz), ekTile(bx, by, bz, bnx, bny, bnz));
     dst.copyFrom(imageBlock(dataPtr, dataType, order, size));
 
     // Second pass: the part of the request outside the image gets the fill
@@ -129,18 +159,9 @@ ekStatus ekMemoryImg::setSubTile3D(int x, int y, int z, int nx, int ny, int nz, 
     Channels sel;
     if (!sel.select(cfg, nc)) return ekNoMemory;
 
-    ekTile r(x, y, z, nx, ny, nz), b(bx, by, bz, bnx, bny, bnz);
-    ekFlip flip = ekNoFlip;
-    int trans = 0;
-    if (cfg != nullptr && cfg->coordSpace != 0) {
-        mapTile(cfg->coordSpace, r, flip, trans, ekCoordSpace(0));
-        mapTile(cfg->coordSpace, b, flip, trans, ekCoordSpace(0));
-    }
-    ekDataBlock src(data, configType(cfg, dataType), configOrder(cfg, order), nc, sel.list, b.nx,
-                    b.ny, b.nz, b.x, b.y, b.z, sel.firstChan);
-    src.setClip(r.x, r.y, r.z, r.nx, r.ny, r.nz);
-    src.setFlip(flip);
-    src.setTranspose(trans);
+    const ekDataBlock src =
+        callerBlock(*this, data, cfg, dataType, order, nc, sel, ekTile(x, y, z, nx, ny, nz),
+                    ekTile(bx, by, bz, bnx, bny, bnz));
     // The image block bounds the write: the part of the request outside the
     // image is dropped.
     ekDataBlock dst = imageBlock(dataPtr, dataType, order, size);
@@ -207,24 +228,9 @@ ekStatus ekMemoryImg::copyTileCfg(int x, int y, int z, int nx, int ny, int nz, e
     if (other == this)
         return ekImage::copyTileCfg(x, y, z, nx, ny, nz, other, ox, oy, oz, cfg, direction);
 
-    // Working layout: this buffer, seen from other. It always has this
-    // image's channel count (the buffer has no other); a configuration with
-    // another count keeps its selection for the channels it names.
-    ekConfig w(dataType, order, size.c, nullptr, 0, coordSpace, ekColorModel(0));
+    ekConfig w;
     ekChannelTable table;
-    if (cfg != nullptr) {
-        w = *cfg;
-        w.type = dataType;
-        w.order = order;
-        w.coordSpace = coordSpace;
-        const int named = configChannels(cfg, size.c);
-        if (named != size.c) {
-            if (!table.build(cfg->chanList, cfg->chanOffset, size.c, named)) return ekNoMemory;
-            w.chanList = table.get();
-            w.chanOffset = 0;
-        }
-        w.nchans = size.c;
-    }
+    if (!workingLayout(cfg, dataType, order, size.c, coordSpace, w, table)) return ekNoMemory;
 
     // This buffer, seen as the box at d in other; the box clipped to this
     // image, and its origin in other.
