@@ -1,110 +1,112 @@
-// Sizes and boxes: products, intersections, containment and clipping,
-// including boxes near the ends of the 32-bit range.
+// Sizes, boxes and per-type facts, including values near the ends of the
+// 32-bit range, where the 64-bit arithmetic of the library must hold.
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cstdint>
+#include <limits>
 
 #include "eks/core.h"
 
 namespace {
 
-::testing::AssertionResult tileIs(const ekTile& t, int x, int y, int z, int nx, int ny, int nz) {
-    if (t == ekTile(x, y, z, nx, ny, nz)) return ::testing::AssertionSuccess();
+struct T6 {
+    int x, y, z, nx, ny, nz;
+    ekTile tile() const { return ekTile(x, y, z, nx, ny, nz); }
+};
+
+::testing::AssertionResult tileIs(const ekTile& t, const T6& e) {
+    if (t == e.tile()) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "got (" << t.x << "," << t.y << "," << t.z << " | "
                                          << t.nx << "," << t.ny << "," << t.nz << ")";
 }
 
-}  // namespace
-
-TEST(Size, ConstructorsAndComparison) {
+TEST(Size, ProductAndComparison) {
     const ekSize s(4, 3, 2);
     EXPECT_EQ(s.z, 1);
-    EXPECT_EQ(s.c, 2);
     EXPECT_EQ(int(s), 24);
-    EXPECT_EQ(int(ekSize(2, 3, 4, 5)), 120);
-    EXPECT_EQ(s == ekSize(4, 3, 1, 2), 1);
-    EXPECT_EQ(s != ekSize(4, 3, 1, 2), 0);
-    EXPECT_EQ(s == ekSize(4, 3, 2, 2), 0);
-    EXPECT_EQ(s != ekSize(4, 3, 2, 2), 1);
-}
-
-TEST(Size, ProductWrapsLikeThirtyTwoBitArithmetic) {
+    EXPECT_TRUE(s == ekSize(4, 3, 1, 2) && !(s != ekSize(4, 3, 1, 2)));
+    EXPECT_TRUE(s != ekSize(4, 3, 2, 2) && !(s == ekSize(4, 3, 2, 2)));
+    // The product wraps as 32-bit arithmetic would, without signed overflow.
     EXPECT_EQ(int(ekSize(65536, 65536, 1, 1)), 0);
     EXPECT_EQ(int(ekSize(65536, 32768, 1, 1)), INT32_MIN);
     EXPECT_EQ(int(ekSize(-1, 2, 3, 4)), -24);
-    // (2^31-1)^2 is 1 modulo 2^32, so is its square.
     EXPECT_EQ(int(ekSize(INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX)), 1);
-    EXPECT_EQ(int(ekSize(INT32_MIN, INT32_MIN, 3, 1)), 0);
 }
 
-TEST(Tile, IntersectionKeepsNegativeExtents) {
-    const ekTile a(0, 0, 0, 10, 10, 1), b(20, 0, 0, 5, 5, 1);
-    const ekTile c(a, b);
-    EXPECT_TRUE(tileIs(c, 20, 0, 0, -10, 5, 1));
-    EXPECT_TRUE(c.empty());
-    EXPECT_TRUE(
-        tileIs(ekTile(ekTile(0, 0, 0, 10, 10, 4), ekTile(5, -3, 2, 10, 6, 9)), 5, 0, 2, 5, 3, 2));
-    EXPECT_TRUE(
-        tileIs(ekTile(ekTile(0, 0, 0, 10, 1, 1), ekTile(10, 0, 0, 5, 1, 1)), 10, 0, 0, 0, 1, 1));
+TEST(Tile, IntersectionKeepsNegativeExtentsAndClampsAtTheIntLimits) {
+    const struct {
+        T6 a, b, want;
+        int line;
+    } rows[] = {
+        // clang-format off
+        {{0, 0, 0, 10, 10, 1}, {20, 0, 0, 5, 5, 1}, {20, 0, 0, -10, 5, 1}, __LINE__},
+        {{0, 0, 0, 10, 10, 4}, {5, -3, 2, 10, 6, 9}, {5, 0, 2, 5, 3, 2}, __LINE__},
+        {{0, 0, 0, 10, 1, 1}, {10, 0, 0, 5, 1, 1}, {10, 0, 0, 0, 1, 1}, __LINE__},
+        // Ends beyond INT32_MAX are computed in 64 bits; extents clamp to the int range.
+        {{INT32_MAX - 5, 0, 0, 100, 1, 1}, {0, 0, 0, INT32_MAX, 1, 1},
+         {INT32_MAX - 5, 0, 0, 5, 1, 1}, __LINE__},
+        {{INT32_MIN, 0, 0, 10, 1, 1}, {INT32_MAX, 0, 0, INT32_MAX, 1, 1},
+         {INT32_MAX, 0, 0, INT32_MIN, 1, 1}, __LINE__},
+        // clang-format on
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.line);
+        const ekTile c(r.a.tile(), r.b.tile());
+        EXPECT_TRUE(tileIs(c, r.want));
+        EXPECT_EQ(c.empty(), r.want.nx < 1 || r.want.ny < 1 || r.want.nz < 1);
+    }
 }
 
-TEST(Tile, IntersectionNearTheIntLimits) {
-    // The ends lie beyond INT32_MAX: computed in 64 bits, no overflow.
-    const ekTile far(INT32_MAX - 5, 0, 0, 100, 1, 1), big(0, 0, 0, INT32_MAX, 1, 1);
-    EXPECT_TRUE(tileIs(ekTile(far, big), INT32_MAX - 5, 0, 0, 5, 1, 1));
-    EXPECT_TRUE(tileIs(ekTile(far, far), INT32_MAX - 5, 0, 0, 100, 1, 1));
-    // An extent below INT32_MIN is clamped to it, and stays empty.
-    const ekTile low(INT32_MIN, 0, 0, 10, 1, 1), high(INT32_MAX, 0, 0, INT32_MAX, 1, 1);
-    const ekTile c(low, high);
-    EXPECT_EQ(c.x, INT32_MAX);
-    EXPECT_EQ(c.nx, INT32_MIN);
-    EXPECT_TRUE(c.empty());
-}
-
-TEST(Tile, Contains) {
+TEST(Tile, ContainsWithAndWithoutLimits) {
     const ekTile box(0, 0, 0, 100, 100, 1);
-    EXPECT_TRUE(box.contains(ekTile(0, 0, 0, 100, 100, 1)));
-    EXPECT_TRUE(box.contains(ekTile(10, 20, 0, 5, 5, 1)));
-    EXPECT_FALSE(box.contains(ekTile(-1, 0, 0, 5, 5, 1)));
-    EXPECT_FALSE(box.contains(ekTile(96, 0, 0, 5, 5, 1)));
-    EXPECT_FALSE(box.contains(ekTile(0, 0, 1, 5, 5, 1)));
-    // An empty box is judged by the same comparisons.
-    EXPECT_TRUE(box.contains(ekTile(100, 100, 0, 0, 0, 1)));
-    EXPECT_FALSE(box.contains(ekTile(101, 0, 0, 0, 1, 1)));
-    // Ends beyond INT32_MAX compare correctly.
-    EXPECT_FALSE(box.contains(ekTile(50, 0, 0, INT32_MAX, 1, 1)));
+    const struct {
+        T6 t;
+        int xl, yl, zl;  // limits; xl < 0: plain contains
+        bool want;
+        int line;
+    } rows[] = {
+        // clang-format off
+        {{0, 0, 0, 100, 100, 1}, -1, 0, 0, true, __LINE__},
+        {{-1, 0, 0, 5, 5, 1}, -1, 0, 0, false, __LINE__},
+        {{96, 0, 0, 5, 5, 1}, -1, 0, 0, false, __LINE__},
+        {{0, 0, 1, 5, 5, 1}, -1, 0, 0, false, __LINE__},
+        {{100, 100, 0, 0, 0, 1}, -1, 0, 0, true, __LINE__},  // empty: same comparisons
+        {{50, 0, 0, INT32_MAX, 1, 1}, -1, 0, 0, false, __LINE__},  // end beyond INT32_MAX
+        {{50, 50, 0, 80, 80, 1}, 100, 100, 1, true, __LINE__},
+        {{50, 50, 0, 80, 80, 1}, 200, 200, 1, false, __LINE__},
+        {{50, 50, 0, 80, 80, 1}, 100, 200, 1, false, __LINE__},  // y must reach its limit too
+        {{-1, 0, 0, 5, 5, 1}, 0, 0, 0, false, __LINE__},  // the origin still counts
+        // clang-format on
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.line);
+        EXPECT_EQ(r.xl < 0 ? box.contains(r.t.tile()) : box.contains(r.t.tile(), r.xl, r.yl, r.zl),
+                  r.want);
+    }
     EXPECT_TRUE(ekTile(1, 0, 0, INT32_MAX, 1, 1).contains(ekTile(INT32_MAX, 0, 0, 1, 1, 1)));
-}
-
-TEST(Tile, ContainsWithLimits) {
-    const ekTile box(0, 0, 0, 100, 100, 1), t(50, 50, 0, 80, 80, 1);
-    EXPECT_TRUE(box.contains(t, 100, 100, 1));
-    EXPECT_FALSE(box.contains(t, 200, 200, 1));
-    EXPECT_FALSE(box.contains(t, 100, 200, 1));                      // y must reach its limit too
-    EXPECT_FALSE(box.contains(ekTile(-1, 0, 0, 5, 5, 1), 0, 0, 0));  // the origin still counts
     EXPECT_TRUE(ekTile(0, 0, 0, INT32_MAX, 1, 1)
                     .contains(ekTile(10, 0, 0, INT32_MAX, 1, 1), INT32_MAX, 1, 1));
 }
 
-TEST(Tile, ClipPositive) {
-    ekTile a(-3, 0, -4, 2, 5, 3);
-    a.clipPositive();
-    EXPECT_TRUE(tileIs(a, 0, 0, -4, 0, 5, 3));  // z untouched
-    ekTile b(-3, -1, 0, 10, 10, 1);
-    b.clipPositive();
-    EXPECT_TRUE(tileIs(b, 0, 0, 0, 7, 9, 1));
-    ekTile c(INT32_MIN, 5, 0, INT32_MIN, 3, 1);  // extent + origin below INT32_MIN
-    c.clipPositive();
-    EXPECT_TRUE(tileIs(c, 0, 5, 0, 0, 3, 1));
-}
-
-TEST(Tile, EmptyAndThreeD) {
+TEST(Tile, ClipPositiveEmptyAndThreeD) {
+    const struct {
+        T6 in, want;
+    } rows[] = {
+        {{-3, 0, -4, 2, 5, 3}, {0, 0, -4, 0, 5, 3}},  // z untouched
+        {{-3, -1, 0, 10, 10, 1}, {0, 0, 0, 7, 9, 1}},
+        {{INT32_MIN, 5, 0, INT32_MIN, 3, 1}, {0, 5, 0, 0, 3, 1}},
+    };
+    for (const auto& r : rows) {
+        ekTile t = r.in.tile();
+        t.clipPositive();
+        EXPECT_TRUE(tileIs(t, r.want));
+    }
     EXPECT_FALSE(ekTile(0, 0, 0, 1, 1, 1).is3d());
     EXPECT_TRUE(ekTile(0, 0, 0, 1, 1, 2).is3d());
-    EXPECT_TRUE(ekTile(0, 0, 0, 1, 1, 0).empty());
-    EXPECT_TRUE(ekTile(0, 0, 0, 0, 1, 1).empty());
-    EXPECT_TRUE(ekTile(0, 0, 0, 1, -1, 1).empty());
     EXPECT_FALSE(ekTile(0, 0, 0, 1, 1, 1).empty());
+    for (const T6& e : {T6{0, 0, 0, 0, 1, 1}, T6{0, 0, 0, 1, -1, 1}, T6{0, 0, 0, 1, 1, 0}})
+        EXPECT_TRUE(e.tile().empty());
 }
 
 TEST(TileFloat, SameRulesInFloatingPoint) {
@@ -115,15 +117,79 @@ TEST(TileFloat, SameRulesInFloatingPoint) {
     EXPECT_FALSE(ekTileFloat(0, 0, 0, 0.5f, 1, 1).empty());
     EXPECT_TRUE(ekTileFloat(0, 0, 0, 1, 1, 1.5f).is3d());
     EXPECT_FALSE(ekTileFloat(0, 0, 0, 1, 1, 1.0f).is3d());
-
     const ekTileFloat box(0, 0, 0, 100, 100, 1), t(50, 50, 0, 80, 80, 1);
     EXPECT_FALSE(box.contains(t));
     EXPECT_TRUE(box.contains(t, 100, 100, 1));
     EXPECT_FALSE(box.contains(t, 200, 200, 1));
     EXPECT_TRUE(box.contains(ekTileFloat(0.5f, 0, 0, 99.5f, 1, 1)));
-
     ekTileFloat a(-3.5f, -1, -2, 2, 10, 1);
     a.clipPositive();
     EXPECT_EQ(a, ekTileFloat(0, 0, -2, 0, 9, 1));
-    EXPECT_NE(a, ekTileFloat(0, 0, -2, 0, 9, 2));
 }
+
+TEST(DataTypes, FactsPerType) {
+    const struct {
+        ekType type;
+        int size9;  // ekDataSize(type, 9)
+        double min, max;
+        int isSigned;
+        const char* name;
+    } rows[] = {
+        {ekBit, 2, 0, 1, 0, "bit"},
+        {ekUChar, 9, 0, 255, 0, "unsigned char"},
+        {ekChar, 9, -128, 127, 4, "char"},
+        {ekUShort, 18, 0, 65535, 0, "unsigned short"},
+        {ekShort, 18, -32768, 32767, 16, "short"},
+        {ekULong, 36, 0, 4294967295.0, 0, "unsigned long"},
+        {ekLong, 36, -2147483648.0, 2147483647.0, 64, "long"},
+        {ekFloat, 36, -FLT_MAX, FLT_MAX, 128, "float"},
+        {ekDouble, 72, -DBL_MAX, DBL_MAX, 256, "double"},
+        {ekAnyType, 0, 0, 0, 0x1D4, "unknown"},
+        {ekType(3), 0, 0, 0, 0, "unknown"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        EXPECT_EQ(ekDataSize(r.type, 9), r.size9);
+        EXPECT_EQ(ekDataMin(r.type), r.min);
+        EXPECT_EQ(ekDataMax(r.type), r.max);
+        EXPECT_EQ(ekDataIsSigned(r.type), r.isSigned);
+        EXPECT_STREQ(ekTypeName(r.type), r.name);
+    }
+    EXPECT_EQ(ekDataSize(ekBit, 8), 1);
+    // Sizes beyond the int range clamp instead of overflowing.
+    EXPECT_EQ(ekDataSize(ekDouble, INT32_MAX), INT32_MAX);
+    EXPECT_EQ(ekDataSize(ekDouble, INT32_MIN), INT32_MIN);
+    EXPECT_EQ(ekDataSize(ekBit, INT32_MAX), 268435456);  // (2^31 + 6) / 8
+}
+
+TEST(DataTypes, SmallestTypeForRange) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const struct {
+        double lo, hi;
+        ekType want;
+    } rows[] = {
+        // clang-format off
+        {0, 1, ekBit}, {0.9, 1.9, ekBit} /* both truncate */, {-0.9, 1, ekBit}, {0, 100, ekUChar},
+        {0, 255.5, ekUChar},
+        {0, 256, ekUShort}, {-1, 127, ekChar}, {-1, 200, ekShort}, {-5, -1, ekChar},
+        {0, 70000, ekULong}, {-1, 70000, ekLong}, {5, 1, ekBit} /* reversed: not special */,
+        // Beyond the int range and non-finite: defined answers, no UB.
+        {0, 4294967295.9, ekULong}, {0, 4294967296.0, ekFloat}, {-3e9, 0, ekFloat},
+        {0, 1e300, ekDouble}, {-inf, inf, ekDouble}, {nan, 1, ekDouble}, {0, nan, ekDouble},
+        // clang-format on
+    };
+    for (const auto& r : rows) EXPECT_EQ(ekDataType(r.lo, r.hi), r.want) << r.lo << " " << r.hi;
+}
+
+TEST(DataTypes, NamesOfUnlistedValuesAreUnknown) {
+    EXPECT_STREQ(ekOrderName(ekSeparate), "separate");
+    EXPECT_STREQ(ekCoordSpaceName(ekRightLower), "right-lower");
+    EXPECT_STREQ(ekColorModelName(ekMinWhite), "greyscale, minimum value white");
+    EXPECT_STREQ(ekCompressName(ekMacRLE), "Mac-RLE");
+    for (const char* name : {ekOrderName(ekAnyOrder), ekOrderName(3), ekCoordSpaceName(0),
+                             ekCoordSpaceName(9), ekColorModelName(13), ekCompressName(2)})
+        EXPECT_STREQ(name, "unknown");
+}
+
+}  // namespace
