@@ -320,3 +320,124 @@ TEST(MemoryImageRandom, FillsMatchTheElementTable) {
 }
 
 }  // namespace
+
+// --- Copies between two memory images -----------------------------------------
+
+// An image of random layout with values 0..100 (0..1 for ekBit) and a fill.
+struct RandomImage {
+    int w, h, d, c, cs;
+    ekType type;
+    ekOrder order;
+    std::vector<unsigned char> bytes;
+    std::vector<int64_t> fill;
+    ekMemoryImg* img;
+
+    RandomImage(Rng& rng, int channels) {
+        w = rng.in(1, 6), h = rng.in(1, 5), d = rng.in(1, 2), c = channels;
+        cs = rng.in(1, 8);
+        type = kTypes[rng.in(0, 8)];
+        order = kOrders[rng.in(0, 2)];
+        const int64_t n = int64_t(w) * h * d * c;
+        bytes.assign(bufferBytes(type, n), 0);
+        for (int64_t i = 0; i < n; ++i)
+            writeElement(type, bytes.data(), i, type == ekBit ? rng.in(0, 1) : rng.in(0, 100));
+        img = new ekMemoryImg(bytes.data(), ekSize(w, h, d, c), type, order);
+        img->setCoordSpace(ekCoordSpace(cs));
+        ekPixel f(ekDouble, c);
+        for (int m = 0; m < c; ++m) {
+            fill.push_back(rng.in(0, 100));
+            f.setElem(double(fill.back()), m);
+        }
+        img->setFill(f);
+    }
+    ~RandomImage() { delete img; }
+    bool inside(int x, int y, int z) const {
+        return x >= 0 && x < w && y >= 0 && y < h && z >= 0 && z < d;
+    }
+    int64_t index(int x, int y, int z, int m) const {
+        return elementIndex(order, c, w, h, d, x, y, z, m);
+    }
+    std::string describe() const {
+        std::ostringstream s;
+        s << w << "x" << h << "x" << d << "x" << c << " type " << type << " order " << order
+          << " space " << cs;
+        return s.str();
+    }
+};
+
+TEST(MemoryImageRandom, CopiesInBothDirectionsMatchTheElementTables) {
+    const uint32_t seed = 9001;
+    Rng rng(seed);
+    for (int round = 0; round < kRounds; ++round) {
+        const int c = rng.in(1, 4);
+        RandomImage a(rng, c), b(rng, c);  // a copies, b is the other image
+        // Channel selection on b's side: none, an offset, or a list naming a
+        // distinct channel of b (or none) for each channel of a.
+        std::vector<int> list;
+        int offset = 0;
+        const int kind = rng.in(0, 2);
+        if (kind == 1) offset = rng.in(-1, 1);
+        if (kind == 2) {
+            std::vector<int> pool;
+            for (int g = 0; g < c; ++g) pool.push_back(g);
+            for (int m = 0; m < c; ++m) {
+                if (pool.empty() || rng.chance(20)) {
+                    list.push_back(-1);
+                    continue;
+                }
+                const int pick = rng.in(0, int(pool.size()) - 1);
+                list.push_back(pool[size_t(pick)]);
+                pool.erase(pool.begin() + pick);
+            }
+        }
+        ekConfig cfg(a.type, a.order, c, kind == 2 ? list.data() : nullptr, offset);
+        auto chanOf = [&](int m) {
+            const int g = kind == 2 ? list[size_t(m)] : m + offset;
+            return g >= 0 && g < c ? g : -1;
+        };
+        const ekTile box(rng.in(-2, a.w), rng.in(-2, a.h), rng.in(-1, a.d), rng.in(1, a.w + 2),
+                         rng.in(1, a.h + 2), rng.in(1, 2));
+        const int ox = rng.in(-2, 6), oy = rng.in(-2, 6), oz = rng.in(-1, 1);
+        const int direction = rng.in(0, 1);
+
+        std::vector<unsigned char> expectA = a.bytes, expectB = b.bytes;
+        for (int l = 0; l < box.nz; ++l)
+            for (int j = 0; j < box.ny; ++j)
+                for (int i = 0; i < box.nx; ++i) {
+                    const int x = box.x + i, y = box.y + j, z = box.z + l;
+                    // The same pixel in b: displaced in a's space, then mapped
+                    // into b's own.
+                    int bx = ox + i, by = oy + j;
+                    const int bz = oz + l;
+                    b.img->mapXY(ekCoordSpace(a.cs), bx, by, ekCoordSpace(0));
+                    const bool inA = a.inside(x, y, z), inB = b.inside(bx, by, bz);
+                    for (int m = 0; m < c; ++m) {
+                        const int g = chanOf(m);
+                        if (g < 0) continue;
+                        if (direction != 0 && inA) {
+                            const int64_t v =
+                                inB ? readElement(b.type, b.bytes.data(), b.index(bx, by, bz, g))
+                                    : b.fill[size_t(g)];
+                            writeElement(a.type, expectA.data(), a.index(x, y, z, m),
+                                         landed(a.type, v));
+                        }
+                        if (direction == 0 && inB) {
+                            const int64_t v =
+                                inA ? readElement(a.type, a.bytes.data(), a.index(x, y, z, m))
+                                    : a.fill[size_t(m)];
+                            writeElement(b.type, expectB.data(), b.index(bx, by, bz, g),
+                                         landed(b.type, v));
+                        }
+                    }
+                }
+        const bool withCfg = kind != 0 || rng.chance(50);  // no selection: either form
+        const ekStatus st = a.img->copyTileCfg(box.x, box.y, box.z, box.nx, box.ny, box.nz, b.img,
+                                               ox, oy, oz, withCfg ? &cfg : nullptr, direction);
+        const std::string what = "seed " + std::to_string(seed) + " round " +
+                                 std::to_string(round) + ": a " + a.describe() + ", b " +
+                                 b.describe() + ", direction " + std::to_string(direction);
+        ASSERT_EQ(st, ekOkay) << what;
+        ASSERT_EQ(a.bytes, expectA) << what;
+        ASSERT_EQ(b.bytes, expectB) << what;
+    }
+}
