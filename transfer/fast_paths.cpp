@@ -96,24 +96,31 @@ bool ekBlockMover::tryFastPath() {
         box.ny == d.box.ny && box.ny == s.box.ny && box.nz == d.box.nz && box.nz == s.box.nz;
     const int64_t volume = int64_t(box.nx) * box.ny * box.nz;
 
-    const ekSimdKernels* simd = ekSimd(stream);
+    // One copy of n elements from the current positions. The library's
+    // memmove picks its own strategy (streaming stores included) for a
+    // single large copy.
     auto copy = [&](int64_t n) {
-        unsigned char* to = byteAt(d.data, dstPos, esize);
-        const unsigned char* from = byteAt(s.data, srcPos, esize);
-        const int64_t bytes = byteCount(n, esize);
-        // Large boxes bypass the caches when the two ranges do not overlap.
-        if (simd && simd->copyRow && (to + bytes <= from || from + bytes <= to))
-            simd->copyRow(to, from, bytes);
-        else
-            std::memmove(to, from, size_t(bytes));
+        std::memmove(byteAt(d.data, dstPos, esize), byteAt(s.data, srcPos, esize),
+                     size_t(byteCount(n, esize)));
     };
     // One copy per run (row), visiting the runs as the conversion loop would.
+    // Rows of a large box are written with streaming stores when the SIMD
+    // kernels are in use and the two ranges do not overlap.
+    const ekSimdKernels* simd = ekSimd(stream);
     auto copyRuns = [&](int64_t n) {
-        if (byteCount(n, esize) <= kShortRow)
+        const int64_t bytes = byteCount(n, esize);
+        if (bytes <= kShortRow) {
             copyShortRows(*this, esize, n);
-        else
-            do copy(n);
-            while (nextRun());
+            return;
+        }
+        do {
+            unsigned char* to = byteAt(d.data, dstPos, esize);
+            const unsigned char* from = byteAt(s.data, srcPos, esize);
+            if (simd && simd->copyRow && (to + bytes <= from || from + bytes <= to))
+                simd->copyRow(to, from, bytes);
+            else
+                std::memmove(to, from, size_t(bytes));
+        } while (nextRun());
     };
     // One copy of a channel volume per channel pair.
     auto copyVolumes = [&]() {

@@ -32,6 +32,7 @@ struct ekSimdKernels {
     ekSplitFn split8[5];     // by channel count, 2 to 4
     ekMergeFn merge8[5];
     ekUnitRunFn floatToByte;  // ekFloat to ekUChar or ekChar
+    ekUnitRunFn shortToByte;  // ekUShort or ekShort to ekUChar or ekChar
     void (*copyRow)(unsigned char* dst, const unsigned char* src, int64_t n);  // streaming only
 };
 

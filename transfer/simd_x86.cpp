@@ -319,6 +319,25 @@ EK_AVX2 void floatToByteAvx2(void* dst, int64_t dpos, const void* src, int64_t s
     for (; i < n; ++i) d[i] = floatToByte(s[i]);
 }
 
+// 16-bit to 8-bit elements (either signedness): the low byte of each, 16 at
+// a time; masked to 0..255, the saturating pack keeps it unchanged.
+template <bool NT>
+void shortToByteSse2(void* dst, int64_t dpos, const void* src, int64_t spos, int64_t n) {
+    uchar* d = static_cast<uchar*>(dst) + dpos;
+    const uchar* s = static_cast<const uchar*>(src) + spos * 2;
+    const int64_t head =
+        NT ? alignHead([&](int64_t k) { return reinterpret_cast<uintptr_t>(d + k); }, n) : 0;
+    int64_t i = 0;
+    for (; i < head; ++i) d[i] = s[2 * i];
+    const __m128i low = _mm_set1_epi16(0xFF);
+    for (; i + 16 <= n; i += 16) {
+        const __m128i a = _mm_and_si128(load16(s + 2 * i), low);
+        const __m128i b = _mm_and_si128(load16(s + 2 * i + 16), low);
+        store16<NT>(d + i, _mm_packus_epi16(a, b));
+    }
+    for (; i < n; ++i) d[i] = s[2 * i];
+}
+
 // ---------------------------------------------------------------------------
 // Kernel tables: baseline SSE2, with SSSE3 shuffles, with AVX2 conversion;
 // each with ordinary stores and with streaming stores (large boxes).
@@ -330,6 +349,7 @@ constexpr ekSimdKernels makeSse2() {
             {nullptr, nullptr, nullptr, nullptr, nullptr},
             {nullptr, nullptr, nullptr, nullptr, nullptr},
             floatToByteSse2<NT>,
+            shortToByteSse2<NT>,
             NT ? copyStream : nullptr};
 }
 template <bool NT>
@@ -340,6 +360,7 @@ constexpr ekSimdKernels makeSsse3(ekUnitRunFn floatToByte) {
             {nullptr, nullptr, splitSsse3<2, NT>, splitSsse3<3, NT>, splitSsse3<4, NT>},
             {nullptr, nullptr, mergeSsse3<2, NT>, mergeSsse3<3, NT>, mergeSsse3<4, NT>},
             floatToByte,
+            shortToByteSse2<NT>,
             NT ? copyStream : nullptr};
 }
 
@@ -351,7 +372,7 @@ constexpr ekSimdKernels kAvx2[2] = {makeSsse3<false>(floatToByteAvx2<false>),
 
 }  // namespace
 
-int64_t ekStreamBytes = int64_t(32) << 20;
+int64_t ekStreamBytes = int64_t(16) << 20;
 
 const ekSimdKernels* ekSimd(bool stream) {
     __builtin_cpu_init();
@@ -362,15 +383,16 @@ const ekSimdKernels* ekSimd(bool stream) {
 void ekSimdFence() { _mm_sfence(); }
 
 ekUnitRunFn ekSimdUnitRun(ekType dstType, ekType srcType, bool stream) {
-    if (srcType == ekFloat && (dstType == ekUChar || dstType == ekChar))
-        return ekSimd(stream)->floatToByte;
+    const bool toByte = dstType == ekUChar || dstType == ekChar;
+    if (toByte && srcType == ekFloat) return ekSimd(stream)->floatToByte;
+    if (toByte && (srcType == ekUShort || srcType == ekShort)) return ekSimd(stream)->shortToByte;
     return nullptr;
 }
 
 #elif EKS_SIMD
 
 // Not an x86 target: no explicit kernels; the portable loops run.
-int64_t ekStreamBytes = int64_t(32) << 20;
+int64_t ekStreamBytes = int64_t(16) << 20;
 const ekSimdKernels* ekSimd(bool) { return nullptr; }
 void ekSimdFence() {}
 ekUnitRunFn ekSimdUnitRun(ekType, ekType, bool) { return nullptr; }

@@ -267,15 +267,20 @@ TEST(TransferDifferential, RandomDescriptorPairsMatchReference) {
         runSeeds(1, caseCount());
 }
 
-TEST(TransferDifferential, LargerRowsMatchReference) {
-    // Longer rows reach the vector loops' main bodies and their tails.
-    for (uint64_t seed = 1000000; seed < 1000000 + uint64_t(caseCount() / 20); ++seed) {
+namespace {
+
+// Longer rows reach the vector loops' main bodies and their tails, and rows
+// of more than 2 KB the row copies of large boxes.
+void runLargerRows(uint64_t first, int count) {
+    for (uint64_t seed = first; seed < first + uint64_t(count); ++seed) {
         Rng r(seed);
         Case c = randomCase(r);
-        c.dst.box.nx = r.range(17, 150);
+        c.dst.box.nx = r.range(17, r.chance(0.2) ? 700 : 150);
         if (!c.constant) {
-            if (r.chance(0.6)) c.src.box = c.dst.box;
-            c.src.box.nx = r.range(17, 150);
+            if (r.chance(0.6))
+                c.src.box = c.dst.box;
+            else
+                c.src.box.nx = r.range(17, c.dst.box.nx + 20);
         }
         const std::string err = runCase(c, r);
         if (!err.empty()) {
@@ -284,6 +289,10 @@ TEST(TransferDifferential, LargerRowsMatchReference) {
         }
     }
 }
+
+}  // namespace
+
+TEST(TransferDifferential, LargerRowsMatchReference) { runLargerRows(1000000, caseCount() / 20); }
 
 namespace {
 
@@ -333,6 +342,7 @@ TEST(TransferDifferential, StreamingStoreKernelsMatchReference) {
     ekStreamBytes = 0;
     runKernelShapes(3000000, caseCount() / 10);
     runSeeds(4000000, caseCount() / 10);
+    runLargerRows(5000000, caseCount() / 20);
     ekStreamBytes = saved;
 }
 #endif
