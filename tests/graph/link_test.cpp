@@ -1,188 +1,354 @@
-// ekLink: building the graph, queries, class identity and teardown.
-#include "test_link.h"
+// ekLink: building and tearing down the graph, alteration and the lazy reset
+// (order, re-entry, cycles), enabling, related children and callback events.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "eks/graph.h"
 
 namespace {
 
-using LinkTest = GraphTest;
+// A link that logs its resets by name and exposes the protected operations.
+class TestLink : public ekLink {
+public:
+    explicit TestLink(std::string n = "", std::string* log = nullptr) : name(n), resetLog(log) {}
+    ~TestLink() override {
+        if (destroyed) *destroyed = true;
+    }
+    using ekLink::anyAltered;
+    using ekLink::clearAllowed;
+    using ekLink::inProgress;
+    using ekLink::isAltered;
+    using ekLink::isSet;
+    using ekLink::resetAltered;
+    using ekLink::setAllowed;
+    using ekLink::setAltered;
+    using ekLink::setStatus;
+    uint32_t mask() const { return static_cast<uint32_t>(isAltered(-1)); }
 
-TEST_F(LinkTest, NewLinkIsAlteredEnabledOrdinaryAndIdentifiesAsLink) {
-    TestLink l;
-    EXPECT_EQ(l.alteredMask(), uint32_t(ekGeneralBit));
-    EXPECT_EQ(l.isEnabled(), 1);
-    EXPECT_EQ(l.getRelatedType(), -1);
-    EXPECT_EQ(l.getRelatedDelete(), 0);
-    EXPECT_EQ(l.getDisabledIndex(), 0);
-    EXPECT_EQ(l.getNumParents(), 0);
-    EXPECT_EQ(l.getNumChildren(), 0);
-    EXPECT_EQ(l.unalterable(ekGeneralBit | ekEnabledBit), 0);
-    EXPECT_EQ(l.unalterable(ekDataTypeBit), 1);
-    EXPECT_STREQ(l.getClassName(0), "ekLink");
-    EXPECT_EQ(l.getClassName(1), nullptr);
-    EXPECT_EQ(l.derivesFrom(&ekLink::classList), 1);
-    ekClassList unrelated = {"ekLink", nullptr};
-    EXPECT_EQ(l.derivesFrom(&unrelated), 0);
-    EXPECT_STREQ(l.getDefaultDescription(), "Link");
-    EXPECT_EQ(ekLink::classList.parent, nullptr);
+    std::string name;
+    std::string* resetLog;
+    std::function<void(TestLink&)> onReset;  // runs inside reset()
+    bool* destroyed = nullptr;
+    int resets = 0, alterActions = 0;
+
+protected:
+    void reset() override {
+        ++resets;
+        if (resetLog) *resetLog += name;
+        if (onReset) onReset(*this);
+        ekLink::reset();
+    }
+    void alterAction() override { ++alterActions; }
+};
+
+void clean(std::initializer_list<TestLink*> links) {
+    for (TestLink* l : links) l->getStatus();
 }
 
-TEST_F(LinkTest, AddParentTwiceGivesTwoEntriesAtIndexZero) {
-    TestLink p1, p2, c;
-    c.addParent(&p1);
-    c.addParent(&p2);
-    EXPECT_EQ(c.getNumParents(), 2);
-    EXPECT_EQ(c.getDirectParent(0), &p1);
-    EXPECT_EQ(c.getMinIndex(), 0);
-    EXPECT_EQ(c.getMaxIndex(), 0);
-    EXPECT_EQ(p1.getChild(0), &c);
-    EXPECT_EQ(p2.getChild(0), &c);
-    EXPECT_EQ(p1.getChild(1), nullptr);
-    c.addParent(nullptr);  // an empty slot still counts
-    EXPECT_EQ(c.getNumParents(), 3);
-}
+// Records the callback events as a string of codes with their links, and puts
+// the library's statics back after each test.
+class Graph : public ::testing::Test {
+protected:
+    void SetUp() override { ekLink::setResetCallback(&Graph::record, this); }
+    void TearDown() override {
+        ekLink::setResetCallback(saved, nullptr);
+        ekLink::setResetCallbackDefaultEnabled(0, 0);
+    }
+    static void record(ekLink* link, int code, void* arg) {
+        static_cast<Graph*>(arg)->codes += static_cast<char>(code);
+        static_cast<Graph*>(arg)->links.push_back(link);
+    }
+    std::string codes, log;
+    std::vector<ekLink*> links;
+    ekResetCallback saved = ekLink::getResetCallback();
+};
 
-TEST_F(LinkTest, SetParentReplacesFillsAndKeepsEmptySlots) {
+TEST_F(Graph, ParentEntriesAndTheirChildEntries) {
     TestLink a, b, c;
-    EXPECT_EQ(c.getMinIndex(), -1);
-    EXPECT_EQ(c.getMaxIndex(), -1);
-    EXPECT_EQ(c.setParent(&a, 3), ekOkay);
-    EXPECT_EQ(c.setParent(nullptr, 1), ekOkay);
+    c.addParent(&a);
+    c.addParent(&b);  // a second entry at index 0
+    EXPECT_EQ(c.getDirectParent(0), &a);
+    EXPECT_TRUE(a.getChild(0) == &c && b.getChild(0) == &c);
+    EXPECT_EQ(c.removeParent(&b), ekOkay);
+    EXPECT_EQ(c.setParent(nullptr, 1), ekOkay);  // an empty slot that still counts
     EXPECT_EQ(c.getNumParents(), 2);
-    EXPECT_EQ(c.getMinIndex(), 1);
-    EXPECT_EQ(c.getMaxIndex(), 3);
-    EXPECT_EQ(c.getDirectParent(1), nullptr);
-    EXPECT_EQ(c.getDirectParent(3), &a);
-    EXPECT_EQ(c.getDirectParent(2), nullptr);
-
-    clean(a);
-    clean(c);
-    EXPECT_EQ(c.setParent(&a, 3), ekOkay);  // same parent: nothing happens
+    clean({&a, &c});
+    EXPECT_EQ(c.setParent(&a, 0), ekOkay);  // same parent: nothing happens
     EXPECT_EQ(c.anyAltered(), 0);
-    EXPECT_EQ(a.getNumChildren(), 1);
-
-    EXPECT_EQ(c.setParent(&b, 3), ekOkay);  // replaces a
+    EXPECT_EQ(c.setParent(&b, 0), ekOkay);  // replaces a in its entry
     EXPECT_NE(c.anyAltered(), 0);
-    EXPECT_EQ(a.getNumChildren(), 0);
-    EXPECT_EQ(b.getChild(0), &c);
-    EXPECT_EQ(c.getNumParents(), 2);
+    EXPECT_TRUE(a.getNumChildren() == 0 && b.getChild(0) == &c);
     EXPECT_EQ(c.setParent(&a, 1), ekOkay);  // fills the empty slot
     EXPECT_EQ(c.getDirectParent(1), &a);
-    EXPECT_EQ(a.getChild(0), &c);
-}
-
-TEST_F(LinkTest, RemoveParentByIndexAndByLink) {
-    TestLink a, b, c;
-    c.setParent(&a, 0);
-    c.setParent(&b, 2);
     EXPECT_EQ(c.removeParent(7), ekBadIndex);
     TestLink stranger;
     EXPECT_EQ(c.removeParent(&stranger), ekBadIndex);
-    clean(c);
-    EXPECT_EQ(c.removeParent(&a), ekOkay);
-    EXPECT_NE(c.anyAltered(), 0);
-    EXPECT_EQ(a.getNumChildren(), 0);
-    EXPECT_EQ(c.getNumParents(), 1);
-    EXPECT_EQ(c.removeParent(2), ekOkay);
-    EXPECT_EQ(b.getNumChildren(), 0);
-    EXPECT_EQ(c.getNumParents(), 0);
+    c.clearAllowed(ekGeneralBit);  // the entry goes, then the alteration fails
+    EXPECT_EQ(c.removeParent(1), ekNotAllowed);
+    EXPECT_TRUE(c.getNumParents() == 1 && a.getNumChildren() == 0);
 }
 
-TEST_F(LinkTest, RemoveParentReportsNotAllowedAfterRemoving) {
-    TestLink a, c;
-    c.setParent(&a, 0);
-    c.clearAllowed(ekGeneralBit);
-    EXPECT_EQ(c.removeParent(0), ekNotAllowed);
-    EXPECT_EQ(c.getNumParents(), 0);
-    EXPECT_EQ(a.getNumChildren(), 0);
-}
-
-TEST_F(LinkTest, DestroyingAParentDetachesAndAltersChildren) {
-    TestLink keep;
+TEST_F(Graph, DestroyingALinkDetachesAndAltersEveryNeighbour) {
+    TestLink keep, c1, c2, grandChild, parent;
     auto* p = new TestLink;
-    TestLink c1, c2, grandChild;
     c1.setParent(p, 0);
     c1.setParent(&keep, 1);
     c2.addParent(p);
     c2.addParent(p);
     grandChild.addParent(&c1);
-    for (TestLink* l : {&c1, &c2, &grandChild}) clean(*l);
-    delete p;
-    EXPECT_EQ(c1.getNumParents(), 1);
-    EXPECT_EQ(c1.getDirectParent(1), &keep);
-    EXPECT_EQ(c2.getNumParents(), 0);
-    EXPECT_EQ(keep.getNumChildren(), 1);
-    EXPECT_NE(c1.anyAltered(), 0);
-    EXPECT_NE(c2.anyAltered(), 0);
-    EXPECT_NE(grandChild.anyAltered(), 0);
-}
-
-TEST_F(LinkTest, DestroyingAChildDetachesItFromItsParents) {
-    TestLink p;
-    auto* c = new TestLink;
-    c->setParent(&p, 0);
-    c->setParent(&p, 4);
-    EXPECT_EQ(p.getNumChildren(), 2);
-    delete c;
-    EXPECT_EQ(p.getNumChildren(), 0);
-}
-
-TEST_F(LinkTest, DeletionIsReportedAfterDetaching) {
-    TestLink p;
-    auto* l = new TestLink;
-    TestLink child;
-    l->addParent(&p);
-    child.addParent(l);
-    l->enableResetCallback(1);
-    int parentsSeen = -1, childrenSeen = -1;
-    int* seen[2] = {&parentsSeen, &childrenSeen};
+    p->addParent(&parent);
+    p->enableResetCallback(1);
+    int seen = -1;  // neighbours the link still had when its deletion was reported
     ekLink::setResetCallback(
-        [](ekLink* link, int code, void* arg) {
-            if (code != 'd') return;
-            auto* counts = static_cast<int**>(arg);
-            *counts[0] = link->getNumParents();
-            *counts[1] = link->getNumChildren();
+        [](ekLink* l, int code, void* arg) {
+            if (code == 'd') *static_cast<int*>(arg) = l->getNumParents() + l->getNumChildren();
         },
-        seen);
-    delete l;
-    EXPECT_EQ(parentsSeen, 0);
-    EXPECT_EQ(childrenSeen, 0);
+        &seen);
+    clean({&c1, &c2, &grandChild});
+    delete p;
+    EXPECT_EQ(seen, 0);
+    EXPECT_TRUE(c1.getNumParents() == 1 && c1.getDirectParent(1) == &keep);
+    EXPECT_TRUE(c2.getNumParents() == 0 && parent.getNumChildren() == 0);
+    for (TestLink* l : {&c1, &c2, &grandChild}) EXPECT_NE(l->anyAltered(), 0);
 }
 
-TEST_F(LinkTest, DeletionEventNeedsEnableBitOne) {
-    auto* a = new TestLink;
-    auto* b = new TestLink;
-    a->enableResetCallback(1);
-    b->enableResetCallback(2);
-    ekLink* aAddress = a;
-    delete a;
-    delete b;
-    ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].code, 'd');
-    EXPECT_EQ(events[0].link, aAddress);
+TEST_F(Graph, ChainAndDiamondResetParentsFirstInParentListOrder) {
+    // a -> b, a -> c, {c, b, e} -> d in that input order.
+    TestLink a("a", &log), b("b", &log), c("c", &log), d("d", &log), e("e", &log);
+    b.addParent(&a);
+    c.addParent(&a);
+    d.setParent(&c, 0);
+    d.setParent(&b, 1);
+    d.setParent(&e, 2);
+    EXPECT_EQ(d.getDepth(), 2);
+    EXPECT_EQ(log, "acbed");
+    EXPECT_EQ(b.getDepth(), 1);
+    log.clear();
+    EXPECT_EQ(a.setAltered(ekGeneralBit), ekOkay);
+    for (TestLink* l : {&b, &c, &d}) EXPECT_NE(l->anyAltered(), 0);
+    d.resetAltered();  // forget the mark: a second alteration must not visit again
+    a.setAltered(ekGeneralBit);
+    EXPECT_EQ(d.mask(), 0u);
+    d.setAltered(ekGeneralBit);
+    EXPECT_EQ(d.getStatus(), ekOkay);
+    EXPECT_EQ(log, "acbd");
+    EXPECT_EQ(d.getStatus(), ekOkay);  // clean: no second reset
+    EXPECT_EQ(d.resets, 2);
 }
 
-TEST_F(LinkTest, DefaultEnableMaskAppliesToNewAndOptionallyToLiveLinks) {
-    TestLink before;
+TEST_F(Graph, CallbackEvents) {
     ekLink::setResetCallbackDefaultEnabled(2, 0);
-    EXPECT_EQ(ekLink::getResetCallbackDefaultEnabled(), 2);
-    TestLink after;
-    EXPECT_EQ(before.isResetCallbackEnabled(2), 0);
-    EXPECT_EQ(after.isResetCallbackEnabled(2), 1);
-    ekLink::setResetCallbackDefaultEnabled(1, 1);
-    EXPECT_EQ(before.isResetCallbackEnabled(1), 1);
-    EXPECT_EQ(after.isResetCallbackEnabled(1), 1);
-    EXPECT_EQ(after.isResetCallbackEnabled(2), 0);
-    {
-        TestLink temporary;  // leaves the registry when destroyed
-    }
-    ekLink::setResetCallbackDefaultEnabled(0, 1);
-    EXPECT_EQ(before.isResetCallbackEnabled(-1), 0);
+    TestLink a, b, c;
+    b.addParent(&a);
+    c.addParent(&b);
+    c.getStatus();
+    a.setAltered(ekGeneralBit);  // an ordinary alteration is reported by the reset
+    EXPECT_EQ(codes, "iii");
+    c.getStatus();
+    EXPECT_EQ(codes, "iiiaaa");
+    EXPECT_EQ(links, (std::vector<ekLink*>{&a, &b, &c, &a, &b, &c}));
+    codes.clear();
+    TestLink one, other;
+    one.enableResetCallback(1);    // first reset and deletion only
+    other.enableResetCallback(4);  // no bit of 3: nothing
+    clean({&one, &other});
+    one.setAltered(ekGeneralBit);
+    one.setAltered(ekPropagateBit);
+    clean({&one});
+    EXPECT_EQ(codes, "i");
+    ekLink::setResetCallbackDefaultEnabled(1, 1);  // applied to every live link
+    EXPECT_TRUE(a.isResetCallbackEnabled(1) && !a.isResetCallbackEnabled(2));
+    codes.clear();
+    ekLink::setResetCallback(nullptr, nullptr);  // no function: no events at all
+    auto* gone = new TestLink;
+    gone->enableResetCallback(3);
+    gone->getStatus();
+    gone->setAltered(ekPropagateBit);
+    delete gone;
+    EXPECT_EQ(codes, "");
 }
 
-TEST(LinkStatics, DefaultCallbackIsANoOpFunction) {
-    // Before any test changes it: a function, not null, and the argument null.
-    EXPECT_NE(ekLink::rcbFunc, nullptr);
-    EXPECT_EQ(ekLink::rcbArg, nullptr);
-    EXPECT_EQ(ekLink::getResetCallbackDefaultEnabled(), 0);
+TEST_F(Graph, ControlBitsOfSetAltered) {
+    TestLink p, c;
+    c.addParent(&p);
+    clean({&p, &c});
+    EXPECT_EQ(p.setAltered(0), ekOkay);
+    EXPECT_EQ(p.mask(), 0u);
+    EXPECT_EQ(p.setAltered(ekNoPropagateBit), ekOkay);  // itself only, as general
+    EXPECT_EQ(p.mask(), uint32_t(ekGeneralBit));
+    EXPECT_EQ(c.mask(), 0u);
+    clean({&p});
+    p.enableResetCallback(2);
+    EXPECT_EQ(p.setAltered(ekPropagateBit), ekOkay);  // the children only
+    EXPECT_EQ(p.mask(), 0u);
+    EXPECT_NE(p.isSet(ekGeneralBit), 0);
+    EXPECT_NE(c.isAltered(ekGeneralBit), 0);
+    EXPECT_EQ(codes, "a");
+    EXPECT_EQ(p.alterActions, 1);  // the first alteration of a clean link only
+    p.setAltered(ekGeneralBit);
+    p.setAltered(ekGeneralBit);
+    EXPECT_EQ(p.alterActions, 2);
+    clean({&p});
+    EXPECT_EQ(p.setAltered(ekDataTypeBit | ekNoPropagateBit), ekNotAllowed);
+    EXPECT_EQ(p.isSet(ekDataTypeBit) | static_cast<int>(p.mask()), 0);
+    p.setAllowed(ekDataTypeBit);
+    EXPECT_EQ(p.setAltered(ekDataTypeBit), ekOkay);
+    EXPECT_NE(p.isAltered(ekDataTypeBit) & p.isSet(ekDataTypeBit), 0);
+}
+
+TEST_F(Graph, DisabledLinkPropagatesEveryTime) {
+    TestLink p, c;
+    c.addParent(&p);
+    clean({&p, &c});
+    p.setAltered(ekGeneralBit);
+    c.resetAltered();
+    p.setAltered(ekGeneralBit);
+    EXPECT_EQ(c.mask(), 0u);  // told once since the last reset
+    p.setEnabled(0);
+    for (int round = 0; round < 2; ++round) {
+        c.resetAltered();
+        p.setAltered(ekGeneralBit);
+        EXPECT_NE(c.anyAltered(), 0);
+    }
+}
+
+TEST_F(Graph, WhatHappensDuringAResetStaysInIt) {
+    TestLink p, c;
+    c.addParent(&p);
+    p.onReset = [](TestLink& self) {
+        EXPECT_NE(self.inProgress(), 0);
+        EXPECT_EQ(self.setAltered(ekGeneralBit), ekOkay);  // absorbed
+        const int before = self.resets;
+        self.getStatus();  // re-entry returns at once
+        EXPECT_EQ(self.resets, before);
+        self.setStatus(ekBadInput);
+    };
+    clean({&p, &c});
+    p.setAltered(ekNoPropagateBit);
+    EXPECT_EQ(p.getStatus(), ekBadInput);
+    EXPECT_EQ(p.mask(), 0u);  // cleared when the reset ended
+    EXPECT_EQ(c.mask(), 0u);  // and never passed on
+    EXPECT_EQ(p.resets, 2);
+    EXPECT_EQ(p.getStatus(), ekBadInput);  // clean: no reset, status kept
+    p.clearStatus();
+    EXPECT_EQ(p.getStatus(), ekOkay);
+}
+
+TEST_F(Graph, CyclesResetAndPropagateWithoutHanging) {
+    TestLink x("x", &log), y("y", &log), z("z", &log), self;
+    y.addParent(&x);
+    z.addParent(&y);
+    x.addParent(&z);
+    x.getStatus();
+    EXPECT_EQ(log, "yzx");  // x waits for z, z for y
+    EXPECT_EQ(x.setAltered(ekGeneralBit), ekOkay);
+    for (TestLink* l : {&x, &y, &z}) EXPECT_NE(l->anyAltered(), 0);
+    y.getStatus();
+    EXPECT_EQ(log.size(), 6u);
+    self.addParent(&self);
+    EXPECT_GE(self.getDepth(), 0);
+    // Disabled links in a loop, entered from outside: no parent to show.
+    TestLink a, b, d, entry, viewer;
+    b.addParent(&a);
+    d.addParent(&b);
+    a.addParent(&d);
+    entry.addParent(&a);
+    viewer.addParent(&entry);
+    for (TestLink* l : {&a, &b, &d, &entry}) l->setEnabled(0);
+    a.setAltered(ekGeneralBit);
+    EXPECT_EQ(viewer.getParent(0), nullptr);
+    EXPECT_EQ(viewer.getDepth(), 0);
+}
+
+TEST_F(Graph, DisabledLinksAreSeenThroughUnlessBypassed) {
+    TestLink a, b, d1("d1", &log), d2, viewer, bypass;
+    d1.setParent(&a, 0);
+    d1.setParent(&b, 1);
+    d2.addParent(&d1);
+    viewer.addParent(&d2);
+    bypass.addParent(&d1);
+    bypass.setRelatedType(-1, 1);  // an ordinary child that bypasses
+    clean({&viewer, &bypass});
+    d1.setEnabled(0);
+    EXPECT_EQ(d1.mask(), 0u);  // not altered itself, but recorded as set
+    EXPECT_NE(d1.isSet(ekEnabledBit), 0);
+    EXPECT_EQ(bypass.mask(), 0u);
+    EXPECT_EQ(bypass.getParent(0), &d1);
+    EXPECT_EQ(viewer.getDepth(), 2);
+    d2.setEnabled(0);
+    EXPECT_EQ(viewer.getParent(0), &a);
+    EXPECT_EQ(viewer.getDepth(), 1);
+    clean({&viewer});
+    d1.setDisabledIndex(1);  // disabled: the children re-resolve
+    EXPECT_NE(viewer.anyAltered(), 0);
+    EXPECT_EQ(viewer.getParent(0), &b);
+    d1.setDisabledIndex(5);
+    EXPECT_EQ(viewer.getParent(0), nullptr);
+    d2.setRelatedType(-1, 1);  // a bypassing link stops the walk at its own parent
+    EXPECT_EQ(viewer.getParent(0), &d1);
+    d1.setAltered(ekGeneralBit);
+    log.clear();
+    d1.setEnabled(1);  // enabling resets first
+    EXPECT_EQ(log, "d1");
+    clean({&viewer});
+    d1.setEnabled(1);        // same flag: nothing
+    d1.setDisabledIndex(0);  // enabled: nobody needs to know
+    d1.clearAllowed(ekEnabledBit);
+    d1.setEnabled(0);  // not allowed: nothing
+    EXPECT_EQ(d1.isEnabled(), 1);
+    EXPECT_EQ(viewer.mask(), 0u);
+}
+
+TEST_F(Graph, RelatedChildrenAreOwnedByTheirParent) {
+    bool gone[5] = {};
+    auto* p = new TestLink("p");
+    p->getStatus();  // connecting children does not alter it again
+    TestLink ordinary;
+    std::vector<TestLink*> rel;
+    for (int i = 0; i < 5; ++i) {
+        rel.push_back(new TestLink);
+        rel[i]->destroyed = &gone[i];
+        rel[i]->setRelatedType(i < 2 ? 1 : i, 0);  // typed before connecting: replaces nobody
+        rel[i]->addParent(p);
+    }
+    ordinary.addParent(p);
+    ordinary.setRelatedDelete(1);  // ordinary children are never destroyed
+    for (int i : {0, 1, 2}) rel[i]->setRelatedDelete(1);
+    // A related child in its own reset survives the parent reset it causes.
+    p->setAltered(ekGeneralBit);
+    rel[2]->getStatus();
+    EXPECT_FALSE(gone[2]);
+    EXPECT_TRUE(gone[0] && gone[1]);  // adjacent: the same position is examined again
+    p->setAltered(ekGeneralBit);
+    p->getStatus();
+    EXPECT_TRUE(gone[2]);
+    EXPECT_EQ(p->getRelatedChild(3), rel[3]);
+    rel[4]->setRelatedType(3, 0);  // replaces its sibling of that type only
+    EXPECT_TRUE(gone[3] && !gone[4]);
+    rel[4]->setRelatedType(-1, 0);  // ordinary again: destroys no ordinary sibling
+    EXPECT_EQ(p->getNumChildren(), 2);
+    rel[4]->setRelatedType(5, 0);
+    delete p;  // destroys its related children, detaches the others
+    EXPECT_TRUE(gone[4]);
+    EXPECT_EQ(ordinary.getNumParents(), 0);
+    auto* self = new TestLink;  // its own related child: not destroyed twice
+    self->addParent(self);
+    self->setRelatedType(1, 0);
+    self->setRelatedDelete(1);
+    self->setAltered(ekGeneralBit);
+    self->getStatus();
+    delete self;
+}
+
+TEST(LinkIdentity, ClassRecordsAndTheDefaultCallback) {
+    TestLink l;
+    EXPECT_STREQ(l.getClassName(0), "ekLink");
+    EXPECT_EQ(l.getClassName(1), nullptr);
+    EXPECT_EQ(l.derivesFrom(&ekLink::classList), 1);
+    ASSERT_NE(ekLink::rcbFunc, nullptr);  // a function that does nothing
     ekLink::rcbFunc(nullptr, 'i', nullptr);
 }
 
