@@ -78,8 +78,9 @@ void ekBlockMover::moveBox(const ekTile& b) {
     row = 0;
     if (!nextChannel()) return;
 #if EKS_SIMD
-    const int64_t elemBytes = d.type == ekBit ? 1 : ekElementBytes(d.type);
-    stream = int64_t(b.nx) * b.ny * b.nz * d.nc * elemBytes >= ekStreamBytes;
+    // Destination bytes of the box (in floating point: only a comparison).
+    const double elemBytes = d.type == ekBit ? 0.125 : ekElementBytes(d.type);
+    stream = double(b.nx) * b.ny * b.nz * d.nc * elemBytes >= double(ekStreamBytes);
 #endif
     moveChannels();
     if (stream) ekSimdFence();

@@ -187,7 +187,9 @@ void ekDataBlock::setTranspose(int t) {
 }
 
 void ekDataBlock::copyFrom(const ekDataBlock& srcIn) {
-    if (unusable || srcIn.unusable) return;
+    // A block without memory (a constant block of an empty pixel aside)
+    // takes part in nothing.
+    if (unusable || srcIn.unusable || !data || (!srcIn.data && !srcIn.isPixel)) return;
     const ekTile region = clipValid ? intersect(clip, box) : box;
     ekTile r;
     if (srcIn.isPixel)

@@ -38,8 +38,15 @@
 //
 // Widths: the descriptor fields are 32-bit; offsets and byte addresses are
 // always computed in 64 bits. A block whose strides do not fit 32 bits (a
-// slice or channel volume of more than 2^31-1 elements) is marked unusable
-// and takes part in no transfer.
+// slice or channel volume of more than 2^31-1 elements), or whose order is
+// not one of the three, is marked unusable and takes part in no transfer;
+// so does a memory block with a null data pointer.
+//
+// Whole-row and whole-block copies are taken only where they give exactly
+// what channel pairing gives element by element: both blocks must pair every
+// destination channel k with source channel k (equal lists with a negative
+// or repeated number do not), and a block mirrored in x or y on both sides is
+// copied row by row from its lowest address, never past its rows.
 class ekDataBlock {
 public:
     // A memory block over `data` covering the box (x, y, z, nx, ny, nz). The

@@ -125,14 +125,16 @@ void splitOrMerge(bool toPlanar, int c, uchar* planar, int64_t planeStride, ucha
         EK_C(3)
         EK_C(4)
 #undef EK_C
-            default : for (int64_t i = 0; i < n; ++i) for (int k = 0; k < c; ++k) {
-            uchar* p = planar + k * planeStride + i * E;
-            uchar* q = inter + (i * c + k) * E;
-            if (toPlanar)
-                copyWord<E>(p, q);
-            else
-                copyWord<E>(q, p);
-        }
+        default:
+            for (int64_t i = 0; i < n; ++i)
+                for (int k = 0; k < c; ++k) {
+                    uchar* p = planar + k * planeStride + i * E;
+                    uchar* q = inter + (i * c + k) * E;
+                    if (toPlanar)
+                        copyWord<E>(p, q);
+                    else
+                        copyWord<E>(q, p);
+                }
     }
 }
 

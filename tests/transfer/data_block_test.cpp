@@ -262,3 +262,15 @@ TEST(DataBlock, BothSidesMirroredInXMoveWholeRowsCorrectly) {
     EXPECT_EQ(std::vector<unsigned char>(dst, dst + 15),
               (std::vector<unsigned char>{0, 0, 0, 0, 0, 0, 4, 5, 6, 7, 8, 9, 0, 0, 0}));
 }
+
+TEST(DataBlock, NullDataMovesNothing) {
+    unsigned char buf[4] = {1, 2, 3, 4};
+    ekDataBlock d(buf, ekUChar, ekSeparate, 1, nullptr, 4, 1, 1, 0, 0, 0, 0);
+    d.copyFrom(ekDataBlock(nullptr, ekUChar, ekSeparate, 1, nullptr, 4, 1, 1, 0, 0, 0, 0));
+    ekDataBlock none(nullptr, ekUChar, ekSeparate, 1, nullptr, 4, 1, 1, 0, 0, 0, 0);
+    none.copyFrom(d);
+    EXPECT_EQ(std::vector<unsigned char>(buf, buf + 4), (std::vector<unsigned char>{1, 2, 3, 4}));
+    // An empty pixel widened to the destination gives zeros.
+    d.copyFrom(ekDataBlock(ekPixel(), nullptr, nullptr, 0));
+    EXPECT_EQ(std::vector<unsigned char>(buf, buf + 4), (std::vector<unsigned char>{0, 0, 0, 0}));
+}
