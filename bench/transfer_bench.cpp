@@ -58,15 +58,16 @@ struct Result {
     double target;
 };
 
-// Times fn against memcpy of `bytes` destination bytes, in turns: each round
-// times memcpy, the workload, and memcpy again, and divides the workload's
-// time by the mean of the two memcpy times.
+// Times fn against memcpy of `bytes` destination bytes, in strict turns:
+// memcpy, workload, memcpy, workload, ... so that each runs after the other
+// has pushed its buffers out of the caches (two memcpy calls in a row would
+// find their buffers warm and flatter the baseline).
 Result measure(const char* name, double target, size_t bytes, int rounds,
                const std::function<void()>& fn) {
     Buffer a(bytes), b(bytes);
     std::vector<double> ratios;
     double best = 1e30, bestCopy = 1e30;
-    fn();  // warm up (page faults, caches)
+    fn();  // warm up (page faults)
     std::memcpy(b.p, a.p, bytes);
     for (int r = 0; r < rounds; ++r) {
         const double t0 = now();
@@ -74,11 +75,9 @@ Result measure(const char* name, double target, size_t bytes, int rounds,
         const double t1 = now();
         fn();
         const double t2 = now();
-        std::memcpy(a.p, b.p, bytes);
-        const double t3 = now();
-        ratios.push_back((t2 - t1) / (0.5 * ((t1 - t0) + (t3 - t2))));
+        ratios.push_back((t2 - t1) / (t1 - t0));
         best = std::min(best, t2 - t1);
-        bestCopy = std::min(bestCopy, std::min(t1 - t0, t3 - t2));
+        bestCopy = std::min(bestCopy, t1 - t0);
     }
     std::sort(ratios.begin(), ratios.end());
     return {name, ratios[ratios.size() / 2], best / bestCopy, best * 1e3, target};
