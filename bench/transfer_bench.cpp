@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "eks/images.h"
 #include "transfer/data_block.h"
 
 namespace {
@@ -189,6 +190,53 @@ int main(int argc, char** argv) {
                     for (int x = 0; x < kSize; x += t)
                         imageRead(img.p, ekUChar, ekInterleaved, 3, tile.p, ekUChar, ekInterleaved,
                                   ekTile(x, y, 0, t, t, 1), 0, 0, fill8);
+            }));
+        }
+    }
+
+    // The same workloads through the memory image's tile interface, with a
+    // configuration giving the caller's type, order and coordinate space.
+    if (want("i")) {
+        Buffer img(px * 3), out(px * 12);
+        Buffer fimg(px * 12);
+        fillFloats(fimg);
+        ekMemoryImg image(img.p, ekSize(kSize, kSize, 3), ekUChar, ekInterleaved);
+        ekMemoryImg fimage(fimg.p, ekSize(kSize, kSize, 3), ekFloat, ekInterleaved);
+        auto read = [&](ekMemoryImg& im, ekType t, ekOrder o, ekCoordSpace cs, int x, int y,
+                        int n) {
+            ekConfig cfg(t, o, 3, nullptr, 0, cs);
+            im.getTile(x, y, n, n, out.p, &cfg);
+        };
+        const struct {
+            const char* name;
+            double target;
+            ekType type;
+            ekOrder order;
+            ekCoordSpace space;
+            size_t bytes;
+        } whole[] = {
+            // The image's own space is ekLowerLeft: 0 (its own), ekUpperLeft
+            // mirrors y, ekLowerRight mirrors x, ekLeftLower exchanges axes.
+            {"ia getTile, same layout", 0.96, ekUChar, ekInterleaved, ekCoordSpace(0), px * 3},
+            {"ib getTile, 8-bit -> float", 1.0, ekFloat, ekInterleaved, ekCoordSpace(0), px * 12},
+            {"ie getTile, interleaved -> separate", 0.94, ekUChar, ekSeparate, ekCoordSpace(0),
+             px * 3},
+            {"if1 getTile, mirrored in y", 0.9, ekUChar, ekInterleaved, ekUpperLeft, px * 3},
+            {"if2 getTile, mirrored in x", 1.3, ekUChar, ekInterleaved, ekLowerRight, px * 3},
+        };
+        for (const auto& w : whole)
+            results.push_back(measure(w.name, w.target, w.bytes, rounds,
+                                      [&] { read(image, w.type, w.order, w.space, 0, 0, kSize); }));
+        results.push_back(measure("ic getTile, float -> 8-bit", 2.4, px * 3, rounds, [&] {
+            read(fimage, ekUChar, ekInterleaved, ekCoordSpace(0), 0, 0, kSize);
+        }));
+        for (int t : {256, 32}) {
+            const std::string name =
+                std::string("ih getTile ") + std::to_string(t) + "x" + std::to_string(t) + " tiles";
+            results.push_back(measure(name.c_str(), t == 32 ? 1.3 : 0.73, px * 3, rounds, [&] {
+                for (int y = 0; y < kSize; y += t)
+                    for (int x = 0; x < kSize; x += t)
+                        read(image, ekUChar, ekInterleaved, ekCoordSpace(0), x, y, t);
             }));
         }
     }

@@ -374,8 +374,9 @@ constexpr ekSimdKernels kAvx2[2] = {makeSsse3<false>(floatToByteAvx2<false>),
 
 int64_t ekStreamBytes = int64_t(16) << 20;
 
+// The CPU's features are read from what libgcc records when it is loaded (no
+// __builtin_cpu_init needed after load).
 const ekSimdKernels* ekSimd(bool stream) {
-    __builtin_cpu_init();
     if (__builtin_cpu_supports("avx2")) return &kAvx2[stream];
     return __builtin_cpu_supports("ssse3") ? &kSsse3[stream] : &kSse2[stream];
 }
