@@ -3,20 +3,26 @@
 #ifndef EKS_TESTS_IMAGE_TEST_IMAGES_H
 #define EKS_TESTS_IMAGE_TEST_IMAGES_H
 
+#include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "eks/image.h"
 
-// Every attribute bit the setters use.
+constexpr ekCoordSpace kNoSpace = ekCoordSpace(0);  // the image's own
 constexpr int kAllAttributeBits =
     ekDataTypeBit | ekOrderBit | ekPageSizeBit | ekSizeBits | ekCoordSpaceBit | ekColorModelBit |
     ekMinValueBit | ekMaxValueBit | ekScaleBit | ekFillBit | ekCompressionBit | ekPageBorderBit;
 
-// An image with no data whose reset follows the usual derivation order and
-// whose protected parts are reachable from the tests.
+#define EK_NO_DATA_PRIMITIVE(name)                                                   \
+    ekStatus name(int, int, int, int, int, int, void*, int, int, int, int, int, int, \
+                  const ekConfig*) override {                                        \
+        return resetCheck();                                                         \
+    }
+
+// An 8 x 6 image without data whose reset derives in the usual order (16 x 16
+// pages) and whose protected parts and fields are reachable from the tests.
 class AttrImage : public ekImage {
 public:
     explicit AttrImage(ekType type = ekUChar, ekOrder o = ekInterleaved, int c = 1)
@@ -26,9 +32,7 @@ public:
         coordSpace = ekLowerLeft;
         setNumInputs(4);
     }
-
     void allow(int bits) { setAllowed(bits); }
-
     using ekImage::checkColorModel;
     using ekImage::initColorModel;
     using ekImage::initMinMax;
@@ -41,69 +45,42 @@ public:
     using ekLink::anyAltered;
     using ekLink::isAltered;
     using ekLink::isSet;
-    using ekLink::markSet;
-    using ekLink::setStatus;
 
-    // Direct views of the fields (no reset).
     ekSize& rawSize() { return size; }
     ekPixel& rawFill() { return fill; }
     ekPixel& rawMin() { return minValue; }
-    ekPixel& rawMax() { return maxValue; }
-    int rawPageBytes() const { return pageBytes; }
+    ekColorModel& rawModel() { return colorModel; }
     ekXYZCstruct<int32_t>& rawPageSize() { return pageSize; }
-    ekColorModel rawColorModel() const { return colorModel; }
-    void rawSetColorModel(ekColorModel m) { colorModel = m; }
-    void rawSetDataType(ekType t) { dataType = t; }
-    void rawSetOrder(ekOrder o) { order = o; }
-    void rawSetCoordSpace(ekCoordSpace cs) { coordSpace = cs; }
-    void rawSetScale(double lo, double hi) { scaleMin = lo, scaleMax = hi; }
-    void runImageReset() { ekImage::reset(); }
-
+    int rawPageBytes() const { return pageBytes; }
     int resets = 0;
-    int pageX = 16, pageY = 16;  // default page of this class
-    std::string trace;           // the derivation steps of the last reset
 
-    ekStatus getSubTile3D(int, int, int, int, int, int, void*, int, int, int, int, int, int,
-                          const ekConfig*) override {
-        return resetCheck();
-    }
-    ekStatus setSubTile3D(int, int, int, int, int, int, void*, int, int, int, int, int, int,
-                          const ekConfig*) override {
-        return resetCheck();
-    }
+    EK_NO_DATA_PRIMITIVE(getSubTile3D)
+    EK_NO_DATA_PRIMITIVE(setSubTile3D)
 
 protected:
     void reset() override {
         ++resets;
-        trace.clear();
         initColorModel(0);
-        trace += "colour:" + std::to_string(colorModel) + ' ';
         initMinMax(0);
-        char min[32];
-        std::snprintf(min, sizeof min, "%g", minValue.getElem(0));
-        trace += std::string("min:") + min + ' ';
-        initPageSize(pageX, pageY, 1, 0);
-        trace += "page:" + std::to_string(pageSize.c) + ' ';
+        initPageSize(16, 16, 1, 0);
         checkColorModel();
-        trace += "check:" + std::to_string(size.c);
         ekImage::reset();
     }
 };
 
-// A record of one primitive call: its name, its integer arguments, its
-// pointers and a copy of the configuration it was given (it may be a local of
-// the caller that is gone by the time the test looks).
+// One primitive call: its name, integer arguments, pointers and a copy of the
+// configuration (which may be a local of the caller, gone by the time the
+// test looks).
 struct PrimitiveCall {
     std::string name;
     std::vector<int> ints;
-    const void* data = nullptr;
-    const void* extra = nullptr;
-    const void* other = nullptr;
-    const ekConfig* cfgPtr = nullptr;
+    const void *data, *extra, *other;
+    const ekConfig* cfgPtr;
     ekConfig cfg;
 };
 
-// Records every primitive call and answers with a chosen status.
+// A 20 x 10 x 1 x 3 ekUShort RGB image in ekUpperLeft space that records every
+// primitive call and answers with a chosen status.
 class RecordingImage : public ekImage {
 public:
     RecordingImage() : ekImage(ekSize(20, 10, 1, 3)) {
@@ -113,109 +90,77 @@ public:
         colorModel = ekRGB;
         markSet(ekColorModelBit);
     }
-
     std::vector<PrimitiveCall> calls;
     ekStatus answer = ekOkay;
-    ekLockedTile* lockAnswer = nullptr;
 
     ekStatus getSubTile3D(int x, int y, int z, int nx, int ny, int nz, void* data, int bx, int by,
                           int bz, int bnx, int bny, int bnz, const ekConfig* cfg) override {
-        record("get", {x, y, z, nx, ny, nz, bx, by, bz, bnx, bny, bnz}, data, cfg);
-        return answer;
+        return record("get", {x, y, z, nx, ny, nz, bx, by, bz, bnx, bny, bnz}, data, cfg);
     }
     ekStatus setSubTile3D(int x, int y, int z, int nx, int ny, int nz, void* data, int bx, int by,
                           int bz, int bnx, int bny, int bnz, const ekConfig* cfg) override {
-        record("set", {x, y, z, nx, ny, nz, bx, by, bz, bnx, bny, bnz}, data, cfg);
-        return answer;
+        return record("set", {x, y, z, nx, ny, nz, bx, by, bz, bnx, bny, bnz}, data, cfg);
     }
     ekStatus fillTile3D(int x, int y, int z, int nx, int ny, int nz, void* value,
                         const ekConfig* cfg, const ekTile* keepOut) override {
-        record("fill", {x, y, z, nx, ny, nz}, value, cfg).extra = keepOut;
-        return answer;
+        return record("fill", {x, y, z, nx, ny, nz}, value, cfg, keepOut);
     }
     ekStatus seekTile3D(int x, int y, int z, int nx, int ny, int nz, const ekConfig* cfg,
                         ekSemaphore* sem, ekImage* other) override {
-        PrimitiveCall& c = record("seek", {x, y, z, nx, ny, nz}, nullptr, cfg);
-        c.extra = sem;
-        c.other = other;
-        return answer;
+        return record("seek", {x, y, z, nx, ny, nz}, nullptr, cfg, sem, other);
     }
     ekLockedTile* lockTile3D(int x, int y, int z, int nx, int ny, int nz, const ekConfig* cfg,
                              int mode) override {
         record("lock", {x, y, z, nx, ny, nz, mode}, nullptr, cfg);
-        return lockAnswer;
+        return reinterpret_cast<ekLockedTile*>(this);
     }
     ekStatus copyTileCfg(int x, int y, int z, int nx, int ny, int nz, ekImage* other, int ox,
                          int oy, int oz, const ekConfig* cfg, int direction) override {
-        record("copy", {x, y, z, nx, ny, nz, ox, oy, oz, direction}, nullptr, cfg).other = other;
-        return answer;
+        return record("copy", {x, y, z, nx, ny, nz, ox, oy, oz, direction}, nullptr, cfg, nullptr,
+                      other);
     }
 
 private:
-    PrimitiveCall& record(const char* name, std::vector<int> ints, const void* data,
-                          const ekConfig* cfg) {
-        PrimitiveCall c;
-        c.name = name;
-        c.ints = std::move(ints);
-        c.data = data;
-        c.cfgPtr = cfg;
-        if (cfg != nullptr) c.cfg = *cfg;
-        calls.push_back(c);
-        return calls.back();
+    ekStatus record(const char* name, std::vector<int> ints, const void* data, const ekConfig* cfg,
+                    const void* extra = nullptr, const void* other = nullptr) {
+        calls.push_back({name, std::move(ints), data, extra, other, cfg, cfg ? *cfg : ekConfig()});
+        return answer;
     }
 };
 
-// An image with real pixels: w x h x 1, interleaved, stored as doubles and
-// typed as dataType (ekUChar unless changed). Its primitives honour the parts
-// of a configuration the base copy uses (type, channel count, channel list or
-// offset) and give the fill value outside the image, as the concrete classes
-// of the library do; the coordinate space of a configuration is ignored.
+// A w x h x 1 interleaved ekUChar image with real pixels (held as doubles).
+// Its primitives honour what the base copy uses of a configuration (ekUChar or
+// ekDouble, channel count, channel list or offset; not the coordinate space)
+// and give the fill value outside the image, as the library's classes do.
 class GridImage : public ekImage {
 public:
-    GridImage(int w, int h, int c, ekType type = ekUChar) : ekImage(ekSize(w, h, 1, c)) {
-        dataType = type;
+    GridImage(int w, int h, int c) : ekImage(ekSize(w, h, 1, c)) {
+        dataType = ekUChar;
         order = ekInterleaved;
         coordSpace = ekLowerLeft;
         setNumInputs(1);
-        setAllowed(ekDataTypeBit | ekOrderBit | ekSizeBits | ekCoordSpaceBit | ekColorModelBit);
         pixels.assign(size_t(w) * size_t(h) * size_t(c), 0.0);
     }
-
-    double& at(int x, int y, int ch) {
-        return pixels[(size_t(y) * size_t(size.x) + size_t(x)) * size_t(size.c) + size_t(ch)];
+    double& at(int x, int y, int ch) { return pixels[(size_t(y) * size.x + x) * size.c + ch]; }
+    // value = base + 100 * channel + 10 * y + x
+    void paint(double base) {
+        for (int y = 0; y < size.y; ++y)
+            for (int x = 0; x < size.x; ++x)
+                for (int c = 0; c < size.c; ++c) at(x, y, c) = base + 100 * c + 10 * y + x;
     }
-
     std::vector<double> pixels;
-    ekStatus failWith = ekOkay;  // status the primitives answer instead of working
+    ekStatus failWith = ekOkay;  // answered instead of moving data
     int gets = 0, sets = 0;
-    using ekLink::setStatus;
 
-    ekStatus getSubTile3D(int x, int y, int z, int nx, int ny, int nz, void* data, int bx, int by,
-                          int bz, int bnx, int bny, int bnz, const ekConfig* cfg) override {
+    ekStatus getSubTile3D(int x, int y, int, int nx, int ny, int, void* data, int bx, int by, int,
+                          int bnx, int bny, int, const ekConfig* cfg) override {
         ++gets;
-        ekStatus s = resetCheck();
-        if (s != ekOkay) return s;
-        if (failWith != ekOkay) return failWith;
-        forEach(x, y, z, nx, ny, nz, bx, by, bz, bnx, bny, bnz, cfg,
-                [&](bool inside, int px, int py, int ch, size_t at_, ekType t) {
-                    double v = inside ? at(px, py, ch) : fill.getElem(ch);
-                    put(data, t, at_, v);
-                });
-        return ekOkay;
+        return move(false, x, y, nx, ny, data, bx, by, bnx, bny, cfg);
     }
-
-    ekStatus setSubTile3D(int x, int y, int z, int nx, int ny, int nz, void* data, int bx, int by,
-                          int bz, int bnx, int bny, int bnz, const ekConfig* cfg) override {
+    ekStatus setSubTile3D(int x, int y, int, int nx, int ny, int, void* data, int bx, int by, int,
+                          int bnx, int bny, int, const ekConfig* cfg) override {
         ++sets;
-        ekStatus s = resetCheck();
-        if (s != ekOkay) return s;
-        if (failWith != ekOkay) return failWith;
-        forEach(x, y, z, nx, ny, nz, bx, by, bz, bnx, bny, bnz, cfg,
-                [&](bool inside, int px, int py, int ch, size_t at_, ekType t) {
-                    if (inside) at(px, py, ch) = get(data, t, at_);
-                });
-        setAltered(ekPropagateBit);
-        return ekOkay;
+        return move(true, x, y, nx, ny, data, bx, by, bnx, bny, cfg);
     }
 
 protected:
@@ -224,70 +169,36 @@ protected:
         initMinMax(0);
         initPageSize(size.x, size.y, size.z, 0);
         checkColorModel();
-        pixels.resize(size_t(size.x > 0 ? size.x : 0) * size_t(size.y > 0 ? size.y : 0) *
-                      size_t(size.c > 0 ? size.c : 0));
         if (getStatus() == ekOkay) ekImage::reset();
     }
 
 private:
-    template <class F>
-    void forEach(int x, int y, int z, int nx, int ny, int nz, int bx, int by, int bz, int bnx,
-                 int bny, int bnz, const ekConfig* cfg, F f) {
-        const int nch = cfg != nullptr && cfg->nchans != 0 ? cfg->nchans : size.c;
-        const ekType t = cfg != nullptr ? cfg->type : dataType;
-        for (int k = z; k < z + nz; ++k)
-            for (int j = y; j < y + ny; ++j)
-                for (int i = x; i < x + nx; ++i) {
-                    if (i < bx || i >= bx + bnx || j < by || j >= by + bny || k < bz ||
-                        k >= bz + bnz)
-                        continue;
-                    const size_t pixel =
-                        (size_t(k - bz) * size_t(bny) + size_t(j - by)) * size_t(bnx) +
-                        size_t(i - bx);
-                    for (int b = 0; b < nch; ++b) {
-                        int ch = b;
-                        if (cfg != nullptr)
-                            ch = cfg->chanList != nullptr ? cfg->chanList[b + cfg->chanOffset]
-                                                          : b + cfg->chanOffset;
-                        bool inside = !outOfBound(i, j, k) && ch >= 0 && ch < size.c;
-                        if (ch < 0 || ch >= size.c) continue;
-                        f(inside, i, j, ch, pixel * size_t(nch) + size_t(b), t);
-                    }
+    ekStatus move(bool write, int x, int y, int nx, int ny, void* data, int bx, int by, int bnx,
+                  int bny, const ekConfig* cfg) {
+        ekStatus s = resetCheck();
+        if (s == ekOkay) s = failWith;
+        if (s != ekOkay) return s;
+        const int nch = cfg && cfg->nchans ? cfg->nchans : size.c;
+        const bool dbl = (cfg ? cfg->type : dataType) == ekDouble;
+        for (int j = std::max(y, by); j < std::min(y + ny, by + bny); ++j)
+            for (int i = std::max(x, bx); i < std::min(x + nx, bx + bnx); ++i)
+                for (int b = 0; b < nch; ++b) {
+                    const int ch = cfg ? cfg->mapChan(b) : b;
+                    if (ch < 0 || ch >= size.c) continue;
+                    const size_t k = (size_t(j - by) * size_t(bnx) + size_t(i - bx)) * nch + b;
+                    double* d = static_cast<double*>(data);
+                    uint8_t* u = static_cast<uint8_t*>(data);
+                    const bool inside = !outOfBound(i, j);
+                    if (write && inside) at(i, j, ch) = dbl ? d[k] : u[k];
+                    if (write) continue;
+                    const double v = inside ? at(i, j, ch) : fill.getElem(ch);
+                    if (dbl)
+                        d[k] = v;
+                    else
+                        u[k] = uint8_t(int64_t(v));
                 }
-    }
-
-    static void put(void* data, ekType t, size_t i, double v) {
-        switch (t) {
-            case ekUChar:
-                static_cast<uint8_t*>(data)[i] = uint8_t(int64_t(v));  // low bits
-                break;
-            case ekUShort:
-                static_cast<uint16_t*>(data)[i] = uint16_t(int64_t(v));
-                break;
-            case ekFloat:
-                static_cast<float*>(data)[i] = float(v);
-                break;
-            case ekDouble:
-                static_cast<double*>(data)[i] = v;
-                break;
-            default:
-                break;
-        }
-    }
-
-    static double get(const void* data, ekType t, size_t i) {
-        switch (t) {
-            case ekUChar:
-                return static_cast<const uint8_t*>(data)[i];
-            case ekUShort:
-                return static_cast<const uint16_t*>(data)[i];
-            case ekFloat:
-                return static_cast<const float*>(data)[i];
-            case ekDouble:
-                return static_cast<const double*>(data)[i];
-            default:
-                return 0.0;
-        }
+        if (write) setAltered(ekPropagateBit);
+        return ekOkay;
     }
 };
 
