@@ -36,11 +36,18 @@ struct ekSimdKernels {
     void (*copyRow)(unsigned char* dst, const unsigned char* src, int64_t n);  // streaming only
 };
 
-#if EKS_SIMD
 // Boxes whose destination takes at least this many bytes are written with
 // streaming stores, which bypass the caches (the destination would not stay
 // in them anyway). The tests lower it to exercise those kernels.
 extern int64_t ekStreamBytes;
+// The highest instruction set level the kernels may use (0 none, 1 SSE2,
+// 2 SSSE3, 3 AVX2); the CPU's features limit it further. The tests lower it
+// to run every level's kernels. 0 in a build without the SIMD kernels.
+extern int ekSimdLevelCap;
+// The level in use: ekSimdLevelCap limited by the CPU's features.
+int ekSimdLevel();
+
+#if EKS_SIMD
 // The kernels for this CPU, or null; `stream` selects the streaming-store
 // variants.
 const ekSimdKernels* ekSimd(bool stream);

@@ -373,20 +373,36 @@ constexpr ekSimdKernels kAvx2[2] = {makeSsse3<false>(floatToByteAvx2<false>),
 }  // namespace
 
 int64_t ekStreamBytes = int64_t(16) << 20;
+int ekSimdLevelCap = 3;
 
 // The CPU's features are read from what libgcc records when it is loaded (no
 // __builtin_cpu_init needed after load).
+int ekSimdLevel() {
+    if (ekSimdLevelCap >= 3 && __builtin_cpu_supports("avx2")) return 3;
+    if (ekSimdLevelCap >= 2 && __builtin_cpu_supports("ssse3")) return 2;
+    return ekSimdLevelCap >= 1 ? 1 : 0;
+}
+
 const ekSimdKernels* ekSimd(bool stream) {
-    if (__builtin_cpu_supports("avx2")) return &kAvx2[stream];
-    return __builtin_cpu_supports("ssse3") ? &kSsse3[stream] : &kSse2[stream];
+    switch (ekSimdLevel()) {
+        case 3:
+            return &kAvx2[stream];
+        case 2:
+            return &kSsse3[stream];
+        case 1:
+            return &kSse2[stream];
+        default:
+            return nullptr;
+    }
 }
 
 void ekSimdFence() { _mm_sfence(); }
 
 ekUnitRunFn ekSimdUnitRun(ekType dstType, ekType srcType, bool stream) {
-    const bool toByte = dstType == ekUChar || dstType == ekChar;
-    if (toByte && srcType == ekFloat) return ekSimd(stream)->floatToByte;
-    if (toByte && (srcType == ekUShort || srcType == ekShort)) return ekSimd(stream)->shortToByte;
+    const ekSimdKernels* k = ekSimd(stream);
+    if (!k || (dstType != ekUChar && dstType != ekChar)) return nullptr;
+    if (srcType == ekFloat) return k->floatToByte;
+    if (srcType == ekUShort || srcType == ekShort) return k->shortToByte;
     return nullptr;
 }
 
@@ -394,8 +410,17 @@ ekUnitRunFn ekSimdUnitRun(ekType dstType, ekType srcType, bool stream) {
 
 // Not an x86 target: no explicit kernels; the portable loops run.
 int64_t ekStreamBytes = int64_t(16) << 20;
+int ekSimdLevelCap = 0;
+int ekSimdLevel() { return 0; }
 const ekSimdKernels* ekSimd(bool) { return nullptr; }
 void ekSimdFence() {}
 ekUnitRunFn ekSimdUnitRun(ekType, ekType, bool) { return nullptr; }
+
+#else
+
+// Built without the SIMD kernels: the settings exist but change nothing.
+int64_t ekStreamBytes = int64_t(16) << 20;
+int ekSimdLevelCap = 0;
+int ekSimdLevel() { return 0; }
 
 #endif

@@ -334,7 +334,6 @@ TEST(TransferDifferential, KernelShapesMatchReference) {
     runKernelShapes(2000000, caseCount() / 10);
 }
 
-#if EKS_SIMD
 TEST(TransferDifferential, StreamingStoreKernelsMatchReference) {
     // Every box counts as large: the kernels take their streaming-store
     // variants (aligned heads, bypassing stores, the final fence).
@@ -345,4 +344,21 @@ TEST(TransferDifferential, StreamingStoreKernelsMatchReference) {
     runLargerRows(5000000, caseCount() / 20);
     ekStreamBytes = saved;
 }
-#endif
+
+TEST(TransferDifferential, EveryInstructionSetLevelMatchesReference) {
+    // The kernels of each level below the best this CPU has (the other tests
+    // run the best): none, SSE2 only, SSSE3 shuffles; each with ordinary and
+    // with streaming stores.
+    const int savedCap = ekSimdLevelCap;
+    const int64_t savedStream = ekStreamBytes;
+    for (int level = 0; level < ekSimdLevel(); ++level) {
+        ekSimdLevelCap = level;
+        for (int64_t threshold : {savedStream, int64_t(0)}) {
+            ekStreamBytes = threshold;
+            runKernelShapes(6000000 + uint64_t(level) * 100000, caseCount() / 20);
+            runLargerRows(7000000 + uint64_t(level) * 100000, caseCount() / 40);
+        }
+    }
+    ekSimdLevelCap = savedCap;
+    ekStreamBytes = savedStream;
+}
