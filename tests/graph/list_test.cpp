@@ -187,6 +187,10 @@ TEST(ClassList, FindByStepsAndByRecord) {
     EXPECT_EQ(mid.find(&leaf), 0);
     ekClassList sameName = {"root", nullptr};  // compared by address, not name
     EXPECT_EQ(leaf.find(&sameName), 0);
+    ekLink link;  // the root record, behind the virtual queries
+    EXPECT_STREQ(link.getClassName(0), "ekLink");
+    EXPECT_EQ(link.getClassName(1), nullptr);
+    EXPECT_EQ(link.derivesFrom(&ekLink::classList), 1);
 }
 
 }  // namespace
