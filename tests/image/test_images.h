@@ -41,7 +41,6 @@ public:
     using ekImage::isValidPage;
     using ekImage::needColorConv;
     using ekImage::outOfBound;
-    using ekImage::setNumInputs;
     using ekLink::anyAltered;
     using ekLink::isAltered;
     using ekLink::isSet;

@@ -54,8 +54,6 @@ TEST(TileFrontEnd, EveryEntryPointMakesOnePrimitiveCall) {
          {5, 6, 0, 7, 8, 1, 0x401}, &cfg, __LINE__},
         {"copy", CALL(copyTile(1, 2, 3, 4, &other, 5, 6, nullptr, 7)),
          {1, 2, 0, 3, 4, 1, 5, 6, 0, 7}, nullptr, __LINE__},
-        {"copy", CALL(copyTile3D(1, 2, 3, 4, 5, 6, &other, 7, 8, 9, nullptr, 0)),
-         {1, 2, 3, 4, 5, 6, 7, 8, 9, 0}, nullptr, __LINE__},
     // clang-format on
 #undef CALL
     };
