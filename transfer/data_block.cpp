@@ -176,12 +176,15 @@ void ekDataBlock::setClip(int x, int y, int z, int nx, int ny, int nz) {
 }
 
 void ekDataBlock::setFlip(int flip) {
-    flipX = (flip & 1) != 0;
-    flipY = (flip & 2) != 0;
+    const bool fx = (flip & 1) != 0, fy = (flip & 2) != 0;
+    if (fx == flipX && fy == flipY) return;  // strides unchanged (the usual case)
+    flipX = fx;
+    flipY = fy;
     computeStrides();
 }
 
 void ekDataBlock::setTranspose(int t) {
+    if ((t != 0) == transposed) return;
     transposed = t != 0;
     computeStrides();
 }

@@ -46,17 +46,18 @@ void copyShortRows(ekBlockMover& m, int esize, int64_t n) {
     // Byte distances between rows; bit rows here are whole bytes.
     const int64_t dy = esize ? int64_t(d.yStride) * esize : int64_t(d.yStride) / 8;
     const int64_t sy = esize ? int64_t(s.yStride) * esize : int64_t(s.yStride) / 8;
+    const bool shortRow = bytes <= 256;
     const bool nextTile = int64_t(m.box.x) + 2 * int64_t(m.box.nx) <= int64_t(s.box.x) + s.box.nx;
     do {
         unsigned char* to = byteAt(d.data, m.dstPos, esize);
         const unsigned char* from = byteAt(s.data, m.srcPos, esize);
         for (int32_t r = 0; r < m.box.ny; ++r, to += dy, from += sy) {
-            if (r + kPrefetchRows < m.box.ny) {
+            if (!shortRow && r + kPrefetchRows < m.box.ny) {
                 const unsigned char* p = from + kPrefetchRows * sy;
                 for (int64_t k = 0; k < bytes; k += 64) __builtin_prefetch(p + k);
                 __builtin_prefetch(p + bytes - 1);
             }
-            if (nextTile)
+            if (nextTile && shortRow)
                 for (int64_t k = 0; k < bytes; k += 64) __builtin_prefetch(from + bytes + k);
             if (to + bytes <= from || from + bytes <= to)
                 copyBytes(to, from, bytes);

@@ -251,9 +251,9 @@ void runSeeds(uint64_t first, int count) {
 
 int caseCount() {
 #if defined(__SANITIZE_ADDRESS__)
-    return 4000;
+    return 12000;
 #else
-    return 20000;
+    return 40000;
 #endif
 }
 
