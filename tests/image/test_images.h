@@ -15,6 +15,12 @@ constexpr int kAllAttributeBits =
     ekDataTypeBit | ekOrderBit | ekPageSizeBit | ekSizeBits | ekCoordSpaceBit | ekColorModelBit |
     ekMinValueBit | ekMaxValueBit | ekScaleBit | ekFillBit | ekCompressionBit | ekPageBorderBit;
 
+// The seven fields of a configuration that describe a layout, for comparing.
+inline std::vector<intptr_t> configFields(const ekConfig& c) {
+    return {c.type,      c.order, c.coordSpace, c.nchans, c.chanOffset, intptr_t(c.chanList),
+            c.colorModel};
+}
+
 #define EK_NO_DATA_PRIMITIVE(name)                                                   \
     ekStatus name(int, int, int, int, int, int, void*, int, int, int, int, int, int, \
                   const ekConfig*) override {                                        \

@@ -77,16 +77,11 @@ TEST(TileFrontEnd, EveryEntryPointMakesOnePrimitiveCall) {
 }
 
 TEST(TileFrontEnd, LayoutsBuiltForChannelListsAndPixels) {
-    auto fields = [](const ekConfig& c) {
-        return std::vector<intptr_t>{c.type,      c.order,      c.coordSpace,
-                                     c.nchans,    c.chanOffset, intptr_t(c.chanList),
-                                     c.colorModel};
-    };
     RecordingImage img, other;
     int list[] = {2, 0, 1};
     EXPECT_EQ(img.copyTile(1, 1, 2, 2, &other, 0, 0, list, 1), ekOkay);
     const ekConfig own(ekUShort, ekInterleaved, 3, list, 0, ekUpperLeft, ekColorModel(0));
-    EXPECT_EQ(fields(onlyCall(img).cfg), fields(own));
+    EXPECT_EQ(configFields(onlyCall(img).cfg), configFields(own));
 
     RecordingImage reader, writer;
     ekPixel p, one(ekDouble, 1);
@@ -94,11 +89,13 @@ TEST(TileFrontEnd, LayoutsBuiltForChannelListsAndPixels) {
     EXPECT_TRUE(p.type() == ekUShort && p.nc() == 3);  // sized to the image
     EXPECT_EQ(onlyCall(reader).ints, (Ints{3, 4, 0, 1, 1, 1, 3, 4, 0, 1, 1, 1}));
     EXPECT_EQ(onlyCall(reader).data, p.elems());
-    EXPECT_EQ(fields(onlyCall(reader).cfg), fields(ekConfig(ekUShort, ekInterleaved, 3)));
+    EXPECT_EQ(configFields(onlyCall(reader).cfg),
+              configFields(ekConfig(ekUShort, ekInterleaved, 3)));
     EXPECT_EQ(writer.setPixel3D(5, 6, 7, one), ekOkay);  // the pixel's own layout
     EXPECT_EQ(onlyCall(writer).name, "set");
     EXPECT_EQ(onlyCall(writer).ints, (Ints{5, 6, 7, 1, 1, 1, 5, 6, 7, 1, 1, 1}));
-    EXPECT_EQ(fields(onlyCall(writer).cfg), fields(ekConfig(ekDouble, ekInterleaved, 1)));
+    EXPECT_EQ(configFields(onlyCall(writer).cfg),
+              configFields(ekConfig(ekDouble, ekInterleaved, 1)));
 }
 
 TEST(TileFrontEnd, PixelsMoveRealValues) {
