@@ -15,6 +15,13 @@ inline unsigned char* byteAt(void* base, int64_t pos, int esize) {
 }
 inline int64_t byteCount(int64_t n, int esize) { return esize ? n * esize : n >> 3; }
 
+// True when the byte ranges [a, a+n) and [b, b+n) do not overlap (compared as
+// addresses: the two may lie in different buffers).
+inline bool disjoint(const unsigned char* a, const unsigned char* b, int64_t n) {
+    const uintptr_t x = reinterpret_cast<uintptr_t>(a), y = reinterpret_cast<uintptr_t>(b);
+    return x + uintptr_t(n) <= y || y + uintptr_t(n) <= x;
+}
+
 // Rows ahead whose source is prefetched by the row-by-row copy.
 constexpr int64_t kPrefetchRows = 4;
 // Rows up to this many bytes are copied by copyShortRows.
@@ -49,9 +56,11 @@ void copyShortRows(ekBlockMover& m, int esize, int64_t n) {
     const bool shortRow = bytes <= 256;
     const bool nextTile = int64_t(m.box.x) + 2 * int64_t(m.box.nx) <= int64_t(s.box.x) + s.box.nx;
     do {
-        unsigned char* to = byteAt(d.data, m.dstPos, esize);
-        const unsigned char* from = byteAt(s.data, m.srcPos, esize);
-        for (int32_t r = 0; r < m.box.ny; ++r, to += dy, from += sy) {
+        unsigned char* const toRow = byteAt(d.data, m.dstPos, esize);
+        const unsigned char* const fromRow = byteAt(s.data, m.srcPos, esize);
+        for (int32_t r = 0; r < m.box.ny; ++r) {
+            unsigned char* to = toRow + r * dy;
+            const unsigned char* from = fromRow + r * sy;
             if (!shortRow && r + kPrefetchRows < m.box.ny) {
                 const unsigned char* p = from + kPrefetchRows * sy;
                 for (int64_t k = 0; k < bytes; k += 64) __builtin_prefetch(p + k);
@@ -59,7 +68,7 @@ void copyShortRows(ekBlockMover& m, int esize, int64_t n) {
             }
             if (nextTile && shortRow)
                 for (int64_t k = 0; k < bytes; k += 64) __builtin_prefetch(from + bytes + k);
-            if (to + bytes <= from || from + bytes <= to)
+            if (disjoint(to, from, bytes))
                 copyBytes(to, from, bytes);
             else
                 std::memmove(to, from, size_t(bytes));
@@ -117,7 +126,7 @@ bool ekBlockMover::tryFastPath() {
         do {
             unsigned char* to = byteAt(d.data, dstPos, esize);
             const unsigned char* from = byteAt(s.data, srcPos, esize);
-            if (simd && simd->copyRow && (to + bytes <= from || from + bytes <= to))
+            if (simd && simd->copyRow && disjoint(to, from, bytes))
                 simd->copyRow(to, from, bytes);
             else
                 std::memmove(to, from, size_t(bytes));

@@ -99,8 +99,9 @@ inline __m128i load16(const uchar* p) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
 }
 
-// The number of leading items (0..15, handled one at a time) after which
-// dst + offset(k) is 16-byte aligned, or 0 when no such count exists. Only
+// The number of leading items (0..15, handled one at a time) after which the
+// address offset(k) (computed in integers: it may lie outside the row for
+// short rows) is 16-byte aligned, or 0 when no such count exists. Only
 // used to make streaming stores possible; any answer gives the same bytes.
 template <class F>
 int64_t alignHead(F offset, int64_t n) {
@@ -116,7 +117,10 @@ EK_SSSE3 void reverseSsse3(uchar* dst, const uchar* src, int64_t n) {
     const auto& t = Tables<P>::reverse;
     const int64_t head =
         NT ? alignHead(
-                 [&](int64_t k) { return reinterpret_cast<uintptr_t>(dst + (n - k - 16) * P); }, n)
+                 [&](int64_t k) {
+                     return reinterpret_cast<uintptr_t>(dst) + uintptr_t((n - k - 16) * P);
+                 },
+                 n)
            : 0;
     int64_t i = 0;
     for (; i < head; ++i) std::memcpy(dst + (n - 1 - i) * P, src + i * P, P);
@@ -136,7 +140,9 @@ template <int C, bool NT>
 EK_SSSE3 void splitSsse3(uchar* dst, int64_t rowStride, const uchar* src, int64_t n) {
     const auto& t = Tables<C>::split;
     const int64_t head =
-        NT ? alignHead([&](int64_t k) { return reinterpret_cast<uintptr_t>(dst + k); }, n) : 0;
+        NT ? alignHead([&](int64_t k) { return reinterpret_cast<uintptr_t>(dst) + uintptr_t(k); },
+                       n)
+           : 0;
     int64_t i = 0;
     for (; i < head; ++i)
         for (int k = 0; k < C; ++k) dst[k * rowStride + i] = src[i * C + k];
@@ -155,7 +161,9 @@ template <int C, bool NT>
 EK_SSSE3 void mergeSsse3(uchar* dst, const uchar* src, int64_t rowStride, int64_t n) {
     const auto& t = Tables<C>::merge;
     const int64_t head =
-        NT ? alignHead([&](int64_t k) { return reinterpret_cast<uintptr_t>(dst + k * C); }, n) : 0;
+        NT ? alignHead(
+                 [&](int64_t k) { return reinterpret_cast<uintptr_t>(dst) + uintptr_t(k * C); }, n)
+           : 0;
     int64_t i = 0;
     for (; i < head; ++i)
         for (int k = 0; k < C; ++k) dst[i * C + k] = src[k * rowStride + i];
@@ -350,7 +358,8 @@ void floatToByteSse2(void* dst, int64_t dpos, const void* src, int64_t spos, int
     uchar* d = static_cast<uchar*>(dst) + dpos;
     const float* s = reinterpret_cast<const float*>(static_cast<const uchar*>(src) + spos * 4);
     const int64_t head =
-        NT ? alignHead([&](int64_t k) { return reinterpret_cast<uintptr_t>(d + k); }, n) : 0;
+        NT ? alignHead([&](int64_t k) { return reinterpret_cast<uintptr_t>(d) + uintptr_t(k); }, n)
+           : 0;
     int64_t i = 0;
     for (; i < head; ++i) d[i] = floatToByte(s[i]);
     for (; i + 16 <= n; i += 16) {
@@ -408,7 +417,8 @@ void shortToByteSse2(void* dst, int64_t dpos, const void* src, int64_t spos, int
     uchar* d = static_cast<uchar*>(dst) + dpos;
     const uchar* s = static_cast<const uchar*>(src) + spos * 2;
     const int64_t head =
-        NT ? alignHead([&](int64_t k) { return reinterpret_cast<uintptr_t>(d + k); }, n) : 0;
+        NT ? alignHead([&](int64_t k) { return reinterpret_cast<uintptr_t>(d) + uintptr_t(k); }, n)
+           : 0;
     int64_t i = 0;
     for (; i < head; ++i) d[i] = s[2 * i];
     const __m128i low = _mm_set1_epi16(0xFF);
