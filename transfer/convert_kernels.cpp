@@ -30,6 +30,17 @@ void stridedRun(void* dd, int64_t dpos, int64_t dstep, const void* sd, int64_t s
         ekPut<D>(dd, dpos, ekConvertElem<D, S>(ekGet<S>(sd, spos)));
 }
 
+// One run from a constant source (step 0): the value is converted once.
+template <class D>
+void fillRun(void* dd, int64_t dpos, int64_t dstep, ekValue<D> v, int64_t n) {
+    if (dstep == 1 && !std::is_same<D, ekBitTag>::value) {
+        unsigned char* dp = static_cast<unsigned char*>(dd) + dpos * int64_t(sizeof(ekValue<D>));
+        for (int64_t k = 0; k < n; ++k) ekPut<D>(dp, k, v);
+    } else {
+        for (int64_t k = 0; k < n; ++k, dpos += dstep) ekPut<D>(dd, dpos, v);
+    }
+}
+
 }  // namespace
 
 template <class D, class S>
@@ -38,7 +49,9 @@ void ekBlockMover::runLoop() {
     const void* const sd = src->data;
     const ekUnitRunFn simd = ekSimdUnitRun(dst->type, src->type, stream);
     do {
-        if (dstStep == 1 && srcStep == 1) {
+        if (srcStep == 0) {
+            fillRun<D>(dd, dstPos, dstStep, ekConvertElem<D, S>(ekGet<S>(sd, srcPos)), runLength);
+        } else if (dstStep == 1 && srcStep == 1) {
             if (simd)
                 simd(dd, dstPos, sd, srcPos, runLength);
             else

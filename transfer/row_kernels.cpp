@@ -13,11 +13,7 @@ namespace {
 
 using uchar = unsigned char;
 
-// Elements as opaque words of E bytes.
-template <int E>
-struct Word {
-    uchar b[E];
-};
+// One element (or pixel) of E bytes, copied as an opaque word.
 template <int E>
 inline void copyWord(uchar* d, const uchar* s) {
     std::memcpy(d, s, E);
