@@ -8,7 +8,9 @@
 
 namespace {
 
-const ekTile kNoBox(0, 0, 0, 0, 0, 0);
+// The empty box (no clip, no keep-out, a constant block's box). A function
+// rather than a global: loading the library runs no constructors.
+inline ekTile noBox() { return ekTile(0, 0, 0, 0, 0, 0); }
 
 // Intersection per axis: the larger origin, and the smaller end minus it.
 // Ends are computed in 64 bits; the result is clamped to the 32-bit range and
@@ -94,7 +96,7 @@ ekDataBlock::ekDataBlock(void* data_, ekType type_, ekOrder order_, int nc_, con
       firstChan(firstChan_),
       chanStride(0),
       nc(nc_),
-      clip(kNoBox),
+      clip(noBox()),
       type(type_),
       order(nc_ > 1 ? order_ : ekSeparate),
       chanList(chanList_),
@@ -102,7 +104,7 @@ ekDataBlock::ekDataBlock(void* data_, ekType type_, ekOrder order_, int nc_, con
       flipX(false),
       flipY(false),
       transposed(false),
-      keepOut(kNoBox),
+      keepOut(noBox()),
       isPixel(false),
       unusable(false) {
     computeStrides();
@@ -111,14 +113,14 @@ ekDataBlock::ekDataBlock(void* data_, ekType type_, ekOrder order_, int nc_, con
 ekDataBlock::ekDataBlock(const ekPixel& pixel, const ekTile* keepOut_, const int* chanList_,
                          int firstChan_)
     : data(pixel.elems()),
-      box(kNoBox),
+      box(noBox()),
       xStride(0),
       yStride(0),
       zStride(0),
       firstChan(firstChan_),
       chanStride(1),
       nc(pixel.nc()),
-      clip(kNoBox),
+      clip(noBox()),
       type(pixel.type()),
       order(ekSeparate),
       chanList(chanList_),
@@ -126,7 +128,7 @@ ekDataBlock::ekDataBlock(const ekPixel& pixel, const ekTile* keepOut_, const int
       flipX(false),
       flipY(false),
       transposed(false),
-      keepOut(keepOut_ ? *keepOut_ : kNoBox),
+      keepOut(keepOut_ ? *keepOut_ : noBox()),
       isPixel(true),
       unusable(false) {}
 

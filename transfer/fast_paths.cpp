@@ -116,13 +116,13 @@ bool ekBlockMover::tryFastPath() {
     // One copy per run (row), visiting the runs as the conversion loop would.
     // Rows of a large box are written with streaming stores when the SIMD
     // kernels are in use and the two ranges do not overlap.
-    const ekSimdKernels* simd = ekSimd(stream);
     auto copyRuns = [&](int64_t n) {
         const int64_t bytes = byteCount(n, esize);
         if (bytes <= kShortRow) {
             copyShortRows(*this, esize, n);
             return;
         }
+        const ekSimdKernels* simd = ekSimd(stream);
         do {
             unsigned char* to = byteAt(d.data, dstPos, esize);
             const unsigned char* from = byteAt(s.data, srcPos, esize);
