@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "transfer/block_mover.h"
+#include "transfer/keep_out.h"
 
 namespace {
 
@@ -40,11 +41,25 @@ bool contains(const ekTile& a, const ekTile& t) {
 }
 int32_t endOf(int32_t o, int32_t n) { return clamp32(int64_t(o) + n); }
 
-// The boxes of r that lie outside keepOut, in the order they are moved:
-// r whole when keepOut is empty or misses r; nothing when keepOut contains r;
-// otherwise up to six slabs around the intersection (z before, y before,
-// x before, x after, y after, z after).
-int classify(const ekTile& r, const ekTile& keepOut, ekTile out[6]) {
+// a*b when |a*b| fits 32 bits; sets overflow otherwise. Both operands are
+// already within 32 bits, so the 64-bit product itself cannot overflow.
+int64_t mul32(int64_t a, int64_t b, bool& overflow) {
+    const int64_t p = a * b;
+    if (p > INT32_MAX || p < -int64_t(INT32_MAX)) {
+        overflow = true;
+        return 0;
+    }
+    return p;
+}
+
+void moveBoxes(const ekDataBlock& dst, const ekDataBlock& src, const ekTile* boxes, int n) {
+    ekBlockMover mover(dst, src);
+    for (int i = 0; i < n; ++i) mover.moveBox(boxes[i]);
+}
+
+}  // namespace
+
+int ekKeepOutBoxes(const ekTile& r, const ekTile& keepOut, ekTile out[6]) {
     if (keepOut.empty()) {
         out[0] = r;
         return 1;
@@ -67,24 +82,6 @@ int classify(const ekTile& r, const ekTile& keepOut, ekTile out[6]) {
         if (!s.empty()) out[n++] = s;
     return n;
 }
-
-// a*b when |a*b| fits 32 bits; sets overflow otherwise. Both operands are
-// already within 32 bits, so the 64-bit product itself cannot overflow.
-int64_t mul32(int64_t a, int64_t b, bool& overflow) {
-    const int64_t p = a * b;
-    if (p > INT32_MAX || p < -int64_t(INT32_MAX)) {
-        overflow = true;
-        return 0;
-    }
-    return p;
-}
-
-void moveBoxes(const ekDataBlock& dst, const ekDataBlock& src, const ekTile* boxes, int n) {
-    ekBlockMover mover(dst, src);
-    for (int i = 0; i < n; ++i) mover.moveBox(boxes[i]);
-}
-
-}  // namespace
 
 ekDataBlock::ekDataBlock(void* data_, ekType type_, ekOrder order_, int nc_, const int* chanList_,
                          int nx, int ny, int nz, int x, int y, int z, int firstChan_)
@@ -204,7 +201,7 @@ void ekDataBlock::copyFrom(const ekDataBlock& srcIn) {
     if (r.empty()) return;
 
     ekTile boxes[6];
-    const int nboxes = classify(r, srcIn.keepOut, boxes);
+    const int nboxes = ekKeepOutBoxes(r, srcIn.keepOut, boxes);
     if (nboxes == 0) return;  // e.g. the outside fill of a read that lies inside the image
 
     // A constant source with fewer channels than this block is widened to this

@@ -9,6 +9,8 @@
 #include <numeric>
 #include <vector>
 
+#include "transfer/keep_out.h"
+
 namespace {
 
 struct Strides {
@@ -273,4 +275,25 @@ TEST(DataBlock, NullDataMovesNothing) {
     // An empty pixel widened to the destination gives zeros.
     d.copyFrom(ekDataBlock(ekPixel(), nullptr, nullptr, 0));
     EXPECT_EQ(std::vector<unsigned char>(buf, buf + 4), (std::vector<unsigned char>{0, 0, 0, 0}));
+}
+
+TEST(DataBlock, KeepOutSlabsComeInTheirOrder) {
+    // The border fill: four slabs, y before, x before, x after, y after, no z.
+    ekTile out[6];
+    const ekTile r(-5, -5, 0, 20, 20, 1), keep(0, 0, 0, 10, 10, 1);
+    ASSERT_EQ(ekKeepOutBoxes(r, keep, out), 4);
+    EXPECT_TRUE(out[0] == ekTile(-5, -5, 0, 20, 5, 1));
+    EXPECT_TRUE(out[1] == ekTile(-5, 0, 0, 5, 10, 1));
+    EXPECT_TRUE(out[2] == ekTile(10, 0, 0, 5, 10, 1));
+    EXPECT_TRUE(out[3] == ekTile(-5, 10, 0, 20, 5, 1));
+    // A keep-out box in the middle of a 3-D region: all six, z slabs first and last.
+    ASSERT_EQ(ekKeepOutBoxes(ekTile(0, 0, 0, 4, 4, 4), ekTile(1, 1, 1, 2, 2, 2), out), 6);
+    EXPECT_TRUE(out[0] == ekTile(0, 0, 0, 4, 4, 1));
+    EXPECT_TRUE(out[5] == ekTile(0, 0, 3, 4, 4, 1));
+    // Containing, missing and empty keep-out boxes.
+    EXPECT_EQ(ekKeepOutBoxes(ekTile(2, 2, 0, 3, 3, 1), keep, out), 0);
+    ASSERT_EQ(ekKeepOutBoxes(ekTile(20, 0, 0, 3, 3, 1), keep, out), 1);
+    EXPECT_TRUE(out[0] == ekTile(20, 0, 0, 3, 3, 1));
+    ASSERT_EQ(ekKeepOutBoxes(r, ekTile(0, 0, 0, 0, 10, 1), out), 1);
+    EXPECT_TRUE(out[0] == r);
 }
