@@ -235,8 +235,17 @@ std::string describe(const Case& c) {
     return s + c.src.describe();
 }
 
-// Seeds: EKS_TRANSFER_SEED picks a single seed to reproduce a failure.
+// A failure prints its seed; EKS_TRANSFER_SEED=<seed> with
+// --gtest_filter=<the test> runs that one case again.
+void applySeedOverride(uint64_t& first, int& count) {
+    if (const char* env = std::getenv("EKS_TRANSFER_SEED")) {
+        first = std::strtoull(env, nullptr, 10);
+        count = 1;
+    }
+}
+
 void runSeeds(uint64_t first, int count) {
+    applySeedOverride(first, count);
     for (int i = 0; i < count; ++i) {
         const uint64_t seed = first + uint64_t(i);
         Rng r(seed);
@@ -259,19 +268,14 @@ int caseCount() {
 
 }  // namespace
 
-TEST(TransferDifferential, RandomDescriptorPairsMatchReference) {
-    const char* env = std::getenv("EKS_TRANSFER_SEED");
-    if (env)
-        runSeeds(std::strtoull(env, nullptr, 10), 1);
-    else
-        runSeeds(1, caseCount());
-}
+TEST(TransferDifferential, RandomDescriptorPairsMatchReference) { runSeeds(1, caseCount()); }
 
 namespace {
 
 // Longer rows reach the vector loops' main bodies and their tails, and rows
 // of more than 2 KB the row copies of large boxes.
 void runLargerRows(uint64_t first, int count) {
+    applySeedOverride(first, count);
     for (uint64_t seed = first; seed < first + uint64_t(count); ++seed) {
         Rng r(seed);
         Case c = randomCase(r);
@@ -300,6 +304,7 @@ void runKernelShapes(uint64_t first, int count) {
     // Same-width copies over boxes large enough for the blocked, shuffling
     // and converting kernels (16 x 16 blocks, 16-pixel chunks), with
     // transposition, mirrors and order changes on either side.
+    applySeedOverride(first, count);
     for (uint64_t seed = first; seed < first + uint64_t(count); ++seed) {
         Rng r(seed);
         Case c = randomCase(r);
