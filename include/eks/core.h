@@ -131,8 +131,8 @@ struct EKS_API ekSize {
     int32_t x, y, z, c;
 
     ekSize() {}
-    ekSize(int x_, int y_, int c_) : x(x_), y(y_), z(1), c(c_) {}
-    ekSize(int x_, int y_, int z_, int c_) : x(x_), y(y_), z(z_), c(c_) {}
+    constexpr ekSize(int x_, int y_, int c_) : x(x_), y(y_), z(1), c(c_) {}
+    constexpr ekSize(int x_, int y_, int z_, int c_) : x(x_), y(y_), z(z_), c(c_) {}
     ekSize(const ekSize& s) = default;
     ekSize& operator=(const ekSize& s) = default;
 
@@ -150,7 +150,7 @@ struct EKS_API ekTile {
     int32_t nx, ny, nz;
 
     ekTile() {}
-    ekTile(int x_, int y_, int z_, int nx_, int ny_, int nz_)
+    constexpr ekTile(int x_, int y_, int z_, int nx_, int ny_, int nz_)
         : x(x_), y(y_), z(z_), nx(nx_), ny(ny_), nz(nz_) {}
     // Intersection of a and b. Extents are not clamped: disjoint boxes give an
     // extent of 0 or below (empty). Ends are computed in 64 bits and clamped
@@ -177,7 +177,7 @@ struct EKS_API ekTileFloat {
     float nx, ny, nz;
 
     ekTileFloat() {}
-    ekTileFloat(float x_, float y_, float z_, float nx_, float ny_, float nz_)
+    constexpr ekTileFloat(float x_, float y_, float z_, float nx_, float ny_, float nz_)
         : x(x_), y(y_), z(z_), nx(nx_), ny(ny_), nz(nz_) {}
     ekTileFloat(const ekTileFloat& a, const ekTileFloat& b);
     ekTileFloat(const ekTileFloat& t) = default;
