@@ -16,13 +16,12 @@
 struct ekBitTag {};
 
 // Every element type with its C++ type. ekULong and ekLong are 32-bit.
-#define EK_FOR_EACH_TYPE(X) \
-    X(ekBit, ekBitTag)      \
-    X(ekUChar, uint8_t)     \
-    X(ekChar, int8_t)       \
-    X(ekUShort, uint16_t)   \
-    X(ekShort, int16_t)     \
-    X(ekULong, uint32_t) X(ekLong, int32_t) X(ekFloat, float) X(ekDouble, double)
+// clang-format off
+#define EK_FOR_EACH_TYPE(X)                                                 \
+    X(ekBit, ekBitTag)   X(ekUChar, uint8_t)   X(ekChar, int8_t)            \
+    X(ekUShort, uint16_t) X(ekShort, int16_t)  X(ekULong, uint32_t)         \
+    X(ekLong, int32_t)   X(ekFloat, float)     X(ekDouble, double)
+// clang-format on
 
 // Value type of an element as the loops see it.
 template <class T>
