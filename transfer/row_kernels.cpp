@@ -20,19 +20,44 @@ inline void copyWord(uchar* d, const uchar* s) {
 }
 
 // Blocked 2-D copy: element (x, y) moves from src + (x*sx + y*sy)*E to
-// dst + (x*dx + y*dy)*E. Blocks of 32 x 32 keep the rows of both sides in
-// cache whichever side runs across memory rows.
+// dst + (x*dx + y*dy)*E. Each 32 x 32 block goes through a small local
+// buffer: it is read along the source's rows and written along the
+// destination's, so neither side walks memory with a large stride (with
+// power-of-two row lengths such a walk keeps hitting the same cache set).
 template <int E>
 void blocked2D(uchar* dst, int64_t dx, int64_t dy, const uchar* src, int64_t sx, int64_t sy,
                int64_t nx, int64_t ny) {
     constexpr int64_t kBlock = 32;
+    uchar tmp[kBlock * kBlock * E];
+    // The order of the two loops of each pass: the inner loop runs along the
+    // axis with the smaller stride on that side.
+    const bool srcAlongX = (sx < 0 ? -sx : sx) <= (sy < 0 ? -sy : sy);
+    const bool dstAlongX = (dx < 0 ? -dx : dx) <= (dy < 0 ? -dy : dy);
     for (int64_t y0 = 0; y0 < ny; y0 += kBlock) {
-        const int64_t y1 = y0 + kBlock < ny ? y0 + kBlock : ny;
+        const int64_t h = ny - y0 < kBlock ? ny - y0 : kBlock;
         for (int64_t x0 = 0; x0 < nx; x0 += kBlock) {
-            const int64_t x1 = x0 + kBlock < nx ? x0 + kBlock : nx;
-            for (int64_t y = y0; y < y1; ++y)
-                for (int64_t x = x0; x < x1; ++x)
-                    copyWord<E>(dst + (x * dx + y * dy) * E, src + (x * sx + y * sy) * E);
+            const int64_t w = nx - x0 < kBlock ? nx - x0 : kBlock;
+            const uchar* s = src + (x0 * sx + y0 * sy) * E;
+            uchar* d = dst + (x0 * dx + y0 * dy) * E;
+            // tmp holds element (x, y) of the block at (x*kBlock + y)*E.
+            if (srcAlongX) {
+                for (int64_t y = 0; y < h; ++y)
+                    for (int64_t x = 0; x < w; ++x)
+                        copyWord<E>(tmp + (x * kBlock + y) * E, s + (x * sx + y * sy) * E);
+            } else {
+                for (int64_t x = 0; x < w; ++x)
+                    for (int64_t y = 0; y < h; ++y)
+                        copyWord<E>(tmp + (x * kBlock + y) * E, s + (x * sx + y * sy) * E);
+            }
+            if (dstAlongX) {
+                for (int64_t y = 0; y < h; ++y)
+                    for (int64_t x = 0; x < w; ++x)
+                        copyWord<E>(d + (x * dx + y * dy) * E, tmp + (x * kBlock + y) * E);
+            } else {
+                for (int64_t x = 0; x < w; ++x)
+                    for (int64_t y = 0; y < h; ++y)
+                        copyWord<E>(d + (x * dx + y * dy) * E, tmp + (x * kBlock + y) * E);
+            }
         }
     }
 }
