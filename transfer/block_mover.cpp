@@ -89,6 +89,7 @@ void ekBlockMover::moveBox(const ekTile& b) {
 void ekBlockMover::moveChannels() {
     if (tryFastPath()) return;
     if (tryRowKernels()) return;
+    if (tryFillKernels()) return;
     switch (dst->type) {
         case ekBit:
             convertToBit();

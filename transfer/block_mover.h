@@ -88,6 +88,7 @@ private:
     template <class D, class S>
     void runLoop();
     bool tryRowKernels();
+    bool tryFillKernels();
     void moveChannels();
 };
 
