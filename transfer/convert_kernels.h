@@ -105,6 +105,8 @@ inline int64_t ekTruncate(double v) {
     return INT64_MIN;
 }
 
+inline int64_t ekTruncateFloat(float v) { return ekTruncate(double(v)); }
+
 // The element rule: destination D from source S, as plain casts. Integers
 // narrow keeping their low-order bits; floating values truncate toward zero
 // through a 64-bit integer; an ekBit destination receives 1 when the low 8

@@ -31,8 +31,10 @@ struct ekSimdKernels {
     ekReverseFn reverse[5];  // by pixel size in bytes, 1 to 4
     ekSplitFn split8[5];     // by channel count, 2 to 4
     ekMergeFn merge8[5];
-    ekUnitRunFn floatToByte;  // ekFloat to ekUChar or ekChar
-    ekUnitRunFn shortToByte;  // ekUShort or ekShort to ekUChar or ekChar
+    ekUnitRunFn floatToByte;   // ekFloat to ekUChar or ekChar
+    ekUnitRunFn shortToByte;   // ekUShort or ekShort to ekUChar or ekChar
+    ekUnitRunFn floatToWord;   // ekFloat to ekUShort or ekShort
+    ekUnitRunFn floatToDword;  // ekFloat to ekULong or ekLong
     void (*copyRow)(unsigned char* dst, const unsigned char* src, int64_t n);  // streaming only
 };
 

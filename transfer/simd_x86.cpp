@@ -1,6 +1,7 @@
 // x86 SIMD kernels: SSE2 (the x86-64 baseline) and SSSE3 byte shuffles, the
 // latter compiled with a target attribute and used only when the CPU has it.
 // Each kernel produces exactly the bytes of the portable loop it replaces.
+#include "transfer/convert_kernels.h"
 #include "transfer/simd_kernels.h"
 
 #if EKS_SIMD && (defined(__x86_64__) || defined(__i386__))
@@ -410,6 +411,84 @@ EK_AVX2 void floatToByteAvx2(void* dst, int64_t dpos, const void* src, int64_t s
     for (; i < n; ++i) d[i] = floatToByte(s[i]);
 }
 
+// ekFloat to 16- and 32-bit destinations needs the low bits of the 64-bit
+// truncation exactly, which the 32-bit conversion does not give beyond 2^31.
+// There the float is an integer whose 24-bit mantissa sits at least 8 places
+// up, so the low 32 bits of the truncation are the mantissa shifted left by
+// (exponent - 23) (0 from a shift of 32 on), negated for a negative value.
+// NaN, infinities and magnitudes of 2^63 or more give 0.
+EK_AVX2 inline __m256i truncLow32(__m256 v) {
+    const __m256i bits = _mm256_castps_si256(v);
+    const __m256i absBits = _mm256_and_si256(bits, _mm256_set1_epi32(0x7FFFFFFF));
+    const __m256 a = _mm256_castsi256_ps(absBits);
+    const __m256 two31 = _mm256_set1_ps(2147483648.0f),
+                 two63 = _mm256_set1_ps(9223372036854775808.0f);
+    const __m256i small = _mm256_castps_si256(_mm256_cmp_ps(a, two31, _CMP_LT_OQ));
+    const __m256i large = _mm256_castps_si256(
+        _mm256_and_ps(_mm256_cmp_ps(a, two31, _CMP_GE_OQ), _mm256_cmp_ps(a, two63, _CMP_LT_OQ)));
+    const __m256i shift = _mm256_sub_epi32(_mm256_srli_epi32(absBits, 23), _mm256_set1_epi32(150));
+    const __m256i mant = _mm256_or_si256(_mm256_and_si256(absBits, _mm256_set1_epi32(0x7FFFFF)),
+                                         _mm256_set1_epi32(0x800000));
+    const __m256i sign = _mm256_srai_epi32(bits, 31);  // all ones for a negative value
+    const __m256i mag = _mm256_sllv_epi32(mant, shift);
+    const __m256i wide = _mm256_sub_epi32(_mm256_xor_si256(mag, sign), sign);
+    // Outside the 32-bit range the conversion's result is masked off.
+    const __m256i narrow =
+        _mm256_and_si256(_mm256_cvttps_epi32(_mm256_and_ps(v, _mm256_castsi256_ps(small))), small);
+    return _mm256_or_si256(narrow, _mm256_and_si256(wide, large));
+}
+
+inline uint32_t floatLow32(float v) { return uint32_t(uint64_t(ekTruncateFloat(v))); }
+
+template <bool NT>
+EK_AVX2 void floatToWordAvx2(void* dst, int64_t dpos, const void* src, int64_t spos, int64_t n) {
+    uchar* d = static_cast<uchar*>(dst) + dpos * 2;
+    const float* s = reinterpret_cast<const float*>(static_cast<const uchar*>(src) + spos * 4);
+    const int64_t head =
+        NT ? alignHead([&](int64_t k) { return reinterpret_cast<uintptr_t>(d) + uintptr_t(2 * k); },
+                       n)
+           : 0;
+    int64_t i = 0;
+    auto one = [&](int64_t k) {
+        const uint16_t w = uint16_t(floatLow32(s[k]));
+        std::memcpy(d + 2 * k, &w, 2);
+    };
+    for (; i < head; ++i) one(i);
+    const __m256i low = _mm256_set1_epi32(0xFFFF);
+    for (; i + 16 <= n; i += 16) {
+        const __m256i a = _mm256_and_si256(truncLow32(_mm256_loadu_ps(s + i)), low);
+        const __m256i b = _mm256_and_si256(truncLow32(_mm256_loadu_ps(s + i + 8)), low);
+        // packus works within lanes: a0-3 b0-3 a4-7 b4-7; the permutation
+        // restores the order. Masked lanes hold 0..65535, which it keeps.
+        const __m256i w = _mm256_permute4x64_epi64(_mm256_packus_epi32(a, b), 0xD8);
+        store16<NT>(d + 2 * i, _mm256_castsi256_si128(w));
+        store16<NT>(d + 2 * i + 16, _mm256_extracti128_si256(w, 1));
+    }
+    for (; i < n; ++i) one(i);
+}
+
+template <bool NT>
+EK_AVX2 void floatToDwordAvx2(void* dst, int64_t dpos, const void* src, int64_t spos, int64_t n) {
+    uchar* d = static_cast<uchar*>(dst) + dpos * 4;
+    const float* s = reinterpret_cast<const float*>(static_cast<const uchar*>(src) + spos * 4);
+    const int64_t head =
+        NT ? alignHead([&](int64_t k) { return reinterpret_cast<uintptr_t>(d) + uintptr_t(4 * k); },
+                       n)
+           : 0;
+    int64_t i = 0;
+    auto one = [&](int64_t k) {
+        const uint32_t w = floatLow32(s[k]);
+        std::memcpy(d + 4 * k, &w, 4);
+    };
+    for (; i < head; ++i) one(i);
+    for (; i + 8 <= n; i += 8) {
+        const __m256i w = truncLow32(_mm256_loadu_ps(s + i));
+        store16<NT>(d + 4 * i, _mm256_castsi256_si128(w));
+        store16<NT>(d + 4 * i + 16, _mm256_extracti128_si256(w, 1));
+    }
+    for (; i < n; ++i) one(i);
+}
+
 // 16-bit to 8-bit elements (either signedness): the low byte of each, 16 at
 // a time; masked to 0..255, the saturating pack keeps it unchanged.
 template <bool NT>
@@ -442,6 +521,8 @@ constexpr ekSimdKernels makeSse2() {
             {nullptr, nullptr, nullptr, nullptr, nullptr},
             floatToByteSse2<NT>,
             shortToByteSse2<NT>,
+            nullptr,
+            nullptr,
             NT ? copyStream : nullptr};
 }
 template <bool NT>
@@ -453,6 +534,8 @@ constexpr ekSimdKernels makeSsse3(ekUnitRunFn floatToByte) {
             {nullptr, nullptr, mergeSsse3<2, NT>, mergeSsse3<3, NT>, mergeSsse3<4, NT>},
             floatToByte,
             shortToByteSse2<NT>,
+            nullptr,
+            nullptr,
             NT ? copyStream : nullptr};
 }
 
@@ -468,6 +551,8 @@ constexpr ekSimdKernels makeAvx2() {
         {nullptr, nullptr, mergeAvx2<2, NT>, mergeAvx2<3, NT>, mergeAvx2<4, NT>},
         floatToByteAvx2<NT>,
         shortToByteSse2<NT>,
+        floatToWordAvx2<NT>,
+        floatToDwordAvx2<NT>,
         NT ? copyStream : nullptr};
 }
 constexpr ekSimdKernels kAvx2[2] = {makeAvx2<false>(), makeAvx2<true>()};
@@ -502,10 +587,22 @@ void ekSimdFence() { _mm_sfence(); }
 
 ekUnitRunFn ekSimdUnitRun(ekType dstType, ekType srcType, bool stream) {
     const ekSimdKernels* k = ekSimd(stream);
-    if (!k || (dstType != ekUChar && dstType != ekChar)) return nullptr;
-    if (srcType == ekFloat) return k->floatToByte;
-    if (srcType == ekUShort || srcType == ekShort) return k->shortToByte;
-    return nullptr;
+    if (!k) return nullptr;
+    switch (dstType) {
+        case ekUChar:
+        case ekChar:
+            if (srcType == ekFloat) return k->floatToByte;
+            if (srcType == ekUShort || srcType == ekShort) return k->shortToByte;
+            return nullptr;
+        case ekUShort:
+        case ekShort:
+            return srcType == ekFloat ? k->floatToWord : nullptr;
+        case ekULong:
+        case ekLong:
+            return srcType == ekFloat ? k->floatToDword : nullptr;
+        default:
+            return nullptr;
+    }
 }
 
 #elif EKS_SIMD
