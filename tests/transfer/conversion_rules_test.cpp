@@ -12,6 +12,7 @@
 
 #include "reference_mover.h"
 #include "transfer/data_block.h"
+#include "transfer/simd_kernels.h"
 
 namespace {
 
@@ -201,33 +202,57 @@ TEST(TransferConversion, BitRunStartingMidByteChangesOnlyItsBits) {
     EXPECT_EQ(ones[1], 0xDF);
 }
 
-// Random float bit patterns (NaNs, infinities, huge and tiny values alike)
-// through every integer and bit destination, against the reference rule.
+// Random float bit patterns (NaNs, infinities, huge and tiny values alike),
+// led by the values at the limits of 32 and 64 bits, through every integer
+// and bit destination, against the reference rule, on every instruction set
+// level (the exhaustive check of all 2^32 floats is bench/float_to_int_bench).
 TEST(TransferConversion, RandomFloatBitPatternsMatchReference) {
     std::mt19937 g(12345);
     const int n = 1 << 16;
     std::vector<uint32_t> bits(n);
     for (auto& b : bits) b = uint32_t(g());
-    for (ekType src : {ekFloat, ekDouble}) {
-        std::vector<unsigned char> srcMem(size_t(ekDataSize(src, n)));
-        for (int i = 0; i < n; ++i) {
-            if (src == ekFloat) {
-                std::memcpy(srcMem.data() + 4 * i, &bits[size_t(i)], 4);
-            } else {
-                // Doubles around the 32- and 64-bit limits as well as random ones.
-                const uint64_t b64 = (uint64_t(bits[size_t(i)]) << 32) | g();
-                std::memcpy(srcMem.data() + 8 * i, &b64, 8);
+    const float limits[] = {2147483648.0f,
+                            2147483520.0f,
+                            4294967296.0f,
+                            4294967040.0f,
+                            1099511627776.0f,
+                            9223371487098961920.0f,
+                            9223372036854775808.0f,
+                            18446744073709551616.0f,
+                            1e-40f,
+                            255.99998f,
+                            65535.996f};
+    size_t k = 0;
+    for (float v : limits)
+        for (float sv : {v, -v}) std::memcpy(&bits[k++], &sv, 4);
+    struct RestoreCap {
+        int saved = ekSimdLevelCap;
+        ~RestoreCap() { ekSimdLevelCap = saved; }
+    } restore;
+    for (int level = ekSimdLevel(); level >= 0; --level) {
+        ekSimdLevelCap = level;
+        for (ekType src : {ekFloat, ekDouble}) {
+            std::vector<unsigned char> srcMem(size_t(ekDataSize(src, n)));
+            for (int i = 0; i < n; ++i) {
+                if (src == ekFloat) {
+                    std::memcpy(srcMem.data() + 4 * i, &bits[size_t(i)], 4);
+                } else {
+                    const uint64_t b64 = (uint64_t(bits[size_t(i)]) << 32) | g();
+                    std::memcpy(srcMem.data() + 8 * i, &b64, 8);
+                }
             }
-        }
-        for (ekType dst : {ekBit, ekUChar, ekChar, ekUShort, ekShort, ekULong, ekLong, ekFloat}) {
-            const size_t dn = size_t(ekDataSize(dst, n));
-            std::vector<unsigned char> got(dn, 0), want(dn, 0);
-            ekDataBlock s(srcMem.data(), src, ekSeparate, 1, nullptr, n, 1, 1, 0, 0, 0, 0);
-            ekDataBlock d(got.data(), dst, ekSeparate, 1, nullptr, n, 1, 1, 0, 0, 0, 0);
-            ekDataBlock r(want.data(), dst, ekSeparate, 1, nullptr, n, 1, 1, 0, 0, 0, 0);
-            d.copyFrom(s);
-            ref::move(r, s);
-            ASSERT_TRUE(got == want) << "source type " << src << " into type " << dst;
+            for (ekType dst :
+                 {ekBit, ekUChar, ekChar, ekUShort, ekShort, ekULong, ekLong, ekFloat}) {
+                const size_t dn = size_t(ekDataSize(dst, n));
+                std::vector<unsigned char> got(dn, 0), want(dn, 0);
+                ekDataBlock s(srcMem.data(), src, ekSeparate, 1, nullptr, n, 1, 1, 0, 0, 0, 0);
+                ekDataBlock d(got.data(), dst, ekSeparate, 1, nullptr, n, 1, 1, 0, 0, 0, 0);
+                ekDataBlock r(want.data(), dst, ekSeparate, 1, nullptr, n, 1, 1, 0, 0, 0, 0);
+                d.copyFrom(s);
+                ref::move(r, s);
+                ASSERT_TRUE(got == want)
+                    << "source type " << src << " into type " << dst << ", level " << level;
+            }
         }
     }
 }
