@@ -1,7 +1,12 @@
 // ekBlockMover: the state of moving one box between two ekDataBlocks. It pairs
 // channels, walks the box run by run (a run is one row of one channel pair, or
-// one whole interleaved row when allChannels is set) and hands the runs to a
-// whole-byte fast path or to the conversion loop of the destination's type.
+// one whole interleaved row when allChannels is set) and hands the box, in
+// this order of preference, to a whole-byte fast path (fast_paths.cpp), a
+// same-width row kernel (row_kernels.cpp: transposition, mirroring in x,
+// interleaved against planar rows), a pattern fill (fill_kernels.cpp), or
+// the conversion loop of the destination's type (convert_kernels.cpp). Every
+// path moves exactly what the conversion loop would; the SIMD kernels behind
+// them (simd_kernels.h) give byte-identical results.
 #ifndef EKS_TRANSFER_BLOCK_MOVER_H
 #define EKS_TRANSFER_BLOCK_MOVER_H
 
@@ -62,33 +67,38 @@ public:
     // Source channel paired with destination channel number g, or -1.
     static int findSourceChannel(const ekDataBlock& s, int64_t g);
 
+    // clang-format off
     const ekDataBlock* dst;  // destination descriptor (not owned)
     const ekDataBlock* src;  // source descriptor (not owned)
     ekTile box;              // box being moved
     int64_t dstStart;        // offset of the box origin, channel 0, in each block
     int64_t srcStart;
-    int32_t channel;     // current destination channel; -1 before the first
-    int32_t srcChannel;  // its source partner
-    int32_t slice;       // counters within the box
+    int32_t channel;         // current destination channel; -1 before the first
+    int32_t srcChannel;      // its source partner
+    int32_t slice;           // counters within the box
     int32_t row;
-    int64_t dstBase;  // first row of the current slice, current channel pair
+    int64_t dstBase;         // first row of the current slice, current channel pair
     int64_t srcBase;
-    int64_t dstPos;  // first element of the current run
+    int64_t dstPos;          // first element of the current run
     int64_t srcPos;
-    int64_t dstStep;  // element distance within a run
+    int64_t dstStep;         // element distance within a run
     int64_t srcStep;
-    int64_t runLength;   // elements in one run
-    bool allChannels;    // one run is a whole interleaved row, all channels
-    bool pairedByIndex;  // sameChannels(dst, src)
-    bool stream;         // large box: the SIMD kernels use streaming stores
+    int64_t runLength;       // elements in one run
+    bool allChannels;        // one run is a whole interleaved row, all channels
+    bool pairedByIndex;      // sameChannels(dst, src)
+    bool stream;             // large box: the SIMD kernels use streaming stores
+    // clang-format on
 
 private:
     template <class D>
     void convertTo();
     template <class D, class S>
     void runLoop();
+    // Same-width copies the fast paths decline; false when declined.
     bool tryRowKernels();
+    // Interleaved fills from a constant block; false when declined.
     bool tryFillKernels();
+    // The box's channel pairs, by the first path that takes them.
     void moveChannels();
 };
 
