@@ -33,6 +33,10 @@ void stridedRun(void* dd, int64_t dpos, int64_t dstep, const void* sd, int64_t s
 // One run from a constant source (step 0): the value is converted once.
 template <class D>
 void fillRun(void* dd, int64_t dpos, int64_t dstep, ekValue<D> v, int64_t n) {
+    if (dstep == -1) {  // every element gets the same value: fill forwards
+        dpos -= n - 1;
+        dstep = 1;
+    }
     if (dstep == 1 && !std::is_same<D, ekBitTag>::value) {
         unsigned char* dp = static_cast<unsigned char*>(dd) + dpos * int64_t(sizeof(ekValue<D>));
         for (int64_t k = 0; k < n; ++k) ekPut<D>(dp, k, v);
