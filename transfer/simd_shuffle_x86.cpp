@@ -1,0 +1,276 @@
+// x86 byte-shuffle kernels: whole pixels reversed (rows mirrored in x), and
+// interleaved rows split into channel rows or merged from them, with SSSE3
+// (16 pixels per step) and AVX2 (32), plus the streaming row copy.
+#include "transfer/simd_x86.h"
+
+#if EK_SIMD_X86
+
+#include <immintrin.h>
+#include <tmmintrin.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+using ekX86::load16;
+using ekX86::store16;
+using ekX86::uchar;
+
+// Byte permutations of a chunk of N input vectors into M output vectors:
+// output byte o is input byte perm(o). Each output vector is the OR of one
+// pshufb per input vector that feeds it; lanes fed by another input are
+// zeroed by a mask byte with the top bit set. The masks are computed at
+// compile time.
+
+template <int N, int M>
+struct ShuffleTable {
+    uchar mask[M][N][16];
+    bool used[M][N];
+};
+
+enum class Perm { reverse, split, merge };
+
+// perm(o) for pixels of P bytes (reverse: chunk of 16 pixels; split/merge:
+// P channels of one byte, 16 pixels per chunk).
+constexpr int permute(Perm kind, int p, int o) {
+    if (kind == Perm::reverse) return (15 - o / p) * p + o % p;
+    if (kind == Perm::split) return (o % 16) * p + o / 16;  // out vector k = channel k
+    return (o % p) * 16 + o / p;                            // merge
+}
+
+template <int P>
+constexpr ShuffleTable<P, P> makeTable(Perm kind) {
+    ShuffleTable<P, P> t{};
+    for (int m = 0; m < P; ++m)
+        for (int n = 0; n < P; ++n) {
+            t.used[m][n] = false;
+            for (int lane = 0; lane < 16; ++lane) {
+                const int from = permute(kind, P, m * 16 + lane);
+                const bool here = from / 16 == n;
+                t.mask[m][n][lane] = here ? uchar(from % 16) : uchar(0x80);
+                if (here) t.used[m][n] = true;
+            }
+        }
+    return t;
+}
+
+template <int P>
+struct Tables {
+    static constexpr ShuffleTable<P, P> reverse = makeTable<P>(Perm::reverse);
+    static constexpr ShuffleTable<P, P> split = makeTable<P>(Perm::split);
+    static constexpr ShuffleTable<P, P> merge = makeTable<P>(Perm::merge);
+};
+template <int P>
+constexpr ShuffleTable<P, P> Tables<P>::reverse;
+template <int P>
+constexpr ShuffleTable<P, P> Tables<P>::split;
+template <int P>
+constexpr ShuffleTable<P, P> Tables<P>::merge;
+
+template <int P>
+EK_SSSE3 inline void shuffleChunk(const ShuffleTable<P, P>& t, const __m128i in[P],
+                                  __m128i out[P]) {
+    for (int m = 0; m < P; ++m) {
+        __m128i acc = _mm_setzero_si128();
+        for (int n = 0; n < P; ++n)
+            if (t.used[m][n])
+                acc = _mm_or_si128(
+                    acc,
+                    _mm_shuffle_epi8(
+                        in[n], _mm_loadu_si128(reinterpret_cast<const __m128i*>(t.mask[m][n]))));
+        out[m] = acc;
+    }
+}
+
+// The same three permutations with AVX2, 32 pixels per step: each 256-bit
+// register holds two independent 16-pixel chunks, one per 128-bit lane, and
+// the in-lane byte shuffle applies the 16-pixel tables to both at once.
+
+EK_AVX2 inline __m256i load2x16(const uchar* lo, const uchar* hi) {
+    return _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(lo))),
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(hi)), 1);
+}
+template <bool NT>
+EK_AVX2 inline void store2x16(uchar* lo, uchar* hi, __m256i v) {
+    store16<NT>(lo, _mm256_castsi256_si128(v));
+    store16<NT>(hi, _mm256_extracti128_si256(v, 1));
+}
+
+template <int P>
+EK_AVX2 inline void shuffleChunk2(const ShuffleTable<P, P>& t, const __m256i in[P],
+                                  __m256i out[P]) {
+    for (int m = 0; m < P; ++m) {
+        __m256i acc = _mm256_setzero_si256();
+        for (int n = 0; n < P; ++n)
+            if (t.used[m][n])
+                acc = _mm256_or_si256(
+                    acc, _mm256_shuffle_epi8(in[n],
+                                             _mm256_broadcastsi128_si256(_mm_loadu_si128(
+                                                 reinterpret_cast<const __m128i*>(t.mask[m][n])))));
+        out[m] = acc;
+    }
+}
+
+}  // namespace
+
+namespace ekX86 {
+
+// dst pixel i = src pixel n-1-i, pixels of P bytes; 16 pixels per step,
+// forward through the source and backward through the destination.
+template <int P, bool NT>
+EK_SSSE3 void reverseSsse3(uchar* dst, const uchar* src, int64_t n) {
+    const auto& t = Tables<P>::reverse;
+    const int64_t head =
+        NT ? alignHead(
+                 [&](int64_t k) {
+                     return reinterpret_cast<uintptr_t>(dst) + uintptr_t((n - k - 16) * P);
+                 },
+                 n)
+           : 0;
+    int64_t i = 0;
+    for (; i < head; ++i) std::memcpy(dst + (n - 1 - i) * P, src + i * P, P);
+    for (; i + 16 <= n; i += 16) {
+        const uchar* s = src + i * P;
+        uchar* d = dst + (n - i - 16) * P;
+        __m128i in[P], out[P];
+        for (int k = 0; k < P; ++k) in[k] = load16(s + 16 * k);
+        shuffleChunk<P>(t, in, out);
+        for (int k = 0; k < P; ++k) store16<NT>(d + 16 * k, out[k]);
+    }
+    for (; i < n; ++i) std::memcpy(dst + (n - 1 - i) * P, src + i * P, P);
+}
+
+// Interleaved row of n pixels of C one-byte channels into C rows.
+template <int C, bool NT>
+EK_SSSE3 void splitSsse3(uchar* dst, int64_t rowStride, const uchar* src, int64_t n) {
+    const auto& t = Tables<C>::split;
+    const int64_t head =
+        NT ? alignHead([&](int64_t k) { return reinterpret_cast<uintptr_t>(dst) + uintptr_t(k); },
+                       n)
+           : 0;
+    int64_t i = 0;
+    for (; i < head; ++i)
+        for (int k = 0; k < C; ++k) dst[k * rowStride + i] = src[i * C + k];
+    for (; i + 16 <= n; i += 16) {
+        __m128i in[C], out[C];
+        for (int k = 0; k < C; ++k) in[k] = load16(src + i * C + 16 * k);
+        shuffleChunk<C>(t, in, out);
+        for (int k = 0; k < C; ++k) store16<NT>(dst + k * rowStride + i, out[k]);
+    }
+    for (; i < n; ++i)
+        for (int k = 0; k < C; ++k) dst[k * rowStride + i] = src[i * C + k];
+}
+
+// C rows of n one-byte elements into one interleaved row.
+template <int C, bool NT>
+EK_SSSE3 void mergeSsse3(uchar* dst, const uchar* src, int64_t rowStride, int64_t n) {
+    const auto& t = Tables<C>::merge;
+    const int64_t head =
+        NT ? alignHead(
+                 [&](int64_t k) { return reinterpret_cast<uintptr_t>(dst) + uintptr_t(k * C); }, n)
+           : 0;
+    int64_t i = 0;
+    for (; i < head; ++i)
+        for (int k = 0; k < C; ++k) dst[i * C + k] = src[k * rowStride + i];
+    for (; i + 16 <= n; i += 16) {
+        __m128i in[C], out[C];
+        for (int k = 0; k < C; ++k) in[k] = load16(src + k * rowStride + i);
+        shuffleChunk<C>(t, in, out);
+        for (int k = 0; k < C; ++k) store16<NT>(dst + i * C + 16 * k, out[k]);
+    }
+    for (; i < n; ++i)
+        for (int k = 0; k < C; ++k) dst[i * C + k] = src[k * rowStride + i];
+}
+
+template <int P, bool NT>
+EK_AVX2 void reverseAvx2(uchar* dst, const uchar* src, int64_t n) {
+    const auto& t = Tables<P>::reverse;
+    int64_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        // Source pixels i..i+15 (low lanes) and i+16..i+31 (high lanes) land
+        // reversed at destination pixels n-i-16.. and n-i-32.. respectively.
+        const uchar* s = src + i * P;
+        uchar* dLo = dst + (n - i - 16) * P;
+        uchar* dHi = dst + (n - i - 32) * P;
+        __m256i in[P], out[P];
+        for (int k = 0; k < P; ++k) in[k] = load2x16(s + 16 * k, s + 16 * P + 16 * k);
+        shuffleChunk2<P>(t, in, out);
+        for (int k = 0; k < P; ++k) store2x16<NT>(dLo + 16 * k, dHi + 16 * k, out[k]);
+    }
+    if (i < n) reverseSsse3<P, NT>(dst, src + i * P, n - i);
+}
+
+template <int C, bool NT>
+EK_AVX2 void splitAvx2(uchar* dst, int64_t rowStride, const uchar* src, int64_t n) {
+    const auto& t = Tables<C>::split;
+    int64_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        __m256i in[C], out[C];
+        for (int k = 0; k < C; ++k)
+            in[k] = load2x16(src + i * C + 16 * k, src + (i + 16) * C + 16 * k);
+        shuffleChunk2<C>(t, in, out);
+        for (int k = 0; k < C; ++k) {
+            uchar* d = dst + k * rowStride + i;
+            store2x16<NT>(d, d + 16, out[k]);
+        }
+    }
+    if (i < n) splitSsse3<C, NT>(dst + i, rowStride, src + i * C, n - i);
+}
+
+template <int C, bool NT>
+EK_AVX2 void mergeAvx2(uchar* dst, const uchar* src, int64_t rowStride, int64_t n) {
+    const auto& t = Tables<C>::merge;
+    int64_t i = 0;
+    for (; i + 32 <= n; i += 32) {
+        __m256i in[C], out[C];
+        for (int k = 0; k < C; ++k) {
+            const uchar* s = src + k * rowStride + i;
+            in[k] = load2x16(s, s + 16);
+        }
+        shuffleChunk2<C>(t, in, out);
+        for (int k = 0; k < C; ++k)
+            store2x16<NT>(dst + i * C + 16 * k, dst + (i + 16) * C + 16 * k, out[k]);
+    }
+    if (i < n) mergeSsse3<C, NT>(dst + i * C, src + i, rowStride, n - i);
+}
+
+// Plain byte copy of a row, 64 bytes per step, for large boxes only (NT).
+void copyStream(uchar* dst, const uchar* src, int64_t n) {
+    const int64_t head =
+        std::min<int64_t>(n, int64_t((16 - (reinterpret_cast<uintptr_t>(dst) & 15)) & 15));
+    std::memcpy(dst, src, size_t(head));
+    int64_t i = head;
+    for (; i + 64 <= n; i += 64) {
+        const __m128i a = load16(src + i), b = load16(src + i + 16), c = load16(src + i + 32),
+                      d = load16(src + i + 48);
+        _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i), a);
+        _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i + 16), b);
+        _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i + 32), c);
+        _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i + 48), d);
+    }
+    std::memcpy(dst + i, src + i, size_t(n - i));
+}
+
+// The instances the dispatch tables use.
+#define EK_INSTANCES(N, NT)                                                  \
+    template void reverseSsse3<N, NT>(uchar*, const uchar*, int64_t);        \
+    template void reverseAvx2<N, NT>(uchar*, const uchar*, int64_t);         \
+    template void splitSsse3<N, NT>(uchar*, int64_t, const uchar*, int64_t); \
+    template void splitAvx2<N, NT>(uchar*, int64_t, const uchar*, int64_t);  \
+    template void mergeSsse3<N, NT>(uchar*, const uchar*, int64_t, int64_t); \
+    template void mergeAvx2<N, NT>(uchar*, const uchar*, int64_t, int64_t);
+EK_INSTANCES(1, false)
+EK_INSTANCES(1, true)
+EK_INSTANCES(2, false)
+EK_INSTANCES(2, true)
+EK_INSTANCES(3, false)
+EK_INSTANCES(3, true)
+EK_INSTANCES(4, false)
+EK_INSTANCES(4, true)
+#undef EK_INSTANCES
+
+}  // namespace ekX86
+
+#endif  // EK_SIMD_X86

@@ -1,0 +1,84 @@
+// Shared pieces of the x86 SIMD kernels (internal to transfer/simd_*_x86.cpp
+// and simd_dispatch.cpp): the target attributes, 16-byte loads and stores,
+// and the kernel declarations the dispatch tables point to. Kernels templated
+// on NT come in two variants: ordinary stores, and streaming stores for
+// large boxes.
+#ifndef EKS_TRANSFER_SIMD_X86_H
+#define EKS_TRANSFER_SIMD_X86_H
+
+#include "transfer/simd_kernels.h"
+
+#if EKS_SIMD && (defined(__x86_64__) || defined(__i386__))
+#define EK_SIMD_X86 1
+
+#include <emmintrin.h>
+
+#include <cstdint>
+
+#define EK_SSSE3 __attribute__((target("ssse3")))
+#define EK_AVX2 __attribute__((target("avx2")))
+
+namespace ekX86 {
+
+using uchar = unsigned char;
+
+// Stores of 16 bytes. With NT (large boxes) an aligned store bypasses the
+// caches: the destination is not read first and does not evict the source.
+template <bool NT>
+inline void store16(uchar* p, __m128i v) {
+    if (NT && !(reinterpret_cast<uintptr_t>(p) & 15))
+        _mm_stream_si128(reinterpret_cast<__m128i*>(p), v);
+    else
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+}
+inline __m128i load16(const uchar* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+
+// The number of leading items (0..15, handled one at a time) after which the
+// address offset(k) (computed in integers: it may lie outside the row for
+// short rows) is 16-byte aligned, or 0 when no such count exists. Only
+// used to make streaming stores possible; any answer gives the same bytes.
+template <class F>
+int64_t alignHead(F offset, int64_t n) {
+    for (int64_t k = 0; k < 16 && k < n; ++k)
+        if (!(offset(k) & 15)) return k;
+    return 0;
+}
+
+// simd_shuffle_x86.cpp: pixel reversal, channel split and merge (P or C
+// from 1 to 4 bytes or channels), and the streaming row copy.
+template <int P, bool NT>
+EK_SSSE3 void reverseSsse3(uchar* dst, const uchar* src, int64_t n);
+template <int C, bool NT>
+EK_SSSE3 void splitSsse3(uchar* dst, int64_t rowStride, const uchar* src, int64_t n);
+template <int C, bool NT>
+EK_SSSE3 void mergeSsse3(uchar* dst, const uchar* src, int64_t rowStride, int64_t n);
+template <int P, bool NT>
+EK_AVX2 void reverseAvx2(uchar* dst, const uchar* src, int64_t n);
+template <int C, bool NT>
+EK_AVX2 void splitAvx2(uchar* dst, int64_t rowStride, const uchar* src, int64_t n);
+template <int C, bool NT>
+EK_AVX2 void mergeAvx2(uchar* dst, const uchar* src, int64_t rowStride, int64_t n);
+void copyStream(uchar* dst, const uchar* src, int64_t n);
+
+// simd_transpose_x86.cpp
+void transpose8Sse2(uchar* dst, int64_t dstStride, const uchar* src, int64_t srcStride, int64_t w,
+                    int64_t h);
+
+// simd_convert_x86.cpp: unit-step conversions (ekUnitRunFn).
+template <bool NT>
+void floatToByteSse2(void* dst, int64_t dpos, const void* src, int64_t spos, int64_t n);
+template <bool NT>
+EK_AVX2 void floatToByteAvx2(void* dst, int64_t dpos, const void* src, int64_t spos, int64_t n);
+template <bool NT>
+EK_AVX2 void floatToWordAvx2(void* dst, int64_t dpos, const void* src, int64_t spos, int64_t n);
+template <bool NT>
+EK_AVX2 void floatToDwordAvx2(void* dst, int64_t dpos, const void* src, int64_t spos, int64_t n);
+template <bool NT>
+void shortToByteSse2(void* dst, int64_t dpos, const void* src, int64_t spos, int64_t n);
+
+}  // namespace ekX86
+
+#endif  // EKS_SIMD && x86
+#endif  // EKS_TRANSFER_SIMD_X86_H
