@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
+#include <new>
 #include <numeric>
 #include <vector>
 
@@ -296,4 +298,36 @@ TEST(DataBlock, KeepOutSlabsComeInTheirOrder) {
     EXPECT_TRUE(out[0] == ekTile(20, 0, 0, 3, 3, 1));
     ASSERT_EQ(ekKeepOutBoxes(r, ekTile(0, 0, 0, 0, 10, 1), out), 1);
     EXPECT_TRUE(out[0] == r);
+}
+
+TEST(DataBlock, OffsetsBeyond32BitsReachTheRightElement) {
+    // A 2-channel bit block of 40000 x 40000: channel 1 of the last pixel is
+    // bit 3.2e9 - 1, past any 32-bit offset. Only the last bytes are touched
+    // (the rest of the allocation is never written).
+    const int64_t n = 40000;
+    const int64_t bytes = 2 * n * n / 8;
+    std::unique_ptr<unsigned char[]> mem(new (std::nothrow) unsigned char[size_t(bytes)]);
+    if (!mem) GTEST_SKIP() << "no memory for a 400 MB block";
+    unsigned char* last = mem.get() + bytes - 8;
+    std::memset(last, 0, 8);
+    const int n32 = int(n);
+    ekDataBlock big(mem.get(), ekBit, ekSeparate, 2, nullptr, n32, n32, 1, 0, 0, 0, 0);
+    ASSERT_FALSE(big.unusable);
+    EXPECT_EQ(big.elementOffset(n - 1, n - 1, 0, 1), 2 * n * n - 1);
+
+    // Write: a constant pixel (0, 1) into the last pixel only.
+    const unsigned char bits = 0x40;  // element 0 = 0, element 1 = 1
+    const ekPixel value(ekBit, 2, &bits);
+    big.setClip(n32 - 1, n32 - 1, 0, 1, 1, 1);
+    big.copyFrom(ekDataBlock(value, nullptr, nullptr, 0));
+    EXPECT_EQ(last[7], 0x01);
+    for (int i = 0; i < 7; ++i) EXPECT_EQ(last[i], 0) << i;
+
+    // Read it back through a small block over the same corner.
+    unsigned char out[2] = {7, 7};
+    ekDataBlock small(out, ekUChar, ekInterleaved, 2, nullptr, 1, 1, 1, n32 - 1, n32 - 1, 0, 0);
+    big.clipValid = false;
+    small.copyFrom(big);
+    EXPECT_EQ(out[0], 0);
+    EXPECT_EQ(out[1], 1);
 }
