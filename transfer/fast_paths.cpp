@@ -106,12 +106,19 @@ bool ekBlockMover::tryFastPath() {
         box.ny == d.box.ny && box.ny == s.box.ny && box.nz == d.box.nz && box.nz == s.box.nz;
     const int64_t volume = int64_t(box.nx) * box.ny * box.nz;
 
-    // One copy of n elements from the current positions. The library's
-    // memmove picks its own strategy (streaming stores included) for a
-    // single large copy.
+    // One copy of n elements from the current positions. A large box whose
+    // two ranges do not overlap is written with streaming stores (the C
+    // library's memmove keeps ordinary stores far beyond the cache size on
+    // some CPUs); anything else goes to memmove.
+    const ekSimdKernels* simd = ekSimd(stream);
     auto copy = [&](int64_t n) {
-        std::memmove(byteAt(d.data, dstPos, esize), byteAt(s.data, srcPos, esize),
-                     size_t(byteCount(n, esize)));
+        unsigned char* to = byteAt(d.data, dstPos, esize);
+        const unsigned char* from = byteAt(s.data, srcPos, esize);
+        const int64_t bytes = byteCount(n, esize);
+        if (simd && simd->copyRow && disjoint(to, from, bytes))
+            simd->copyRow(to, from, bytes);
+        else
+            std::memmove(to, from, size_t(bytes));
     };
     // One copy per run (row), visiting the runs as the conversion loop would.
     // Rows of a large box are written with streaming stores when the SIMD
@@ -122,7 +129,6 @@ bool ekBlockMover::tryFastPath() {
             copyShortRows(*this, esize, n);
             return;
         }
-        const ekSimdKernels* simd = ekSimd(stream);
         do {
             unsigned char* to = byteAt(d.data, dstPos, esize);
             const unsigned char* from = byteAt(s.data, srcPos, esize);

@@ -53,7 +53,7 @@ constexpr ekSimdKernels makeAvx2() {
         shortToByteSse2<NT>,
         floatToWordAvx2<NT>,
         floatToDwordAvx2<NT>,
-        NT ? copyStream : nullptr};
+        NT ? copyStreamAvx2 : nullptr};
 }
 constexpr ekSimdKernels kAvx2[2] = {makeAvx2<false>(), makeAvx2<true>()};
 
