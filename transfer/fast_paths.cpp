@@ -1,6 +1,7 @@
 // Whole-byte copies: the fast paths of the transfer engine. Each declines
 // (returns false, having moved nothing) unless the box can be moved by memmove
 // calls that give exactly what the conversion loops would.
+#include <algorithm>
 #include <cstring>
 
 #include "transfer/block_mover.h"
@@ -26,6 +27,9 @@ inline bool disjoint(const unsigned char* a, const unsigned char* b, int64_t n) 
 constexpr int64_t kPrefetchRows = 4;
 // Rows up to this many bytes are copied by copyShortRows.
 constexpr int64_t kShortRow = 2048;
+// Rows up to this many bytes prefetch their continuation when the box has a
+// neighbour of its own width to the right in the source (tile reads).
+constexpr int64_t kNextTileRow = 1024;
 
 // n bytes, the two ranges not overlapping, in 16-byte moves (the last one
 // overlapping its predecessor) instead of a library call per short row.
@@ -42,10 +46,25 @@ inline void copyBytes(unsigned char* to, const unsigned char* from, int64_t n) {
     }
 }
 
+// True when the rows of one slice, `rows` rows of n bytes dy and sy bytes
+// apart, overlap on neither side: the byte ranges from each side's lowest
+// to its highest row do not meet.
+bool sliceDisjoint(const unsigned char* to, int64_t dy, const unsigned char* from, int64_t sy,
+                   int64_t n, int64_t rows) {
+    const int64_t span = rows - 1;
+    const unsigned char* toLo = dy < 0 ? to + span * dy : to;
+    const unsigned char* fromLo = sy < 0 ? from + span * sy : from;
+    const uintptr_t a = reinterpret_cast<uintptr_t>(toLo), b = reinterpret_cast<uintptr_t>(fromLo);
+    return a + uintptr_t(span * (dy < 0 ? -dy : dy) + n) <= b ||
+           b + uintptr_t(span * (sy < 0 ? -sy : sy) + n) <= a;
+}
+
 // Row-by-row copy of short rows (tile reads): rows of a slice are walked with
 // byte pointers. Rows far apart wait on memory one after the other, so the
 // source of the row a few rows ahead, and the continuation of each source row
 // (what a read of the next tile to the right takes), are requested early.
+// With the SIMD kernels a slice whose two sides do not overlap is copied by
+// one kernel call.
 void copyShortRows(ekBlockMover& m, int esize, int64_t n) {
     const ekDataBlock& d = *m.dst;
     const ekDataBlock& s = *m.src;
@@ -55,23 +74,30 @@ void copyShortRows(ekBlockMover& m, int esize, int64_t n) {
     const int64_t sy = esize ? int64_t(s.yStride) * esize : int64_t(s.yStride) / 8;
     const bool shortRow = bytes <= 256;
     const bool nextTile = int64_t(m.box.x) + 2 * int64_t(m.box.nx) <= int64_t(s.box.x) + s.box.nx;
+    const ekSimdKernels* simd = ekSimd(m.stream);
+    const ekCopyRowsFn kernel = simd ? simd->copyShortRows : nullptr;
     do {
         unsigned char* const toRow = byteAt(d.data, m.dstPos, esize);
         const unsigned char* const fromRow = byteAt(s.data, m.srcPos, esize);
-        for (int32_t r = 0; r < m.box.ny; ++r) {
-            unsigned char* to = toRow + r * dy;
-            const unsigned char* from = fromRow + r * sy;
-            if (!shortRow && r + kPrefetchRows < m.box.ny) {
-                const unsigned char* p = from + kPrefetchRows * sy;
-                for (int64_t k = 0; k < bytes; k += 64) __builtin_prefetch(p + k);
-                __builtin_prefetch(p + bytes - 1);
+        if (kernel && sliceDisjoint(toRow, dy, fromRow, sy, bytes, m.box.ny)) {
+            kernel(toRow, dy, fromRow, sy, bytes, m.box.ny, shortRow ? 0 : kPrefetchRows,
+                   nextTile && bytes <= kNextTileRow);
+        } else {
+            for (int32_t r = 0; r < m.box.ny; ++r) {
+                unsigned char* to = toRow + r * dy;
+                const unsigned char* from = fromRow + r * sy;
+                if (!shortRow && r + kPrefetchRows < m.box.ny) {
+                    const unsigned char* p = from + kPrefetchRows * sy;
+                    for (int64_t k = 0; k < bytes; k += 64) __builtin_prefetch(p + k);
+                    __builtin_prefetch(p + bytes - 1);
+                }
+                if (nextTile && bytes <= kNextTileRow)
+                    for (int64_t k = 0; k < bytes; k += 64) __builtin_prefetch(from + bytes + k);
+                if (disjoint(to, from, bytes))
+                    copyBytes(to, from, bytes);
+                else
+                    std::memmove(to, from, size_t(bytes));
             }
-            if (nextTile && shortRow)
-                for (int64_t k = 0; k < bytes; k += 64) __builtin_prefetch(from + bytes + k);
-            if (disjoint(to, from, bytes))
-                copyBytes(to, from, bytes);
-            else
-                std::memmove(to, from, size_t(bytes));
         }
         m.row = m.box.ny - 1;  // the slice's rows are done: on to the next slice or pair
     } while (m.nextRun());

@@ -23,7 +23,8 @@ constexpr ekSimdKernels makeSse2() {
             shortToByteSse2<NT>,
             nullptr,
             nullptr,
-            NT ? copyStream : nullptr};
+            NT ? copyStream : nullptr,
+            nullptr};
 }
 template <bool NT>
 constexpr ekSimdKernels makeSsse3(ekUnitRunFn floatToByte) {
@@ -36,7 +37,8 @@ constexpr ekSimdKernels makeSsse3(ekUnitRunFn floatToByte) {
             shortToByteSse2<NT>,
             nullptr,
             nullptr,
-            NT ? copyStream : nullptr};
+            NT ? copyStream : nullptr,
+            nullptr};
 }
 
 constexpr ekSimdKernels kSse2[2] = {makeSse2<false>(), makeSse2<true>()};
@@ -53,7 +55,8 @@ constexpr ekSimdKernels makeAvx2() {
         shortToByteSse2<NT>,
         floatToWordAvx2<NT>,
         floatToDwordAvx2<NT>,
-        NT ? copyStreamAvx2 : nullptr};
+        NT ? copyStreamAvx2 : nullptr,
+        copyShortRowsAvx2};
 }
 constexpr ekSimdKernels kAvx2[2] = {makeAvx2<false>(), makeAvx2<true>()};
 

@@ -24,6 +24,14 @@ using ekSplitFn = void (*)(unsigned char* dst, int64_t rowStride, const unsigned
                            int64_t n);
 using ekMergeFn = void (*)(unsigned char* dst, const unsigned char* src, int64_t rowStride,
                            int64_t n);
+// Short rows: `rows` rows of n bytes, row r from src + r*srcStride to
+// dst + r*dstStride (strides in bytes, either sign); no destination row may
+// overlap any source row. While row r is copied, the source of
+// row r + ahead (when ahead > 0 and that row is in the box) and, when
+// `next` is set, the n bytes that follow row r (what a read of the next tile
+// to the right takes) are prefetched.
+using ekCopyRowsFn = void (*)(unsigned char* dst, int64_t dstStride, const unsigned char* src,
+                              int64_t srcStride, int64_t n, int64_t rows, int64_t ahead, bool next);
 
 // The kernels this CPU runs; a null entry means: use the portable loop.
 struct ekSimdKernels {
@@ -36,6 +44,7 @@ struct ekSimdKernels {
     ekUnitRunFn floatToWord;   // ekFloat to ekUShort or ekShort
     ekUnitRunFn floatToDword;  // ekFloat to ekULong or ekLong
     void (*copyRow)(unsigned char* dst, const unsigned char* src, int64_t n);  // streaming only
+    ekCopyRowsFn copyShortRows;  // rows of 2 KB or less
 };
 
 // Boxes whose destination takes at least this many bytes are written with

@@ -290,6 +290,83 @@ EK_AVX2 void copyStreamAvx2(uchar* dst, const uchar* src, int64_t n) {
     std::memcpy(dst + i, src + i, size_t(n - i));
 }
 
+inline void prefetchBytes(const uchar* p, int64_t n) {
+    for (int64_t k = 0; k < n; k += 64) __builtin_prefetch(p + k);
+    __builtin_prefetch(p + n - 1);
+}
+
+// Short rows (tile reads): rows of n bytes with W-byte moves (16 or 32), K
+// per row: K-1 from the row's start and one ending at its end (overlapping
+// its predecessor). Straight-line code per row, since a tile's rows are a
+// few dozen bytes each. With NEXT the bytes that follow each source row are
+// prefetched: the lines from src+n on, 64 bytes apart, plus the one holding
+// src+2n-1, cover them for n <= W*K.
+template <int W>
+EK_AVX2 inline void moveW(uchar* d, const uchar* s, int64_t i) {
+    if (W == 32)
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + i), load32(s + i));
+    else
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), load16(s + i));
+}
+template <int W, int K, bool NEXT>
+EK_AVX2 void shortRows(uchar* dst, int64_t dstStride, const uchar* src, int64_t srcStride,
+                       int64_t n, int64_t rows) {
+    for (int64_t r = 0; r < rows; ++r, dst += dstStride, src += srcStride) {
+        if (NEXT) {
+            for (int j = 0; j < (W * K + 63) / 64; ++j) __builtin_prefetch(src + n + 64 * j);
+            __builtin_prefetch(src + 2 * n - 1);
+        }
+        for (int k = 0; k + 1 < K; ++k) moveW<W>(dst, src, W * k);
+        moveW<W>(dst, src, n - W);
+    }
+}
+template <int W, int K>
+EK_AVX2 void shortRows(uchar* dst, int64_t dstStride, const uchar* src, int64_t srcStride,
+                       int64_t n, int64_t rows, bool next) {
+    if (next)
+        shortRows<W, K, true>(dst, dstStride, src, srcStride, n, rows);
+    else
+        shortRows<W, K, false>(dst, dstStride, src, srcStride, n, rows);
+}
+
+// Short rows; one call per slice. Rows of 16 to 128 bytes take the
+// straight-line loops above, with 16-byte moves: tile rows often start
+// 16-byte aligned, and 32-byte loads would then split across cache lines
+// (measured slower on 32 x 32 tiles). Longer rows take 32-byte moves.
+EK_AVX2 void copyShortRowsAvx2(uchar* dst, int64_t dstStride, const uchar* src, int64_t srcStride,
+                               int64_t n, int64_t rows, int64_t ahead, bool next) {
+    if (ahead <= 0 && n >= 16 && n <= 128) {
+        switch ((n + 15) / 16) {
+            case 1:
+            case 2:
+                return shortRows<16, 2>(dst, dstStride, src, srcStride, n, rows, next);
+            case 3:
+                return shortRows<16, 3>(dst, dstStride, src, srcStride, n, rows, next);
+            case 4:
+                return shortRows<16, 4>(dst, dstStride, src, srcStride, n, rows, next);
+            case 5:
+                return shortRows<16, 5>(dst, dstStride, src, srcStride, n, rows, next);
+            case 6:
+                return shortRows<16, 6>(dst, dstStride, src, srcStride, n, rows, next);
+            case 7:
+                return shortRows<16, 7>(dst, dstStride, src, srcStride, n, rows, next);
+            default:
+                return shortRows<16, 8>(dst, dstStride, src, srcStride, n, rows, next);
+        }
+    }
+    for (int64_t r = 0; r < rows; ++r, dst += dstStride, src += srcStride) {
+        if (r + ahead < rows && ahead > 0) prefetchBytes(src + ahead * srcStride, n);
+        if (next) prefetchBytes(src + n, n);
+        if (n < 32) {
+            std::memcpy(dst, src, size_t(n));
+            continue;
+        }
+        int64_t i = 0;
+        for (; i + 32 <= n; i += 32) moveW<32>(dst, src, i);
+        if (i < n) moveW<32>(dst, src, n - 32);
+    }
+}
+
 // The instances the dispatch tables use.
 #define EK_INSTANCES(N, NT)                                                  \
     template void reverseSsse3<N, NT>(uchar*, const uchar*, int64_t);        \

@@ -62,6 +62,8 @@ template <int C, bool NT>
 EK_AVX2 void mergeAvx2(uchar* dst, const uchar* src, int64_t rowStride, int64_t n);
 void copyStream(uchar* dst, const uchar* src, int64_t n);
 EK_AVX2 void copyStreamAvx2(uchar* dst, const uchar* src, int64_t n);
+EK_AVX2 void copyShortRowsAvx2(uchar* dst, int64_t dstStride, const uchar* src, int64_t srcStride,
+                               int64_t n, int64_t rows, int64_t ahead, bool next);
 
 // simd_transpose_x86.cpp
 void transpose8Sse2(uchar* dst, int64_t dstStride, const uchar* src, int64_t srcStride, int64_t w,
