@@ -132,6 +132,13 @@ ekStatus ekMemoryImg::getSubTile3D(int x, int y, int z, int nx, int ny, int nz, 
                                   ekTile(x, y, z, nx, ny, nz), ekTile(bx, by, bz, bnx, bny, bnz));
     dst.copyFrom(imageBlock(dataPtr, dataType, order, size));
 
+    // A request that lies wholly inside the image (the caller's block's clip
+    // box is the request in image coordinates) has no outside part: the fill
+    // pass below would move nothing, so its pixel and channel tables are not
+    // built.
+    const ekTile inside(0, 0, 0, size.x, size.y, size.z);
+    if (inside.contains(dst.clip)) return ekOkay;
+
     // Second pass: the part of the request outside the image gets the fill
     // value of the image channel each buffer channel selects. The fill pixel
     // is numbered like the image's own channels (one element per channel; a
@@ -144,7 +151,6 @@ ekStatus ekMemoryImg::getSubTile3D(int x, int y, int z, int nx, int ny, int nz, 
     }
     Channels fillChannels;
     if (nc > fillPixel->nc() && !fillChannels.identity(fillPixel->nc())) return ekNoMemory;
-    const ekTile inside(0, 0, 0, size.x, size.y, size.z);
     dst.copyFrom(ekDataBlock(*fillPixel, &inside, fillChannels.list, 0));
     return ekOkay;
 }
