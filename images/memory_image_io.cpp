@@ -35,35 +35,18 @@ int configChannels(const ekConfig* cfg, int own) {
 
 bool emptyBox(int nx, int ny, int nz) { return nx < 1 || ny < 1 || nz < 1; }
 
-// Channel numbering of a caller's block: the configuration's list read as
-// ekConfig::mapChan reads it, or its offset as the first channel number.
+// Channel numbering of a caller's block, as the engine reads it: local
+// channel k is the configuration's list entry k (the list is indexed by the
+// buffer channel alone, so it is never read past its nchans entries), or,
+// without a list, the offset plus k.
 struct Channels {
     const int* list = nullptr;
     int firstChan = 0;
-    ekChannelTable table;
 
-    // False when a table was needed and could not be had.
-    bool select(const ekConfig* cfg, int nc) {
-        if (cfg == nullptr) return true;
-        if (cfg->chanList == nullptr) {
-            firstChan = cfg->chanOffset;
-            return true;
-        }
-        if (cfg->chanOffset == 0) {
-            list = cfg->chanList;
-            return true;
-        }
-        if (!table.build(cfg->chanList, cfg->chanOffset, nc, nc)) return false;
-        list = table.get();
-        return true;
-    }
-    // An explicit list 0 .. n-1 in place of "no list, first channel 0", so
-    // that a constant block is not widened onto channels nobody selected.
-    bool identity(int n) {
-        if (!table.build(nullptr, 0, n, n)) return false;
-        list = table.get();
-        firstChan = 0;
-        return true;
+    explicit Channels(const ekConfig* cfg) {
+        if (cfg == nullptr) return;
+        list = cfg->chanList;
+        if (list == nullptr) firstChan = cfg->chanOffset;
     }
 };
 
@@ -106,7 +89,8 @@ bool workingLayout(const ekConfig* cfg, ekType type, ekOrder order, int channels
     w.coordSpace = space;
     const int named = configChannels(cfg, channels);
     if (named != channels) {
-        if (!table.build(cfg->chanList, cfg->chanOffset, channels, named)) return false;
+        const int offset = cfg->chanList != nullptr ? 0 : cfg->chanOffset;
+        if (!table.build(cfg->chanList, offset, channels, named)) return false;
         w.chanList = table.get();
         w.chanOffset = 0;
     }
@@ -125,9 +109,7 @@ ekStatus ekMemoryImg::getSubTile3D(int x, int y, int z, int nx, int ny, int nz, 
     if (emptyBox(nx, ny, nz)) return ekOkay;
     const int nc = configChannels(cfg, size.c);
     if (nc < 1) return ekOkay;
-    Channels sel;
-    if (!sel.select(cfg, nc)) return ekNoMemory;
-
+    const Channels sel(cfg);
     ekDataBlock dst = callerBlock(*this, data, cfg, dataType, order, nc, sel,
                                   ekTile(x, y, z, nx, ny, nz), ekTile(bx, by, bz, bnx, bny, bnz));
     dst.copyFrom(imageBlock(dataPtr, dataType, order, size));
@@ -141,17 +123,10 @@ ekStatus ekMemoryImg::getSubTile3D(int x, int y, int z, int nx, int ny, int nz, 
 
     // Second pass: the part of the request outside the image gets the fill
     // value of the image channel each buffer channel selects. The fill pixel
-    // is numbered like the image's own channels (one element per channel; a
-    // shorter fill repeats its last value).
-    ekPixel adapted;
-    const ekPixel* fillPixel = &fill;
-    if (fill.nc() != size.c) {
-        adapted.convert(fill, fill.nc() > 0 ? fill.type() : dataType, size.c);
-        fillPixel = &adapted;
-    }
-    Channels fillChannels;
-    if (nc > fillPixel->nc() && !fillChannels.identity(fillPixel->nc())) return ekNoMemory;
-    dst.copyFrom(ekDataBlock(*fillPixel, &inside, fillChannels.list, 0));
+    // is numbered like the image's own channels (no list, first channel 0);
+    // when the buffer has more channels, the engine widens it by repeating
+    // its last value.
+    dst.copyFrom(ekDataBlock(fill, &inside, nullptr, 0));
     return ekOkay;
 }
 
@@ -162,9 +137,7 @@ ekStatus ekMemoryImg::setSubTile3D(int x, int y, int z, int nx, int ny, int nz, 
     if (emptyBox(nx, ny, nz)) return ekOkay;
     const int nc = configChannels(cfg, size.c);
     if (nc < 1) return ekOkay;
-    Channels sel;
-    if (!sel.select(cfg, nc)) return ekNoMemory;
-
+    const Channels sel(cfg);
     const ekDataBlock src =
         callerBlock(*this, data, cfg, dataType, order, nc, sel, ekTile(x, y, z, nx, ny, nz),
                     ekTile(bx, by, bz, bnx, bny, bnz));
@@ -185,13 +158,19 @@ ekStatus ekMemoryImg::fillTile3D(int x, int y, int z, int nx, int ny, int nz, vo
     const int nc = configChannels(cfg, size.c);
     if (nc < 1) return ekOkay;
 
-    // The value, one element per buffer channel, in this image's type.
+    // The value in this image's type, one element per buffer channel. A value
+    // of another type is read with the count the configuration gives (none
+    // when it gives 0, which fills zeros). Keeping the pixel at the buffer's
+    // count means the engine never reads past the caller's channel list nor
+    // writes channels the caller did not select, unless the selection starts
+    // at channel 0 without a list: then a shorter value is widened over every
+    // channel, repeating its last element.
     ekPixel p;
     const ekType given = configType(cfg, dataType);
     if (value == nullptr) {
         p.set(dataType, nc, nullptr);  // zeros
     } else if (given != dataType) {
-        p.convert(ekPixel(given, nc, value), dataType, nc);
+        p.convert(ekPixel(given, cfg->nchans, value), dataType, nc);
     } else {
         p.set(dataType, nc, value);
     }
@@ -209,12 +188,7 @@ ekStatus ekMemoryImg::fillTile3D(int x, int y, int z, int nx, int ny, int nz, vo
         if (keepPtr != nullptr) mapTile(cfg->coordSpace, keep, ekCoordSpace(0));
     }
 
-    Channels sel;
-    if (!sel.select(cfg, nc)) return ekNoMemory;
-    // Fewer channels than the image, selected from channel 0 on: number them
-    // explicitly, or the engine would spread the value over every channel.
-    if (sel.list == nullptr && sel.firstChan == 0 && nc < size.c && !sel.identity(nc))
-        return ekNoMemory;
+    const Channels sel(cfg);
     ekDataBlock dst = imageBlock(dataPtr, dataType, order, size);
     dst.setClip(r.x, r.y, r.z, r.nx, r.ny, r.nz);
     dst.copyFrom(ekDataBlock(p, keepPtr, sel.list, sel.firstChan));

@@ -116,10 +116,13 @@ private:
 //
 // Caller layouts (ekConfig): an ekAnyType or 0 type and an ekAnyOrder or 0
 // order mean the image's own; a channel count of 0 means the image's count; a
-// channel list is read as ekConfig::mapChan reads it (entry k + offset for
-// buffer channel k). Buffer channels that select no image channel are left
-// untouched, inside and outside the image. An empty request box (any extent
-// below 1) moves nothing and answers ekOkay.
+// channel list is indexed by the buffer channel alone (entry k for buffer
+// channel k; it needs nchans entries and is never read past them), and the
+// channel offset applies only without a list (buffer channel k is image
+// channel offset + k). Buffer channels that select no image channel are left
+// untouched inside the image; outside it a read gives them the last fill
+// value, the fill pixel being widened to the buffer's channel count. An
+// empty request box (any extent below 1) moves nothing and answers ekOkay.
 //
 // Memory images are not copyable.
 class EKS_API ekMemoryImg : public ekSIDImage {
@@ -179,9 +182,14 @@ public:
     ekStatus copyTileCfg(int x, int y, int z, int nx, int ny, int nz, ekImage* other, int ox,
                          int oy, int oz, const ekConfig* cfg, int direction) override;
     // Sets the box, less the keep-out box, to one pixel value given in cfg's
-    // layout (its type and channels; null value: zeros). Both boxes are in
-    // cfg's coordinate space when it names one. Only the selected channels
-    // are written.
+    // layout (null value: zeros). Both boxes are in cfg's coordinate space
+    // when it names one. The value holds one element per buffer channel; one
+    // of another type than the image's is read with cfg's channel count as
+    // given, so a count of 0 fills zeros. Only the selected channels are
+    // written, except that a value with fewer elements than the image,
+    // selected from channel 0 without a list, is widened over every channel
+    // by repeating its last element. The value is never read past its
+    // elements, nor the channel list past its nchans entries.
     ekStatus fillTile3D(int x, int y, int z, int nx, int ny, int nz, void* value,
                         const ekConfig* cfg, const ekTile* keepOut) override;
     // Every valid request gets the same page, which points straight into the

@@ -56,7 +56,8 @@ TEST(MemoryImageRead, StraddlingBoxGivesFillOutsidePerSelectedChannel) {
 TEST(MemoryImageRead, WhollyOutsideGivesOnlyFillAndUnselectedChannelsStay) {
     Rgb rgb;
     // Five buffer channels on a three-channel image: 3 and 4 select nothing
-    // and stay as they were, inside and outside.
+    // inside the image and stay as they were; outside, the fill is widened
+    // and they repeat the last fill value.
     ekConfig cfg(ekUShort, ekSeparate, 5);
     std::vector<uint16_t> out(2 * 1 * 5, 7777);
     ASSERT_EQ(rgb.img.getTile(3, 2, 2, 1, out.data(), &cfg), ekOkay);
@@ -65,7 +66,10 @@ TEST(MemoryImageRead, WhollyOutsideGivesOnlyFillAndUnselectedChannelsStay) {
     EXPECT_EQ(out[2], Rgb::value(3, 2, 1));
     EXPECT_EQ(out[3], 201);
     EXPECT_EQ(out[5], 202);
-    for (int i = 6; i < 10; ++i) EXPECT_EQ(out[size_t(i)], 7777) << i;
+    EXPECT_EQ(out[6], 7777);
+    EXPECT_EQ(out[7], 202);
+    EXPECT_EQ(out[8], 7777);
+    EXPECT_EQ(out[9], 202);
 
     unsigned char far[2 * 2 * 3];
     ASSERT_EQ(rgb.img.getTile(50, -9, 2, 2, far, nullptr), ekOkay);
@@ -158,15 +162,16 @@ TEST(MemoryImageFill, KeepOutBoxInTheCallersSpace) {
     }
 }
 
-TEST(MemoryImageFill, ValueOfAnotherTypeFillsOnlySelectedChannels) {
+TEST(MemoryImageFill, ValueIsConvertedAndReachesTheSelectedChannels) {
     Rgb rgb;
-    float v = 7.9f;                           // truncated toward zero
-    ekConfig one(ekFloat, ekInterleaved, 1);  // channel 0 only
+    // One channel selected from channel 0 without a list: the value is
+    // widened over every channel (converted, truncated toward zero).
+    float v = 7.9f;
+    ekConfig one(ekFloat, ekInterleaved, 1);
     ASSERT_EQ(rgb.img.fillTile(0, 0, 1, 1, &v, &one, nullptr), ekOkay);
-    EXPECT_EQ(rgb.at(0, 0, 0), 7);
-    EXPECT_EQ(rgb.at(0, 0, 1), Rgb::value(0, 0, 1));
-    EXPECT_EQ(rgb.at(0, 0, 2), Rgb::value(0, 0, 2));
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(rgb.at(0, 0, k), 7) << k;
 
+    // Selected through a list or an offset: only those channels change.
     int list[2] = {2, 1};
     double d[2] = {40.0, 50.0};
     ekConfig listed(ekDouble, ekSeparate, 2, list);
@@ -174,25 +179,37 @@ TEST(MemoryImageFill, ValueOfAnotherTypeFillsOnlySelectedChannels) {
     EXPECT_EQ(rgb.at(1, 0, 0), Rgb::value(1, 0, 0));
     EXPECT_EQ(rgb.at(1, 0, 1), 50);
     EXPECT_EQ(rgb.at(1, 0, 2), 40);
+    unsigned char b = 99;
+    ekConfig second(ekUChar, ekInterleaved, 1, nullptr, 1);
+    ASSERT_EQ(rgb.img.fillTile(3, 0, 1, 1, &b, &second, nullptr), ekOkay);
+    EXPECT_EQ(rgb.at(3, 0, 0), Rgb::value(3, 0, 0));
+    EXPECT_EQ(rgb.at(3, 0, 1), 99);
+    EXPECT_EQ(rgb.at(3, 0, 2), Rgb::value(3, 0, 2));
 
-    // A count of 0 means the image's count: all three values are used.
+    // A value of another type is read with the count the configuration
+    // gives: none when it gives 0, so the fill is zeros.
     unsigned short u[3] = {5, 6, 7};
     ekConfig all(ekUShort, ekInterleaved, 0);
     ASSERT_EQ(rgb.img.fillTile(2, 0, 1, 1, u, &all, nullptr), ekOkay);
-    EXPECT_EQ(rgb.at(2, 0, 0), 5);
-    EXPECT_EQ(rgb.at(2, 0, 2), 7);
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(rgb.at(2, 0, k), 0) << k;
 }
 
-// Channel list with an offset: entry k + offset names buffer channel k's
-// image channel, as ekConfig::mapChan reads it.
-TEST(MemoryImageRead, ChannelListIsShiftedByTheOffset) {
+// A channel list is indexed by the buffer channel alone; the offset applies
+// only without a list, so a list of nchans entries is never read past.
+TEST(MemoryImageRead, ChannelListIgnoresTheOffset) {
     Rgb rgb;
-    int list[3] = {0, 2, 1};
+    int* list = new int[2]{2, 0};  // exactly nchans entries: ASan sees an overread
     ekConfig cfg(ekUChar, ekInterleaved, 2, list, 1);
     unsigned char out[2];
     ASSERT_EQ(rgb.img.getTile(1, 1, 1, 1, out, &cfg), ekOkay);
-    EXPECT_EQ(out[0], Rgb::value(1, 1, cfg.mapChan(0)));
-    EXPECT_EQ(out[1], Rgb::value(1, 1, cfg.mapChan(1)));
+    EXPECT_EQ(out[0], Rgb::value(1, 1, 2));
+    EXPECT_EQ(out[1], Rgb::value(1, 1, 0));
+    unsigned char in[2] = {1, 2};
+    ASSERT_EQ(rgb.img.setTile(1, 1, 1, 1, in, &cfg), ekOkay);
+    EXPECT_EQ(rgb.at(1, 1, 0), 2);
+    EXPECT_EQ(rgb.at(1, 1, 1), Rgb::value(1, 1, 1));
+    EXPECT_EQ(rgb.at(1, 1, 2), 1);
+    delete[] list;
 }
 
 // --- Copies -----------------------------------------------------------------

@@ -3,6 +3,7 @@
 // the buffer's element-index table and the coordinate mapping.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <sstream>
@@ -50,14 +51,18 @@ struct Case {
     std::vector<int> list;
     ekTile r, b;
 
-    int chanOf(int k) const {
-        if (useList) {
-            const int i = k + offset;
-            return i >= 0 && i < int(list.size()) ? list[size_t(i)] : -1;
-        }
-        return k + offset;
-    }
+    // The image channel buffer channel k selects: list entry k (the list is
+    // indexed by the buffer channel alone), or k + offset without a list.
+    int chanOf(int k) const { return useList ? list[size_t(k)] : k + offset; }
     bool validChan(int m) const { return m >= 0 && m < c; }
+    // Fill value of image channel m on a read: the fill pixel (c elements, no
+    // list) is widened to the buffer's channel count by repeating its last
+    // element, so channels c .. nc-1 read the last fill value.
+    bool fillReaches(int m) const { return m >= 0 && m < std::max(c, nc); }
+    int64_t fillOf(int m) const { return fillValues[size_t(std::min(m, c - 1))]; }
+    // A fill value with fewer elements than the image, selected from channel
+    // 0 without a list, is widened over the remaining image channels.
+    bool fillWidens() const { return !useList && offset == 0 && nc < c; }
 
     std::string describe() const {
         std::ostringstream s;
@@ -96,7 +101,7 @@ Case randomCase(Rng& rng, bool uniqueChannels) {
         // Entries name image channels, -1 (none) or one past the last.
         std::vector<int> pool;
         for (int m = -1; m <= k.c; ++m) pool.push_back(m);
-        for (int i = 0; i < k.nc + k.offset; ++i) {
+        for (int i = 0; i < k.nc; ++i) {
             if (uniqueChannels) {
                 // Writes: no two buffer channels name the same image channel.
                 const int pick = rng.in(0, int(pool.size()) - 1);
@@ -209,10 +214,10 @@ TEST(MemoryImageRandom, ReadsMatchTheElementTable) {
         s.forEachRequested([&](int i, int j, int l, int x, int y, int z) {
             for (int ch = 0; ch < k.nc; ++ch) {
                 const int m = k.chanOf(ch);
-                if (!k.validChan(m)) continue;
-                const int64_t v = s.inside(x, y, z)
-                                      ? readElement(k.it, s.pixels(), s.imageIndex(x, y, z, m))
-                                      : k.fillValues[size_t(m)];
+                const bool in = s.inside(x, y, z);
+                if (in ? !k.validChan(m) : !k.fillReaches(m)) continue;
+                const int64_t v =
+                    in ? readElement(k.it, s.pixels(), s.imageIndex(x, y, z, m)) : k.fillOf(m);
                 writeElement(k.ct, expected.data(), s.callerIndex(i, j, l, ch), landed(k.ct, v));
             }
         });
@@ -300,13 +305,22 @@ TEST(MemoryImageRandom, FillsMatchTheElementTable) {
                     int x = cx, y = cy;
                     s.toImage(x, y);
                     if (!s.inside(x, y, z)) continue;
+                    // A value of another type is read with the count as given:
+                    // none for 0, which fills zeros.
+                    const bool zeros = nullValue || (k.ct != k.it && k.nchans == 0);
+                    auto valueOf = [&](int ch) {
+                        return zeros ? 0 : readElement(k.ct, value.data(), ch);
+                    };
                     for (int ch = 0; ch < k.nc; ++ch) {
                         const int m = k.chanOf(ch);
                         if (!k.validChan(m)) continue;
-                        const int64_t v = nullValue ? 0 : readElement(k.ct, value.data(), ch);
                         writeElement(k.it, expected.data() + kGuard, s.imageIndex(x, y, z, m),
-                                     landed(k.it, v));
+                                     landed(k.it, valueOf(ch)));
                     }
+                    if (k.fillWidens())
+                        for (int m = k.nc; m < k.c; ++m)
+                            writeElement(k.it, expected.data() + kGuard, s.imageIndex(x, y, z, m),
+                                         landed(k.it, valueOf(k.nc - 1)));
                 }
         const ekStatus st = s.img->fillTile3D(k.r.x, k.r.y, k.r.z, k.r.nx, k.r.ny, k.r.nz,
                                               nullValue ? nullptr : value.data(), &s.cfg,
