@@ -5,11 +5,9 @@
 
 #include <cstdint>
 
-// The engine indexes a block's channel list by the local channel alone, while
-// a caller's configuration shifts the index by its channel offset
-// (ekConfig::mapChan); and a constant block without a list is widened to the
-// destination's channel count, which would write channels the caller did not
-// select. Both are avoided by giving the block an explicit list.
+// Used where a copy must describe this image's buffer (which has the image's
+// channel count) with a caller's selection of another count: the selection is
+// kept for the channels it names and the rest select nothing.
 class ekChannelTable {
 public:
     ekChannelTable() : entries(nullptr), heap(nullptr) {}
@@ -18,7 +16,8 @@ public:
     ~ekChannelTable() { delete[] heap; }
 
     // n entries; entry k is the image channel that local channel k selects:
-    // list[k + offset] with a list (-1 where that index is negative), else
+    // list[k + offset] with a list (callers pass offset 0 with a list, as the
+    // engine indexes lists by the local channel alone) (-1 where that index is negative), else
     // k + offset (clamped to the 32-bit range). Entries at or beyond `valid`
     // are -1 (they select nothing). False when the memory cannot be had.
     bool build(const int* list, int offset, int n, int valid);
