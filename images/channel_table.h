@@ -16,10 +16,11 @@ public:
     ~ekChannelTable() { delete[] heap; }
 
     // n entries; entry k is the image channel that local channel k selects:
-    // list[k + offset] with a list (callers pass offset 0 with a list, as the
-    // engine indexes lists by the local channel alone) (-1 where that index is negative), else
-    // k + offset (clamped to the 32-bit range). Entries at or beyond `valid`
-    // are -1 (they select nothing). False when the memory cannot be had.
+    // list[k + offset] with a list (-1 where that index is negative; callers
+    // pass offset 0 with a list, as the engine indexes lists by the local
+    // channel alone), else k + offset (clamped to the 32-bit range). Entries
+    // at or beyond `valid` are -1 (they select nothing). False when the
+    // memory cannot be had.
     bool build(const int* list, int offset, int n, int valid);
     int* get() const { return entries; }
 
