@@ -13,19 +13,23 @@
 
 namespace ekX86 {
 
-// ekFloat to one-byte destinations: values outside the 32-bit range (and
-// NaN) become 0 before the truncating conversion, whose low 8 bits then
-// equal those of the 64-bit truncation.
+// ekFloat to one-byte destinations: the low 8 bits of the truncation. The
+// scalar form makes values outside the 32-bit range (and NaN) 0 before the
+// cast, whose low 8 bits then equal those of the 64-bit truncation.
 
 inline uchar floatToByte(float v) {
     const float r = (v >= -2147483648.0f && v < 2147483648.0f) ? v : 0.0f;
     return uchar(uint32_t(int32_t(r)));
 }
 
-inline __m128i truncInRange(__m128 v) {
-    const __m128 lo = _mm_set1_ps(-2147483648.0f), hi = _mm_set1_ps(2147483648.0f);
-    const __m128 ok = _mm_and_ps(_mm_cmpge_ps(v, lo), _mm_cmplt_ps(v, hi));
-    return _mm_and_si128(_mm_cvttps_epi32(_mm_and_ps(v, ok)), _mm_set1_epi32(0xFF));
+// The vector conversion needs no range test: outside the 32-bit range (NaN
+// and infinities included) the instruction yields 0x80000000, whose low 8
+// bits are 0 - and so are those of the 64-bit truncation, since a float of
+// magnitude 2^31 or more is a multiple of 2^8 and NaN, infinities and
+// magnitudes of 2^63 or more convert as 0x8000000000000000. Each lane is
+// masked to its low 8 bits.
+inline __m128i truncLowByte(__m128 v) {
+    return _mm_and_si128(_mm_cvttps_epi32(v), _mm_set1_epi32(0xFF));
 }
 
 template <bool NT>
@@ -38,10 +42,10 @@ void floatToByteSse2(void* dst, int64_t dpos, const void* src, int64_t spos, int
     int64_t i = 0;
     for (; i < head; ++i) d[i] = floatToByte(s[i]);
     for (; i + 16 <= n; i += 16) {
-        const __m128i a = truncInRange(_mm_loadu_ps(s + i));
-        const __m128i b = truncInRange(_mm_loadu_ps(s + i + 4));
-        const __m128i c = truncInRange(_mm_loadu_ps(s + i + 8));
-        const __m128i e = truncInRange(_mm_loadu_ps(s + i + 12));
+        const __m128i a = truncLowByte(_mm_loadu_ps(s + i));
+        const __m128i b = truncLowByte(_mm_loadu_ps(s + i + 4));
+        const __m128i c = truncLowByte(_mm_loadu_ps(s + i + 8));
+        const __m128i e = truncLowByte(_mm_loadu_ps(s + i + 12));
         // Every lane holds 0..255, so the saturating packs keep it unchanged.
         const __m128i ab = _mm_packs_epi32(a, b), ce = _mm_packs_epi32(c, e);
         store16<NT>(d + i, _mm_packus_epi16(ab, ce));
@@ -51,11 +55,8 @@ void floatToByteSse2(void* dst, int64_t dpos, const void* src, int64_t spos, int
 
 // The same with AVX2, 32 at a time. The packs work within 128-bit lanes, so
 // a final permutation puts the four groups of eight back in order.
-EK_AVX2 inline __m256i truncInRange8(__m256 v) {
-    const __m256 lo = _mm256_set1_ps(-2147483648.0f), hi = _mm256_set1_ps(2147483648.0f);
-    const __m256 ok =
-        _mm256_and_ps(_mm256_cmp_ps(v, lo, _CMP_GE_OQ), _mm256_cmp_ps(v, hi, _CMP_LT_OQ));
-    return _mm256_and_si256(_mm256_cvttps_epi32(_mm256_and_ps(v, ok)), _mm256_set1_epi32(0xFF));
+EK_AVX2 inline __m256i truncLowByte8(__m256 v) {
+    return _mm256_and_si256(_mm256_cvttps_epi32(v), _mm256_set1_epi32(0xFF));
 }
 
 template <bool NT>
@@ -71,10 +72,10 @@ EK_AVX2 void floatToByteAvx2(void* dst, int64_t dpos, const void* src, int64_t s
     for (; i < head; ++i) d[i] = floatToByte(s[i]);
     const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
     for (; i + 32 <= n; i += 32) {
-        const __m256i a = truncInRange8(_mm256_loadu_ps(s + i));
-        const __m256i b = truncInRange8(_mm256_loadu_ps(s + i + 8));
-        const __m256i c = truncInRange8(_mm256_loadu_ps(s + i + 16));
-        const __m256i e = truncInRange8(_mm256_loadu_ps(s + i + 24));
+        const __m256i a = truncLowByte8(_mm256_loadu_ps(s + i));
+        const __m256i b = truncLowByte8(_mm256_loadu_ps(s + i + 8));
+        const __m256i c = truncLowByte8(_mm256_loadu_ps(s + i + 16));
+        const __m256i e = truncLowByte8(_mm256_loadu_ps(s + i + 24));
         const __m256i packed = _mm256_permutevar8x32_epi32(
             _mm256_packus_epi16(_mm256_packs_epi32(a, b), _mm256_packs_epi32(c, e)), order);
         if (NT)
