@@ -52,14 +52,24 @@ void ekBlockMover::runLoop() {
     void* const dd = dst->data;
     const void* const sd = src->data;
     const ekUnitRunFn simd = ekSimdUnitRun(dst->type, src->type, stream);
+    // Rows that follow each other in memory on both sides (whole rows of
+    // both blocks) are one run per slice: the same elements in the same
+    // order, with one kernel call instead of one per row.
+    const bool joinRows = dstStep == 1 && srcStep == 1 && dst->yStride == runLength &&
+                          src->yStride == runLength && box.ny > 1;
     do {
         if (srcStep == 0) {
             fillRun<D>(dd, dstPos, dstStep, ekConvertElem<D, S>(ekGet<S>(sd, srcPos)), runLength);
         } else if (dstStep == 1 && srcStep == 1) {
+            int64_t n = runLength;
+            if (joinRows && row == 0) {
+                n *= box.ny;
+                row = box.ny - 1;  // the slice's rows are done
+            }
             if (simd)
-                simd(dd, dstPos, sd, srcPos, runLength);
+                simd(dd, dstPos, sd, srcPos, n);
             else
-                unitRun<D, S>(dd, dstPos, sd, srcPos, runLength);
+                unitRun<D, S>(dd, dstPos, sd, srcPos, n);
         } else {
             stridedRun<D, S>(dd, dstPos, dstStep, sd, srcPos, srcStep, runLength);
         }

@@ -7,6 +7,7 @@
 
 #include <immintrin.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "transfer/convert_kernels.h"
@@ -184,12 +185,57 @@ void shortToByteSse2(void* dst, int64_t dpos, const void* src, int64_t spos, int
     for (; i < n; ++i) d[i] = s[2 * i];
 }
 
+// The same with AVX2, 64 at a time. With streaming stores every 16-byte
+// piece of the run is streamed (one 16-byte step reaches 32-byte alignment,
+// 16-byte steps take the rest).
+EK_AVX2 inline __m256i lowBytes32(const uchar* s) {
+    const __m256i low = _mm256_set1_epi16(0xFF);
+    const __m256i a =
+        _mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(s)), low);
+    const __m256i b =
+        _mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 32)), low);
+    // packus works within 128-bit lanes: a0-7 b0-7 a8-15 b8-15.
+    return _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8);
+}
+inline __m128i lowBytes16(const uchar* s) {
+    const __m128i low = _mm_set1_epi16(0xFF);
+    return _mm_packus_epi16(_mm_and_si128(load16(s), low), _mm_and_si128(load16(s + 16), low));
+}
+
+template <bool NT>
+EK_AVX2 void shortToByteAvx2(void* dst, int64_t dpos, const void* src, int64_t spos, int64_t n) {
+    uchar* d = static_cast<uchar*>(dst) + dpos;
+    const uchar* s = static_cast<const uchar*>(src) + spos * 2;
+    int64_t i = 0;
+    if (NT) {
+        i = std::min<int64_t>(n, int64_t((16 - (reinterpret_cast<uintptr_t>(d) & 15)) & 15));
+        for (int64_t k = 0; k < i; ++k) d[k] = s[2 * k];
+        if (i + 16 <= n && (reinterpret_cast<uintptr_t>(d + i) & 31)) {
+            store16<NT>(d + i, lowBytes16(s + 2 * i));
+            i += 16;
+        }
+    }
+    for (; i + 64 <= n; i += 64) {
+        const __m256i a = lowBytes32(s + 2 * i), b = lowBytes32(s + 2 * i + 64);
+        if (NT) {
+            _mm256_stream_si256(reinterpret_cast<__m256i*>(d + i), a);
+            _mm256_stream_si256(reinterpret_cast<__m256i*>(d + i + 32), b);
+        } else {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + i), a);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + i + 32), b);
+        }
+    }
+    for (; i + 16 <= n; i += 16) store16<NT>(d + i, lowBytes16(s + 2 * i));
+    for (; i < n; ++i) d[i] = s[2 * i];
+}
+
 #define EK_INSTANCES(NT)                                                               \
     template void floatToByteSse2<NT>(void*, int64_t, const void*, int64_t, int64_t);  \
     template void floatToByteAvx2<NT>(void*, int64_t, const void*, int64_t, int64_t);  \
     template void floatToWordAvx2<NT>(void*, int64_t, const void*, int64_t, int64_t);  \
     template void floatToDwordAvx2<NT>(void*, int64_t, const void*, int64_t, int64_t); \
-    template void shortToByteSse2<NT>(void*, int64_t, const void*, int64_t, int64_t);
+    template void shortToByteSse2<NT>(void*, int64_t, const void*, int64_t, int64_t);  \
+    template void shortToByteAvx2<NT>(void*, int64_t, const void*, int64_t, int64_t);
 EK_INSTANCES(false)
 EK_INSTANCES(true)
 #undef EK_INSTANCES

@@ -52,7 +52,7 @@ constexpr ekSimdKernels makeAvx2() {
         {nullptr, nullptr, splitAvx2<2, NT>, splitAvx2<3, NT>, splitAvx2<4, NT>},
         {nullptr, nullptr, mergeAvx2<2, NT>, mergeAvx2<3, NT>, mergeAvx2<4, NT>},
         floatToByteAvx2<NT>,
-        shortToByteSse2<NT>,
+        shortToByteAvx2<NT>,
         floatToWordAvx2<NT>,
         floatToDwordAvx2<NT>,
         NT ? copyStreamAvx2 : nullptr,

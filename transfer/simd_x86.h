@@ -80,6 +80,8 @@ template <bool NT>
 EK_AVX2 void floatToDwordAvx2(void* dst, int64_t dpos, const void* src, int64_t spos, int64_t n);
 template <bool NT>
 void shortToByteSse2(void* dst, int64_t dpos, const void* src, int64_t spos, int64_t n);
+template <bool NT>
+EK_AVX2 void shortToByteAvx2(void* dst, int64_t dpos, const void* src, int64_t spos, int64_t n);
 
 }  // namespace ekX86
 
