@@ -102,4 +102,12 @@ private:
     void moveChannels();
 };
 
+// Tile reads without the mover: when the two blocks have the same channels
+// and an unmirrored, untransposed interleaved (or one-channel) layout of
+// copy-compatible types, and the box r (inside both) has short rows that are
+// not whole rows of both blocks, copies r row by row exactly as the mover's
+// fast path would and returns true; otherwise moves nothing and returns
+// false.
+bool ekCopyTileDirect(const ekDataBlock& dst, const ekDataBlock& src, const ekTile& r);
+
 #endif  // EKS_TRANSFER_BLOCK_MOVER_H

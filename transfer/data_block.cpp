@@ -199,6 +199,8 @@ void ekDataBlock::copyFrom(const ekDataBlock& srcIn) {
     else
         r = intersect(region, srcIn.clipValid ? intersect(srcIn.clip, srcIn.box) : srcIn.box);
     if (r.empty()) return;
+    // Small tile reads, the commonest call, skip the mover's setup.
+    if (ekCopyTileDirect(*this, srcIn, r)) return;
 
     ekTile boxes[6];
     const int nboxes = ekKeepOutBoxes(r, srcIn.keepOut, boxes);

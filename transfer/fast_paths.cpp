@@ -59,12 +59,44 @@ bool sliceDisjoint(const unsigned char* to, int64_t dy, const unsigned char* fro
            b + uintptr_t(span * (sy < 0 ? -sy : sy) + n) <= a;
 }
 
-// Row-by-row copy of short rows (tile reads): rows of a slice are walked with
-// byte pointers. Rows far apart wait on memory one after the other, so the
-// source of the row a few rows ahead, and the continuation of each source row
-// (what a read of the next tile to the right takes), are requested early.
-// With the SIMD kernels a slice whose two sides do not overlap is copied by
-// one kernel call.
+// Short rows (tile reads): the rows of one slice, `rows` rows of n bytes, dy
+// and sy bytes apart. Rows far apart wait on memory one after the other, so
+// the source of the row a few rows ahead, and the continuation of each
+// source row (what a read of the next tile to the right takes), are
+// requested early. With the SIMD kernels a slice whose two sides do not
+// overlap is one kernel call.
+void copySliceRows(ekCopyRowsFn kernel, unsigned char* toRow, int64_t dy,
+                   const unsigned char* fromRow, int64_t sy, int64_t bytes, int32_t rows,
+                   bool nextTile) {
+    const bool shortRow = bytes <= 256;
+    const bool next = nextTile && bytes <= kNextTileRow;
+    if (kernel && sliceDisjoint(toRow, dy, fromRow, sy, bytes, rows)) {
+        kernel(toRow, dy, fromRow, sy, bytes, rows, shortRow ? 0 : kPrefetchRows, next);
+        return;
+    }
+    for (int32_t r = 0; r < rows; ++r) {
+        unsigned char* to = toRow + r * dy;
+        const unsigned char* from = fromRow + r * sy;
+        if (!shortRow && r + kPrefetchRows < rows) {
+            const unsigned char* p = from + kPrefetchRows * sy;
+            for (int64_t k = 0; k < bytes; k += 64) __builtin_prefetch(p + k);
+            __builtin_prefetch(p + bytes - 1);
+        }
+        if (next)
+            for (int64_t k = 0; k < bytes; k += 64) __builtin_prefetch(from + bytes + k);
+        if (disjoint(to, from, bytes))
+            copyBytes(to, from, bytes);
+        else
+            std::memmove(to, from, size_t(bytes));
+    }
+}
+
+// The source has a box of the same width to the right of this one.
+inline bool hasNextTile(const ekTile& box, const ekDataBlock& s) {
+    return int64_t(box.x) + 2 * int64_t(box.nx) <= int64_t(s.box.x) + s.box.nx;
+}
+
+// Row-by-row copy of short rows, per channel pair and slice of the mover.
 void copyShortRows(ekBlockMover& m, int esize, int64_t n) {
     const ekDataBlock& d = *m.dst;
     const ekDataBlock& s = *m.src;
@@ -72,33 +104,12 @@ void copyShortRows(ekBlockMover& m, int esize, int64_t n) {
     // Byte distances between rows; bit rows here are whole bytes.
     const int64_t dy = esize ? int64_t(d.yStride) * esize : int64_t(d.yStride) / 8;
     const int64_t sy = esize ? int64_t(s.yStride) * esize : int64_t(s.yStride) / 8;
-    const bool shortRow = bytes <= 256;
-    const bool nextTile = int64_t(m.box.x) + 2 * int64_t(m.box.nx) <= int64_t(s.box.x) + s.box.nx;
+    const bool nextTile = hasNextTile(m.box, s);
     const ekSimdKernels* simd = ekSimd(m.stream);
     const ekCopyRowsFn kernel = simd ? simd->copyShortRows : nullptr;
     do {
-        unsigned char* const toRow = byteAt(d.data, m.dstPos, esize);
-        const unsigned char* const fromRow = byteAt(s.data, m.srcPos, esize);
-        if (kernel && sliceDisjoint(toRow, dy, fromRow, sy, bytes, m.box.ny)) {
-            kernel(toRow, dy, fromRow, sy, bytes, m.box.ny, shortRow ? 0 : kPrefetchRows,
-                   nextTile && bytes <= kNextTileRow);
-        } else {
-            for (int32_t r = 0; r < m.box.ny; ++r) {
-                unsigned char* to = toRow + r * dy;
-                const unsigned char* from = fromRow + r * sy;
-                if (!shortRow && r + kPrefetchRows < m.box.ny) {
-                    const unsigned char* p = from + kPrefetchRows * sy;
-                    for (int64_t k = 0; k < bytes; k += 64) __builtin_prefetch(p + k);
-                    __builtin_prefetch(p + bytes - 1);
-                }
-                if (nextTile && bytes <= kNextTileRow)
-                    for (int64_t k = 0; k < bytes; k += 64) __builtin_prefetch(from + bytes + k);
-                if (disjoint(to, from, bytes))
-                    copyBytes(to, from, bytes);
-                else
-                    std::memmove(to, from, size_t(bytes));
-            }
-        }
+        copySliceRows(kernel, byteAt(d.data, m.dstPos, esize), dy, byteAt(s.data, m.srcPos, esize),
+                      sy, bytes, m.box.ny, nextTile);
         m.row = m.box.ny - 1;  // the slice's rows are done: on to the next slice or pair
     } while (m.nextRun());
 }
@@ -199,5 +210,38 @@ bool ekBlockMover::tryFastPath() {
     }
     if (d.order == ekInterleaved || s.order == ekInterleaved) return false;
     copyRuns(box.nx);  // sequential against separate: rows of one channel
+    return true;
+}
+
+bool ekCopyTileDirect(const ekDataBlock& d, const ekDataBlock& s, const ekTile& r) {
+    // What the mover would do for this box, decided without it: both blocks
+    // pair every channel k with channel k (no lists, same first channel and
+    // count), neither is mirrored or transposed, the types copy bit for bit,
+    // and both are interleaved (or hold one channel). The mover then copies
+    // whole pixels row by row (copyShortRows) unless the rows are whole rows
+    // of both blocks (one copy) or longer than kShortRow.
+    if (s.isPixel || !s.keepOut.empty() || d.chanList || s.chanList) return false;
+    if (d.nc != s.nc || d.nc < 1 || d.firstChan != s.firstChan || d.firstChan < 0) return false;
+    if (d.order != s.order || (d.order != ekInterleaved && d.nc != 1)) return false;
+    if (d.flipX || d.flipY || s.flipX || s.flipY || d.transposed || s.transposed) return false;
+    if (!ekCopyCompatible(d.type, s.type)) return false;
+    const int esize = ekElementBytes(d.type);
+    if (esize == 0) return false;                            // bits take the mover's paths
+    if (r.nx == d.box.nx && r.nx == s.box.nx) return false;  // whole rows: one copy
+    const int64_t bytes = int64_t(r.nx) * d.nc * esize;
+    if (bytes > kShortRow) return false;
+    // Streaming stores are not used for short rows; larger boxes keep the
+    // mover (and its closing fence).
+    if (bytes * r.ny * r.nz >= ekStreamBytes) return false;
+
+    const ekSimdKernels* simd = ekSimd(false);
+    const ekCopyRowsFn kernel = simd ? simd->copyShortRows : nullptr;
+    const int64_t dy = int64_t(d.yStride) * esize, sy = int64_t(s.yStride) * esize;
+    const int64_t dz = int64_t(d.zStride) * esize, sz = int64_t(s.zStride) * esize;
+    unsigned char* to = byteAt(d.data, d.elementOffset(r.x, r.y, r.z, 0), esize);
+    const unsigned char* from = byteAt(s.data, s.elementOffset(r.x, r.y, r.z, 0), esize);
+    const bool nextTile = hasNextTile(r, s);
+    for (int32_t z = 0; z < r.nz; ++z, to += dz, from += sz)
+        copySliceRows(kernel, to, dy, from, sy, bytes, r.ny, nextTile);
     return true;
 }
