@@ -231,8 +231,9 @@ bool ekCopyTileDirect(const ekDataBlock& d, const ekDataBlock& s, const ekTile& 
     const int64_t bytes = int64_t(r.nx) * d.nc * esize;
     if (bytes > kShortRow) return false;
     // Streaming stores are not used for short rows; larger boxes keep the
-    // mover (and its closing fence).
-    if (bytes * r.ny * r.nz >= ekStreamBytes) return false;
+    // mover (and its closing fence). The size is compared in floating point,
+    // as the mover does: the product of the extents may not fit 64 bits.
+    if (double(bytes) * r.ny * r.nz >= double(ekStreamBytes)) return false;
 
     const ekSimdKernels* simd = ekSimd(false);
     const ekCopyRowsFn kernel = simd ? simd->copyShortRows : nullptr;
