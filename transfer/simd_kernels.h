@@ -28,8 +28,8 @@ using ekMergeFn = void (*)(unsigned char* dst, const unsigned char* src, int64_t
 // dst + r*dstStride (strides in bytes, either sign); no destination row may
 // overlap any source row. While row r is copied, the source of
 // row r + ahead (when ahead > 0 and that row is in the box) and, when
-// `next` is set, the n bytes that follow row r (what a read of the next tile
-// to the right takes) are prefetched.
+// `next` is set, bytes that follow row r (what reads of the tiles to the
+// right will take) are prefetched.
 using ekCopyRowsFn = void (*)(unsigned char* dst, int64_t dstStride, const unsigned char* src,
                               int64_t srcStride, int64_t n, int64_t rows, int64_t ahead, bool next);
 

@@ -295,12 +295,15 @@ inline void prefetchBytes(const uchar* p, int64_t n) {
     __builtin_prefetch(p + n - 1);
 }
 
-// Short rows (tile reads): rows of n bytes with W-byte moves (16 or 32), K
-// per row: K-1 from the row's start and one ending at its end (overlapping
-// its predecessor). Straight-line code per row, since a tile's rows are a
-// few dozen bytes each. With NEXT the bytes that follow each source row are
-// prefetched: the lines from src+n on, 64 bytes apart, plus the one holding
-// src+2n-1, cover them for n <= W*K.
+// Short rows (tile reads): rows of n bytes with W-byte moves, K per row: K-1
+// from the row's start and one ending at its end (overlapping its
+// predecessor). Straight-line code per row, since a tile's rows are a few
+// dozen bytes each. With NEXT the n bytes that the tile two to the right will
+// read are prefetched (the tile right next to this one was requested by the
+// previous call; one tile ahead was measured too short to hide the memory
+// latency: 32 x 32 tile reads 1.40 -> 1.31 of memcpy): the lines from
+// src+2n on, 64 bytes apart, plus the one holding src+3n-1, cover them for
+// n <= W*K.
 template <int W>
 EK_AVX2 inline void moveW(uchar* d, const uchar* s, int64_t i) {
     if (W == 32)
@@ -313,8 +316,12 @@ EK_AVX2 void shortRows(uchar* dst, int64_t dstStride, const uchar* src, int64_t 
                        int64_t n, int64_t rows) {
     for (int64_t r = 0; r < rows; ++r, dst += dstStride, src += srcStride) {
         if (NEXT) {
-            for (int j = 0; j < (W * K + 63) / 64; ++j) __builtin_prefetch(src + n + 64 * j);
-            __builtin_prefetch(src + 2 * n - 1);
+            // In integers: near the source's end these addresses may lie
+            // past it (a prefetch does not fault).
+            const uintptr_t p = reinterpret_cast<uintptr_t>(src) + uintptr_t(2 * n);
+            for (int j = 0; j < (W * K + 63) / 64; ++j)
+                __builtin_prefetch(reinterpret_cast<const void*>(p + uintptr_t(64 * j)));
+            __builtin_prefetch(reinterpret_cast<const void*>(p + uintptr_t(n - 1)));
         }
         for (int k = 0; k + 1 < K; ++k) moveW<W>(dst, src, W * k);
         moveW<W>(dst, src, n - W);
