@@ -24,10 +24,6 @@ int64_t dimProduct(const int32_t* dims, int n) {
     return p;
 }
 
-int32_t clampToInt32(int64_t v) {
-    return int32_t(std::min<int64_t>(std::max<int64_t>(v, INT32_MIN), INT32_MAX));
-}
-
 }  // namespace
 
 ekBuffer::ekBuffer() {
@@ -118,7 +114,7 @@ void ekBuffer::checkSize() {
     // Stride k is the byte size of the first k dimensions (ekBit: rounded up
     // to whole bytes, so stride 0 is one byte).
     for (int k = 0; k < 4; ++k)
-        strides_[k] = clampToInt32(ekDataSize64(type_, k == 0 ? 1 : dimProduct(dims_, k)));
+        strides_[k] = ekClampToInt32(ekDataSize64(type_, k == 0 ? 1 : dimProduct(dims_, k)));
 
     const bool negative = dims_[0] < 0 || dims_[1] < 0 || dims_[2] < 0 || dims_[3] < 0;
     const int32_t needed = negative ? -1 : ekAllocSize(type_, dimProduct(dims_, 4));

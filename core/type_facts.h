@@ -7,6 +7,14 @@
 
 #include "eks/core.h"
 
+// v clamped to the 32-bit signed range: where a 64-bit size or coordinate
+// must be stored back into a 32-bit field.
+inline int32_t ekClampToInt32(int64_t v) {
+    if (v > INT32_MAX) return INT32_MAX;
+    if (v < INT32_MIN) return INT32_MIN;
+    return static_cast<int32_t>(v);
+}
+
 // Bytes needed for n elements of type, exact for |n| up to 2^60 (n beyond is
 // taken as +-2^60, far past any real size). 0 for anything but the nine types.
 int64_t ekDataSize64(ekType type, int64_t n);

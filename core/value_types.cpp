@@ -4,13 +4,10 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "core/type_facts.h"
 #include "eks/core.h"
 
 namespace {
-
-int32_t clampToInt32(int64_t v) {
-    return int32_t(std::min<int64_t>(std::max<int64_t>(v, INT32_MIN), INT32_MAX));
-}
 
 int64_t end64(int32_t origin, int32_t extent) { return int64_t(origin) + extent; }
 
@@ -19,7 +16,7 @@ void intersectAxis(int32_t ao, int32_t an, int32_t bo, int32_t bn, int32_t& o, i
     const int32_t origin = std::max(ao, bo);
     const int64_t end = std::min(end64(ao, an), end64(bo, bn));
     o = origin;
-    n = clampToInt32(end - origin);
+    n = ekClampToInt32(end - origin);
 }
 
 bool containsAxis(int32_t o, int32_t n, int32_t to, int32_t tn) {
@@ -37,7 +34,7 @@ void clipAxis(int32_t& o, int32_t& n) {
     if (o >= 0) return;
     const int64_t extent = int64_t(n) + o;  // lose the overhang before 0
     o = 0;
-    n = extent < 0 ? 0 : clampToInt32(extent);
+    n = extent < 0 ? 0 : ekClampToInt32(extent);
 }
 
 template <class T>

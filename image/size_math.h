@@ -5,14 +5,8 @@
 
 #include <cstdint>
 
+#include "core/type_facts.h"  // ekClampToInt32, ekDataSize64
 #include "eks/core.h"
-
-// Clamps to the 32-bit signed range.
-inline int32_t ekClampToInt32(int64_t v) {
-    if (v > INT32_MAX) return INT32_MAX;
-    if (v < INT32_MIN) return INT32_MIN;
-    return static_cast<int32_t>(v);
-}
 
 // Product of 32-bit factors. Intermediate results are held within +-2^31, so
 // the next multiplication cannot overflow 64 bits, and a result outside the
@@ -29,14 +23,6 @@ inline int32_t ekClampedProduct(int32_t a, int32_t b, int32_t c) {
 
 inline int32_t ekClampedProduct(int32_t a, int32_t b, int32_t c, int32_t d) {
     return ekClampToInt32(ekProduct64(ekProduct64(ekProduct64(a, b), c), d));
-}
-
-// Bytes for n elements of a type, as ekDataSize computes them but in 64 bits:
-// ekBit packs eight to a byte ((n+7)/8, truncating), other types outside the
-// nine give 0.
-inline int64_t ekDataSize64(ekType type, int64_t n) {
-    if (type == ekBit) return (n + 7) / 8;
-    return n * ekDataSize(type, 1);
 }
 
 #endif  // EKS_IMAGE_SIZE_MATH_H

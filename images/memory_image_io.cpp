@@ -3,17 +3,12 @@
 // transfer engine.
 #include <cstdint>
 
+#include "core/type_facts.h"
 #include "eks/images.h"
 #include "images/channel_table.h"
 #include "transfer/data_block.h"
 
 namespace {
-
-int32_t clampToInt32(int64_t v) {
-    if (v > INT32_MAX) return INT32_MAX;
-    if (v < INT32_MIN) return INT32_MIN;
-    return static_cast<int32_t>(v);
-}
 
 // Type and order of a configuration; a value it does not give (0, ekAnyType,
 // ekAnyOrder) is the image's own.
@@ -214,12 +209,12 @@ ekStatus ekMemoryImg::copyTileCfg(int x, int y, int z, int nx, int ny, int nz, e
 
     // This buffer, seen as the box at d in other; the box clipped to this
     // image, and its origin in other.
-    const int dx = clampToInt32(int64_t(ox) - x), dy = clampToInt32(int64_t(oy) - y),
-              dz = clampToInt32(int64_t(oz) - z);
+    const int dx = ekClampToInt32(int64_t(ox) - x), dy = ekClampToInt32(int64_t(oy) - y),
+              dz = ekClampToInt32(int64_t(oz) - z);
     int qx = x, qy = y, qz = z, qnx = nx, qny = ny, qnz = nz;
     clipTile(qx, qy, qz, qnx, qny, qnz, 0);
-    const int px = clampToInt32(int64_t(ox) + qx - x), py = clampToInt32(int64_t(oy) + qy - y),
-              pz = clampToInt32(int64_t(oz) + qz - z);
+    const int px = ekClampToInt32(int64_t(ox) + qx - x), py = ekClampToInt32(int64_t(oy) + qy - y),
+              pz = ekClampToInt32(int64_t(oz) + qz - z);
     const bool overlap = !emptyBox(qnx, qny, qnz);
 
     ekStatus last = ekOkay;
