@@ -37,29 +37,49 @@ void clipAxis(int32_t& o, int32_t& n) {
     n = extent < 0 ? 0 : ekClampToInt32(extent);
 }
 
-template <class T>
-void intersectAxisF(T ao, T an, T bo, T bn, T& o, T& n) {
+// The same rules for float boxes, where no overflow can happen.
+void intersectAxis(float ao, float an, float bo, float bn, float& o, float& n) {
     o = std::max(ao, bo);
     n = std::min(ao + an, bo + bn) - o;
 }
 
-template <class T>
-bool containsAxisF(T o, T n, T to, T tn) {
-    return o <= to && to + tn <= o + n;
-}
+bool containsAxis(float o, float n, float to, float tn) { return o <= to && to + tn <= o + n; }
 
-template <class T>
-bool containsAxisF(T o, T n, T to, T tn, T limit) {
+bool containsAxis(float o, float n, float to, float tn, float limit) {
     if (o > to) return false;
     return !(to + tn > o + n && limit > o + n);
 }
 
-template <class T>
-void clipAxisF(T& o, T& n) {
+void clipAxis(float& o, float& n) {
     if (!(o < 0)) return;
     n += o;
     o = 0;
     if (n < 0) n = 0;
+}
+
+// Box operations, axis by axis, for ekTile and ekTileFloat alike.
+template <class Box>
+void intersectBox(const Box& a, const Box& b, Box& r) {
+    intersectAxis(a.x, a.nx, b.x, b.nx, r.x, r.nx);
+    intersectAxis(a.y, a.ny, b.y, b.ny, r.y, r.ny);
+    intersectAxis(a.z, a.nz, b.z, b.nz, r.z, r.nz);
+}
+
+template <class Box>
+bool containsBox(const Box& b, const Box& t) {
+    return containsAxis(b.x, b.nx, t.x, t.nx) && containsAxis(b.y, b.ny, t.y, t.ny) &&
+           containsAxis(b.z, b.nz, t.z, t.nz);
+}
+
+template <class Box, class T>
+bool containsBox(const Box& b, const Box& t, T xlimit, T ylimit, T zlimit) {
+    return containsAxis(b.x, b.nx, t.x, t.nx, xlimit) &&
+           containsAxis(b.y, b.ny, t.y, t.ny, ylimit) && containsAxis(b.z, b.nz, t.z, t.nz, zlimit);
+}
+
+template <class Box>
+bool sameBox(const Box& a, const Box& b) {
+    return a.x == b.x && a.y == b.y && a.z == b.z && a.nx == b.nx && a.ny == b.ny && a.nz == b.nz;
 }
 
 }  // namespace
@@ -82,61 +102,28 @@ int ekSize::operator==(const ekSize& s) const {
 int ekSize::operator!=(const ekSize& s) const { return !(*this == s); }
 
 // ---------------------------------------------------------------------------
-// ekTile
+// ekTile and ekTileFloat
 
-ekTile::ekTile(const ekTile& a, const ekTile& b) {
-    intersectAxis(a.x, a.nx, b.x, b.nx, x, nx);
-    intersectAxis(a.y, a.ny, b.y, b.ny, y, ny);
-    intersectAxis(a.z, a.nz, b.z, b.nz, z, nz);
-}
-
-bool ekTile::contains(const ekTile& t) const {
-    return containsAxis(x, nx, t.x, t.nx) && containsAxis(y, ny, t.y, t.ny) &&
-           containsAxis(z, nz, t.z, t.nz);
-}
-
+ekTile::ekTile(const ekTile& a, const ekTile& b) { intersectBox(a, b, *this); }
+bool ekTile::contains(const ekTile& t) const { return containsBox(*this, t); }
 bool ekTile::contains(const ekTile& t, int xlimit, int ylimit, int zlimit) const {
-    return containsAxis(x, nx, t.x, t.nx, xlimit) && containsAxis(y, ny, t.y, t.ny, ylimit) &&
-           containsAxis(z, nz, t.z, t.nz, zlimit);
+    return containsBox(*this, t, xlimit, ylimit, zlimit);
 }
-
-bool ekTile::operator==(const ekTile& t) const {
-    return x == t.x && y == t.y && z == t.z && nx == t.nx && ny == t.ny && nz == t.nz;
-}
-
-bool ekTile::operator!=(const ekTile& t) const { return !(*this == t); }
-
+bool ekTile::operator==(const ekTile& t) const { return sameBox(*this, t); }
+bool ekTile::operator!=(const ekTile& t) const { return !sameBox(*this, t); }
 void ekTile::clipPositive() {
     clipAxis(x, nx);
     clipAxis(y, ny);
 }
 
-// ---------------------------------------------------------------------------
-// ekTileFloat
-
-ekTileFloat::ekTileFloat(const ekTileFloat& a, const ekTileFloat& b) {
-    intersectAxisF(a.x, a.nx, b.x, b.nx, x, nx);
-    intersectAxisF(a.y, a.ny, b.y, b.ny, y, ny);
-    intersectAxisF(a.z, a.nz, b.z, b.nz, z, nz);
-}
-
-bool ekTileFloat::contains(const ekTileFloat& t) const {
-    return containsAxisF(x, nx, t.x, t.nx) && containsAxisF(y, ny, t.y, t.ny) &&
-           containsAxisF(z, nz, t.z, t.nz);
-}
-
+ekTileFloat::ekTileFloat(const ekTileFloat& a, const ekTileFloat& b) { intersectBox(a, b, *this); }
+bool ekTileFloat::contains(const ekTileFloat& t) const { return containsBox(*this, t); }
 bool ekTileFloat::contains(const ekTileFloat& t, float xlimit, float ylimit, float zlimit) const {
-    return containsAxisF(x, nx, t.x, t.nx, xlimit) && containsAxisF(y, ny, t.y, t.ny, ylimit) &&
-           containsAxisF(z, nz, t.z, t.nz, zlimit);
+    return containsBox(*this, t, xlimit, ylimit, zlimit);
 }
-
-bool ekTileFloat::operator==(const ekTileFloat& t) const {
-    return x == t.x && y == t.y && z == t.z && nx == t.nx && ny == t.ny && nz == t.nz;
-}
-
-bool ekTileFloat::operator!=(const ekTileFloat& t) const { return !(*this == t); }
-
+bool ekTileFloat::operator==(const ekTileFloat& t) const { return sameBox(*this, t); }
+bool ekTileFloat::operator!=(const ekTileFloat& t) const { return !sameBox(*this, t); }
 void ekTileFloat::clipPositive() {
-    clipAxisF(x, nx);
-    clipAxisF(y, ny);
+    clipAxis(x, nx);
+    clipAxis(y, ny);
 }
