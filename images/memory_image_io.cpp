@@ -30,6 +30,15 @@ int configChannels(const ekConfig* cfg, int own) {
 
 bool emptyBox(int nx, int ny, int nz) { return nx < 1 || ny < 1 || nz < 1; }
 
+// Channels of the caller's buffer for a request, or 0 when the request moves
+// nothing: an empty box (the engine would read an empty clip box as "no clip"
+// and move the whole buffer box) or a buffer without channels.
+int requestChannels(const ekConfig* cfg, int own, int nx, int ny, int nz) {
+    if (emptyBox(nx, ny, nz)) return 0;
+    const int nc = configChannels(cfg, own);
+    return nc < 1 ? 0 : nc;
+}
+
 // Channel numbering of a caller's block, as the engine reads it: local
 // channel k is the configuration's list entry k (the list is indexed by the
 // buffer channel alone, so it is never read past its nchans entries), or,
@@ -99,11 +108,8 @@ ekStatus ekMemoryImg::getSubTile3D(int x, int y, int z, int nx, int ny, int nz, 
                                    int by, int bz, int bnx, int bny, int bnz, const ekConfig* cfg) {
     const ekStatus s = resetCheck();
     if (s != ekOkay) return s;
-    // An empty clip box would mean "no clip" to the engine: the whole buffer
-    // box would move. An empty request moves nothing.
-    if (emptyBox(nx, ny, nz)) return ekOkay;
-    const int nc = configChannels(cfg, size.c);
-    if (nc < 1) return ekOkay;
+    const int nc = requestChannels(cfg, size.c, nx, ny, nz);
+    if (nc == 0) return ekOkay;
     const Channels sel(cfg);
     ekDataBlock dst = callerBlock(*this, data, cfg, dataType, order, nc, sel,
                                   ekTile(x, y, z, nx, ny, nz), ekTile(bx, by, bz, bnx, bny, bnz));
@@ -111,8 +117,7 @@ ekStatus ekMemoryImg::getSubTile3D(int x, int y, int z, int nx, int ny, int nz, 
 
     // A request that lies wholly inside the image (the caller's block's clip
     // box is the request in image coordinates) has no outside part: the fill
-    // pass below would move nothing, so its pixel and channel tables are not
-    // built.
+    // pass below would move nothing and is skipped.
     const ekTile inside(0, 0, 0, size.x, size.y, size.z);
     if (inside.contains(dst.clip)) return ekOkay;
 
@@ -129,9 +134,8 @@ ekStatus ekMemoryImg::setSubTile3D(int x, int y, int z, int nx, int ny, int nz, 
                                    int by, int bz, int bnx, int bny, int bnz, const ekConfig* cfg) {
     const ekStatus s = resetCheck();
     if (s != ekOkay) return s;
-    if (emptyBox(nx, ny, nz)) return ekOkay;
-    const int nc = configChannels(cfg, size.c);
-    if (nc < 1) return ekOkay;
+    const int nc = requestChannels(cfg, size.c, nx, ny, nz);
+    if (nc == 0) return ekOkay;
     const Channels sel(cfg);
     const ekDataBlock src =
         callerBlock(*this, data, cfg, dataType, order, nc, sel, ekTile(x, y, z, nx, ny, nz),
@@ -148,10 +152,8 @@ ekStatus ekMemoryImg::fillTile3D(int x, int y, int z, int nx, int ny, int nz, vo
                                  const ekConfig* cfg, const ekTile* keepOut) {
     const ekStatus s = resetCheck();
     if (s != ekOkay) return s;
-    // An empty box given to the engine's clip would fill the whole image.
-    if (emptyBox(nx, ny, nz)) return ekOkay;
-    const int nc = configChannels(cfg, size.c);
-    if (nc < 1) return ekOkay;
+    const int nc = requestChannels(cfg, size.c, nx, ny, nz);
+    if (nc == 0) return ekOkay;
 
     // The value in this image's type, one element per buffer channel. A value
     // of another type is read with the count the configuration gives (none
