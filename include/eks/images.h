@@ -1,4 +1,5 @@
-// Concrete image classes: the seed-image base and the memory image.
+// Concrete image classes: the seed-image base, the memory image, the constant
+// image and the sub-image view.
 #ifndef EKS_IMAGES_H
 #define EKS_IMAGES_H
 
@@ -220,6 +221,174 @@ private:
     int32_t allocSize;  // bytes this image allocated; 0 = not owned
     int32_t autoSync;   // copy the input at every successful reset
     ekImage* inputImg;  // input 0 as found at the last reset; not owned
+};
+
+// ---------------------------------------------------------------------------
+// ekConstImg: an image every pixel of which has one value, its fill pixel. It
+// stores no pixels and has no inputs. The value's data type and channel count
+// become the image's at the reset that follows a change of the value (setFill
+// or setFillValue); size, coordinate space and colour model may be set, data
+// type and order follow the value (ekNotAllowed). Pages are 128 x 128 x 1.
+//
+// Reads deliver the value for every requested pixel, never clipped to the
+// nominal size, in the caller's layout; buffer parts outside the request stay
+// as they were. A channel count of 0 in the caller's layout means the image's
+// count, as everywhere else in the library. 8-bit values of one or four
+// channels, read in the image's own layout into the request's slice of a
+// single-slice buffer, are written with memset and 64-bit stores; every other
+// read goes through the transfer engine. An empty request box moves nothing
+// and answers ekOkay.
+//
+// Writes are refused with ekNotAllowed (nothing is written, no reset runs).
+// As the source of a copy it fills the other image's box with the value, one
+// element per channel of the other's layout (the value's last element repeated
+// when that layout has more channels than the value).
+//
+// Constant images are not copyable.
+class EKS_API ekConstImg : public ekImage {
+public:
+    static ekClassList classList;  // "ekConstImg", parent ekImage::classList
+
+    // One ekUChar channel of value 0.
+    ekConstImg();
+    explicit ekConstImg(const ekPixel& value);
+    ekConstImg(const ekConstImg&) = delete;
+    ekConstImg& operator=(const ekConstImg&) = delete;
+    ~ekConstImg() override;
+
+    int derivesFrom(ekClassList* c) override;
+    char* getClassName(int n) override;
+    ekClassList* getClassId() override;
+
+    ekStatus getSubTile3D(int x, int y, int z, int nx, int ny, int nz, void* data, int bx, int by,
+                          int bz, int bnx, int bny, int bnz, const ekConfig* cfg) override;
+    // Always ekNotAllowed.
+    ekStatus setSubTile3D(int x, int y, int z, int nx, int ny, int nz, void* data, int bx, int by,
+                          int bz, int bnx, int bny, int bnz, const ekConfig* cfg) override;
+    // direction 0: other's fillTile3D over (ox, oy, oz, nx, ny, nz) with the
+    // value, cfg selecting other's channels; any other direction ekNotAllowed.
+    ekStatus copyTileCfg(int x, int y, int z, int nx, int ny, int nz, ekImage* other, int ox,
+                         int oy, int oz, const ekConfig* cfg, int direction) override;
+
+protected:
+    void reset() override;
+    char* getDefaultDescription() override;  // "Constant"
+
+private:
+    void init(const ekPixel& value);
+    void purgeFillPixels() {}  // nothing is cached
+
+    void* fillPixels;  // cache of prepared fill pixels; owned, never filled
+};
+
+// ---------------------------------------------------------------------------
+// ekSubImg: a view of its input 0 (the parent): a window that starts at
+// (start x, y, z) in the parent, measured in the view's coordinate space, and
+// shows parent channels from a start channel on, or through its own channel
+// list. It stores no pixels: reads and writes are handed to the parent with
+// shifted boxes and a composed layout. Attributes the caller does not set
+// (size, data type, order, coordinate space, channel count, colour model,
+// fill, minimum, maximum) follow the parent at every reset; an unset extent is
+// the parent's whole extent, whatever the start. The view's fill, minimum and
+// maximum are those of the parent channels it shows.
+//
+// Own configuration (setConfig, ekConfigBit): its coordinate space, data type,
+// order, channel count and colour model, where above 0 (ekAnyType and
+// ekAnyOrder count as not given), are applied through the setters at each
+// reset and then no longer follow the parent. Its channel list (copied; as
+// many entries as its channel count) names the parent channel of each view
+// channel (negative: none); view channels past the list show nothing. Its
+// channel offset is taken as the start channel only by the constructors; later
+// the start channel is changed with setStart.
+//
+// Caller layouts. A null configuration means the view's own layout (its data
+// type, order, channel count and coordinate space). Otherwise type, order,
+// channel count and coordinate space of 0 (or ekAnyType / ekAnyOrder) mean the
+// view's own. Buffer channel k shows view channel list[k] (the caller's list
+// is indexed by the buffer channel alone) or offset + k; view channel v is
+// parent channel start channel + v, or entry v of the view's list. Buffer
+// channels that select no view channel, or a view channel with no parent
+// channel, are left untouched by a read and ignored by a write.
+//
+// Boxes in the caller's coordinate space are mapped into the view's, clipped
+// there (reads), shifted by the start and handed to the parent. A read fills
+// the part of the request outside the view with the view's fill value (the
+// rest of the buffer stays as it was); the part inside the view but outside
+// the parent gets what the parent's read gives there. A write is not clipped
+// to the view: what lies outside the view but inside the parent is written to
+// the parent. An empty request box moves nothing and answers ekOkay.
+//
+// Statuses: ekBadInput without a parent, when the parent is not ekOkay, or
+// once the parent was destroyed (the link to it is cut); ekNoMemory when the
+// view's own channel list could not be copied. A copy with copyTileCfg answers
+// ekNoMemory when the view's list names one parent channel twice.
+//
+// Views are not copyable; a view owns its copy of its channel list.
+class EKS_API ekSubImg : public ekImage {
+public:
+    static ekClassList classList;  // "ekSubImg", parent ekImage::classList
+
+    // Each constructor sets the extents it is given (they stop following the
+    // parent). A configuration's channel offset is the start channel (0 when
+    // it has a channel list); without one the start channel is c (or 0).
+    ekSubImg(ekImage* parent, int x, int y, int z, int c, int nx, int ny, int nz, int nc,
+             ekConfig* config);
+    ekSubImg(ekImage* parent, int x, int y, int z, int nx, int ny, int nz, ekConfig* config);
+    ekSubImg(ekImage* parent, int x, int y, int nx, int ny, ekConfig* config);
+    ekSubImg(ekImage* parent, ekConfig* config);
+    ekSubImg(const ekSubImg&) = delete;
+    ekSubImg& operator=(const ekSubImg&) = delete;
+    ~ekSubImg() override;
+
+    int derivesFrom(ekClassList* c) override;
+    char* getClassName(int n) override;
+    ekClassList* getClassId() override;
+
+    void getStart(int& x, int& y, int& z);
+    void getStart(int& x, int& y, int& z, int& c);
+    // The first form also sets the start channel to 0. Both alter the view.
+    void setStart(int x, int y, int z);
+    void setStart(int x, int y, int z, int c);
+    // Copies config (and its list) as the view's own configuration and alters
+    // the view. Null releases the list and stops applying the configuration
+    // from the next reset on (it does not alter the view by itself).
+    void setConfig(ekConfig* config);
+
+    ekStatus getSubTile3D(int x, int y, int z, int nx, int ny, int nz, void* data, int bx, int by,
+                          int bz, int bnx, int bny, int bnz, const ekConfig* cfg) override;
+    ekStatus setSubTile3D(int x, int y, int z, int nx, int ny, int nz, void* data, int bx, int by,
+                          int bz, int bnx, int bny, int bnz, const ekConfig* cfg) override;
+    // The parent's copyTileCfg over the box shifted by the start (the box is
+    // in the view's own space, or in cfg's when it names one; not clipped),
+    // with cfg's selection of other's channels carried over to the parent
+    // channels the view shows.
+    ekStatus copyTileCfg(int x, int y, int z, int nx, int ny, int nz, ekImage* other, int ox,
+                         int oy, int oz, const ekConfig* cfg, int direction) override;
+    // The parent's hasPages; 0 without a parent.
+    int hasPages() override;
+
+protected:
+    void reset() override;
+    char* getDefaultDescription() override;  // "Sub Image"
+
+private:
+    struct Request;  // a caller's request translated for the parent
+
+    void init(ekImage* parent, int x, int y, int z, int c, ekConfig* config);
+    void releaseList();
+    void takeFromParent(ekImage* parent);
+    void deriveValues(ekImage* parent);
+    // Parent channel that view channel v shows, or -1.
+    int parentChannel(int v, int parentChannels) const;
+    ekStatus translate(ekImage* parent, const ekConfig* cfg, ekTile r, ekTile b, bool clip,
+                       Request& q);
+
+    int32_t startX, startY, startZ;  // origin in the parent, in the view's space
+    int32_t startC;                  // parent channel of view channel 0 without a list
+    ekConfig config;                 // own configuration; chanList is ownedList or null
+    int* ownedList;                  // the copy of the caller's list; owned
+    int32_t listLength;              // entries of ownedList
+    bool listLost;                   // the list could not be copied: ekNoMemory
 };
 
 #endif  // EKS_IMAGES_H

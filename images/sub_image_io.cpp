@@ -1,0 +1,113 @@
+// ekSubImg tile primitives: reads and writes handed to the parent through the
+// view's window, and copies with another image.
+#include <cstdint>
+
+#include "core/type_facts.h"
+#include "eks/images.h"
+#include "images/sub_image_request.h"
+#include "transfer/data_block.h"
+
+ekStatus ekSubImg::getSubTile3D(int x, int y, int z, int nx, int ny, int nz, void* data, int bx,
+                                int by, int bz, int bnx, int bny, int bnz, const ekConfig* cfg) {
+    const ekStatus s = resetCheck();
+    if (s != ekOkay) return s;
+    ekImage* parent = getInput(0);
+    if (parent == nullptr) return ekBadInput;
+    Request q;
+    const ekStatus t = translate(parent, cfg, ekTile(x, y, z, nx, ny, nz),
+                                 ekTile(bx, by, bz, bnx, bny, bnz), true, q);
+    if (t != ekOkay || q.nc == 0) return t;
+
+    if (q.outside) {
+        // The request's part outside the view gets the view's fill value of
+        // the view channel each buffer channel selects; the inside part is
+        // left to the parent's read.
+        const ekTile& b = q.buffer;
+        ekDataBlock dst(data, q.type, q.order, q.nc, q.viewList.get(), b.nx, b.ny, b.nz, b.x, b.y,
+                        b.z, 0);
+        dst.setClip(q.request.x, q.request.y, q.request.z, q.request.nx, q.request.ny,
+                    q.request.nz);
+        dst.setFlip(q.flip);
+        dst.setTranspose(q.trans);
+        const ekTile* keepOut = q.inside.empty() ? nullptr : &q.inside;
+        dst.copyFrom(ekDataBlock(fill, keepOut, nullptr, 0));
+    }
+    if (q.inside.empty()) return ekOkay;
+    const ekTile& r = q.parentR;
+    const ekTile& b = q.parentB;
+    return parent->getSubTile3D(r.x, r.y, r.z, r.nx, r.ny, r.nz, data, b.x, b.y, b.z, b.nx, b.ny,
+                                b.nz, &q.parentCfg);
+}
+
+ekStatus ekSubImg::setSubTile3D(int x, int y, int z, int nx, int ny, int nz, void* data, int bx,
+                                int by, int bz, int bnx, int bny, int bnz, const ekConfig* cfg) {
+    const ekStatus s = resetCheck();
+    if (s != ekOkay) return s;
+    ekImage* parent = getInput(0);
+    if (parent == nullptr) return ekBadInput;
+    Request q;
+    const ekStatus t = translate(parent, cfg, ekTile(x, y, z, nx, ny, nz),
+                                 ekTile(bx, by, bz, bnx, bny, bnz), false, q);
+    if (t != ekOkay || q.nc == 0) return t;
+    const ekTile& r = q.parentR;
+    const ekTile& b = q.parentB;
+    return parent->setSubTile3D(r.x, r.y, r.z, r.nx, r.ny, r.nz, data, b.x, b.y, b.z, b.nx, b.ny,
+                                b.nz, &q.parentCfg);
+}
+
+// The parent copies with other; w carries cfg's selection of other's channels
+// over to the parent channels: parent channel p pairs with the other channel
+// that cfg gives to the view channel showing p (none when no view channel
+// shows it).
+ekStatus ekSubImg::copyTileCfg(int x, int y, int z, int nx, int ny, int nz, ekImage* other, int ox,
+                               int oy, int oz, const ekConfig* cfg, int direction) {
+    const ekStatus s = resetCheck();
+    if (s != ekOkay) return s;
+    if (needColorConv(other, direction, cfg))
+        return copyConverted(x, y, z, nx, ny, nz, other, ox, oy, oz, cfg, direction);
+    ekImage* parent = getInput(0);
+    if (parent == nullptr || other == nullptr) return ekBadInput;
+    if (nx < 1 || ny < 1 || nz < 1) return ekOkay;
+
+    const int parentChannels = parent->getCsize();
+    ekChannelArray inverse;
+    int* inv = inverse.make(parentChannels);
+    if (inv == nullptr) return ekNoMemory;
+    for (int p = 0; p < parentChannels; ++p) inv[p] = -1;
+    for (int v = 0; v < size.c; ++v) {
+        const int p = parentChannel(v, parentChannels);
+        if (p < 0) continue;
+        // Two view channels of one parent channel cannot both be written.
+        if (inv[p] >= 0 && config.chanList != nullptr) return ekNoMemory;
+        if (inv[p] < 0) inv[p] = v;
+    }
+    const int named = cfg != nullptr && cfg->nchans != 0 ? cfg->nchans : size.c;
+    for (int p = 0; p < parentChannels; ++p) {
+        const int v = inv[p];
+        if (v < 0 || v >= named) {
+            inv[p] = -1;
+        } else if (cfg != nullptr) {
+            const int64_t o =
+                cfg->chanList != nullptr ? cfg->chanList[v] : int64_t(cfg->chanOffset) + v;
+            inv[p] = o >= 0 && o <= INT32_MAX ? int(o) : -1;
+        }
+    }
+
+    ekConfig w(ekAnyType, ekAnyOrder, 0);
+    if (cfg != nullptr) w = *cfg;
+    const bool run = isChannelRun(inv, parentChannels);
+    w.nchans = parentChannels;
+    w.chanList = run ? nullptr : inv;
+    w.chanOffset = run && parentChannels > 0 ? inv[0] : 0;
+    w.coordSpace = ekCoordSpace(0);
+
+    // The box is the view's (in cfg's space when it names one); the parent
+    // copies in its own space.
+    ekTile r(x, y, z, nx, ny, nz);
+    if (cfg != nullptr && cfg->coordSpace != 0) mapTile(cfg->coordSpace, r, ekCoordSpace(0));
+    r.x = ekClampToInt32(int64_t(r.x) + startX);
+    r.y = ekClampToInt32(int64_t(r.y) + startY);
+    r.z = ekClampToInt32(int64_t(r.z) + startZ);
+    parent->mapTile(coordSpace, r, ekCoordSpace(0));
+    return parent->copyTileCfg(r.x, r.y, r.z, r.nx, r.ny, r.nz, other, ox, oy, oz, &w, direction);
+}

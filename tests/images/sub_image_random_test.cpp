@@ -1,0 +1,405 @@
+// Randomized reads and writes through views (random windows, channel offsets
+// and lists, types, orders, coordinate spaces, views of views), compared with
+// a reference that reads the parent whole and maps every buffer element by
+// hand through the caller's space, the view's window and the parent's space.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "images_test_util.h"
+
+namespace {
+
+struct Rng {
+    std::mt19937 gen;
+    explicit Rng(uint32_t seed) : gen(seed) {}
+    int in(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(gen); }
+    bool chance(int percent) { return in(0, 99) < percent; }
+};
+
+const ekType kTypes[5] = {ekUChar, ekShort, ekULong, ekFloat, ekDouble};
+const ekOrder kOrders[3] = {ekInterleaved, ekSequential, ekSeparate};
+
+// Space flags: origin left, origin at the bottom, x runs vertically.
+struct Flags {
+    int left, bottom, trans;
+};
+Flags flagsOf(int cs) {
+    static const Flags f[9] = {{1, 1, 0}, {1, 0, 0}, {0, 0, 0}, {0, 1, 0}, {1, 1, 0},
+                               {1, 0, 1}, {0, 0, 1}, {0, 1, 1}, {1, 1, 1}};
+    return f[cs];
+}
+
+// A point of space cs as (column, row from the top) on a display dw x dh.
+void toDisplay(int cs, int u, int v, int dw, int dh, int& col, int& row) {
+    const Flags f = flagsOf(cs);
+    const int h = f.trans ? v : u, w = f.trans ? u : v;  // horizontal / vertical index
+    col = f.left ? h : dw - 1 - h;
+    row = f.bottom ? dh - 1 - w : w;
+}
+void fromDisplay(int cs, int col, int row, int dw, int dh, int& u, int& v) {
+    const Flags f = flagsOf(cs);
+    const int h = f.left ? col : dw - 1 - col;
+    const int w = f.bottom ? dh - 1 - row : row;
+    u = f.trans ? w : h;
+    v = f.trans ? h : w;
+}
+// Position (u, v) of space from, in space to, for an image whose own space
+// `own` has the extents (w, h).
+void mapPoint(int from, int to, int own, int w, int h, int& u, int& v) {
+    const int dw = flagsOf(own).trans ? h : w, dh = flagsOf(own).trans ? w : h;
+    int col, row;
+    toDisplay(from, u, v, dw, dh, col, row);
+    fromDisplay(to, col, row, dw, dh, u, v);
+}
+
+const int64_t kSentinel = 200;  // no value or fill of the tests
+
+// An image read whole, in its own space: values[((z*h + y)*w + x)*c + ch].
+struct Snapshot {
+    int w, h, d, c, cs;
+    std::vector<double> values, fill;
+    explicit Snapshot(ekImage& img) {
+        ekSize s;
+        img.getSize(s);
+        w = s.x, h = s.y, d = s.z, c = s.c, cs = img.getCoordSpace();
+        values.assign(size_t(w) * h * d * c, 200.0);  // untouched: kSentinel
+        ekConfig cfg(ekDouble, ekInterleaved, c);
+        EXPECT_EQ(img.getTile3D(0, 0, 0, w, h, d, values.data(), &cfg), ekOkay);
+        for (int k = 0; k < c; ++k) fill.push_back(img.getFillValue(k));
+    }
+    bool inside(int x, int y, int z) const {
+        return x >= 0 && x < w && y >= 0 && y < h && z >= 0 && z < d;
+    }
+    double& at(int x, int y, int z, int k) { return values[((size_t(z) * h + y) * w + x) * c + k]; }
+};
+
+// One random view (of a memory image, or of another view) and a caller layout.
+struct Case {
+    int sx, sy, sz, sc;
+    std::vector<int> viewList;  // empty: channels from sc on
+    int viewCs;                 // 0: follows the parent
+    ekType viewType;            // ekAnyType: follows the parent
+    int nx, ny, nz, nc;         // extents given to the view (0: not given)
+    // Caller.
+    bool useCfg;
+    ekType ct;
+    ekOrder co;
+    int cs, nchans, offset;
+    std::vector<int> list;
+    ekTile r, b;
+    std::string describe() const {
+        std::ostringstream o;
+        o << "view start " << sx << "," << sy << "," << sz << " c" << sc << " size " << nx << "x"
+          << ny << "x" << nz << "x" << nc << " cs " << viewCs << " type " << viewType << " list";
+        for (int v : viewList) o << " " << v;
+        o << "; caller " << (useCfg ? "" : "(none) ") << "type " << ct << " order " << co << " cs "
+          << cs << " nchans " << nchans << " offset " << offset << " list";
+        for (int v : list) o << " " << v;
+        o << "; box " << r.x << "," << r.y << "," << r.z << " " << r.nx << "x" << r.ny << "x"
+          << r.nz << " buffer " << b.x << "," << b.y << "," << b.z << " " << b.nx << "x" << b.ny
+          << "x" << b.nz;
+        return o.str();
+    }
+};
+
+// A random list of n entries from lo..hi, distinct unless duplicates allowed.
+std::vector<int> randomList(Rng& g, int n, int lo, int hi, bool duplicates) {
+    std::vector<int> l;
+    while (int(l.size()) < n) {
+        const int v = g.in(lo, hi);
+        bool seen = false;
+        for (int e : l) seen = seen || (e == v && v >= 0);
+        if (!seen || duplicates) l.push_back(v);
+        if (!duplicates && hi - lo + 1 < n) l.push_back(-1);  // not enough distinct values
+    }
+    l.resize(size_t(n));
+    return l;
+}
+
+// A view with a window that covers the parent exactly when `whole`.
+std::unique_ptr<ekSubImg> makeView(Rng& g, ekImage& parent, Case& t, bool duplicates,
+                                   bool whole = false) {
+    ekSize ps;
+    parent.getSize(ps);
+    t.sx = whole ? 0 : g.in(-2, ps.x);
+    t.sy = whole ? 0 : g.in(-2, ps.y);
+    t.sz = whole ? 0 : g.in(-1, ps.z - 1);
+    t.sc = g.in(0, ps.c - 1);
+    t.nx = !whole && g.chance(80) ? g.in(1, ps.x + 2) : 0;
+    t.ny = t.nx != 0 ? g.in(1, ps.y + 2) : 0;
+    t.nz = t.nx != 0 && g.chance(50) ? g.in(1, ps.z + 1) : 0;
+    t.nc = t.nz != 0 ? g.in(1, ps.c - t.sc) : 0;
+    t.viewList.clear();
+    std::unique_ptr<ekSubImg> v;
+    if (g.chance(30)) {
+        const int n = g.in(1, ps.c + 1);
+        t.viewList = randomList(g, n, -1, ps.c - 1, duplicates);
+        ekConfig own(ekAnyType, ekAnyOrder, n, t.viewList.data());
+        v.reset(new ekSubImg(&parent, &own));
+        v->setStart(t.sx, t.sy, t.sz);
+        t.sc = 0;
+        if (t.nx != 0) v->setSize(t.nx, t.ny);
+        t.nz = t.nc = 0;
+    } else if (t.nc != 0) {
+        v.reset(new ekSubImg(&parent, t.sx, t.sy, t.sz, t.sc, t.nx, t.ny, t.nz, t.nc, nullptr));
+    } else {
+        v.reset(new ekSubImg(&parent, t.sx, t.sy, t.sz, t.nx, t.ny, ps.z, nullptr));
+        v->setStart(t.sx, t.sy, t.sz, t.sc);
+        t.nz = t.nx != 0 ? ps.z : 0;
+    }
+    t.viewCs = g.chance(50) ? g.in(1, 8) : 0;
+    if (t.viewCs != 0) v->setCoordSpace(ekCoordSpace(t.viewCs));
+    t.viewType = g.chance(30) ? kTypes[g.in(0, 4)] : ekAnyType;
+    if (t.viewType != ekAnyType) v->setDataType(t.viewType);
+    return v;
+}
+
+void makeCaller(Rng& g, ekSubImg& view, Case& t, bool duplicates) {
+    ekSize vs;
+    view.getSize(vs);
+    t.useCfg = g.chance(80);
+    t.ct = kTypes[g.in(0, 4)];
+    t.co = kOrders[g.in(0, 2)];
+    t.cs = g.chance(60) ? g.in(1, 8) : 0;
+    t.nchans = g.chance(30) ? 0 : g.in(1, vs.c + 1);
+    t.offset = g.chance(70) ? 0 : g.in(-1, 2);
+    t.list.clear();
+    const int n = t.nchans != 0 ? t.nchans : vs.c;
+    if (g.chance(30)) t.list = randomList(g, n, -1, vs.c, duplicates);
+    if (!t.useCfg) {
+        t.ct = view.getDataType();
+        t.co = view.getOrder();
+        t.cs = 0;
+        t.nchans = 0;
+        t.offset = 0;
+        t.list.clear();
+    }
+    int w = vs.x, h = vs.y;
+    if (t.cs != 0 && flagsOf(t.cs).trans != flagsOf(view.getCoordSpace()).trans) std::swap(w, h);
+    t.r = ekTile(g.in(-3, w), g.in(-3, h), g.in(-1, vs.z - 1), g.in(0, w + 3), g.in(0, h + 3),
+                 g.in(1, vs.z + 1));
+    if (g.chance(50)) {
+        t.b = t.r;
+    } else {
+        t.b = ekTile(t.r.x - g.in(0, 2), t.r.y - g.in(0, 2), t.r.z - g.in(0, 1), 0, 0, 0);
+        t.b.nx = t.r.x + t.r.nx - t.b.x + g.in(-1, 2);
+        t.b.ny = t.r.y + t.r.ny - t.b.y + g.in(-1, 2);
+        t.b.nz = t.r.z + t.r.nz - t.b.z;
+        if (t.b.nx < 1) t.b.nx = 1;
+        if (t.b.ny < 1) t.b.ny = 1;
+    }
+}
+
+// What the view shows: for each buffer element, the parent position and
+// channel it stands for (p < 0: untouched), or the view's fill (fill = true).
+struct Target {
+    int x, y, z, p;
+    bool fill;
+};
+
+struct Model {
+    const Case& t;
+    const Snapshot& parent;
+    ekSize vs;
+    int vcs, nBuf;
+    Model(const Case& c, const Snapshot& p, ekSubImg& view) : t(c), parent(p) {
+        view.getSize(vs);
+        vcs = view.getCoordSpace();
+        nBuf = t.nchans != 0 ? t.nchans : vs.c;
+    }
+    int parentChannel(int v) const {
+        if (v < 0 || v >= vs.c) return -1;
+        const int p =
+            t.viewList.empty() ? t.sc + v : (v < int(t.viewList.size()) ? t.viewList[v] : -1);
+        return p >= 0 && p < parent.c ? p : -1;
+    }
+    int viewChannel(int k) const {
+        const int v = t.list.empty() ? t.offset + k : t.list[size_t(k)];
+        return v >= 0 && v < vs.c ? v : -1;
+    }
+    // Buffer position (i, j, l) of the caller's space.
+    Target target(int X, int Y, int Z, int k, bool clip) const {
+        Target out{0, 0, 0, -1, false};
+        const int v = viewChannel(k);
+        if (v < 0) return out;
+        out.p = parentChannel(v);
+        int u = X, w = Y;
+        if (t.cs != 0) mapPoint(t.cs, vcs, vcs, vs.x, vs.y, u, w);
+        if (clip && !(u >= 0 && u < vs.x && w >= 0 && w < vs.y && Z >= 0 && Z < vs.z)) {
+            out.fill = true;
+            return out;
+        }
+        u += t.sx;
+        w += t.sy;
+        // The parent's pixels seen in the view's space, back to its own.
+        int dw = parent.w, dh = parent.h;
+        if (flagsOf(vcs).trans != flagsOf(parent.cs).trans) std::swap(dw, dh);
+        mapPoint(vcs, parent.cs, parent.cs, parent.w, parent.h, u, w);
+        out.x = u;
+        out.y = w;
+        out.z = Z + t.sz;
+        return out;
+    }
+    int64_t elem(int i, int j, int l, int k) const {
+        return elementIndex(t.co, nBuf, t.b.nx, t.b.ny, t.b.nz, i, j, l, k);
+    }
+    bool inRequest(int X, int Y, int Z) const {
+        return X >= t.r.x && X < t.r.x + t.r.nx && Y >= t.r.y && Y < t.r.y + t.r.ny && Z >= t.r.z &&
+               Z < t.r.z + t.r.nz;
+    }
+};
+
+ekConfig callerConfig(Case& t) {
+    return ekConfig(t.ct, t.co, t.nchans, t.list.empty() ? nullptr : t.list.data(), t.offset,
+                    ekCoordSpace(t.cs));
+}
+
+void checkRead(Case& t, ekSubImg& view, const Snapshot& parent, const std::string& where) {
+    const Model m(t, parent, view);
+    const int64_t n = int64_t(t.b.nx) * t.b.ny * t.b.nz * m.nBuf;
+    std::vector<unsigned char> buf(bufferBytes(t.ct, n) + 16);
+    for (int64_t i = 0; i < n; ++i) writeElement(t.ct, buf.data(), i, kSentinel);
+    ekConfig cfg = callerConfig(t);
+    ASSERT_EQ(view.getSubTile3D(t.r.x, t.r.y, t.r.z, t.r.nx, t.r.ny, t.r.nz, buf.data(), t.b.x,
+                                t.b.y, t.b.z, t.b.nx, t.b.ny, t.b.nz, t.useCfg ? &cfg : nullptr),
+              ekOkay)
+        << where;
+    int errors = 0;
+    for (int l = 0; l < t.b.nz; ++l)
+        for (int j = 0; j < t.b.ny; ++j)
+            for (int i = 0; i < t.b.nx; ++i)
+                for (int k = 0; k < m.nBuf; ++k) {
+                    const int X = t.b.x + i, Y = t.b.y + j, Z = t.b.z + l;
+                    int64_t want = kSentinel;
+                    if (m.inRequest(X, Y, Z)) {
+                        const Target g = m.target(X, Y, Z, k, true);
+                        const int v = m.viewChannel(k);
+                        if (g.fill && v >= 0)
+                            want = int64_t(g.p >= 0 ? parent.fill[size_t(g.p)] : 0);
+                        else if (!g.fill && g.p >= 0)
+                            want =
+                                int64_t(parent.inside(g.x, g.y, g.z)
+                                            ? const_cast<Snapshot&>(parent).at(g.x, g.y, g.z, g.p)
+                                            : parent.fill[size_t(g.p)]);
+                    }
+                    const int64_t got = readElement(t.ct, buf.data(), m.elem(i, j, l, k));
+                    if (got != want && errors++ < 3)
+                        ADD_FAILURE() << where << ": (" << X << "," << Y << "," << Z << ") ch " << k
+                                      << " got " << got << " want " << want << " parent "
+                                      << parent.w << "x" << parent.h << "x" << parent.d << "x"
+                                      << parent.c << " cs " << parent.cs << "\n"
+                                      << t.describe();
+                }
+}
+
+void checkWrite(Case& t, ekSubImg& view, ekImage& parentImg, const std::string& where) {
+    Snapshot want(parentImg);
+    const Model m(t, want, view);
+    const int64_t n = int64_t(t.b.nx) * t.b.ny * t.b.nz * m.nBuf;
+    std::vector<unsigned char> buf(bufferBytes(t.ct, n) + 16);
+    for (int l = 0; l < t.b.nz; ++l)
+        for (int j = 0; j < t.b.ny; ++j)
+            for (int i = 0; i < t.b.nx; ++i)
+                for (int k = 0; k < m.nBuf; ++k) {
+                    const int64_t value = 1 + (i * 3 + j * 5 + l * 7 + k * 11) % 99;
+                    writeElement(t.ct, buf.data(), m.elem(i, j, l, k), value);
+                    const int X = t.b.x + i, Y = t.b.y + j, Z = t.b.z + l;
+                    if (!m.inRequest(X, Y, Z)) continue;
+                    const Target g = m.target(X, Y, Z, k, false);
+                    // A parent channel that shows nothing (a view's) keeps
+                    // reading as untouched.
+                    if (g.p >= 0 && want.inside(g.x, g.y, g.z) &&
+                        want.at(g.x, g.y, g.z, g.p) != double(kSentinel))
+                        want.at(g.x, g.y, g.z, g.p) = double(value);
+                }
+    ekConfig cfg = callerConfig(t);
+    ASSERT_EQ(view.setSubTile3D(t.r.x, t.r.y, t.r.z, t.r.nx, t.r.ny, t.r.nz, buf.data(), t.b.x,
+                                t.b.y, t.b.z, t.b.nx, t.b.ny, t.b.nz, t.useCfg ? &cfg : nullptr),
+              ekOkay)
+        << where;
+    Snapshot got(parentImg);
+    int errors = 0;
+    for (size_t i = 0; i < got.values.size(); ++i)
+        if (got.values[i] != want.values[i] && errors++ < 3)
+            ADD_FAILURE() << where << ": parent element " << i << " of " << got.w << "x" << got.h
+                          << "x" << got.d << "x" << got.c << " cs " << got.cs << " type "
+                          << parentImg.getDataType() << " fill " << got.fill[0] << " got "
+                          << got.values[i] << " want " << want.values[i] << "\n"
+                          << t.describe();
+}
+
+// A memory image of random layout with distinct small values and fill.
+std::unique_ptr<ekMemoryImg> makeParent(Rng& g) {
+    const int w = g.in(1, 9), h = g.in(1, 9), d = g.in(1, 3), c = g.in(1, 5);
+    std::unique_ptr<ekMemoryImg> img(
+        new ekMemoryImg(ekSize(w, h, d, c), kTypes[g.in(0, 4)], kOrders[g.in(0, 2)]));
+    img->setCoordSpace(ekCoordSpace(g.in(1, 8)));
+    ekPixel fill(ekDouble, c);
+    for (int k = 0; k < c; ++k) fill.setElem(100 + g.in(1, 20), k);
+    img->setFill(fill);
+    std::vector<double> v(size_t(w) * h * d * c);
+    for (size_t i = 0; i < v.size(); ++i) v[i] = double(1 + (i * 37) % 99);
+    ekConfig cfg(ekDouble, ekInterleaved, c);
+    EXPECT_EQ(img->setTile3D(0, 0, 0, w, h, d, v.data(), &cfg), ekOkay);
+    return img;
+}
+
+TEST(SubImageRandom, ReadsMatchTheParentThroughTheWindow) {
+    Rng g(8);
+    for (int round = 0; round < 1500; ++round) {
+        std::unique_ptr<ekMemoryImg> root = makeParent(g);
+        Case outer{};
+        std::unique_ptr<ekSubImg> view = makeView(g, *root, outer, true);
+        ASSERT_EQ(view->getStatus(), ekOkay) << outer.describe();
+        ekImage* parent = root.get();
+        Case t{};
+        std::unique_ptr<ekSubImg> top;
+        if (g.chance(30)) {  // a view of the view
+            top = makeView(g, *view, t, true);
+            parent = view.get();
+        } else {
+            t = outer;
+        }
+        ekSubImg& v = top ? *top : *view;
+        ASSERT_EQ(v.getStatus(), ekOkay);
+        makeCaller(g, v, t, true);
+        const Snapshot snap(*parent);
+        checkRead(t, v, snap,
+                  "round " + std::to_string(round) + (top ? " outer " + outer.describe() : ""));
+        if (HasFailure()) return;
+    }
+}
+
+TEST(SubImageRandom, WritesReachTheParentThroughTheWindow) {
+    Rng g(80);
+    for (int round = 0; round < 1000; ++round) {
+        std::unique_ptr<ekMemoryImg> root = makeParent(g);
+        Case outer{};
+        // A view of a view writes through both windows; the inner window
+        // covers the root, so that every pixel read from it is the root's.
+        const bool nested = g.chance(30);
+        std::unique_ptr<ekSubImg> view = makeView(g, *root, outer, false, nested);
+        ekImage* parent = root.get();
+        Case t{};
+        std::unique_ptr<ekSubImg> top;
+        if (nested) {
+            top = makeView(g, *view, t, false);
+            parent = view.get();
+        } else {
+            t = outer;
+        }
+        ekSubImg& v = top ? *top : *view;
+        ASSERT_EQ(v.getStatus(), ekOkay);
+        makeCaller(g, v, t, false);
+        checkWrite(t, v, *parent, "round " + std::to_string(round));
+        if (HasFailure()) return;
+    }
+}
+
+}  // namespace
