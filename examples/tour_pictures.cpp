@@ -273,6 +273,55 @@ bool tourPictures(const char* folder) {
         "10-sub-tile.ppm", [&](const fs::path& p) { return writePpm(p, cw, ch, canvas.data()); },
         "the L corner, grey canvas around it");
 
+    // 11. A constant image: every pixel one value, stored nowhere. Copied into
+    // a memory image (copyTileCfg), it fills the four strips of a frame; the
+    // picture goes in the middle.
+    ekMemoryImg frame(ekSize(bw, bh, C), ekUChar, ekInterleaved);
+    frame.setCoordSpace(ekUpperLeft);
+    ekPixel navy(ekUChar, C);
+    navy.setElem(128, 2);
+    ekConstImg constant(navy);
+    runStep(
+        report, "ekConstImg frame via copyTileCfg", int64_t(bw) * bh * C,
+        [&] {
+            const ekTile strips[4] = {
+                ekTile(0, 0, 0, bw, Margin, 1), ekTile(0, H + Margin, 0, bw, Margin, 1),
+                ekTile(0, Margin, 0, Margin, H, 1), ekTile(W + Margin, Margin, 0, Margin, H, 1)};
+            ekStatus s = frame.setTile(Margin, Margin, W, H, picture.data(), nullptr);
+            for (const ekTile& t : strips)
+                if (s == ekOkay)
+                    s = constant.copyTileCfg(0, 0, 0, t.nx, t.ny, 1, &frame, t.x, t.y, 0, nullptr,
+                                             0);
+            return s == ekOkay ? frame.getTile(0, 0, bw, bh, framed.data(), nullptr) : s;
+        },
+        "11-constant-frame.ppm",
+        [&](const fs::path& p) { return writePpm(p, bw, bh, framed.data()); },
+        "the picture in a 32-pixel navy frame");
+
+    // 12-13. A view: a 96 x 96 window of the picture from (8, 8) that shows
+    // the channels as blue, green, red, read upside down (ekLowerLeft). The
+    // result is written back through a plain view of the same window, so the
+    // picture itself changes there.
+    const int vx = 8, vy = 8, vw = 96;
+    int bgr[C] = {2, 1, 0};
+    ekConfig bgrOwn(ekAnyType, ekAnyOrder, C, bgr);
+    ekSubImg window(&image, vx, vy, vw, vw, &bgrOwn);
+    ekSubImg plain(&image, vx, vy, vw, vw, nullptr);
+    Bytes win(size_t(vw) * vw * C);
+    ekConfig upsideDown(ekUChar, ekInterleaved, C, nullptr, 0, ekLowerLeft);
+    runStep(
+        report, "ekSubImg window, blue/red swapped, flipped", int64_t(vw) * vw * C,
+        [&] { return window.getTile(0, 0, vw, vw, win.data(), &upsideDown); }, "12-view-window.ppm",
+        [&](const fs::path& p) { return writePpm(p, vw, vw, win.data()); },
+        "the L's corner, blue-red, upside down");
+    runStep(
+        report, "written back through a view", int64_t(vw) * vw * C,
+        [&] {
+            const ekStatus s = plain.setTile(0, 0, vw, vw, win.data(), nullptr);
+            return s == ekOkay ? image.getTile(0, 0, W, H, rgb.data(), nullptr) : s;
+        },
+        "13-view-written-back.ppm", savePpm(W, H), "01 with that window changed (upper left)");
+
     std::printf("\n  %d steps, %lld bytes moved, all statuses okay: %s\n", report.steps,
                 static_cast<long long>(report.bytes), report.allOkay ? "yes" : "NO");
     std::printf("  pictures in %s\n", report.folder.string().c_str());
