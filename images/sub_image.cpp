@@ -41,6 +41,9 @@ void ekSubImg::init(ekImage* parent, int x, int y, int z, int c, ekConfig* cfg) 
     ownedList = nullptr;
     listLength = 0;
     listLost = false;
+    parentImg = nullptr;
+    parentChans = 0;
+    parentSpace = ekCoordSpace(0);
     setConfig(cfg);
 }
 
@@ -196,7 +199,7 @@ void ekSubImg::deriveValues(ekImage* parent) {
 
 void ekSubImg::reset() {
     clearStatus();
-    ekImage* parent = getInput(0);
+    ekImage* parent = parentImg = getInput(0);
     if (parent == nullptr || parent->getStatus() != ekOkay) {
         setStatus(ekBadInput);
         return;
@@ -207,6 +210,8 @@ void ekSubImg::reset() {
     }
     takeFromParent(parent);
     deriveValues(parent);
+    parentChans = parent->getCsize();
+    parentSpace = parent->getCoordSpace();
     checkColorModel();
     if (getStatus() == ekOkay) ekImage::reset();
 }

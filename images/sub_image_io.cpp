@@ -11,11 +11,10 @@ ekStatus ekSubImg::getSubTile3D(int x, int y, int z, int nx, int ny, int nz, voi
                                 int by, int bz, int bnx, int bny, int bnz, const ekConfig* cfg) {
     const ekStatus s = resetCheck();
     if (s != ekOkay) return s;
-    ekImage* parent = getInput(0);
-    if (parent == nullptr) return ekBadInput;
+    ekImage* parent = parentImg;
     Request q;
-    const ekStatus t = translate(parent, cfg, ekTile(x, y, z, nx, ny, nz),
-                                 ekTile(bx, by, bz, bnx, bny, bnz), true, q);
+    const ekStatus t =
+        translate(cfg, ekTile(x, y, z, nx, ny, nz), ekTile(bx, by, bz, bnx, bny, bnz), true, q);
     if (t != ekOkay || q.nc == 0) return t;
 
     if (q.outside) {
@@ -23,8 +22,8 @@ ekStatus ekSubImg::getSubTile3D(int x, int y, int z, int nx, int ny, int nz, voi
         // the view channel each buffer channel selects; the inside part is
         // left to the parent's read.
         const ekTile& b = q.buffer;
-        ekDataBlock dst(data, q.type, q.order, q.nc, q.viewList.get(), b.nx, b.ny, b.nz, b.x, b.y,
-                        b.z, 0);
+        ekDataBlock dst(data, q.type, q.order, q.nc, q.viewChans, b.nx, b.ny, b.nz, b.x, b.y, b.z,
+                        q.viewFirst);
         dst.setClip(q.request.x, q.request.y, q.request.z, q.request.nx, q.request.ny,
                     q.request.nz);
         dst.setFlip(q.flip);
@@ -43,11 +42,10 @@ ekStatus ekSubImg::setSubTile3D(int x, int y, int z, int nx, int ny, int nz, voi
                                 int by, int bz, int bnx, int bny, int bnz, const ekConfig* cfg) {
     const ekStatus s = resetCheck();
     if (s != ekOkay) return s;
-    ekImage* parent = getInput(0);
-    if (parent == nullptr) return ekBadInput;
+    ekImage* parent = parentImg;
     Request q;
-    const ekStatus t = translate(parent, cfg, ekTile(x, y, z, nx, ny, nz),
-                                 ekTile(bx, by, bz, bnx, bny, bnz), false, q);
+    const ekStatus t =
+        translate(cfg, ekTile(x, y, z, nx, ny, nz), ekTile(bx, by, bz, bnx, bny, bnz), false, q);
     if (t != ekOkay || q.nc == 0) return t;
     const ekTile& r = q.parentR;
     const ekTile& b = q.parentB;
@@ -65,11 +63,11 @@ ekStatus ekSubImg::copyTileCfg(int x, int y, int z, int nx, int ny, int nz, ekIm
     if (s != ekOkay) return s;
     if (needColorConv(other, direction, cfg))
         return copyConverted(x, y, z, nx, ny, nz, other, ox, oy, oz, cfg, direction);
-    ekImage* parent = getInput(0);
-    if (parent == nullptr || other == nullptr) return ekBadInput;
+    ekImage* parent = parentImg;
+    if (other == nullptr) return ekBadInput;
     if (nx < 1 || ny < 1 || nz < 1) return ekOkay;
 
-    const int parentChannels = parent->getCsize();
+    const int parentChannels = parentChans;
     ekChannelArray inverse;
     int* inv = inverse.make(parentChannels);
     if (inv == nullptr) return ekNoMemory;

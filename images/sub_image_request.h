@@ -41,11 +41,13 @@ inline bool isChannelRun(const int* list, int n) {
 }
 
 struct ekSubImg::Request {
-    ekConfig parentCfg;         // the caller's buffer as the parent sees it
-    ekChannelArray parentList;  // buffer channel -> parent channel (-1: none)
-    ekChannelArray viewList;    // buffer channel -> view channel (-1: none)
-    int nc = 0;                 // channels of the caller's buffer; 0: nothing moves
-    ekType type = ekAnyType;    // the caller's element type and order
+    ekConfig parentCfg;              // the caller's buffer as the parent sees it
+    ekChannelArray parentList;       // buffer channel -> parent channel (-1: none)
+    ekChannelArray viewList;         // storage of viewChans
+    const int* viewChans = nullptr;  // buffer channel -> view channel (-1: none)
+    int viewFirst = 0;               // without viewChans: view channel of buffer channel 0
+    int nc = 0;                      // channels of the caller's buffer; 0: nothing moves
+    ekType type = ekAnyType;         // the caller's element type and order
     ekOrder order = ekAnyOrder;
     ekTile request;          // the request in the view's space, not clipped
     ekTile buffer;           // the buffer box in the view's space

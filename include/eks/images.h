@@ -380,8 +380,7 @@ private:
     void deriveValues(ekImage* parent);
     // Parent channel that view channel v shows, or -1.
     int parentChannel(int v, int parentChannels) const;
-    ekStatus translate(ekImage* parent, const ekConfig* cfg, ekTile r, ekTile b, bool clip,
-                       Request& q);
+    ekStatus translate(const ekConfig* cfg, ekTile r, ekTile b, bool clip, Request& q);
 
     int32_t startX, startY, startZ;  // origin in the parent, in the view's space
     int32_t startC;                  // parent channel of view channel 0 without a list
@@ -389,6 +388,11 @@ private:
     int* ownedList;                  // the copy of the caller's list; owned
     int32_t listLength;              // entries of ownedList
     bool listLost;                   // the list could not be copied: ekNoMemory
+    // The parent as the last reset found it; valid while the status is
+    // ekOkay (any change of the parent alters the view first).
+    ekImage* parentImg;
+    int32_t parentChans;
+    ekCoordSpace parentSpace;
 };
 
 #endif  // EKS_IMAGES_H
