@@ -34,7 +34,11 @@ TEST(ConstImage, DefaultIsOneByteChannelOfZero) {
     EXPECT_EQ(img.getCsize(), 1);
     EXPECT_EQ(img.getOrder(), ekInterleaved);
     EXPECT_EQ(img.getCoordSpace(), ekLowerLeft);
+    EXPECT_EQ(img.getXsize(), 1);
+    EXPECT_EQ(img.getYsize(), 1);
     EXPECT_EQ(img.getPageSizeX(), 128);
+    EXPECT_EQ(img.getPageSizeY(), 128);
+    EXPECT_EQ(img.getPageSizeZ(), 1);
     unsigned char b[4] = {9, 9, 9, 9};
     EXPECT_EQ(img.getTile(0, 0, 2, 2, b, nullptr), ekOkay);
     EXPECT_EQ(std::vector<unsigned char>(b, b + 4), std::vector<unsigned char>(4, 0));

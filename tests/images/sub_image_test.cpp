@@ -47,6 +47,7 @@ TEST(SubImage, IdentityAndWindowOfTheParent) {
     EXPECT_EQ(view.getYsize(), 3);
     EXPECT_EQ(view.getCsize(), 3);
     EXPECT_EQ(view.hasPages(), parent->hasPages());
+    EXPECT_EQ(view.getPageSizeX(), 100);  // the parent's one page
     EXPECT_EQ(view.setPageSize(2, 2, 1, 1), ekNotAllowed);
     ekPixel p;
     EXPECT_EQ(view.getPixel(0, 0, p), ekOkay);
@@ -181,6 +182,49 @@ TEST(SubImage, CopiesCarryTheViewsChannelMap) {
     ekConfig dup(ekAnyType, ekAnyOrder, 2, twice);
     view.setConfig(&dup);
     EXPECT_EQ(view.copyTileCfg(0, 0, 0, 1, 1, 1, &out, 0, 0, 0, nullptr, 0), ekNoMemory);
+}
+
+// Copies between a view of parent channels 1..2 and another image, in both
+// directions, with the caller's selection of the other's channels.
+TEST(SubImage, CopiesSelectTheOthersChannels) {
+    struct Copy {
+        int nchans, offset;
+        std::vector<int> list;
+        std::vector<int> other;  // other's channel of view channel k (-1: none)
+    };
+    // A selection from channel 0 without a list would ask for a colour
+    // conversion (2 channels against 4): the cases select explicitly.
+    const Copy copies[] = {{2, 0, {0, 1}, {0, 1}}, {1, 1, {}, {1, -1}}, {2, 0, {2, 0}, {2, 0}},
+                           {1, 0, {3}, {3, -1}},   {2, 2, {}, {2, 3}},  {2, 0, {-1, 1}, {-1, 1}}};
+    for (const Copy& c : copies)
+        for (int direction : {0, 1}) {
+            auto parent = pattern(6, 6, 3);
+            ekSubImg view(parent.get(), 1, 1, 0, 1, 3, 3, 1, 2, nullptr);
+            ekMemoryImg other(ekSize(5, 5, 1, 4), ekUChar, ekInterleaved);
+            std::vector<unsigned char> v(5 * 5 * 4);
+            for (size_t i = 0; i < v.size(); ++i) v[i] = static_cast<unsigned char>(150 + i % 50);
+            ASSERT_EQ(other.setTile(0, 0, 5, 5, v.data(), nullptr), ekOkay);
+            ekConfig cfg(ekAnyType, ekAnyOrder, c.nchans,
+                         c.list.empty() ? nullptr : const_cast<int*>(c.list.data()), c.offset);
+            ASSERT_EQ(view.copyTileCfg(1, 0, 0, 2, 3, 1, &other, 2, 1, 0, &cfg, direction), ekOkay);
+            EXPECT_EQ(view.copyTileCfg(0, 0, 0, 0, 3, 1, &other, 0, 0, 0, &cfg, direction),
+                      ekOkay);  // empty: nothing
+            for (int y = 0; y < 3; ++y)
+                for (int x = 1; x < 3; ++x)
+                    for (int k = 0; k < 2; ++k) {
+                        const int o = c.other[size_t(k)];
+                        ekPixel pp, po;
+                        ASSERT_EQ(parent->getPixel(1 + x, 1 + y, pp), ekOkay);
+                        ASSERT_EQ(other.getPixel(x + 1, y + 1, po), ekOkay);
+                        const int original = 150 + (((y + 1) * 5 + x + 1) * 4 + o) % 50;
+                        if (o < 0)  // neither side changed
+                            EXPECT_EQ(pp[1 + k], at(1 + x, 1 + y, 1 + k));
+                        else if (direction == 0)
+                            EXPECT_EQ(po[o], at(1 + x, 1 + y, 1 + k)) << o;
+                        else
+                            EXPECT_EQ(pp[1 + k], original) << o;
+                    }
+        }
 }
 
 TEST(SubImage, ViewsOfAConstantAndLostParents) {
