@@ -18,7 +18,7 @@ constexpr ekType kTypesBySize[] = {ekBit,   ekUChar, ekChar,  ekUShort, ekShort,
 }  // namespace
 
 int64_t ekDataSize64(ekType type, int64_t n) {
-    constexpr int64_t kLimit = int64_t(1) << 60;  // keeps 8n inside int64_t
+    constexpr int64_t kLimit = (int64_t(1) << 60) - 1;  // keeps 8n inside int64_t
     if (n > kLimit) n = kLimit;
     if (n < -kLimit) n = -kLimit;
     switch (type) {

@@ -15,8 +15,8 @@ inline int32_t ekClampToInt32(int64_t v) {
     return static_cast<int32_t>(v);
 }
 
-// Bytes needed for n elements of type, exact for |n| up to 2^60 (n beyond is
-// taken as +-2^60, far past any real size). 0 for anything but the nine types.
+// Bytes needed for n elements of type, exact for |n| below 2^60 (n beyond is
+// taken as +-(2^60 - 1), far past any real size). 0 for anything but the nine types.
 int64_t ekDataSize64(ekType type, int64_t n);
 
 // Bytes to allocate for n elements of type: the exact size when n >= 0 and the

@@ -1,34 +1,8 @@
-// ekChannelTable: an explicit channel list for a transfer block, built when
-// the caller's channel selection cannot be handed to the engine as it is.
+// The channel table lives with the image core, which the base copy shares
+// with the image classes; this name is kept for the image classes' sources.
 #ifndef EKS_IMAGES_CHANNEL_TABLE_H
 #define EKS_IMAGES_CHANNEL_TABLE_H
 
-#include <cstdint>
-
-// Used where a copy must describe this image's buffer (which has the image's
-// channel count) with a caller's selection of another count: the selection is
-// kept for the channels it names and the rest select nothing.
-class ekChannelTable {
-public:
-    ekChannelTable() : entries(nullptr), heap(nullptr) {}
-    ekChannelTable(const ekChannelTable&) = delete;
-    ekChannelTable& operator=(const ekChannelTable&) = delete;
-    ~ekChannelTable() { delete[] heap; }
-
-    // n entries; entry k is the image channel that local channel k selects:
-    // list[k + offset] with a list (-1 where that index is negative; callers
-    // pass offset 0 with a list, as the engine indexes lists by the local
-    // channel alone), else k + offset (clamped to the 32-bit range). Entries
-    // at or beyond `valid` are -1 (they select nothing). False when the
-    // memory cannot be had.
-    bool build(const int* list, int offset, int n, int valid);
-    int* get() const { return entries; }
-
-private:
-    static const int kLocal = 16;
-    int* entries;  // local or heap
-    int* heap;     // owned, for more than kLocal entries
-    int local[kLocal];
-};
+#include "image/channel_table.h"
 
 #endif  // EKS_IMAGES_CHANNEL_TABLE_H
