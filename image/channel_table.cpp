@@ -1,5 +1,5 @@
 // ekChannelTable: explicit channel lists for transfer blocks.
-#include "images/channel_table.h"
+#include "image/channel_table.h"
 
 #include <cstddef>
 #include <new>

@@ -1,7 +1,7 @@
 // ekChannelTable: an explicit channel list for a transfer block, built when
 // the caller's channel selection cannot be handed to the engine as it is.
-#ifndef EKS_IMAGES_CHANNEL_TABLE_H
-#define EKS_IMAGES_CHANNEL_TABLE_H
+#ifndef EKS_IMAGE_CHANNEL_TABLE_H
+#define EKS_IMAGE_CHANNEL_TABLE_H
 
 #include <cstdint>
 
@@ -31,4 +31,4 @@ private:
     int local[kLocal];
 };
 
-#endif  // EKS_IMAGES_CHANNEL_TABLE_H
+#endif  // EKS_IMAGE_CHANNEL_TABLE_H

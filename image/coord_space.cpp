@@ -61,6 +61,20 @@ int truncToInt(float f) {
     return static_cast<int>(f);
 }
 
+// Mirrors the range [origin, origin + n) within [0, extent): it becomes
+// [extent - origin - n, extent - origin). The ends are formed in 64 bits and
+// cut to the 32-bit range, so the mirrored box never reaches positions the
+// original does not; the upper end is kept whenever it fits, because a
+// mirrored block is anchored there (its first element is its last column).
+void mirrorRange(int64_t extent, int32_t& origin, int32_t& n) {
+    int64_t lo = extent - origin - n, hi = extent - origin;
+    if (lo < INT32_MIN) lo = INT32_MIN;
+    if (hi > INT32_MAX) hi = INT32_MAX;
+    if (lo > INT32_MAX) lo = INT32_MAX;  // wholly beyond the range: empty
+    origin = int32_t(lo);
+    n = ekClampToInt32(hi - lo);
+}
+
 template <class T>
 void swapValues(T& a, T& b) {
     T t = a;
@@ -117,8 +131,8 @@ void ekImage::mapTile(ekCoordSpace from, ekTile& t, ekFlip& flip, int& trans, ek
         swapValues(t.x, t.y);
         swapValues(t.nx, t.ny);
     }
-    if (flip & ekFlipX) t.x = ekClampToInt32(int64_t(extent.x) - t.x - t.nx);
-    if (flip & ekFlipY) t.y = ekClampToInt32(int64_t(extent.y) - t.y - t.ny);
+    if (flip & ekFlipX) mirrorRange(extent.x, t.x, t.nx);
+    if (flip & ekFlipY) mirrorRange(extent.y, t.y, t.ny);
 }
 
 void ekImage::mapTile(ekCoordSpace from, ekTile& t, ekCoordSpace to) {

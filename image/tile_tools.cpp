@@ -3,6 +3,8 @@
 #include <cstdint>
 
 #include "eks/image.h"
+#include "image/caller_layout.h"
+#include "image/channel_table.h"
 #include "image/size_math.h"
 
 namespace {
@@ -114,32 +116,27 @@ ekStatus ekImage::copyConverted(int, int, int, int, int, int, ekImage*, int, int
     return ekNotImplemented;
 }
 
-// The base copy goes through a temporary buffer in this image's layout: one
-// image reads the box into it, the other writes it out. All coordinates are
-// in this image's space; other maps the box into its own.
+// The base copy goes through a temporary buffer in this image's layout (its
+// type, order and channel count): one image reads the box into it, the other
+// writes it out, with the working layout on other's side. When other is
+// read, the buffer first receives this image's own box, so that the channels
+// the configuration does not select (and a copy within one image) are
+// written back as they were, never as uninitialised memory. All coordinates
+// are in this image's space; other maps the box into its own.
 ekStatus ekImage::copyTileCfg(int x, int y, int z, int nx, int ny, int nz, ekImage* other, int ox,
                               int oy, int oz, const ekConfig* cfg, int direction) {
     resetCheck();
     if (other == nullptr) return ekBadInput;
+    if (!ekConfigUsable(cfg)) return ekBadAttribute;
     if (needColorConv(other, direction, cfg))
         return copyConverted(x, y, z, nx, ny, nz, other, ox, oy, oz, cfg, direction);
-
-    // Layout on other's side: the buffer's type, order and space are this
-    // image's; cfg (if any) selects other's channels.
-    ekConfig layout(dataType, order, size.c, nullptr, 0, coordSpace, ekColorModel(0));
-    int channels = size.c;
-    if (cfg != nullptr) {
-        layout = *cfg;
-        layout.type = dataType;
-        layout.order = order;
-        layout.coordSpace = coordSpace;
-        // other fills as many channels as the layout names (0: its own count);
-        // the buffer must hold them all.
-        int named = layout.nchans != 0 ? layout.nchans : other->getCsize();
-        if (named > channels) channels = named;
-    }
+    ekConfig layout;
+    ekChannelTable table;
+    if (!ekWorkingLayout(cfg, dataType, order, size.c, coordSpace, layout, table))
+        return ekNoMemory;
 
     // Byte size in 64 bits: a box that does not fit 32 bits cannot be held.
+    const int channels = size.c;
     const bool empty = nx < 1 || ny < 1 || nz < 1 || channels < 1;
     int64_t elements = empty ? 0 : ekProduct64(ekProduct64(ekProduct64(nx, ny), nz), channels);
     int64_t bytes = ekDataSize64(dataType, elements);
@@ -155,7 +152,8 @@ ekStatus ekImage::copyTileCfg(int x, int y, int z, int nx, int ny, int nz, ekIma
 
     ekStatus s;
     if (direction != 0) {
-        s = other->getTile3D(ox, oy, oz, nx, ny, nz, data, &layout);
+        s = getTile3D(x, y, z, nx, ny, nz, data, nullptr);
+        if (s == ekOkay) s = other->getTile3D(ox, oy, oz, nx, ny, nz, data, &layout);
         if (s == ekOkay) s = setTile3D(x, y, z, nx, ny, nz, data, nullptr);
     } else {
         s = getTile3D(x, y, z, nx, ny, nz, data, nullptr);

@@ -7,29 +7,26 @@
 #include "core/type_facts.h"
 #include "eks/images.h"
 #include "eks/paging.h"
+#include "image/caller_layout.h"
 
 ekClassList ekMemoryImg::classList = {"ekMemoryImg", &ekImage::classList};
 
 namespace {
 
-bool isDataType(ekType t) {
-    switch (t) {
-        case ekBit:
-        case ekUChar:
-        case ekChar:
-        case ekUShort:
-        case ekShort:
-        case ekULong:
-        case ekLong:
-        case ekFloat:
-        case ekDouble:
-            return true;
-        default:
-            return false;
+// Bytes of the buffer the layout describes, or -1 when it describes none
+// (a type or order outside its table, an extent below 1, or more than a
+// signed 32-bit count of elements or bytes).
+int32_t layoutBytes(const ekSize& s, ekType type, ekOrder order) {
+    if (!ekIsDataType(type) || !ekIsOrder(order)) return -1;
+    int64_t count = 1;
+    const int32_t extents[4] = {s.x, s.y, s.z, s.c};
+    for (int32_t e : extents) {
+        if (e < 1) return -1;
+        count *= e;  // both factors below 2^31: no overflow
+        if (count > INT32_MAX) return -1;
     }
+    return ekAllocSize(type, count);
 }
-
-bool isOrder(ekOrder o) { return o == ekInterleaved || o == ekSequential || o == ekSeparate; }
 
 }  // namespace
 
@@ -39,7 +36,7 @@ ekMemoryImg::ekMemoryImg() { init(ekSize(0, 0, 1, 0), ekAnyType, ekAnyOrder); }
 
 ekMemoryImg::ekMemoryImg(void* data, const ekSize& s, ekType type, ekOrder o) {
     init(s, type, o);
-    dataPtr = data;  // borrowed: allocSize stays 0
+    borrow(data);
 }
 
 ekMemoryImg::ekMemoryImg(const ekSize& s, ekType type, ekOrder o) { init(s, type, o); }
@@ -69,6 +66,7 @@ void ekMemoryImg::init(const ekSize& s, ekType type, ekOrder o) {
     inputImg = nullptr;
     dataPtr = nullptr;
     page = nullptr;
+    borrowedBytes = -1;
     imageType = ekMemoryImageType;
     size = s;
     dataType = type;
@@ -107,10 +105,21 @@ void* ekMemoryImg::getDataPtr() {
 }
 
 void ekMemoryImg::setDataPtr(void* data) {
-    if (allocSize != 0) std::free(dataPtr);
+    if (allocSize != 0) {
+        if (data == dataPtr) return;  // the buffer it owns: nothing changes
+        std::free(dataPtr);
+    }
     allocSize = 0;
-    dataPtr = data;
+    borrow(data);
     setAltered(ekGeneralBit);
+}
+
+// A borrowed buffer is as large as the layout at the moment it is handed
+// over; when that layout describes no buffer (an undecided type, say), the
+// first complete layout the image resets with fixes its size.
+void ekMemoryImg::borrow(void* data) {
+    dataPtr = data;
+    borrowedBytes = data != nullptr ? layoutBytes(size, dataType, order) : -1;
 }
 
 void ekMemoryImg::markDirty() { setAltered(ekPropagateBit); }
@@ -173,23 +182,16 @@ void ekMemoryImg::takeFromInput() {
 }
 
 // Steps 10 and 11: an owned (or absent) buffer follows the byte size of the
-// attributes; a borrowed one is never touched. Sizes are formed in 64 bits: an
-// element count or byte size beyond the 32-bit range allocates nothing.
+// attributes; a borrowed one is never touched, and a layout that needs more
+// bytes than it holds records ekNoMemory, so that nothing reads or writes
+// past it. Sizes are formed in 64 bits: an element count or byte size beyond
+// the 32-bit range allocates nothing.
 void ekMemoryImg::allocateBuffer(bool sizeValid) {
-    int64_t count = 0;
-    bool fits = true;
-    if (sizeValid && isDataType(dataType)) {
-        count = 1;
-        const int32_t extents[4] = {size.x, size.y, size.z, size.c};
-        for (int32_t e : extents) {
-            count *= e;  // both factors below 2^31: no overflow
-            if (count > INT32_MAX) {
-                fits = false;
-                break;
-            }
-        }
+    int32_t needed = 0;
+    if (sizeValid && ekIsDataType(dataType)) {
+        const ekOrder any = ekIsOrder(order) ? order : ekInterleaved;  // bytes do not depend on it
+        needed = layoutBytes(size, dataType, any);
     }
-    const int32_t needed = fits ? ekAllocSize(dataType, count) : -1;
     if (dataPtr == nullptr || allocSize != 0) {
         if (needed < 0) {
             if (allocSize != 0) std::free(dataPtr);
@@ -200,6 +202,10 @@ void ekMemoryImg::allocateBuffer(bool sizeValid) {
             allocSize = needed;
             dataPtr = needed > 0 ? std::malloc(size_t(needed)) : nullptr;
         }
+    } else if (borrowedBytes < 0 && needed > 0 && ekIsOrder(order)) {
+        borrowedBytes = needed;  // the first layout that describes the buffer
+    } else if (needed > borrowedBytes && borrowedBytes >= 0) {
+        needed = -1;  // the borrowed buffer is too small for this layout
     }
     if (dataPtr == nullptr || needed < 0) setStatus(ekNoMemory);
 }
@@ -218,7 +224,7 @@ void ekMemoryImg::reset() {
     page = nullptr;
     const bool sizeValid = size.x >= 1 && size.y >= 1 && size.z >= 1 && size.c >= 1;
     allocateBuffer(sizeValid);
-    if (!sizeValid || !isDataType(dataType) || !isOrder(order)) setStatus(ekBadAttribute);
+    if (!sizeValid || !ekIsDataType(dataType) || !ekIsOrder(order)) setStatus(ekBadAttribute);
     if (getStatus() != ekOkay) return;
     ekImage::reset();
     if (autoSync != 0) syncData();

@@ -5,7 +5,8 @@
 
 #include "core/type_facts.h"
 #include "eks/images.h"
-#include "images/channel_table.h"
+#include "image/caller_layout.h"
+#include "image/channel_table.h"
 #include "transfer/data_block.h"
 
 namespace {
@@ -37,6 +38,15 @@ int requestChannels(const ekConfig* cfg, int own, int nx, int ny, int nz) {
     if (emptyBox(nx, ny, nz)) return 0;
     const int nc = configChannels(cfg, own);
     return nc < 1 ? 0 : nc;
+}
+
+// The image's status, then whether the caller's layout and buffer can be
+// used; ekOkay when the request may go ahead.
+ekStatus checkRequest(ekImage& image, const ekConfig* cfg, const void* data, const ekTile& request,
+                      const ekTile& box) {
+    const ekStatus s = image.getStatus();  // brings the image up to date
+    if (s != ekOkay) return s;
+    return ekCheckCallerBuffer(cfg, image.getOrder(), image.getCsize(), data, request, box);
 }
 
 // Channel numbering of a caller's block, as the engine reads it: local
@@ -78,41 +88,17 @@ ekDataBlock callerBlock(ekImage& image, void* data, const ekConfig* cfg, ekType 
     return block;
 }
 
-// The layout in which another image sees this buffer in a copy: the
-// configuration (or this image's own layout) with this image's type, order
-// and coordinate space, and always this image's channel count (the buffer has
-// no other). A configuration with another count keeps its selection for the
-// channels it names, through an explicit table.
-bool workingLayout(const ekConfig* cfg, ekType type, ekOrder order, int channels,
-                   ekCoordSpace space, ekConfig& w, ekChannelTable& table) {
-    w = ekConfig(type, order, channels, nullptr, 0, space, ekColorModel(0));
-    if (cfg == nullptr) return true;
-    w = *cfg;
-    w.type = type;
-    w.order = order;
-    w.coordSpace = space;
-    const int named = configChannels(cfg, channels);
-    if (named != channels) {
-        const int offset = cfg->chanList != nullptr ? 0 : cfg->chanOffset;
-        if (!table.build(cfg->chanList, offset, channels, named)) return false;
-        w.chanList = table.get();
-        w.chanOffset = 0;
-    }
-    w.nchans = channels;
-    return true;
-}
-
 }  // namespace
 
 ekStatus ekMemoryImg::getSubTile3D(int x, int y, int z, int nx, int ny, int nz, void* data, int bx,
                                    int by, int bz, int bnx, int bny, int bnz, const ekConfig* cfg) {
-    const ekStatus s = resetCheck();
+    const ekTile request(x, y, z, nx, ny, nz), box(bx, by, bz, bnx, bny, bnz);
+    const ekStatus s = checkRequest(*this, cfg, data, request, box);
     if (s != ekOkay) return s;
     const int nc = requestChannels(cfg, size.c, nx, ny, nz);
     if (nc == 0) return ekOkay;
     const Channels sel(cfg);
-    ekDataBlock dst = callerBlock(*this, data, cfg, dataType, order, nc, sel,
-                                  ekTile(x, y, z, nx, ny, nz), ekTile(bx, by, bz, bnx, bny, bnz));
+    ekDataBlock dst = callerBlock(*this, data, cfg, dataType, order, nc, sel, request, box);
     dst.copyFrom(imageBlock(dataPtr, dataType, order, size));
 
     // A request that lies wholly inside the image (the caller's block's clip
@@ -132,14 +118,13 @@ ekStatus ekMemoryImg::getSubTile3D(int x, int y, int z, int nx, int ny, int nz, 
 
 ekStatus ekMemoryImg::setSubTile3D(int x, int y, int z, int nx, int ny, int nz, void* data, int bx,
                                    int by, int bz, int bnx, int bny, int bnz, const ekConfig* cfg) {
-    const ekStatus s = resetCheck();
+    const ekTile request(x, y, z, nx, ny, nz), box(bx, by, bz, bnx, bny, bnz);
+    const ekStatus s = checkRequest(*this, cfg, data, request, box);
     if (s != ekOkay) return s;
     const int nc = requestChannels(cfg, size.c, nx, ny, nz);
     if (nc == 0) return ekOkay;
     const Channels sel(cfg);
-    const ekDataBlock src =
-        callerBlock(*this, data, cfg, dataType, order, nc, sel, ekTile(x, y, z, nx, ny, nz),
-                    ekTile(bx, by, bz, bnx, bny, bnz));
+    const ekDataBlock src = callerBlock(*this, data, cfg, dataType, order, nc, sel, request, box);
     // The image block bounds the write: the part of the request outside the
     // image is dropped.
     ekDataBlock dst = imageBlock(dataPtr, dataType, order, size);
@@ -152,22 +137,23 @@ ekStatus ekMemoryImg::fillTile3D(int x, int y, int z, int nx, int ny, int nz, vo
                                  const ekConfig* cfg, const ekTile* keepOut) {
     const ekStatus s = resetCheck();
     if (s != ekOkay) return s;
+    if (!ekConfigUsable(cfg)) return ekBadAttribute;
     const int nc = requestChannels(cfg, size.c, nx, ny, nz);
     if (nc == 0) return ekOkay;
 
-    // The value in this image's type, one element per buffer channel. A value
-    // of another type is read with the count the configuration gives (none
-    // when it gives 0, which fills zeros). Keeping the pixel at the buffer's
-    // count means the engine never reads past the caller's channel list nor
-    // writes channels the caller did not select, unless the selection starts
-    // at channel 0 without a list: then a shorter value is widened over every
-    // channel, repeating its last element.
+    // The value in this image's type, one element per buffer channel (a
+    // configuration's count of 0 means the image's, also for a value of
+    // another type, which is converted from that many elements). Keeping the
+    // pixel at the buffer's count means the engine never reads past the
+    // caller's channel list nor writes channels the caller did not select,
+    // unless the selection starts at channel 0 without a list: then a shorter
+    // value is widened over every channel, repeating its last element.
     ekPixel p;
     const ekType given = configType(cfg, dataType);
     if (value == nullptr) {
         p.set(dataType, nc, nullptr);  // zeros
     } else if (given != dataType) {
-        p.convert(ekPixel(given, cfg->nchans, value), dataType, nc);
+        p.convert(ekPixel(given, nc, value), dataType, nc);
     } else {
         p.set(dataType, nc, value);
     }
@@ -198,6 +184,7 @@ ekStatus ekMemoryImg::copyTileCfg(int x, int y, int z, int nx, int ny, int nz, e
     const ekStatus s = resetCheck();
     if (s != ekOkay) return s;
     if (other == nullptr) return ekBadInput;
+    if (!ekConfigUsable(cfg)) return ekBadAttribute;
     if (needColorConv(other, direction, cfg))
         return copyConverted(x, y, z, nx, ny, nz, other, ox, oy, oz, cfg, direction);
     // A copy within this image would read and write one buffer at once; the
@@ -207,7 +194,7 @@ ekStatus ekMemoryImg::copyTileCfg(int x, int y, int z, int nx, int ny, int nz, e
 
     ekConfig w;
     ekChannelTable table;
-    if (!workingLayout(cfg, dataType, order, size.c, coordSpace, w, table)) return ekNoMemory;
+    if (!ekWorkingLayout(cfg, dataType, order, size.c, coordSpace, w, table)) return ekNoMemory;
 
     // This buffer, seen as the box at d in other; the box clipped to this
     // image, and its origin in other.

@@ -88,12 +88,13 @@ inline int ekElementBytes(ekType t) {
     }
 }
 
-// Types whose elements are copied bit for bit: equal types, or signed and
-// unsigned types of one width.
+// Types whose elements are copied bit for bit: equal types, or the signed
+// and unsigned types of one width. Compared by value, never by OR-ing: a
+// value such as 6 (ekUChar | ekChar) is no type and copies with nothing.
 inline bool ekCopyCompatible(ekType a, ekType b) {
     if (a == b) return true;
-    const int both = a | b;
-    return both == (ekUChar | ekChar) || both == (ekUShort | ekShort) || both == (ekULong | ekLong);
+    auto pair = [a, b](ekType u, ekType s) { return (a == u && b == s) || (a == s && b == u); };
+    return pair(ekUChar, ekChar) || pair(ekUShort, ekShort) || pair(ekULong, ekLong);
 }
 
 // Truncation of a floating value toward zero to 64 bits. NaN, infinities and

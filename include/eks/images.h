@@ -102,9 +102,14 @@ private:
 // Ownership. No buffer (null pointer), owned (allocated by a reset; allocSize
 // bytes) or borrowed (handed over by the caller, who keeps it alive, at least
 // ekDataSize(type, x*y*z*c) bytes large, and releases it). A borrowed buffer is
-// never resized or freed. An owned buffer is reallocated at a reset only when
-// its byte size changes (new memory is uninitialised, nothing is carried
-// over); an unchanged size keeps it and its contents. Allocation never throws.
+// never resized or freed. The image remembers its byte size as the layout
+// described it when it was handed over (when that layout was incomplete, as the
+// first complete layout at a reset describes it): a later layout that needs
+// more bytes records ekNoMemory, so that nothing reads or writes past the
+// buffer; a new buffer, or a smaller layout and clearStatus, recover. An owned
+// buffer is reallocated at a reset only when its byte size changes (new memory
+// is uninitialised, nothing is carried over); an unchanged size keeps it and
+// its contents. Allocation never throws.
 //
 // Reset statuses, in the order of their steps (a later one overwrites an
 // earlier one; a status stays until clearStatus): ekBadInput (the input is not
@@ -116,14 +121,18 @@ private:
 // a status other than ekOkay unchanged and touch no buffer.
 //
 // Caller layouts (ekConfig): an ekAnyType or 0 type and an ekAnyOrder or 0
-// order mean the image's own; a channel count of 0 means the image's count; a
-// channel list is indexed by the buffer channel alone (entry k for buffer
-// channel k; it needs nchans entries and is never read past them), and the
-// channel offset applies only without a list (buffer channel k is image
-// channel offset + k). Buffer channels that select no image channel are left
-// untouched inside the image; outside it a read gives them the last fill
-// value, the fill pixel being widened to the buffer's channel count. An
-// empty request box (any extent below 1) moves nothing and answers ekOkay.
+// order mean the image's own; any other type or order outside its table, a
+// negative channel count, a null buffer for a non-empty request and buffer box,
+// or a buffer box whose element strides do not fit 32 bits is refused with
+// ekBadAttribute and nothing moves (reads, writes, fills and copies); a channel
+// count of 0 means the image's count; a channel list is indexed by the buffer
+// channel alone (entry k for buffer channel k; it needs nchans entries and is
+// never read past them), and the channel offset applies only without a list
+// (buffer channel k is image channel offset + k). Buffer channels that select
+// no image channel are left untouched inside the image; outside it a read gives
+// them the last fill value, the fill pixel being widened to the buffer's
+// channel count. An empty request box (any extent below 1) moves nothing and
+// answers ekOkay.
 //
 // Memory images are not copyable.
 class EKS_API ekMemoryImg : public ekSIDImage {
@@ -152,7 +161,8 @@ public:
     // Brings the image up to date, then the buffer (null when there is none).
     void* getDataPtr();
     // Releases an owned buffer and borrows `data` from now on (null: the next
-    // reset allocates). Alters the image.
+    // reset allocates), with the byte size the current layout describes.
+    // Alters the image. The buffer the image owns changes nothing.
     void setDataPtr(void* data);
     // Tells the consumers that the pixels changed; the image itself stays clean.
     void markDirty();
@@ -183,14 +193,14 @@ public:
     ekStatus copyTileCfg(int x, int y, int z, int nx, int ny, int nz, ekImage* other, int ox,
                          int oy, int oz, const ekConfig* cfg, int direction) override;
     // Sets the box, less the keep-out box, to one pixel value given in cfg's
-    // layout (null value: zeros). Both boxes are in cfg's coordinate space
-    // when it names one. The value holds one element per buffer channel; one
-    // of another type than the image's is read with cfg's channel count as
-    // given, so a count of 0 fills zeros. Only the selected channels are
-    // written, except that a value with fewer elements than the image,
-    // selected from channel 0 without a list, is widened over every channel
-    // by repeating its last element. The value is never read past its
-    // elements, nor the channel list past its nchans entries.
+    // layout (null value: zeros). Both boxes are in cfg's coordinate space when
+    // it names one. The value holds one element per buffer channel; one of
+    // another type than the image's is converted from as many elements (cfg's
+    // channel count, 0 meaning the image's). Only the selected channels are
+    // written, except that a value with fewer elements than the image, selected
+    // from channel 0 without a list, is widened over every channel by repeating
+    // its last element. The value is never read past its elements, nor the
+    // channel list past its nchans entries.
     ekStatus fillTile3D(int x, int y, int z, int nx, int ny, int nz, void* value,
                         const ekConfig* cfg, const ekTile* keepOut) override;
     // Every valid request gets the same page, which points straight into the
@@ -215,12 +225,14 @@ protected:
 private:
     void takeFromInput();
     void allocateBuffer(bool sizeValid);
+    void borrow(void* data);
 
-    void* dataPtr;      // the pixel buffer: owned when allocSize != 0, else borrowed
-    ekPage* page;       // the one page handed out by lockPageSet; owned
-    int32_t allocSize;  // bytes this image allocated; 0 = not owned
-    int32_t autoSync;   // copy the input at every successful reset
-    ekImage* inputImg;  // input 0 as found at the last reset; not owned
+    void* dataPtr;          // the pixel buffer: owned when allocSize != 0, else borrowed
+    ekPage* page;           // the one page handed out by lockPageSet; owned
+    int32_t allocSize;      // bytes this image allocated; 0 = not owned
+    int32_t autoSync;       // copy the input at every successful reset
+    ekImage* inputImg;      // input 0 as found at the last reset; not owned
+    int32_t borrowedBytes;  // size of a borrowed buffer; -1 while not known
 };
 
 // ---------------------------------------------------------------------------

@@ -141,9 +141,26 @@ TEST(TileFrontEnd, BaseCopyBothDirectionsThroughChannelsAndFill) {
     ekConfig offset(ekUChar, ekInterleaved, 1, nullptr, 2, kNoSpace, ekGreyscale);
     EXPECT_EQ(one.copyTileCfg(0, 0, 0, 2, 2, 1, &b, 0, 0, 0, &offset, 1), ekOkay);
     EXPECT_EQ(one.at(0, 1, 0), 211);
-    // With channel count 0 b delivers all three channels: the buffer holds them.
+    // Channel count 0 means this image's: one channel, b's channel 0.
     ekConfig all(ekUChar, ekInterleaved, 0, nullptr, 0, kNoSpace, ekGreyscale);
     EXPECT_EQ(one.copyTileCfg(0, 0, 0, 2, 2, 1, &b, 0, 0, 0, &all, 1), ekOkay);
+    EXPECT_EQ(one.at(1, 1, 0), 12);
+    // Fewer channels than this image: the named one lands in channel 0, the
+    // others keep their values; both directions.
+    GridImage three(2, 1, 3);
+    three.paint(50);
+    ekConfig second(ekUChar, ekInterleaved, 1, nullptr, 1);
+    const std::vector<double> expect = {121, 150, 250, 122, 151, 251};
+    EXPECT_EQ(three.copyTileCfg(0, 0, 0, 2, 1, 1, &b, 0, 2, 0, &second, 1), ekOkay);
+    EXPECT_EQ(three.pixels, expect);
+    EXPECT_EQ(three.copyTileCfg(0, 0, 0, 2, 1, 1, &b, 0, 1, 0, &second, 0), ekOkay);
+    EXPECT_EQ(b.at(0, 1, 1), 121);
+    EXPECT_EQ(b.at(1, 1, 1), 122);
+    EXPECT_EQ(b.at(0, 1, 0), 11);
+    // An unusable configuration is refused before anything moves.
+    ekConfig negative(ekUChar, ekInterleaved, -1);
+    EXPECT_EQ(three.copyTileCfg(0, 0, 0, 2, 1, 1, &b, 0, 0, 0, &negative, 1), ekBadAttribute);
+    EXPECT_EQ(three.pixels, expect);
 }
 
 TEST(TileFrontEnd, BaseCopyFailures) {

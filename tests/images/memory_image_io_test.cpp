@@ -186,12 +186,11 @@ TEST(MemoryImageFill, ValueIsConvertedAndReachesTheSelectedChannels) {
     EXPECT_EQ(rgb.at(3, 0, 1), 99);
     EXPECT_EQ(rgb.at(3, 0, 2), Rgb::value(3, 0, 2));
 
-    // A value of another type is read with the count the configuration
-    // gives: none when it gives 0, so the fill is zeros.
+    // A count of 0 means the image's, also for a value of another type.
     unsigned short u[3] = {5, 6, 7};
     ekConfig all(ekUShort, ekInterleaved, 0);
     ASSERT_EQ(rgb.img.fillTile(2, 0, 1, 1, u, &all, nullptr), ekOkay);
-    for (int k = 0; k < 3; ++k) EXPECT_EQ(rgb.at(2, 0, k), 0) << k;
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(rgb.at(2, 0, k), 5 + k) << k;
 }
 
 // A channel list is indexed by the buffer channel alone; the offset applies
@@ -305,6 +304,15 @@ TEST(MemoryImageCopy, CopyWithinOneImage) {
     // (x, y) here was written to (x + 1, y + 1); the source was read first.
     for (int y = 0; y < 2; ++y)
         for (int x = 0; x < 3; ++x) EXPECT_EQ(rgb.at(x + 1, y + 1, 1), Rgb::value(x, y, 1));
+
+    // Through a list: a channel the list does not select keeps its value.
+    std::vector<unsigned char> two = {1, 2, 3, 4, 5, 6, 7, 8};  // 2 x 2, two channels
+    ekMemoryImg img(two.data(), ekSize(2, 2, 1, 2), ekUChar, ekInterleaved);
+    int list[2] = {-1, 1};
+    ASSERT_EQ(img.copyTile(0, 0, 1, 1, &img, 1, 1, list, 1), ekOkay);
+    EXPECT_EQ(two, (std::vector<unsigned char>{1, 8, 3, 4, 5, 6, 7, 8}));
+    ASSERT_EQ(img.copyTile(1, 1, 1, 1, &img, 1, 0, list, 0), ekOkay);
+    EXPECT_EQ(two, (std::vector<unsigned char>{1, 8, 3, 8, 5, 6, 7, 8}));
 }
 
 // --- Pages ------------------------------------------------------------------

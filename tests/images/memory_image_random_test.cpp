@@ -305,11 +305,8 @@ TEST(MemoryImageRandom, FillsMatchTheElementTable) {
                     int x = cx, y = cy;
                     s.toImage(x, y);
                     if (!s.inside(x, y, z)) continue;
-                    // A value of another type is read with the count as given:
-                    // none for 0, which fills zeros.
-                    const bool zeros = nullValue || (k.ct != k.it && k.nchans == 0);
                     auto valueOf = [&](int ch) {
-                        return zeros ? 0 : readElement(k.ct, value.data(), ch);
+                        return nullValue ? 0 : readElement(k.ct, value.data(), ch);
                     };
                     for (int ch = 0; ch < k.nc; ++ch) {
                         const int m = k.chanOf(ch);

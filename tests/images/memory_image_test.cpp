@@ -51,20 +51,53 @@ TEST(MemoryImage, DefaultImageHasNoBuffer) {
     EXPECT_EQ(b[0], 1);
 }
 
-TEST(MemoryImage, BorrowedBufferIsNeverFreedOrResized) {
+TEST(MemoryImage, BorrowedBufferIsNeverFreedResizedOrOverrun) {
     std::vector<unsigned char> buf(4 * 3 * 2, 7);
     {
         ekMemoryImg mem(buf.data(), ekSize(4, 3, 1, 2), ekUChar, ekInterleaved);
         EXPECT_EQ(mem.getDataPtr(), buf.data());
         EXPECT_EQ(mem.setXsize(2), ekOkay);  // smaller: the same buffer
         EXPECT_EQ(mem.getDataPtr(), buf.data());
-        EXPECT_EQ(mem.setDataType(ekUShort), ekOkay);  // larger bytes: still borrowed
+        EXPECT_EQ(mem.setDataType(ekUShort), ekOkay);  // as many bytes as handed over
         EXPECT_EQ(mem.getDataPtr(), buf.data());
         EXPECT_EQ(mem.getStatus(), ekOkay);
     }
     // The image is gone and the caller's memory is intact (the sanitizer
     // build would report a release of it).
     for (unsigned char v : buf) EXPECT_EQ(v, 7);
+
+    // Layouts that need more bytes than the buffer had when it was handed
+    // over: no memory, and nothing reads or writes it (the vector is exactly
+    // as large as the first layout, so the sanitizer sees any overrun).
+    std::vector<unsigned char> grey(16, 7);
+    ekMemoryImg mem(grey.data(), ekSize(4, 4, 1, 1), ekUChar, ekInterleaved);
+    mem.setColorModel(ekRGB);  // three channels
+    EXPECT_EQ(mem.getStatus(), ekNoMemory);
+    std::vector<unsigned char> in(4 * 4 * 3, 1);
+    EXPECT_EQ(mem.setTile(0, 0, 4, 4, in.data(), nullptr), ekNoMemory);
+    for (unsigned char v : grey) EXPECT_EQ(v, 7);
+    mem.setColorModel(ekGreyscale);  // fits again
+    mem.clearStatus();
+    EXPECT_EQ(mem.getStatus(), ekOkay);
+    mem.setDataType(ekUShort);  // twice the bytes
+    EXPECT_EQ(mem.getStatus(), ekNoMemory);
+    std::vector<uint16_t> wide(16, 0);
+    mem.setDataPtr(wide.data());  // a new buffer, large enough for this layout
+    mem.clearStatus();
+    EXPECT_EQ(mem.getStatus(), ekOkay);
+    EXPECT_EQ(mem.setTile(0, 0, 4, 4, in.data(), nullptr), ekOkay);
+
+    // Handed over while the layout was incomplete: the first complete one
+    // fixes the size.
+    ekMemoryImg late;
+    late.setDataPtr(grey.data());
+    late.setSize(ekSize(4, 4, 1, 1));
+    late.setDataType(ekUChar);
+    late.setOrder(ekInterleaved);
+    late.clearStatus();
+    EXPECT_EQ(late.getStatus(), ekOkay);
+    late.setXsize(5);
+    EXPECT_EQ(late.getStatus(), ekNoMemory);
 }
 
 TEST(MemoryImage, OwnedBufferKeepsContentsWhileTheByteSizeStays) {
@@ -88,7 +121,17 @@ TEST(MemoryImage, OwnedBufferKeepsContentsWhileTheByteSizeStays) {
 
 TEST(MemoryImage, SetDataPtrReleasesTheOwnedBufferAndBorrows) {
     ekMemoryImg mem(ekSize(4, 3, 1, 1), ekUChar, ekInterleaved);
-    ASSERT_NE(mem.getDataPtr(), nullptr);
+    void* own = mem.getDataPtr();
+    ASSERT_NE(own, nullptr);
+    mem.setDataPtr(own);  // the buffer it owns: nothing changes, nothing is freed
+    unsigned char v = 5, back = 0;
+    EXPECT_EQ(mem.setTile(1, 1, 1, 1, &v, nullptr), ekOkay);
+    EXPECT_EQ(mem.getTile(1, 1, 1, 1, &back, nullptr), ekOkay);
+    EXPECT_EQ(back, 5);
+    mem.setXsize(400);  // still owned: follows the layout
+    EXPECT_EQ(mem.getStatus(), ekOkay);
+    std::memset(mem.getDataPtr(), 1, 400 * 3);
+
     std::vector<unsigned char> buf(12, 3);
     mem.setDataPtr(buf.data());  // the owned one is released (leak check)
     EXPECT_EQ(mem.getDataPtr(), buf.data());

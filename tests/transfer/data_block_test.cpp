@@ -165,6 +165,19 @@ TEST(DataBlock, SignedAndUnsignedOfOneWidthCopyBits) {
     EXPECT_EQ(dst[0], 255);
     EXPECT_EQ(dst[1], 128);
     EXPECT_EQ(dst[3], 127);
+
+    // Values that only share bits with the nine types (6 = ekUChar | ekChar,
+    // 24, 96) are no type: nothing moves in either direction.
+    for (int t : {6, 24, 96}) {
+        uint8_t bytes[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+        uint8_t out[16] = {};
+        const ekType odd = ekType(t), near = ekType(t & -t);  // its lowest bit: a real type
+        ekDataBlock(out, odd, ekSeparate, 1, nullptr, 4, 1, 1, 0, 0, 0, 0)
+            .copyFrom(ekDataBlock(bytes, near, ekSeparate, 1, nullptr, 4, 1, 1, 0, 0, 0, 0));
+        ekDataBlock(out, near, ekSeparate, 1, nullptr, 4, 1, 1, 0, 0, 0, 0)
+            .copyFrom(ekDataBlock(bytes, odd, ekSeparate, 1, nullptr, 4, 1, 1, 0, 0, 0, 0));
+        for (uint8_t v : out) EXPECT_EQ(v, 0) << t;
+    }
 }
 
 TEST(DataBlock, BitDataWholeBytesAndOddChannelCounts) {
