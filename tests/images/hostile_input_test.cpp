@@ -1,0 +1,279 @@
+// Hostile inputs: each is answered with a status or a defined result, no
+// buffer outside the request changes, and (under the sanitizer build, with
+// leak detection) nothing is read out of bounds or leaked.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <functional>
+#include <vector>
+
+#include "images_test_util.h"
+
+namespace {
+
+// A 4 x 3 three-channel ekUChar image over a buffer with guard bytes; every
+// element holds 7 and the guards 0xEE.
+struct Guarded {
+    std::vector<unsigned char> bytes = std::vector<unsigned char>(16 + 36 + 16, 0xEE);
+    ekMemoryImg img{bytes.data() + 16, ekSize(4, 3, 1, 3), ekUChar, ekInterleaved};
+    Guarded() { std::memset(bytes.data() + 16, 7, 36); }
+    bool untouched() const {
+        for (size_t i = 0; i < bytes.size(); ++i)
+            if (bytes[i] != (i < 16 || i >= 52 ? 0xEE : 7)) return false;
+        return true;
+    }
+};
+
+// A caller buffer of n bytes that a refused request must leave as it was.
+struct Caller {
+    std::vector<unsigned char> bytes;
+    explicit Caller(size_t n) : bytes(n, 0x5A) {}
+    void* data() { return bytes.data(); }
+    bool untouched() const {
+        for (unsigned char b : bytes)
+            if (b != 0x5A) return false;
+        return true;
+    }
+};
+
+// Every read, write, fill and copy with the configuration is refused with
+// ekBadAttribute and moves nothing.
+void expectRefusedEverywhere(const ekConfig& cfg) {
+    Guarded g, other;
+    Caller out(4096);
+    EXPECT_EQ(g.img.getTile(0, 0, 2, 2, out.data(), &cfg), ekBadAttribute);
+    EXPECT_EQ(g.img.setTile(0, 0, 2, 2, out.data(), &cfg), ekBadAttribute);
+    EXPECT_EQ(g.img.fillTile(0, 0, 2, 2, out.data(), &cfg, nullptr), ekBadAttribute);
+    EXPECT_EQ(g.img.copyTileCfg(0, 0, 0, 2, 2, 1, &other.img, 0, 0, 0, &cfg, 1), ekBadAttribute);
+    EXPECT_EQ(g.img.copyTileCfg(0, 0, 0, 2, 2, 1, &other.img, 0, 0, 0, &cfg, 0), ekBadAttribute);
+    EXPECT_EQ(g.img.copyTileCfg(0, 0, 0, 2, 2, 1, &g.img, 1, 1, 0, &cfg, 1), ekBadAttribute);
+    EXPECT_TRUE(out.untouched());
+    EXPECT_TRUE(g.untouched());
+    EXPECT_TRUE(other.untouched());
+}
+
+struct Entry {
+    const char* what;
+    std::function<void()> run;
+};
+
+const Entry kEntries[] = {
+    {"negative and zero sizes",
+     [] {
+         const ekSize sizes[] = {ekSize(-1, 3, 1, 1), ekSize(4, 0, 1, 1), ekSize(4, 3, -2, 1),
+                                 ekSize(4, 3, 1, 0), ekSize(INT_MIN, INT_MIN, 1, 1)};
+         for (const ekSize& s : sizes) {
+             ekMemoryImg img(s, ekUChar, ekInterleaved);
+             EXPECT_EQ(img.getStatus(), ekBadAttribute);
+             EXPECT_EQ(img.getDataPtr(), nullptr);
+         }
+         Guarded g;
+         EXPECT_EQ(g.img.setXsize(-5), ekOkay);  // setters record; the reset judges
+         EXPECT_EQ(g.img.getStatus(), ekBadAttribute);
+         unsigned char v = 1;
+         EXPECT_EQ(g.img.setTile(0, 0, 1, 1, &v, nullptr), ekBadAttribute);
+         EXPECT_TRUE(g.untouched());
+     }},
+    {"byte counts that overflow",
+     [] {
+         ekMemoryImg wraps(ekSize(65536, 65536, 1, 1), ekUChar, ekInterleaved);
+         EXPECT_EQ(wraps.getStatus(), ekNoMemory);
+         ekMemoryImg bytes(ekSize(INT_MAX, 1, 1, 1), ekDouble, ekInterleaved);
+         EXPECT_EQ(bytes.getStatus(), ekNoMemory);
+         ekBuffer buffer(ekDouble, 1 << 30, 1 << 30);
+         EXPECT_EQ(buffer.data(), nullptr);
+         // Growing a borrowed buffer's layout past its bytes.
+         Guarded g;
+         EXPECT_EQ(g.img.setDataType(ekDouble), ekOkay);
+         EXPECT_EQ(g.img.getStatus(), ekNoMemory);
+         EXPECT_TRUE(g.untouched());
+     }},
+    {"channel counts of 0 and 10 000",
+     [] {
+         ekMemoryImg none(ekSize(2, 2, 1, 0), ekUChar, ekInterleaved);
+         EXPECT_EQ(none.getStatus(), ekBadAttribute);
+         ekMemoryImg many(ekSize(2, 1, 1, 10000), ekUShort, ekSeparate);
+         EXPECT_EQ(many.getStatus(), ekOkay);
+         std::vector<double> px(2 * 10000, 3.0);
+         ekConfig cfg(ekDouble, ekInterleaved, 10000);
+         EXPECT_EQ(many.setTile(0, 0, 2, 1, px.data(), &cfg), ekOkay);
+         Guarded g;
+         std::vector<unsigned char> out(10000 + 1, 9);
+         ekConfig wide(ekUChar, ekInterleaved, 10000);
+         EXPECT_EQ(g.img.getTile(1, 1, 1, 1, out.data(), &wide), ekOkay);
+         EXPECT_EQ(out[0], 7);
+         EXPECT_EQ(out[2], 7);
+         EXPECT_EQ(out[3], 9);  // no image channel 3: untouched inside the image
+         EXPECT_EQ(out[10000], 9);
+     }},
+    {"types, orders and channel counts outside their tables",
+     [] {
+         // Values inside the enumerations' value range (0 .. 511, 0 .. 7):
+         // beyond it a plain enumeration cannot hold them.
+         for (int t : {3, 5, 6, 24, 96, 500})
+             expectRefusedEverywhere(ekConfig(ekType(t), ekInterleaved, 3));
+         for (int o : {3, 5, 6}) expectRefusedEverywhere(ekConfig(ekUChar, ekOrder(o), 3));
+         expectRefusedEverywhere(ekConfig(ekUChar, ekInterleaved, -1));
+         expectRefusedEverywhere(ekConfig(ekUChar, ekInterleaved, INT_MIN));
+         for (int t : {3, 6, 24}) {
+             ekMemoryImg img(ekSize(2, 2, 1, 1), ekType(t), ekInterleaved);
+             EXPECT_EQ(img.getStatus(), ekBadAttribute);
+             EXPECT_EQ(ekDataSize(ekType(t), 16), 0);
+         }
+         ekMemoryImg order(ekSize(2, 2, 1, 2), ekUChar, ekOrder(3));
+         EXPECT_EQ(order.getStatus(), ekBadAttribute);
+     }},
+    {"coordinate spaces and colour models outside their tables",
+     [] {
+         // A space outside 1 .. 8 is no space: the image's own.
+         Guarded g;
+         unsigned char out[3] = {0, 0, 0};
+         for (int cs : {9, 15}) {
+             ekConfig cfg(ekUChar, ekInterleaved, 3, nullptr, 0, ekCoordSpace(cs));
+             EXPECT_EQ(g.img.getTile(3, 2, 1, 1, out, &cfg), ekOkay);
+             EXPECT_EQ(out[2], 7);
+         }
+         EXPECT_EQ(g.img.setColorModel(ekColorModel(15)), ekOkay);  // kept as it is
+         EXPECT_EQ(g.img.getColorModel(), ekColorModel(15));
+         EXPECT_TRUE(g.untouched());
+     }},
+    {"null input images",
+     [] {
+         ekMemoryImg none(nullptr, 1);
+         EXPECT_NE(none.getStatus(), ekOkay);
+         Guarded g;
+         EXPECT_EQ(g.img.copyTile(0, 0, 2, 2, nullptr, 0, 0, nullptr, 1), ekBadInput);
+         EXPECT_EQ(g.img.setInput(nullptr, 0), ekOkay);
+         EXPECT_EQ(g.img.setInput(&g.img, 7), ekBadIndex);
+         EXPECT_EQ(g.img.getInput(5), nullptr);
+         EXPECT_EQ(g.img.getStatus(), ekOkay);
+         EXPECT_TRUE(g.untouched());
+     }},
+    {"null buffers",
+     [] {
+         Guarded g;
+         EXPECT_EQ(g.img.getTile(0, 0, 2, 2, nullptr, nullptr), ekBadAttribute);
+         EXPECT_EQ(g.img.setTile(0, 0, 2, 2, nullptr, nullptr), ekBadAttribute);
+         EXPECT_EQ(g.img.getSubTile(0, 0, 2, 2, nullptr, 0, 0, 0, 2, nullptr), ekOkay);  // empty
+         EXPECT_TRUE(g.untouched());
+         EXPECT_EQ(g.img.fillTile(0, 0, 1, 1, nullptr, nullptr, nullptr), ekOkay);  // zeros
+         EXPECT_EQ(g.bytes[16], 0);
+         ekMemoryImg owned(nullptr, ekSize(2, 2, 1, 1), ekUChar, ekInterleaved);
+         EXPECT_NE(owned.getDataPtr(), nullptr);  // a null buffer makes the reset allocate
+     }},
+    {"channel lists and offsets far out of range",
+     [] {
+         Guarded g, other;
+         int list[3] = {INT_MAX, INT_MIN, 1000000};
+         ekConfig listed(ekUChar, ekInterleaved, 3, list);
+         unsigned char buf[12];
+         std::memset(buf, 9, sizeof buf);
+         EXPECT_EQ(g.img.getTile(0, 0, 2, 2, buf, &listed), ekOkay);
+         EXPECT_EQ(g.img.setTile(0, 0, 2, 2, buf, &listed), ekOkay);
+         EXPECT_EQ(g.img.fillTile(0, 0, 2, 2, buf, &listed, nullptr), ekOkay);
+         EXPECT_EQ(g.img.copyTile(0, 0, 2, 2, &other.img, 0, 0, list, 1), ekOkay);
+         EXPECT_EQ(g.img.copyTile(0, 0, 2, 2, &other.img, 0, 0, list, 0), ekOkay);
+         for (int offset : {INT_MAX, INT_MIN, -3}) {
+             ekConfig shifted(ekUChar, ekInterleaved, 3, nullptr, offset);
+             EXPECT_EQ(g.img.getTile(0, 0, 2, 2, buf, &shifted), ekOkay);
+             EXPECT_EQ(g.img.setTile(0, 0, 2, 2, buf, &shifted), ekOkay);
+         }
+         for (unsigned char b : buf) EXPECT_EQ(b, 9);  // nothing selected inside
+         EXPECT_TRUE(g.untouched());
+         EXPECT_TRUE(other.untouched());
+     }},
+    {"boxes with extents of INT32_MAX or INT32_MIN",
+     [] {
+         Guarded g, other;
+         Caller out(36);
+         const int big = INT_MAX, low = INT_MIN;
+         // The buffer box bounds what moves, whatever the request.
+         EXPECT_EQ(g.img.getSubTile(low, low, big, big, out.data(), 0, 0, 4, 3, nullptr), ekOkay);
+         EXPECT_EQ(g.img.getSubTile(0, 0, big, big, out.data(), 0, 0, 4, 3, nullptr), ekOkay);
+         EXPECT_EQ(g.img.getTile(low, 0, low, 1, out.data(), nullptr), ekOkay);  // empty
+         EXPECT_EQ(g.img.setSubTile(low, low, big, big, out.data(), 5, 5, 4, 3, nullptr), ekOkay);
+         EXPECT_EQ(g.img.fillTile(low, low, big, big, nullptr, nullptr, nullptr), ekOkay);
+         EXPECT_EQ(g.bytes[16], 7);  // the box ends at -1: nothing filled
+         const ekTile keep(low, low, 0, big, big, 1);
+         EXPECT_EQ(g.img.fillTile(-5, -5, 20, 20, nullptr, nullptr, &keep), ekOkay);
+         EXPECT_EQ(g.bytes[16], 0);
+         // Copies clip the box to the image that copies.
+         EXPECT_EQ(g.img.copyTile(low, low, big, big, &other.img, 0, 0, nullptr, 1), ekOkay);
+         EXPECT_EQ(other.img.copyTile(big, big, big, big, &g.img, 0, 0, nullptr, 1), ekOkay);
+         EXPECT_TRUE(other.untouched());
+         // A buffer box whose strides do not fit 32 bits is refused.
+         unsigned char one = 0;
+         EXPECT_EQ(g.img.getSubTile(0, 0, 1, 1, &one, 0, 0, 70000, 70000, nullptr), ekBadAttribute);
+         ekConfig separate(ekUChar, ekSeparate, 3);  // channel volume 2.5e9 elements
+         EXPECT_EQ(g.img.setSubTile3D(0, 0, 0, 1, 1, 1, &one, 0, 0, 0, 50000, 1, 50000, &separate),
+                   ekBadAttribute);
+         // Mirrored: a request whose end lies beyond INT32_MAX reaches no
+         // position of a buffer box beside it.
+         Caller beside(3 * 100);
+         ekConfig mirrored(ekUChar, ekInterleaved, 3, nullptr, 0, ekUpperRight);
+         EXPECT_EQ(g.img.getSubTile(big, 0, big, 1, beside.data(), big - 150, 0, 100, 1, &mirrored),
+                   ekOkay);
+         EXPECT_TRUE(beside.untouched());
+     }},
+    {"an image that is its own input",
+     [] {
+         ekMemoryImg img(ekSize(2, 2, 1, 1), ekUChar, ekInterleaved);
+         img.setInput(&img, 0);
+         img.getStatus();  // answers; a later status check must not hang
+         img.setInput(nullptr, 0);
+         img.clearStatus();
+         img.setXsize(3);
+         EXPECT_EQ(img.getStatus(), ekOkay);
+     }},
+    {"deleting an image that still has children",
+     [] {
+         auto* parent = new ekMemoryImg(ekSize(2, 2, 1, 1), ekUChar, ekInterleaved);
+         ekMemoryImg child(parent, 1);
+         EXPECT_EQ(child.getStatus(), ekOkay);
+         delete parent;
+         EXPECT_EQ(child.getInput(0), nullptr);
+         EXPECT_EQ(child.getStatus(), ekOkay);  // keeps its own copy and attributes
+     }},
+    {"a cycle of three images",
+     [] {
+         auto* a = new ekMemoryImg(ekSize(2, 2, 1, 1), ekUChar, ekInterleaved);
+         auto* b = new ekMemoryImg(a, 0);
+         auto* c = new ekMemoryImg(b, 0);
+         EXPECT_EQ(a->setInput(c, 0), ekOkay);
+         a->getStatus();  // answers without recursing for ever
+         a->setXsize(3);
+         a->getStatus();
+         delete b;  // breaks the cycle; the others see a missing input
+         delete a;
+         delete c;
+     }},
+    {"deleting an image that still has related children",
+     [] {
+         int destroyed = 0;
+         auto* parent = new ekMemoryImg(ekSize(2, 2, 1, 1), ekUChar, ekInterleaved);
+         auto* related = new TestMemoryImg(parent, 1);
+         related->destroyed = &destroyed;
+         related->setRelatedType(1, 0);
+         delete parent;  // owns its related children: destroys them too
+         EXPECT_EQ(destroyed, 1);
+     }},
+    {"unref at and below zero",
+     [] {
+         int destroyed = 0;
+         auto* img = new TestMemoryImg(ekSize(1, 1, 1, 1), ekUChar, ekInterleaved);
+         img->destroyed = &destroyed;
+         EXPECT_EQ(img->GetRefCount(), 0);
+         img->unref();  // from 0: below zero, the image is destroyed
+         EXPECT_EQ(destroyed, 1);
+     }},
+};
+
+TEST(HostileInput, EveryEntryIsAnsweredAndLosesNothing) {
+    for (const Entry& e : kEntries) {
+        SCOPED_TRACE(e.what);
+        e.run();
+    }
+}
+
+}  // namespace
