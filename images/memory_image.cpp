@@ -39,6 +39,14 @@ ekMemoryImg::ekMemoryImg(void* data, const ekSize& s, ekType type, ekOrder o) {
     borrow(data);
 }
 
+// The image never writes through the pointer (every write path checks
+// readOnly first), so dropping const here is sound.
+ekMemoryImg::ekMemoryImg(const void* data, const ekSize& s, ekType type, ekOrder o) {
+    init(s, type, o);
+    borrow(const_cast<void*>(data));
+    readOnly = 1;
+}
+
 ekMemoryImg::ekMemoryImg(const ekSize& s, ekType type, ekOrder o) { init(s, type, o); }
 
 ekMemoryImg::ekMemoryImg(ekImage* input, int sync_) {
@@ -67,6 +75,7 @@ void ekMemoryImg::init(const ekSize& s, ekType type, ekOrder o) {
     dataPtr = nullptr;
     page = nullptr;
     borrowedBytes = -1;
+    readOnly = 0;
     imageType = ekMemoryImageType;
     size = s;
     dataType = type;
@@ -111,6 +120,7 @@ void ekMemoryImg::setDataPtr(void* data) {
     }
     allocSize = 0;
     borrow(data);
+    readOnly = 0;
     setAltered(ekGeneralBit);
 }
 
@@ -136,7 +146,7 @@ void ekMemoryImg::sync() {
 
 void ekMemoryImg::syncData() {
     if (resetCheck() != ekOkay) return;
-    if (inputImg == nullptr) return;
+    if (inputImg == nullptr || readOnly != 0) return;
     ekConfig cfg(dataType, order, size.c, nullptr, 0, coordSpace, ekColorModel(0));
     inputImg->getTile3D(0, 0, 0, size.x, size.y, size.z, dataPtr, &cfg);
 }

@@ -121,6 +121,7 @@ ekStatus ekMemoryImg::setSubTile3D(int x, int y, int z, int nx, int ny, int nz, 
     const ekTile request(x, y, z, nx, ny, nz), box(bx, by, bz, bnx, bny, bnz);
     const ekStatus s = checkRequest(*this, cfg, data, request, box);
     if (s != ekOkay) return s;
+    if (readOnly != 0) return ekNotAllowed;
     const int nc = requestChannels(cfg, size.c, nx, ny, nz);
     if (nc == 0) return ekOkay;
     const Channels sel(cfg);
@@ -137,6 +138,7 @@ ekStatus ekMemoryImg::fillTile3D(int x, int y, int z, int nx, int ny, int nz, vo
                                  const ekConfig* cfg, const ekTile* keepOut) {
     const ekStatus s = resetCheck();
     if (s != ekOkay) return s;
+    if (readOnly != 0) return ekNotAllowed;
     if (!ekConfigUsable(cfg)) return ekBadAttribute;
     const int nc = requestChannels(cfg, size.c, nx, ny, nz);
     if (nc == 0) return ekOkay;
@@ -184,6 +186,7 @@ ekStatus ekMemoryImg::copyTileCfg(int x, int y, int z, int nx, int ny, int nz, e
     const ekStatus s = resetCheck();
     if (s != ekOkay) return s;
     if (other == nullptr) return ekBadInput;
+    if (readOnly != 0 && direction != 0) return ekNotAllowed;
     if (!ekConfigUsable(cfg)) return ekBadAttribute;
     if (needColorConv(other, direction, cfg))
         return copyConverted(x, y, z, nx, ny, nz, other, ox, oy, oz, cfg, direction);

@@ -3,6 +3,7 @@
 #ifndef EKS_IMAGES_H
 #define EKS_IMAGES_H
 
+#include <cstddef>
 #include <cstdint>
 
 #include "eks/core.h"
@@ -143,6 +144,16 @@ public:
     ekMemoryImg();
     // Borrows `data`; the caller keeps it alive and large enough.
     ekMemoryImg(void* data, const ekSize& size, ekType type, ekOrder order);
+    // Borrows `data` read-only: the image never writes it. Writes, fills and
+    // copies into the image answer ekNotAllowed (reads and copies out of it
+    // work as usual), and so does the copy from an input; the page a lock
+    // hands out and getDataPtr point into the caller's buffer all the same
+    // and must not be written through. setDataPtr makes the image writable.
+    ekMemoryImg(const void* data, const ekSize& size, ekType type, ekOrder order);
+    // No buffer yet (the first reset allocates one); keeps a literal null
+    // from being ambiguous between the two borrowing constructors.
+    ekMemoryImg(std::nullptr_t, const ekSize& size, ekType type, ekOrder order)
+        : ekMemoryImg(static_cast<void*>(nullptr), size, type, order) {}
     // The buffer is allocated by the first reset.
     ekMemoryImg(const ekSize& size, ekType type, ekOrder order);
     // Materialises `input` (which also becomes the seed image): its attributes
@@ -233,6 +244,7 @@ private:
     int32_t autoSync;       // copy the input at every successful reset
     ekImage* inputImg;      // input 0 as found at the last reset; not owned
     int32_t borrowedBytes;  // size of a borrowed buffer; -1 while not known
+    int32_t readOnly;       // the borrowed buffer must not be written
 };
 
 // ---------------------------------------------------------------------------
