@@ -1,6 +1,7 @@
 // Helpers for the memory image and seed image tests: a memory image with its
 // protected parts reachable, a small image of another class, and element
-// access by the buffer's element-index table.
+// access by the buffer's element-index table (element values through the
+// transfer tests' reference model).
 #ifndef EKS_TESTS_IMAGES_IMAGES_TEST_UTIL_H
 #define EKS_TESTS_IMAGES_IMAGES_TEST_UTIL_H
 
@@ -10,6 +11,7 @@
 
 #include "eks/images.h"
 #include "eks/paging.h"
+#include "transfer/reference_mover.h"
 
 class TestMemoryImg : public ekMemoryImg {
 public:
@@ -78,88 +80,17 @@ inline int64_t elementIndex(ekOrder order, int nc, int nx, int ny, int nz, int x
     }
 }
 
-// Reads / writes element i of a buffer of the given type as an integer
-// (values used by the tests are small whole numbers, exact in every type).
+// Reads / writes element i of a buffer of the given type as an integer, by
+// the transfer tests' reference model (values used by the tests are small
+// whole numbers, exact in every type; an ekBit element stores v != 0).
 inline int64_t readElement(ekType t, const void* base, int64_t i) {
-    const unsigned char* p = static_cast<const unsigned char*>(base);
-    switch (t) {
-        case ekBit:
-            return (p[i >> 3] >> (7 - (i & 7))) & 1;
-        case ekUChar:
-            return p[i];
-        case ekChar:
-            return int8_t(p[i]);
-        case ekUShort: {
-            uint16_t v;
-            std::memcpy(&v, p + 2 * i, 2);
-            return v;
-        }
-        case ekShort: {
-            int16_t v;
-            std::memcpy(&v, p + 2 * i, 2);
-            return v;
-        }
-        case ekULong: {
-            uint32_t v;
-            std::memcpy(&v, p + 4 * i, 4);
-            return v;
-        }
-        case ekLong: {
-            int32_t v;
-            std::memcpy(&v, p + 4 * i, 4);
-            return v;
-        }
-        case ekFloat: {
-            float v;
-            std::memcpy(&v, p + 4 * i, 4);
-            return int64_t(v);
-        }
-        case ekDouble: {
-            double v;
-            std::memcpy(&v, p + 8 * i, 8);
-            return int64_t(v);
-        }
-        default:
-            return 0;
-    }
+    const ref::Value v = ref::readElem(t, base, i);
+    return v.isFloat ? int64_t(v.f) : v.i;
 }
 
-// Stores a small whole number; an ekBit element stores v != 0.
 inline void writeElement(ekType t, void* base, int64_t i, int64_t v) {
-    unsigned char* p = static_cast<unsigned char*>(base);
-    switch (t) {
-        case ekBit: {
-            const unsigned char mask = static_cast<unsigned char>(0x80u >> (i & 7));
-            if (v != 0)
-                p[i >> 3] |= mask;
-            else
-                p[i >> 3] &= static_cast<unsigned char>(~mask);
-        } break;
-        case ekUChar:
-        case ekChar:
-            p[i] = static_cast<unsigned char>(v);
-            break;
-        case ekUShort:
-        case ekShort: {
-            uint16_t x = static_cast<uint16_t>(v);
-            std::memcpy(p + 2 * i, &x, 2);
-        } break;
-        case ekULong:
-        case ekLong: {
-            uint32_t x = static_cast<uint32_t>(v);
-            std::memcpy(p + 4 * i, &x, 4);
-        } break;
-        case ekFloat: {
-            float x = float(v);
-            std::memcpy(p + 4 * i, &x, 4);
-        } break;
-        case ekDouble: {
-            double x = double(v);
-            std::memcpy(p + 8 * i, &x, 8);
-        } break;
-        default:
-            break;
-    }
+    ref::writeElem(t, base, i,
+                   ref::Value{false, t == ekBit ? int64_t(v != 0) : v, 0.0, false, 0.0f});
 }
 
 // Bytes of a buffer of n elements.

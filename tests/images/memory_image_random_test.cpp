@@ -138,39 +138,83 @@ Case randomCase(Rng& rng, bool uniqueChannels) {
 
 const size_t kGuard = 16;
 
-// The image, its borrowed buffer with guard bytes, and its configuration.
+// The layout of a test image: extents, type, order, space and fill values.
+struct ImageLayout {
+    int w, h, d, c, cs;
+    ekType type;
+    ekOrder order;
+    std::vector<int64_t> fill;
+
+    // A random layout of c channels (drawn in this order, for reproducibility).
+    static ImageLayout random(Rng& rng, int c) {
+        ImageLayout l;
+        l.w = rng.in(1, 6), l.h = rng.in(1, 5), l.d = rng.in(1, 2), l.c = c;
+        l.cs = rng.in(1, 8);
+        l.type = kTypes[rng.in(0, 8)];
+        l.order = kOrders[rng.in(0, 2)];
+        for (int m = 0; m < c; ++m) l.fill.push_back(rng.in(0, 100));
+        return l;
+    }
+};
+
+// A memory image of a layout over a borrowed buffer between guard bytes,
+// with values 0..100 (0..1 for ekBit) and the layout's fill pixel.
+struct RandomImage : ImageLayout {
+    std::vector<unsigned char> bytes;  // guard, buffer, guard
+    ekMemoryImg* img;
+
+    RandomImage(Rng& rng, const ImageLayout& layout) : ImageLayout(layout) {
+        const int64_t n = int64_t(w) * h * d * c;
+        bytes.assign(kGuard + bufferBytes(type, n) + kGuard, 0xA5);
+        for (int64_t i = 0; i < n; ++i)
+            writeElement(type, pixels(), i, type == ekBit ? rng.in(0, 1) : rng.in(0, 100));
+        img = new ekMemoryImg(pixels(), ekSize(w, h, d, c), type, order);
+        img->setCoordSpace(ekCoordSpace(cs));
+        ekPixel f(ekDouble, c);
+        for (int m = 0; m < c; ++m) f.setElem(double(fill[size_t(m)]), m);
+        img->setFill(f);
+    }
+    RandomImage(const RandomImage&) = delete;
+    RandomImage& operator=(const RandomImage&) = delete;
+    ~RandomImage() { delete img; }
+
+    unsigned char* pixels() { return bytes.data() + kGuard; }
+    bool inside(int x, int y, int z) const {
+        return x >= 0 && x < w && y >= 0 && y < h && z >= 0 && z < d;
+    }
+    int64_t index(int x, int y, int z, int m) const {
+        return elementIndex(order, c, w, h, d, x, y, z, m);
+    }
+    std::string describe() const {
+        std::ostringstream s;
+        s << w << "x" << h << "x" << d << "x" << c << " type " << type << " order " << order
+          << " space " << cs;
+        return s.str();
+    }
+};
+
+// The case's image and its configuration.
 struct Fixture {
     const Case& k;
-    std::vector<unsigned char> image;  // guard, buffer, guard
-    ekMemoryImg* img = nullptr;
+    RandomImage image;
+    ekMemoryImg* img;
     ekConfig cfg;
 
-    Fixture(const Case& k_, Rng& rng) : k(k_) {
-        const int64_t n = int64_t(k.w) * k.h * k.d * k.c;
-        image.assign(kGuard + bufferBytes(k.it, n) + kGuard, 0xA5);
-        for (int64_t i = 0; i < n; ++i)
-            writeElement(k.it, pixels(), i, k.it == ekBit ? rng.in(0, 1) : rng.in(0, 100));
-        img = new ekMemoryImg(pixels(), ekSize(k.w, k.h, k.d, k.c), k.it, k.io);
-        img->setCoordSpace(ekCoordSpace(k.ics));
-        ekPixel fill(ekDouble, k.c);
-        for (int m = 0; m < k.c; ++m) fill.setElem(double(k.fillValues[size_t(m)]), m);
-        img->setFill(fill);
+    Fixture(const Case& k_, Rng& rng)
+        : k(k_),
+          image(rng, ImageLayout{k.w, k.h, k.d, k.c, k.ics, k.it, k.io, k.fillValues}),
+          img(image.img) {
         cfg = ekConfig(k.ct, k.co, k.nchans, k.useList ? const_cast<int*>(k.list.data()) : nullptr,
                        k.offset, ekCoordSpace(k.cs));
     }
-    ~Fixture() { delete img; }
-    unsigned char* pixels() { return image.data() + kGuard; }
+    unsigned char* pixels() { return image.pixels(); }
 
     // Image position of a caller position.
     void toImage(int& x, int& y) const {
         if (k.cs != 0) img->mapXY(ekCoordSpace(k.cs), x, y, ekCoordSpace(0));
     }
-    bool inside(int x, int y, int z) const {
-        return x >= 0 && x < k.w && y >= 0 && y < k.h && z >= 0 && z < k.d;
-    }
-    int64_t imageIndex(int x, int y, int z, int m) const {
-        return elementIndex(k.io, k.c, k.w, k.h, k.d, x, y, z, m);
-    }
+    bool inside(int x, int y, int z) const { return image.inside(x, y, z); }
+    int64_t imageIndex(int x, int y, int z, int m) const { return image.index(x, y, z, m); }
     int64_t callerIndex(int i, int j, int l, int ch) const {
         return elementIndex(k.co, k.nc, k.b.nx, k.b.ny, k.b.nz, i, j, l, ch);
     }
@@ -240,7 +284,7 @@ TEST(MemoryImageRandom, WritesMatchTheElementTableAndReadBack) {
         std::vector<unsigned char> buffer(bufferBytes(k.ct, n) + 1, 0);
         for (int64_t e = 0; e < n; ++e)
             writeElement(k.ct, buffer.data(), e, k.ct == ekBit ? rng.in(0, 1) : rng.in(0, 100));
-        std::vector<unsigned char> expected = s.image;
+        std::vector<unsigned char> expected = s.image.bytes;
         s.forEachRequested([&](int i, int j, int l, int x, int y, int z) {
             if (!s.inside(x, y, z)) return;  // dropped
             for (int ch = 0; ch < k.nc; ++ch) {
@@ -257,7 +301,7 @@ TEST(MemoryImageRandom, WritesMatchTheElementTableAndReadBack) {
                                 k.b.y, k.b.z, k.b.nx, k.b.ny, k.b.nz, &s.cfg);
         ASSERT_EQ(st, ekOkay) << "seed " << seed << " round " << round << ": " << k.describe();
         ASSERT_EQ(buffer, written) << "the source buffer changed: " << k.describe();
-        ASSERT_EQ(s.image, expected)
+        ASSERT_EQ(s.image.bytes, expected)
             << "seed " << seed << " round " << round << ": " << k.describe();
 
         // Round trip: reading the same box back gives what was written, where
@@ -294,7 +338,7 @@ TEST(MemoryImageRandom, FillsMatchTheElementTable) {
         const ekTile keep(k.r.x + rng.in(-1, 2), k.r.y + rng.in(-1, 2), k.r.z + rng.in(-1, 1),
                           rng.in(0, 4), rng.in(0, 4), rng.in(0, 2));
         const bool keepInForce = withKeep && !keep.empty();
-        std::vector<unsigned char> expected = s.image;
+        std::vector<unsigned char> expected = s.image.bytes;
         for (int l = 0; l < k.r.nz; ++l)
             for (int j = 0; j < k.r.ny; ++j)
                 for (int i = 0; i < k.r.nx; ++i) {
@@ -323,7 +367,7 @@ TEST(MemoryImageRandom, FillsMatchTheElementTable) {
                                               nullValue ? nullptr : value.data(), &s.cfg,
                                               withKeep ? &keep : nullptr);
         ASSERT_EQ(st, ekOkay) << k.describe();
-        ASSERT_EQ(s.image, expected)
+        ASSERT_EQ(s.image.bytes, expected)
             << "seed " << seed << " round " << round << ": " << k.describe() << " keep " << keep.x
             << "," << keep.y << "," << keep.z << " " << keep.nx << "x" << keep.ny << "x" << keep.nz
             << (withKeep ? "" : " (none)");
@@ -334,54 +378,13 @@ TEST(MemoryImageRandom, FillsMatchTheElementTable) {
 
 // --- Copies between two memory images -----------------------------------------
 
-// An image of random layout with values 0..100 (0..1 for ekBit) and a fill.
-struct RandomImage {
-    int w, h, d, c, cs;
-    ekType type;
-    ekOrder order;
-    std::vector<unsigned char> bytes;
-    std::vector<int64_t> fill;
-    ekMemoryImg* img;
-
-    RandomImage(Rng& rng, int channels) {
-        w = rng.in(1, 6), h = rng.in(1, 5), d = rng.in(1, 2), c = channels;
-        cs = rng.in(1, 8);
-        type = kTypes[rng.in(0, 8)];
-        order = kOrders[rng.in(0, 2)];
-        const int64_t n = int64_t(w) * h * d * c;
-        bytes.assign(bufferBytes(type, n), 0);
-        for (int64_t i = 0; i < n; ++i)
-            writeElement(type, bytes.data(), i, type == ekBit ? rng.in(0, 1) : rng.in(0, 100));
-        img = new ekMemoryImg(bytes.data(), ekSize(w, h, d, c), type, order);
-        img->setCoordSpace(ekCoordSpace(cs));
-        ekPixel f(ekDouble, c);
-        for (int m = 0; m < c; ++m) {
-            fill.push_back(rng.in(0, 100));
-            f.setElem(double(fill.back()), m);
-        }
-        img->setFill(f);
-    }
-    ~RandomImage() { delete img; }
-    bool inside(int x, int y, int z) const {
-        return x >= 0 && x < w && y >= 0 && y < h && z >= 0 && z < d;
-    }
-    int64_t index(int x, int y, int z, int m) const {
-        return elementIndex(order, c, w, h, d, x, y, z, m);
-    }
-    std::string describe() const {
-        std::ostringstream s;
-        s << w << "x" << h << "x" << d << "x" << c << " type " << type << " order " << order
-          << " space " << cs;
-        return s.str();
-    }
-};
-
 TEST(MemoryImageRandom, CopiesInBothDirectionsMatchTheElementTables) {
     const uint32_t seed = 9001;
     Rng rng(seed);
     for (int round = 0; round < kRounds; ++round) {
         const int c = rng.in(1, 4);
-        RandomImage a(rng, c), b(rng, c);  // a copies, b is the other image
+        RandomImage a(rng, ImageLayout::random(rng, c));  // a copies
+        RandomImage b(rng, ImageLayout::random(rng, c));  // b is the other image
         // Channel selection on b's side: none, an offset, or a list naming a
         // distinct channel of b (or none) for each channel of a.
         std::vector<int> list;
@@ -401,7 +404,9 @@ TEST(MemoryImageRandom, CopiesInBothDirectionsMatchTheElementTables) {
                 pool.erase(pool.begin() + pick);
             }
         }
-        ekConfig cfg(a.type, a.order, c, kind == 2 ? list.data() : nullptr, offset);
+        // Its type and order are replaced by a's: the data pass in a's layout.
+        ekConfig cfg(kTypes[rng.in(0, 8)], kOrders[rng.in(0, 2)], c,
+                     kind == 2 ? list.data() : nullptr, offset);
         auto chanOf = [&](int m) {
             const int g = kind == 2 ? list[size_t(m)] : m + offset;
             return g >= 0 && g < c ? g : -1;
@@ -427,16 +432,16 @@ TEST(MemoryImageRandom, CopiesInBothDirectionsMatchTheElementTables) {
                         if (g < 0) continue;
                         if (direction != 0 && inA) {
                             const int64_t v =
-                                inB ? readElement(b.type, b.bytes.data(), b.index(bx, by, bz, g))
+                                inB ? readElement(b.type, b.pixels(), b.index(bx, by, bz, g))
                                     : b.fill[size_t(g)];
-                            writeElement(a.type, expectA.data(), a.index(x, y, z, m),
+                            writeElement(a.type, expectA.data() + kGuard, a.index(x, y, z, m),
                                          landed(a.type, v));
                         }
                         if (direction == 0 && inB) {
                             const int64_t v =
-                                inA ? readElement(a.type, a.bytes.data(), a.index(x, y, z, m))
+                                inA ? readElement(a.type, a.pixels(), a.index(x, y, z, m))
                                     : a.fill[size_t(m)];
-                            writeElement(b.type, expectB.data(), b.index(bx, by, bz, g),
+                            writeElement(b.type, expectB.data() + kGuard, b.index(bx, by, bz, g),
                                          landed(b.type, v));
                         }
                     }
