@@ -116,12 +116,28 @@ ekStatus ekImage::copyConverted(int, int, int, int, int, int, ekImage*, int, int
     return ekNotImplemented;
 }
 
+namespace {
+
+// Whether every channel of a layout selects one of `channels` channels, as
+// the image classes read a selection: list entry k (the list indexed by the
+// buffer channel alone), or the offset plus k without a list.
+bool selectsEveryChannel(const ekConfig& layout, int channels) {
+    for (int k = 0; k < layout.nchans; ++k) {
+        const int64_t m =
+            layout.chanList != nullptr ? layout.chanList[k] : int64_t(layout.chanOffset) + k;
+        if (m < 0 || m >= channels) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 // The base copy goes through a temporary buffer in this image's layout (its
 // type, order and channel count): one image reads the box into it, the other
-// writes it out, with the working layout on other's side. When other is
-// read, the buffer first receives this image's own box, so that the channels
-// the configuration does not select (and a copy within one image) are
-// written back as they were, never as uninitialised memory. All coordinates
+// writes it out, with the working layout on other's side. When other is read
+// and the layout leaves some channel of the buffer unselected, the buffer
+// first receives this image's own box, so that such channels are written
+// back as they were, never as uninitialised memory. All coordinates
 // are in this image's space; other maps the box into its own.
 ekStatus ekImage::copyTileCfg(int x, int y, int z, int nx, int ny, int nz, ekImage* other, int ox,
                               int oy, int oz, const ekConfig* cfg, int direction) {
@@ -150,9 +166,10 @@ ekStatus ekImage::copyTileCfg(int x, int y, int z, int nx, int ny, int nz, ekIma
         data = buffer.data();
     }
 
-    ekStatus s;
+    ekStatus s = ekOkay;
     if (direction != 0) {
-        s = getTile3D(x, y, z, nx, ny, nz, data, nullptr);
+        if (!selectsEveryChannel(layout, other->getCsize()))
+            s = getTile3D(x, y, z, nx, ny, nz, data, nullptr);
         if (s == ekOkay) s = other->getTile3D(ox, oy, oz, nx, ny, nz, data, &layout);
         if (s == ekOkay) s = setTile3D(x, y, z, nx, ny, nz, data, nullptr);
     } else {
