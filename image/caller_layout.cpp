@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "eks/image.h"
 #include "image/channel_table.h"
 
 bool ekIsDataType(ekType t) {
@@ -53,6 +54,13 @@ ekStatus ekCheckCallerBuffer(const ekConfig* cfg, ekOrder ownOrder, int ownChann
     if (plane > INT32_MAX) return ekBadAttribute;
     const int64_t largest = nc > 1 && order != ekSeparate ? plane * nc : plane * buffer.nz;
     return largest > INT32_MAX ? ekBadAttribute : ekOkay;
+}
+
+ekStatus ekCheckRequest(ekImage& image, const ekConfig* cfg, const void* data,
+                        const ekTile& request, const ekTile& buffer) {
+    const ekStatus s = image.getStatus();
+    if (s != ekOkay) return s;
+    return ekCheckCallerBuffer(cfg, image.getOrder(), image.getCsize(), data, request, buffer);
 }
 
 bool ekWorkingLayout(const ekConfig* cfg, ekType type, ekOrder order, int channels,

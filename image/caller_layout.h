@@ -8,6 +8,7 @@
 #include "eks/core.h"
 
 class ekChannelTable;
+class ekImage;
 
 // One of the nine element types / three channel orders.
 bool ekIsDataType(ekType t);
@@ -28,6 +29,12 @@ bool ekConfigUsable(const ekConfig* cfg);
 // ekBadAttribute otherwise: nothing may move then.
 ekStatus ekCheckCallerBuffer(const ekConfig* cfg, ekOrder ownOrder, int ownChannels,
                              const void* data, const ekTile& request, const ekTile& buffer);
+
+// A read or write of an image: the image's status (which brings it up to
+// date), then ekCheckCallerBuffer with the image's order and channel count.
+// ekOkay when the request may go ahead.
+ekStatus ekCheckRequest(ekImage& image, const ekConfig* cfg, const void* data,
+                        const ekTile& request, const ekTile& buffer);
 
 // The layout in which another image sees an image's whole buffer (or a
 // temporary buffer in the image's layout) in a copy: the configuration (or

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "eks/images.h"
+#include "image/caller_layout.h"
 
 ekClassList ekConstImg::classList = {"ekConstImg", &ekImage::classList};
 
@@ -64,6 +65,7 @@ ekStatus ekConstImg::copyTileCfg(int, int, int, int nx, int ny, int nz, ekImage*
     if (s != ekOkay) return s;
     if (direction != 0) return ekNotAllowed;
     if (other == nullptr) return ekBadInput;
+    if (!ekConfigUsable(cfg)) return ekBadAttribute;
 
     ekConfig w(dataType, order, size.c, nullptr, 0, ekCoordSpace(0), colorModel);
     if (cfg != nullptr) {

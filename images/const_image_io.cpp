@@ -5,6 +5,7 @@
 
 #include "core/type_facts.h"
 #include "eks/images.h"
+#include "image/caller_layout.h"
 #include "transfer/data_block.h"
 
 namespace {
@@ -40,7 +41,8 @@ void fillWords(unsigned char* dst, int64_t count, uint32_t v) {
 
 ekStatus ekConstImg::getSubTile3D(int x, int y, int z, int nx, int ny, int nz, void* data, int bx,
                                   int by, int bz, int bnx, int bny, int bnz, const ekConfig* cfg) {
-    const ekStatus s = resetCheck();
+    const ekStatus s = ekCheckRequest(*this, cfg, data, ekTile(x, y, z, nx, ny, nz),
+                                      ekTile(bx, by, bz, bnx, bny, bnz));
     if (s != ekOkay) return s;
     if (nx < 1 || ny < 1 || nz < 1) return ekOkay;
     const int n = cfg != nullptr && cfg->nchans != 0 ? cfg->nchans : size.c;

@@ -40,15 +40,6 @@ int requestChannels(const ekConfig* cfg, int own, int nx, int ny, int nz) {
     return nc < 1 ? 0 : nc;
 }
 
-// The image's status, then whether the caller's layout and buffer can be
-// used; ekOkay when the request may go ahead.
-ekStatus checkRequest(ekImage& image, const ekConfig* cfg, const void* data, const ekTile& request,
-                      const ekTile& box) {
-    const ekStatus s = image.getStatus();  // brings the image up to date
-    if (s != ekOkay) return s;
-    return ekCheckCallerBuffer(cfg, image.getOrder(), image.getCsize(), data, request, box);
-}
-
 // Channel numbering of a caller's block, as the engine reads it: local
 // channel k is the configuration's list entry k (the list is indexed by the
 // buffer channel alone, so it is never read past its nchans entries), or,
@@ -93,7 +84,7 @@ ekDataBlock callerBlock(ekImage& image, void* data, const ekConfig* cfg, ekType 
 ekStatus ekMemoryImg::getSubTile3D(int x, int y, int z, int nx, int ny, int nz, void* data, int bx,
                                    int by, int bz, int bnx, int bny, int bnz, const ekConfig* cfg) {
     const ekTile request(x, y, z, nx, ny, nz), box(bx, by, bz, bnx, bny, bnz);
-    const ekStatus s = checkRequest(*this, cfg, data, request, box);
+    const ekStatus s = ekCheckRequest(*this, cfg, data, request, box);
     if (s != ekOkay) return s;
     const int nc = requestChannels(cfg, size.c, nx, ny, nz);
     if (nc == 0) return ekOkay;
@@ -119,7 +110,7 @@ ekStatus ekMemoryImg::getSubTile3D(int x, int y, int z, int nx, int ny, int nz, 
 ekStatus ekMemoryImg::setSubTile3D(int x, int y, int z, int nx, int ny, int nz, void* data, int bx,
                                    int by, int bz, int bnx, int bny, int bnz, const ekConfig* cfg) {
     const ekTile request(x, y, z, nx, ny, nz), box(bx, by, bz, bnx, bny, bnz);
-    const ekStatus s = checkRequest(*this, cfg, data, request, box);
+    const ekStatus s = ekCheckRequest(*this, cfg, data, request, box);
     if (s != ekOkay) return s;
     if (readOnly != 0) return ekNotAllowed;
     const int nc = requestChannels(cfg, size.c, nx, ny, nz);

@@ -4,17 +4,18 @@
 
 #include "core/type_facts.h"
 #include "eks/images.h"
+#include "image/caller_layout.h"
 #include "images/sub_image_request.h"
 #include "transfer/data_block.h"
 
 ekStatus ekSubImg::getSubTile3D(int x, int y, int z, int nx, int ny, int nz, void* data, int bx,
                                 int by, int bz, int bnx, int bny, int bnz, const ekConfig* cfg) {
-    const ekStatus s = resetCheck();
+    const ekTile request(x, y, z, nx, ny, nz), box(bx, by, bz, bnx, bny, bnz);
+    const ekStatus s = ekCheckRequest(*this, cfg, data, request, box);
     if (s != ekOkay) return s;
     ekImage* parent = parentImg;
     Request q;
-    const ekStatus t =
-        translate(cfg, ekTile(x, y, z, nx, ny, nz), ekTile(bx, by, bz, bnx, bny, bnz), true, q);
+    const ekStatus t = translate(cfg, request, box, true, q);
     if (t != ekOkay || q.nc == 0) return t;
 
     if (q.outside) {
@@ -40,12 +41,12 @@ ekStatus ekSubImg::getSubTile3D(int x, int y, int z, int nx, int ny, int nz, voi
 
 ekStatus ekSubImg::setSubTile3D(int x, int y, int z, int nx, int ny, int nz, void* data, int bx,
                                 int by, int bz, int bnx, int bny, int bnz, const ekConfig* cfg) {
-    const ekStatus s = resetCheck();
+    const ekTile request(x, y, z, nx, ny, nz), box(bx, by, bz, bnx, bny, bnz);
+    const ekStatus s = ekCheckRequest(*this, cfg, data, request, box);
     if (s != ekOkay) return s;
     ekImage* parent = parentImg;
     Request q;
-    const ekStatus t =
-        translate(cfg, ekTile(x, y, z, nx, ny, nz), ekTile(bx, by, bz, bnx, bny, bnz), false, q);
+    const ekStatus t = translate(cfg, request, box, false, q);
     if (t != ekOkay || q.nc == 0) return t;
     const ekTile& r = q.parentR;
     const ekTile& b = q.parentB;
@@ -65,6 +66,7 @@ ekStatus ekSubImg::copyTileCfg(int x, int y, int z, int nx, int ny, int nz, ekIm
         return copyConverted(x, y, z, nx, ny, nz, other, ox, oy, oz, cfg, direction);
     ekImage* parent = parentImg;
     if (other == nullptr) return ekBadInput;
+    if (!ekConfigUsable(cfg)) return ekBadAttribute;
     if (nx < 1 || ny < 1 || nz < 1) return ekOkay;
 
     const int parentChannels = parentChans;

@@ -37,20 +37,36 @@ struct Caller {
     }
 };
 
-// Every read, write, fill and copy with the configuration is refused with
-// ekBadAttribute and moves nothing.
+// Every read, write, fill and copy with the configuration is refused and
+// moves nothing, on every image class: ekBadAttribute, except where the
+// class refuses the operation anyway (a constant image is never written, a
+// view and a constant image do not fill).
 void expectRefusedEverywhere(const ekConfig& cfg) {
-    Guarded g, other;
+    Guarded g, other, parent;
+    ekSubImg view(&parent.img, nullptr);
+    ekConstImg constant;
     Caller out(4096);
-    EXPECT_EQ(g.img.getTile(0, 0, 2, 2, out.data(), &cfg), ekBadAttribute);
+    auto refused = [](ekStatus s) {
+        return s == ekBadAttribute || s == ekNotAllowed || s == ekNotImplemented;
+    };
+    for (ekImage* img : {static_cast<ekImage*>(&g.img), static_cast<ekImage*>(&view),
+                         static_cast<ekImage*>(&constant)}) {
+        SCOPED_TRACE(img->getClassName(0));
+        EXPECT_EQ(img->getTile(0, 0, 2, 2, out.data(), &cfg), ekBadAttribute);
+        EXPECT_PRED1(refused, img->setTile(0, 0, 2, 2, out.data(), &cfg));
+        EXPECT_PRED1(refused, img->fillTile(0, 0, 2, 2, out.data(), &cfg, nullptr));
+        EXPECT_PRED1(refused, img->copyTileCfg(0, 0, 0, 2, 2, 1, &other.img, 0, 0, 0, &cfg, 1));
+        EXPECT_EQ(img->copyTileCfg(0, 0, 0, 2, 2, 1, &other.img, 0, 0, 0, &cfg, 0), ekBadAttribute);
+        EXPECT_PRED1(refused, img->copyTileCfg(0, 0, 0, 2, 2, 1, img, 1, 1, 0, &cfg, 1));
+    }
     EXPECT_EQ(g.img.setTile(0, 0, 2, 2, out.data(), &cfg), ekBadAttribute);
     EXPECT_EQ(g.img.fillTile(0, 0, 2, 2, out.data(), &cfg, nullptr), ekBadAttribute);
     EXPECT_EQ(g.img.copyTileCfg(0, 0, 0, 2, 2, 1, &other.img, 0, 0, 0, &cfg, 1), ekBadAttribute);
-    EXPECT_EQ(g.img.copyTileCfg(0, 0, 0, 2, 2, 1, &other.img, 0, 0, 0, &cfg, 0), ekBadAttribute);
-    EXPECT_EQ(g.img.copyTileCfg(0, 0, 0, 2, 2, 1, &g.img, 1, 1, 0, &cfg, 1), ekBadAttribute);
+    EXPECT_EQ(view.setTile(0, 0, 2, 2, out.data(), &cfg), ekBadAttribute);
     EXPECT_TRUE(out.untouched());
     EXPECT_TRUE(g.untouched());
     EXPECT_TRUE(other.untouched());
+    EXPECT_TRUE(parent.untouched());
 }
 
 struct Entry {
