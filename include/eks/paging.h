@@ -1,4 +1,9 @@
 // Tile iteration and page locking.
+//
+// An image is divided into pages: boxes of a fixed size in x, y, z and
+// channels on a grid anchored at the origin, each carrying an optional border
+// of extra pixels on the three spatial axes. ekTileIter enumerates the pages
+// a tile touches; ekImage::lockTile3D uses it to lock them all at once.
 #ifndef EKS_PAGING_H
 #define EKS_PAGING_H
 
@@ -6,6 +11,95 @@
 
 #include "eks/core.h"
 #include "eks/image.h"
+
+// ---------------------------------------------------------------------------
+// Enumerates the origins of the pages that cover a tile: x fastest, then y,
+// then z, then channel blocks. A plain value object: it allocates nothing and
+// refers to no image, but keeps a pointer to the channel list of the
+// configuration it was given, which must stay alive while it is used.
+//
+// The current page after a successful more() is the box (x, y, z) -
+// (x + nx, y + ny, z + nz) in channels c .. c + pageC - 1; nx, ny, nz are the
+// page size, borders included. Its interior starts at (x + border x, ...) and
+// is (page size - 2 x border) large on each axis; interiors fall on multiples
+// of that step from the image origin (from the tile origin when unaligned).
+//
+// Usage: construct (or setTile / setPageSize / setPageBorder), optionally
+// getCount(), then `while (it.more())` read x, y, z and c. Any setter makes
+// the next more() or getCount() prepare afresh and restart from the first
+// page. The tile's own end is kept apart from the end of the page origins, so
+// the setters may be called in any order, before or after a preparation.
+//
+// No pages at all (getCount() 0, more() 0) for: an empty tile; an empty
+// channel range (a configuration without a list and a channel count of 0, or
+// a list without a non-negative entry); a page size not larger than twice the
+// border on some axis; fewer than 1 channel per page; a page count or a page
+// position that does not fit 32 bits. After more() has answered 0 it keeps
+// answering 0 until a setter is called.
+class EKS_API ekTileIter : public ekTile {
+public:
+    // setPageSize, then setTile, then setPageBorder(0, 0, 0, 1).
+    ekTileIter(const ekTile& tile, int pageX, int pageY, int pageZ, int pageC, int nc,
+               const ekConfig* cfg, int unaligned);
+    // setTile, then setPageBorder(0, 0, 0, 1); the page size starts at 0 (no
+    // pages) until setPageSize is called.
+    ekTileIter(const ekTile& tile, int nc, const ekConfig* cfg, int unaligned);
+    ekTileIter(const ekTileIter& it) = default;
+    // Copies every field; the channel list pointer is shared.
+    ekTileIter& operator=(const ekTileIter& it) = default;
+
+    // Page size, borders included (nx, ny, nz of the current-page box), and
+    // channels per page.
+    void setPageSize(int pageX, int pageY, int pageZ, int pageC);
+    // Border on each spatial axis; borderPages 1 also visits the pages that
+    // the tile reaches only with their leading border, 0 only the pages whose
+    // interior it reaches.
+    void setPageBorder(int bx, int by, int bz, int borderPages);
+    // The tile in image coordinates and the channels to cover: with cfg's
+    // channel list the page-aligned blocks from its lowest to its highest
+    // non-negative entry (blocks without a listed channel are skipped);
+    // without a list cfg's channel offset .. offset + channel count - 1;
+    // without cfg all nc channels. Unaligned 1 lays the pages from the tile's
+    // own origin and the channel blocks from its first channel.
+    void setTile(const ekTile& tile, int nc, const ekConfig* cfg, int unaligned);
+
+    // Advances to the next page: 1 while there is one, 0 at the end.
+    int more();
+    // Number of pages; exact unless a channel list leaves a channel block
+    // between its lowest and highest entry without a listed channel (such
+    // blocks are counted but skipped). Leaves the iterator before the first
+    // page when it had to prepare.
+    int getCount();
+
+    int32_t c;  // first channel of the current channel block
+
+private:
+    // Prepares from the settings; 1 when at least one page will be visited.
+    int reset();
+    // Advances c to the next channel block that holds a selected channel.
+    int moreChans();
+    // Prepares one spatial axis; false when it has no valid page grid.
+    bool prepareAxis(int axis, int32_t tileOrigin, int32_t tileEnd, int32_t pageSize,
+                     int64_t& pages);
+
+    int32_t firstX, firstY, firstZ;  // origin of the first page on each axis
+    int32_t startC;                  // first channel of the first channel block
+    int32_t endX, endY, endZ;        // exclusive end of the page origins
+    int32_t endC;                    // exclusive end of the channel range
+    int32_t pageC;                   // channels per page
+    int32_t listCount;               // entries in chanList
+    const int* chanList;             // the configuration's list; not owned
+    int32_t stepX, stepY, stepZ;     // distance between neighbouring origins
+    int32_t borderX, borderY, borderZ;
+    int32_t tileX, tileY, tileZ;           // origin of the tile
+    int32_t tileEndX, tileEndY, tileEndZ;  // exclusive end of the tile
+    int32_t tileStartC, tileEndC;          // channel range as setTile gave it
+    int32_t borderPages;  // 1: also pages reached only by their leading border
+    int32_t unaligned;    // 1: pages laid from the tile's origin
+    int32_t pending;      // the settings changed since the last preparation
+    int32_t finished;     // more() has answered 0 since the last preparation
+    int32_t count;        // page count of the last preparation
+};
 
 // ---------------------------------------------------------------------------
 // Handle of one page of an image: its position (x, y, z: the origin of the
@@ -39,8 +133,20 @@ public:
     void* data;      // the page's pixels; not owned
 };
 
+// A page that owns its buffer: `size` bytes, uninitialised, allocated by the
+// constructor and released by the destructor. When the buffer cannot be had
+// (or size < 1) data is null. Not copyable: two handles would release one
+// buffer.
+class EKS_API ekImagePage : public ekPage {
+public:
+    ekImagePage(int x, int y, int z, int c, int size);
+    ekImagePage(const ekImagePage&) = delete;
+    ekImagePage& operator=(const ekImagePage&) = delete;
+    ~ekImagePage() override;
+};
+
 // One entry of a page-set lock: the requested position, and what lockPageSet
-// wrote back for it.
+// wrote back for it. Owns nothing; copies all six fields.
 struct EKS_API ekLockRequest {
     int32_t x, y, z, c;  // position of the requested page
     ekStatus status;     // outcome for this request
@@ -53,6 +159,44 @@ struct EKS_API ekLockRequest {
         z = z_;
         c = c_;
     }
+};
+
+// Every page a tile touches, locked at once by ekImage::lockTile3D (only
+// ekImage constructs one). The requests are in the iterator's order: x
+// fastest, then y, z, channel block; a request outside the image has no page.
+// Deleting the locked tile unlocks its pages (also those that a page-set lock
+// failing part-way did fill) and releases the request array. Not copyable.
+struct EKS_API ekLockedTile {
+    ekImage* image;            // the image whose pages are locked
+    ekLockRequest* requests;   // one per page the tile touches; owned
+    int32_t count;             // requests filled in
+    ekStatus status;           // result of the page-set lock
+
+    ekStatus getStatus() const { return status; }
+    ~ekLockedTile();
+    ekLockedTile(const ekLockedTile&) = delete;
+    ekLockedTile& operator=(const ekLockedTile&) = delete;
+
+private:
+    friend class ekImage;
+    // Fills one request per page of iter and locks them with mode, less its
+    // bits 0x400 and 0x800. Without memory for the requests: status
+    // ekNoMemory, no request.
+    ekLockedTile(ekImage* image, ekTileIter& iter, int mode);
+    // True when some request holds a page.
+    bool holdsPages() const;
+};
+
+// One page position (x, y, z, c) and how much of that page lies inside the
+// image, borders included: nx = min(x size + border x - x, page x), likewise
+// ny, nz, and nc = min(channel count - c, page c). Read through the image's
+// getters, which bring it up to date first; a null image gives extents of 0.
+// Nothing in the library constructs one; it is offered to callers.
+struct EKS_API ekPgCB {
+    int32_t x, y, z, c;
+    int32_t nx, ny, nz, nc;
+
+    ekPgCB(ekImage* image, int x, int y, int z, int c);
 };
 
 #endif  // EKS_PAGING_H
