@@ -33,8 +33,8 @@
 // No pages at all (getCount() 0, more() 0) for: an empty tile; an empty
 // channel range (a configuration without a list and a channel count of 0, or
 // a list without a non-negative entry); a page size not larger than twice the
-// border on some axis; fewer than 1 channel per page; a page count or a page
-// position that does not fit 32 bits. After more() has answered 0 it keeps
+// border on some axis; a negative border; fewer than 1 channel per page; a
+// page count or a page position that does not fit 32 bits. After more() has answered 0 it keeps
 // answering 0 until a setter is called.
 class EKS_API ekTileIter : public ekTile {
 public:
@@ -78,9 +78,6 @@ private:
     int reset();
     // Advances c to the next channel block that holds a selected channel.
     int moreChans();
-    // Prepares one spatial axis; false when it has no valid page grid.
-    bool prepareAxis(int axis, int32_t tileOrigin, int32_t tileEnd, int32_t pageSize,
-                     int64_t& pages);
 
     int32_t firstX, firstY, firstZ;  // origin of the first page on each axis
     int32_t startC;                  // first channel of the first channel block

@@ -1,0 +1,93 @@
+// ekImage's page locking: by copy into fresh page buffers through the image's
+// own tile reader. Classes that hold their pixels (the memory image) override
+// lockPageSet and unlockPageSet to hand out their own pages instead.
+#include <new>
+
+#include "core/type_facts.h"
+#include "eks/paging.h"
+#include "image/size_math.h"
+
+namespace {
+
+// Everything one copied page needs besides its position.
+struct PageFormat {
+    ekXYZCstruct<int32_t> size;  // page extent and channels
+    ekType type;                 // the image's own element type and order
+    ekOrder order;
+    int32_t bytes;  // buffer size for the whole page box; < 1: none possible
+};
+
+// A fresh page at the request's position, filled with the page box of the
+// image in its own type and order; the part outside the image gets what the
+// tile reader gives there.
+ekStatus lockCopiedPage(ekImage* image, ekLockRequest& r, const PageFormat& f) {
+    if (f.bytes < 1) return ekNoMemory;
+    ekImagePage* page = new (std::nothrow) ekImagePage(r.x, r.y, r.z, r.c, f.bytes);
+    if (page == nullptr || page->data == nullptr) {
+        delete page;
+        return ekNoMemory;
+    }
+    ekConfig cfg(f.type, f.order, f.size.c, nullptr, r.c);
+    const ekStatus s =
+        image->getTile3D(r.x, r.y, r.z, f.size.x, f.size.y, f.size.z, page->data, &cfg);
+    if (s != ekOkay) {
+        delete page;
+        return s;
+    }
+    r.page = page;
+    return ekOkay;
+}
+
+}  // namespace
+
+ekStatus ekImage::lockPageSet(ekLockRequest* requests, int, int count) {
+    ekStatus s = resetCheck();
+    if (s != ekOkay) return s;
+    PageFormat f{pageSize, dataType, order, -1};
+    // Sized from the page itself, not from pageBytes: the buffer must hold the
+    // whole box the tile reader writes. An empty page box cannot be locked.
+    if (pageSize.x > 0 && pageSize.y > 0 && pageSize.z > 0 && pageSize.c > 0) {
+        const int64_t n = ekProduct64(ekProduct64(ekProduct64(pageSize.x, pageSize.y), pageSize.z),
+                                      pageSize.c);
+        f.bytes = ekAllocSize(dataType, n);
+    }
+    for (int i = 0; requests != nullptr && i < count; ++i) {
+        ekLockRequest& r = requests[i];
+        r.status = ekOkay;
+        r.page = nullptr;
+        if (!isValidPage(r.x, r.y, r.z, r.c)) continue;
+        r.status = lockCopiedPage(this, r, f);
+        if (r.status != ekOkay) s = r.status;
+    }
+    return s;
+}
+
+void ekImage::unlockPageSet(ekLockRequest* requests, int count) {
+    // The page pointers are left as they are; they must not be used again.
+    for (int i = 0; requests != nullptr && i < count; ++i) delete requests[i].page;
+}
+
+ekPage* ekImage::lockPage(int x, int y, int z, int c, ekStatus& status, int mode) {
+    ekLockRequest r{x, y, z, c, ekOkay, nullptr};
+    status = lockPageSet(&r, mode, 1);
+    if (status == ekOkay) status = r.status;
+    return r.page;  // null when the lock failed before the request was filled
+}
+
+void ekImage::unlockPage(ekPage* page) {
+    ekLockRequest r{-1, -1, -1, -1, ekOkay, page};
+    if (page != nullptr && page->Valid()) page->getPos(r.x, r.y, r.z, r.c);
+    unlockPageSet(&r, 1);
+}
+
+ekLockedTile* ekImage::lockTile3D(int x, int y, int z, int nx, int ny, int nz, const ekConfig* cfg,
+                                  int mode) {
+    if (resetCheck() != ekOkay) return nullptr;
+    ekTile t(x, y, z, nx, ny, nz);
+    if (cfg != nullptr && cfg->coordSpace != 0) mapTile(cfg->coordSpace, t, ekCoordSpace(0));
+    // A tile wholly outside comes back empty and locks no page.
+    clipTile(t.x, t.y, t.z, t.nx, t.ny, t.nz, 0);
+    ekTileIter iter(t, pageSize.x, pageSize.y, pageSize.z, pageSize.c, size.c, cfg, 0);
+    iter.setPageBorder(pageBorder.x, pageBorder.y, pageBorder.z, 0);
+    return new (std::nothrow) ekLockedTile(this, iter, mode);
+}

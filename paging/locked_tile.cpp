@@ -1,0 +1,43 @@
+// ekLockedTile: every page a tile touches, locked at once.
+#include <new>
+
+#include "eks/paging.h"
+
+namespace {
+
+// Mode bits that lockTile3D keeps to itself and never hands to lockPageSet.
+constexpr int kTileOnlyModeBits = 0x400 | 0x800;
+
+}  // namespace
+
+ekLockedTile::ekLockedTile(ekImage* image_, ekTileIter& iter, int mode)
+    : image(image_), requests(nullptr), count(0), status(ekOkay) {
+    const int n = iter.getCount();
+    if (n > 0) {
+        // Value-initialised: a request the lock never reaches holds no page.
+        requests = new (std::nothrow) ekLockRequest[n]();
+        if (requests == nullptr) {
+            status = ekNoMemory;
+            return;
+        }
+    }
+    while (count < n && iter.more()) {
+        requests[count].init(iter.x, iter.y, iter.z, iter.c);
+        ++count;
+    }
+    status = image->lockPageSet(requests, mode & ~kTileOnlyModeBits, count);
+}
+
+ekLockedTile::~ekLockedTile() {
+    // After a lock that failed part-way the pages that were filled are
+    // released too; a lock that filled nothing is not undone.
+    if (image != nullptr && (status == ekOkay || holdsPages()))
+        image->unlockPageSet(requests, count);
+    delete[] requests;
+}
+
+bool ekLockedTile::holdsPages() const {
+    for (int i = 0; i < count; ++i)
+        if (requests[i].page != nullptr) return true;
+    return false;
+}
