@@ -47,8 +47,8 @@ ekStatus ekImage::lockPageSet(ekLockRequest* requests, int, int count) {
     // Sized from the page itself, not from pageBytes: the buffer must hold the
     // whole box the tile reader writes. An empty page box cannot be locked.
     if (pageSize.x > 0 && pageSize.y > 0 && pageSize.z > 0 && pageSize.c > 0) {
-        const int64_t n = ekProduct64(ekProduct64(ekProduct64(pageSize.x, pageSize.y), pageSize.z),
-                                      pageSize.c);
+        const int64_t n =
+            ekProduct64(ekProduct64(ekProduct64(pageSize.x, pageSize.y), pageSize.z), pageSize.c);
         f.bytes = ekAllocSize(dataType, n);
     }
     for (int i = 0; requests != nullptr && i < count; ++i) {

@@ -229,7 +229,10 @@ public:
     // Base (and every class of the library): ekNotAllowed.
     virtual ekStatus seekTile3D(int x, int y, int z, int nx, int ny, int nz, const ekConfig* cfg,
                                 ekSemaphore* sem, ekImage* other);
-    // Locks every page the box touches; the caller deletes the result.
+    // Locks every page whose interior the box (in cfg's coordinate space,
+    // clipped to the image) touches, in the channels cfg selects; the caller
+    // deletes the result to unlock. Null when the image's status is not
+    // ekOkay. Bits 0x400 and 0x800 of mode are not handed to lockPageSet.
     virtual ekLockedTile* lockTile3D(int x, int y, int z, int nx, int ny, int nz,
                                      const ekConfig* cfg, int mode);
     // Point of this image -> point of its input (evalXY) and back (evalUV).
@@ -237,7 +240,13 @@ public:
     virtual void evalXY(ekXYstruct<float>& out, const ekXYstruct<float>& in);
     virtual void evalUV(ekXYstruct<float>& out, const ekXYstruct<float>& in);
     virtual int hasPages() { return 0; }
+    // Fills each request's status and page. Base: a fresh buffer per valid
+    // position (isValidPage), filled by getTile3D with the page box in the
+    // image's own type and order; no page and ekOkay outside the image.
+    // Returns the reset's status (no request touched), else ekOkay or the
+    // status of the last request that failed. mode is not interpreted.
     virtual ekStatus lockPageSet(ekLockRequest* requests, int mode, int count);
+    // Base: destroys every non-null page (the pointers are left as they are).
     virtual void unlockPageSet(ekLockRequest* requests, int count);
     virtual ekHwPass* hwEval(int) { return nullptr; }  // always null
 
@@ -261,7 +270,9 @@ public:
     ekStatus getPixel(int x, int y, ekPixel& p);
     ekStatus setPixel(int x, int y, ekPixel& p);
 
-    // Locks one page / releases it (through lockPageSet / unlockPageSet).
+    // Locks one page through lockPageSet: null with ekOkay outside the image,
+    // null with the failure when the lock failed. unlockPage releases it
+    // through unlockPageSet.
     ekPage* lockPage(int x, int y, int z, int c, ekStatus& status, int mode);
     void unlockPage(ekPage* page);
 

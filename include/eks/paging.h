@@ -91,11 +91,11 @@ private:
     int32_t tileX, tileY, tileZ;           // origin of the tile
     int32_t tileEndX, tileEndY, tileEndZ;  // exclusive end of the tile
     int32_t tileStartC, tileEndC;          // channel range as setTile gave it
-    int32_t borderPages;  // 1: also pages reached only by their leading border
-    int32_t unaligned;    // 1: pages laid from the tile's origin
-    int32_t pending;      // the settings changed since the last preparation
-    int32_t finished;     // more() has answered 0 since the last preparation
-    int32_t count;        // page count of the last preparation
+    int32_t borderPages;                   // 1: also pages reached only by their leading border
+    int32_t unaligned;                     // 1: pages laid from the tile's origin
+    int32_t pending;                       // the settings changed since the last preparation
+    int32_t finished;                      // more() has answered 0 since the last preparation
+    int32_t count;                         // page count of the last preparation
 };
 
 // ---------------------------------------------------------------------------
@@ -164,10 +164,10 @@ struct EKS_API ekLockRequest {
 // Deleting the locked tile unlocks its pages (also those that a page-set lock
 // failing part-way did fill) and releases the request array. Not copyable.
 struct EKS_API ekLockedTile {
-    ekImage* image;            // the image whose pages are locked
-    ekLockRequest* requests;   // one per page the tile touches; owned
-    int32_t count;             // requests filled in
-    ekStatus status;           // result of the page-set lock
+    ekImage* image;           // the image whose pages are locked
+    ekLockRequest* requests;  // one per page the tile touches; owned
+    int32_t count;            // requests filled in
+    ekStatus status;          // result of the page-set lock
 
     ekStatus getStatus() const { return status; }
     ~ekLockedTile();

@@ -1,0 +1,303 @@
+// ekTileIter: the pages that cover a tile, their order and their count.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <random>
+#include <tuple>
+#include <vector>
+
+#include "eks/paging.h"
+
+namespace {
+
+using Pos = std::tuple<int, int, int, int>;  // x, y, z, c of a page
+
+std::vector<Pos> visits(ekTileIter& it, size_t limit = 1000000) {
+    std::vector<Pos> v;
+    while (v.size() < limit && it.more()) v.emplace_back(it.x, it.y, it.z, it.c);
+    return v;
+}
+
+// One iteration set up from scratch: the tile, page geometry and channels.
+struct IterSetup {
+    ekTile tile;
+    int page[4];    // x, y, z, c
+    int border[3];  // x, y, z
+    int borderPages;
+    int nc;
+    int unaligned;
+    const ekConfig* cfg;
+
+    ekTileIter make() const {
+        ekTileIter it(tile, page[0], page[1], page[2], page[3], nc, cfg, unaligned);
+        it.setPageBorder(border[0], border[1], border[2], borderPages);
+        return it;
+    }
+};
+
+// --- Reference: the definition, candidate by candidate ----------------------
+
+// Origins of the pages that cover [t0, t1) on one axis: interiors start on
+// multiples of the step (counted from t0 when unaligned); a page is taken
+// when its interior meets the tile, or with borderPages its leading border.
+std::vector<int> refOrigins(int t0, int t1, int page, int border, int borderPages, int unaligned) {
+    std::vector<int> out;
+    const int step = page - 2 * border;
+    const int64_t anchor = unaligned ? t0 : 0;
+    int64_t s = anchor + ((int64_t(t0) - anchor - 2 * page) / step) * step;
+    for (; s < int64_t(t1) + 2 * page; s += step) {
+        const int64_t lo = borderPages ? s - border : s;
+        if (s + step > t0 && lo < t1) out.push_back(int(s - border));
+    }
+    return out;
+}
+
+// Channel blocks holding a selected channel (blocks on multiples of pageC, or
+// from the first selected channel when unaligned and without a list).
+std::vector<int> refBlocks(const std::vector<int>& selected, int pageC, int unaligned, bool list) {
+    std::vector<int> out;
+    if (selected.empty()) return out;
+    const int lo = *std::min_element(selected.begin(), selected.end());
+    const int base = unaligned && !list ? lo : 0;
+    for (int b = base + ((lo - base) / pageC) * pageC;
+         b <= *std::max_element(selected.begin(), selected.end()); b += pageC)
+        for (int e : selected)
+            if (e >= b && e < b + pageC) {
+                out.push_back(b);
+                break;
+            }
+    return out;
+}
+
+std::vector<Pos> reference(const IterSetup& s, const std::vector<int>& selected, bool list) {
+    const ekTile& t = s.tile;
+    auto xs = refOrigins(t.x, t.x + t.nx, s.page[0], s.border[0], s.borderPages, s.unaligned);
+    auto ys = refOrigins(t.y, t.y + t.ny, s.page[1], s.border[1], s.borderPages, s.unaligned);
+    auto zs = refOrigins(t.z, t.z + t.nz, s.page[2], s.border[2], s.borderPages, s.unaligned);
+    std::vector<Pos> v;
+    for (int c : refBlocks(selected, s.page[3], s.unaligned, list))
+        for (int z : zs)
+            for (int y : ys)
+                for (int x : xs) v.emplace_back(x, y, z, c);
+    return v;
+}
+
+// --- Cases from the page geometry -------------------------------------------
+
+struct XCase {
+    const char* name;
+    int tileX, tileNx, page, border, borderPages, unaligned;
+    std::vector<int> origins;
+};
+
+TEST(TileIter, OriginsAlongXWithBordersAndAlignment) {
+    const XCase cases[] = {
+        {"border pages 0", 0, 119, 64, 2, 0, 0, {-2, 58}},
+        {"border pages 1 add the leading-border page", 0, 119, 64, 2, 1, 0, {-2, 58, 118}},
+        {"interior of the third starts inside", 0, 121, 64, 2, 0, 0, {-2, 58, 118}},
+        {"origin 61 is aligned down", 61, 1, 64, 2, 0, 0, {58}},
+        {"negative origin aligns to the grid", -5, 1, 64, 2, 0, 0, {-62}},
+        {"unaligned starts at the tile", 61, 1, 64, 2, 0, 1, {59}},
+        {"unaligned, several pages", 61, 130, 64, 2, 0, 1, {59, 119, 179}},
+        {"no border, exact multiple", 0, 128, 64, 0, 1, 0, {0, 64}},
+        {"one pixel page", -2, 3, 1, 0, 0, 0, {-2, -1, 0}},
+    };
+    for (const XCase& k : cases) {
+        SCOPED_TRACE(k.name);
+        const IterSetup s{{k.tileX, 0, 0, k.tileNx, 1, 1},
+                          {k.page, 8, 1, 1},
+                          {k.border, 0, 0},
+                          k.borderPages,
+                          1,
+                          k.unaligned,
+                          nullptr};
+        ekTileIter it = s.make();
+        std::vector<int> xs;
+        for (const Pos& p : visits(it)) xs.push_back(std::get<0>(p));
+        EXPECT_EQ(xs, k.origins);
+        ekTileIter again = s.make();
+        EXPECT_EQ(again.getCount(), int(k.origins.size()));
+        EXPECT_EQ(again.nx, k.page);
+    }
+}
+
+TEST(TileIter, VisitsXFastestThenYThenChannelBlocks) {
+    const ekTile tile(0, 0, 0, 20, 20, 1);
+    ekTileIter it(tile, 16, 16, 1, 2, 4, nullptr, 0);
+    const std::vector<Pos> want = {{0, 0, 0, 0}, {16, 0, 0, 0}, {0, 16, 0, 0}, {16, 16, 0, 0},
+                                   {0, 0, 0, 2}, {16, 0, 0, 2}, {0, 16, 0, 2}, {16, 16, 0, 2}};
+    EXPECT_EQ(it.getCount(), 8);
+    EXPECT_EQ(visits(it), want);  // getCount leaves it before the first page
+    EXPECT_EQ(it.more(), 0);      // and it stays at the end
+    EXPECT_EQ(it.more(), 0);
+}
+
+// --- Channel selections -------------------------------------------------------
+
+struct ChanCase {
+    const char* name;
+    int nc, pageC, unaligned;
+    std::vector<int> list;  // used when non-empty or `useList`
+    bool useList;
+    int offset, count;  // without a list
+    int wantCount;
+    std::vector<int> wantBlocks;
+};
+
+TEST(TileIter, ChannelBlocksFromOffsetsAndLists) {
+    const ChanCase cases[] = {
+        {"list spans two blocks", 8, 4, 0, {5, 1}, true, 0, 0, 2, {0, 4}},
+        {"list skips an empty block", 8, 4, 0, {0, 9}, true, 0, 0, 3, {0, 8}},
+        {"entry past the channels still visited", 8, 4, 0, {9}, true, 0, 0, 1, {8}},
+        {"negative entries ignored", 8, 4, 0, {-1, 6, -3}, true, 0, 0, 1, {4}},
+        {"only negative entries", 8, 4, 0, {-1}, true, 0, 0, 0, {}},
+        {"empty list", 8, 4, 0, {}, true, 0, 0, 0, {}},
+        {"offset aligned down", 8, 4, 0, {}, false, 5, 2, 1, {4}},
+        {"offset across blocks", 8, 4, 0, {}, false, 3, 2, 2, {0, 4}},
+        {"unaligned offset", 8, 4, 0 + 1, {}, false, 3, 2, 1, {3}},
+        {"count 0", 8, 4, 0, {}, false, 0, 0, 0, {}},
+        {"count 0 at an unaligned offset", 8, 4, 0, {}, false, 5, 0, 0, {}},
+        {"negative range", 8, 4, 0, {}, false, -3, 2, 0, {}},
+        {"separate pages", 3, 1, 0, {}, false, 0, 3, 3, {0, 1, 2}},
+    };
+    for (const ChanCase& k : cases) {
+        SCOPED_TRACE(k.name);
+        std::vector<int> list = k.list;
+        list.push_back(0);  // never read: keeps the pointer non-null for an empty list
+        ekConfig cfg(ekUChar, ekInterleaved, k.useList ? int(k.list.size()) : k.count,
+                     k.useList ? list.data() : nullptr, k.useList ? 0 : k.offset);
+        ekTileIter it(ekTile(0, 0, 0, 1, 1, 1), 1, 1, 1, k.pageC, k.nc, &cfg, k.unaligned);
+        std::vector<int> blocks;
+        for (const Pos& p : visits(it)) blocks.push_back(std::get<3>(p));
+        EXPECT_EQ(blocks, k.wantBlocks);
+        ekTileIter counted(ekTile(0, 0, 0, 1, 1, 1), 1, 1, 1, k.pageC, k.nc, &cfg, k.unaligned);
+        EXPECT_EQ(counted.getCount(), k.wantCount);
+    }
+}
+
+TEST(TileIter, NoConfigCoversEveryChannel) {
+    ekTileIter it(ekTile(0, 0, 0, 1, 1, 1), 1, 1, 1, 2, 5, nullptr, 0);
+    std::vector<int> blocks;
+    for (const Pos& p : visits(it)) blocks.push_back(std::get<3>(p));
+    EXPECT_EQ(blocks, (std::vector<int>{0, 2, 4}));
+}
+
+// --- Degenerate settings give no pages ----------------------------------------
+
+struct NoPageCase {
+    const char* name;
+    IterSetup s;
+};
+
+TEST(TileIter, DegenerateSettingsGiveNoPages) {
+    const NoPageCase cases[] = {
+        {"empty tile", {{0, 0, 0, 0, 5, 1}, {8, 8, 1, 1}, {0, 0, 0}, 1, 1, 0, nullptr}},
+        {"negative extent", {{0, 0, 0, 5, -1, 1}, {8, 8, 1, 1}, {0, 0, 0}, 1, 1, 0, nullptr}},
+        {"page equals twice the border",
+         {{0, 0, 0, 5, 5, 1}, {8, 8, 1, 1}, {4, 0, 0}, 0, 1, 0, nullptr}},
+        {"page below twice the border",
+         {{0, 0, 0, 5, 5, 1}, {8, 8, 1, 1}, {0, 5, 0}, 1, 1, 0, nullptr}},
+        {"zero page depth", {{0, 0, 0, 5, 5, 1}, {8, 8, 0, 1}, {0, 0, 0}, 1, 1, 0, nullptr}},
+        {"negative border", {{0, 0, 0, 5, 5, 1}, {8, 8, 1, 1}, {-1, 0, 0}, 1, 1, 0, nullptr}},
+        {"no channels per page", {{0, 0, 0, 5, 5, 1}, {8, 8, 1, 0}, {0, 0, 0}, 1, 1, 0, nullptr}},
+        {"image without channels", {{0, 0, 0, 5, 5, 1}, {8, 8, 1, 1}, {0, 0, 0}, 1, 0, 0, nullptr}},
+        {"count beyond 32 bits",
+         {{INT_MIN, INT_MIN, 0, INT_MAX, INT_MAX, 1}, {1, 1, 1, 1}, {0, 0, 0}, 1, 1, 0, nullptr}},
+        {"first page before the 32-bit range",
+         {{INT_MIN, 0, 0, 4, 1, 1}, {8, 8, 1, 1}, {2, 0, 0}, 1, 1, 0, nullptr}},
+    };
+    for (const NoPageCase& k : cases) {
+        SCOPED_TRACE(k.name);
+        ekTileIter it = k.s.make();
+        EXPECT_EQ(it.getCount(), 0);
+        EXPECT_EQ(it.more(), 0);
+    }
+    // A page size never set: no pages until it is.
+    ekTileIter unset(ekTile(0, 0, 0, 5, 5, 1), 1, nullptr, 0);
+    EXPECT_EQ(unset.getCount(), 0);
+    unset.setPageSize(4, 4, 1, 1);
+    EXPECT_EQ(unset.getCount(), 4);
+}
+
+TEST(TileIter, PagesNearTheEndOfTheRangeDoNotWrap) {
+    const IterSetup s{{INT_MAX - 10, 0, 0, 10, 1, 1}, {4, 1, 1, 1}, {0, 0, 0}, 1, 1, 0, nullptr};
+    ekTileIter it = s.make();
+    const std::vector<Pos> v = visits(it);
+    ASSERT_EQ(v.size(), 3u);
+    EXPECT_EQ(std::get<0>(v.back()), INT_MAX - 3);  // the grid runs from 0
+}
+
+// --- Settings changed around a preparation ---------------------------------------
+
+TEST(TileIter, SettersAfterPreparationStartAfresh) {
+    const ekTile tile(0, 0, 0, 119, 1, 1);
+    ekTileIter it(tile, 64, 1, 1, 1, 1, nullptr, 0);
+    it.setPageBorder(2, 0, 0, 0);
+    EXPECT_EQ(it.getCount(), 2);
+    it.more();
+    // The border again, then a new page size: the range is not cut twice.
+    it.setPageBorder(2, 0, 0, 0);
+    EXPECT_EQ(it.getCount(), 2);
+    it.setPageSize(64, 1, 1, 1);
+    EXPECT_EQ(visits(it), (std::vector<Pos>{{-2, 0, 0, 0}, {58, 0, 0, 0}}));
+    // A new tile restarts from its first page.
+    it.setTile(ekTile(60, 0, 0, 1, 1, 1), 1, nullptr, 0);
+    EXPECT_EQ(visits(it), (std::vector<Pos>{{58, 0, 0, 0}}));
+    // A copy carries on where the original stands.
+    it.setTile(tile, 1, nullptr, 0);
+    it.more();
+    ekTileIter copy = it;
+    EXPECT_EQ(visits(copy), visits(it));
+}
+
+// --- Randomised comparison with the reference ----------------------------------
+
+TEST(TileIter, MatchesTheReferenceOverRandomSettings) {
+    std::mt19937 rng(7);
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    for (int round = 0; round < 3000; ++round) {
+        IterSetup s{};
+        s.tile =
+            ekTile(pick(-70, 70), pick(-70, 70), pick(-5, 5), pick(1, 90), pick(1, 40), pick(1, 4));
+        for (int a = 0; a < 3; ++a) {
+            s.page[a] = pick(1, 30);
+            s.border[a] = pick(0, (s.page[a] - 1) / 2);
+        }
+        s.page[3] = pick(1, 4);
+        s.borderPages = pick(0, 1);
+        s.unaligned = pick(0, 1);
+        s.nc = pick(1, 12);
+        std::vector<int> selected, list;
+        ekConfig cfg(ekUChar, ekInterleaved, 0);
+        const int kind = pick(0, 2);
+        if (kind == 1) {  // an offset and a count within the channels
+            cfg.chanOffset = pick(0, s.nc - 1);
+            cfg.nchans = pick(1, s.nc - cfg.chanOffset);
+            for (int k = 0; k < cfg.nchans; ++k) selected.push_back(cfg.chanOffset + k);
+        } else if (kind == 2) {  // a list of channels of the image, some unused
+            for (int k = pick(1, 4); k > 0; --k) list.push_back(pick(-1, s.nc - 1));
+            for (int e : list)
+                if (e >= 0) selected.push_back(e);
+            cfg.chanList = list.data();
+            cfg.nchans = int(list.size());
+        } else {
+            for (int k = 0; k < s.nc; ++k) selected.push_back(k);
+        }
+        s.cfg = kind == 0 ? nullptr : &cfg;
+        SCOPED_TRACE(round);
+        const std::vector<Pos> want = reference(s, selected, kind == 2);
+        ekTileIter it = s.make();
+        const int count = it.getCount();
+        const std::vector<Pos> got = visits(it);
+        ASSERT_EQ(got, want);
+        if (kind != 2) {
+            ASSERT_EQ(count, int(want.size()));
+        } else {
+            ASSERT_GE(count, int(want.size()));
+        }
+    }
+}
+
+}  // namespace
