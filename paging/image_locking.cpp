@@ -1,6 +1,7 @@
 // ekImage's page locking: by copy into fresh page buffers through the image's
 // own tile reader. Classes that hold their pixels (the memory image) override
 // lockPageSet and unlockPageSet to hand out their own pages instead.
+#include <cstring>
 #include <new>
 
 #include "core/type_facts.h"
@@ -14,12 +15,14 @@ struct PageFormat {
     ekXYZCstruct<int32_t> size;  // page extent and channels
     ekType type;                 // the image's own element type and order
     ekOrder order;
-    int32_t bytes;  // buffer size for the whole page box; < 1: none possible
+    int32_t channels;  // the image's channel count
+    int32_t bytes;     // buffer size for the whole page box; < 1: none possible
 };
 
 // A fresh page at the request's position, filled with the page box of the
 // image in its own type and order; the part outside the image gets what the
-// tile reader gives there.
+// tile reader gives there. Channels past the image's last one are never
+// written by the reader: a page that has such channels starts out zeroed.
 ekStatus lockCopiedPage(ekImage* image, ekLockRequest& r, const PageFormat& f) {
     if (f.bytes < 1) return ekNoMemory;
     ekImagePage* page = new (std::nothrow) ekImagePage(r.x, r.y, r.z, r.c, f.bytes);
@@ -27,6 +30,7 @@ ekStatus lockCopiedPage(ekImage* image, ekLockRequest& r, const PageFormat& f) {
         delete page;
         return ekNoMemory;
     }
+    if (int64_t(r.c) + f.size.c > f.channels) std::memset(page->data, 0, size_t(f.bytes));
     ekConfig cfg(f.type, f.order, f.size.c, nullptr, r.c);
     const ekStatus s =
         image->getTile3D(r.x, r.y, r.z, f.size.x, f.size.y, f.size.z, page->data, &cfg);
@@ -43,7 +47,7 @@ ekStatus lockCopiedPage(ekImage* image, ekLockRequest& r, const PageFormat& f) {
 ekStatus ekImage::lockPageSet(ekLockRequest* requests, int, int count) {
     ekStatus s = resetCheck();
     if (s != ekOkay) return s;
-    PageFormat f{pageSize, dataType, order, -1};
+    PageFormat f{pageSize, dataType, order, size.c, -1};
     // Sized from the page itself, not from pageBytes: the buffer must hold the
     // whole box the tile reader writes. An empty page box cannot be locked.
     if (pageSize.x > 0 && pageSize.y > 0 && pageSize.z > 0 && pageSize.c > 0) {

@@ -242,7 +242,8 @@ public:
     virtual int hasPages() { return 0; }
     // Fills each request's status and page. Base: a fresh buffer per valid
     // position (isValidPage), filled by getTile3D with the page box in the
-    // image's own type and order; no page and ekOkay outside the image.
+    // image's own type and order (channels past the last one zeroed); no
+    // page and ekOkay outside the image.
     // Returns the reset's status (no request touched), else ekOkay or the
     // status of the last request that failed. mode is not interpreted.
     virtual ekStatus lockPageSet(ekLockRequest* requests, int mode, int count);
