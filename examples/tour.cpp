@@ -3,7 +3,8 @@
 // It walks through the operator graph and the image attributes, then shows the
 // library's main job: one memory image read back in many layouts, each result
 // written as a picture (PPM/PGM) into the output folder (./eks-tour unless one
-// is given). The exit status is 0 only when every step succeeded.
+// is given), and ends with locked tiles: the pages a tile touches, handed out
+// for direct access. The exit status is 0 only when every step succeeded.
 #include "tour.h"
 
 #include <cstdio>
@@ -13,5 +14,7 @@ int main(int argc, char** argv) {
     std::printf("eks tour\n\n");
     tourGraph();
     tourImages();
-    return tourPictures(folder) ? 0 : 1;
+    const bool pictures = tourPictures(folder);
+    const bool pages = tourPages(folder);
+    return pictures && pages ? 0 : 1;
 }

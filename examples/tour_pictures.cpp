@@ -130,6 +130,16 @@ unsigned char toByte(float v) {
 
 }  // namespace
 
+std::vector<unsigned char> tourTestPicture(int& w, int& h) {
+    w = W;
+    h = H;
+    return testPicture();
+}
+
+bool tourWritePpm(const std::string& path, int w, int h, const unsigned char* rgb) {
+    return writePpm(path, w, h, rgb);
+}
+
 bool tourPictures(const char* folder) {
     std::printf("\nThe main job: one memory image read back in many layouts\n");
     Report report;
