@@ -55,38 +55,7 @@ ekTileIter::ekTileIter(const ekTile& tile, int pageX, int pageY, int pageZ, int 
 }
 
 ekTileIter::ekTileIter(const ekTile& tile, int nc, const ekConfig* cfg, int unaligned_)
-    : ekTile(0, 0, 0, 0, 0, 0),
-      c(0),
-      firstX(0),
-      firstY(0),
-      firstZ(0),
-      startC(0),
-      endX(0),
-      endY(0),
-      endZ(0),
-      endC(0),
-      pageC(0),
-      listCount(0),
-      chanList(nullptr),
-      stepX(0),
-      stepY(0),
-      stepZ(0),
-      borderX(0),
-      borderY(0),
-      borderZ(0),
-      tileX(0),
-      tileY(0),
-      tileZ(0),
-      tileEndX(0),
-      tileEndY(0),
-      tileEndZ(0),
-      tileStartC(0),
-      tileEndC(0),
-      borderPages(1),
-      unaligned(0),
-      pending(1),
-      finished(0),
-      count(0) {
+    : ekTile(0, 0, 0, 0, 0, 0) {
     setTile(tile, nc, cfg, unaligned_);
     setPageBorder(0, 0, 0, 1);
 }
@@ -135,7 +104,6 @@ void ekTileIter::setTile(const ekTile& tile, int nc, const ekConfig* cfg, int un
 }
 
 int ekTileIter::reset() {
-    count = 0;
     if (tileX >= tileEndX || tileY >= tileEndY || tileZ >= tileEndZ) return 0;
     if (pageC < 1) return 0;
 
@@ -182,11 +150,7 @@ int ekTileIter::reset() {
     z = firstZ;
     c = startC - pageC;
     finished = 0;
-    if (moreChans() == 0) {
-        count = 0;
-        return 0;
-    }
-    return 1;
+    return moreChans();
 }
 
 int ekTileIter::moreChans() {

@@ -71,7 +71,7 @@ public:
     // page when it had to prepare.
     int getCount();
 
-    int32_t c;  // first channel of the current channel block
+    int32_t c = 0;  // first channel of the current channel block
 
 private:
     // Prepares from the settings; 1 when at least one page will be visited.
@@ -79,23 +79,23 @@ private:
     // Advances c to the next channel block that holds a selected channel.
     int moreChans();
 
-    int32_t firstX, firstY, firstZ;  // origin of the first page on each axis
-    int32_t startC;                  // first channel of the first channel block
-    int32_t endX, endY, endZ;        // exclusive end of the page origins
-    int32_t endC;                    // exclusive end of the channel range
-    int32_t pageC;                   // channels per page
-    int32_t listCount;               // entries in chanList
-    const int* chanList;             // the configuration's list; not owned
-    int32_t stepX, stepY, stepZ;     // distance between neighbouring origins
-    int32_t borderX, borderY, borderZ;
-    int32_t tileX, tileY, tileZ;           // origin of the tile
-    int32_t tileEndX, tileEndY, tileEndZ;  // exclusive end of the tile
-    int32_t tileStartC, tileEndC;          // channel range as setTile gave it
-    int32_t borderPages;                   // 1: also pages reached only by their leading border
-    int32_t unaligned;                     // 1: pages laid from the tile's origin
-    int32_t pending;                       // the settings changed since the last preparation
-    int32_t finished;                      // more() has answered 0 since the last preparation
-    int32_t count;                         // page count of the last preparation
+    int32_t firstX = 0, firstY = 0, firstZ = 0;  // origin of the first page on each axis
+    int32_t startC = 0;                          // first channel of the first channel block
+    int32_t endX = 0, endY = 0, endZ = 0;        // exclusive end of the page origins
+    int32_t endC = 0;                            // exclusive end of the channel range
+    int32_t pageC = 0;                           // channels per page
+    int32_t listCount = 0;                       // entries in chanList
+    const int* chanList = nullptr;               // the configuration's list; not owned
+    int32_t stepX = 0, stepY = 0, stepZ = 0;     // distance between neighbouring origins
+    int32_t borderX = 0, borderY = 0, borderZ = 0;
+    int32_t tileX = 0, tileY = 0, tileZ = 0;           // origin of the tile
+    int32_t tileEndX = 0, tileEndY = 0, tileEndZ = 0;  // exclusive end of the tile
+    int32_t tileStartC = 0, tileEndC = 0;              // channel range as setTile gave it
+    int32_t borderPages = 1;  // 1: also pages reached only by their leading border
+    int32_t unaligned = 0;    // 1: pages laid from the tile's origin
+    int32_t pending = 1;      // the settings changed since the last preparation
+    int32_t finished = 0;     // more() has answered 0 since the last preparation
+    int32_t count = 0;        // page count of the last preparation
 };
 
 // ---------------------------------------------------------------------------

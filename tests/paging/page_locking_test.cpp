@@ -93,9 +93,10 @@ TEST(LockPage, PageSetKeepsTheOtherPagesWhenOneFails) {
     Pixels3D src;
     PagedImage img(src.img, {10, 6, 1, 3});
     img.failFromX = 10;
+    ekPage stale;  // what a request may hold before the lock: overwritten
     ekLockRequest r[3] = {{0, 0, 0, 0, ekOkay, nullptr},
-                          {10, 0, 0, 0, ekOkay, nullptr},
-                          {30, 0, 0, 0, ekNoMemory, nullptr}};
+                          {10, 0, 0, 0, ekOkay, &stale},
+                          {30, 0, 0, 0, ekNoMemory, &stale}};
     EXPECT_EQ(img.lockPageSet(r, 0, 3), ekBadInput);
     ASSERT_NE(r[0].page, nullptr);
     EXPECT_EQ(r[0].status, ekOkay);
@@ -104,6 +105,26 @@ TEST(LockPage, PageSetKeepsTheOtherPagesWhenOneFails) {
     EXPECT_EQ(r[2].page, nullptr);
     EXPECT_EQ(r[2].status, ekOkay);  // outside: no page, no failure
     img.unlockPageSet(r, 3);
+}
+
+// A page that counts its destruction.
+struct CountedPage : ekPage {
+    explicit CountedPage(int* n) : destroyed(n) {}
+    ~CountedPage() override { ++*destroyed; }
+    int* destroyed;
+};
+
+TEST(LockPage, BaseUnlockDestroysEveryPageItIsGiven) {
+    Pixels3D src;
+    PagedImage img(src.img, {10, 6, 1, 3});
+    int destroyed = 0;
+    ekLockRequest r[3] = {{0, 0, 0, 0, ekOkay, new CountedPage(&destroyed)},
+                          {0, 0, 0, 0, ekOkay, nullptr},
+                          {0, 0, 0, 0, ekOkay, new CountedPage(&destroyed)}};
+    img.ekImage::unlockPageSet(r, 3);
+    EXPECT_EQ(destroyed, 2);
+    img.unlockPage(new CountedPage(&destroyed));
+    EXPECT_EQ(destroyed, 3);
 }
 
 // --- Locked tiles over the base image --------------------------------------------
