@@ -2,7 +2,8 @@
 // page the tile touches. A memory image is one page that points straight into
 // its buffer, so every request gets that same page and nothing is copied. An
 // image without a buffer of its own gets the base image's pages: fresh copies,
-// filled through its own tile reader, released when the tile is unlocked.
+// filled through its own tile reader, released when the tile is unlocked:
+// a view, and a window class of the host's own whose pages carry borders.
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -88,7 +89,16 @@ bool tourPages(const char* folder) {
     ok = printLockedTile("memory image, tile (40, 40) 100 x 60", tile.get(), picture.data()) && ok;
     tile.reset();  // unlocks; the memory image keeps its page
 
-    // A window from (8, 8) onto the memory image: copied pages with borders.
+    // A view (ekSubImg) of 96 x 96 pixels from (100, 40): it keeps no pixels,
+    // so its pages are copies, read through to the memory image. Its page
+    // geometry is its parent's, so one page holds the whole view.
+    ekSubImg view(&image, 100, 40, 96, 96, nullptr);
+    tile.reset(view.lockTile(0, 0, 96, 96, nullptr, 0));
+    ok = printLockedTile("view, tile (0, 0) 96 x 96", tile.get(), picture.data()) && ok;
+    tile.reset();
+
+    // A window of the host's own from (8, 8) onto the memory image: copied
+    // pages with borders.
     // The tile reaches three pages across and two down; the pages on the top
     // and left edge carry a border outside the window.
     Window window(image, 8, 8, 200, 150);
@@ -99,7 +109,7 @@ bool tourPages(const char* folder) {
     // upper-left corner, the border a strip of the picture beyond the
     // window's edge.
     if (tile != nullptr && tile->count > 0 && tile->requests[0].page != nullptr) {
-        const std::string file = std::string(folder) + "/11-locked-page.ppm";
+        const std::string file = std::string(folder) + "/14-locked-page.ppm";
         const bool saved = tourWritePpm(
             file, 72, 72, static_cast<unsigned char*>(tile->requests[0].page->getData()));
         std::printf("  first page written to %s: %s\n", file.c_str(),
