@@ -56,8 +56,8 @@ ekTileIter::ekTileIter(const ekTile& tile, int pageX, int pageY, int pageZ, int 
 
 ekTileIter::ekTileIter(const ekTile& tile, int nc, const ekConfig* cfg, int unaligned_)
     : ekTile(0, 0, 0, 0, 0, 0) {
+    // Borders start at 0 with border pages 1 (the fields' initial values).
     setTile(tile, nc, cfg, unaligned_);
-    setPageBorder(0, 0, 0, 1);
 }
 
 void ekTileIter::setPageSize(int pageX, int pageY, int pageZ, int pageC_) {
@@ -119,8 +119,10 @@ int ekTileIter::reset() {
         ec = std::max(ec, a + pageC);
     }
     if (ec <= sc) return 0;
-    if (unaligned == 0) sc -= sc % pageC;  // the remainder takes the sign of sc
-    if (ec <= sc) return 0;                // a negative range aligned up to nothing
+    // Aligned down; the remainder takes the sign of sc, so a negative start
+    // moves up, possibly to the end of the range: then moreChans below finds
+    // no block and there is no page.
+    if (unaligned == 0) sc -= sc % pageC;
     if (!fitsInt32(sc - pageC) || !fitsInt32(ec)) return 0;
     const int64_t blocks = (ec - sc - 1) / pageC + 1;
 

@@ -13,22 +13,6 @@ namespace {
 
 using Pos = std::tuple<int, int, int, int>;
 
-// The page box at the page's position read with getTile3D, as lockPageSet
-// fills it: page size large, the image's type and order, the page's channels.
-std::vector<uint16_t> pageBox(ekImage& img, const ekPage& p) {
-    int px, py, pz, pc;
-    img.getPageSize(px, py, pz, pc);
-    std::vector<uint16_t> out(size_t(px) * py * pz * pc);
-    ekConfig cfg(ekUShort, img.getOrder(), pc, nullptr, p.c);
-    EXPECT_EQ(img.getTile3D(p.x, p.y, p.z, px, py, pz, out.data(), &cfg), ekOkay);
-    return out;
-}
-
-bool holdsPageBox(ekImage& img, const ekPage* p) {
-    const std::vector<uint16_t> want = pageBox(img, *p);
-    return std::memcmp(p->getData(), want.data(), want.size() * sizeof(uint16_t)) == 0;
-}
-
 // --- Single pages of the base image -------------------------------------------
 
 struct PageCase {

@@ -1,11 +1,13 @@
 // Images for the page locking tests: a memory image with distinct pixel
 // values, and a host image that reads through to it and keeps the base
-// image's locking by copy, with a page geometry of the test's choosing.
+// image's locking by copy, with a page geometry of the test's choosing; and
+// the comparison of a locked page with its page box.
 #ifndef EKS_TESTS_PAGING_PAGING_TEST_UTIL_H
 #define EKS_TESTS_PAGING_PAGING_TEST_UTIL_H
 
 #include <climits>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "eks/images.h"
@@ -79,5 +81,22 @@ private:
     ekImage& src_;
     ekXYZCstruct<int> page_, border_;
 };
+
+// The page box at the page's position read with getTile3D, as lockPageSet
+// fills it: page size large, the image's type and order, the page's channels.
+inline std::vector<uint16_t> pageBox(ekImage& img, const ekPage& p) {
+    int px, py, pz, pc;
+    img.getPageSize(px, py, pz, pc);
+    std::vector<uint16_t> out(size_t(px) * py * pz * pc);
+    ekConfig cfg(ekUShort, img.getOrder(), pc, nullptr, p.c);
+    if (img.getTile3D(p.x, p.y, p.z, px, py, pz, out.data(), &cfg) != ekOkay) out.clear();
+    return out;
+}
+
+inline bool holdsPageBox(ekImage& img, const ekPage* p) {
+    const std::vector<uint16_t> want = pageBox(img, *p);
+    if (want.empty()) return false;
+    return std::memcmp(p->getData(), want.data(), want.size() * sizeof(uint16_t)) == 0;
+}
 
 #endif  // EKS_TESTS_PAGING_PAGING_TEST_UTIL_H
