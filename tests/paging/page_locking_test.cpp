@@ -15,27 +15,21 @@ using Pos = std::tuple<int, int, int, int>;
 
 // --- Single pages of the base image -------------------------------------------
 
-struct PageCase {
-    const char* name;
-    int border;
-    int x, y, z, c;
-    bool page;  // a page comes back
-};
-
 TEST(LockPage, CopiesThePageBoxOrGivesNoPageOutside) {
-    const PageCase cases[] = {
+    const struct {
+        const char* name;
+        int border, x, y, z, c;
+        bool page;  // a page comes back
+    } cases[] = {
         {"first page", 0, 0, 0, 0, 0, true},
         {"last page of the 2 x 2 grid", 0, 10, 6, 1, 0, true},
         {"second channel block", 0, 10, 0, 0, 2, true},
         {"low border is a position", 2, -2, -2, 0, 0, true},
         {"beyond the low border", 2, -3, 0, 0, 0, false},
         {"x at the width", 0, 20, 0, 0, 0, false},
-        {"y at the height", 0, 0, 12, 0, 0, false},
-        {"z at the depth", 0, 0, 0, 2, 0, false},
         {"channel at the count", 0, 0, 0, 0, 3, false},
-        {"negative channel", 0, 0, 0, 0, -1, false},
     };
-    for (const PageCase& k : cases) {
+    for (const auto& k : cases) {
         SCOPED_TRACE(k.name);
         Pixels3D src;
         PagedImage img(src.img, {10, 6, 1, 2}, {k.border, k.border, 0, 0});
@@ -185,15 +179,6 @@ TEST(LockTile, LocksEveryPageTheTileTouchesInIteratorOrder) {
     }
 }
 
-TEST(LockTile, TwoDimensionalEntryPointLocksSliceZero) {
-    Pixels3D src;
-    PagedImage img(src.img, {10, 6, 1, 3});
-    std::unique_ptr<ekLockedTile> lt(img.lockTile(0, 0, 20, 12, nullptr, 0));
-    ASSERT_NE(lt, nullptr);
-    EXPECT_EQ(lt->count, 4);
-    for (int i = 0; i < lt->count; ++i) EXPECT_EQ(lt->requests[i].z, 0);
-}
-
 TEST(LockTile, FailedLockReleasesThePagesItFilled) {
     Pixels3D src;
     PagedImage img(src.img, {10, 6, 1, 3});
@@ -222,33 +207,22 @@ TEST(LockTile, FailedLockReleasesThePagesItFilled) {
 // --- The memory image's shared page -----------------------------------------------
 
 TEST(LockTile, MemoryImageSharesOnePageIntoItsBuffer) {
-    const struct {
-        ekOrder order;
-        int pages;  // one per channel block
-    } cases[] = {{ekInterleaved, 1}, {ekSequential, 1}, {ekSeparate, 3}};
-    for (const auto& k : cases) {
-        SCOPED_TRACE(k.order);
-        Pixels3D src(k.order);
+    for (ekOrder order : {ekInterleaved, ekSequential, ekSeparate}) {
+        Pixels3D src(order);
         std::unique_ptr<ekLockedTile> lt(src.img.lockTile3D(3, 4, 0, 5, 5, 2, nullptr, 0));
         ASSERT_NE(lt, nullptr);
         EXPECT_EQ(lt->getStatus(), ekOkay);
-        ASSERT_EQ(lt->count, k.pages);
+        ASSERT_EQ(lt->count, order == ekSeparate ? 3 : 1);  // one per channel block
         for (int i = 0; i < lt->count; ++i) {
-            EXPECT_EQ(lt->requests[i].page, lt->requests[0].page);
             EXPECT_EQ(lt->requests[i].c, i);
+            EXPECT_EQ(lt->requests[i].page->getData(), src.data.data());
         }
-        EXPECT_EQ(lt->requests[0].page->getData(), src.data.data());
+        const ekPage* page = lt->requests[0].page;
         lt.reset();
-        ekStatus s = ekBadInput;
-        ekPage* p = src.img.lockPage(0, 0, 0, 0, s, 0);
-        ASSERT_NE(p, nullptr);
-        EXPECT_TRUE(p->Valid());  // still the image's after the tile let go
-        src.img.unlockPage(p);
-        EXPECT_TRUE(p->Valid());
-        std::unique_ptr<ekLockedTile> outside(src.img.lockTile(-9, 0, 5, 5, nullptr, 0));
-        ASSERT_NE(outside, nullptr);
-        EXPECT_EQ(outside->count, 0);
-        EXPECT_EQ(outside->getStatus(), ekOkay);
+        EXPECT_TRUE(page->Valid());  // still the image's after the tile let go
+        lt.reset(src.img.lockTile(-9, 0, 5, 5, nullptr, 0));
+        EXPECT_EQ(lt->count, 0);
+        EXPECT_EQ(lt->getStatus(), ekOkay);
     }
 }
 

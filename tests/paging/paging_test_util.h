@@ -47,11 +47,9 @@ public:
         if (x >= failFromX) return ekBadInput;
         return src_.getSubTile3D(x, y, z, nx, ny, nz, data, bx, by, bz, bnx, bny, bnz, cfg);
     }
-    ekStatus setSubTile3D(int x, int y, int z, int nx, int ny, int nz, void* data, int bx, int by,
-                          int bz, int bnx, int bny, int bnz, const ekConfig* cfg) override {
-        const ekStatus s = resetCheck();
-        if (s != ekOkay) return s;
-        return src_.setSubTile3D(x, y, z, nx, ny, nz, data, bx, by, bz, bnx, bny, bnz, cfg);
+    ekStatus setSubTile3D(int, int, int, int, int, int, void*, int, int, int, int, int, int,
+                          const ekConfig*) override {
+        return ekNotAllowed;  // pages are read only
     }
     ekStatus lockPageSet(ekLockRequest* requests, int mode, int count) override {
         lastMode = mode;

@@ -84,42 +84,30 @@ std::vector<Pos> reference(const IterSetup& s, const std::vector<int>& selected,
     return v;
 }
 
-// --- Cases from the page geometry -------------------------------------------
-
-struct XCase {
-    const char* name;
-    int tileX, tileNx, page, border, borderPages, unaligned;
-    std::vector<int> origins;
-};
+// --- Literal cases -----------------------------------------------------------
 
 TEST(TileIter, OriginsAlongXWithBordersAndAlignment) {
-    const XCase cases[] = {
-        {"border pages 0", 0, 119, 64, 2, 0, 0, {-2, 58}},
-        {"border pages 1 add the leading-border page", 0, 119, 64, 2, 1, 0, {-2, 58, 118}},
-        {"interior of the third starts inside", 0, 121, 64, 2, 0, 0, {-2, 58, 118}},
-        {"origin 61 is aligned down", 61, 1, 64, 2, 0, 0, {58}},
-        {"negative origin aligns to the grid", -5, 1, 64, 2, 0, 0, {-62}},
-        {"unaligned starts at the tile", 61, 1, 64, 2, 0, 1, {59}},
-        {"unaligned, several pages", 61, 130, 64, 2, 0, 1, {59, 119, 179}},
-        {"no border, exact multiple", 0, 128, 64, 0, 1, 0, {0, 64}},
-        {"one pixel page", -2, 3, 1, 0, 0, 0, {-2, -1, 0}},
+    const struct {
+        int tileX, tileNx, borderPages, unaligned;
+        std::vector<int> origins;  // page 64 with border 2: step 60
+    } cases[] = {
+        {0, 119, 0, 0, {-2, 58}},      {0, 119, 1, 0, {-2, 58, 118}},  // leading border reaches 118
+        {0, 121, 0, 0, {-2, 58, 118}},  // the third interior starts at 120
+        {61, 1, 0, 0, {58}},           {-5, 1, 0, 0, {-62}},          {61, 1, 0, 1, {59}},
     };
-    for (const XCase& k : cases) {
-        SCOPED_TRACE(k.name);
+    for (const auto& k : cases) {
         const IterSetup s{{k.tileX, 0, 0, k.tileNx, 1, 1},
-                          {k.page, 8, 1, 1},
-                          {k.border, 0, 0},
+                          {64, 8, 1, 1},
+                          {2, 0, 0},
                           k.borderPages,
                           1,
                           k.unaligned,
                           nullptr};
         ekTileIter it = s.make();
+        EXPECT_EQ(it.getCount(), int(k.origins.size())) << k.tileX << " " << k.tileNx;
         std::vector<int> xs;
         for (const Pos& p : visits(it)) xs.push_back(std::get<0>(p));
-        EXPECT_EQ(xs, k.origins);
-        ekTileIter again = s.make();
-        EXPECT_EQ(again.getCount(), int(k.origins.size()));
-        EXPECT_EQ(again.nx, k.page);
+        EXPECT_EQ(xs, k.origins) << k.tileX << " " << k.tileNx;
     }
 }
 
@@ -140,88 +128,65 @@ TEST(TileIter, VisitsXFastestThenYThenChannelBlocks) {
     EXPECT_EQ(it.more(), 0);
 }
 
-// --- Channel selections -------------------------------------------------------
-
-struct ChanCase {
-    const char* name;
-    int nc, pageC, unaligned;
-    std::vector<int> list;  // used when non-empty or `useList`
-    bool useList;
-    int offset, count;  // without a list
-    int wantCount;
-    std::vector<int> wantBlocks;
-};
-
+// Channel cases the randomised test does not reach: entries past the
+// channels, no usable entry, empty and negative ranges, skipped blocks.
 TEST(TileIter, ChannelBlocksFromOffsetsAndLists) {
-    const ChanCase cases[] = {
-        {"list spans two blocks", 8, 4, 0, {5, 1}, true, 0, 0, 2, {0, 4}},
-        {"list skips an empty block", 8, 4, 0, {0, 9}, true, 0, 0, 3, {0, 8}},
-        {"entry past the channels still visited", 8, 4, 0, {9}, true, 0, 0, 1, {8}},
-        {"negative entries ignored", 8, 4, 0, {-1, 6, -3}, true, 0, 0, 1, {4}},
-        {"only negative entries", 8, 4, 0, {-1}, true, 0, 0, 0, {}},
-        {"empty list", 8, 4, 0, {}, true, 0, 0, 0, {}},
-        {"offset aligned down", 8, 4, 0, {}, false, 5, 2, 1, {4}},
-        {"offset across blocks", 8, 4, 0, {}, false, 3, 2, 2, {0, 4}},
-        {"unaligned offset", 8, 4, 0 + 1, {}, false, 3, 2, 1, {3}},
-        {"count 0", 8, 4, 0, {}, false, 0, 0, 0, {}},
-        {"count 0 at an unaligned offset", 8, 4, 0, {}, false, 5, 0, 0, {}},
-        {"negative range", 8, 4, 0, {}, false, -3, 2, 0, {}},
-        {"separate pages", 3, 1, 0, {}, false, 0, 3, 3, {0, 1, 2}},
+    const struct {
+        std::vector<int> list;  // with useList
+        bool useList;
+        int offset, count;  // without a list
+        int unaligned, wantCount;
+        std::vector<int> wantBlocks;
+    } cases[] = {
+        {{0, 9}, true, 0, 0, 0, 3, {0, 8}},  // block 4 counted, skipped
+        {{9}, true, 0, 0, 0, 1, {8}},        // past the 8 channels: still visited
+        {{-1}, true, 0, 0, 0, 0, {}},       {{}, true, 0, 0, 0, 0, {}},
+        {{}, false, 3, 2, 1, 1, {3}},       {{}, false, 0, 0, 0, 0, {}},
+        {{}, false, 5, 0, 0, 0, {}},        {{}, false, -3, 2, 0, 0, {}},
     };
-    for (const ChanCase& k : cases) {
-        SCOPED_TRACE(k.name);
+    for (const auto& k : cases) {
         std::vector<int> list = k.list;
         list.push_back(0);  // never read: keeps the pointer non-null for an empty list
-        ekConfig cfg(ekUChar, ekInterleaved, k.useList ? int(k.list.size()) : k.count,
-                     k.useList ? list.data() : nullptr, k.useList ? 0 : k.offset);
-        ekTileIter it(ekTile(0, 0, 0, 1, 1, 1), 1, 1, 1, k.pageC, k.nc, &cfg, k.unaligned);
+        const ekConfig cfg(ekUChar, ekInterleaved, k.useList ? int(k.list.size()) : k.count,
+                           k.useList ? list.data() : nullptr, k.useList ? 0 : k.offset);
+        const IterSetup s{{0, 0, 0, 1, 1, 1}, {1, 1, 1, 4}, {0, 0, 0}, 1, 8, k.unaligned, &cfg};
+        ekTileIter it = s.make();
+        EXPECT_EQ(it.getCount(), k.wantCount) << k.offset << " " << k.count;
         std::vector<int> blocks;
         for (const Pos& p : visits(it)) blocks.push_back(std::get<3>(p));
-        EXPECT_EQ(blocks, k.wantBlocks);
-        ekTileIter counted(ekTile(0, 0, 0, 1, 1, 1), 1, 1, 1, k.pageC, k.nc, &cfg, k.unaligned);
-        EXPECT_EQ(counted.getCount(), k.wantCount);
+        EXPECT_EQ(blocks, k.wantBlocks) << k.offset << " " << k.count;
     }
-}
-
-TEST(TileIter, NoConfigCoversEveryChannel) {
-    ekTileIter it(ekTile(0, 0, 0, 1, 1, 1), 1, 1, 1, 2, 5, nullptr, 0);
-    std::vector<int> blocks;
-    for (const Pos& p : visits(it)) blocks.push_back(std::get<3>(p));
-    EXPECT_EQ(blocks, (std::vector<int>{0, 2, 4}));
 }
 
 // --- Degenerate settings give no pages ----------------------------------------
 
-struct NoPageCase {
-    const char* name;
-    IterSetup s;
-};
-
 TEST(TileIter, DegenerateSettingsGiveNoPages) {
-    const NoPageCase cases[] = {
-        {"empty tile", {{0, 0, 0, 0, 5, 1}, {8, 8, 1, 1}, {0, 0, 0}, 1, 1, 0, nullptr}},
-        {"negative extent", {{0, 0, 0, 5, -1, 1}, {8, 8, 1, 1}, {0, 0, 0}, 1, 1, 0, nullptr}},
-        {"page equals twice the border",
-         {{0, 0, 0, 5, 5, 1}, {8, 8, 1, 1}, {4, 0, 0}, 0, 1, 0, nullptr}},
-        {"page below twice the border",
-         {{0, 0, 0, 5, 5, 1}, {8, 8, 1, 1}, {0, 5, 0}, 1, 1, 0, nullptr}},
-        {"zero page depth", {{0, 0, 0, 5, 5, 1}, {8, 8, 0, 1}, {0, 0, 0}, 1, 1, 0, nullptr}},
-        {"negative border", {{0, 0, 0, 5, 5, 1}, {8, 8, 1, 1}, {-1, 0, 0}, 1, 1, 0, nullptr}},
-        {"no channels per page", {{0, 0, 0, 5, 5, 1}, {8, 8, 1, 0}, {0, 0, 0}, 1, 1, 0, nullptr}},
-        {"image without channels", {{0, 0, 0, 5, 5, 1}, {8, 8, 1, 1}, {0, 0, 0}, 1, 0, 0, nullptr}},
-        {"count beyond 32 bits",
-         {{INT_MIN, INT_MIN, 0, INT_MAX, INT_MAX, 1}, {1, 1, 1, 1}, {0, 0, 0}, 1, 1, 0, nullptr}},
-        {"first page before the 32-bit range",
-         {{INT_MIN, 0, 0, 4, 1, 1}, {8, 8, 1, 1}, {2, 0, 0}, 1, 1, 0, nullptr}},
+    const ekTile tile(0, 0, 0, 5, 5, 1);
+    const IterSetup cases[] = {
+        {{0, 0, 0, 0, 5, 1}, {8, 8, 1, 1}, {0, 0, 0}, 1, 1, 0, nullptr},   // empty tile
+        {{0, 0, 0, 5, -1, 1}, {8, 8, 1, 1}, {0, 0, 0}, 1, 1, 0, nullptr},  // negative extent
+        {tile, {8, 8, 1, 1}, {4, 0, 0}, 0, 1, 0, nullptr},                 // page = 2 x border
+        {tile, {8, 8, 1, 1}, {0, 5, 0}, 1, 1, 0, nullptr},                 // page < 2 x border
+        {tile, {8, 8, 0, 1}, {0, 0, 0}, 1, 1, 0, nullptr},                 // zero page depth
+        {tile, {8, 8, 1, 1}, {-1, 0, 0}, 1, 1, 0, nullptr},                // negative border
+        {tile, {8, 8, 1, 0}, {0, 0, 0}, 1, 1, 0, nullptr},                 // no channels per page
+        {tile, {8, 8, 1, 1}, {0, 0, 0}, 1, 0, 0, nullptr},                 // image without channels
+        {{INT_MIN, INT_MIN, 0, INT_MAX, INT_MAX, 1},
+         {1, 1, 1, 1},
+         {0, 0, 0},
+         1,
+         1,
+         0,
+         nullptr},  // count beyond 32 bits
+        {{INT_MIN, 0, 0, 4, 1, 1}, {8, 8, 1, 1}, {2, 0, 0}, 1, 1, 0, nullptr},  // first page below
+                                                                                // the 32-bit range
     };
-    for (const NoPageCase& k : cases) {
-        SCOPED_TRACE(k.name);
-        ekTileIter it = k.s.make();
-        EXPECT_EQ(it.getCount(), 0);
-        EXPECT_EQ(it.more(), 0);
+    for (const IterSetup& k : cases) {
+        ekTileIter it = k.make();
+        EXPECT_EQ(it.getCount(), 0) << &k - cases;
+        EXPECT_EQ(it.more(), 0) << &k - cases;
     }
-    // A page size never set: no pages until it is.
-    ekTileIter unset(ekTile(0, 0, 0, 5, 5, 1), 1, nullptr, 0);
+    ekTileIter unset(tile, 1, nullptr, 0);  // no page size yet
     EXPECT_EQ(unset.getCount(), 0);
     unset.setPageSize(4, 4, 1, 1);
     EXPECT_EQ(unset.getCount(), 4);
