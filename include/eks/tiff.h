@@ -1,0 +1,146 @@
+// ekTiffImg: an image over one tiled (or stripped) TIFF file, read and written
+// page by page through a bounded page cache. Part of the optional companion
+// library eks_tiff (CMake: eks::tiff); the core library does not need it.
+#ifndef EKS_TIFF_H
+#define EKS_TIFF_H
+
+#include <cstdint>
+
+#include "eks/images.h"
+
+// EKS_TIFF_API marks what the companion library exports.
+#if defined(_WIN32)
+#if defined(EKS_BUILDING_TIFF)
+#define EKS_TIFF_API __declspec(dllexport)
+#else
+#define EKS_TIFF_API __declspec(dllimport)
+#endif
+#else
+#define EKS_TIFF_API __attribute__((visibility("default")))
+#endif
+
+// Compression of a file the image creates; the values are the TIFF tag's.
+enum ekTiffCompression {
+    ekTiffNone = 1,
+    ekTiffLZW = 5,
+    ekTiffDeflate = 8,
+};
+
+// ---------------------------------------------------------------------------
+// ekTiffImg: a seed image whose pixels live in a TIFF file.
+//
+// Attributes come from the file's tags and cannot be set (only the fill,
+// minimum, maximum and scale, as on every image):
+//   size        width and height; every directory (page) of the file as one
+//               slice, all of them with the first directory's geometry and
+//               layout, else the file is refused; samples per pixel as
+//               channels;
+//   data type   1-bit unsigned as ekBit; 8, 16 and 32-bit signed and unsigned
+//               integers; 32 and 64-bit floats;
+//   order       contiguous planes ekInterleaved, separate planes ekSeparate;
+//   coordinate  the orientation tag: 1..8 are the spaces of the same number
+//   space       (ekUpperLeft .. ekLeftLower), 1 when the tag is absent;
+//   colour      min-is-white ekMinWhite; min-is-black ekGreyscale; RGB ekRGB
+//   model       (4 samples: ekRGBA); separated ekCMYK (3 samples: ekCMY);
+//               YCbCr ekYCC (JPEG-compressed YCbCr is decoded to ekRGB);
+//               any other count of samples ekMultiSpectral;
+//   compression the compression tag (recorded; libtiff decodes).
+// Palette images, 2/4/12/24-bit and complex samples, subsampled YCbCr other
+// than JPEG-compressed, and codecs libtiff lacks are refused: the status is
+// ekNotImplemented and getMessage() names what is unsupported.
+//
+// Pages. The file's tiles (or strips) are the pages: hasPages() is 1, the page
+// size is (tile width, tile height, 1, samples per pixel), one channel per page
+// for separate planes, and page positions are tile origins. A page is decoded
+// into a page cache, least recently used first out, whose byte budget is 64 MiB
+// unless set; it always keeps at least the page in use. Reads and writes go
+// page by page through the cache, so an operation holds no more than the
+// budget (or one page) besides the caller's buffer.
+//
+// Reading and writing take every caller layout the memory image takes (type,
+// order, channel list or offset, coordinate space); a read fills the part of
+// the box outside the image with the fill value; a write drops it.
+//
+// Writing. The creating constructor makes a new tiled file of one slice. Its
+// tiles start as zeros, so the file is complete at every moment. A write goes
+// into cached pages marked dirty, which are encoded when evicted, by flush()
+// and by the destructor. A file opened for reading refuses writes with
+// ekNotAllowed.
+//
+// Page locks. lockPageSet hands out the cached page itself for every request
+// at a page origin (x, y multiples of the tile size, z a slice, c 0 or, for
+// separate planes, a channel); a locked page is never evicted. A request
+// outside the image gets no page and ekOkay; one inside but off the page grid
+// gets no page and ekBadIndex. On a writable image an unlocked page counts as
+// written (dirty); on a read-only one the caller must not write into it.
+//
+// Failures never stop the process and never reach its standard error:
+// libtiff's errors and warnings are recorded as the image's message. Statuses:
+// ekBadInput when the file cannot be opened, read or written (a corrupt or
+// truncated tile fails that page only; a read fills that page's part of the
+// buffer with the fill value and returns ekBadInput after moving the rest),
+// ekNotImplemented for layouts it cannot represent, ekBadAttribute for
+// creation arguments it cannot use, ekNoMemory when a page cannot be had.
+//
+// Not copyable. The file stays open for the image's lifetime.
+class EKS_TIFF_API ekTiffImg : public ekSIDImage {
+public:
+    static ekClassList classList;  // "ekTiffImg", parent ekImage::classList
+
+    // Opens `path` for reading.
+    explicit ekTiffImg(const char* path);
+    // Creates `path` (replacing a file of that name): size.x × size.y, size.c
+    // channels, one slice (size.z must be 1), in ekInterleaved or ekSeparate
+    // order, tiles tileWidth × tileHeight (positive multiples of 16).
+    ekTiffImg(const char* path, const ekSize& size, ekType type, ekOrder order, int tileWidth,
+              int tileHeight, ekTiffCompression compression);
+    ekTiffImg(const ekTiffImg&) = delete;
+    ekTiffImg& operator=(const ekTiffImg&) = delete;
+    // Writes the dirty pages and closes the file.
+    ~ekTiffImg() override;
+
+    int derivesFrom(ekClassList* c) override;
+    char* getClassName(int n) override;
+    ekClassList* getClassId() override;
+
+    // Why the file did not open, or the last failure or libtiff warning;
+    // "" when there is none.
+    const char* getMessage() const;
+    // 1 when the image was created by this object and accepts writes.
+    int isWritable() const;
+
+    // Byte budget of the page cache (default 64 MiB); a smaller budget evicts
+    // at once (dirty pages are encoded). Negative values count as 0.
+    ekStatus setCacheBytes(int64_t bytes);
+    int64_t getCacheBytes() const;
+    // Encodes every dirty page and writes the directory: the file on disk is
+    // then complete. ekOkay on a read-only image.
+    ekStatus flush();
+    // Counters of the page cache since the image was opened.
+    int64_t getCacheHits() const;
+    int64_t getCacheMisses() const;
+    int64_t getCacheEvictions() const;
+
+    ekStatus getSubTile3D(int x, int y, int z, int nx, int ny, int nz, void* data, int bx, int by,
+                          int bz, int bnx, int bny, int bnz, const ekConfig* cfg) override;
+    ekStatus setSubTile3D(int x, int y, int z, int nx, int ny, int nz, void* data, int bx, int by,
+                          int bz, int bnx, int bny, int bnz, const ekConfig* cfg) override;
+    int hasPages() override { return 1; }
+    ekStatus lockPageSet(ekLockRequest* requests, int mode, int count) override;
+    void unlockPageSet(ekLockRequest* requests, int count) override;
+
+    struct State;  // the file and the page cache; internal
+
+protected:
+    void reset() override;
+    char* getDefaultDescription() override;  // "TIFF file"
+    // The file is the end of every seed chain: there is nothing to merge into.
+    void MergeChangesIntoSeed() override {}
+
+private:
+    void initAttributes();
+
+    State* state;  // owned; null only when it could not be allocated
+};
+
+#endif  // EKS_TIFF_H

@@ -1,0 +1,46 @@
+// Test files: TIFF files written with libtiff directly (as another program
+// would write them) from pixels held in the memory image's layout, and
+// damaged copies of them.
+#ifndef EKS_TESTS_TIFF_TEST_FILES_H
+#define EKS_TESTS_TIFF_TEST_FILES_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "eks/eks.h"
+
+// How to write a file. Pixels are given per directory in the memory image's
+// layout: interleaved, or one plane per channel when `separate`; 1-bit
+// samples packed without row padding.
+struct RawTiffSpec {
+    int width = 40, height = 30, channels = 1;
+    int bits = 8, format = 1;  // SAMPLEFORMAT_UINT
+    bool separate = false;
+    bool tiled = true;
+    int tileW = 16, tileH = 16;  // when tiled
+    int rowsPerStrip = 7;        // when not
+    int photometric = 1;         // PHOTOMETRIC_MINISBLACK
+    int orientation = 1;
+    int compression = 1;
+    int directories = 1;
+};
+
+// Bytes of one directory's pixels in that layout.
+int64_t rawBytes(const RawTiffSpec& spec);
+// Deterministic pseudo-random bytes.
+std::vector<uint8_t> randomBytes(int64_t n, uint32_t seed);
+// Writes the file; `pixels` holds `directories` images one after the other.
+// False when libtiff refused (the test then fails).
+bool writeRawTiff(const std::string& path, const RawTiffSpec& spec,
+                  const std::vector<uint8_t>& pixels);
+
+// A fresh path in the test's temporary folder.
+std::string tempTiffPath(const std::string& name);
+std::vector<uint8_t> readFile(const std::string& path);
+void writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
+
+// The element type of a spec (the image's data type).
+ekType specType(const RawTiffSpec& spec);
+
+#endif  // EKS_TESTS_TIFF_TEST_FILES_H

@@ -1,0 +1,84 @@
+// ekTiffFile: the libtiff handle behind an ekTiffImg. It reads the tags into a
+// layout the image can represent (or refuses the file, saying why), decodes
+// and encodes whole pages (tiles or strips) and collects libtiff's messages.
+#ifndef EKS_TIFF_TIFF_FILE_H
+#define EKS_TIFF_TIFF_FILE_H
+
+#include <cstdarg>
+#include <cstdint>
+
+#include "eks/core.h"
+
+struct tiff;
+
+// What the image needs to know about the file. A page is one tile (or strip)
+// of one directory, holding pageChans channels: all samples for contiguous
+// planes, one for separate planes.
+struct ekTiffLayout {
+    int32_t width = 0, height = 0, slices = 0, channels = 0;
+    ekType type = ekAnyType;
+    ekOrder order = ekAnyOrder;
+    ekCoordSpace space = ekUpperLeft;
+    ekColorModel model = ekGreyscale;
+    int32_t compression = 1;
+    bool tiled = false;
+    int32_t pageW = 0, pageH = 0, pageChans = 0;
+    int32_t pagesAcross = 0, pagesDown = 0, planes = 0;
+    int32_t pageBytes = 0;  // ekDataSize(type, pageW * pageH * pageChans): no row padding
+};
+
+class ekTiffFile {
+public:
+    ekTiffFile() = default;
+    ekTiffFile(const ekTiffFile&) = delete;
+    ekTiffFile& operator=(const ekTiffFile&) = delete;
+    ~ekTiffFile() { close(); }
+
+    // Opens for reading and describes the file; ekBadInput when it cannot be
+    // opened or its tags are unusable, ekNotImplemented for a layout the
+    // image cannot represent. The message says which.
+    ekStatus open(const char* path);
+    // Creates a tiled file of one directory whose tiles are all zeros, then
+    // keeps it open for update. The arguments are checked first
+    // (ekBadAttribute, ekNotImplemented).
+    ekStatus create(const char* path, const ekSize& size, ekType type, ekOrder order, int tileW,
+                    int tileH, int compression);
+    // Writes the directory when tiles changed, then closes. Safe to repeat.
+    ekStatus close();
+    // Writes what libtiff holds back (the directory) to the file.
+    ekStatus flush();
+
+    const ekTiffLayout& layout() const { return lay; }
+    bool isOpen() const { return tif != nullptr; }
+
+    // Decodes page (px, py) of plane `plane` in slice z into `buf`, which
+    // holds layout().pageBytes bytes; rows past the end of a short last strip
+    // and pages the file never stored (byte count 0) read as zeros.
+    ekStatus readPage(int px, int py, int z, int plane, void* buf);
+    // Encodes `buf` (layout().pageBytes bytes) as page (px, py, plane) of the
+    // only directory of a created file.
+    ekStatus writePage(int px, int py, int plane, const void* buf);
+
+    const char* message() const { return msg; }
+    // Records a message; errors replace anything, warnings only a warning.
+    void note(bool error, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
+    void noteV(bool error, const char* module, const char* fmt, va_list ap);
+
+private:
+    ekStatus openHandle(const char* path, const char* mode);
+    ekStatus describe();
+    ekStatus checkSlices();
+    ekStatus selectSlice(int z);
+    int64_t stripOrTile(int px, int py, int plane) const;
+    ekStatus decode(int64_t index, void* buf, int64_t bytes);
+
+    tiff* tif = nullptr;
+    int32_t currentDir = 0;
+    bool messageIsError = false;
+    ekTiffLayout lay;
+    int32_t rowsPerStrip = 0;
+    bool jpegYCbCr = false;
+    char msg[512] = {0};
+};
+
+#endif  // EKS_TIFF_TIFF_FILE_H

@@ -1,0 +1,217 @@
+// ekTiffImg tile primitives and page locks: every request is cut into the
+// pages it touches, and each page moves through the transfer engine between
+// the page cache and the caller's buffer.
+#include <cstdint>
+
+#include "eks/paging.h"
+#include "eks/tiff.h"
+#include "tiff/tiff_state.h"
+#include "transfer/data_block.h"
+
+namespace {
+
+// The caller's side of a transfer: its buffer as a block over image space,
+// clipped to the request, with the flips and transposition that take the
+// caller's coordinate space into the image's. A type, order or channel count
+// the configuration does not give (0, ekAnyType, ekAnyOrder) is the image's;
+// a channel list is indexed by the buffer channel, else the channel offset
+// numbers the buffer's channels.
+struct CallerSide {
+    const ekConfig* cfg;
+    int nc;  // channels in the buffer; 0: the request moves nothing
+
+    CallerSide(const ekConfig* c, int ownChans, const ekTile& r)
+        : cfg(c), nc(c != nullptr && c->nchans != 0 ? c->nchans : ownChans) {
+        if (r.empty() || nc < 1) nc = 0;
+    }
+
+    // 1 when buffer channel k of some k selects image channel `ch`.
+    bool selects(int ch) const {
+        for (int k = 0; k < nc; ++k) {
+            const int n = cfg == nullptr ? k : cfg->chanList ? cfg->chanList[k] : cfg->chanOffset + k;
+            if (n == ch) return true;
+        }
+        return false;
+    }
+
+    ekDataBlock block(ekImage& image, void* data, ekType ownType, ekOrder ownOrder, ekTile r,
+                      ekTile b) const {
+        ekFlip flip = ekNoFlip;
+        int trans = 0;
+        if (cfg != nullptr && cfg->coordSpace != 0) {
+            image.mapTile(cfg->coordSpace, r, flip, trans, ekCoordSpace(0));
+            image.mapTile(cfg->coordSpace, b, flip, trans, ekCoordSpace(0));
+        }
+        const bool ownT = cfg == nullptr || cfg->type == 0 || cfg->type == ekAnyType;
+        const bool ownO = cfg == nullptr || cfg->order == 0 || cfg->order == ekAnyOrder;
+        const int* list = cfg != nullptr ? cfg->chanList : nullptr;
+        const int first = cfg != nullptr && list == nullptr ? cfg->chanOffset : 0;
+        ekDataBlock blk(data, ownT ? ownType : cfg->type, ownO ? ownOrder : cfg->order, nc, list,
+                        b.nx, b.ny, b.nz, b.x, b.y, b.z, first);
+        blk.setClip(r.x, r.y, r.z, r.nx, r.ny, r.nz);
+        blk.setFlip(flip);
+        blk.setTranspose(trans);
+        return blk;
+    }
+};
+
+// The pages a box inside the image touches, in file order within a slice.
+struct PageRange {
+    int px0, px1, py0, py1, z0, z1;  // inclusive
+
+    PageRange(const ekTile& in, const ekTiffLayout& l)
+        : px0(in.x / l.pageW), px1((in.x + in.nx - 1) / l.pageW), py0(in.y / l.pageH),
+          py1((in.y + in.ny - 1) / l.pageH), z0(in.z), z1(in.z + in.nz - 1) {}
+};
+
+ekTile pageBox(const ekTiffLayout& l, int px, int py, int z) {
+    return ekTile(px * l.pageW, py * l.pageH, z, l.pageW, l.pageH, 1);
+}
+
+// A page's pixels as a block: one tile of pageChans channels whose first
+// channel is the plane (separate planes) or 0.
+ekDataBlock pageBlock(const ekTiffLayout& l, void* pixels, const ekTile& box, int plane) {
+    return ekDataBlock(pixels, l.type, l.pageChans > 1 ? ekInterleaved : ekSeparate, l.pageChans,
+                       nullptr, box.nx, box.ny, 1, box.x, box.y, box.z,
+                       l.order == ekSeparate ? plane : 0);
+}
+
+// Gives the part of the caller's block inside `part`, less `keepOut` (may be
+// null), one value in the channels that `value` numbers from `firstChan`.
+void fillPart(ekDataBlock dst, const ekTile& part, const ekTile* keepOut, const ekPixel& value,
+              int firstChan) {
+    const ekTile c(dst.clip, part);
+    if (c.empty()) return;
+    dst.setClip(c.x, c.y, c.z, c.nx, c.ny, c.nz);
+    dst.copyFrom(ekDataBlock(value, keepOut, nullptr, firstChan));
+}
+
+}  // namespace
+
+ekStatus ekTiffImg::getSubTile3D(int x, int y, int z, int nx, int ny, int nz, void* data, int bx,
+                                 int by, int bz, int bnx, int bny, int bnz, const ekConfig* cfg) {
+    const ekStatus s = resetCheck();
+    if (s != ekOkay) return s;
+    const CallerSide caller(cfg, size.c, ekTile(x, y, z, nx, ny, nz));
+    if (caller.nc == 0) return ekOkay;
+    ekDataBlock dst = caller.block(*this, data, dataType, order, ekTile(x, y, z, nx, ny, nz),
+                                   ekTile(bx, by, bz, bnx, bny, bnz));
+    const ekTile inside(0, 0, 0, size.x, size.y, size.z);
+    const ekTile in(dst.clip, inside);
+    const ekTiffLayout& l = state->layout();
+    ekStatus result = ekOkay;
+    if (!in.empty()) {
+        const PageRange pr(in, l);
+        for (int pz = pr.z0; pz <= pr.z1; ++pz)
+            for (int py = pr.py0; py <= pr.py1; ++py)
+                for (int px = pr.px0; px <= pr.px1; ++px)
+                    for (int plane = 0; plane < l.planes; ++plane) {
+                        if (l.planes > 1 && !caller.selects(plane)) continue;
+                        const ekTile box = pageBox(l, px, py, pz);
+                        ekStatus ps = ekOkay;
+                        ekTiffPage* page = state->fetch(px, py, pz, plane, true, ps);
+                        if (page != nullptr) {
+                            dst.copyFrom(pageBlock(l, page->pixels, box, plane));
+                            continue;
+                        }
+                        // A page that cannot be had reads as the fill value.
+                        result = ps;
+                        if (l.planes == 1) {
+                            fillPart(dst, box, nullptr, fill, 0);
+                        } else {
+                            const double v = getFillValue(plane);
+                            fillPart(dst, box, nullptr, ekPixel(ekDouble, 1, &v), plane);
+                        }
+                    }
+    }
+    // The part outside the image has no pages: the fill value of the image
+    // channel each buffer channel selects, widened like the memory image's.
+    if (!inside.contains(dst.clip)) fillPart(dst, dst.clip, &inside, fill, 0);
+    return result;
+}
+
+ekStatus ekTiffImg::setSubTile3D(int x, int y, int z, int nx, int ny, int nz, void* data, int bx,
+                                 int by, int bz, int bnx, int bny, int bnz, const ekConfig* cfg) {
+    const ekStatus s = resetCheck();
+    if (s != ekOkay) return s;
+    if (!state->writable) {
+        state->file.note(true, "the file was opened for reading");
+        return ekNotAllowed;
+    }
+    const CallerSide caller(cfg, size.c, ekTile(x, y, z, nx, ny, nz));
+    if (caller.nc == 0) return ekOkay;
+    const ekDataBlock src = caller.block(*this, data, dataType, order, ekTile(x, y, z, nx, ny, nz),
+                                         ekTile(bx, by, bz, bnx, bny, bnz));
+    const ekTile inside(0, 0, 0, size.x, size.y, size.z);
+    const ekTile in(src.clip, inside);
+    if (in.empty()) return ekOkay;
+    const ekTiffLayout& l = state->layout();
+    bool allChannels = true;  // every channel of an interleaved page is written
+    for (int ch = 0; ch < size.c && allChannels; ++ch) allChannels = caller.selects(ch);
+    ekStatus result = ekOkay;
+    const PageRange pr(in, l);
+    for (int pz = pr.z0; pz <= pr.z1; ++pz)
+        for (int py = pr.py0; py <= pr.py1; ++py)
+            for (int px = pr.px0; px <= pr.px1; ++px)
+                for (int plane = 0; plane < l.planes; ++plane) {
+                    if (l.planes > 1 && !caller.selects(plane)) continue;
+                    const ekTile box = pageBox(l, px, py, pz);
+                    // A page the write covers wholly (its part inside the
+                    // image, every channel it holds) need not be decoded.
+                    const bool covered =
+                        in.contains(ekTile(box, inside)) && (l.planes > 1 || allChannels);
+                    ekStatus ps = ekOkay;
+                    ekTiffPage* page = state->fetch(px, py, pz, plane, !covered, ps);
+                    if (page == nullptr) {
+                        result = ps;
+                        continue;
+                    }
+                    pageBlock(l, page->pixels, box, plane).copyFrom(src);
+                    page->dirty = true;
+                }
+    setAltered(ekPropagateBit);  // consumers recompute; the file keeps the data
+    return result;
+}
+
+// Every request at a page origin gets the cached page itself, locked in the
+// cache until it is unlocked.
+ekStatus ekTiffImg::lockPageSet(ekLockRequest* requests, int, int count) {
+    const ekStatus s = resetCheck();
+    if (s != ekOkay) return s;
+    const ekTiffLayout& l = state->layout();
+    ekStatus result = ekOkay;
+    for (int i = 0; i < count; ++i) {
+        ekLockRequest& r = requests[i];
+        r.status = ekOkay;
+        r.page = nullptr;
+        if (!isValidPage(r.x, r.y, r.z, r.c)) continue;
+        if (r.x % l.pageW != 0 || r.y % l.pageH != 0 || (l.planes == 1 && r.c != 0)) {
+            r.status = result = ekBadIndex;
+            continue;
+        }
+        ekTiffPage* page = state->fetch(r.x / l.pageW, r.y / l.pageH, r.z, r.c, true, r.status);
+        if (page == nullptr) {
+            result = r.status;
+            continue;
+        }
+        ++page->locks;
+        r.page = page;
+    }
+    return result;
+}
+
+// Releases the locks taken by lockPageSet; pages this image did not hand out
+// are left alone. On a writable image an unlocked page counts as written.
+void ekTiffImg::unlockPageSet(ekLockRequest* requests, int count) {
+    if (state == nullptr || !state->file.isOpen()) return;
+    const ekTiffLayout& l = state->layout();
+    for (int i = 0; i < count; ++i) {
+        const ekLockRequest& r = requests[i];
+        if (r.page == nullptr || r.x % l.pageW != 0 || r.y % l.pageH != 0) continue;
+        ekTiffPage* page = state->cache.peek(state->key(r.x / l.pageW, r.y / l.pageH, r.z, r.c));
+        if (page != r.page || page->locks == 0) continue;
+        --page->locks;
+        if (state->writable) page->dirty = true;
+    }
+    state->cache.makeRoom(0);
+}

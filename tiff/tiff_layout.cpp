@@ -1,0 +1,169 @@
+// Tags to layout: what the file holds, in the image's terms, or the reason
+// why the image cannot represent it.
+#include <tiffio.h>
+
+#include <cstdint>
+
+#include "tiff/tiff_file.h"
+
+namespace {
+
+// Pages larger than this are refused: a page is decoded whole, and a tag
+// claiming a 4 GiB tile is more likely corrupt than meant.
+constexpr int64_t kMaxPageBytes = int64_t(1) << 30;
+
+ekType typeOf(int bits, int format) {
+    const bool isInt = format == SAMPLEFORMAT_INT;
+    const bool isUint = format == SAMPLEFORMAT_UINT || format == SAMPLEFORMAT_VOID;
+    if (format == SAMPLEFORMAT_IEEEFP) return bits == 32 ? ekFloat : bits == 64 ? ekDouble : ekAnyType;
+    if (!isInt && !isUint) return ekAnyType;
+    switch (bits) {
+        case 1: return isUint ? ekBit : ekAnyType;
+        case 8: return isUint ? ekUChar : ekChar;
+        case 16: return isUint ? ekUShort : ekShort;
+        case 32: return isUint ? ekULong : ekLong;
+        default: return ekAnyType;
+    }
+}
+
+ekColorModel modelOf(int photometric, int channels) {
+    switch (photometric) {
+        case PHOTOMETRIC_MINISWHITE: return channels == 1 ? ekMinWhite : ekMultiSpectral;
+        case PHOTOMETRIC_MINISBLACK: return channels == 1 ? ekGreyscale : ekMultiSpectral;
+        case PHOTOMETRIC_RGB:
+            return channels == 3 ? ekRGB : channels == 4 ? ekRGBA : ekMultiSpectral;
+        case PHOTOMETRIC_SEPARATED:
+            return channels == 4 ? ekCMYK : channels == 3 ? ekCMY : ekMultiSpectral;
+        case PHOTOMETRIC_YCBCR: return channels == 3 ? ekYCC : ekMultiSpectral;
+        default: return ekMultiSpectral;
+    }
+}
+
+// The tags that must agree between directories for them to be slices.
+struct Geometry {
+    uint32_t width = 0, height = 0, tileW = 0, tileH = 0, rows = 0;
+    uint16_t spp = 0, bits = 0, format = 0, planar = 0, photometric = 0, compression = 0;
+    bool tiled = false;
+
+    explicit Geometry(TIFF* tif) {
+        TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+        TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+        TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &spp);
+        TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+        TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &format);
+        TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+        TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+        if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric)) photometric = 0xFFFF;
+        tiled = TIFFIsTiled(tif) != 0;
+        if (tiled) {
+            TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tileW);
+            TIFFGetField(tif, TIFFTAG_TILELENGTH, &tileH);
+        } else {
+            TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rows);
+        }
+    }
+    bool operator==(const Geometry& g) const {
+        return width == g.width && height == g.height && tileW == g.tileW && tileH == g.tileH &&
+               rows == g.rows && spp == g.spp && bits == g.bits && format == g.format &&
+               planar == g.planar && photometric == g.photometric && tiled == g.tiled;
+    }
+};
+
+}  // namespace
+
+// Reads the current directory's tags into the layout. Everything a corrupt
+// file could get wrong is checked here, before a page is ever decoded.
+ekStatus ekTiffFile::describe() {
+    const Geometry g(tif);
+    if (g.width == 0 || g.height == 0 || g.width > INT32_MAX || g.height > INT32_MAX) {
+        note(true, "unusable image size %u x %u", g.width, g.height);
+        return ekBadInput;
+    }
+    if (g.spp == 0) {
+        note(true, "no samples per pixel");
+        return ekBadInput;
+    }
+    if (g.photometric == PHOTOMETRIC_PALETTE) {
+        note(true, "unsupported: palette colour (photometric interpretation 3)");
+        return ekNotImplemented;
+    }
+    if (!TIFFIsCODECConfigured(g.compression)) {
+        note(true, "unsupported: compression %u (no codec)", unsigned(g.compression));
+        return ekNotImplemented;
+    }
+    jpegYCbCr = false;
+    if (g.photometric == PHOTOMETRIC_YCBCR) {
+        uint16_t sh = 1, sv = 1;
+        TIFFGetFieldDefaulted(tif, TIFFTAG_YCBCRSUBSAMPLING, &sh, &sv);
+        jpegYCbCr = g.compression == COMPRESSION_JPEG;
+        if ((sh != 1 || sv != 1) && !jpegYCbCr) {
+            note(true, "unsupported: subsampled YCbCr (%u x %u) without JPEG compression",
+                 unsigned(sh), unsigned(sv));
+            return ekNotImplemented;
+        }
+        if (jpegYCbCr) TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+    }
+    const ekType type = typeOf(g.bits, g.format);
+    if (type == ekAnyType) {
+        note(true, "unsupported: %u-bit samples of sample format %u", unsigned(g.bits),
+             unsigned(g.format));
+        return ekNotImplemented;
+    }
+    if (g.planar != PLANARCONFIG_CONTIG && g.planar != PLANARCONFIG_SEPARATE) {
+        note(true, "unusable planar configuration %u", unsigned(g.planar));
+        return ekBadInput;
+    }
+    uint16_t orientation = ORIENTATION_TOPLEFT;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &orientation);
+    if (orientation < 1 || orientation > 8) orientation = ORIENTATION_TOPLEFT;
+
+    ekTiffLayout l;
+    l.width = int32_t(g.width);
+    l.height = int32_t(g.height);
+    l.slices = 1;
+    l.channels = g.spp;
+    l.type = type;
+    l.order = g.planar == PLANARCONFIG_SEPARATE && g.spp > 1 ? ekSeparate : ekInterleaved;
+    l.space = ekCoordSpace(orientation);  // TIFF orientations 1..8 are the spaces 1..8
+    l.model = jpegYCbCr ? ekRGB : modelOf(g.photometric, g.spp);
+    l.compression = g.compression;
+    l.tiled = g.tiled;
+    l.pageW = g.tiled ? int32_t(g.tileW) : l.width;
+    const uint32_t rows = g.rows == 0 || g.rows > g.height ? g.height : g.rows;
+    l.pageH = g.tiled ? int32_t(g.tileH) : int32_t(rows);
+    if (g.tiled && (g.tileW == 0 || g.tileH == 0 || g.tileW > INT32_MAX || g.tileH > INT32_MAX)) {
+        note(true, "unusable tile size %u x %u", g.tileW, g.tileH);
+        return ekBadInput;
+    }
+    l.pageChans = l.order == ekSeparate ? 1 : l.channels;
+    l.planes = l.order == ekSeparate ? l.channels : 1;
+    l.pagesAcross = int32_t((int64_t(l.width) + l.pageW - 1) / l.pageW);
+    l.pagesDown = int32_t((int64_t(l.height) + l.pageH - 1) / l.pageH);
+    const int64_t elems = int64_t(l.pageW) * l.pageH * l.pageChans;
+    const int64_t bytes = type == ekBit ? (elems + 7) / 8 : elems * (g.bits / 8);
+    if (bytes > kMaxPageBytes) {
+        note(true, "a page of %d x %d x %d samples is too large", l.pageW, l.pageH, l.pageChans);
+        return ekBadInput;
+    }
+    l.pageBytes = int32_t(bytes);
+    rowsPerStrip = l.pageH;
+    lay = l;
+    return ekOkay;
+}
+
+// The directories that follow the first one with the same geometry become
+// the slices; the first that differs (a thumbnail, a mask) ends them.
+ekStatus ekTiffFile::checkSlices() {
+    const Geometry first(tif);
+    int32_t slices = 1;
+    while (slices < INT32_MAX && TIFFReadDirectory(tif) == 1) {
+        if (!(Geometry(tif) == first)) {
+            note(false, "directory %d has another geometry; the image ends before it", slices);
+            break;
+        }
+        ++slices;
+    }
+    lay.slices = slices;
+    currentDir = -1;
+    return selectSlice(0);
+}
