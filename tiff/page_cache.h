@@ -20,9 +20,9 @@ public:
     ~ekTiffPage() override;
 
     const int64_t key;
-    void* const pixels;     // owned; ekPage::data is cleared by its destructor
-    int32_t locks = 0;      // outstanding page locks: never evicted while > 0
-    bool dirty = false;     // changed since it was decoded or last written
+    void* const pixels;           // owned; ekPage::data is cleared by its destructor
+    int32_t locks = 0;            // outstanding page locks: never evicted while > 0
+    bool dirty = false;           // changed since it was decoded or last written
     ekTiffPage* newer = nullptr;  // recency list, most recent at the head
     ekTiffPage* older = nullptr;
 };

@@ -30,8 +30,15 @@ constexpr tmsize_t kMaxAlloc = tmsize_t(1) << 30;
 
 bool isType(ekType t) {
     switch (t) {
-        case ekBit: case ekUChar: case ekChar: case ekUShort: case ekShort:
-        case ekULong: case ekLong: case ekFloat: case ekDouble:
+        case ekBit:
+        case ekUChar:
+        case ekChar:
+        case ekUShort:
+        case ekShort:
+        case ekULong:
+        case ekLong:
+        case ekFloat:
+        case ekDouble:
             return true;
         default:
             return false;
@@ -41,15 +48,35 @@ bool isType(ekType t) {
 void typeTags(ekType t, uint16_t& bits, uint16_t& format) {
     format = SAMPLEFORMAT_UINT;
     switch (t) {
-        case ekBit: bits = 1; break;
-        case ekChar: format = SAMPLEFORMAT_INT; [[fallthrough]];
-        case ekUChar: bits = 8; break;
-        case ekShort: format = SAMPLEFORMAT_INT; [[fallthrough]];
-        case ekUShort: bits = 16; break;
-        case ekLong: format = SAMPLEFORMAT_INT; [[fallthrough]];
-        case ekULong: bits = 32; break;
-        case ekFloat: format = SAMPLEFORMAT_IEEEFP; bits = 32; break;
-        default: format = SAMPLEFORMAT_IEEEFP; bits = 64; break;
+        case ekBit:
+            bits = 1;
+            break;
+        case ekChar:
+            format = SAMPLEFORMAT_INT;
+            [[fallthrough]];
+        case ekUChar:
+            bits = 8;
+            break;
+        case ekShort:
+            format = SAMPLEFORMAT_INT;
+            [[fallthrough]];
+        case ekUShort:
+            bits = 16;
+            break;
+        case ekLong:
+            format = SAMPLEFORMAT_INT;
+            [[fallthrough]];
+        case ekULong:
+            bits = 32;
+            break;
+        case ekFloat:
+            format = SAMPLEFORMAT_IEEEFP;
+            bits = 32;
+            break;
+        default:
+            format = SAMPLEFORMAT_IEEEFP;
+            bits = 64;
+            break;
     }
 }
 

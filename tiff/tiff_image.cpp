@@ -142,9 +142,7 @@ ekStatus ekTiffImg::setCacheBytes(int64_t bytes) {
     return state->cache.makeRoom(0);
 }
 
-int64_t ekTiffImg::getCacheBytes() const {
-    return state == nullptr ? 0 : state->cache.getBudget();
-}
+int64_t ekTiffImg::getCacheBytes() const { return state == nullptr ? 0 : state->cache.getBudget(); }
 
 ekStatus ekTiffImg::flush() {
     if (state == nullptr) return ekNoMemory;

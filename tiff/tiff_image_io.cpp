@@ -28,7 +28,9 @@ struct CallerSide {
     // 1 when buffer channel k of some k selects image channel `ch`.
     bool selects(int ch) const {
         for (int k = 0; k < nc; ++k) {
-            const int n = cfg == nullptr ? k : cfg->chanList ? cfg->chanList[k] : cfg->chanOffset + k;
+            const int n = cfg == nullptr  ? k
+                          : cfg->chanList ? cfg->chanList[k]
+                                          : cfg->chanOffset + k;
             if (n == ch) return true;
         }
         return false;
@@ -60,8 +62,12 @@ struct PageRange {
     int px0, px1, py0, py1, z0, z1;  // inclusive
 
     PageRange(const ekTile& in, const ekTiffLayout& l)
-        : px0(in.x / l.pageW), px1((in.x + in.nx - 1) / l.pageW), py0(in.y / l.pageH),
-          py1((in.y + in.ny - 1) / l.pageH), z0(in.z), z1(in.z + in.nz - 1) {}
+        : px0(in.x / l.pageW),
+          px1((in.x + in.nx - 1) / l.pageW),
+          py0(in.y / l.pageH),
+          py1((in.y + in.ny - 1) / l.pageH),
+          z0(in.z),
+          z1(in.z + in.nz - 1) {}
 };
 
 ekTile pageBox(const ekTiffLayout& l, int px, int py, int z) {

@@ -15,27 +15,37 @@ constexpr int64_t kMaxPageBytes = int64_t(1) << 30;
 ekType typeOf(int bits, int format) {
     const bool isInt = format == SAMPLEFORMAT_INT;
     const bool isUint = format == SAMPLEFORMAT_UINT || format == SAMPLEFORMAT_VOID;
-    if (format == SAMPLEFORMAT_IEEEFP) return bits == 32 ? ekFloat : bits == 64 ? ekDouble : ekAnyType;
+    if (format == SAMPLEFORMAT_IEEEFP)
+        return bits == 32 ? ekFloat : bits == 64 ? ekDouble : ekAnyType;
     if (!isInt && !isUint) return ekAnyType;
     switch (bits) {
-        case 1: return isUint ? ekBit : ekAnyType;
-        case 8: return isUint ? ekUChar : ekChar;
-        case 16: return isUint ? ekUShort : ekShort;
-        case 32: return isUint ? ekULong : ekLong;
-        default: return ekAnyType;
+        case 1:
+            return isUint ? ekBit : ekAnyType;
+        case 8:
+            return isUint ? ekUChar : ekChar;
+        case 16:
+            return isUint ? ekUShort : ekShort;
+        case 32:
+            return isUint ? ekULong : ekLong;
+        default:
+            return ekAnyType;
     }
 }
 
 ekColorModel modelOf(int photometric, int channels) {
     switch (photometric) {
-        case PHOTOMETRIC_MINISWHITE: return channels == 1 ? ekMinWhite : ekMultiSpectral;
-        case PHOTOMETRIC_MINISBLACK: return channels == 1 ? ekGreyscale : ekMultiSpectral;
+        case PHOTOMETRIC_MINISWHITE:
+            return channels == 1 ? ekMinWhite : ekMultiSpectral;
+        case PHOTOMETRIC_MINISBLACK:
+            return channels == 1 ? ekGreyscale : ekMultiSpectral;
         case PHOTOMETRIC_RGB:
             return channels == 3 ? ekRGB : channels == 4 ? ekRGBA : ekMultiSpectral;
         case PHOTOMETRIC_SEPARATED:
             return channels == 4 ? ekCMYK : channels == 3 ? ekCMY : ekMultiSpectral;
-        case PHOTOMETRIC_YCBCR: return channels == 3 ? ekYCC : ekMultiSpectral;
-        default: return ekMultiSpectral;
+        case PHOTOMETRIC_YCBCR:
+            return channels == 3 ? ekYCC : ekMultiSpectral;
+        default:
+            return ekMultiSpectral;
     }
 }
 

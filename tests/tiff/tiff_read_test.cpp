@@ -17,11 +17,10 @@ namespace {
 struct Sample {
     int bits, format;
 };
-const Sample kSamples[] = {{1, SAMPLEFORMAT_UINT},  {8, SAMPLEFORMAT_UINT},
-                           {8, SAMPLEFORMAT_INT},   {16, SAMPLEFORMAT_UINT},
-                           {16, SAMPLEFORMAT_INT},  {32, SAMPLEFORMAT_UINT},
-                           {32, SAMPLEFORMAT_INT},  {32, SAMPLEFORMAT_IEEEFP},
-                           {64, SAMPLEFORMAT_IEEEFP}};
+const Sample kSamples[] = {
+    {1, SAMPLEFORMAT_UINT},  {8, SAMPLEFORMAT_UINT},    {8, SAMPLEFORMAT_INT},
+    {16, SAMPLEFORMAT_UINT}, {16, SAMPLEFORMAT_INT},    {32, SAMPLEFORMAT_UINT},
+    {32, SAMPLEFORMAT_INT},  {32, SAMPLEFORMAT_IEEEFP}, {64, SAMPLEFORMAT_IEEEFP}};
 const int kCompressions[] = {COMPRESSION_NONE, COMPRESSION_LZW, COMPRESSION_ADOBE_DEFLATE};
 
 // Pixels for a spec; floats are kept finite so that conversions compare.
@@ -42,9 +41,7 @@ std::vector<uint8_t> pixelsFor(const RawTiffSpec& s, uint32_t seed) {
     return p;
 }
 
-ekSize sizeOf(const RawTiffSpec& s) {
-    return ekSize(s.width, s.height, s.directories, s.channels);
-}
+ekSize sizeOf(const RawTiffSpec& s) { return ekSize(s.width, s.height, s.directories, s.channels); }
 
 ekOrder orderOf(const RawTiffSpec& s) {
     return s.separate && s.channels > 1 ? ekSeparate : ekInterleaved;
@@ -62,7 +59,8 @@ std::vector<uint8_t> readAll(ekTiffImg& img, int64_t bytes) {
 // holds padding that a read leaves alone).
 bool sameBits(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, int64_t bits) {
     const size_t whole = size_t(bits / 8);
-    if (a.size() < whole || b.size() < whole || !std::equal(a.begin(), a.begin() + whole, b.begin()))
+    if (a.size() < whole || b.size() < whole ||
+        !std::equal(a.begin(), a.begin() + whole, b.begin()))
         return false;
     const int rest = int(bits % 8);
     const uint8_t mask = uint8_t(0xFF00 >> rest);
@@ -88,9 +86,9 @@ TEST(TiffRead, EveryLayoutReadsBackExactly) {
                     s.width = tiled ? 37 : 29;  // odd widths: padded rows of bits in strips
                     s.compression = comp;
                     s.photometric = PHOTOMETRIC_RGB;
-                    SCOPED_TRACE(testing::Message() << "bits " << s.bits << " format " << s.format
-                                                    << " separate " << separate << " tiled "
-                                                    << tiled << " compression " << comp);
+                    SCOPED_TRACE(testing::Message()
+                                 << "bits " << s.bits << " format " << s.format << " separate "
+                                 << separate << " tiled " << tiled << " compression " << comp);
                     const std::string path = tempTiffPath("layout");
                     const std::vector<uint8_t> pixels = pixelsFor(s, uint32_t(seed++));
                     ASSERT_TRUE(writeRawTiff(path, s, pixels));
@@ -114,8 +112,8 @@ TEST(TiffRead, EveryLayoutReadsBackExactly) {
 // straddle every edge) give what a memory image over the same pixels gives.
 TEST(TiffRead, AnyCallerLayoutMatchesMemoryImage) {
     std::mt19937 rng(7);
-    const ekType types[] = {ekBit, ekUChar, ekChar, ekUShort, ekShort,
-                            ekULong, ekLong, ekFloat, ekDouble};
+    const ekType types[] = {ekBit,   ekUChar, ekChar,  ekUShort, ekShort,
+                            ekULong, ekLong,  ekFloat, ekDouble};
     const ekOrder orders[] = {ekInterleaved, ekSequential, ekSeparate};
     int file = 0;
     for (int orientation = 1; orientation <= 8; ++orientation) {
@@ -153,17 +151,16 @@ TEST(TiffRead, AnyCallerLayoutMatchesMemoryImage) {
                          useList ? 0 : int(rng() % 3), ekCoordSpace(rng() % 9), ekColorModel(0));
             SCOPED_TRACE(testing::Message()
                          << "orientation " << orientation << " trial " << trial << " box " << x
-                         << "," << y << "," << z << " " << nx << "x" << ny << "x" << nz
-                         << " type " << cfg.type << " order " << cfg.order << " channels " << nc
+                         << "," << y << "," << z << " " << nx << "x" << ny << "x" << nz << " type "
+                         << cfg.type << " order " << cfg.order << " channels " << nc
                          << (useList ? " list" : " offset ") << cfg.chanOffset << " space "
                          << cfg.coordSpace);
             const int64_t n = int64_t(bnx) * bny * bnz * nc;
             std::vector<uint8_t> got = randomBytes(ekDataSize(cfg.type, int(n)), uint32_t(trial));
             std::vector<uint8_t> want = got;
-            ASSERT_EQ(ref.getSubTile3D(x, y, z, nx, ny, nz, want.data(), bx, by, z, bnx, bny,
-                                       bnz, &cfg),
-                      img.getSubTile3D(x, y, z, nx, ny, nz, got.data(), bx, by, z, bnx, bny, bnz,
-                                       &cfg));
+            ASSERT_EQ(
+                ref.getSubTile3D(x, y, z, nx, ny, nz, want.data(), bx, by, z, bnx, bny, bnz, &cfg),
+                img.getSubTile3D(x, y, z, nx, ny, nz, got.data(), bx, by, z, bnx, bny, bnz, &cfg));
             ASSERT_TRUE(got == want);
         }
         EXPECT_GT(img.getCacheEvictions(), 0);

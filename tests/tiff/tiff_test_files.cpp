@@ -23,8 +23,7 @@ uint64_t getElem(const RawTiffSpec& s, const uint8_t* img, int x, int y, int c) 
 }
 
 // Sets element i of a libtiff buffer whose rows are rowBits bits, padded.
-void putElem(const RawTiffSpec& s, uint8_t* buf, int64_t rowBytes, int row, int64_t i,
-             uint64_t v) {
+void putElem(const RawTiffSpec& s, uint8_t* buf, int64_t rowBytes, int row, int64_t i, uint64_t v) {
     if (s.bits == 1) {
         if (v != 0) buf[row * rowBytes + (i >> 3)] |= uint8_t(0x80 >> (i & 7));
         return;
@@ -38,10 +37,14 @@ ekType specType(const RawTiffSpec& s) {
     if (s.format == SAMPLEFORMAT_IEEEFP) return s.bits == 32 ? ekFloat : ekDouble;
     const bool sgn = s.format == SAMPLEFORMAT_INT;
     switch (s.bits) {
-        case 1: return ekBit;
-        case 8: return sgn ? ekChar : ekUChar;
-        case 16: return sgn ? ekShort : ekUShort;
-        default: return sgn ? ekLong : ekULong;
+        case 1:
+            return ekBit;
+        case 8:
+            return sgn ? ekChar : ekUChar;
+        case 16:
+            return sgn ? ekShort : ekUShort;
+        default:
+            return sgn ? ekLong : ekULong;
     }
 }
 
@@ -58,7 +61,8 @@ std::vector<uint8_t> randomBytes(int64_t n, uint32_t seed) {
 
 std::string tempTiffPath(const std::string& name) {
     const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-    std::string file = std::string("eks_") + info->test_suite_name() + "_" + info->name() + "_" + name;
+    std::string file =
+        std::string("eks_") + info->test_suite_name() + "_" + info->name() + "_" + name;
     for (char& ch : file)
         if (ch == '/') ch = '_';
     return testing::TempDir() + file + ".tif";

@@ -1,0 +1,220 @@
+// Writing: created files read back in every type, order and compression;
+// writes through a cache too small to hold them; the page cache's counters;
+// page locks; seed merges; read-only files.
+#include <gtest/gtest.h>
+#include <tiffio.h>
+
+#include <random>
+#include <vector>
+
+#include "eks/tiff.h"
+#include "tiff_test_files.h"
+
+namespace {
+
+const ekType kTypes[] = {ekBit,   ekUChar, ekChar,  ekUShort, ekShort,
+                         ekULong, ekLong,  ekFloat, ekDouble};
+
+std::vector<uint8_t> imageBytes(const ekSize& s, ekType t, uint32_t seed) {
+    std::vector<uint8_t> p = randomBytes(ekDataSize(t, s.x * s.y * s.z * s.c), seed);
+    if (t == ekFloat || t == ekDouble) {  // finite values only
+        const int w = t == ekFloat ? 4 : 8;
+        for (size_t i = 0; i < p.size(); i += size_t(w)) p[i + size_t(w) - 1] &= 0x3F;
+    }
+    return p;
+}
+
+std::vector<uint8_t> readAll(ekImage& img) {
+    std::vector<uint8_t> out(size_t(ekDataSize(
+        img.getDataType(), img.getXsize() * img.getYsize() * img.getZsize() * img.getCsize())));
+    EXPECT_EQ(ekOkay, img.getTile3D(0, 0, 0, img.getXsize(), img.getYsize(), img.getZsize(),
+                                    out.data(), nullptr));
+    return out;
+}
+
+TEST(TiffWrite, CreatedFilesReadBackInEveryTypeOrderAndCompression) {
+    const ekSize size(48, 35, 1, 3);
+    uint32_t seed = 1;
+    for (ekType t : kTypes)
+        for (ekOrder o : {ekInterleaved, ekSeparate})
+            for (ekTiffCompression comp : {ekTiffNone, ekTiffLZW, ekTiffDeflate}) {
+                SCOPED_TRACE(testing::Message()
+                             << "type " << t << " order " << o << " comp " << comp);
+                const std::string path = tempTiffPath("created");
+                const std::vector<uint8_t> pixels = imageBytes(size, t, seed++);
+                {
+                    ekTiffImg img(path.c_str(), size, t, o, 16, 32, comp);
+                    ASSERT_EQ(ekOkay, img.getStatus()) << img.getMessage();
+                    EXPECT_EQ(1, img.isWritable());
+                    ASSERT_EQ(ekOkay, img.setTile3D(0, 0, 0, 48, 35, 1,
+                                                    const_cast<uint8_t*>(pixels.data()), nullptr));
+                }  // the destructor writes the dirty pages
+                ekTiffImg back(path.c_str());
+                ASSERT_EQ(ekOkay, back.getStatus()) << back.getMessage();
+                EXPECT_EQ(t, back.getDataType());
+                EXPECT_EQ(o, back.getOrder());
+                EXPECT_EQ(int(comp), int(back.getCompression()));
+                EXPECT_TRUE(readAll(back) == pixels);
+            }
+}
+
+// Another reader sees what the image wrote: libtiff's own tile decoder.
+TEST(TiffWrite, LibtiffReadsTheTilesWritten) {
+    const std::string path = tempTiffPath("rgb");
+    const ekSize size(40, 20, 1, 3);
+    const std::vector<uint8_t> pixels = imageBytes(size, ekUChar, 9);
+    {
+        ekTiffImg img(path.c_str(), size, ekUChar, ekInterleaved, 32, 16, ekTiffDeflate);
+        ASSERT_EQ(ekOkay, img.setTile(0, 0, 40, 20, const_cast<uint8_t*>(pixels.data()), nullptr));
+        ASSERT_EQ(ekOkay, img.flush());
+    }
+    TIFF* tif = TIFFOpen(path.c_str(), "r");
+    ASSERT_NE(nullptr, tif);
+    std::vector<uint8_t> tile(32 * 16 * 3);
+    ASSERT_EQ(tmsize_t(tile.size()),
+              TIFFReadEncodedTile(tif, 1, tile.data(), tmsize_t(tile.size())));
+    TIFFClose(tif);
+    for (int y = 0; y < 16; ++y)
+        for (int x = 32; x < 40; ++x)
+            for (int c = 0; c < 3; ++c)
+                ASSERT_EQ(pixels[size_t((y * 40 + x) * 3 + c)],
+                          tile[size_t((y * 32 + x - 32) * 3 + c)]);
+}
+
+// Random windows written through a one-page cache (every write evicts a
+// dirty page, partial pages are decoded again) equal the same writes into a
+// memory image, before and after the file is reopened.
+TEST(TiffWrite, WritesThroughATinyCacheEvictDirtyPages) {
+    const std::string path = tempTiffPath("tiny");
+    const ekSize size(70, 50, 1, 2);
+    std::vector<uint8_t> refPixels(size_t(70 * 50 * 2), 0);
+    ekMemoryImg ref(refPixels.data(), size, ekUChar, ekSeparate);
+    ref.setCoordSpace(ekUpperLeft);  // a created file's orientation
+    std::mt19937 rng(3);
+    {
+        ekTiffImg img(path.c_str(), size, ekUChar, ekSeparate, 16, 16, ekTiffLZW);
+        ASSERT_EQ(ekOkay, img.getStatus());
+        ASSERT_EQ(ekOkay, img.setCacheBytes(1));  // below one page: keeps only the page in use
+        for (int i = 0; i < 40; ++i) {
+            const int x = int(rng() % 80) - 5, y = int(rng() % 60) - 5;
+            const int nx = 1 + int(rng() % 40), ny = 1 + int(rng() % 30);
+            int list[1] = {int(rng() % 2)};
+            const ekConfig cfg(ekFloat, ekInterleaved, 1, rng() % 2 ? list : nullptr, 0,
+                               ekCoordSpace(rng() % 9), ekColorModel(0));
+            std::vector<float> data(size_t(nx * ny));
+            for (float& v : data) v = float(rng() % 256);
+            ASSERT_EQ(ekOkay, img.setTile(x, y, nx, ny, data.data(), &cfg));
+            ref.setTile(x, y, nx, ny, data.data(), &cfg);
+        }
+        EXPECT_GT(img.getCacheEvictions(), 30);
+        EXPECT_TRUE(readAll(img) == refPixels);
+    }
+    ekTiffImg back(path.c_str());
+    EXPECT_TRUE(readAll(back) == refPixels);
+}
+
+// Reading a 4 × 4 grid of tiles row by row with room for two pages: every
+// page is a miss each time; a window within one page hits after its miss.
+TEST(TiffWrite, CacheCountsHitsMissesAndEvictions) {
+    const std::string path = tempTiffPath("count");
+    ekTiffImg img(path.c_str(), ekSize(64, 64, 1, 1), ekUChar, ekInterleaved, 16, 16, ekTiffNone);
+    ASSERT_EQ(ekOkay, img.setCacheBytes(2 * 16 * 16));
+    std::vector<uint8_t> buf(64 * 64);
+    for (int pass = 0; pass < 2; ++pass)
+        ASSERT_EQ(ekOkay, img.getTile(0, 0, 64, 64, buf.data(), nullptr));
+    EXPECT_EQ(0, img.getCacheHits());
+    EXPECT_EQ(32, img.getCacheMisses());
+    EXPECT_EQ(30, img.getCacheEvictions());
+    for (int pass = 0; pass < 3; ++pass)
+        ASSERT_EQ(ekOkay, img.getTile(20, 20, 5, 5, buf.data(), nullptr));
+    EXPECT_EQ(2, img.getCacheHits());
+    EXPECT_EQ(33, img.getCacheMisses());
+    EXPECT_EQ(2 * 16 * 16, img.getCacheBytes());
+}
+
+TEST(TiffWrite, FileOpenedForReadingRefusesWrites) {
+    const std::string path = tempTiffPath("ro");
+    {
+        ekTiffImg created(path.c_str(), ekSize(16, 16, 1, 1), ekUChar, ekInterleaved, 16, 16,
+                          ekTiffNone);
+    }
+    ekTiffImg img(path.c_str());
+    ASSERT_EQ(ekOkay, img.getStatus());
+    EXPECT_EQ(0, img.isWritable());
+    uint8_t v = 7;
+    EXPECT_EQ(ekNotAllowed, img.setTile(0, 0, 1, 1, &v, nullptr));
+    EXPECT_STRNE("", img.getMessage());
+    EXPECT_EQ(ekOkay, img.flush());
+    EXPECT_EQ(ekNotAllowed, img.setDataType(ekShort));  // attributes follow the file
+}
+
+TEST(TiffWrite, CreationArgumentsItCannotUseAreRefused) {
+    const std::string path = tempTiffPath("bad");
+    const ekSize ok(20, 20, 1, 1);
+    EXPECT_EQ(ekBadAttribute,
+              ekTiffImg(path.c_str(), ok, ekUChar, ekInterleaved, 20, 16, ekTiffNone).getStatus());
+    EXPECT_EQ(ekBadAttribute,
+              ekTiffImg(path.c_str(), ok, ekUChar, ekInterleaved, 16, 16, ekTiffCompression(7))
+                  .getStatus());
+    EXPECT_EQ(
+        ekBadAttribute,
+        ekTiffImg(path.c_str(), ok, ekAnyType, ekInterleaved, 16, 16, ekTiffNone).getStatus());
+    EXPECT_EQ(ekNotImplemented, ekTiffImg(path.c_str(), ekSize(20, 20, 2, 1), ekUChar,
+                                          ekInterleaved, 16, 16, ekTiffNone)
+                                    .getStatus());
+    EXPECT_EQ(ekNotImplemented,
+              ekTiffImg(path.c_str(), ok, ekUChar, ekSequential, 16, 16, ekTiffNone).getStatus());
+}
+
+// Locked pages are the cached pages, hold the pixels of their box, and stay
+// while locked even when the budget is cut to nothing.
+TEST(TiffWrite, PageLocksHandOutCachedPages) {
+    const std::string path = tempTiffPath("lock");
+    const ekSize size(40, 40, 1, 1);
+    const std::vector<uint8_t> pixels = imageBytes(size, ekUChar, 5);
+    ekTiffImg img(path.c_str(), size, ekUChar, ekInterleaved, 16, 16, ekTiffNone);
+    ASSERT_EQ(ekOkay, img.setTile(0, 0, 40, 40, const_cast<uint8_t*>(pixels.data()), nullptr));
+    ekLockRequest req[4];
+    req[0].init(16, 32, 0, 0);  // a partial page at the bottom edge
+    req[1].init(0, 0, 0, 0);
+    req[2].init(40, 0, 0, 0);  // outside: no page, ekOkay
+    req[3].init(8, 0, 0, 0);   // off the page grid
+    EXPECT_EQ(ekBadIndex, img.lockPageSet(req, 0, 4));
+    ASSERT_NE(nullptr, req[0].page);
+    EXPECT_EQ(ekOkay, req[2].status);
+    EXPECT_EQ(nullptr, req[2].page);
+    EXPECT_EQ(ekBadIndex, req[3].status);
+    img.setCacheBytes(0);
+    const uint8_t* page = static_cast<const uint8_t*>(req[0].page->getData());
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 16; ++x)
+            ASSERT_EQ(pixels[size_t((32 + y) * 40 + 16 + x)], page[y * 16 + x]);
+    img.unlockPageSet(req, 4);
+    const int64_t evicted = img.getCacheEvictions();
+    img.setCacheBytes(0);
+    EXPECT_EQ(evicted, img.getCacheEvictions());  // unlocking already trimmed to the budget
+    EXPECT_EQ(ekOkay, img.flush());
+}
+
+// A memory image made from the file and collapsed out of a chain merges its
+// pixels back into the file.
+TEST(TiffWrite, SeedMergeWritesIntoTheFile) {
+    const std::string path = tempTiffPath("seed");
+    const ekSize size(30, 20, 1, 1);
+    const std::vector<uint8_t> pixels = imageBytes(size, ekUChar, 11);
+    {
+        ekTiffImg file(path.c_str(), size, ekUChar, ekInterleaved, 16, 16, ekTiffDeflate);
+        file.ref();  // held by the chain below, never dropped to zero
+        ekMemoryImg* copy = new ekMemoryImg(&file, 0);
+        ekMemoryImg top(copy, 0);
+        ASSERT_EQ(ekOkay,
+                  copy->setTile(0, 0, 30, 20, const_cast<uint8_t*>(pixels.data()), nullptr));
+        ASSERT_TRUE(top.CollapseSeed());  // copy merges into the file, and is released
+        EXPECT_EQ(&file, top.GetSeedImage());
+        EXPECT_TRUE(readAll(file) == pixels);
+    }
+    ekTiffImg back(path.c_str());
+    EXPECT_TRUE(readAll(back) == pixels);
+}
+
+}  // namespace
