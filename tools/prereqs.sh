@@ -1,13 +1,34 @@
-# Sourced by the run scripts: stops with the Debian package to install when a
-# prerequisite of the build is missing.
+# Sourced by the run scripts: finds the Debian packages the build needs and
+# the machine lacks. Run as root, it installs them (apt-get install -y);
+# otherwise it stops with the one command that installs them.
+eks_missing=()
 eks_need() {  # eks_need <test command...> -- <package>
     local pkg="${*: -1}"
     if ! "${@:1:$#-2}" >/dev/null 2>&1; then
-        echo "error: missing prerequisite; install it with: sudo apt-get install $pkg" >&2
-        exit 2
+        eks_missing+=("$pkg")
     fi
+}
+eks_header() {  # eks_header <header>: the C++ compiler finds it
+    echo "#include <$1>" | g++ -E -x c++ - >/dev/null 2>&1
 }
 eks_need command -v cmake -- cmake
 eks_need command -v g++ -- g++
 eks_need command -v make -- make
 eks_need test -f /usr/include/gtest/gtest.h -- libgtest-dev
+# libtiff: for the companion library eks_tiff (TIFF files as images).
+eks_need eks_header tiffio.h -- libtiff-dev
+
+if ((${#eks_missing[@]})); then
+    if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null 2>&1; then
+        echo "installing missing prerequisites: ${eks_missing[*]}" >&2
+        if ! apt-get install -y "${eks_missing[@]}" >&2; then
+            # A fresh machine may have no package lists yet.
+            apt-get update >&2 && apt-get install -y "${eks_missing[@]}" >&2 || exit 2
+        fi
+    else
+        echo "error: missing prerequisites; install them with:" \
+            "sudo apt-get install -y ${eks_missing[*]}" >&2
+        exit 2
+    fi
+fi
+unset eks_missing

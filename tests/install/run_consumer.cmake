@@ -17,9 +17,21 @@ foreach(f include/eks/eks.h include/eks/core.h lib/pkgconfig/eks.pc lib/cmake/ek
 endforeach()
 run_step(${CMAKE_COMMAND} -S ${EKS_CONSUMER_SOURCE} -B ${EKS_SCRATCH}/build -G ${EKS_GENERATOR}
          -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_BUILD_TYPE=Release
-         "-DCMAKE_CXX_FLAGS=${EKS_CONSUMER_FLAGS}")
+         "-DCMAKE_CXX_FLAGS=${EKS_CONSUMER_FLAGS}" -DEKS_WITH_TIFF=${EKS_WITH_TIFF})
 run_step(${CMAKE_COMMAND} --build ${EKS_SCRATCH}/build)
 run_step(${EKS_SCRATCH}/build/consumer)
+if(EKS_WITH_TIFF)
+  run_step(${EKS_SCRATCH}/build/consumer_tiff)
+  foreach(f include/eks/tiff.h lib/pkgconfig/eks-tiff.pc lib/cmake/eks/eksTiffTargets.cmake)
+    if(NOT EXISTS ${prefix}/${f})
+      message(FATAL_ERROR "not installed: ${f}")
+    endif()
+  endforeach()
+  file(READ ${prefix}/lib/pkgconfig/eks-tiff.pc pc)
+  if(NOT pc MATCHES "-leks_tiff" OR NOT pc MATCHES "Requires: eks")
+    message(FATAL_ERROR "eks-tiff.pc lacks Libs or Requires:\n${pc}")
+  endif()
+endif()
 
 # The pkg-config file must name the library and the header folder.
 file(READ ${prefix}/lib/pkgconfig/eks.pc pc)
