@@ -4,7 +4,9 @@
 // library's main job: one memory image read back in many layouts, each result
 // written as a picture (PPM/PGM) into the output folder (./eks-tour unless one
 // is given), and ends with locked tiles: the pages a tile touches, handed out
-// for direct access. The exit status is 0 only when every step succeeded.
+// for direct access. Built with eks_tiff, it also writes the picture as a TIFF
+// file and reads it back through the page cache. The exit status is 0 only
+// when every step succeeded.
 #include "tour.h"
 
 #include <cstdio>
@@ -14,7 +16,10 @@ int main(int argc, char** argv) {
     std::printf("eks tour\n\n");
     tourGraph();
     tourImages();
-    const bool pictures = tourPictures(folder);
-    const bool pages = tourPages(folder);
-    return pictures && pages ? 0 : 1;
+    bool ok = tourPictures(folder);
+    ok = tourPages(folder) && ok;
+#ifdef EKS_TOUR_TIFF
+    ok = tourTiff(folder) && ok;
+#endif
+    return ok ? 0 : 1;
 }

@@ -16,6 +16,10 @@ bool tourPictures(const char* folder);
 // own; one locked page is written as a picture into `folder`
 // (tour_pages.cpp). True when every step succeeded.
 bool tourPages(const char* folder);
+// The test picture written as a tiled, compressed TIFF file, opened again and
+// read upside down through the page cache (tour_tiff.cpp, built with
+// eks_tiff). True when every step succeeded.
+bool tourTiff(const char* folder);
 
 // Shared by the picture sections (tour_pictures.cpp): the 256 x 192 RGB test
 // picture, top row first, and a binary PPM writer.

@@ -28,58 +28,6 @@ int onWarning(TIFF*, void* user, const char* module, const char* fmt, va_list ap
 // tag cannot make it allocate without bound.
 constexpr tmsize_t kMaxAlloc = tmsize_t(1) << 30;
 
-bool isType(ekType t) {
-    switch (t) {
-        case ekBit:
-        case ekUChar:
-        case ekChar:
-        case ekUShort:
-        case ekShort:
-        case ekULong:
-        case ekLong:
-        case ekFloat:
-        case ekDouble:
-            return true;
-        default:
-            return false;
-    }
-}
-
-void typeTags(ekType t, uint16_t& bits, uint16_t& format) {
-    format = SAMPLEFORMAT_UINT;
-    switch (t) {
-        case ekBit:
-            bits = 1;
-            break;
-        case ekChar:
-            format = SAMPLEFORMAT_INT;
-            [[fallthrough]];
-        case ekUChar:
-            bits = 8;
-            break;
-        case ekShort:
-            format = SAMPLEFORMAT_INT;
-            [[fallthrough]];
-        case ekUShort:
-            bits = 16;
-            break;
-        case ekLong:
-            format = SAMPLEFORMAT_INT;
-            [[fallthrough]];
-        case ekULong:
-            bits = 32;
-            break;
-        case ekFloat:
-            format = SAMPLEFORMAT_IEEEFP;
-            bits = 32;
-            break;
-        default:
-            format = SAMPLEFORMAT_IEEEFP;
-            bits = 64;
-            break;
-    }
-}
-
 // Photometric interpretation and extra samples of a created file: grey for
 // one channel, RGB for three, RGB with unassociated alpha for four, grey
 // with unspecified extra samples otherwise.
@@ -139,7 +87,10 @@ ekStatus ekTiffFile::openHandle(const char* path, const char* mode) {
 }
 
 ekStatus ekTiffFile::open(const char* path) {
-    ekStatus s = openHandle(path, "r");
+    // Read with read(2), not a memory map: a mapped file counts against the
+    // process's resident memory as its pages are touched, beyond the page
+    // cache's budget, and a file cut short under a map faults.
+    ekStatus s = openHandle(path, "rm");
     if (s == ekOkay) s = describe();
     if (s == ekOkay) s = checkSlices();
     if (s != ekOkay) close();
@@ -148,7 +99,9 @@ ekStatus ekTiffFile::open(const char* path) {
 
 ekStatus ekTiffFile::create(const char* path, const ekSize& size, ekType type, ekOrder order,
                             int tileW, int tileH, int compression) {
-    if (size.x < 1 || size.y < 1 || size.c < 1 || size.c > 0xFFFF || !isType(type) ||
+    uint16_t bits = 8, format = SAMPLEFORMAT_UINT;
+    if (size.x < 1 || size.y < 1 || size.c < 1 || size.c > 0xFFFF ||
+        !ekTiffTypeTags(type, bits, format) ||
         (order != ekInterleaved && order != ekSeparate && order != ekSequential)) {
         note(true, "cannot create a file of this size, type or order");
         return ekBadAttribute;
@@ -170,8 +123,6 @@ ekStatus ekTiffFile::create(const char* path, const ekSize& size, ekType type, e
     const bool big = int64_t(ekDataSize(type, 1)) * size.x * size.y * size.c > (int64_t(3) << 30);
     ekStatus s = openHandle(path, big ? "w8" : "w");
     if (s != ekOkay) return s;
-    uint16_t bits = 8, format = SAMPLEFORMAT_UINT;
-    typeTags(type, bits, format);
     TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(size.x));
     TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(size.y));
     TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, uint16_t(size.c));

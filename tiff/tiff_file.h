@@ -27,6 +27,10 @@ struct ekTiffLayout {
     int32_t pageBytes = 0;  // ekDataSize(type, pageW * pageH * pageChans): no row padding
 };
 
+// Bits per sample and sample format of a type; false for a value that is not
+// one of the nine types.
+bool ekTiffTypeTags(ekType type, uint16_t& bits, uint16_t& format);
+
 class ekTiffFile {
 public:
     ekTiffFile() = default;

@@ -57,21 +57,23 @@ struct CallerSide {
     }
 };
 
-// The pages a box inside the image touches, in file order within a slice.
-struct PageRange {
-    int px0, px1, py0, py1, z0, z1;  // inclusive
-
-    PageRange(const ekTile& in, const ekTiffLayout& l)
-        : px0(in.x / l.pageW),
-          px1((in.x + in.nx - 1) / l.pageW),
-          py0(in.y / l.pageH),
-          py1((in.y + in.ny - 1) / l.pageH),
-          z0(in.z),
-          z1(in.z + in.nz - 1) {}
-};
-
 ekTile pageBox(const ekTiffLayout& l, int px, int py, int z) {
     return ekTile(px * l.pageW, py * l.pageH, z, l.pageW, l.pageH, 1);
+}
+
+// Calls f(px, py, z, plane, box of the page) for every page that the box
+// `in` (inside the image) touches, in the file's order within each slice, and
+// for separate planes only the planes the caller selects.
+template <class F>
+void forEachPage(const ekTile& in, const ekTiffLayout& l, const CallerSide& caller, F f) {
+    const int px0 = in.x / l.pageW, px1 = (in.x + in.nx - 1) / l.pageW;
+    const int py0 = in.y / l.pageH, py1 = (in.y + in.ny - 1) / l.pageH;
+    for (int z = in.z; z < in.z + in.nz; ++z)
+        for (int py = py0; py <= py1; ++py)
+            for (int px = px0; px <= px1; ++px)
+                for (int plane = 0; plane < l.planes; ++plane)
+                    if (l.planes == 1 || caller.selects(plane))
+                        f(px, py, z, plane, pageBox(l, px, py, z));
 }
 
 // A page's pixels as a block: one tile of pageChans channels whose first
@@ -106,30 +108,23 @@ ekStatus ekTiffImg::getSubTile3D(int x, int y, int z, int nx, int ny, int nz, vo
     const ekTile in(dst.clip, inside);
     const ekTiffLayout& l = state->layout();
     ekStatus result = ekOkay;
-    if (!in.empty()) {
-        const PageRange pr(in, l);
-        for (int pz = pr.z0; pz <= pr.z1; ++pz)
-            for (int py = pr.py0; py <= pr.py1; ++py)
-                for (int px = pr.px0; px <= pr.px1; ++px)
-                    for (int plane = 0; plane < l.planes; ++plane) {
-                        if (l.planes > 1 && !caller.selects(plane)) continue;
-                        const ekTile box = pageBox(l, px, py, pz);
-                        ekStatus ps = ekOkay;
-                        ekTiffPage* page = state->fetch(px, py, pz, plane, true, ps);
-                        if (page != nullptr) {
-                            dst.copyFrom(pageBlock(l, page->pixels, box, plane));
-                            continue;
-                        }
-                        // A page that cannot be had reads as the fill value.
-                        result = ps;
-                        if (l.planes == 1) {
-                            fillPart(dst, box, nullptr, fill, 0);
-                        } else {
-                            const double v = getFillValue(plane);
-                            fillPart(dst, box, nullptr, ekPixel(ekDouble, 1, &v), plane);
-                        }
-                    }
-    }
+    if (!in.empty())
+        forEachPage(in, l, caller, [&](int px, int py, int pz, int plane, const ekTile& box) {
+            ekStatus ps = ekOkay;
+            ekTiffPage* page = state->fetch(px, py, pz, plane, true, ps);
+            if (page != nullptr) {
+                dst.copyFrom(pageBlock(l, page->pixels, box, plane));
+                return;
+            }
+            // A page that cannot be had reads as the fill value.
+            result = ps;
+            if (l.planes == 1) {
+                fillPart(dst, box, nullptr, fill, 0);
+            } else {
+                const double v = getFillValue(plane);
+                fillPart(dst, box, nullptr, ekPixel(ekDouble, 1, &v), plane);
+            }
+        });
     // The part outside the image has no pages: the fill value of the image
     // channel each buffer channel selects, widened like the memory image's.
     if (!inside.contains(dst.clip)) fillPart(dst, dst.clip, &inside, fill, 0);
@@ -155,26 +150,19 @@ ekStatus ekTiffImg::setSubTile3D(int x, int y, int z, int nx, int ny, int nz, vo
     bool allChannels = true;  // every channel of an interleaved page is written
     for (int ch = 0; ch < size.c && allChannels; ++ch) allChannels = caller.selects(ch);
     ekStatus result = ekOkay;
-    const PageRange pr(in, l);
-    for (int pz = pr.z0; pz <= pr.z1; ++pz)
-        for (int py = pr.py0; py <= pr.py1; ++py)
-            for (int px = pr.px0; px <= pr.px1; ++px)
-                for (int plane = 0; plane < l.planes; ++plane) {
-                    if (l.planes > 1 && !caller.selects(plane)) continue;
-                    const ekTile box = pageBox(l, px, py, pz);
-                    // A page the write covers wholly (its part inside the
-                    // image, every channel it holds) need not be decoded.
-                    const bool covered =
-                        in.contains(ekTile(box, inside)) && (l.planes > 1 || allChannels);
-                    ekStatus ps = ekOkay;
-                    ekTiffPage* page = state->fetch(px, py, pz, plane, !covered, ps);
-                    if (page == nullptr) {
-                        result = ps;
-                        continue;
-                    }
-                    pageBlock(l, page->pixels, box, plane).copyFrom(src);
-                    page->dirty = true;
-                }
+    forEachPage(in, l, caller, [&](int px, int py, int pz, int plane, const ekTile& box) {
+        // A page the write covers wholly (its part inside the image, every
+        // channel it holds) need not be decoded.
+        const bool covered = in.contains(ekTile(box, inside)) && (l.planes > 1 || allChannels);
+        ekStatus ps = ekOkay;
+        ekTiffPage* page = state->fetch(px, py, pz, plane, !covered, ps);
+        if (page == nullptr) {
+            result = ps;
+            return;
+        }
+        pageBlock(l, page->pixels, box, plane).copyFrom(src);
+        page->dirty = true;
+    });
     setAltered(ekPropagateBit);  // consumers recompute; the file keeps the data
     return result;
 }

@@ -12,24 +12,23 @@ namespace {
 // claiming a 4 GiB tile is more likely corrupt than meant.
 constexpr int64_t kMaxPageBytes = int64_t(1) << 30;
 
+// The nine types as TIFF stores them. Sample format "void" reads as unsigned.
+struct TypeTags {
+    ekType type;
+    uint16_t bits, format;
+};
+constexpr TypeTags kTypeTags[] = {
+    {ekBit, 1, SAMPLEFORMAT_UINT},      {ekUChar, 8, SAMPLEFORMAT_UINT},
+    {ekChar, 8, SAMPLEFORMAT_INT},      {ekUShort, 16, SAMPLEFORMAT_UINT},
+    {ekShort, 16, SAMPLEFORMAT_INT},    {ekULong, 32, SAMPLEFORMAT_UINT},
+    {ekLong, 32, SAMPLEFORMAT_INT},     {ekFloat, 32, SAMPLEFORMAT_IEEEFP},
+    {ekDouble, 64, SAMPLEFORMAT_IEEEFP}};
+
 ekType typeOf(int bits, int format) {
-    const bool isInt = format == SAMPLEFORMAT_INT;
-    const bool isUint = format == SAMPLEFORMAT_UINT || format == SAMPLEFORMAT_VOID;
-    if (format == SAMPLEFORMAT_IEEEFP)
-        return bits == 32 ? ekFloat : bits == 64 ? ekDouble : ekAnyType;
-    if (!isInt && !isUint) return ekAnyType;
-    switch (bits) {
-        case 1:
-            return isUint ? ekBit : ekAnyType;
-        case 8:
-            return isUint ? ekUChar : ekChar;
-        case 16:
-            return isUint ? ekUShort : ekShort;
-        case 32:
-            return isUint ? ekULong : ekLong;
-        default:
-            return ekAnyType;
-    }
+    if (format == SAMPLEFORMAT_VOID) format = SAMPLEFORMAT_UINT;
+    for (const TypeTags& t : kTypeTags)
+        if (t.bits == bits && t.format == format) return t.type;
+    return ekAnyType;
 }
 
 ekColorModel modelOf(int photometric, int channels) {
@@ -80,6 +79,16 @@ struct Geometry {
 };
 
 }  // namespace
+
+bool ekTiffTypeTags(ekType type, uint16_t& bits, uint16_t& format) {
+    for (const TypeTags& t : kTypeTags)
+        if (t.type == type) {
+            bits = t.bits;
+            format = t.format;
+            return true;
+        }
+    return false;
+}
 
 // Reads the current directory's tags into the layout. Everything a corrupt
 // file could get wrong is checked here, before a page is ever decoded.

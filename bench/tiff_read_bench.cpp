@@ -1,0 +1,186 @@
+// TIFF reads against a peer in the same process: ekTiffImg and GDAL's GTiff
+// driver read the same windows of the same files, each with a 64 MiB block
+// cache, single-threaded. The files (16384 x 16384 RGB 8-bit, 256 x 256
+// tiles, uncompressed and Deflate) are generated once into the folder given
+// as the first argument (default ./eks-bench-data) and kept.
+//
+//   eks_tiff_read_bench [data-folder] [rounds]
+//
+// Prints, per workload, the median time of each reader over the rounds (taken
+// in turns) and the ratio eks / GDAL (target: at most 1.0), then the growth
+// of peak resident memory during eks's random reads (target: at most the
+// cache budget plus 32 MiB).
+#include <gdal.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "eks/tiff.h"
+
+namespace {
+
+constexpr int kSide = 16384, kTile = 256, kWindow = 512, kWindows = 200;
+constexpr int64_t kCache = int64_t(64) << 20;
+
+// Gradients with a little noise: Deflate compresses it about as well as a
+// photograph.
+void fillRow(std::vector<uint8_t>& row, int y0, uint32_t seed) {
+    std::mt19937 rng(seed);
+    for (int y = 0; y < kTile; ++y)
+        for (int x = 0; x < kSide; ++x) {
+            uint8_t* p = &row[(size_t(y) * kSide + size_t(x)) * 3];
+            const uint32_t noise = rng() & 7;
+            p[0] = uint8_t((x >> 6) + noise);
+            p[1] = uint8_t(((y0 + y) >> 6) + noise);
+            p[2] = uint8_t(((x + y0 + y) >> 7) ^ noise);
+        }
+}
+
+bool generate(const std::string& path, ekTiffCompression comp) {
+    if (std::filesystem::exists(path)) return true;
+    std::printf("generating %s ...\n", path.c_str());
+    const std::string part = path + ".part";
+    bool ok = true;
+    {
+        ekTiffImg img(part.c_str(), ekSize(kSide, kSide, 1, 3), ekUChar, ekInterleaved, kTile,
+                      kTile, comp);
+        ok = img.getStatus() == ekOkay;
+        std::vector<uint8_t> row(size_t(kSide) * kTile * 3);
+        for (int y = 0; ok && y < kSide; y += kTile) {
+            fillRow(row, y, uint32_t(y));
+            ok = img.setTile(0, y, kSide, kTile, row.data(), nullptr) == ekOkay;
+        }
+        ok = ok && img.flush() == ekOkay;
+        if (!ok) std::printf("  failed: %s\n", img.getMessage());
+    }
+    std::error_code error;
+    if (ok) std::filesystem::rename(part, path, error);
+    return ok && !error;
+}
+
+struct Window {
+    int x, y;
+};
+
+std::vector<Window> randomWindows() {
+    std::mt19937 rng(2024);
+    std::vector<Window> w(kWindows);
+    for (Window& v : w) v = {int(rng() % (kSide - kWindow)), int(rng() % (kSide - kWindow))};
+    return w;
+}
+
+// One reader: opens the file afresh for every round, so that both start cold
+// in their own cache (the operating system's cache is warm for both).
+using Read = std::function<bool(int x, int y, int nx, int ny, uint8_t* buf)>;
+using Reader = std::function<void(const std::string& path, const std::function<void(Read)>& run)>;
+
+void eksReader(const std::string& path, const std::function<void(Read)>& run) {
+    ekTiffImg img(path.c_str());
+    img.setCacheBytes(kCache);
+    run([&](int x, int y, int nx, int ny, uint8_t* buf) {
+        return img.getTile(x, y, nx, ny, buf, nullptr) == ekOkay;
+    });
+}
+
+void gdalReader(const std::string& path, const std::function<void(Read)>& run) {
+    GDALDatasetH ds = GDALOpen(path.c_str(), GA_ReadOnly);
+    if (ds == nullptr) return;
+    run([&](int x, int y, int nx, int ny, uint8_t* buf) {
+        // Pixel-interleaved RGB, rows of nx pixels: the layout eks reads.
+        return GDALDatasetRasterIO(ds, GF_Read, x, y, nx, ny, buf, nx, ny, GDT_Byte, 3, nullptr, 3,
+                                   int64_t(nx) * 3, 1) == CE_None;
+    });
+    GDALClose(ds);
+    GDALFlushCache(nullptr);
+}
+
+double timeOnce(const Reader& reader, const std::string& path,
+                const std::function<bool(Read)>& work) {
+    double seconds = -1;
+    reader(path, [&](Read read) {
+        const auto t0 = std::chrono::steady_clock::now();
+        const bool ok = work(read);
+        seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        if (!ok) seconds = -1;
+    });
+    return seconds;
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+long statusKiB(const char* field) {
+    std::ifstream f("/proc/self/status");
+    std::string line;
+    while (std::getline(f, line))
+        if (line.rfind(field, 0) == 0) return std::stol(line.substr(std::string(field).size()));
+    return -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string folder = argc > 1 ? argv[1] : "eks-bench-data";
+    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
+    std::filesystem::create_directories(folder);
+    const std::string plain = folder + "/rgb16k-tiled-none.tif";
+    const std::string deflate = folder + "/rgb16k-tiled-deflate.tif";
+    if (!generate(plain, ekTiffNone) || !generate(deflate, ekTiffDeflate)) return 1;
+    GDALAllRegister();
+    GDALSetCacheMax64(kCache);
+
+    const std::vector<Window> windows = randomWindows();
+    std::vector<uint8_t> buf(size_t(kSide) * kTile * 3);
+    const auto randomReads = [&](Read read) {
+        for (const Window& w : windows)
+            if (!read(w.x, w.y, kWindow, kWindow, buf.data())) return false;
+        return true;
+    };
+    const auto fullScan = [&](Read read) {
+        for (int y = 0; y < kSide; y += kTile)
+            if (!read(0, y, kSide, kTile, buf.data())) return false;
+        return true;
+    };
+    struct Row {
+        const char* name;
+        const std::string* path;
+        std::function<bool(Read)> work;
+    };
+    const Row rows[] = {{"random 512 x 512 windows (200), uncompressed", &plain, randomReads},
+                        {"random 512 x 512 windows (200), Deflate", &deflate, randomReads},
+                        {"full scan in rows of tiles, uncompressed", &plain, fullScan},
+                        {"full scan in rows of tiles, Deflate", &deflate, fullScan}};
+
+    std::printf("%-48s %10s %10s %7s\n", "workload (median of rounds)", "eks ms", "GDAL ms",
+                "ratio");
+    for (const Row& r : rows) {
+        std::vector<double> e, g;
+        for (int i = 0; i < rounds; ++i) {
+            e.push_back(timeOnce(eksReader, *r.path, r.work));
+            g.push_back(timeOnce(gdalReader, *r.path, r.work));
+        }
+        const double me = median(e), mg = median(g);
+        std::printf("%-48s %10.1f %10.1f %7.2f\n", r.name, me * 1e3, mg * 1e3, me / mg);
+    }
+
+    // Peak resident memory of eks's random reads over the Deflate file: the
+    // peak is reset first (Linux: "5" into clear_refs).
+    { std::ofstream("/proc/self/clear_refs") << "5"; }
+    const long before = statusKiB("VmRSS:");
+    timeOnce(eksReader, deflate, randomReads);
+    const long peak = statusKiB("VmHWM:");
+    std::printf("\npeak resident growth during eks random reads: %.1f MiB (budget %lld MiB + 32)\n",
+                double(peak - before) / 1024.0, static_cast<long long>(kCache >> 20));
+    return 0;
+}
