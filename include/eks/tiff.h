@@ -45,9 +45,13 @@ enum ekTiffCompression {
 //               YCbCr ekYCC (JPEG-compressed YCbCr is decoded to ekRGB);
 //               any other count of samples ekMultiSpectral;
 //   compression the compression tag (recorded; libtiff decodes).
-// Palette images, 2/4/12/24-bit and complex samples, subsampled YCbCr other
-// than JPEG-compressed, and codecs libtiff lacks are refused: the status is
-// ekNotImplemented and getMessage() names what is unsupported.
+// Palette images, samples of other sizes (2, 4, 12, 24-bit, 64-bit integers)
+// or formats (complex), subsampled YCbCr other than JPEG-compressed, and
+// codecs libtiff lacks are refused: the status is ekNotImplemented and
+// getMessage() names what is unsupported. Files whose tags cannot describe an
+// image (no size, a page of more than 1 GiB) are refused with ekBadInput.
+// When a later directory has another geometry (a thumbnail, a mask), the
+// slices end before it and the message says so.
 //
 // Pages. The file's tiles (or strips) are the pages: hasPages() is 1, the page
 // size is (tile width, tile height, 1, samples per pixel), one channel per page
@@ -73,6 +77,7 @@ enum ekTiffCompression {
 // outside the image gets no page and ekOkay; one inside but off the page grid
 // gets no page and ekBadIndex. On a writable image an unlocked page counts as
 // written (dirty); on a read-only one the caller must not write into it.
+// Pages still locked when the image is destroyed go with it.
 //
 // Failures never stop the process and never reach its standard error:
 // libtiff's errors and warnings are recorded as the image's message. Statuses:
