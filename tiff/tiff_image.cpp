@@ -93,9 +93,7 @@ void ekTiffImg::initAttributes() {
     order = l.order;
     coordSpace = l.space;
     colorModel = l.model;
-    compression = ekCompress(l.compression);
-    initMinMax(0);
-    initPageSize(l.pageW, l.pageH, 1, 0);
+    compression = ekCompress(l.compression);  // the value range and pages follow at reset
 }
 
 ekTiffImg::~ekTiffImg() {

@@ -239,6 +239,7 @@ TEST(TiffRead, MissingFileGivesStatusAndMessage) {
     EXPECT_EQ("", testing::internal::GetCapturedStderr());
     ekTiffImg none(nullptr);
     EXPECT_EQ(ekBadInput, none.getStatus());
+    EXPECT_STRNE("", none.getMessage());
 }
 
 }  // namespace

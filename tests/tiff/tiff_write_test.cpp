@@ -148,6 +148,21 @@ TEST(TiffWrite, FileOpenedForReadingRefusesWrites) {
     EXPECT_EQ(ekNotAllowed, img.setDataType(ekShort));  // attributes follow the file
 }
 
+// Four channels are RGB with alpha, two grey with an extra sample.
+TEST(TiffWrite, CreatedChannelCountsKeepTheirColourModel) {
+    const std::string path = tempTiffPath("models");
+    for (int c : {1, 2, 3, 4}) {
+        {
+            ekTiffImg created(path.c_str(), ekSize(16, 16, 1, c), ekUShort, ekSeparate, 16, 16,
+                              ekTiffNone);
+        }
+        ekTiffImg img(path.c_str());
+        EXPECT_EQ(c, img.getCsize());
+        const ekColorModel models[] = {ekGreyscale, ekMultiSpectral, ekRGB, ekRGBA};
+        EXPECT_EQ(models[c - 1], img.getColorModel());
+    }
+}
+
 TEST(TiffWrite, CreationArgumentsItCannotUseAreRefused) {
     const std::string path = tempTiffPath("bad");
     const ekSize ok(20, 20, 1, 1);
@@ -170,29 +185,31 @@ TEST(TiffWrite, CreationArgumentsItCannotUseAreRefused) {
 // while locked even when the budget is cut to nothing.
 TEST(TiffWrite, PageLocksHandOutCachedPages) {
     const std::string path = tempTiffPath("lock");
-    const ekSize size(40, 40, 1, 1);
+    const ekSize size(40, 40, 1, 2);
     const std::vector<uint8_t> pixels = imageBytes(size, ekUChar, 5);
     ekTiffImg img(path.c_str(), size, ekUChar, ekInterleaved, 16, 16, ekTiffNone);
     ASSERT_EQ(ekOkay, img.setTile(0, 0, 40, 40, const_cast<uint8_t*>(pixels.data()), nullptr));
-    ekLockRequest req[4];
+    ekLockRequest req[5];
     req[0].init(16, 32, 0, 0);  // a partial page at the bottom edge
     req[1].init(0, 0, 0, 0);
     req[2].init(40, 0, 0, 0);  // outside: no page, ekOkay
     req[3].init(8, 0, 0, 0);   // off the page grid
-    EXPECT_EQ(ekBadIndex, img.lockPageSet(req, 0, 4));
+    req[4].init(0, 0, 0, 1);   // interleaved pages hold every channel from 0
+    EXPECT_EQ(ekBadIndex, img.lockPageSet(req, 0, 5));
     ASSERT_NE(nullptr, req[0].page);
     EXPECT_EQ(ekOkay, req[2].status);
     EXPECT_EQ(nullptr, req[2].page);
     EXPECT_EQ(ekBadIndex, req[3].status);
-    img.setCacheBytes(0);
-    const uint8_t* page = static_cast<const uint8_t*>(req[0].page->getData());
-    for (int y = 0; y < 8; ++y)
-        for (int x = 0; x < 16; ++x)
-            ASSERT_EQ(pixels[size_t((32 + y) * 40 + 16 + x)], page[y * 16 + x]);
-    img.unlockPageSet(req, 4);
+    EXPECT_EQ(ekBadIndex, req[4].status);
     const int64_t evicted = img.getCacheEvictions();
     img.setCacheBytes(0);
-    EXPECT_EQ(evicted, img.getCacheEvictions());  // unlocking already trimmed to the budget
+    EXPECT_EQ(evicted + 7, img.getCacheEvictions());  // the 3 x 3 pages but the two locked
+    const uint8_t* page = static_cast<const uint8_t*>(req[0].page->getData());
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 32; ++x)
+            ASSERT_EQ(pixels[size_t((32 + y) * 80 + 32 + x)], page[y * 32 + x]);
+    img.unlockPageSet(req, 5);  // trims to the budget: both pages go
+    EXPECT_EQ(evicted + 9, img.getCacheEvictions());
     EXPECT_EQ(ekOkay, img.flush());
 }
 
