@@ -100,7 +100,6 @@ ekTiffImg::~ekTiffImg() {
     deleteRelated(1);
     if (state != nullptr) {
         if (state->writable) state->cache.writeAll();
-        state->cache.clear();
         state->file.close();
         delete state;
     }

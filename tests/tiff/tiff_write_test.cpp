@@ -148,7 +148,24 @@ TEST(TiffWrite, FileOpenedForReadingRefusesWrites) {
     EXPECT_EQ(ekNotAllowed, img.setDataType(ekShort));  // attributes follow the file
 }
 
-// Four channels are RGB with alpha, two grey with an extra sample.
+// A write of some channels of interleaved pages decodes the pages first, so
+// the other channels keep their values.
+TEST(TiffWrite, WritingOneChannelKeepsTheOthers) {
+    const std::string path = tempTiffPath("onechannel");
+    const ekSize size(32, 32, 1, 2);
+    std::vector<uint8_t> pixels = imageBytes(size, ekUChar, 8);
+    ekTiffImg img(path.c_str(), size, ekUChar, ekInterleaved, 16, 16, ekTiffLZW);
+    ASSERT_EQ(ekOkay, img.setTile(0, 0, 32, 32, pixels.data(), nullptr));
+    ASSERT_EQ(ekOkay, img.setCacheBytes(0));  // every page back into the file
+    std::vector<uint8_t> ones(32 * 32, 1);
+    const ekConfig second(ekUChar, ekInterleaved, 1, nullptr, 1, ekCoordSpace(0), ekColorModel(0));
+    ASSERT_EQ(ekOkay, img.setTile(0, 0, 32, 32, ones.data(), &second));
+    for (size_t i = 1; i < pixels.size(); i += 2) pixels[i] = 1;
+    EXPECT_TRUE(readAll(img) == pixels);
+}
+
+// Four channels are RGB with alpha, two grey with an extra sample, also for
+// libtiff.
 TEST(TiffWrite, CreatedChannelCountsKeepTheirColourModel) {
     const std::string path = tempTiffPath("models");
     for (int c : {1, 2, 3, 4}) {
@@ -160,6 +177,13 @@ TEST(TiffWrite, CreatedChannelCountsKeepTheirColourModel) {
         EXPECT_EQ(c, img.getCsize());
         const ekColorModel models[] = {ekGreyscale, ekMultiSpectral, ekRGB, ekRGBA};
         EXPECT_EQ(models[c - 1], img.getColorModel());
+        TIFF* tif = TIFFOpen(path.c_str(), "r");
+        ASSERT_NE(nullptr, tif);
+        uint16_t extra = 0;
+        uint16_t* kinds = nullptr;
+        TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extra, &kinds);
+        EXPECT_EQ(c == 4 || c == 2 ? 1 : 0, int(extra));
+        TIFFClose(tif);
     }
 }
 
