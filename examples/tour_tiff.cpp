@@ -26,14 +26,14 @@ bool tourTiff(const char* folder) {
     int w = 0, h = 0;
     std::vector<unsigned char> picture = tourTestPicture(w, h);
     const std::filesystem::path dir = std::filesystem::absolute(folder);
-    const std::string path = (dir / "12-picture.tif").string();
+    const std::string path = (dir / "15-picture.tif").string();
     bool ok = true;
     {
         // A new file: 64 x 64 tiles, Deflate. Writes go into cached pages,
         // which flush (or the destructor) encodes into the file.
         ekTiffImg file(path.c_str(), ekSize(w, h, 1, 3), ekUChar, ekInterleaved, kTile, kTile,
                        ekTiffDeflate);
-        ok = report("create 12-picture.tif, 64 x 64 tiles, Deflate", file.getStatus(), file);
+        ok = report("create 15-picture.tif, 64 x 64 tiles, Deflate", file.getStatus(), file);
         if (ok)
             ok = report("write the picture (setTile)",
                         file.setTile(0, 0, w, h, picture.data(), nullptr), file);
@@ -62,8 +62,8 @@ bool tourTiff(const char* folder) {
                     static_cast<long long>(img.getCacheEvictions()));
     }
     if (ok)
-        ok = tourWritePpm((dir / "13-tiff-window-upside-down.ppm").string(), nx, ny, window.data());
-    std::printf("  13-tiff-window-upside-down.ppm: %s\n",
+        ok = tourWritePpm((dir / "16-tiff-window-upside-down.ppm").string(), nx, ny, window.data());
+    std::printf("  16-tiff-window-upside-down.ppm: %s\n",
                 ok ? "the L upside down at the lower left" : "(not written)");
     return ok;
 }
