@@ -5,6 +5,7 @@
 
 #include "eks/paging.h"
 #include "eks/tiff.h"
+#include "image/caller_layout.h"
 #include "tiff/tiff_state.h"
 #include "transfer/data_block.h"
 
@@ -98,7 +99,10 @@ void fillPart(ekDataBlock dst, const ekTile& part, const ekTile* keepOut, const 
 
 ekStatus ekTiffImg::getSubTile3D(int x, int y, int z, int nx, int ny, int nz, void* data, int bx,
                                  int by, int bz, int bnx, int bny, int bnz, const ekConfig* cfg) {
-    const ekStatus s = resetCheck();
+    // The image's status (which brings it up to date), then the caller's
+    // layout: one the engine cannot describe moves nothing.
+    const ekStatus s = ekCheckRequest(*this, cfg, data, ekTile(x, y, z, nx, ny, nz),
+                                      ekTile(bx, by, bz, bnx, bny, bnz));
     if (s != ekOkay) return s;
     const CallerSide caller(cfg, size.c, ekTile(x, y, z, nx, ny, nz));
     if (caller.nc == 0) return ekOkay;
@@ -133,7 +137,10 @@ ekStatus ekTiffImg::getSubTile3D(int x, int y, int z, int nx, int ny, int nz, vo
 
 ekStatus ekTiffImg::setSubTile3D(int x, int y, int z, int nx, int ny, int nz, void* data, int bx,
                                  int by, int bz, int bnx, int bny, int bnz, const ekConfig* cfg) {
-    const ekStatus s = resetCheck();
+    // The image's status (which brings it up to date), then the caller's
+    // layout: one the engine cannot describe moves nothing.
+    const ekStatus s = ekCheckRequest(*this, cfg, data, ekTile(x, y, z, nx, ny, nz),
+                                      ekTile(bx, by, bz, bnx, bny, bnz));
     if (s != ekOkay) return s;
     if (!state->writable) {
         state->file.note(true, "the file was opened for reading");
