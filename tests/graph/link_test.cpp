@@ -19,6 +19,8 @@ public:
     }
     using ekLink::anyAltered;
     using ekLink::clearAllowed;
+    using ekLink::getMaxIndex;
+    using ekLink::getMinIndex;
     using ekLink::inProgress;
     using ekLink::isAltered;
     using ekLink::isSet;
@@ -89,6 +91,10 @@ TEST_F(Graph, ParentEntriesAndTheirChildEntries) {
     c.clearAllowed(ekGeneralBit);  // the entry goes, then the alteration fails
     EXPECT_EQ(c.removeParent(1), ekNotAllowed);
     EXPECT_TRUE(c.getNumParents() == 1 && a.getNumChildren() == 0);
+    TestLink d;  // the extreme indices need not be at either end of the list
+    EXPECT_EQ(d.getMinIndex() + d.getMaxIndex(), -2);
+    for (int index : {3, 1, 5, 2}) d.setParent(&a, index);
+    EXPECT_EQ(d.getMinIndex() * 10 + d.getMaxIndex(), 15);
 }
 
 TEST_F(Graph, DestroyingALinkDetachesAndAltersEveryNeighbour) {

@@ -113,11 +113,40 @@ TEST(ImageSetters, FillAndValueRangeDeviations) {
     EXPECT_EQ(img.setMaxValue(200.0, 1), ekOkay);
     EXPECT_EQ(img.getMaxValue(-1), 255.0);
     EXPECT_EQ(img.getMaxValue(1), 200.0);
-    ekPixel same;
-    img.getStatus();
+    ekPixel same, max;
+    img.getMaxPixel(max);
+    EXPECT_EQ(std::vector<double>({max.getElem(0), max.getElem(1), max.getElem(2)}),
+              (std::vector<double>{255.0, 200.0, 255.0}));
     img.getMinPixel(same);
+    EXPECT_EQ(same.nc() * same.getElem(2), 12.0);
     EXPECT_EQ(img.setMinPixel(same), ekOkay);  // pixels always store and alter
     EXPECT_NE(img.isAltered(ekMinValueBit), 0);
+}
+
+TEST(ImageSetters, PageSizeAndBorderChangeInAnyOneField) {
+    // The unchanged test compares every field: a change in one alone stores.
+    for (int f = 0; f < 4; ++f) {
+        SCOPED_TRACE(f);
+        Pair p;  // 16 x 16 x 1 x 1 pages
+        std::vector<int> page = {16, 16, 1, 1}, border = {0, 0, 0}, got(4);
+        page[size_t(f)] += 4;
+        EXPECT_EQ(p.parent.setPageSize(page[0], page[1], page[2], page[3]), ekOkay);
+        EXPECT_NE(p.parent.isAltered(ekPageSizeBit), 0);
+        const ekXYZCstruct<int32_t>& stored = p.parent.rawPageSize();
+        EXPECT_EQ(std::vector<int>({stored.x, stored.y, stored.z, stored.c}), page);
+        if (f < 3) {
+            border[size_t(f)] = 1;
+            EXPECT_EQ(p.parent.setPageBorder(border[0], border[1], border[2]), ekOkay);
+            EXPECT_NE(p.parent.isAltered(ekPageBorderBit), 0);
+            EXPECT_EQ(p.parent.hasPageBorder(), 1);
+            p.parent.getPageBorder(got[0], got[1], got[2]);
+            EXPECT_EQ(std::vector<int>(got.begin(), got.begin() + 3), border);
+        }
+        p.parent.getPageDelta(got[0], got[1], got[2], got[3]);
+        for (size_t i = 0; i < 3; ++i) page[i] -= 2 * border[i];
+        page[3] = 1;  // the reset gives the pages the image's channel count
+        EXPECT_EQ(got, page);
+    }
 }
 
 TEST(ImageSetters, PageSizeKeepsPageBytesInStep) {
@@ -181,6 +210,64 @@ TEST(ImageInputs, IndicesCountsAndSeeingThroughDisabledLinks) {
     AttrImage d;
     d.addParent(&plainLink);  // connected through the link interface: no image
     EXPECT_EQ(d.getInput(0), nullptr);
+}
+
+TEST(ImageQueries, QueriesBringAnAlteredImageUpToDateFirst) {
+    // A 3-channel ekUChar image, reset once, then made ekShort and 5 wide:
+    // each query runs one reset and answers from its result.
+    ekSize s;
+    ekConfig cfg;
+    ekPixel px;
+    int v[4];
+    const struct {
+        const char* name;
+        std::function<double(AttrImage&)> ask;
+        double want;
+    } rows[] = {
+#define ROW(expr, want) {#expr, [&](AttrImage& i) -> double { return expr; }, want}
+        ROW(i.getXsize(), 5),
+        ROW(i.getYsize(), 6),
+        ROW(i.getZsize(), 1),
+        ROW(i.getCsize(), 3),
+        ROW(i.getNumChans(), 3),
+        ROW((i.getSize(s), s.x), 5),
+        ROW(i.getSize().x, 5),
+        ROW(i.getDataType(), ekShort),
+        ROW(i.getOrder(), ekSequential),
+        ROW(i.getColorModel(), ekRGB),
+        ROW(i.getCoordSpace(), ekLowerLeft),
+        ROW(i.isSigned() != 0, 1),
+        ROW((i.getConfig(&cfg), cfg.type), ekShort),
+        ROW((i.getFill(px), px.type()), ekShort),
+        ROW(i.getFillValue(2), 0),
+        ROW((i.getMinPixel(px), px.getElem(2)), -32768),
+        ROW((i.getMaxPixel(px), px.getElem(2)), 32767),
+        ROW(i.getMinValue(-1), -32768),
+        ROW(i.getMaxValue(1), 32767),
+        ROW(i.getScaleMin(), -32768),
+        ROW(i.getScaleMax(), 32767),
+        ROW(i.getPageSize(v[0], v[1], v[2], v[3]), 1536),
+        ROW(i.getPageSize(), 1536),
+        ROW(i.getPageSizeX(), 16),
+        ROW(i.getPageSizeY(), 16),
+        ROW(i.getPageSizeZ(), 1),
+        ROW(i.getPageSizeC(), 3),
+        ROW(i.getPageSizePix(), 256),
+        ROW(i.getPageSizeVal(), 768),
+        ROW((i.getPageDelta(v[0], v[1], v[2], v[3]), v[0] + v[3]), 19),
+        ROW(i.getWidth(), 5),
+        ROW(i.getHeight(), 6),
+#undef ROW
+    };
+    for (const auto& r : rows) {
+        AttrImage img(ekUChar, ekSequential, 3);
+        img.allow(ekDataTypeBit | ekXsizeBit);
+        img.getStatus();
+        img.setDataType(ekShort);
+        img.setXsize(5);
+        EXPECT_EQ(r.ask(img), r.want) << r.name;
+        EXPECT_EQ(img.resets, 2) << r.name;
+    }
 }
 
 TEST(ImageIdentity, ClassRecordChainsToTheLink) {

@@ -201,6 +201,27 @@ TEST(DataBlock, BitDataWholeBytesAndOddChannelCounts) {
     EXPECT_EQ(dst3[1], 0x80);
 }
 
+TEST(DataBlock, SlicesOfUnequalHeightAreNotOneBlock) {
+    // Two slices, the box as tall as one block but not the other: whole rows
+    // but not whole slices, so the slices do not follow each other on one side.
+    for (const int srcRows : {2, 3}) {
+        const int dstRows = 5 - srcRows;
+        for (const ekOrder order : {ekInterleaved, ekSeparate}) {
+            std::vector<unsigned char> src(size_t(8 * srcRows)), dst(size_t(8 * dstRows));
+            std::iota(src.begin(), src.end(), 1);
+            ekDataBlock s(src.data(), ekUChar, order, 2, nullptr, 2, srcRows, 2, 0, 0, 0, 0);
+            ekDataBlock d(dst.data(), ekUChar, order, 2, nullptr, 2, dstRows, 2, 0, 0, 0, 0);
+            d.copyFrom(s);
+            for (int i = 0; i < 16; ++i) {  // x, y, z and channel of the 2 x 2 x 2 x 2 box
+                const int x = i & 1, y = i >> 1 & 1, z = i >> 2 & 1, c = i >> 3;
+                ASSERT_EQ(dst[size_t(d.elementOffset(x, y, z, c))],
+                          src[size_t(s.elementOffset(x, y, z, c))])
+                    << srcRows << " source rows, order " << order << ", element " << i;
+            }
+        }
+    }
+}
+
 TEST(DataBlock, FlipInYReversesRows) {
     const unsigned char src[6] = {1, 2, 3, 4, 5, 6};  // 2x3, one channel
     unsigned char dst[6] = {};
