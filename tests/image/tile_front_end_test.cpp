@@ -112,6 +112,13 @@ TEST(TileFrontEnd, PixelsMoveRealValues) {
         EXPECT_EQ(img.setPixel(0, 1, fresh), ekOkay);
         EXPECT_EQ(img.at(0, 1, 0) + img.at(0, 1, 1) + img.at(0, 1, 2), 0.0);
     }
+    GridImage grey(2, 1, 1);  // one channel: the untyped pixel gets one element
+    grey.paint(5);
+    ekPixel g, blank;
+    EXPECT_EQ(grey.getPixel(1, 0, g), ekOkay);
+    EXPECT_EQ(g.nc() * g.getElem(0), 6.0);
+    EXPECT_EQ(grey.setPixel(1, 0, blank), ekOkay);
+    EXPECT_EQ(grey.at(1, 0, 0), 0.0);
     int v = 0;
     EXPECT_EQ(img.fillTile(0, 0, 1, 1, &v, nullptr, nullptr), ekNotImplemented);
     EXPECT_EQ(img.seekTile(0, 0, 1, 1, nullptr, nullptr), ekNotAllowed);
@@ -277,8 +284,10 @@ TEST(TileFrontEnd, BoundAndPageTests) {
     img.setSize(ekSize(128, 128, 1, 3));
     img.getStatus();
     EXPECT_EQ(img.outOfBound(127, 127) + img.outOfBound(0, 0, 0), 0);
-    for (const Ints& p : {Ints{128, 0, 0}, Ints{0, -1, 0}, Ints{0, 0, 1}})
+    for (const Ints& p : {Ints{128, 0, 0}, Ints{0, -1, 0}, Ints{0, 0, 1}}) {
         EXPECT_EQ(img.outOfBound(p[0], p[1], p[2]), 1);
+        EXPECT_EQ(p[2] == 0 ? img.outOfBound(p[0], p[1]) : 1, 1);
+    }
     img.setPageBorder(2, 0, 0);
     EXPECT_EQ(img.isValidPage(-2, 0, 0, 0), 1);
     EXPECT_EQ(img.isValidPage(127, 127, 0, 2), 1);

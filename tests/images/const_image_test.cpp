@@ -57,6 +57,8 @@ TEST(ConstImage, TypeAndChannelsFollowTheValue) {
     EXPECT_EQ(img.setCoordSpace(ekUpperLeft), ekOkay);
     EXPECT_EQ(img.getXsize(), 300);
     EXPECT_EQ(img.getCsize(), 3);
+    EXPECT_EQ(img.setMaxValue(9.0, -1), ekOkay);  // the caller's range outlives a reset
+    EXPECT_EQ(img.getMaxValue(2), 9.0);
 }
 
 // Reads in many layouts against the value, element by element; the buffer is

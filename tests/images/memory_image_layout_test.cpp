@@ -1,17 +1,27 @@
-// ekMemoryImg size limits: a layout of more than 2^31 - 1 elements, or of
-// more than 2^31 - 1 bytes, cannot be served and is refused with ekNoMemory;
-// one exactly at either limit is accepted. The layouts are judged over a
-// borrowed one-byte buffer that no reset reads or writes, so nothing large
-// is allocated.
+// ekMemoryImg layout: the page geometry follows the size, and the 32-bit
+// limits. A layout of more than 2^31 - 1 elements, or of more than 2^31 - 1
+// bytes, cannot be served and is refused with ekNoMemory; one exactly at
+// either limit is accepted. The limits are judged over a borrowed one-byte
+// buffer that no reset reads or writes, so nothing large is allocated.
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <vector>
 
 #include "eks/images.h"
 
 namespace {
 
-TEST(MemoryImageLimits, ElementCountAndByteSizeAtTheInt32Limit) {
+TEST(MemoryImageLayout, OnePageHoldsTheWholeImageAfterEveryResize) {
+    ekMemoryImg img(ekSize(4, 4, 1, 1), ekUShort, ekInterleaved);
+    EXPECT_EQ(img.getPageSize(), 32);
+    EXPECT_EQ(img.setSize(ekSize(8, 2, 3, 2)), ekOkay);
+    int page[4];
+    EXPECT_EQ(img.getPageSize(page[0], page[1], page[2], page[3]), 8 * 2 * 3 * 2 * 2);
+    EXPECT_EQ(std::vector<int>(page, page + 4), (std::vector<int>{8, 2, 3, 2}));
+}
+
+TEST(MemoryImageLayout, ElementCountAndByteSizeAtTheInt32Limit) {
     unsigned char never = 0;
     const struct {
         ekType type;
