@@ -60,6 +60,9 @@ TEST(SubImage, WholeViewFollowsTheParent) {
     EXPECT_EQ(view.getXsize(), 6);
     EXPECT_EQ(view.getDataType(), ekUChar);
     EXPECT_EQ(view.getColorModel(), parent->getColorModel());
+    ekPixel p;
+    EXPECT_EQ(view.getPixel(5, 4, p), ekOkay);  // from the parent's first channel on
+    EXPECT_EQ(p[0], at(5, 4, 0));
     parent->setSize(ekSize(8, 7, 1, 3));
     parent->setDataType(ekFloat);
     EXPECT_EQ(view.getXsize(), 8);
