@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <vector>
 
 #include "eks/core.h"
@@ -186,6 +187,7 @@ TEST(Buffer, ShrinksOnlyWhenTheSavingReachesTheSlack) {
     b.resize(12289);  // larger than the allocation: reallocates
     EXPECT_EQ(b.getAllocated(), 12289);
     ekBuffer tight(100, 0);  // slack 0: every shrink reallocates
+    EXPECT_EQ(tight.getAllocated(), 100);
     tight.resize(99);
     EXPECT_EQ(tight.getAllocated(), 99);
 }
@@ -201,6 +203,14 @@ TEST(Buffer, WrapsCallerMemoryUntilItIsTooSmall) {
     EXPECT_EQ(mem[999], 7);
     const ekBuffer null(nullptr, ekUChar, 64);  // nothing to wrap: allocates
     EXPECT_NE(null.data(), nullptr);
+    EXPECT_EQ(ekBuffer(mem.data(), ekUChar, 0).data(), mem.data());  // even an empty layout
+    // Nothing to allocate and nothing to wrap: no memory, whatever the
+    // storage of the buffer held before.
+    alignas(ekBuffer) unsigned char raw[sizeof(ekBuffer)];
+    std::memset(raw, 0xAB, sizeof raw);
+    ekBuffer* empty = new (raw) ekBuffer(nullptr, ekUChar, 0);
+    EXPECT_EQ(empty->data(), nullptr);
+    empty->~ekBuffer();
 }
 
 TEST(Buffer, CopiesShareMemoryReleasedOnce) {
