@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <limits>
 
+#include "core/type_facts.h"
 #include "eks/core.h"
 
 namespace {
@@ -160,6 +161,10 @@ TEST(DataTypes, FactsPerType) {
     EXPECT_EQ(ekDataSize(ekDouble, INT32_MAX), INT32_MAX);
     EXPECT_EQ(ekDataSize(ekDouble, INT32_MIN), INT32_MIN);
     EXPECT_EQ(ekDataSize(ekBit, INT32_MAX), 268435456);  // (2^31 + 6) / 8
+    // Internally, counts far past any memory saturate rather than wrap, and
+    // are never allocated.
+    EXPECT_EQ(ekDataSize64(ekDouble, INT64_MAX), INT64_MAX - 7);  // 8 (2^60 - 1)
+    EXPECT_EQ(ekAllocSize(ekDouble, INT64_MAX), -1);
 }
 
 TEST(DataTypes, SmallestTypeForRange) {
