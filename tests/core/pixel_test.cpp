@@ -150,6 +150,9 @@ TEST(Pixel, EqualityMinMaxAndDeepCopies) {
     const int16_t s[] = {5, -7, 12, 0};
     EXPECT_EQ(ekPixel(ekShort, 4, s).minElem(), -7);
     EXPECT_EQ(ekPixel(ekShort, 4, s).maxElem(), 12);
+    const int16_t up[] = {-9, 9}, down[] = {9, -9};  // the first element counts too
+    EXPECT_EQ(ekPixel(ekShort, 2, up).minElem(), -9);
+    EXPECT_EQ(ekPixel(ekShort, 2, down).maxElem(), 9);
     const int32_t v[] = {1, 2, 3};
     ekPixel x(ekLong, 3, v), y(x);
     EXPECT_NE(x.elems(), y.elems());

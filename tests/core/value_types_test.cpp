@@ -126,6 +126,9 @@ TEST(TileFloat, SameRulesInFloatingPoint) {
     ekTileFloat a(-3.5f, -1, -2, 2, 10, 1);
     a.clipPositive();
     EXPECT_EQ(a, ekTileFloat(0, 0, -2, 0, 9, 1));
+    ekTileFloat part(-0.25f, 0, 0, 1, 1, 1);
+    part.clipPositive();
+    EXPECT_EQ(part, ekTileFloat(0, 0, 0, 0.75f, 1, 1));  // less than one pixel remains
 }
 
 TEST(DataTypes, FactsPerType) {
