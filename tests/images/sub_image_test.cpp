@@ -185,6 +185,7 @@ TEST(SubImage, CopiesCarryTheViewsChannelMap) {
     ekConfig dup(ekAnyType, ekAnyOrder, 2, twice);
     view.setConfig(&dup);
     EXPECT_EQ(view.copyTileCfg(0, 0, 0, 1, 1, 1, &out, 0, 0, 0, nullptr, 0), ekNoMemory);
+    EXPECT_EQ(view.copyTileCfg(0, 0, 0, 1, 0, 1, &out, 0, 0, 0, nullptr, 0), ekOkay);  // empty
 }
 
 // Copies between a view of parent channels 1..2 and another image, in both
