@@ -260,4 +260,16 @@ TEST(ImagePage, OwnsABufferOfTheGivenSize) {
     EXPECT_TRUE(none.Valid());
 }
 
+TEST(Page, CopiesShareThePositionAndTheData) {
+    int pixels = 0;
+    const ekPage src(1, 2, 3, 4, &pixels);
+    ekPage assigned;
+    assigned = src;
+    const ekPage constructed(src);
+    for (const ekPage* p : {static_cast<const ekPage*>(&assigned), &constructed}) {
+        EXPECT_EQ(p->matches(1, 2, 3, 4), 1);
+        EXPECT_EQ(p->getData(), &pixels);
+    }
+}
+
 }  // namespace
