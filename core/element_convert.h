@@ -42,4 +42,43 @@ inline T ekDoubleToInt(double v) {
     return static_cast<T>(static_cast<uint64_t>(ekTruncToInt64(v)));
 }
 
+// The saturating rules (ekSaturate). Every element value of every type is
+// exact in a double, so one rule from double serves every source type.
+
+// v rounded to nearest, ties to even, and clamped to [lo, hi] (lo and hi
+// integers of magnitude below 2^33); NaN gives 0. The rounding is done by
+// hand from the truncation, so it does not depend on the rounding mode.
+inline int64_t ekSaturateRound(double v, int64_t lo, int64_t hi) {
+    if (v != v) return 0;
+    if (v <= double(lo)) return lo;
+    if (v >= double(hi)) return hi;
+    int64_t t = static_cast<int64_t>(v);  // |v| < 2^33: fits
+    const double f = v - double(t);       // exact: the fraction of v
+    const bool odd = (t & 1) != 0;
+    if (f > 0.5 || (f == 0.5 && odd))
+        ++t;
+    else if (f < -0.5 || (f == -0.5 && odd))
+        --t;
+    return t;  // still within [lo, hi]: lo < v < hi
+}
+
+// v saturated into the integer type T.
+template <class T>
+inline T ekSaturateToInt(double v) {
+    static_assert(std::is_integral<T>::value && sizeof(T) <= 4, "element integer types only");
+    return static_cast<T>(ekSaturateRound(v, int64_t(std::numeric_limits<T>::min()),
+                                          int64_t(std::numeric_limits<T>::max())));
+}
+
+// v saturated into ekBit: 0 or 1.
+inline uint8_t ekSaturateToBit(double v) { return static_cast<uint8_t>(ekSaturateRound(v, 0, 1)); }
+
+// v rounded to nearest binary32; a finite value beyond the float range gives
+// +-FLT_MAX, infinities and NaN stay as they are.
+inline float ekSaturateToFloat(double v) {
+    if (v > FLT_MAX) return v == std::numeric_limits<double>::infinity() ? float(v) : FLT_MAX;
+    if (v < -FLT_MAX) return v == -std::numeric_limits<double>::infinity() ? float(v) : -FLT_MAX;
+    return static_cast<float>(v);
+}
+
 #endif  // EKS_CORE_ELEMENT_CONVERT_H

@@ -31,6 +31,9 @@ int configChannels(const ekConfig* cfg, int own) {
 
 bool emptyBox(int nx, int ny, int nz) { return nx < 1 || ny < 1 || nz < 1; }
 
+// The configuration asks for saturating conversions (ekSaturate).
+bool saturates(const ekConfig* cfg) { return cfg != nullptr && (cfg->reserved & ekSaturate) != 0; }
+
 // Channels of the caller's buffer for a request, or 0 when the request moves
 // nothing: an empty box (the engine would read an empty clip box as "no clip"
 // and move the whole buffer box) or a buffer without channels.
@@ -76,6 +79,7 @@ ekDataBlock callerBlock(ekImage& image, void* data, const ekConfig* cfg, ekType 
     block.setClip(r.x, r.y, r.z, r.nx, r.ny, r.nz);
     block.setFlip(flip);
     block.setTranspose(trans);
+    block.saturate = saturates(cfg);
     return block;
 }
 
@@ -140,13 +144,15 @@ ekStatus ekMemoryImg::fillTile3D(int x, int y, int z, int nx, int ny, int nz, vo
     // pixel at the buffer's count means the engine never reads past the
     // caller's channel list nor writes channels the caller did not select,
     // unless the selection starts at channel 0 without a list: then a shorter
-    // value is widened over every channel, repeating its last element.
+    // value is widened over every channel, repeating its last element. A
+    // saturating fill keeps the value in its own type (resized exactly) and
+    // lets the engine convert it.
     ekPixel p;
     const ekType given = configType(cfg, dataType);
     if (value == nullptr) {
         p.set(dataType, nc, nullptr);  // zeros
     } else if (given != dataType) {
-        p.convert(ekPixel(given, nc, value), dataType, nc);
+        p.convert(ekPixel(given, nc, value), saturates(cfg) ? given : dataType, nc);
     } else {
         p.set(dataType, nc, value);
     }
@@ -167,7 +173,9 @@ ekStatus ekMemoryImg::fillTile3D(int x, int y, int z, int nx, int ny, int nz, vo
     const Channels sel(cfg);
     ekDataBlock dst = imageBlock(dataPtr, dataType, order, size);
     dst.setClip(r.x, r.y, r.z, r.nx, r.ny, r.nz);
-    dst.copyFrom(ekDataBlock(p, keepPtr, sel.list, sel.firstChan));
+    ekDataBlock constant(p, keepPtr, sel.list, sel.firstChan);
+    constant.saturate = saturates(cfg);
+    dst.copyFrom(constant);
     setAltered(ekPropagateBit);
     return ekOkay;
 }

@@ -24,7 +24,8 @@ ekBlockMover::ekBlockMover(const ekDataBlock& d, const ekDataBlock& s)
       runLength(0),
       allChannels(false),
       pairedByIndex(sameChannels(d, s)),
-      stream(false) {}
+      stream(false),
+      saturate(d.saturate || s.saturate) {}
 
 int ekBlockMover::findSourceChannel(const ekDataBlock& s, int64_t g) {
     if (g < 0) return -1;

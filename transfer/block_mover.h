@@ -87,12 +87,13 @@ public:
     bool allChannels;        // one run is a whole interleaved row, all channels
     bool pairedByIndex;      // sameChannels(dst, src)
     bool stream;             // large box: the SIMD kernels use streaming stores
+    bool saturate;           // either block saturates: narrowing conversions clamp
     // clang-format on
 
 private:
     template <class D>
     void convertTo();
-    template <class D, class S>
+    template <class D, class S, bool Sat>
     void runLoop();
     // Same-width copies the fast paths decline; false when declined.
     bool tryRowKernels();

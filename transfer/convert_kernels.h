@@ -8,8 +8,10 @@
 
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <type_traits>
 
+#include "core/element_convert.h"
 #include "eks/core.h"
 
 // Marker for packed bits; its elements are handled as uint8_t 0 or 1.
@@ -140,6 +142,71 @@ inline ekValue<D> ekConvertElem(ekValue<S> v) {
     } else {
         return DV(v);
     }
+}
+
+// Whether the saturating mode (ekSaturate) changes the conversion from S to
+// D: into an integer or bit destination from a floating source or from an
+// integer type whose range D does not hold, and ekDouble into ekFloat.
+template <class D, class S>
+constexpr bool ekNarrows() {
+    using DV = ekValue<D>;
+    using SV = ekValue<S>;
+    if constexpr (std::is_same<S, ekBitTag>::value) {
+        return false;
+    } else if constexpr (std::is_same<D, ekBitTag>::value) {
+        return true;
+    } else if constexpr (std::is_floating_point<DV>::value) {
+        return sizeof(DV) < sizeof(SV);
+    } else if constexpr (std::is_floating_point<SV>::value) {
+        return true;
+    } else {
+        using L = std::numeric_limits<DV>;
+        using M = std::numeric_limits<SV>;
+        return int64_t(M::min()) < int64_t(L::min()) || int64_t(M::max()) > int64_t(L::max());
+    }
+}
+
+// The saturating element rule: the source value rounded to nearest (ties to
+// even) and clamped to D's range, NaN giving 0 (core/element_convert.h);
+// ekBit is the range 0..1. Conversions that do not narrow are plain.
+template <class D, class S>
+inline ekValue<D> ekSaturateElem(ekValue<S> v) {
+    using DV = ekValue<D>;
+    using SV = ekValue<S>;
+    if constexpr (!ekNarrows<D, S>()) {
+        return ekConvertElem<D, S>(v);
+    } else if constexpr (std::is_floating_point<DV>::value) {
+        return ekSaturateToFloat(v);
+    } else if constexpr (std::is_floating_point<SV>::value) {
+        if constexpr (std::is_same<D, ekBitTag>::value)
+            return ekSaturateToBit(double(v));
+        else
+            return ekSaturateToInt<DV>(double(v));
+    } else if constexpr (std::is_same<D, ekBitTag>::value) {
+        return DV(v > 0);
+    } else {
+        // Integers: a clamp, in 64 bits (the loop vectorises).
+        constexpr int64_t lo = int64_t(std::numeric_limits<DV>::min());
+        constexpr int64_t hi = int64_t(std::numeric_limits<DV>::max());
+        const int64_t w = int64_t(v);
+        return DV(w < lo ? lo : (w > hi ? hi : w));
+    }
+}
+
+// The rule of a loop: saturating or plain.
+template <class D, class S, bool Sat>
+inline ekValue<D> ekElemRule(ekValue<S> v) {
+    if constexpr (Sat)
+        return ekSaturateElem<D, S>(v);
+    else
+        return ekConvertElem<D, S>(v);
+}
+
+// Element types whose elements a transfer copies bit for bit: copy-compatible
+// types, but with saturating conversions only equal types (the saturating
+// mode clamps between the two signednesses of one width).
+inline bool ekBitCopy(ekType d, ekType s, bool saturate) {
+    return saturate ? d == s : ekCopyCompatible(d, s);
 }
 
 #endif  // EKS_TRANSFER_CONVERT_KERNELS_H

@@ -103,7 +103,8 @@ ekDataBlock::ekDataBlock(void* data_, ekType type_, ekOrder order_, int nc_, con
       transposed(false),
       keepOut(noBox()),
       isPixel(false),
-      unusable(false) {
+      unusable(false),
+      saturate(false) {
     computeStrides();
 }
 
@@ -127,7 +128,8 @@ ekDataBlock::ekDataBlock(const ekPixel& pixel, const ekTile* keepOut_, const int
       transposed(false),
       keepOut(keepOut_ ? *keepOut_ : noBox()),
       isPixel(true),
-      unusable(false) {}
+      unusable(false),
+      saturate(false) {}
 
 void ekDataBlock::computeStrides() {
     if (isPixel) {
@@ -210,11 +212,14 @@ void ekDataBlock::copyFrom(const ekDataBlock& srcIn) {
     // block's type and channel count (its last element repeats). Only a source
     // without a channel list and with firstChan 0 is widened: any other would
     // read past its list or reach channels it did not select. The copy lives
-    // until the end of the call; the caller's descriptor is not changed.
+    // until the end of the call; the caller's descriptor is not changed. A
+    // saturating transfer widens in the source's own type (exactly) and
+    // leaves the conversion to its loops.
     if (srcIn.isPixel && srcIn.nc < nc && !srcIn.chanList && srcIn.firstChan == 0) {
         ekDataBlock src = srcIn;
         ekPixel widened;
-        widened.convert(ekPixel(src.type, src.nc, src.data), type, nc);
+        widened.convert(ekPixel(src.type, src.nc, src.data),
+                        saturate || src.saturate ? src.type : type, nc);
         src.data = widened.elems();
         src.nc = widened.nc();
         src.type = widened.type();

@@ -72,6 +72,11 @@ public:
     // Non-zero: memory rows run along y instead of x. Recomputes the strides.
     void setTranspose(int t);
 
+    // Conversions: plain casts (convert_kernels.h), or, when either block of
+    // a transfer has `saturate` set (the caller's block of a request made
+    // with ekSaturate), the saturating rule on every narrowing conversion;
+    // signed and unsigned types of one width are then converted, not copied.
+    //
     // Moves src's data into this block over the part of image space both cover
     // (this block's clip and box, src's clip and box, and outside src's
     // keep-out box when src is a constant block), converting the element type
@@ -112,6 +117,7 @@ public:
     ekTile keepOut;       // constant blocks: box a fill leaves alone; all zero when none
     bool isPixel;         // constant block
     bool unusable;        // strides do not fit 32 bits: the block takes part in nothing
+    bool saturate;        // transfers with this block saturate (ekSaturate); see below
 
 private:
     void computeStrides();

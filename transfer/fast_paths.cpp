@@ -124,7 +124,7 @@ bool ekBlockMover::tryFastPath() {
     // A run mirrored in x on both sides starts at its highest address; only
     // forward runs are copied here.
     if (d.flipX) return false;
-    if (!ekCopyCompatible(d.type, s.type)) return false;
+    if (!ekBitCopy(d.type, s.type, saturate)) return false;
     const int esize = ekElementBytes(d.type);
     if (d.type == ekBit) {
         // Whole bytes only: every pixel must be a whole number of bytes.
@@ -224,7 +224,7 @@ bool ekCopyTileDirect(const ekDataBlock& d, const ekDataBlock& s, const ekTile& 
     if (d.nc != s.nc || d.nc < 1 || d.firstChan != s.firstChan || d.firstChan < 0) return false;
     if (d.order != s.order || (d.order != ekInterleaved && d.nc != 1)) return false;
     if (d.flipX || d.flipY || s.flipX || s.flipY || d.transposed || s.transposed) return false;
-    if (!ekCopyCompatible(d.type, s.type)) return false;
+    if (!ekBitCopy(d.type, s.type, d.saturate || s.saturate)) return false;
     const int esize = ekElementBytes(d.type);
     if (esize == 0) return false;                            // bits take the mover's paths
     if (r.nx == d.box.nx && r.nx == s.box.nx) return false;  // whole rows: one copy

@@ -33,6 +33,7 @@ bool ekBlockMover::tryFillKernels() {
     // keep-out box applies to it).
     unsigned char pixel[kMaxPixelBytes];
     ekDataBlock one(pixel, d.type, ekInterleaved, d.nc, d.chanList, 1, 1, 1, 0, 0, 0, d.firstChan);
+    one.saturate = saturate;
     ekDataBlock constant = s;
     constant.clipValid = false;
     constant.keepOut = ekTile(0, 0, 0, 0, 0, 0);

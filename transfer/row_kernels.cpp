@@ -164,7 +164,7 @@ void splitOrMerge(bool toPlanar, int c, uchar* planar, int64_t planeStride, ucha
 bool ekBlockMover::tryRowKernels() {
     const ekDataBlock& d = *dst;
     const ekDataBlock& s = *src;
-    if (s.isPixel || s.xStride == 0 || !ekCopyCompatible(d.type, s.type)) return false;
+    if (s.isPixel || s.xStride == 0 || !ekBitCopy(d.type, s.type, saturate)) return false;
     const int e = ekElementBytes(d.type);
     if (e == 0) return false;  // bits, or a type outside the nine
     uchar* const dd = static_cast<uchar*>(d.data);

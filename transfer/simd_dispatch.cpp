@@ -88,7 +88,8 @@ const ekSimdKernels* ekSimd(bool stream) {
 
 void ekSimdFence() { _mm_sfence(); }
 
-ekUnitRunFn ekSimdUnitRun(ekType dstType, ekType srcType, bool stream) {
+ekUnitRunFn ekSimdUnitRun(ekType dstType, ekType srcType, bool stream, bool saturate) {
+    if (saturate) return saturatingRun(ekSimdLevel(), dstType, srcType, stream);
     const ekSimdKernels* k = ekSimd(stream);
     if (!k) return nullptr;
     switch (dstType) {
@@ -116,7 +117,7 @@ int ekSimdLevelCap = 0;
 int ekSimdLevel() { return 0; }
 const ekSimdKernels* ekSimd(bool) { return nullptr; }
 void ekSimdFence() {}
-ekUnitRunFn ekSimdUnitRun(ekType, ekType, bool) { return nullptr; }
+ekUnitRunFn ekSimdUnitRun(ekType, ekType, bool, bool) { return nullptr; }
 
 #else
 

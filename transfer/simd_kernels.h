@@ -62,14 +62,16 @@ int ekSimdLevel();
 // The kernels for this CPU, or null; `stream` selects the streaming-store
 // variants.
 const ekSimdKernels* ekSimd(bool stream);
-// The SIMD kernel for unit-step runs of this type pair, or null.
-ekUnitRunFn ekSimdUnitRun(ekType dstType, ekType srcType, bool stream);
+// The SIMD kernel for unit-step runs of this type pair, or null; with
+// `saturate`, the kernel of the saturating rule (ekSaturateElem), asked for
+// only for pairs that narrow.
+ekUnitRunFn ekSimdUnitRun(ekType dstType, ekType srcType, bool stream, bool saturate);
 // Orders streaming stores before whatever follows; called after a box that
 // used them.
 void ekSimdFence();
 #else
 inline const ekSimdKernels* ekSimd(bool) { return nullptr; }
-inline ekUnitRunFn ekSimdUnitRun(ekType, ekType, bool) { return nullptr; }
+inline ekUnitRunFn ekSimdUnitRun(ekType, ekType, bool, bool) { return nullptr; }
 inline void ekSimdFence() {}
 #endif
 

@@ -239,6 +239,37 @@ EKS_API const char* ekColorModelName(int model);
 EKS_API const char* ekCompressName(int compress);
 
 // ---------------------------------------------------------------------------
+// Flags of a transfer, OR-ed into ekConfig::reserved. The constructors set
+// the word to 0 (no flags); getConfig leaves it as the caller set it.
+enum ekConfigFlag {
+    // Saturating conversions. Without the flag every conversion is a plain
+    // cast: integers keep their low-order bits and floating values truncate
+    // toward zero first (float 300.0 -> ekUChar 44, -10.0 -> 246, 2.7 -> 2;
+    // ekUShort 300 -> ekUChar 44; ekChar -1 -> ekUChar 255).
+    //
+    // With the flag, every narrowing conversion of the transfer (reads,
+    // writes, fills, including the fill outside the image, and copies between
+    // images) gives the source value rounded to nearest, ties to even, and
+    // clamped to the destination type's range (float 300.0 -> ekUChar 255,
+    // -10.0 -> 0, 2.5 -> 2, 3.5 -> 4; ekUShort 300 -> ekUChar 255; ekChar -1
+    // -> ekUChar 0; ekUChar 200 -> ekChar 127). NaN gives 0 in an integer
+    // type; ekBit is the range 0...1 (0.5 -> 0, 0.7 -> 1, 256 -> 1, -3 -> 0).
+    // Rounding does not depend on the floating-point environment.
+    //
+    // Narrowing means: into an integer type or ekBit from a floating type,
+    // or from an integer type whose range the destination does not hold
+    // (a smaller width, or the other signedness: ekChar -> ekUShort and
+    // ekULong -> ekLong narrow, ekUChar -> ekShort does not; every integer
+    // type -> ekBit narrows); and ekDouble -> ekFloat, where a finite value
+    // beyond the float range gives +-FLT_MAX instead of an infinity
+    // (infinities and NaN stay what they are). Every other conversion is
+    // unchanged by the flag: integers into floating types (an ekULong or
+    // ekLong into ekFloat still rounds to nearest binary32), widening
+    // integer conversions, ekBit into anything, and equal types.
+    ekSaturate = 1,
+};
+
+// ---------------------------------------------------------------------------
 // The caller's side of a transfer: element type, channel order and coordinate
 // space of the caller's buffer, and which image channel each buffer channel
 // holds. A null const ekConfig* means the image's own layout. Owns nothing:
@@ -252,7 +283,7 @@ public:
     int32_t chanOffset;       // image channel of buffer channel 0 (or list index shift)
     int* chanList;            // entry k: image channel of buffer channel k; <0 = none
     ekColorModel colorModel;  // colour model of the caller's data; 0 = none given
-    int32_t reserved;         // 0; nothing reads it
+    int32_t reserved;         // flags (ekConfigFlag values OR-ed); 0 = none
 
     // Zero-filled: no type, order, space or colour model, no channels.
     ekConfig();

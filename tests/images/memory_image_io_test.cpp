@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "images_test_util.h"
@@ -174,3 +175,49 @@ TEST(Page, HandleBasics) {
 }
 
 }  // namespace
+
+// ekSaturate in the configuration: reads (the outside fill included),
+// writes, fills (a widened value too) and copies between images clamp and
+// round; without it the same requests cast.
+TEST(MemoryImageSaturate, EveryRequestKindClampsAndRounds) {
+    float f[4] = {300.0f, -10.0f, 2.5f, std::numeric_limits<float>::quiet_NaN()};
+    TestMemoryImg fimg(f, ekSize(4, 1, 1, 1), ekFloat, ekSeparate);
+    const float fillValue = 1000.0f;
+    fimg.setFill(ekPixel(ekFloat, 1, &fillValue));
+    ekConfig sat(ekUChar, ekSeparate, 1);
+    sat.reserved = ekSaturate;
+    ekConfig plain(ekUChar, ekSeparate, 1);
+    unsigned char out[5];
+    ASSERT_EQ(fimg.getTile(0, 0, 5, 1, out, &sat), ekOkay);
+    EXPECT_EQ(std::vector<int>(out, out + 5), (std::vector<int>{255, 0, 2, 0, 255}));
+    ASSERT_EQ(fimg.getTile(0, 0, 5, 1, out, &plain), ekOkay);
+    EXPECT_EQ(std::vector<int>(out, out + 5), (std::vector<int>{44, 246, 2, 0, 232}));
+
+    unsigned char u[4] = {};
+    TestMemoryImg uimg(u, ekSize(4, 1, 1, 1), ekUChar, ekSeparate);
+    float in[3] = {-1.0f, 3.5f, 256.0f};
+    ekConfig satFloat(ekFloat, ekSeparate, 1);
+    satFloat.reserved = ekSaturate;
+    ASSERT_EQ(uimg.setTile(0, 0, 3, 1, in, &satFloat), ekOkay);
+    EXPECT_EQ(std::vector<int>(u, u + 3), (std::vector<int>{0, 4, 255}));
+
+    // Copy: this image reads the float image through the configuration.
+    ekConfig satCopy(ekAnyType, ekAnyOrder, 0);
+    satCopy.reserved = ekSaturate;
+    ASSERT_EQ(uimg.copyTileCfg(0, 0, 0, 4, 1, 1, &fimg, 0, 0, 0, &satCopy, 1), ekOkay);
+    EXPECT_EQ(std::vector<int>(u, u + 4), (std::vector<int>{255, 0, 2, 0}));
+
+    // Fills: a three-channel value, and one value widened over the channels.
+    Rgb rgb;
+    double v3[3] = {-5.0, 1e9, 127.5};
+    ekConfig satDouble(ekDouble, ekInterleaved, 3);
+    satDouble.reserved = ekSaturate;
+    ASSERT_EQ(rgb.img.fillTile(0, 0, 1, 1, v3, &satDouble, nullptr), ekOkay);
+    EXPECT_EQ(rgb.at(0, 0, 0), 0);
+    EXPECT_EQ(rgb.at(0, 0, 1), 255);
+    EXPECT_EQ(rgb.at(0, 0, 2), 128);
+    ekConfig satOne(ekDouble, ekInterleaved, 1);
+    satOne.reserved = ekSaturate;
+    ASSERT_EQ(rgb.img.fillTile(1, 0, 1, 1, v3 + 1, &satOne, nullptr), ekOkay);
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(rgb.at(1, 0, k), 255) << k;
+}

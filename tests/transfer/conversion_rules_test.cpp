@@ -4,6 +4,7 @@
 // reference rule (the 8-bit shortcut of the vector kernels must agree).
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -22,9 +23,12 @@ struct ConvCase {
     ekType dst;
     double expected;
     int line;
+    bool saturate = false;
 };
 #define ROW(s, v, d, r) \
     ConvCase { s, v, d, r, __LINE__ }
+#define SAT(s, v, d, r) \
+    ConvCase { s, v, d, r, __LINE__, true }
 
 const double kInf = std::numeric_limits<double>::infinity();
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
@@ -93,8 +97,51 @@ const ConvCase kCases[] = {
     ROW(ekDouble, 1e300, ekFloat, kInf),
     ROW(ekFloat, 0.1f, ekDouble, double(0.1f)),
     ROW(ekFloat, -kInf, ekDouble, -kInf),
+    // Saturating: rounded to nearest, ties to even, clamped; NaN gives 0.
+    SAT(ekFloat, 300.0, ekUChar, 255),
+    SAT(ekFloat, -10.0, ekUChar, 0),
+    SAT(ekFloat, 2.5, ekUChar, 2),
+    SAT(ekFloat, 3.5, ekUChar, 4),
+    SAT(ekFloat, 2.7, ekUChar, 3),
+    SAT(ekFloat, -2.5, ekChar, -2),
+    SAT(ekFloat, -128.6, ekChar, -128),
+    SAT(ekFloat, kNaN, ekChar, 0),
+    SAT(ekFloat, 65535.5, ekUShort, 65535),
+    SAT(ekFloat, -32768.5, ekShort, -32768),
+    SAT(ekFloat, 3e9, ekLong, 2147483647.0),
+    SAT(ekFloat, 3e9, ekULong, 3000000000.0),
+    SAT(ekFloat, kInf, ekULong, 4294967295.0),
+    SAT(ekFloat, -kInf, ekLong, -2147483648.0),
+    SAT(ekFloat, kNaN, ekLong, 0),
+    SAT(ekFloat, -1.0, ekULong, 0),
+    SAT(ekDouble, 4294967295.4, ekULong, 4294967295.0),
+    SAT(ekDouble, -0.5, ekShort, 0),
+    SAT(ekUShort, 300, ekUChar, 255),
+    SAT(ekUShort, 40000, ekShort, 32767),
+    SAT(ekShort, -300, ekChar, -128),
+    SAT(ekChar, -1, ekUChar, 0),
+    SAT(ekChar, -1, ekUShort, 0),
+    SAT(ekUChar, 200, ekChar, 127),
+    SAT(ekULong, 4294967295.0, ekLong, 2147483647.0),
+    SAT(ekLong, -1, ekULong, 0),
+    SAT(ekLong, 70000, ekShort, 32767),
+    SAT(ekULong, 70000, ekUChar, 255),
+    // ekBit is the range 0..1.
+    SAT(ekFloat, 0.5, ekBit, 0),
+    SAT(ekFloat, 0.7, ekBit, 1),
+    SAT(ekDouble, 256.0, ekBit, 1),
+    SAT(ekUShort, 256, ekBit, 1),
+    SAT(ekChar, -3, ekBit, 0),
+    // ekDouble into ekFloat: finite values end at FLT_MAX; the rest as before.
+    SAT(ekDouble, 1e300, ekFloat, double(FLT_MAX)),
+    SAT(ekDouble, -1e300, ekFloat, -double(FLT_MAX)),
+    SAT(ekDouble, kInf, ekFloat, kInf),
+    SAT(ekUChar, 200, ekShort, 200),
+    SAT(ekULong, 4294967295.0, ekFloat, 4294967296.0),
+    SAT(ekBit, 1, ekChar, 1),
 };
 #undef ROW
+#undef SAT
 
 // Stores v into element i of a buffer of type t (values in the table are
 // representable in their source type).
@@ -140,6 +187,7 @@ void runRow(const ConvCase& c, Mode mode) {
                   0);
     ekDataBlock s(sp, c.src, ekInterleaved, nc, nullptr, n, 1, 1, 0, 0, 0, 0);
     if (mode == kFlipped) d.setFlip(1);
+    d.saturate = c.saturate;
     d.copyFrom(s);
 
     const std::string where =
@@ -204,8 +252,9 @@ TEST(TransferConversion, BitRunStartingMidByteChangesOnlyItsBits) {
 
 // Random float bit patterns (NaNs, infinities, huge and tiny values alike),
 // led by the values at the limits of 32 and 64 bits, through every integer
-// and bit destination, against the reference rule, on every instruction set
-// level (the exhaustive check of all 2^32 floats is bench/float_to_int_bench).
+// and bit destination, plain and saturating, against the reference rule, on
+// every instruction set level (the exhaustive check of all 2^32 floats is
+// bench/float_to_int_bench).
 TEST(TransferConversion, RandomFloatBitPatternsMatchReference) {
     std::mt19937 g(12345);
     const int n = 1 << 16;
@@ -241,18 +290,19 @@ TEST(TransferConversion, RandomFloatBitPatternsMatchReference) {
                     std::memcpy(srcMem.data() + 8 * i, &b64, 8);
                 }
             }
-            for (ekType dst :
-                 {ekBit, ekUChar, ekChar, ekUShort, ekShort, ekULong, ekLong, ekFloat}) {
-                const size_t dn = size_t(ekDataSize(dst, n));
-                std::vector<unsigned char> got(dn, 0), want(dn, 0);
-                ekDataBlock s(srcMem.data(), src, ekSeparate, 1, nullptr, n, 1, 1, 0, 0, 0, 0);
-                ekDataBlock d(got.data(), dst, ekSeparate, 1, nullptr, n, 1, 1, 0, 0, 0, 0);
-                ekDataBlock r(want.data(), dst, ekSeparate, 1, nullptr, n, 1, 1, 0, 0, 0, 0);
-                d.copyFrom(s);
-                ref::move(r, s);
-                ASSERT_TRUE(got == want)
-                    << "source type " << src << " into type " << dst << ", level " << level;
-            }
+            for (ekType dst : {ekBit, ekUChar, ekChar, ekUShort, ekShort, ekULong, ekLong, ekFloat})
+                for (bool saturate : {false, true}) {
+                    const size_t dn = size_t(ekDataSize(dst, n));
+                    std::vector<unsigned char> got(dn, 0), want(dn, 0);
+                    ekDataBlock s(srcMem.data(), src, ekSeparate, 1, nullptr, n, 1, 1, 0, 0, 0, 0);
+                    ekDataBlock d(got.data(), dst, ekSeparate, 1, nullptr, n, 1, 1, 0, 0, 0, 0);
+                    ekDataBlock r(want.data(), dst, ekSeparate, 1, nullptr, n, 1, 1, 0, 0, 0, 0);
+                    d.saturate = r.saturate = saturate;
+                    d.copyFrom(s);
+                    ref::move(r, s);
+                    ASSERT_TRUE(got == want) << "source type " << src << " into type " << dst
+                                             << ", level " << level << ", saturating " << saturate;
+                }
         }
     }
 }

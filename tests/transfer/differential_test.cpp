@@ -1,8 +1,9 @@
 // copyFrom against the reference mover over seeded random descriptor pairs:
 // every type pair, the three orders, channel lists with repeats and -1,
 // firstChan, flips, transposition, clip boxes and constant sources with and
-// without keep-out boxes, weighted so that each fast path is hit often. The
-// destination buffers, guard bytes included, must match byte for byte.
+// without keep-out boxes, weighted so that each fast path is hit often; in
+// plain and in saturating mode. The destination buffers, guard bytes
+// included, must match byte for byte.
 #include <gtest/gtest.h>
 
 #include <cinttypes>
@@ -129,6 +130,7 @@ void fillSource(Rng& r, const Layout& l, unsigned char* p, size_t n) {
 
 struct Case {
     Layout dst, src;
+    bool saturate = false;  // saturating conversions, flagged on one of the blocks
     bool constant = false;
     ekType pixelType = ekUChar;
     std::vector<unsigned char> pixelBytes;
@@ -205,6 +207,19 @@ std::string runCase(const Case& c, Rng& r) {
         fillSource(r, c.src, srcMem.data(), srcMem.size());
         sBlock.reset(new ekDataBlock(c.src.block(srcMem.data() + kGuard)));
     }
+    if (c.saturate) {
+        // The flag on either block makes the transfer saturate.
+        if (r.chance(0.5))
+            dBlock.saturate = rBlock.saturate = true;
+        else
+            sBlock->saturate = true;
+        // Ties and values just beyond the 8- and 16-bit limits.
+        if (!c.constant && c.src.type == ekFloat && r.chance(0.5)) {
+            float* f = reinterpret_cast<float*>(srcMem.data());
+            for (size_t i = 0; i < srcMem.size() / 4; ++i)
+                f[i] = float(r.range(-70000, 70000)) * (r.chance(0.5) ? 0.5f : 0.0039f);
+        }
+    }
     const std::vector<unsigned char> srcCopy = srcMem;
     dBlock.copyFrom(*sBlock);
     ref::move(rBlock, *sBlock);
@@ -244,12 +259,13 @@ void applySeedOverride(uint64_t& first, int& count) {
     }
 }
 
-void runSeeds(uint64_t first, int count) {
+void runSeeds(uint64_t first, int count, bool saturate = false) {
     applySeedOverride(first, count);
     for (int i = 0; i < count; ++i) {
         const uint64_t seed = first + uint64_t(i);
         Rng r(seed);
-        const Case c = randomCase(r);
+        Case c = randomCase(r);
+        c.saturate = saturate;
         const std::string err = runCase(c, r);
         if (!err.empty()) {
             ADD_FAILURE() << "seed " << seed << ": " << err << "\n" << describe(c);
@@ -274,11 +290,12 @@ namespace {
 
 // Longer rows reach the vector loops' main bodies and their tails, and rows
 // of more than 2 KB the row copies of large boxes.
-void runLargerRows(uint64_t first, int count) {
+void runLargerRows(uint64_t first, int count, bool saturate = false) {
     applySeedOverride(first, count);
     for (uint64_t seed = first; seed < first + uint64_t(count); ++seed) {
         Rng r(seed);
         Case c = randomCase(r);
+        c.saturate = saturate;
         c.dst.box.nx = r.range(17, r.chance(0.2) ? 700 : 150);
         if (!c.constant) {
             if (r.chance(0.6))
@@ -406,4 +423,56 @@ TEST(TransferDifferential, TileReadsMatchReference) {
         runTileReads(8000000 + uint64_t(level) * 100000, caseCount() / 20);
     }
     ekSimdLevelCap = savedCap;
+}
+
+namespace {
+
+// Saturating conversions over long runs, the type pairs with vector kernels
+// (float and wider integers into 8-, 16- and 32-bit integers) most often,
+// sometimes mirrored or transposed.
+void runSaturatingKernels(uint64_t first, int count) {
+    applySeedOverride(first, count);
+    const ekType dstTypes[] = {ekUChar, ekChar, ekUShort, ekShort, ekULong, ekLong, ekBit};
+    const ekType srcTypes[] = {ekFloat, ekFloat, ekUShort, ekShort, ekULong, ekLong, ekDouble};
+    for (uint64_t seed = first; seed < first + uint64_t(count); ++seed) {
+        Rng r(seed);
+        Case c;
+        c.saturate = true;
+        c.dst.type = dstTypes[r.range(0, 6)];
+        c.dst.order = kOrders[r.range(0, 2)];
+        c.dst.nc = r.range(1, 4);
+        c.dst.box = ekTile(r.range(-2, 2), r.range(-2, 2), 0, r.range(1, 150), r.range(1, 6),
+                           r.range(1, 2));
+        c.src = c.dst;
+        c.src.type = srcTypes[r.range(0, 6)];
+        if (r.chance(0.2)) c.src.box.nx = r.range(1, 150);
+        if (r.chance(0.2)) c.dst.flip = r.range(1, 3);
+        if (r.chance(0.1)) c.dst.transpose = 1;
+        const std::string err = runCase(c, r);
+        if (!err.empty()) {
+            ADD_FAILURE() << "seed " << seed << " (saturating): " << err << "\n" << describe(c);
+            return;
+        }
+    }
+}
+
+}  // namespace
+
+TEST(TransferDifferential, SaturatingConversionsMatchReference) {
+    // Random layouts, then the kernels' pairs on every instruction set level,
+    // with ordinary and with streaming stores.
+    runSeeds(9000000, caseCount() / 4, true);
+    runLargerRows(9500000, caseCount() / 40, true);
+    const int savedCap = ekSimdLevelCap;
+    const int64_t savedStream = ekStreamBytes;
+    for (int level = ekSimdLevel(); level >= 0; --level) {
+        ekSimdLevelCap = level;
+        for (int64_t threshold : {savedStream, int64_t(0)}) {
+            ekStreamBytes = threshold;
+            runSaturatingKernels(10000000 + uint64_t(level) * 100000 + (threshold ? 0 : 50000),
+                                 caseCount() / 40);
+        }
+    }
+    ekSimdLevelCap = savedCap;
+    ekStreamBytes = savedStream;
 }

@@ -1,10 +1,12 @@
 // An obviously correct, slow transfer: every element of the destination box is
 // visited, tested against every box that limits the transfer, paired with its
-// source channel and converted through a canonical value. The engine's result
-// must match it byte for byte.
+// source channel and converted through a canonical value, by plain casts or,
+// when either block saturates, by rounding (std::nearbyint) and clamping. The
+// engine's result must match it byte for byte.
 #ifndef EKS_TESTS_TRANSFER_REFERENCE_MOVER_H
 #define EKS_TESTS_TRANSFER_REFERENCE_MOVER_H
 
+#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -83,6 +85,52 @@ inline int64_t truncate(double f) {
     return int64_t(std::trunc(f));
 }
 
+// The saturating rule into an integer type (or ekBit, lo 0 and hi 1): NaN
+// gives 0, anything else is rounded to nearest even and clamped. Integers
+// within range stay what they are.
+inline int64_t saturate(const Value& v, double lo, double hi) {
+    const double x = v.isFloat ? v.f : double(v.i);  // 32-bit integers are exact
+    if (std::isnan(x)) return 0;
+    const double r = std::nearbyint(x);  // the tests run in the default rounding mode
+    return int64_t(r < lo ? lo : (r > hi ? hi : r));
+}
+
+// The value a saturating transfer stores, as the plain rule would take it:
+// integers and ekBit get the clamped value, ekFloat from ekDouble a finite
+// value within +-FLT_MAX; everything else passes unchanged.
+inline Value saturated(ekType t, Value v) {
+    Value out{false, 0, 0.0, false, 0.0f};
+    switch (t) {
+        case ekBit:
+            out.i = saturate(v, 0, 1);
+            return out;
+        case ekUChar:
+            out.i = saturate(v, 0, 255);
+            return out;
+        case ekChar:
+            out.i = saturate(v, -128, 127);
+            return out;
+        case ekUShort:
+            out.i = saturate(v, 0, 65535);
+            return out;
+        case ekShort:
+            out.i = saturate(v, -32768, 32767);
+            return out;
+        case ekULong:
+            out.i = saturate(v, 0, 4294967295.0);
+            return out;
+        case ekLong:
+            out.i = saturate(v, -2147483648.0, 2147483647.0);
+            return out;
+        case ekFloat:
+            if (v.isFloat && !v.raw32 && std::isfinite(v.f) && std::fabs(v.f) > FLT_MAX)
+                v.f = v.f > 0 ? FLT_MAX : -FLT_MAX;
+            return v;
+        default:
+            return v;
+    }
+}
+
 inline void writeElem(ekType t, void* base, int64_t off, Value v) {
     unsigned char* p = static_cast<unsigned char*>(base);
     const uint64_t bits = uint64_t(v.isFloat ? truncate(v.f) : v.i);  // low bits are what count
@@ -139,8 +187,10 @@ inline int sourceChannel(const ekDataBlock& s, int64_t g) {
 inline void move(const ekDataBlock& dst, const ekDataBlock& srcIn) {
     ekDataBlock src = srcIn;
     ekPixel widened;
+    const bool sat = dst.saturate || src.saturate;
     if (src.isPixel && src.nc < dst.nc && !src.chanList && src.firstChan == 0) {
-        widened.convert(ekPixel(src.type, src.nc, src.data), dst.type, dst.nc);
+        // A saturating transfer widens in the pixel's own type.
+        widened.convert(ekPixel(src.type, src.nc, src.data), sat ? src.type : dst.type, dst.nc);
         src.data = widened.elems();
         src.nc = widened.nc();
         src.type = widened.type();
@@ -157,7 +207,8 @@ inline void move(const ekDataBlock& dst, const ekDataBlock& srcIn) {
                     if (!src.isPixel && !inside(src.box, x, y, z)) continue;
                     if (src.clipValid && !inside(src.clip, x, y, z)) continue;
                     if (keepOut && inside(src.keepOut, x, y, z)) continue;
-                    const Value v = readElem(src.type, src.data, src.elementOffset(x, y, z, j));
+                    Value v = readElem(src.type, src.data, src.elementOffset(x, y, z, j));
+                    if (sat) v = saturated(dst.type, v);
                     writeElem(dst.type, dst.data, dst.elementOffset(x, y, z, k), v);
                 }
     }
