@@ -10,18 +10,25 @@
 // is a multiple of 2^8. The 16- and 32-bit kernels rebuild the low bits of
 // such values from the mantissa.
 //
+// The saturating mode (ekSaturate) is checked against its own rule, written
+// independently here: NaN gives 0, anything else is rounded with
+// std::nearbyint (the default rounding mode: to nearest, ties to even) and
+// clamped to the destination's range; both signednesses of each width.
+//
 // Every kernel path is checked: the portable loop and the SSE2, SSSE3 and
 // AVX2 kernel tables, each with ordinary and with streaming stores, as far as
 // the CPU has them. Prints the time per element of each path as well.
 //
-//   eks_float_to_int_bench [8|16|32]   (about eight minutes for all three
-//                                       destination widths; a width checks
-//                                       only that one)
+//   eks_float_to_int_bench [8|16|32|0] [plain|saturate]
+//       a width checks only that one (0: all three), a mode only that one;
+//       everything takes about twenty-five minutes
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "transfer/convert_kernels.h"
@@ -35,9 +42,38 @@ double now() {
     return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
+// The saturating rule for a destination of type t, as the low 32 bits.
+uint32_t saturated(ekType t, float f) {
+    double lo = 0, hi = 0;
+    switch (t) {
+        case ekUChar:
+            hi = 255;
+            break;
+        case ekChar:
+            lo = -128, hi = 127;
+            break;
+        case ekUShort:
+            hi = 65535;
+            break;
+        case ekShort:
+            lo = -32768, hi = 32767;
+            break;
+        case ekULong:
+            hi = 4294967295.0;
+            break;
+        default:
+            lo = -2147483648.0, hi = 2147483647.0;
+            break;
+    }
+    if (std::isnan(f)) return 0;
+    const double r = std::nearbyint(double(f));
+    return uint32_t(int64_t(r < lo ? lo : (r > hi ? hi : r)));
+}
+
 struct Path {
-    char name[48];
+    char name[64];
     ekType dst;
+    bool saturate;
     int level;    // instruction set cap (0: portable loop)
     bool stream;  // streaming stores
     double seconds;
@@ -48,6 +84,7 @@ struct Path {
 
 int main(int argc, char** argv) {
     const int only = argc > 1 ? std::atoi(argv[1]) : 0;
+    const std::string mode = argc > 2 ? argv[2] : "";
     constexpr int64_t kChunk = int64_t(1) << 16;
     std::vector<float> src(kChunk);
     std::vector<uint32_t> want(kChunk);
@@ -55,16 +92,28 @@ int main(int argc, char** argv) {
     const int savedCap = ekSimdLevelCap;
     const int64_t savedStream = ekStreamBytes;
     const char* levels[] = {"portable", "SSE2", "SSSE3", "AVX2"};
+    // Plain casts keep the same low bits in both signednesses: one of each
+    // width is checked. Saturation differs: all six.
     const struct {
         ekType type;
         const char* name;
-    } dsts[] = {{ekUChar, "8-bit"}, {ekUShort, "16-bit"}, {ekULong, "32-bit"}};
+        bool saturate;
+    } dsts[] = {{ekUChar, "8-bit", false},
+                {ekUShort, "16-bit", false},
+                {ekULong, "32-bit", false},
+                {ekUChar, "saturating 8-bit", true},
+                {ekChar, "saturating signed 8-bit", true},
+                {ekUShort, "saturating 16-bit", true},
+                {ekShort, "saturating signed 16-bit", true},
+                {ekULong, "saturating 32-bit", true},
+                {ekLong, "saturating signed 32-bit", true}};
     std::vector<Path> paths;
     for (const auto& t : dsts) {
         if (only && 8 * ekDataSize(t.type, 1) != only) continue;
+        if ((mode == "plain" && t.saturate) || (mode == "saturate" && !t.saturate)) continue;
         for (int level = 0; level <= ekSimdLevel(); ++level)
             for (int stream = 0; stream < (level ? 2 : 1); ++stream) {
-                Path p{{}, t.type, level, stream != 0, 0, 0};
+                Path p{{}, t.type, t.saturate, level, stream != 0, 0, 0};
                 std::snprintf(p.name, sizeof p.name, "%s %s%s", t.name, levels[level],
                               stream ? " streaming" : "");
                 paths.push_back(p);
@@ -83,6 +132,7 @@ int main(int argc, char** argv) {
             ekSimdLevelCap = p.level;
             ekStreamBytes = p.stream ? 0 : savedStream;
             ekDataBlock d(got.data(), p.dst, ekSeparate, 1, nullptr, int(kChunk), 1, 1, 0, 0, 0, 0);
+            d.saturate = p.saturate;
             const int bytes = ekDataSize(p.dst, 1);
             const uint32_t mask = bytes == 4 ? 0xFFFFFFFFu : (1u << (8 * bytes)) - 1;
             std::memset(got.data(), 0x5A, got.size());
@@ -92,9 +142,11 @@ int main(int argc, char** argv) {
             for (int64_t i = 0; i < kChunk; ++i) {
                 uint32_t v = 0;
                 std::memcpy(&v, got.data() + i * bytes, size_t(bytes));
-                if (v != (want[size_t(i)] & mask) && p.mismatches++ < 5)
+                const uint32_t w =
+                    (p.saturate ? saturated(p.dst, src[size_t(i)]) : want[size_t(i)]) & mask;
+                if (v != w && p.mismatches++ < 5)
                     std::printf("%s: pattern %08x gives %u, the rule %u\n", p.name,
-                                unsigned(hi + uint64_t(i)), v, want[size_t(i)] & mask);
+                                unsigned(hi + uint64_t(i)), v, w);
             }
         }
         checked += uint64_t(kChunk);
@@ -103,7 +155,7 @@ int main(int argc, char** argv) {
     ekStreamBytes = savedStream;
     int failed = 0;
     for (const Path& p : paths) {
-        std::printf("%-26s %llu patterns, %llu mismatches, %.3f ns per element\n", p.name,
+        std::printf("%-44s %llu patterns, %llu mismatches, %.3f ns per element\n", p.name,
                     (unsigned long long)checked, (unsigned long long)p.mismatches,
                     p.seconds / double(checked) * 1e9);
         failed |= p.mismatches != 0;

@@ -8,6 +8,8 @@
 // The workloads drive the engine directly, with the two descriptors the memory
 // image builds for a read (the image's block and the caller's block, clipped,
 // flipped or transposed as the caller's space requires, plus the outside fill).
+// The conversions b, c and d run a second time in the saturating mode
+// (ekSaturate); those rows also give their ratio to the plain row's.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -57,44 +59,82 @@ struct Result {
     double best;   // fastest workload time over fastest memcpy time
     double ms;
     double target;
+    double vsPlain = 0;  // saturating rows: median per-round time over the plain row's
 };
 
-// Times fn against memcpy of `bytes` destination bytes, in strict turns:
-// memcpy, workload, memcpy, workload, ... so that each runs after the other
-// has pushed its buffers out of the caches (two memcpy calls in a row would
-// find their buffers warm and flatter the baseline).
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// Times the workloads against memcpy of `bytes` destination bytes, in strict
+// turns: memcpy, workload 0, memcpy, workload 1, ... so that each runs after
+// the other has pushed its buffers out of the caches (two memcpy calls in a
+// row would find their buffers warm and flatter the baseline). Each
+// workload's ratio is the median of its per-turn ratios; the later ones also
+// get the median of their per-round times over the first's (vsPlain).
+std::vector<Result> measureTurns(const std::vector<std::string>& names, double target, size_t bytes,
+                                 int rounds, const std::vector<std::function<void()>>& fns) {
+    Buffer a(bytes), b(bytes);
+    const size_t n = fns.size();
+    std::vector<std::vector<double>> ratios(n), times(n);
+    std::vector<double> best(n, 1e30);
+    double bestCopy = 1e30;
+    for (const auto& fn : fns) fn();  // warm up (page faults)
+    std::memcpy(b.p, a.p, bytes);
+    for (int r = 0; r < rounds; ++r)
+        for (size_t k = 0; k < n; ++k) {
+            const double t0 = now();
+            std::memcpy(b.p, a.p, bytes);
+            const double t1 = now();
+            fns[k]();
+            const double t2 = now();
+            ratios[k].push_back((t2 - t1) / (t1 - t0));
+            times[k].push_back(t2 - t1);
+            best[k] = std::min(best[k], t2 - t1);
+            bestCopy = std::min(bestCopy, t1 - t0);
+        }
+    std::vector<Result> out;
+    for (size_t k = 0; k < n; ++k) {
+        out.push_back({names[k], median(ratios[k]), best[k] / bestCopy, best[k] * 1e3, target});
+        if (k == 0) continue;
+        std::vector<double> q;
+        for (int r = 0; r < rounds; ++r) q.push_back(times[k][size_t(r)] / times[0][size_t(r)]);
+        out.back().vsPlain = median(q);
+    }
+    return out;
+}
+
 Result measure(const char* name, double target, size_t bytes, int rounds,
                const std::function<void()>& fn) {
-    Buffer a(bytes), b(bytes);
-    std::vector<double> ratios;
-    double best = 1e30, bestCopy = 1e30;
-    fn();  // warm up (page faults)
-    std::memcpy(b.p, a.p, bytes);
-    for (int r = 0; r < rounds; ++r) {
-        const double t0 = now();
-        std::memcpy(b.p, a.p, bytes);
-        const double t1 = now();
-        fn();
-        const double t2 = now();
-        ratios.push_back((t2 - t1) / (t1 - t0));
-        best = std::min(best, t2 - t1);
-        bestCopy = std::min(bestCopy, t1 - t0);
-    }
-    std::sort(ratios.begin(), ratios.end());
-    return {name, ratios[ratios.size() / 2], best / bestCopy, best * 1e3, target};
+    return measureTurns({name}, target, bytes, rounds, {fn})[0];
+}
+
+// A plain workload and its saturating twin, in the same rounds; the twin's
+// row also gives the median of its per-round time over the plain one's.
+void measurePlainAndSaturating(std::vector<Result>& results, const char* name, const char* satName,
+                               double target, size_t bytes, int rounds,
+                               const std::function<void(bool)>& fn) {
+    std::vector<Result> r = measureTurns({name, satName}, target, bytes, rounds,
+                                         {[&] { fn(false); }, [&] { fn(true); }});
+    r[1].target = 0.0;  // no peer figure of its own
+    results.push_back(r[0]);
+    results.push_back(r[1]);
 }
 
 // The memory image's read: image block as source, caller block clipped to
 // the request, then the outside fill from the fill pixel with the image's
 // extent as keep-out box.
 void imageRead(void* image, ekType itype, ekOrder iorder, int nc, void* buf, ekType btype,
-               ekOrder border, const ekTile& req, int flip, int transpose, const ekPixel& fill) {
+               ekOrder border, const ekTile& req, int flip, int transpose, const ekPixel& fill,
+               bool saturate = false) {
     ekDataBlock src(image, itype, iorder, nc, nullptr, kSize, kSize, 1, 0, 0, 0, 0);
     ekDataBlock dst(buf, btype, border, nc, nullptr, req.nx, req.ny, req.nz, req.x, req.y, req.z,
                     0);
     dst.setClip(req.x, req.y, req.z, req.nx, req.ny, req.nz);
     dst.setFlip(flip);
     dst.setTranspose(transpose);
+    dst.saturate = saturate;
     dst.copyFrom(src);
     const ekTile extent(0, 0, 0, kSize, kSize, 1);
     dst.copyFrom(ekDataBlock(fill, &extent, nullptr, 0));
@@ -122,31 +162,38 @@ int main(int argc, char** argv) {
                       fill8);
         }));
     }
+    auto withSaturating = [&](const char* name, const char* satName, double target, size_t bytes,
+                              const std::function<void(bool)>& read) {
+        measurePlainAndSaturating(results, name, satName, target, bytes, rounds, read);
+    };
     if (want("b")) {
         Buffer img(px * 3), out(px * 12);
-        results.push_back(measure("b  8-bit -> float, 3-ch interleaved", 1.0, px * 12, rounds, [&] {
-            imageRead(img.p, ekUChar, ekInterleaved, 3, out.p, ekFloat, ekInterleaved, whole, 0, 0,
-                      fill8);
-        }));
+        withSaturating("b  8-bit -> float, 3-ch interleaved", "bs   the same, saturating", 1.0,
+                       px * 12, [&](bool sat) {
+                           imageRead(img.p, ekUChar, ekInterleaved, 3, out.p, ekFloat,
+                                     ekInterleaved, whole, 0, 0, fill8, sat);
+                       });
     }
     if (want("c")) {
         Buffer img(px * 12), out(px * 3);
         fillFloats(img);
         const float zf[3] = {0, 0, 0};
         const ekPixel fillf(ekFloat, 3, zf);
-        results.push_back(measure("c  float -> 8-bit, 3-ch interleaved", 2.4, px * 3, rounds, [&] {
-            imageRead(img.p, ekFloat, ekInterleaved, 3, out.p, ekUChar, ekInterleaved, whole, 0, 0,
-                      fillf);
-        }));
+        withSaturating("c  float -> 8-bit, 3-ch interleaved", "cs   the same, saturating", 2.4,
+                       px * 3, [&](bool sat) {
+                           imageRead(img.p, ekFloat, ekInterleaved, 3, out.p, ekUChar,
+                                     ekInterleaved, whole, 0, 0, fillf, sat);
+                       });
     }
     if (want("d")) {
         Buffer img(px * 2), out(px);
         const uint16_t z16 = 0;
         const ekPixel fill16(ekUShort, 1, &z16);
-        results.push_back(measure("d  16-bit -> 8-bit, 1 channel", 1.3, px, rounds, [&] {
-            imageRead(img.p, ekUShort, ekSeparate, 1, out.p, ekUChar, ekSeparate, whole, 0, 0,
-                      fill16);
-        }));
+        withSaturating("d  16-bit -> 8-bit, 1 channel", "ds   the same, saturating", 1.3, px,
+                       [&](bool sat) {
+                           imageRead(img.p, ekUShort, ekSeparate, 1, out.p, ekUChar, ekSeparate,
+                                     whole, 0, 0, fill16, sat);
+                       });
     }
     if (want("e")) {
         Buffer img(px * 3), out(px * 3);
@@ -239,9 +286,12 @@ int main(int argc, char** argv) {
         for (const auto& w : whole)
             results.push_back(measure(w.name, w.target, w.bytes, rounds,
                                       [&] { read(image, w.type, w.order, w.space, 0, 0, kSize); }));
-        results.push_back(measure("ic getTile, float -> 8-bit", 2.4, px * 3, rounds, [&] {
-            read(fimage, ekUChar, ekInterleaved, ekCoordSpace(0), 0, 0, kSize);
-        }));
+        measurePlainAndSaturating(results, "ic getTile, float -> 8-bit",
+                                  "ics  the same, ekSaturate", 2.4, px * 3, rounds, [&](bool sat) {
+                                      ekConfig cfg(ekUChar, ekInterleaved, 3);
+                                      cfg.reserved = sat ? ekSaturate : 0;
+                                      fimage.getTile(0, 0, kSize, kSize, out.p, &cfg);
+                                  });
         for (int t : {256, 32}) {
             const std::string name =
                 std::string("ih getTile ") + std::to_string(t) + "x" + std::to_string(t) + " tiles";
@@ -259,8 +309,10 @@ int main(int argc, char** argv) {
         // A target of 0: a workload of our own, without a peer figure.
         char target[16] = "       -";
         if (r.target > 0) std::snprintf(target, sizeof target, "%8.2f", r.target);
-        std::printf("%-40s %8.2f %8.2f %s %8.2f%s\n", r.name.c_str(), r.ratio, r.best, target, r.ms,
-                    r.target <= 0 || r.ratio <= r.target ? "" : "  (above target)");
+        char plain[32] = "";
+        if (r.vsPlain > 0) std::snprintf(plain, sizeof plain, "  %.2f x plain", r.vsPlain);
+        std::printf("%-40s %8.2f %8.2f %s %8.2f%s%s\n", r.name.c_str(), r.ratio, r.best, target,
+                    r.ms, plain, r.target <= 0 || r.ratio <= r.target ? "" : "  (above target)");
     }
     return 0;
 }

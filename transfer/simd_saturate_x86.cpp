@@ -126,12 +126,17 @@ void runSse2(void* dst, int64_t dpos, const void* src, int64_t spos, int64_t n) 
 
 // ---- AVX2: every kernel, 32 destination bytes at a time ----
 
-// Eight floats clamped to D's range (8 or 16 bits) and rounded.
+// Eight floats for a D of 8 or 16 bits: limited to D's maximum and rounded,
+// as 32-bit lanes that the packs then saturate at D's minimum (below the
+// 32-bit range the truncation answers INT32_MIN, which saturates there as
+// well). minps answers its second operand for NaN, so NaN stays NaN and
+// becomes INT32_MIN too: 0 for an unsigned D; a signed D clears NaN lanes
+// first.
 template <class D>
 EK_AVX2 inline __m256i clampFloatAvx2(const uchar* s) {
     __m256 x = _mm256_loadu_ps(reinterpret_cast<const float*>(s));
     if (isSigned<D>()) x = _mm256_and_ps(x, _mm256_cmp_ps(x, x, _CMP_ORD_Q));
-    x = _mm256_min_ps(_mm256_max_ps(x, _mm256_set1_ps(lowest<D>())), _mm256_set1_ps(highest<D>()));
+    x = _mm256_min_ps(_mm256_set1_ps(highest<D>()), x);
     return _mm256_cvttps_epi32(_mm256_round_ps(x, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC));
 }
 
