@@ -240,7 +240,8 @@ EKS_API const char* ekCompressName(int compress);
 
 // ---------------------------------------------------------------------------
 // Flags of a transfer, OR-ed into ekConfig::reserved. The constructors set
-// the word to 0 (no flags); getConfig leaves it as the caller set it.
+// the word to 0 (no flags); getConfig leaves it as the caller set it. Bits
+// not named here are ignored.
 enum ekConfigFlag {
     // Saturating conversions. Without the flag every conversion is a plain
     // cast: integers keep their low-order bits and floating values truncate

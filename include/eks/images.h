@@ -134,6 +134,9 @@ private:
 // them the last fill value, the fill pixel being widened to the buffer's
 // channel count. An empty request box (any extent below 1) moves nothing and
 // answers ekOkay.
+// With ekSaturate in the reserved word (core.h), every narrowing conversion
+// of a read (its outside fill included), write, fill value or copy rounds
+// and clamps instead of casting.
 //
 // Memory images are not copyable.
 class EKS_API ekMemoryImg : public ekSIDImage {
