@@ -99,36 +99,24 @@ inline int64_t saturate(const Value& v, double lo, double hi) {
 // integers and ekBit get the clamped value, ekFloat from ekDouble a finite
 // value within +-FLT_MAX; everything else passes unchanged.
 inline Value saturated(ekType t, Value v) {
-    Value out{false, 0, 0.0, false, 0.0f};
-    switch (t) {
-        case ekBit:
-            out.i = saturate(v, 0, 1);
+    static const struct {
+        ekType type;
+        double lo, hi;
+    } kRanges[] = {{ekBit, 0, 1},
+                   {ekUChar, 0, 255},
+                   {ekChar, -128, 127},
+                   {ekUShort, 0, 65535},
+                   {ekShort, -32768, 32767},
+                   {ekULong, 0, 4294967295.0},
+                   {ekLong, -2147483648.0, 2147483647.0}};
+    for (const auto& r : kRanges)
+        if (r.type == t) {
+            Value out{false, saturate(v, r.lo, r.hi), 0.0, false, 0.0f};
             return out;
-        case ekUChar:
-            out.i = saturate(v, 0, 255);
-            return out;
-        case ekChar:
-            out.i = saturate(v, -128, 127);
-            return out;
-        case ekUShort:
-            out.i = saturate(v, 0, 65535);
-            return out;
-        case ekShort:
-            out.i = saturate(v, -32768, 32767);
-            return out;
-        case ekULong:
-            out.i = saturate(v, 0, 4294967295.0);
-            return out;
-        case ekLong:
-            out.i = saturate(v, -2147483648.0, 2147483647.0);
-            return out;
-        case ekFloat:
-            if (v.isFloat && !v.raw32 && std::isfinite(v.f) && std::fabs(v.f) > FLT_MAX)
-                v.f = v.f > 0 ? FLT_MAX : -FLT_MAX;
-            return v;
-        default:
-            return v;
-    }
+        }
+    if (t == ekFloat && v.isFloat && !v.raw32 && std::isfinite(v.f) && std::fabs(v.f) > FLT_MAX)
+        v.f = v.f > 0 ? FLT_MAX : -FLT_MAX;
+    return v;
 }
 
 inline void writeElem(ekType t, void* base, int64_t off, Value v) {
