@@ -78,10 +78,12 @@ ekStatus ekConstImg::getSubTile3D(int x, int y, int z, int nx, int ny, int nz, v
     }
 
     // The engine path: the value, in the caller's type when it differs, one
-    // element per image channel, numbered like the image's channels.
+    // element per image channel, numbered like the image's channels. With
+    // ekSaturate the engine converts it, saturating.
+    const bool saturate = cfg != nullptr && (cfg->reserved & ekSaturate) != 0;
     ekPixel converted;
     const ekPixel* value = &fill;
-    if (cfg != nullptr && given(cfg->type) && cfg->type != fill.type()) {
+    if (cfg != nullptr && given(cfg->type) && cfg->type != fill.type() && !saturate) {
         converted.convert(fill, cfg->type, fill.nc());
         value = &converted;
     }
@@ -91,6 +93,7 @@ ekStatus ekConstImg::getSubTile3D(int x, int y, int z, int nx, int ny, int nz, v
     const int first = cfg != nullptr && list == nullptr ? cfg->chanOffset : 0;
     ekDataBlock dst(data, type, o, n, list, bnx, bny, bnz, bx, by, bz, first);
     dst.setClip(x, y, z, nx, ny, nz);
+    dst.saturate = saturate;
     dst.copyFrom(ekDataBlock(*value, nullptr, nullptr, 0));
     return ekOkay;
 }

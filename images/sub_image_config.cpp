@@ -75,6 +75,7 @@ ekStatus ekSubImg::translate(const ekConfig* cfg, ekTile r, ekTile b, bool clip,
     const ekCoordSpace toParent = space == parentSpace ? ekCoordSpace(0) : space;
     q.parentCfg =
         ekConfig(q.type, q.order, n, const_cast<int*>(parentList), parentOffset, toParent, model);
+    q.parentCfg.reserved = cfg != nullptr ? cfg->reserved : 0;  // flags such as ekSaturate
 
     if (cfg != nullptr && cfg->coordSpace != 0 && cfg->coordSpace != coordSpace) {
         mapTile(cfg->coordSpace, r, q.flip, q.trans, ekCoordSpace(0));

@@ -29,6 +29,7 @@ ekStatus ekSubImg::getSubTile3D(int x, int y, int z, int nx, int ny, int nz, voi
                     q.request.nz);
         dst.setFlip(q.flip);
         dst.setTranspose(q.trans);
+        dst.saturate = (q.parentCfg.reserved & ekSaturate) != 0;
         const ekTile* keepOut = q.inside.empty() ? nullptr : &q.inside;
         dst.copyFrom(ekDataBlock(fill, keepOut, nullptr, 0));
     }

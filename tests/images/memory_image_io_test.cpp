@@ -221,3 +221,27 @@ TEST(MemoryImageSaturate, EveryRequestKindClampsAndRounds) {
     ASSERT_EQ(rgb.img.fillTile(1, 0, 1, 1, v3 + 1, &satOne, nullptr), ekOkay);
     for (int k = 0; k < 3; ++k) EXPECT_EQ(rgb.at(1, 0, k), 255) << k;
 }
+
+// The constant image and the view hand the flag on: to the engine for their
+// own values, to the parent for what it reads.
+TEST(MemoryImageSaturate, ConstantImagesAndViewsCarryTheFlag) {
+    const float two[2] = {300.0f, -2.5f};
+    ekConstImg constant(ekPixel(ekFloat, 2, two));
+    ekConfig sat(ekChar, ekInterleaved, 2);
+    sat.reserved = ekSaturate;
+    signed char c[2];
+    ASSERT_EQ(constant.getTile(0, 0, 1, 1, c, &sat), ekOkay);
+    EXPECT_EQ(c[0], 127);
+    EXPECT_EQ(c[1], -2);
+
+    float f[4] = {300.0f, -10.0f, 2.5f, 7.0f};
+    TestMemoryImg fimg(f, ekSize(4, 1, 1, 1), ekFloat, ekSeparate);
+    const float fillValue = 1000.0f;
+    fimg.setFill(ekPixel(ekFloat, 1, &fillValue));
+    ekSubImg view(&fimg, 1, 0, 2, 1, nullptr);
+    ekConfig satByte(ekUChar, ekSeparate, 1);
+    satByte.reserved = ekSaturate;
+    unsigned char out[4];
+    ASSERT_EQ(view.getTile(-1, 0, 4, 1, out, &satByte), ekOkay);
+    EXPECT_EQ(std::vector<int>(out, out + 4), (std::vector<int>{255, 0, 2, 255}));
+}
