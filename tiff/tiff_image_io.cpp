@@ -54,6 +54,7 @@ struct CallerSide {
         blk.setClip(r.x, r.y, r.z, r.nx, r.ny, r.nz);
         blk.setFlip(flip);
         blk.setTranspose(trans);
+        blk.saturate = cfg != nullptr && (cfg->reserved & ekSaturate) != 0;
         return blk;
     }
 };
