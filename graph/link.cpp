@@ -13,11 +13,11 @@ ekLink::ekLink()
       enabled(1),
       bypassDisable(0),
       relatedDelete(0),
-      propagating(0),
+      guards(0),
       relatedType(-1),
       callbackMask(rcbDefaultEnabled) {
     registryItem.owner = this;
-    ekLinkRegistry()->append(&registryItem);
+    ekEnterLinkRegistry(this, &registryItem);
 }
 
 ekLink::~ekLink() {
@@ -31,7 +31,7 @@ ekLink::~ekLink() {
     }
     while (parents.length() > 0) removeParent(static_cast<ekLinkEntry*>(parents.head())->link);
     if (isResetCallbackEnabled(1)) sendEvent('d');
-    ekLinkRegistry()->unlink(&registryItem);
+    ekLeaveLinkRegistry(this, &registryItem);
 }
 
 int ekLink::derivesFrom(ekClassList* c) { return classList.find(c); }

@@ -16,6 +16,13 @@ ekLinkEntry* ekLink::findParentEntry(const ekLink* parent) {
     return nullptr;
 }
 
+// Links the child entry made for `parentEntry` into the parent's child list.
+void ekLink::pairEntries(ekLinkEntry* parentEntry, ekLinkEntry* childEntry) {
+    parentEntry->partner = childEntry;
+    childEntry->partner = parentEntry;
+    parentEntry->link->children.append(childEntry);
+}
+
 void ekLink::addParent(ekLink* parent) {
     // Both entries are allocated before either is linked, so that a failure
     // leaves the two lists consistent with each other.
@@ -28,7 +35,7 @@ void ekLink::addParent(ekLink* parent) {
         return;
     }
     parents.append(entry);
-    if (parent != nullptr) parent->children.append(childEntry);
+    if (parent != nullptr) pairEntries(entry, childEntry);
     setAltered(ekGeneralBit);
 }
 
@@ -39,8 +46,10 @@ ekStatus ekLink::setParent(ekLink* parent, int index) {
     if (parent != nullptr && childEntry == nullptr) return ekNoMemory;
     if (entry != nullptr) {
         ekLink* old = entry->link;
+        ekLinkEntry* oldChildEntry = entry->partner;
         entry->link = parent;
-        if (old != nullptr) old->removeChild(this);
+        entry->partner = nullptr;
+        if (old != nullptr) old->dropChildEntry(oldChildEntry);
     } else {
         entry = new (std::nothrow) ekLinkEntry(parent, index);
         if (entry == nullptr) {
@@ -49,14 +58,14 @@ ekStatus ekLink::setParent(ekLink* parent, int index) {
         }
         parents.append(entry);
     }
-    if (parent != nullptr) parent->children.append(childEntry);
+    if (parent != nullptr) pairEntries(entry, childEntry);
     return setAltered(ekGeneralBit);
 }
 
 ekStatus ekLink::dropParentEntry(ekLinkEntry* entry) {
     if (entry == nullptr) return ekBadIndex;
     parents.unlink(entry);
-    if (entry->link != nullptr) entry->link->removeChild(this);
+    if (entry->link != nullptr) entry->link->dropChildEntry(entry->partner);
     delete entry;
     return setAltered(ekGeneralBit);
 }
@@ -68,11 +77,17 @@ ekStatus ekLink::removeParent(ekLink* parent) { return dropParentEntry(findParen
 void ekLink::removeChild(ekLink* child) {
     for (ekLinkItem* item = children.head(); item != nullptr; item = children.getNext(item)) {
         if (static_cast<ekLinkEntry*>(item)->link == child) {
-            children.unlink(item);
-            delete static_cast<ekLinkEntry*>(item);
+            dropChildEntry(static_cast<ekLinkEntry*>(item));
             return;
         }
     }
+}
+
+void ekLink::dropChildEntry(ekLinkEntry* childEntry) {
+    if (childEntry == nullptr) return;
+    if (childEntry->partner != nullptr) childEntry->partner->partner = nullptr;
+    children.unlink(childEntry);
+    delete childEntry;
 }
 
 ekLink* ekLink::getDirectParent(int index) {

@@ -2,15 +2,13 @@
 #include "eks/core.h"
 #include "eks/image.h"
 
-// Each getter brings the image up to date first.
-ekConfig::ekConfig(ekImage* image) {
+// Each getter brings the image up to date first; without an image every
+// field stays zero.
+ekConfig::ekConfig(ekImage* image) : ekConfig() {
     if (image == nullptr) return;
     type = image->getDataType();
     order = image->getOrder();
     coordSpace = image->getCoordSpace();
     nchans = image->getCsize();
-    chanOffset = 0;
-    chanList = nullptr;
     colorModel = image->getColorModel();
-    reserved = 0;
 }

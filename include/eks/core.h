@@ -21,10 +21,14 @@ class ekImage;
 
 // ---------------------------------------------------------------------------
 // Enumerations. The numeric values are part of the interface: callers store
-// and pass them as plain integers.
+// and pass them as plain integers. Every enumeration has a fixed 32-bit
+// underlying type, so any 32-bit integer is a valid value of it: a value
+// outside the table is not undefined behaviour but follows the rule its user
+// documents (an unknown coordinate space means the image's own, an unknown
+// data type or order is refused, an unknown name is "unknown").
 
 // Element type. Each value is one bit so that sets of types can be OR-ed.
-enum ekType {
+enum ekType : int32_t {
     ekBit = 1,        // one bit, packed eight to a byte, most significant bit first
     ekUChar = 2,      // 8-bit unsigned
     ekChar = 4,       // 8-bit signed
@@ -38,7 +42,7 @@ enum ekType {
 };
 
 // Arrangement of the channels in memory.
-enum ekOrder {
+enum ekOrder : int32_t {
     ekInterleaved = 1,  // the channels of one pixel are adjacent
     ekSequential = 2,   // each row holds the row of channel 0, then channel 1, ...
     ekSeparate = 4,     // each channel is a plane of its own
@@ -46,7 +50,7 @@ enum ekOrder {
 };
 
 // Which corner is the origin and which axis runs first.
-enum ekCoordSpace {
+enum ekCoordSpace : int32_t {
     ekUpperLeft = 1,
     ekUpperRight = 2,
     ekLowerRight = 3,
@@ -57,7 +61,7 @@ enum ekCoordSpace {
     ekLeftLower = 8,
 };
 
-enum ekColorModel {
+enum ekColorModel : int32_t {
     ekMinWhite = 1,
     ekGreyscale = 2,
     ekRGB = 3,
@@ -73,7 +77,7 @@ enum ekColorModel {
 };
 
 // Compression recorded as an image attribute; the library compresses nothing.
-enum ekCompress {
+enum ekCompress : int32_t {
     ekNoCompression = 1,
     ekCCITTGroup3 = 3,
     ekCCITTGroup4 = 4,
@@ -83,7 +87,7 @@ enum ekCompress {
 };
 
 // Result of most operations; 0 is success, everything else a failure.
-enum ekStatus {
+enum ekStatus : int32_t {
     ekOkay = 0,
     ekBadAttribute = 7,     // attributes incomplete (any type/order, or an empty size)
     ekNoMemory = 10,        // no data buffer, or a channel list that cannot be inverted
@@ -291,7 +295,7 @@ public:
     ekConfig(ekType type, ekOrder order, int nchans, int* chanList = nullptr, int chanOffset = 0,
              ekCoordSpace coordSpace = ekCoordSpace(0), ekColorModel colorModel = ekColorModel(0));
     // The image's own layout, read through its getters (which bring it up to
-    // date). A null image leaves the fields untouched.
+    // date). A null image gives the zero-filled record of ekConfig().
     explicit ekConfig(ekImage* image);
     ekConfig(const ekConfig& c) = default;
     ekConfig& operator=(const ekConfig& c) = default;

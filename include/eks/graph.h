@@ -9,17 +9,15 @@
 // Intrusive circular doubly linked lists. The element embeds its node and the
 // list head is itself a node (a sentinel). No list operation allocates, and no
 // list owns its elements: the caller allocates and frees them and unlinks an
-// element before freeing it. List heads cannot be copied; copying an element
-// never copies its place in a list.
+// element before freeing it. Neither list heads nor elements can be copied: a
+// copy would share neighbours with its source and corrupt the list.
 
 // List node; unlinked when both pointers are null.
 class EKS_API ekLinkItem {
 public:
     ekLinkItem() : next(nullptr), prev(nullptr) {}
-    // A copy starts unlinked, and assignment keeps the target's own links: two
-    // nodes sharing neighbours would corrupt the list they sit in.
-    ekLinkItem(const ekLinkItem&) : next(nullptr), prev(nullptr) {}
-    ekLinkItem& operator=(const ekLinkItem&) { return *this; }
+    ekLinkItem(const ekLinkItem&) = delete;
+    ekLinkItem& operator=(const ekLinkItem&) = delete;
     ~ekLinkItem() {}
 
     void initLinks() { next = prev = nullptr; }
@@ -121,12 +119,16 @@ public:
 class ekLink;
 
 // A parent or child entry of a link: the link (may be null) and its input
-// index (always 0 for child entries). Owned by the list's link.
+// index (always 0 for child entries). Owned by the list's link. A parent entry
+// and the child entry it made on its parent name each other as partners, so
+// that either side drops the other in constant time, whatever the number of
+// siblings.
 class ekLinkEntry : public ekLinkItem {
 public:
-    ekLinkEntry(ekLink* l, int index) : link(l), inputIndex(index) {}
+    ekLinkEntry(ekLink* l, int index) : link(l), inputIndex(index), partner(nullptr) {}
     ekLink* link;
     int32_t inputIndex;
+    ekLinkEntry* partner;  // the entry on the other side; null for a null link
 };
 
 // The reset callback: (link, event code, the host's argument). Events: 'i'
@@ -148,6 +150,19 @@ typedef void (*ekResetCallback)(ekLink* link, int event, void* arg);
 // links owned by their input-0 parent.
 //
 // Links are not copyable. Inputs are never owned.
+//
+// Threads. The registry of live links is guarded by a lock, so different
+// threads may create, use and destroy distinct links and images (distinct
+// graphs) at the same time. One graph is used by one thread at a time: even a
+// getter may reset links, and nothing inside a graph is locked. The reset
+// callback and its default enable mask are process-wide: set them while no
+// other thread uses the library (setResetCallbackDefaultEnabled with
+// applyToAll also writes every live link, of every thread).
+//
+// Long graphs. Propagating an alteration and bringing a link up to date walk
+// the graph with an explicit stack on the heap, not by recursion, so a chain
+// of a million links costs memory, not thread stack. A class whose reset
+// queries another link that is still out of date starts a walk of its own.
 class EKS_API ekLink {
 public:
     static ekClassList classList;  // "ekLink", no parent record
@@ -243,16 +258,25 @@ protected:
 
 private:
     void removeChild(ekLink* child);
+    void dropChildEntry(ekLinkEntry* childEntry);
+    static void pairEntries(ekLinkEntry* parentEntry, ekLinkEntry* childEntry);
     ekLink* skipDisabled(ekLink* parent);
-    void calcDepth();
     int neverReset() const { return (allowedMask & ekNeverResetBit) != 0; }
     void clearNeverReset() { allowedMask &= ~uint32_t(ekNeverResetBit); }
-    void reportReset(bool firstReset);
     void sendEvent(int event) { rcbFunc(this, event, rcbArg); }
     ekLinkEntry* findParentEntry(int index);
     ekLinkEntry* findParentEntry(const ekLink* parent);
     ekStatus dropParentEntry(ekLinkEntry* entry);
+    bool mustTellChildren();
+    bool alterFromParent();
     void propagateToChildren(uint32_t bits);
+    void finishReset();
+    // A reset of this link, or its destruction of its related children, is on
+    // the stack: it must not be destroyed as somebody's related child.
+    bool running() const;
+
+    static constexpr uint8_t kPropagating = 1;        // telling its children
+    static constexpr uint8_t kDestroyingRelated = 2;  // destroying its related children
 
     // Node by which a link sits in the registry of live links.
     struct RegistryItem : ekLinkItem {
@@ -270,7 +294,7 @@ private:
     int8_t enabled;
     int8_t bypassDisable;
     int8_t relatedDelete;
-    int8_t propagating;  // guard: this link is telling its children right now
+    uint8_t guards;  // kPropagating, kDestroyingRelated: what runs on this link now
     int32_t relatedType;
     int32_t callbackMask;
     RegistryItem registryItem;

@@ -30,7 +30,7 @@ enum ekImageType : int32_t {
 
 // The mirroring part of a mapping between two coordinate spaces, expressed in
 // the axes of the target space. A mapping transposes first, then mirrors.
-enum ekFlip {
+enum ekFlip : int32_t {
     ekNoFlip = 0,
     ekFlipX = 1,   // x = extent - x - 1 (positions) or extent - x - nx (boxes)
     ekFlipY = 2,   // the same on y

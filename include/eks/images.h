@@ -22,9 +22,14 @@
 // Liveness. A live seed image carries the magic word 0xA551354B, a destroyed
 // one 0xDEAD051D; but a pointer to a destroyed object must not be read at all.
 // Every seed image therefore also sits in a process-wide registry of live seed
-// images (an intrusive list, created on first use, never destroyed), and
-// asSidImage looks the pointer up there, by address only, before it reads the
+// images (a hash table by address, created on first use, never destroyed), and
+// asSidImage looks the pointer up there, in constant time, before it reads the
 // magic word. A pointer that is not in the registry is never dereferenced.
+//
+// Threads. The registry and the resource-id counter are guarded by a lock:
+// different threads may create, use and destroy their own seed images at the
+// same time. One image (and the graph it belongs to) is used by one thread at
+// a time.
 //
 // Seed references. When the seed is itself a seed image, this image holds one
 // reference on it (ref/unref of ekImage); other images are stored without
@@ -33,7 +38,7 @@
 // does not release the reference it holds: the seed stays alive.
 class EKS_API ekSIDImage : public ekImage {
 public:
-    static uint32_t SidImgCounter_;  // last resource id handed out
+    static uint32_t SidImgCounter_;  // last resource id handed out (written under the lock)
 
     // Draws the next resource id and enters the registry of live seed images.
     ekSIDImage();
@@ -52,10 +57,11 @@ public:
     // Virtual operations in table order: SetSeedImage, MergeChangesIntoSeed,
     // CollapseSeed, GetSeedImage, getBounds.
 protected:
-    // Stores `image` as the seed: the old seed, when it is a live seed image,
-    // loses this image's reference; the new one, when it is a live seed image,
-    // gains one. Setting the current seed again changes nothing (so that an
-    // only reference is never dropped and taken back).
+    // Stores `image` as the seed: the new one, when it is a live seed image,
+    // gains a reference; then the old seed, when it is a live seed image,
+    // loses this image's reference, after every change to this image (the
+    // release may destroy this image, as a related child of the old seed).
+    // Setting the current seed again changes nothing.
     virtual void SetSeedImage(ekImage* image);
     // Writes this image's contents into its seed.
     virtual void MergeChangesIntoSeed() = 0;
@@ -64,9 +70,10 @@ public:
     // Shortens the chain this -> S1 -> S2 to this -> S2 after merging S1's
     // contents into S2. False, with nothing changed, when the seed or the
     // seed's seed is not a live seed image, or when S2 is this image. The only
-    // reference accounting is the exchange done by SetSeedImage: S1 loses
-    // this image's reference (which may destroy it; it is not touched after
-    // that) and S2 gains one.
+    // reference accounting is the exchange done by SetSeedImage: S2 gains one
+    // reference, then S1 loses this image's (which may destroy S1, and this
+    // image with it when it is a related child of S1; neither is touched
+    // after that).
     virtual bool CollapseSeed();
     // The seed, as stored (may be null). For a seed that is not a seed image
     // the pointer is only as good as its owner keeps the image alive.
@@ -80,14 +87,9 @@ protected:
     int seedIsAlive();
 
 private:
-    struct RegistryItem : ekLinkItem {
-        ekSIDImage* owner;
-    };
-
-    uint32_t magic;             // 0xA551354B while alive
-    uint32_t resourceId;        // from SidImgCounter_; 0 once destroyed
-    ekImage* seedImage;         // not owned; referenced when it is a seed image
-    RegistryItem registryItem;  // place in the registry of live seed images
+    uint32_t magic;       // 0xA551354B while alive
+    uint32_t resourceId;  // from SidImgCounter_; 0 once destroyed
+    ekImage* seedImage;   // not owned; referenced when it is a seed image
 };
 
 // ---------------------------------------------------------------------------

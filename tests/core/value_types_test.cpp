@@ -5,9 +5,11 @@
 #include <cfloat>
 #include <cstdint>
 #include <limits>
+#include <type_traits>
 
 #include "core/type_facts.h"
 #include "eks/core.h"
+#include "eks/image.h"
 
 namespace {
 
@@ -199,5 +201,15 @@ TEST(DataTypes, NamesOfUnlistedValuesAreUnknown) {
                              ekCoordSpaceName(9), ekColorModelName(13), ekCompressName(2)})
         EXPECT_STREQ(name, "unknown");
 }
+
+// Callers pass plain integers: every 32-bit value must be a valid value of each
+// enumeration, which only a fixed 32-bit underlying type guarantees.
+template <typename... E>
+constexpr bool allInt32() {
+    return (std::is_same<std::underlying_type_t<E>, int32_t>::value && ...);
+}
+static_assert(allInt32<ekType, ekOrder, ekCoordSpace, ekColorModel, ekCompress, ekStatus,
+                       ekImageType, ekFlip>(),
+              "enumerations hold any 32-bit value");
 
 }  // namespace

@@ -209,6 +209,14 @@ TEST_F(Graph, ControlBitsOfSetAltered) {
         p.setAltered(ekGeneralBit);
         EXPECT_NE(c.anyAltered(), 0);
     }
+    // Bit 31 is allowed (never reset) on a fresh link, yet a caller must not
+    // set it: as the in-progress mark it would stop every later reset.
+    TestLink fresh, child;
+    EXPECT_EQ(fresh.setAltered(int(ekInProgressBit | ekGeneralBit)), ekNotAllowed);
+    EXPECT_EQ(fresh.mask(), uint32_t(ekGeneralBit));
+    child.addParent(&fresh);
+    EXPECT_EQ(child.getDepth(), 1);
+    EXPECT_EQ(fresh.resets, 1);
 }
 
 TEST_F(Graph, WhatHappensDuringAResetStaysInIt) {
@@ -330,6 +338,27 @@ TEST_F(Graph, RelatedChildrenAreOwnedByTheirParent) {
     delete p;  // destroys its related children, detaches the others
     EXPECT_TRUE(gone[4]);
     EXPECT_EQ(ordinary.getNumParents(), 0);
+    // Each other's related child: deleting one destroys the other once, and
+    // also when the reset of one destroys the other.
+    for (bool byReset : {false, true}) {
+        bool goneA = false, goneB = false;
+        auto* a = new TestLink;
+        auto* b = new TestLink;
+        a->destroyed = &goneA;
+        b->destroyed = &goneB;
+        a->addParent(b);
+        b->addParent(a);
+        a->setRelatedType(1, 0);
+        b->setRelatedType(1, 0);
+        b->setRelatedDelete(1);
+        if (byReset) {
+            a->getStatus();  // destroys b; a survives, as it is resetting
+            EXPECT_TRUE(goneB && !goneA);
+            EXPECT_EQ(a->getNumParents() + a->getNumChildren(), 0);
+        }
+        delete a;
+        EXPECT_TRUE(goneA && goneB);
+    }
     auto* self = new TestLink;  // its own related child: not destroyed twice
     self->addParent(self);
     self->setRelatedType(1, 0);

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <functional>
+#include <new>
 #include <vector>
 
 #include "test_images.h"
@@ -297,6 +299,12 @@ TEST(ImageQueries, WidthHeightAndConfig) {
     EXPECT_EQ(ekConfig(&img).reserved, 0);
     EXPECT_EQ(configFields(cfg), configFields(want));
     EXPECT_EQ(cfg.reserved, 77);  // getConfig leaves it as it was
+    // Without an image every field is zero, whatever the memory held before.
+    alignas(ekConfig) unsigned char raw[sizeof(ekConfig)];
+    std::memset(raw, 0xA5, sizeof raw);
+    const ekConfig* none = new (raw) ekConfig(static_cast<ekImage*>(nullptr));
+    EXPECT_EQ(configFields(*none), configFields(ekConfig()));
+    EXPECT_EQ(none->reserved, 0);
 }
 
 }  // namespace
