@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "eks/image.h"
+#include "graph/link_registry.h"
 
 ekStatus ekImage::getTile3D(int x, int y, int z, int nx, int ny, int nz, void* data,
                             const ekConfig* cfg) {
@@ -112,5 +113,13 @@ ekStatus ekImage::copyTile3D(int x, int y, int z, int nx, int ny, int nz, ekImag
 }
 
 void ekImage::operator<<(ekImage& src) {
+    // Bringing this image up to date may destroy src (a related child with
+    // related delete set): it is then not called at all.
+    const uint64_t serial = ekLiveLinkSerial(static_cast<ekLink*>(&src));
+    resetCheck();
+    if (ekLiveLinkSerial(static_cast<ekLink*>(&src)) != serial) {
+        setStatus(ekBadInput);
+        return;
+    }
     setStatus(copyTile3D(0, 0, 0, getXsize(), getYsize(), getZsize(), &src, 0, 0, 0, nullptr, 1));
 }

@@ -151,6 +151,11 @@ void ekMemoryImg::syncData() {
     inputImg->getTile3D(0, 0, 0, size.x, size.y, size.z, dataPtr, &cfg);
 }
 
+ekStatus ekMemoryImg::dataStatus() {
+    const ekStatus s = resetCheck();
+    return s == ekOkay && inProgress() ? ekNotAllowed : s;
+}
+
 // --- Reset -------------------------------------------------------------------
 
 // Attributes from the input (steps 3 to 7 of the reset): whatever the caller
@@ -243,7 +248,7 @@ void ekMemoryImg::reset() {
 // --- Pages -------------------------------------------------------------------
 
 ekStatus ekMemoryImg::lockPageSet(ekLockRequest* requests, int, int count) {
-    const ekStatus s = resetCheck();
+    const ekStatus s = dataStatus();
     if (s != ekOkay) return s;
     ekStatus result = ekOkay;
     for (int i = 0; requests != nullptr && i < count; ++i) {

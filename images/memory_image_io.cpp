@@ -88,7 +88,8 @@ ekDataBlock callerBlock(ekImage& image, void* data, const ekConfig* cfg, ekType 
 ekStatus ekMemoryImg::getSubTile3D(int x, int y, int z, int nx, int ny, int nz, void* data, int bx,
                                    int by, int bz, int bnx, int bny, int bnz, const ekConfig* cfg) {
     const ekTile request(x, y, z, nx, ny, nz), box(bx, by, bz, bnx, bny, bnz);
-    const ekStatus s = ekCheckRequest(*this, cfg, data, request, box);
+    ekStatus s = dataStatus();
+    if (s == ekOkay) s = ekCheckRequest(*this, cfg, data, request, box);
     if (s != ekOkay) return s;
     const int nc = requestChannels(cfg, size.c, nx, ny, nz);
     if (nc == 0) return ekOkay;
@@ -114,7 +115,8 @@ ekStatus ekMemoryImg::getSubTile3D(int x, int y, int z, int nx, int ny, int nz, 
 ekStatus ekMemoryImg::setSubTile3D(int x, int y, int z, int nx, int ny, int nz, void* data, int bx,
                                    int by, int bz, int bnx, int bny, int bnz, const ekConfig* cfg) {
     const ekTile request(x, y, z, nx, ny, nz), box(bx, by, bz, bnx, bny, bnz);
-    const ekStatus s = ekCheckRequest(*this, cfg, data, request, box);
+    ekStatus s = dataStatus();
+    if (s == ekOkay) s = ekCheckRequest(*this, cfg, data, request, box);
     if (s != ekOkay) return s;
     if (readOnly != 0) return ekNotAllowed;
     const int nc = requestChannels(cfg, size.c, nx, ny, nz);
@@ -131,7 +133,7 @@ ekStatus ekMemoryImg::setSubTile3D(int x, int y, int z, int nx, int ny, int nz, 
 
 ekStatus ekMemoryImg::fillTile3D(int x, int y, int z, int nx, int ny, int nz, void* value,
                                  const ekConfig* cfg, const ekTile* keepOut) {
-    const ekStatus s = resetCheck();
+    const ekStatus s = dataStatus();
     if (s != ekOkay) return s;
     if (readOnly != 0) return ekNotAllowed;
     if (!ekConfigUsable(cfg)) return ekBadAttribute;
@@ -182,7 +184,7 @@ ekStatus ekMemoryImg::fillTile3D(int x, int y, int z, int nx, int ny, int nz, vo
 
 ekStatus ekMemoryImg::copyTileCfg(int x, int y, int z, int nx, int ny, int nz, ekImage* other,
                                   int ox, int oy, int oz, const ekConfig* cfg, int direction) {
-    const ekStatus s = resetCheck();
+    const ekStatus s = dataStatus();
     if (s != ekOkay) return s;
     if (other == nullptr) return ekBadInput;
     if (readOnly != 0 && direction != 0) return ekNotAllowed;

@@ -289,7 +289,9 @@ public:
     ekStatus copyTile3D(int x, int y, int z, int nx, int ny, int nz, ekImage* other, int ox, int oy,
                         int oz, int* chanList, int direction);
     // Copies the whole of src (this image's extent) into this image; the
-    // result is left as this image's status.
+    // result is left as this image's status. When bringing this image up to
+    // date destroys src (a related child with related delete set), nothing is
+    // copied and the status is ekBadInput.
     void operator<<(ekImage& src);
     // Clips the box to the image (widened by the page border when withBorder
     // is non-zero), in place: ekOkay when nothing changed, else ekOutOfBounds.

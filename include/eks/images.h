@@ -239,6 +239,11 @@ protected:
     void syncData();
 
 private:
+    // What a data operation answers before it touches the buffer: the status
+    // after bringing the image up to date, or ekNotAllowed while a reset of
+    // this image is still running and the query came back to it (through a
+    // cycle of images): its size may then be new and its buffer still old.
+    ekStatus dataStatus();
     void takeFromInput();
     void allocateBuffer(bool sizeValid);
     void borrow(void* data);

@@ -77,6 +77,21 @@ TEST(SeedImage, CollapseMergesTheSeedIntoItsSeedAndSkipsIt) {
     a->unref();
 }
 
+TEST(SeedImage, CollapseThatDestroysTheImageItselfTouchesItNoMore) {
+    int destroyedB = 0, destroyedC = 0;
+    auto* a = new TestMemoryImg(kSmall, ekUChar, ekInterleaved);
+    auto* b = new TestMemoryImg(a, 1);
+    auto* c = new TestMemoryImg(b, 1);
+    b->destroyed = &destroyedB;
+    c->destroyed = &destroyedC;
+    c->setRelatedType(1, 0);  // owned by b, whose only reference c holds
+    EXPECT_TRUE(c->CollapseSeed());  // releasing b destroys b, and c with it
+    EXPECT_EQ(destroyedB + destroyedC, 2);
+    EXPECT_EQ(a->GetRefCount(), 2);  // b's reference (not released) and c's
+    a->unref();
+    a->unref();
+}
+
 TEST(SeedImage, CollapseWithoutTwoSeedImagesChangesNothing) {
     TestMemoryImg lonely(kSmall, ekUChar, ekInterleaved);
     EXPECT_FALSE(lonely.CollapseSeed());
