@@ -1,34 +1,38 @@
-// Replays a fuzz target's corpus without libFuzzer: every file given, or
-// every file in every folder given, is passed once to the entry point.
+// Replays a fuzz target's inputs without libFuzzer: every file named on the
+// command line, and every file inside a directory named there, in sorted
+// order. Fails when nothing was replayed, so that a mistyped corpus path
+// cannot pass unnoticed. A finding aborts inside the target.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <string>
+#include <system_error>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 
-namespace fs = std::filesystem;
-
-static void replay(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    const std::vector<uint8_t> bytes(std::istreambuf_iterator<char>(in), {});
-    LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
-}
-
 int main(int argc, char** argv) {
-    int count = 0;
+    namespace fs = std::filesystem;
+    std::vector<fs::path> files;
     for (int i = 1; i < argc; ++i) {
-        std::error_code error;
-        if (fs::is_directory(argv[i], error)) {
-            for (const auto& entry : fs::directory_iterator(argv[i], error))
-                if (entry.is_regular_file()) replay(entry.path()), ++count;
-        } else {
-            replay(argv[i]);
-            ++count;
+        std::error_code ec;
+        if (fs::is_directory(argv[i], ec)) {
+            for (const auto& entry : fs::directory_iterator(argv[i], ec))
+                if (entry.is_regular_file()) files.push_back(entry.path());
+        } else if (fs::is_regular_file(argv[i], ec)) {
+            files.emplace_back(argv[i]);
         }
     }
-    std::printf("replayed %d inputs\n", count);
-    return count > 0 ? 0 : 1;
+    std::sort(files.begin(), files.end());
+    for (const fs::path& file : files) {
+        std::ifstream in(file, std::ios::binary);
+        const std::vector<char> bytes((std::istreambuf_iterator<char>(in)),
+                                      std::istreambuf_iterator<char>());
+        LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    }
+    std::printf("replayed %zu inputs\n", files.size());
+    return files.empty() ? 1 : 0;
 }
