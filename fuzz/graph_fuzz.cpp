@@ -8,6 +8,7 @@
 // are seen through the links' destructors.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -158,9 +159,14 @@ int modelDepth(int s, int* state, int* memo) {
     return memo[s] = depth;
 }
 
-void check(bool condition) {
-    if (!condition) std::abort();
-}
+// An invariant that failed names itself and stops the run.
+#define check(condition)                                                                    \
+    do {                                                                                     \
+        if (!(condition)) {                                                                  \
+            std::fprintf(stderr, "graph_fuzz.cpp:%d: check failed: %s\n", __LINE__, #condition); \
+            std::abort();                                                                    \
+        }                                                                                    \
+    } while (0)
 
 void checkGraph() {
     for (int s = 0; s < kSlots; ++s) {

@@ -3,6 +3,8 @@
 
 #include <cstdlib>
 
+ekAddressMap::~ekAddressMap() { std::free(slots); }
+
 size_t ekAddressMap::home(const void* key) const {
     // Fibonacci hashing of the address without its alignment bits.
     const uint64_t h = (uint64_t(reinterpret_cast<uintptr_t>(key)) >> 4) * 0x9E3779B97F4A7C15ull;

@@ -12,11 +12,12 @@
 
 class ekAddressMap {
 public:
-    constexpr ekAddressMap() : slots(nullptr), capacity(0), count(0) {}
+    ekAddressMap() : slots(nullptr), capacity(0), count(0) {}
     ekAddressMap(const ekAddressMap&) = delete;
     ekAddressMap& operator=(const ekAddressMap&) = delete;
-    // No destructor: the registries live until the process ends, and objects
-    // that outlive static destruction must still be able to leave them.
+    // (The registries are never destroyed, so that objects that outlive
+    // static destruction can still leave them.)
+    ~ekAddressMap();
 
     // Enters or replaces `key` (non-null). False when memory ran out; the map
     // is then unchanged.

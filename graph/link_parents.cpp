@@ -49,7 +49,7 @@ ekStatus ekLink::setParent(ekLink* parent, int index) {
         ekLinkEntry* oldChildEntry = entry->partner;
         entry->link = parent;
         entry->partner = nullptr;
-        if (old != nullptr) old->dropChildEntry(oldChildEntry);
+        if (old != nullptr) old->dropChildEntry(oldChildEntry, this);
     } else {
         entry = new (std::nothrow) ekLinkEntry(parent, index);
         if (entry == nullptr) {
@@ -65,7 +65,7 @@ ekStatus ekLink::setParent(ekLink* parent, int index) {
 ekStatus ekLink::dropParentEntry(ekLinkEntry* entry) {
     if (entry == nullptr) return ekBadIndex;
     parents.unlink(entry);
-    if (entry->link != nullptr) entry->link->dropChildEntry(entry->partner);
+    if (entry->link != nullptr) entry->link->dropChildEntry(entry->partner, this);
     delete entry;
     return setAltered(ekGeneralBit);
 }
@@ -74,20 +74,38 @@ ekStatus ekLink::removeParent(int index) { return dropParentEntry(findParentEntr
 
 ekStatus ekLink::removeParent(ekLink* parent) { return dropParentEntry(findParentEntry(parent)); }
 
-void ekLink::removeChild(ekLink* child) {
-    for (ekLinkItem* item = children.head(); item != nullptr; item = children.getNext(item)) {
-        if (static_cast<ekLinkEntry*>(item)->link == child) {
-            dropChildEntry(static_cast<ekLinkEntry*>(item));
-            return;
-        }
-    }
+ekLinkEntry* ekLink::firstChildEntry(const ekLink* child) {
+    for (ekLinkItem* item = children.head(); item != nullptr; item = children.getNext(item))
+        if (static_cast<ekLinkEntry*>(item)->link == child) return static_cast<ekLinkEntry*>(item);
+    return nullptr;
 }
 
-void ekLink::dropChildEntry(ekLinkEntry* childEntry) {
-    if (childEntry == nullptr) return;
-    if (childEntry->partner != nullptr) childEntry->partner->partner = nullptr;
-    children.unlink(childEntry);
-    delete childEntry;
+void ekLink::removeChild(ekLink* child) {
+    ekLinkEntry* entry = firstChildEntry(child);
+    if (entry == nullptr) return;
+    if (entry->partner != nullptr) entry->partner->partner = nullptr;
+    children.unlink(entry);
+    delete entry;
+}
+
+void ekLink::dropChildEntry(ekLinkEntry* paired, ekLink* child) {
+    // One connection of `child` to this link ends (its parent entry is gone
+    // or points elsewhere already): the first child entry of `child` goes.
+    // That is the paired entry, found in constant time, unless `child` is
+    // connected to this link more than once; then the first one goes and the
+    // pairs are mended so that each remaining connection keeps its entry.
+    ekLinkEntry* doomed = paired;
+    if (child->findParentEntry(this) != nullptr) {
+        ekLinkEntry* first = firstChildEntry(child);
+        if (first != paired) {
+            ekLinkEntry* other = first->partner;  // a parent entry of child that stays
+            paired->partner = other;
+            if (other != nullptr) other->partner = paired;
+            doomed = first;
+        }
+    }
+    children.unlink(doomed);
+    delete doomed;
 }
 
 ekLink* ekLink::getDirectParent(int index) {

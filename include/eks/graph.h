@@ -258,7 +258,8 @@ protected:
 
 private:
     void removeChild(ekLink* child);
-    void dropChildEntry(ekLinkEntry* childEntry);
+    ekLinkEntry* firstChildEntry(const ekLink* child);
+    void dropChildEntry(ekLinkEntry* paired, ekLink* child);
     static void pairEntries(ekLinkEntry* parentEntry, ekLinkEntry* childEntry);
     ekLink* skipDisabled(ekLink* parent);
     int neverReset() const { return (allowedMask & ekNeverResetBit) != 0; }
