@@ -38,7 +38,10 @@ void ChainAlterAndQuery(benchmark::State& state) {
     perLink(state, n);
     for (int i = n - 1; i > 0; --i) chain[i].removeParent(&chain[i - 1]);
 }
-BENCHMARK(ChainAlterAndQuery)->RangeMultiplier(10)->Range(1000, 1000000)->Unit(benchmark::kMillisecond);
+BENCHMARK(ChainAlterAndQuery)
+    ->RangeMultiplier(10)
+    ->Range(1000, 1000000)
+    ->Unit(benchmark::kMillisecond);
 
 // Builds a fan-out of n children and deletes them in the given order:
 // 0 newest first, 1 oldest first, 2 random.

@@ -160,12 +160,12 @@ int modelDepth(int s, int* state, int* memo) {
 }
 
 // An invariant that failed names itself and stops the run.
-#define check(condition)                                                                    \
-    do {                                                                                     \
-        if (!(condition)) {                                                                  \
+#define check(condition)                                                                         \
+    do {                                                                                         \
+        if (!(condition)) {                                                                      \
             std::fprintf(stderr, "graph_fuzz.cpp:%d: check failed: %s\n", __LINE__, #condition); \
-            std::abort();                                                                    \
-        }                                                                                    \
+            std::abort();                                                                        \
+        }                                                                                        \
     } while (0)
 
 void checkGraph() {
@@ -284,9 +284,9 @@ void step(FuzzInput& in) {
             link->setRelatedDelete(in.byte() & 1);
             break;
         case 9: {  // alterations, control bits and bits nobody may set included
-            static const uint32_t kBits[] = {ekGeneralBit,    ekEnabledBit,   ekDataTypeBit,
-                                             ekSizeBits,      ekConfigBit,    ekNoPropagateBit,
-                                             ekPropagateBit,  ekInProgressBit, 0x10000u};
+            static const uint32_t kBits[] = {ekGeneralBit,   ekEnabledBit,    ekDataTypeBit,
+                                             ekSizeBits,     ekConfigBit,     ekNoPropagateBit,
+                                             ekPropagateBit, ekInProgressBit, 0x10000u};
             uint32_t bits = 0;
             const int n = in.byte() % 3;
             for (int i = 0; i <= n; ++i) bits |= kBits[in.byte() % 9];

@@ -1,12 +1,12 @@
 // The address map behind the registries of live objects, against a standard
 // map: random insertions and removals over a small address range, so that
 // probe runs collide, wrap around the table and are shifted back on removal.
+#include "graph/address_map.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
 #include <unordered_map>
-
-#include "graph/address_map.h"
 
 namespace {
 

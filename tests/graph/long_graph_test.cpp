@@ -3,7 +3,6 @@
 // the thread's stack (the test runs them on a thread with an 8 MB stack) and
 // without work that grows faster than the graph.
 #include <gtest/gtest.h>
-
 #include <pthread.h>
 
 #include <algorithm>

@@ -84,7 +84,7 @@ TEST(SeedImage, CollapseThatDestroysTheImageItselfTouchesItNoMore) {
     auto* c = new TestMemoryImg(b, 1);
     b->destroyed = &destroyedB;
     c->destroyed = &destroyedC;
-    c->setRelatedType(1, 0);  // owned by b, whose only reference c holds
+    c->setRelatedType(1, 0);         // owned by b, whose only reference c holds
     EXPECT_TRUE(c->CollapseSeed());  // releasing b destroys b, and c with it
     EXPECT_EQ(destroyedB + destroyedC, 2);
     EXPECT_EQ(a->GetRefCount(), 2);  // b's reference (not released) and c's

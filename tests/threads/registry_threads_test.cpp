@@ -27,7 +27,8 @@ std::vector<unsigned> workOnOwnImages(int rounds, int seed, int& errors) {
         b->ref();                         // b: 2
         unsigned char pixels[32] = {};
         c->getTile(0, 0, 8, 4, pixels, nullptr);
-        errors += int(std::count_if(pixels, pixels + 32, [&](unsigned char p) { return p != value; }));
+        errors +=
+            int(std::count_if(pixels, pixels + 32, [&](unsigned char p) { return p != value; }));
         errors += ekSIDImage::asSidImage(b) == b ? 0 : 1;
         for (ekMemoryImg* img : {a, b, c}) ids.push_back(img->ResourceID());
         errors += c->CollapseSeed() ? 0 : 1;  // b merged into a; a: 3, b: 1
