@@ -34,7 +34,13 @@ void ekLink::setRelatedType(int type, int bypass) {
     if (type == -1) return;
     ekLink* parent = getDirectParent(0);
     if (parent == nullptr) return;
-    // The new related child replaces its siblings of the same type.
+    // The new related child replaces its siblings of the same type. A
+    // sibling's destruction may reach back to this link or to the parent (as
+    // one of the sibling's own related children): both are kept from being
+    // destroyed while the walk runs.
+    const uint8_t savedOwn = guards, savedParent = parent->guards;
+    guards |= kDestroyingRelated;
+    parent->guards |= kDestroyingRelated;
     int position = 0;
     while (position < parent->children.length()) {
         ekLink* sibling = ekEntryAt(parent->children, position)->link;
@@ -45,4 +51,6 @@ void ekLink::setRelatedType(int type, int bypass) {
         else
             ++position;
     }
+    parent->guards = savedParent;
+    guards = savedOwn;
 }

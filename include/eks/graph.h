@@ -205,6 +205,11 @@ public:
     // child of that type (owned by its input-0 parent, which then destroys every
     // other child of the same type); type -1 makes it an ordinary child again
     // and destroys nothing. A non-zero bypass lets it see disabled parents.
+    // A link whose reset or whose clean-up of related children (or siblings)
+    // is running is never destroyed as a related child, as that would destroy
+    // it from within itself: links that are each other's related child are
+    // each destroyed once, and one destroyed by the other's reset leaves the
+    // other alive.
     void setRelatedType(int type, int bypass);
     int getRelatedType() const { return relatedType; }
     void setRelatedDelete(int flag) { relatedDelete = static_cast<int8_t>(flag); }
@@ -272,12 +277,13 @@ private:
     bool alterFromParent();
     void propagateToChildren(uint32_t bits);
     void finishReset();
-    // A reset of this link, or its destruction of its related children, is on
-    // the stack: it must not be destroyed as somebody's related child.
+    // A reset of this link, or its destruction of related children (its own,
+    // or a new related child's siblings), is on the stack: it must not be
+    // destroyed as somebody's related child.
     bool running() const;
 
     static constexpr uint8_t kPropagating = 1;        // telling its children
-    static constexpr uint8_t kDestroyingRelated = 2;  // destroying its related children
+    static constexpr uint8_t kDestroyingRelated = 2;  // destroying related children or siblings
 
     // Node by which a link sits in the registry of live links.
     struct RegistryItem : ekLinkItem {
