@@ -12,9 +12,9 @@ constexpr uint32_t kLiveMagic = 0xA551354Bu;
 constexpr uint32_t kDeadMagic = 0xDEAD051Du;
 
 // The registry of live seed images, by address, with the lock that also
-// guards the resource-id counter. Created on first use in static storage: it
-// needs no allocation that could fail and no destructor ever runs on it, so
-// seed images that outlive static destruction can still leave it.
+// guards the resource-id counter. Created on first use in static storage and
+// never destroyed, so that seed images that outlive static destruction can
+// still leave it.
 struct SeedRegistry {
     std::mutex mutex;
     ekAddressMap live;  // address as an ekImage* -> the seed image

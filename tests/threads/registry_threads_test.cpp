@@ -40,7 +40,7 @@ std::vector<unsigned> workOnOwnImages(int rounds, int seed, int& errors) {
 }
 
 TEST(Threads, EachThreadItsOwnImages) {
-    const int threads = 8, rounds = 2000;
+    const int threads = 8, rounds = 10000;
     std::vector<std::vector<unsigned>> ids(threads);
     std::vector<int> errors(threads, 0);
     std::vector<std::thread> pool;
