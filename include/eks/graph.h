@@ -163,6 +163,9 @@ typedef void (*ekResetCallback)(ekLink* link, int event, void* arg);
 // the graph with an explicit stack on the heap, not by recursion, so a chain
 // of a million links costs memory, not thread stack. A class whose reset
 // queries another link that is still out of date starts a walk of its own.
+// Destruction keeps its order by recursion: a link destroys its related
+// children from within its destructor, so a chain of related children (each
+// owned by the one before) must stay within 20 000 links on an 8 MB stack.
 class EKS_API ekLink {
 public:
     static ekClassList classList;  // "ekLink", no parent record

@@ -90,4 +90,22 @@ TEST(LongGraph, FanOutOfAHundredThousandChildrenDeletedInAnyOrder) {
     });
 }
 
+// Destroying a link destroys its related children from within its destructor,
+// so a chain of related children, each owned by the one before, is the one
+// walk that still takes thread stack per link (the order of destruction is
+// part of the interface). The documented limit is 20 000 on an 8 MB stack.
+TEST(LongGraph, ChainOfRelatedChildrenUpToTheDocumentedDepth) {
+    onEightMegabyteStack([] {
+        auto* root = new CountingLink;
+        ekLink* previous = root;
+        for (int i = 1; i < 20000; ++i) {
+            auto* link = new CountingLink;
+            link->addParent(previous);
+            link->setRelatedType(1, 0);
+            previous = link;
+        }
+        delete root;  // destroys the whole chain
+    });
+}
+
 }  // namespace
