@@ -1,0 +1,15 @@
+// The parts of the module, each adding its classes to it.
+#ifndef EKS_PYTHON_BINDINGS_H
+#define EKS_PYTHON_BINDINGS_H
+
+#include <pybind11/pybind11.h>
+
+namespace ekpy {
+namespace py = pybind11;
+
+void bindImage(py::module_& m);        // eks.Image, eks.Size (image_methods.cpp)
+void bindMemoryImage(py::module_& m);  // eks.MemoryImage (memory_image.cpp)
+
+}  // namespace ekpy
+
+#endif  // EKS_PYTHON_BINDINGS_H

@@ -1,0 +1,69 @@
+// The Python side of an image: the library image it owns, what must outlive
+// it, and the lock that keeps the library to one thread at a time.
+#ifndef EKS_PYTHON_IMAGE_OBJECT_H
+#define EKS_PYTHON_IMAGE_OBJECT_H
+
+#include <pybind11/pybind11.h>
+
+#include <memory>
+#include <mutex>
+#include <utility>
+
+#include "eks/eks.h"
+
+namespace ekpy {
+namespace py = pybind11;
+
+// The library serves one thread at a time (getters reset images, the graph is
+// process-wide), so every call into it holds this lock.
+std::mutex& libraryMutex();
+
+class LibraryLock {
+public:
+    LibraryLock() : lock_(libraryMutex()) {}
+
+private:
+    std::lock_guard<std::mutex> lock_;
+};
+
+// Runs f without the GIL (other Python threads go on meanwhile) and with the
+// library lock. The lock is released before the GIL is taken back, so a
+// thread waiting for the lock while holding the GIL cannot deadlock with us.
+template <class F>
+auto withoutGil(F&& f) {
+    py::gil_scoped_release nogil;
+    LibraryLock lock;
+    return std::forward<F>(f)();
+}
+
+// Base of the module's image classes. `keep` holds what the image's pixels or
+// its parent belong to (a numpy array, the parent's Python object) and is
+// released after the image is destroyed.
+class PyImage {
+public:
+    PyImage(std::unique_ptr<ekImage> image, py::object keep, int rank)
+        : keep_(std::move(keep)), image_(std::move(image)), rank_(rank) {}
+    PyImage(const PyImage&) = delete;
+    PyImage& operator=(const PyImage&) = delete;
+    virtual ~PyImage() {
+        LibraryLock lock;
+        image_.reset();
+    }
+
+    ekImage* image() const { return image_.get(); }
+    // Rank of the arrays that hold the whole image (2: (y, x), 3: (y, x, c),
+    // 4: (z, y, x, c)); reads return at least this rank.
+    int rank() const { return rank_; }
+    // Size, data type and order of a memory image stay as they were made: its
+    // pixels may be shared with numpy arrays that must stay valid.
+    virtual bool fixedLayout() const { return false; }
+
+private:
+    py::object keep_;
+    std::unique_ptr<ekImage> image_;
+    int rank_;
+};
+
+}  // namespace ekpy
+
+#endif  // EKS_PYTHON_IMAGE_OBJECT_H

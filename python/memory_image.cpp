@@ -1,0 +1,180 @@
+// eks.MemoryImage: an image over a numpy array (no copy) or over pixels of its
+// own, which numpy sees through the buffer protocol.
+#include <pybind11/numpy.h>
+#include <pybind11/stl.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "bindings.h"
+#include "errors.h"
+#include "image_object.h"
+#include "layout.h"
+#include "names.h"
+
+namespace ekpy {
+namespace {
+
+class PyMemoryImage : public PyImage {
+public:
+    using PyImage::PyImage;
+    bool fixedLayout() const override { return true; }
+    ekMemoryImg* memory() const { return static_cast<ekMemoryImg*>(image()); }
+};
+
+// Numpy's view of an image's pixels is in the image's own coordinate space:
+// row 0 of an array is the top row.
+std::unique_ptr<PyMemoryImage> make(std::unique_ptr<ekMemoryImg> image, py::object keep,
+                                    int rank) {
+    LibraryLock lock;
+    check(image->setCoordSpace(ekUpperLeft), "MemoryImage");
+    check(image->getStatus(), "MemoryImage");
+    return std::make_unique<PyMemoryImage>(std::move(image), std::move(keep), rank);
+}
+
+std::unique_ptr<PyMemoryImage> fromArray(const py::array& array, ekOrder order) {
+    checkArray(array, true, "MemoryImage");
+    const ekType type = typeFromDtype(array.dtype());
+    if (type == ekBit)
+        throw py::type_error(
+            "MemoryImage: a bool array cannot be wrapped (bit images pack eight pixels to a "
+            "byte); make MemoryImage(shape, bool) and write the array into it");
+    int nx, ny, nz, nc;
+    extentsFromArray(array, order, nx, ny, nz, nc);
+    if (nx < 1 || ny < 1 || nz < 1)
+        throw py::value_error("MemoryImage: the array is empty");
+    auto image = std::make_unique<ekMemoryImg>(const_cast<void*>(array.data()),
+                                               ekSize(nx, ny, nz, nc), type, order);
+    return make(std::move(image), array, int(array.ndim()));
+}
+
+std::unique_ptr<PyMemoryImage> fromShape(const py::object& shapeObject, ekType type,
+                                         ekOrder order) {
+    std::vector<int64_t> shape;
+    try {
+        shape = shapeObject.cast<std::vector<int64_t>>();
+    } catch (const py::cast_error&) {
+        throw py::type_error("MemoryImage: expected a numpy array or a shape (a tuple of ints)");
+    }
+    for (int64_t e : shape)
+        if (e < 1 || e > INT32_MAX)
+            throw py::value_error("MemoryImage: every extent of the shape must be 1 or more "
+                                  "(and below 2^31)");
+    // The shape is that of the array numpy sees, so its meaning follows the order.
+    const std::vector<py::ssize_t> dims(shape.begin(), shape.end());
+    int nx, ny, nz, nc;
+    extentsFromShape(dims.data(), py::ssize_t(dims.size()), order, nx, ny, nz, nc);
+    auto image = std::make_unique<ekMemoryImg>(ekSize(nx, ny, nz, nc), type, order);
+    void* data;
+    {
+        LibraryLock lock;
+        data = image->getDataPtr();
+        check(image->getStatus(), "MemoryImage");
+        std::memset(data, 0, size_t(ekDataSize(type, nx * ny * nz * nc)));
+    }
+    return make(std::move(image), py::none(), int(shape.size()));
+}
+
+const char* bufferFormat(ekType type) {
+    switch (type) {
+        case ekUChar: return "B";
+        case ekChar: return "b";
+        case ekUShort: return "H";
+        case ekShort: return "h";
+        case ekULong: return "I";
+        case ekLong: return "i";
+        case ekFloat: return "f";
+        case ekDouble: return "d";
+        default: return nullptr;
+    }
+}
+
+// The buffer protocol: the pixels as an array of the shape read() gives for
+// the whole image in the image's own order. pybind11's own handler cannot
+// refuse a request (an exception there would end the process), so this one
+// answers BufferError for images numpy cannot view (packed bits, failures).
+extern "C" int getBuffer(PyObject* object, Py_buffer* view, int flags) {
+    std::memset(view, 0, sizeof(Py_buffer));
+    try {
+        auto& self = py::cast<PyMemoryImage&>(py::handle(object));
+        Layout layout;
+        void* data;
+        {
+            LibraryLock lock;
+            ekMemoryImg* image = self.memory();
+            data = image->getDataPtr();
+            check(image->getStatus(), "buffer");
+            const ekSize s = image->getSize();
+            layout.box = Box{0, 0, 0, s.x, s.y, s.z};
+            layout.nchans = s.c;
+            layout.order = image->getOrder();
+            layout.type = image->getDataType();
+        }
+        const char* format = bufferFormat(layout.type);
+        if (format == nullptr)
+            throw py::buffer_error("bit images pack eight pixels to a byte and have no numpy "
+                                   "view; read() them into a bool array");
+        const py::ssize_t itemsize = arrayElementBytes(layout.type);
+        std::vector<py::ssize_t> shape = arrayShape(layout, readRank(layout, self.rank()));
+        auto* info = new py::buffer_info(data, itemsize, format, py::ssize_t(shape.size()), shape,
+                                         py::detail::c_strides(shape, itemsize), false);
+        view->obj = object;
+        view->internal = info;  // released by pybind11's release handler
+        view->buf = info->ptr;
+        view->itemsize = itemsize;
+        view->len = info->size * itemsize;
+        view->readonly = 0;
+        view->ndim = 1;
+        if ((flags & PyBUF_FORMAT) == PyBUF_FORMAT) view->format = const_cast<char*>(format);
+        if ((flags & PyBUF_STRIDES) == PyBUF_STRIDES) {
+            view->ndim = int(info->ndim);
+            view->shape = info->shape.data();
+            view->strides = info->strides.data();
+        }
+        Py_INCREF(object);
+        return 0;
+    } catch (py::error_already_set& e) {
+        e.restore();
+    } catch (const StatusError& e) {
+        PyErr_SetString(PyExc_BufferError, e.what());
+    } catch (const std::exception& e) {
+        PyErr_SetString(PyExc_BufferError, e.what());
+    }
+    view->obj = nullptr;
+    return -1;
+}
+
+}  // namespace
+
+void bindMemoryImage(py::module_& m) {
+    using namespace pybind11::literals;
+    py::class_<PyMemoryImage, PyImage> cls(
+        m, "MemoryImage", py::buffer_protocol(),
+        "An image held in one buffer. MemoryImage(array) wraps a C-contiguous array without "
+        "copying and keeps it alive; MemoryImage(shape, dtype) owns zeroed pixels. The shape "
+        "is (y, x), (y, x, c) or (z, y, x, c) in interleaved order, (c, y, x) in separate and "
+        "(y, c, x) in sequential order. Row 0 is the top row (space \"upper_left\"). Size, "
+        "dtype and order are fixed; numpy.asarray(image) is a view of the pixels.");
+    cls.def(py::init([](const py::object& source, const py::object& dtype,
+                        const py::object& order) {
+                const ekOrder o = parseOrder(order);
+                if (py::isinstance<py::array>(source)) {
+                    if (!dtype.is_none())
+                        throw py::type_error("MemoryImage(array): the dtype is the array's");
+                    return fromArray(py::reinterpret_borrow<py::array>(source), o);
+                }
+                return fromShape(source, typeFromObject(dtype, ekDouble), o);
+            }),
+            "source"_a, "dtype"_a = py::none(), py::kw_only(), "order"_a = "interleaved");
+    // numpy.asarray falls back to __array__ when the buffer is refused: raise the
+    // buffer's error instead of handing back an array of one object.
+    cls.def("__array__", [](const py::object& self, const py::object& dtype) {
+        return py::module_::import("numpy").attr("asarray")(py::memoryview(self), dtype);
+    }, "dtype"_a = py::none());
+    // Replaces pybind11's buffer handler by one that can refuse (see getBuffer).
+    auto* type = reinterpret_cast<PyTypeObject*>(cls.ptr());
+    type->tp_as_buffer->bf_getbuffer = getBuffer;
+}
+
+}  // namespace ekpy

@@ -1,0 +1,29 @@
+// The Python module `eks`: the library's images over numpy arrays.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <mutex>
+
+#include "bindings.h"
+#include "errors.h"
+#include "image_object.h"
+
+namespace ekpy {
+
+std::mutex& libraryMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+}  // namespace ekpy
+
+PYBIND11_MODULE(eks, m) {
+    m.doc() =
+        "Images of the EKS library over numpy arrays: reads and writes that convert element "
+        "type, channel order, channel selection and orientation in one pass, with the fill "
+        "value outside the image.";
+    pybind11::module_::import("numpy");
+    ekpy::bindErrors(m);
+    ekpy::bindImage(m);
+    ekpy::bindMemoryImage(m);
+}
