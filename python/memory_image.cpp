@@ -24,10 +24,15 @@ public:
 };
 
 // Numpy's view of an image's pixels is in the image's own coordinate space:
-// row 0 of an array is the top row.
+// row 0 of an array is the top row. The size is recorded as the caller's, so
+// that no later derivation changes it under the array (a colour model that
+// implies another channel count would otherwise take the channel count with
+// it); such a model is refused with ekBadColorModel instead.
 std::unique_ptr<PyMemoryImage> make(std::unique_ptr<ekMemoryImg> image, py::object keep,
                                     int rank) {
     LibraryLock lock;
+    const ekSize size = image->getSize();
+    check(image->setSize(size), "MemoryImage");
     check(image->setCoordSpace(ekUpperLeft), "MemoryImage");
     check(image->getStatus(), "MemoryImage");
     return std::make_unique<PyMemoryImage>(std::move(image), std::move(keep), rank);
