@@ -119,6 +119,7 @@ std::vector<py::ssize_t> arrayShape(const Layout& layout, int rank) {
         throw py::value_error("the box holds " + std::to_string(elements) +
                               " elements; the library moves at most 2^31 - 1 in one call");
     std::vector<py::ssize_t> shape;
+    shape.reserve(4);
     if (cAxis && layout.order == ekSeparate) shape.push_back(layout.nchans);
     if (zAxis) shape.push_back(b.nz);
     shape.push_back(b.ny);

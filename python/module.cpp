@@ -26,4 +26,5 @@ PYBIND11_MODULE(eks, m) {
     ekpy::bindErrors(m);
     ekpy::bindImage(m);
     ekpy::bindMemoryImage(m);
+    ekpy::bindBenchHooks(m);
 }

@@ -17,6 +17,12 @@ eks_need command -v make -- make
 eks_need test -f /usr/include/gtest/gtest.h -- libgtest-dev
 # libtiff: for the companion library eks_tiff (TIFF files as images).
 eks_need eks_header tiffio.h -- libtiff-dev
+# The Python module: Debian's interpreter with numpy and pytest, its headers
+# and pybind11.
+eks_need test -f /usr/lib/cmake/pybind11/pybind11Config.cmake -- pybind11-dev
+eks_need test -x /usr/bin/python3-config -- python3-dev
+eks_need /usr/bin/python3 -c 'import numpy' -- python3-numpy
+eks_need /usr/bin/python3 -c 'import pytest' -- python3-pytest
 
 if ((${#eks_missing[@]})); then
     if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null 2>&1; then
