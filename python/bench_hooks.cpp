@@ -33,8 +33,7 @@ void bindBenchHooks(py::module_& m) {
                                      buffer.data(), &cfg),
                       "_cpp_tile_reads");
             }
-            return std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
-                .count();
+            return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         },
         "image"_a, "tile"_a, "count"_a,
         "Seconds that `count` reads of tile x tile boxes (row by row over the image, own type, "

@@ -65,10 +65,10 @@ Layout arrayLayout(PyImage& self, const py::array& array, int64_t x, int64_t y, 
                               channels, nullptr, operation);
     layout.type = typeFromDtype(array.dtype());
     if (nc != layout.nchans)
-        throw py::value_error(std::string(operation) + ": the array has " + std::to_string(nc) +
-                              " channels, the request " + std::to_string(layout.nchans) +
-                              (channels.is_none() ? " (the image's; pass channels=[...] to select)"
-                                                  : " (channels)"));
+        throw py::value_error(
+            std::string(operation) + ": the array has " + std::to_string(nc) +
+            " channels, the request " + std::to_string(layout.nchans) +
+            (channels.is_none() ? " (the image's; pass channels=[...] to select)" : " (channels)"));
     return layout;
 }
 
@@ -87,10 +87,10 @@ py::array read(PyImage& self, int64_t x, int64_t y, Extent width, Extent height,
                Extent depth, const py::object& dtype, const py::object& order,
                const py::object& channels, const py::object& space) {
     ekType imageType;
-    Layout layout = boxLayout(self, x, y, z, width, height, depth, order, space, channels,
-                              &imageType, "read");
+    Layout layout =
+        boxLayout(self, x, y, z, width, height, depth, order, space, channels, &imageType, "read");
     layout.type = typeFromObject(dtype, imageType);
-    py::array out(dtypeOfType(layout.type), arrayShape(layout, readRank(layout, self.rank())));
+    py::array out = newArray(layout.type, arrayShape(layout, readRank(layout, self.rank())));
     check(transfer(self, layout, out.mutable_data(), false), "read");
     return out;
 }
@@ -102,8 +102,9 @@ void readInto(PyImage& self, py::array& out, int64_t x, int64_t y, Extent width,
     Layout layout = arrayLayout(self, out, x, y, z, order, space, channels, "read_into");
     const Box& b = layout.box;
     if ((width && *width != b.nx) || (height && *height != b.ny) || (depth && *depth != b.nz))
-        throw py::value_error("read_into: width, height and depth, when given, must match the "
-                              "array's shape");
+        throw py::value_error(
+            "read_into: width, height and depth, when given, must match the "
+            "array's shape");
     if (!dtype.is_none() && typeFromObject(dtype, layout.type) != layout.type)
         throw py::type_error("read_into: dtype, when given, must be the array's dtype");
     check(transfer(self, layout, out.mutable_data(), false), "read_into");
@@ -133,14 +134,13 @@ std::vector<double> fillValues(const py::object& value, size_t channels, bool wi
     std::vector<double> values = numbers(value);
     if (values.size() == 1 && !widen) values.resize(channels, values[0]);
     if (values.size() != channels && !(widen && values.size() == 1))
-        throw py::value_error("fill: expected one value or " + std::to_string(channels) +
-                              ", got " + std::to_string(values.size()));
+        throw py::value_error("fill: expected one value or " + std::to_string(channels) + ", got " +
+                              std::to_string(values.size()));
     return values;
 }
 
-void fill(PyImage& self, const py::object& value, int64_t x, int64_t y, Extent width,
-          Extent height, int64_t z, Extent depth, const py::object& channels,
-          const py::object& space) {
+void fill(PyImage& self, const py::object& value, int64_t x, int64_t y, Extent width, Extent height,
+          int64_t z, Extent depth, const py::object& channels, const py::object& space) {
     Layout layout = boxLayout(self, x, y, z, width, height, depth, py::none(), space, channels,
                               nullptr, "fill");
     // Without a channel list one value covers every channel: the image widens
@@ -168,8 +168,10 @@ void copyTo(PyImage& self, PyImage& other, int64_t x, int64_t y, Extent width, E
                               nullptr, "copy_to");
     // The list names, for each channel of this image, the other image's channel.
     if (!channels.is_none() && target.nchans != layout.nchans)
-        throw py::value_error("copy_to: channels must name one channel of the target for each of "
-                              "the " + std::to_string(layout.nchans) + " channels of this image");
+        throw py::value_error(
+            "copy_to: channels must name one channel of the target for each of "
+            "the " +
+            std::to_string(layout.nchans) + " channels of this image");
     if (layout.box.empty()) return;
     const Box& b = layout.box;
     const Box& t = target.box;
@@ -177,8 +179,8 @@ void copyTo(PyImage& self, PyImage& other, int64_t x, int64_t y, Extent width, E
     ekImage* image = self.image();
     ekImage* dest = other.image();
     check(withoutGil([&] {
-              return image->copyTile3D(b.x, b.y, b.z, b.nx, b.ny, b.nz, dest, t.x, t.y, t.z,
-                                       list, 0);
+              return image->copyTile3D(b.x, b.y, b.z, b.nx, b.ny, b.nz, dest, t.x, t.y, t.z, list,
+                                       0);
           }),
           "copy_to");
 }
@@ -231,7 +233,7 @@ py::tuple getShape(PyImage& self) {
         return Box{0, 0, 0, s.x, s.y, s.z};
     });
     layout.nchans = get(self, [](ekImage* i) { return i->getCsize(); });
-    return py::cast(arrayShape(layout, readRank(layout, self.rank())));
+    return py::cast(arrayShape(layout, readRank(layout, self.rank())).vector());
 }
 
 py::object getFill(PyImage& self) {
@@ -263,8 +265,9 @@ std::string repr(PyImage& self) {
     LibraryLock lock;
     ekImage* i = self.image();
     const ekSize s = i->getSize();
-    std::string type = i->getStatus() == ekOkay ? std::string(py::str(py::handle(dtypeOfType(i->getDataType()))))
-                                                : "failed";
+    std::string type = i->getStatus() == ekOkay
+                           ? std::string(py::str(py::handle(dtypeOfType(i->getDataType()))))
+                           : "failed";
     return "<eks." + std::string(py::str(py::type::of(py::cast(&self)).attr("__name__"))) + " " +
            std::to_string(s.x) + "x" + std::to_string(s.y) + "x" + std::to_string(s.z) + "x" +
            std::to_string(s.c) + " " + type + " " + orderName(i->getOrder()) + " " +
@@ -310,17 +313,20 @@ void bindImage(py::module_& m) {
              "to_x"_a = 0, "to_y"_a = 0, "to_z"_a = 0, "channels"_a = py::none(),
              "Copies the box of this image to (to_x, to_y, to_z) of `other`; `channels` names "
              "other's channel for each channel of this image.")
-        .def("clear_status",
-             [](PyImage& self) {
-                 LibraryLock lock;
-                 self.image()->clearStatus();
-             },
-             "Forgets a failure recorded on the image, so that the next access tries again.")
+        .def(
+            "clear_status",
+            [](PyImage& self) {
+                LibraryLock lock;
+                self.image()->clearStatus();
+            },
+            "Forgets a failure recorded on the image, so that the next access tries again.")
         .def_property("size", &getSize, &setSize, "(x, y, z, c): width, height, depth, channels")
         .def_property_readonly("shape", &getShape, "Shape of the array read() returns by default")
         .def_property(
             "dtype",
-            [](PyImage& self) { return dtypeOfType(get(self, [](ekImage* i) { return i->getDataType(); })); },
+            [](PyImage& self) {
+                return dtypeOfType(get(self, [](ekImage* i) { return i->getDataType(); }));
+            },
             [](PyImage& self, const py::object& dtype) {
                 refuseIfFixed(self, "dtype");
                 if (dtype.is_none()) throw py::type_error("dtype: expected a numpy dtype");
@@ -329,7 +335,9 @@ void bindImage(py::module_& m) {
             })
         .def_property(
             "order",
-            [](PyImage& self) { return orderName(get(self, [](ekImage* i) { return i->getOrder(); })); },
+            [](PyImage& self) {
+                return orderName(get(self, [](ekImage* i) { return i->getOrder(); }));
+            },
             [](PyImage& self, const std::string& name) {
                 refuseIfFixed(self, "order");
                 ekOrder order = orderFromName(name);

@@ -28,15 +28,19 @@ int32_t extent(const Extent& given, int64_t origin, int32_t imageExtent, const c
     int64_t n = given ? *given : std::max<int64_t>(0, imageExtent - origin);
     if (origin + n > kInt32Max + int64_t(1))
         throw py::value_error(std::string("the box reaches beyond the 32-bit range of the library "
-                                          "(origin + ") + what + ")");
+                                          "(origin + ") +
+                              what + ")");
     return toInt32(n, what);
 }
 
 const char* shapeText(ekOrder order) {
     switch (order) {
-        case ekSequential: return "(y, x), (y, c, x) or (z, y, c, x)";
-        case ekSeparate: return "(y, x), (c, y, x) or (c, z, y, x)";
-        default: return "(y, x), (y, x, c) or (z, y, x, c)";
+        case ekSequential:
+            return "(y, x), (y, c, x) or (z, y, c, x)";
+        case ekSeparate:
+            return "(y, x), (c, y, x) or (c, z, y, x)";
+        default:
+            return "(y, x), (y, x, c) or (z, y, x, c)";
     }
 }
 
@@ -49,12 +53,12 @@ ekConfig Layout::config() {
 
 ekCoordSpace parseSpace(const py::handle& space) {
     if (space.is_none()) return ekCoordSpace(0);
-    return spaceFromName(space.cast<std::string>());
+    return spaceFromName(space);
 }
 
 ekOrder parseOrder(const py::handle& order) {
     if (order.is_none()) return ekInterleaved;
-    return orderFromName(order.cast<std::string>());
+    return orderFromName(order);
 }
 
 void parseChannels(const py::handle& channels, int imageChannels, Layout& layout) {
@@ -74,7 +78,8 @@ void parseChannels(const py::handle& channels, int imageChannels, Layout& layout
         const long long k = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
         if (overflow != 0) throw py::index_error("channel index out of range");
         if (k < -imageChannels || k >= imageChannels)
-            throw py::index_error("channel " + std::to_string(k) + " is out of range for an image of " +
+            throw py::index_error("channel " + std::to_string(k) +
+                                  " is out of range for an image of " +
                                   std::to_string(imageChannels) + " channels");
         layout.channels.push_back(int(k < 0 ? k + imageChannels : k));
     };
@@ -85,7 +90,8 @@ void parseChannels(const py::handle& channels, int imageChannels, Layout& layout
         throw py::type_error("channels must be None, an integer or a sequence of integers");
     } else {
         for (py::handle item : channels) add(item);
-        if (layout.channels.empty()) throw py::value_error("channels must name at least one channel");
+        if (layout.channels.empty())
+            throw py::value_error("channels must name at least one channel");
         if (layout.channels.size() > size_t(kInt32Max)) throw py::value_error("too many channels");
     }
     layout.nchans = int32_t(layout.channels.size());
@@ -111,22 +117,32 @@ int readRank(const Layout& layout, int imageRank) {
     return imageRank;
 }
 
-std::vector<py::ssize_t> arrayShape(const Layout& layout, int rank) {
+Shape arrayShape(const Layout& layout, int rank) {
     const Box& b = layout.box;
     const bool zAxis = rank >= 4, cAxis = rank >= 3 && layout.channelAxis;
     int64_t elements = int64_t(b.nx) * b.ny * b.nz * layout.nchans;
     if (elements > kInt32Max)
         throw py::value_error("the box holds " + std::to_string(elements) +
                               " elements; the library moves at most 2^31 - 1 in one call");
-    std::vector<py::ssize_t> shape;
-    shape.reserve(4);
-    if (cAxis && layout.order == ekSeparate) shape.push_back(layout.nchans);
-    if (zAxis) shape.push_back(b.nz);
-    shape.push_back(b.ny);
-    if (cAxis && layout.order == ekSequential) shape.push_back(layout.nchans);
-    shape.push_back(b.nx);
-    if (cAxis && layout.order == ekInterleaved) shape.push_back(layout.nchans);
+    Shape shape;
+    if (cAxis && layout.order == ekSeparate) shape.push(layout.nchans);
+    if (zAxis) shape.push(b.nz);
+    shape.push(b.ny);
+    if (cAxis && layout.order == ekSequential) shape.push(layout.nchans);
+    shape.push(b.nx);
+    if (cAxis && layout.order == ekInterleaved) shape.push(layout.nchans);
     return shape;
+}
+
+py::array newArray(ekType type, const Shape& shape) {
+    auto& api = py::detail::npy_api::get();
+    // NewFromDescr takes over the reference to the dtype; null strides and
+    // flags 0 make a C-contiguous array.
+    PyObject* array = api.PyArray_NewFromDescr_(
+        api.PyArray_Type_, dtypeOfType(type).release().ptr(), shape.ndim,
+        const_cast<py::ssize_t*>(shape.dims), nullptr, nullptr, 0, nullptr);
+    if (array == nullptr) throw py::error_already_set();
+    return py::reinterpret_steal<py::array>(array);
 }
 
 void extentsFromArray(const py::array& array, ekOrder order, int& nx, int& ny, int& nz, int& nc) {
@@ -148,8 +164,8 @@ void extentsFromShape(const py::ssize_t* s, py::ssize_t ndim, ekOrder order, int
         if (order == ekSeparate) c = s[0], z = s[1], y = s[2], x = s[3];
     } else {
         throw py::value_error("expected an array of shape " + std::string(shapeText(order)) +
-                              " for " + orderName(order) + " order, got " +
-                              std::to_string(ndim) + " dimensions");
+                              " for " + orderName(order) + " order, got " + std::to_string(ndim) +
+                              " dimensions");
     }
     if (c < 1) throw py::value_error("the array has no channels");
     nx = toInt32(x, "width");
@@ -160,8 +176,9 @@ void extentsFromShape(const py::ssize_t* s, py::ssize_t ndim, ekOrder order, int
 
 void checkArray(const py::array& array, bool writeable, const char* what) {
     if (!(array.flags() & py::array::c_style))
-        throw py::value_error(std::string(what) +
-                              ": expected a C-contiguous array (numpy.ascontiguousarray makes one)");
+        throw py::value_error(
+            std::string(what) +
+            ": expected a C-contiguous array (numpy.ascontiguousarray makes one)");
     if (writeable && !array.writeable())
         throw py::value_error(std::string(what) + ": expected a writeable array");
     if (reinterpret_cast<uintptr_t>(array.data()) % uintptr_t(array.itemsize()) != 0)

@@ -27,12 +27,12 @@ struct Box {
 // Everything about the caller's array except its data pointer.
 struct Layout {
     Box box{};
-    ekType type = ekAnyType;       // element type of the array (ekBit: bool)
+    ekType type = ekAnyType;  // element type of the array (ekBit: bool)
     ekOrder order = ekInterleaved;
     ekCoordSpace space = ekCoordSpace(0);  // 0: the image's own
-    int32_t nchans = 0;            // channels in the array
-    std::vector<int> channels;     // image channel of each array channel; empty: 0, 1, ...
-    bool channelAxis = true;       // false: one channel chosen by an integer, no axis for it
+    int32_t nchans = 0;                    // channels in the array
+    std::vector<int> channels;             // image channel of each array channel; empty: 0, 1, ...
+    bool channelAxis = true;  // false: one channel chosen by an integer, no axis for it
 
     // The record the library reads; it points into `channels`.
     ekConfig config();
@@ -51,10 +51,20 @@ void parseChannels(const py::handle& channels, int imageChannels, Layout& layout
 Box makeBox(ekImage* image, ekCoordSpace space, int64_t x, int64_t y, int64_t z, Extent width,
             Extent height, Extent depth);
 
+// An array shape of up to four axes.
+struct Shape {
+    py::ssize_t dims[4];
+    int ndim = 0;
+    void push(py::ssize_t d) { dims[ndim++] = d; }
+    std::vector<py::ssize_t> vector() const { return {dims, dims + ndim}; }
+};
+
 // Shape of the array that holds the layout's box: interleaved (z, y, x, c),
 // sequential (z, y, c, x), separate (c, z, y, x), with the z axis only for
 // rank 4 and the channel axis only for rank 3 and up.
-std::vector<py::ssize_t> arrayShape(const Layout& layout, int rank);
+Shape arrayShape(const Layout& layout, int rank);
+// A new C-contiguous array, its elements not initialised.
+py::array newArray(ekType type, const Shape& shape);
 // The rank of the array a read returns: at least the image's, 4 for a box of
 // several slices, 3 for several channels.
 int readRank(const Layout& layout, int imageRank);

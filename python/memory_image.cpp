@@ -28,8 +28,7 @@ public:
 // that no later derivation changes it under the array (a colour model that
 // implies another channel count would otherwise take the channel count with
 // it); such a model is refused with ekBadColorModel instead.
-std::unique_ptr<PyMemoryImage> make(std::unique_ptr<ekMemoryImg> image, py::object keep,
-                                    int rank) {
+std::unique_ptr<PyMemoryImage> make(std::unique_ptr<ekMemoryImg> image, py::object keep, int rank) {
     LibraryLock lock;
     const ekSize size = image->getSize();
     check(image->setSize(size), "MemoryImage");
@@ -47,8 +46,7 @@ std::unique_ptr<PyMemoryImage> fromArray(const py::array& array, ekOrder order) 
             "byte); make MemoryImage(shape, bool) and write the array into it");
     int nx, ny, nz, nc;
     extentsFromArray(array, order, nx, ny, nz, nc);
-    if (nx < 1 || ny < 1 || nz < 1)
-        throw py::value_error("MemoryImage: the array is empty");
+    if (nx < 1 || ny < 1 || nz < 1) throw py::value_error("MemoryImage: the array is empty");
     auto image = std::make_unique<ekMemoryImg>(const_cast<void*>(array.data()),
                                                ekSize(nx, ny, nz, nc), type, order);
     return make(std::move(image), array, int(array.ndim()));
@@ -64,8 +62,9 @@ std::unique_ptr<PyMemoryImage> fromShape(const py::object& shapeObject, ekType t
     }
     for (int64_t e : shape)
         if (e < 1 || e > INT32_MAX)
-            throw py::value_error("MemoryImage: every extent of the shape must be 1 or more "
-                                  "(and below 2^31)");
+            throw py::value_error(
+                "MemoryImage: every extent of the shape must be 1 or more "
+                "(and below 2^31)");
     // The shape is that of the array numpy sees, so its meaning follows the order.
     const std::vector<py::ssize_t> dims(shape.begin(), shape.end());
     int nx, ny, nz, nc;
@@ -83,15 +82,24 @@ std::unique_ptr<PyMemoryImage> fromShape(const py::object& shapeObject, ekType t
 
 const char* bufferFormat(ekType type) {
     switch (type) {
-        case ekUChar: return "B";
-        case ekChar: return "b";
-        case ekUShort: return "H";
-        case ekShort: return "h";
-        case ekULong: return "I";
-        case ekLong: return "i";
-        case ekFloat: return "f";
-        case ekDouble: return "d";
-        default: return nullptr;
+        case ekUChar:
+            return "B";
+        case ekChar:
+            return "b";
+        case ekUShort:
+            return "H";
+        case ekShort:
+            return "h";
+        case ekULong:
+            return "I";
+        case ekLong:
+            return "i";
+        case ekFloat:
+            return "f";
+        case ekDouble:
+            return "d";
+        default:
+            return nullptr;
     }
 }
 
@@ -118,10 +126,11 @@ extern "C" int getBuffer(PyObject* object, Py_buffer* view, int flags) {
         }
         const char* format = bufferFormat(layout.type);
         if (format == nullptr)
-            throw py::buffer_error("bit images pack eight pixels to a byte and have no numpy "
-                                   "view; read() them into a bool array");
+            throw py::buffer_error(
+                "bit images pack eight pixels to a byte and have no numpy "
+                "view; read() them into a bool array");
         const py::ssize_t itemsize = arrayElementBytes(layout.type);
-        std::vector<py::ssize_t> shape = arrayShape(layout, readRank(layout, self.rank()));
+        std::vector<py::ssize_t> shape = arrayShape(layout, readRank(layout, self.rank())).vector();
         auto* info = new py::buffer_info(data, itemsize, format, py::ssize_t(shape.size()), shape,
                                          py::detail::c_strides(shape, itemsize), false);
         view->obj = object;
@@ -161,22 +170,25 @@ void bindMemoryImage(py::module_& m) {
         "is (y, x), (y, x, c) or (z, y, x, c) in interleaved order, (c, y, x) in separate and "
         "(y, c, x) in sequential order. Row 0 is the top row (space \"upper_left\"). Size, "
         "dtype and order are fixed; numpy.asarray(image) is a view of the pixels.");
-    cls.def(py::init([](const py::object& source, const py::object& dtype,
-                        const py::object& order) {
-                const ekOrder o = parseOrder(order);
-                if (py::isinstance<py::array>(source)) {
-                    if (!dtype.is_none())
-                        throw py::type_error("MemoryImage(array): the dtype is the array's");
-                    return fromArray(py::reinterpret_borrow<py::array>(source), o);
-                }
-                return fromShape(source, typeFromObject(dtype, ekDouble), o);
-            }),
-            "source"_a, "dtype"_a = py::none(), py::kw_only(), "order"_a = "interleaved");
+    cls.def(
+        py::init([](const py::object& source, const py::object& dtype, const py::object& order) {
+            const ekOrder o = parseOrder(order);
+            if (py::isinstance<py::array>(source)) {
+                if (!dtype.is_none())
+                    throw py::type_error("MemoryImage(array): the dtype is the array's");
+                return fromArray(py::reinterpret_borrow<py::array>(source), o);
+            }
+            return fromShape(source, typeFromObject(dtype, ekDouble), o);
+        }),
+        "source"_a, "dtype"_a = py::none(), py::kw_only(), "order"_a = "interleaved");
     // numpy.asarray falls back to __array__ when the buffer is refused: raise the
     // buffer's error instead of handing back an array of one object.
-    cls.def("__array__", [](const py::object& self, const py::object& dtype) {
-        return py::module_::import("numpy").attr("asarray")(py::memoryview(self), dtype);
-    }, "dtype"_a = py::none());
+    cls.def(
+        "__array__",
+        [](const py::object& self, const py::object& dtype) {
+            return py::module_::import("numpy").attr("asarray")(py::memoryview(self), dtype);
+        },
+        "dtype"_a = py::none());
     // Replaces pybind11's buffer handler by one that can refuse (see getBuffer).
     auto* type = reinterpret_cast<PyTypeObject*>(cls.ptr());
     type->tp_as_buffer->bf_getbuffer = getBuffer;

@@ -16,6 +16,10 @@ namespace py = pybind11;
 ekCoordSpace spaceFromName(const std::string& name);
 ekOrder orderFromName(const std::string& name);
 ekColorModel colorModelFromName(const std::string& name);
+// The same for a Python str, without making a C++ string of it (reads are
+// sensitive to per-call costs); TypeError for anything but a str.
+ekCoordSpace spaceFromName(const py::handle& name);
+ekOrder orderFromName(const py::handle& name);
 // Value -> name; "unknown" for a value outside the enumeration.
 const char* spaceName(int space);
 const char* orderName(int order);
