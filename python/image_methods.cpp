@@ -119,19 +119,8 @@ void write(PyImage& self, const py::array& array, int64_t x, int64_t y, int64_t 
 
 // The fill value as doubles, one per channel of the request (a single value
 // is repeated over the channels).
-// A number or a sequence of numbers.
-std::vector<double> numbers(const py::object& value) {
-    std::vector<double> values;
-    if (py::isinstance<py::iterable>(value) && !py::isinstance<py::str>(value)) {
-        for (py::handle v : value) values.push_back(v.cast<double>());
-    } else {
-        values.push_back(value.cast<double>());
-    }
-    return values;
-}
-
 std::vector<double> fillValues(const py::object& value, size_t channels, bool widen) {
-    std::vector<double> values = numbers(value);
+    std::vector<double> values = parseNumbers(value);
     if (values.size() == 1 && !widen) values.resize(channels, values[0]);
     if (values.size() != channels && !(widen && values.size() == 1))
         throw py::value_error("fill: expected one value or " + std::to_string(channels) + ", got " +
@@ -252,7 +241,7 @@ py::object getFill(PyImage& self) {
 // The fill is stored in the image's data type (for a constant image the fill
 // is its value, whose type is the image's).
 void setFill(PyImage& self, const py::object& value) {
-    std::vector<double> values = numbers(value);
+    std::vector<double> values = parseNumbers(value);
     if (values.empty()) throw py::value_error("fill: expected at least one value");
     set(self, "fill", [&](ekImage* i) {
         ekPixel p(i->getDataType(), int(values.size()));

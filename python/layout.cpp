@@ -97,6 +97,16 @@ void parseChannels(const py::handle& channels, int imageChannels, Layout& layout
     layout.nchans = int32_t(layout.channels.size());
 }
 
+std::vector<double> parseNumbers(const py::handle& value) {
+    std::vector<double> values;
+    if (py::isinstance<py::iterable>(value) && !py::isinstance<py::str>(value)) {
+        for (py::handle v : value) values.push_back(v.cast<double>());
+    } else {
+        values.push_back(value.cast<double>());
+    }
+    return values;
+}
+
 Box makeBox(ekImage* image, ekCoordSpace space, int64_t x, int64_t y, int64_t z, Extent width,
             Extent height, Extent depth) {
     ekSize s;

@@ -45,6 +45,8 @@ ekOrder parseOrder(const py::handle& order);
 // an int or a sequence of ints (negative ones count from the end, as in
 // numpy). IndexError for a channel the image does not have.
 void parseChannels(const py::handle& channels, int imageChannels, Layout& layout);
+// A number or a sequence of numbers (pixel values).
+std::vector<double> parseNumbers(const py::handle& value);
 // The box at (x, y, z) of the given extents; a missing extent reaches the
 // image's far edge in the layout's space. ValueError for negative extents or a
 // box beyond the 32-bit range.
