@@ -26,5 +26,6 @@ PYBIND11_MODULE(eks, m) {
     ekpy::bindErrors(m);
     ekpy::bindImage(m);
     ekpy::bindMemoryImage(m);
+    ekpy::bindOtherImages(m);
     ekpy::bindBenchHooks(m);
 }

@@ -1,0 +1,115 @@
+// eks.ConstantImage (one value everywhere, read-only) and eks.SubImage (a
+// window and channel selection of another image, through which reads and
+// writes reach that image).
+#include <pybind11/numpy.h>
+#include <pybind11/stl.h>
+
+#include <string>
+#include <vector>
+
+#include "bindings.h"
+#include "errors.h"
+#include "image_object.h"
+#include "layout.h"
+#include "names.h"
+
+namespace ekpy {
+namespace {
+
+class PyConstantImage : public PyImage {
+public:
+    using PyImage::PyImage;
+};
+
+class PySubImage : public PyImage {
+public:
+    using PyImage::PyImage;
+};
+
+std::unique_ptr<PyConstantImage> makeConstant(const py::object& value, const py::object& dtype,
+                                              const py::object& shapeObject) {
+    const std::vector<double> values = parseNumbers(value);
+    if (values.empty()) throw py::value_error("ConstantImage: expected at least one value");
+    std::vector<int64_t> shape;
+    if (!shapeObject.is_none()) shape = shapeObject.cast<std::vector<int64_t>>();
+    if (!shape.empty() && shape.size() != 2 && shape.size() != 3)
+        throw py::value_error("ConstantImage: shape is (y, x) or (z, y, x)");
+    for (int64_t e : shape)
+        if (e < 1 || e > INT32_MAX)
+            throw py::value_error(
+                "ConstantImage: every extent of the shape must be 1 or more "
+                "(and below 2^31)");
+    const ekType type = typeFromObject(dtype, ekDouble);
+    ekPixel pixel(type, int(values.size()));
+    for (size_t k = 0; k < values.size(); ++k) pixel.setElem(values[k], int(k));
+    auto image = std::make_unique<ekConstImg>(pixel);
+    {
+        LibraryLock lock;
+        // Like every image made for numpy arrays, row 0 is the top row.
+        check(image->setCoordSpace(ekUpperLeft), "ConstantImage");
+        if (!shape.empty()) {
+            const size_t n = shape.size();
+            check(image->setSize(int(shape[n - 1]), int(shape[n - 2])), "ConstantImage");
+            if (n == 3) check(image->setZsize(int(shape[0])), "ConstantImage");
+        }
+        check(image->getStatus(), "ConstantImage");
+    }
+    const int rank = shape.size() == 3 ? 4 : values.size() > 1 ? 3 : 2;
+    return std::make_unique<PyConstantImage>(std::move(image), py::none(), rank);
+}
+
+std::unique_ptr<PySubImage> makeSub(PyImage& parent, int64_t x, int64_t y, Extent width,
+                                    Extent height, const py::object& channels, int64_t z,
+                                    Extent depth) {
+    Layout layout;
+    int parentChannels;
+    {
+        LibraryLock lock;
+        ekImage* image = parent.image();
+        check(image->getStatus(), "SubImage");
+        parentChannels = image->getCsize();
+        layout.box = makeBox(image, ekCoordSpace(0), x, y, z, width, height, depth);
+    }
+    if (layout.box.empty()) throw py::value_error("SubImage: the window is empty");
+    parseChannels(channels, parentChannels, layout);
+    // The view copies the channel list; the configuration only carries it.
+    ekConfig config;
+    config.nchans = layout.nchans;
+    config.chanList = layout.channels.data();
+    const Box& b = layout.box;
+    std::unique_ptr<ekSubImg> image;
+    {
+        LibraryLock lock;
+        image = std::make_unique<ekSubImg>(parent.image(), b.x, b.y, b.z, b.nx, b.ny, b.nz,
+                                           layout.channels.empty() ? nullptr : &config);
+        check(image->getStatus(), "SubImage");
+    }
+    int rank = parent.rank();
+    if (!layout.channelAxis && rank < 4) rank = 2;
+    if (b.nz > 1) rank = 4;
+    return std::make_unique<PySubImage>(std::move(image), py::cast(&parent), rank);
+}
+
+}  // namespace
+
+void bindOtherImages(py::module_& m) {
+    using namespace pybind11::literals;
+    py::class_<PyConstantImage, PyImage>(
+        m, "ConstantImage",
+        "An image whose every pixel is `value` (a number, or one per channel) of `dtype`. "
+        "Reads are never clipped: every pixel of any box is the value. Writes raise "
+        "NotAllowedError; `fill` is the value. `shape` (y, x) or (z, y, x) sets the size "
+        "(default 1 x 1).")
+        .def(py::init(&makeConstant), "value"_a, "dtype"_a = py::none(), py::kw_only(),
+             "shape"_a = py::none());
+    py::class_<PySubImage, PyImage>(
+        m, "SubImage",
+        "A view of `parent`: the window at (x, y, z) of the given extents (by default up to "
+        "the parent's far edge) and the parent channels `channels` names. Reads outside the "
+        "window give the view's fill; writes reach the parent. The parent is kept alive.")
+        .def(py::init(&makeSub), "parent"_a, "x"_a = 0, "y"_a = 0, "width"_a = py::none(),
+             "height"_a = py::none(), "channels"_a = py::none(), py::kw_only(), "z"_a = 0,
+             "depth"_a = py::none());
+}
+
+}  // namespace ekpy
