@@ -250,17 +250,29 @@ void setFill(PyImage& self, const py::object& value) {
     });
 }
 
-std::string repr(PyImage& self) {
-    LibraryLock lock;
-    ekImage* i = self.image();
-    const ekSize s = i->getSize();
-    std::string type = i->getStatus() == ekOkay
-                           ? std::string(py::str(py::handle(dtypeOfType(i->getDataType()))))
-                           : "failed";
-    return "<eks." + std::string(py::str(py::type::of(py::cast(&self)).attr("__name__"))) + " " +
+// Python objects are made only once the library lock is released: releasing
+// one may destroy an image, which takes the lock itself.
+std::string repr(const py::object& object) {
+    auto& self = object.cast<PyImage&>();
+    ekSize s;
+    ekType type;
+    ekOrder order;
+    ekCoordSpace space;
+    bool okay;
+    {
+        LibraryLock lock;
+        ekImage* i = self.image();
+        s = i->getSize();
+        okay = i->getStatus() == ekOkay;
+        type = i->getDataType();
+        order = i->getOrder();
+        space = i->getCoordSpace();
+    }
+    const std::string dtype = okay ? std::string(py::str(py::handle(dtypeOfType(type)))) : "failed";
+    return "<eks." + std::string(py::str(py::type::of(object).attr("__name__"))) + " " +
            std::to_string(s.x) + "x" + std::to_string(s.y) + "x" + std::to_string(s.z) + "x" +
-           std::to_string(s.c) + " " + type + " " + orderName(i->getOrder()) + " " +
-           spaceName(i->getCoordSpace()) + ">";
+           std::to_string(s.c) + " " + dtype + " " + orderName(order) + " " + spaceName(space) +
+           ">";
 }
 
 }  // namespace

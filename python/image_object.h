@@ -36,19 +36,34 @@ auto withoutGil(F&& f) {
     return std::forward<F>(f)();
 }
 
+// Images are made and destroyed under the library lock too (both touch the
+// process-wide graph). The deleter takes the lock: never let an ImagePtr go
+// while holding it.
+struct LockedDelete {
+    void operator()(ekImage* image) const {
+        LibraryLock lock;
+        delete image;
+    }
+};
+template <class T = ekImage>
+using ImagePtr = std::unique_ptr<T, LockedDelete>;
+
+template <class T, class... Args>
+ImagePtr<T> makeImage(Args&&... args) {
+    LibraryLock lock;
+    return ImagePtr<T>(new T(std::forward<Args>(args)...));
+}
+
 // Base of the module's image classes. `keep` holds what the image's pixels or
 // its parent belong to (a numpy array, the parent's Python object) and is
 // released after the image is destroyed.
 class PyImage {
 public:
-    PyImage(std::unique_ptr<ekImage> image, py::object keep, int rank)
+    PyImage(ImagePtr<> image, py::object keep, int rank)
         : keep_(std::move(keep)), image_(std::move(image)), rank_(rank) {}
     PyImage(const PyImage&) = delete;
     PyImage& operator=(const PyImage&) = delete;
-    virtual ~PyImage() {
-        LibraryLock lock;
-        image_.reset();
-    }
+    virtual ~PyImage() { image_.reset(); }  // before keep_ lets go of the parent
 
     ekImage* image() const { return image_.get(); }
     // Rank of the arrays that hold the whole image (2: (y, x), 3: (y, x, c),
@@ -60,7 +75,7 @@ public:
 
 private:
     py::object keep_;
-    std::unique_ptr<ekImage> image_;
+    ImagePtr<> image_;
     int rank_;
 };
 

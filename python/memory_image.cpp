@@ -28,12 +28,16 @@ public:
 // that no later derivation changes it under the array (a colour model that
 // implies another channel count would otherwise take the channel count with
 // it); such a model is refused with ekBadColorModel instead.
-std::unique_ptr<PyMemoryImage> make(std::unique_ptr<ekMemoryImg> image, py::object keep, int rank) {
-    LibraryLock lock;
-    const ekSize size = image->getSize();
-    check(image->setSize(size), "MemoryImage");
-    check(image->setCoordSpace(ekUpperLeft), "MemoryImage");
-    check(image->getStatus(), "MemoryImage");
+std::unique_ptr<PyMemoryImage> make(ImagePtr<ekMemoryImg> image, py::object keep, int rank) {
+    ekStatus status;
+    {
+        LibraryLock lock;
+        const ekSize size = image->getSize();
+        status = image->setSize(size);
+        if (status == ekOkay) status = image->setCoordSpace(ekUpperLeft);
+        if (status == ekOkay) status = image->getStatus();
+    }
+    check(status, "MemoryImage");  // the image is released without the lock held
     return std::make_unique<PyMemoryImage>(std::move(image), std::move(keep), rank);
 }
 
@@ -47,8 +51,8 @@ std::unique_ptr<PyMemoryImage> fromArray(const py::array& array, ekOrder order) 
     int nx, ny, nz, nc;
     extentsFromArray(array, order, nx, ny, nz, nc);
     if (nx < 1 || ny < 1 || nz < 1) throw py::value_error("MemoryImage: the array is empty");
-    auto image = std::make_unique<ekMemoryImg>(const_cast<void*>(array.data()),
-                                               ekSize(nx, ny, nz, nc), type, order);
+    auto image = makeImage<ekMemoryImg>(const_cast<void*>(array.data()), ekSize(nx, ny, nz, nc),
+                                        type, order);
     return make(std::move(image), array, int(array.ndim()));
 }
 
@@ -69,14 +73,15 @@ std::unique_ptr<PyMemoryImage> fromShape(const py::object& shapeObject, ekType t
     const std::vector<py::ssize_t> dims(shape.begin(), shape.end());
     int nx, ny, nz, nc;
     extentsFromShape(dims.data(), py::ssize_t(dims.size()), order, nx, ny, nz, nc);
-    auto image = std::make_unique<ekMemoryImg>(ekSize(nx, ny, nz, nc), type, order);
-    void* data;
+    auto image = makeImage<ekMemoryImg>(ekSize(nx, ny, nz, nc), type, order);
+    ekStatus status;
     {
         LibraryLock lock;
-        data = image->getDataPtr();
-        check(image->getStatus(), "MemoryImage");
-        std::memset(data, 0, size_t(ekDataSize(type, nx * ny * nz * nc)));
+        void* data = image->getDataPtr();
+        status = image->getStatus();
+        if (status == ekOkay) std::memset(data, 0, size_t(ekDataSize(type, nx * ny * nz * nc)));
     }
+    check(status, "MemoryImage");
     return make(std::move(image), py::none(), int(shape.size()));
 }
 

@@ -42,18 +42,19 @@ std::unique_ptr<PyConstantImage> makeConstant(const py::object& value, const py:
     const ekType type = typeFromObject(dtype, ekDouble);
     ekPixel pixel(type, int(values.size()));
     for (size_t k = 0; k < values.size(); ++k) pixel.setElem(values[k], int(k));
-    auto image = std::make_unique<ekConstImg>(pixel);
+    auto image = makeImage<ekConstImg>(pixel);
+    ekStatus status;
     {
         LibraryLock lock;
         // Like every image made for numpy arrays, row 0 is the top row.
-        check(image->setCoordSpace(ekUpperLeft), "ConstantImage");
-        if (!shape.empty()) {
-            const size_t n = shape.size();
-            check(image->setSize(int(shape[n - 1]), int(shape[n - 2])), "ConstantImage");
-            if (n == 3) check(image->setZsize(int(shape[0])), "ConstantImage");
-        }
-        check(image->getStatus(), "ConstantImage");
+        status = image->setCoordSpace(ekUpperLeft);
+        const size_t n = shape.size();
+        if (status == ekOkay && n > 0)
+            status = image->setSize(int(shape[n - 1]), int(shape[n - 2]));
+        if (status == ekOkay && n == 3) status = image->setZsize(int(shape[0]));
+        if (status == ekOkay) status = image->getStatus();
     }
+    check(status, "ConstantImage");  // the image is released without the lock held
     const int rank = shape.size() == 3 ? 4 : values.size() > 1 ? 3 : 2;
     return std::make_unique<PyConstantImage>(std::move(image), py::none(), rank);
 }
@@ -77,13 +78,14 @@ std::unique_ptr<PySubImage> makeSub(PyImage& parent, int64_t x, int64_t y, Exten
     config.nchans = layout.nchans;
     config.chanList = layout.channels.data();
     const Box& b = layout.box;
-    std::unique_ptr<ekSubImg> image;
+    auto image = makeImage<ekSubImg>(parent.image(), b.x, b.y, b.z, b.nx, b.ny, b.nz,
+                                     layout.channels.empty() ? nullptr : &config);
+    ekStatus status;
     {
         LibraryLock lock;
-        image = std::make_unique<ekSubImg>(parent.image(), b.x, b.y, b.z, b.nx, b.ny, b.nz,
-                                           layout.channels.empty() ? nullptr : &config);
-        check(image->getStatus(), "SubImage");
+        status = image->getStatus();
     }
+    check(status, "SubImage");  // the image is released without the lock held
     int rank = parent.rank();
     if (!layout.channelAxis && rank < 4) rank = 2;
     if (b.nz > 1) rank = 4;
