@@ -18,9 +18,16 @@ namespace {
 
 class PyMemoryImage : public PyImage {
 public:
-    using PyImage::PyImage;
+    PyMemoryImage(ImagePtr<> image, py::object keep, int rank, bool readOnly)
+        : PyImage(std::move(image), std::move(keep), rank), readOnly_(readOnly) {}
     bool fixedLayout() const override { return true; }
     ekMemoryImg* memory() const { return static_cast<ekMemoryImg*>(image()); }
+    // Made over a read-only array: the library refuses writes, and numpy's
+    // views of the pixels are read-only too.
+    bool readOnly() const { return readOnly_; }
+
+private:
+    bool readOnly_;
 };
 
 // Numpy's view of an image's pixels is in the image's own coordinate space:
@@ -28,7 +35,8 @@ public:
 // that no later derivation changes it under the array (a colour model that
 // implies another channel count would otherwise take the channel count with
 // it); such a model is refused with ekBadColorModel instead.
-std::unique_ptr<PyMemoryImage> make(ImagePtr<ekMemoryImg> image, py::object keep, int rank) {
+std::unique_ptr<PyMemoryImage> make(ImagePtr<ekMemoryImg> image, py::object keep, int rank,
+                                    bool readOnly) {
     ekStatus status;
     {
         LibraryLock lock;
@@ -38,11 +46,11 @@ std::unique_ptr<PyMemoryImage> make(ImagePtr<ekMemoryImg> image, py::object keep
         if (status == ekOkay) status = image->getStatus();
     }
     check(status, "MemoryImage");  // the image is released without the lock held
-    return std::make_unique<PyMemoryImage>(std::move(image), std::move(keep), rank);
+    return std::make_unique<PyMemoryImage>(std::move(image), std::move(keep), rank, readOnly);
 }
 
 std::unique_ptr<PyMemoryImage> fromArray(const py::array& array, ekOrder order) {
-    checkArray(array, true, "MemoryImage");
+    checkArray(array, false, "MemoryImage");
     const ekType type = typeFromDtype(array.dtype());
     if (type == ekBit)
         throw py::type_error(
@@ -51,9 +59,12 @@ std::unique_ptr<PyMemoryImage> fromArray(const py::array& array, ekOrder order) 
     int nx, ny, nz, nc;
     extentsFromArray(array, order, nx, ny, nz, nc);
     if (nx < 1 || ny < 1 || nz < 1) throw py::value_error("MemoryImage: the array is empty");
-    auto image = makeImage<ekMemoryImg>(const_cast<void*>(array.data()), ekSize(nx, ny, nz, nc),
-                                        type, order);
-    return make(std::move(image), array, int(array.ndim()));
+    const ekSize size(nx, ny, nz, nc);
+    const bool readOnly = !array.writeable();
+    auto image = readOnly ? makeImage<ekMemoryImg>(array.data(), size, type, order)
+                          : makeImage<ekMemoryImg>(const_cast<void*>(array.data()), size, type,
+                                                   order);
+    return make(std::move(image), array, int(array.ndim()), readOnly);
 }
 
 std::unique_ptr<PyMemoryImage> fromShape(const py::object& shapeObject, ekType type,
@@ -82,7 +93,7 @@ std::unique_ptr<PyMemoryImage> fromShape(const py::object& shapeObject, ekType t
         if (status == ekOkay) std::memset(data, 0, size_t(ekDataSize(type, nx * ny * nz * nc)));
     }
     check(status, "MemoryImage");
-    return make(std::move(image), py::none(), int(shape.size()));
+    return make(std::move(image), py::none(), int(shape.size()), false);
 }
 
 const char* bufferFormat(ekType type) {
@@ -129,6 +140,8 @@ extern "C" int getBuffer(PyObject* object, Py_buffer* view, int flags) {
             layout.order = image->getOrder();
             layout.type = image->getDataType();
         }
+        if (self.readOnly() && (flags & PyBUF_WRITABLE) == PyBUF_WRITABLE)
+            throw py::buffer_error("the image wraps a read-only array");
         const char* format = bufferFormat(layout.type);
         if (format == nullptr)
             throw py::buffer_error(
@@ -137,13 +150,13 @@ extern "C" int getBuffer(PyObject* object, Py_buffer* view, int flags) {
         const py::ssize_t itemsize = arrayElementBytes(layout.type);
         std::vector<py::ssize_t> shape = arrayShape(layout, readRank(layout, self.rank())).vector();
         auto* info = new py::buffer_info(data, itemsize, format, py::ssize_t(shape.size()), shape,
-                                         py::detail::c_strides(shape, itemsize), false);
+                                         py::detail::c_strides(shape, itemsize), self.readOnly());
         view->obj = object;
         view->internal = info;  // released by pybind11's release handler
         view->buf = info->ptr;
         view->itemsize = itemsize;
         view->len = info->size * itemsize;
-        view->readonly = 0;
+        view->readonly = self.readOnly() ? 1 : 0;
         view->ndim = 1;
         if ((flags & PyBUF_FORMAT) == PyBUF_FORMAT) view->format = const_cast<char*>(format);
         if ((flags & PyBUF_STRIDES) == PyBUF_STRIDES) {
@@ -171,7 +184,7 @@ void bindMemoryImage(py::module_& m) {
     py::class_<PyMemoryImage, PyImage> cls(
         m, "MemoryImage", py::buffer_protocol(),
         "An image held in one buffer. MemoryImage(array) wraps a C-contiguous array without "
-        "copying and keeps it alive; MemoryImage(shape, dtype) owns zeroed pixels. The shape "
+        "copying and keeps it alive (a read-only array gives a read-only image); MemoryImage(shape, dtype) owns zeroed pixels. The shape "
         "is (y, x), (y, x, c) or (z, y, x, c) in interleaved order, (c, y, x) in separate and "
         "(y, c, x) in sequential order. Row 0 is the top row (space \"upper_left\"). Size, "
         "dtype and order are fixed; numpy.asarray(image) is a view of the pixels.");

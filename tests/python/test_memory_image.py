@@ -32,6 +32,15 @@ def test_wrapping_shares_the_array(rgb):
     assert np.shares_memory(view, rgb) and view.shape == rgb.shape
 
 
+def test_a_read_only_array_gives_a_read_only_image(rgb):
+    rgb.flags.writeable = False
+    image = eks.MemoryImage(rgb)
+    np.testing.assert_array_equal(image.read(space="lower_left"), np.flip(rgb, 0))
+    with pytest.raises(eks.NotAllowedError):
+        image.write(np.zeros((1, 1, 3), np.uint8))
+    assert not np.asarray(image).flags.writeable
+
+
 def test_the_image_keeps_its_array_alive():
     image = eks.MemoryImage(np.arange(6, dtype=np.int16).reshape(2, 3))
     assert image.read().tolist() == [[0, 1, 2], [3, 4, 5]]
@@ -189,9 +198,9 @@ def test_refused_arrays_and_arguments(rgb):
         eks.MemoryImage(rgb[:, ::2])
     with pytest.raises(ValueError, match="C-contiguous"):
         image.write(rgb[::2])
+    frozen = rgb.copy()
+    frozen.flags.writeable = False
     with pytest.raises(ValueError, match="writeable"):
-        frozen = rgb.copy()
-        frozen.flags.writeable = False
         image.read_into(frozen)
     with pytest.raises(TypeError, match="float16"):
         image.read(dtype=np.float16)
