@@ -83,6 +83,14 @@ ekStatus transfer(PyImage& self, Layout& layout, void* data, bool write) {
     });
 }
 
+// Bool arrays are read as bytes: a bit image gives 0 or 1, any other type its
+// low 8 bits. Mapping those to 0 or 1 gives the library's own conversion to
+// bits (1 when the low 8 bits are not 0) and bools numpy can hold.
+void normaliseBools(py::array& out) {
+    auto* p = static_cast<uint8_t*>(out.mutable_data());
+    for (py::ssize_t i = 0, n = out.size(); i < n; ++i) p[i] = p[i] != 0;
+}
+
 py::array read(PyImage& self, int64_t x, int64_t y, Extent width, Extent height, int64_t z,
                Extent depth, const py::object& dtype, const py::object& order,
                const py::object& channels, const py::object& space) {
@@ -92,6 +100,7 @@ py::array read(PyImage& self, int64_t x, int64_t y, Extent width, Extent height,
     layout.type = typeFromObject(dtype, imageType);
     py::array out = newArray(layout.type, arrayShape(layout, readRank(layout, self.rank())));
     check(transfer(self, layout, out.mutable_data(), false), "read");
+    if (layout.type == ekBit) normaliseBools(out);
     return out;
 }
 
@@ -108,6 +117,7 @@ void readInto(PyImage& self, py::array& out, int64_t x, int64_t y, Extent width,
     if (!dtype.is_none() && typeFromObject(dtype, layout.type) != layout.type)
         throw py::type_error("read_into: dtype, when given, must be the array's dtype");
     check(transfer(self, layout, out.mutable_data(), false), "read_into");
+    if (layout.type == ekBit) normaliseBools(out);
 }
 
 void write(PyImage& self, const py::array& array, int64_t x, int64_t y, int64_t z,

@@ -167,6 +167,9 @@ def test_bit_images_read_and_write_bool_arrays(rng):
     np.testing.assert_array_equal(image.read(), bits)
     np.testing.assert_array_equal(image.read(dtype=np.uint8, space="lower_left"),
                                   np.flip(bits, 0).astype(np.uint8))
+    # Into bool, other types keep the library's rule: 1 when the low 8 bits are not 0.
+    got = eks.MemoryImage(np.array([[0, 1, 2, 256, 511]], np.uint16)).read(dtype=bool)
+    assert got.view(np.uint8).tolist() == [[0, 1, 1, 0, 1]]
     with pytest.raises(BufferError, match="pack"):
         np.asarray(image)
     with pytest.raises(TypeError, match="bool"):
