@@ -10,6 +10,7 @@ namespace py = pybind11;
 void bindImage(py::module_& m);        // eks.Image, eks.Size (image_methods.cpp)
 void bindMemoryImage(py::module_& m);  // eks.MemoryImage (memory_image.cpp)
 void bindOtherImages(py::module_& m);  // eks.ConstantImage, eks.SubImage (other_images.cpp)
+void bindLocking(py::module_& m);      // Image.lock, eks.LockedTile, eks.Page (locking.cpp)
 void bindBenchHooks(py::module_& m);   // eks._cpp_tile_reads (bench_hooks.cpp)
 
 }  // namespace ekpy

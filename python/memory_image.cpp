@@ -61,9 +61,9 @@ std::unique_ptr<PyMemoryImage> fromArray(const py::array& array, ekOrder order) 
     if (nx < 1 || ny < 1 || nz < 1) throw py::value_error("MemoryImage: the array is empty");
     const ekSize size(nx, ny, nz, nc);
     const bool readOnly = !array.writeable();
-    auto image = readOnly ? makeImage<ekMemoryImg>(array.data(), size, type, order)
-                          : makeImage<ekMemoryImg>(const_cast<void*>(array.data()), size, type,
-                                                   order);
+    auto image = readOnly
+                     ? makeImage<ekMemoryImg>(array.data(), size, type, order)
+                     : makeImage<ekMemoryImg>(const_cast<void*>(array.data()), size, type, order);
     return make(std::move(image), array, int(array.ndim()), readOnly);
 }
 
@@ -184,7 +184,8 @@ void bindMemoryImage(py::module_& m) {
     py::class_<PyMemoryImage, PyImage> cls(
         m, "MemoryImage", py::buffer_protocol(),
         "An image held in one buffer. MemoryImage(array) wraps a C-contiguous array without "
-        "copying and keeps it alive (a read-only array gives a read-only image); MemoryImage(shape, dtype) owns zeroed pixels. The shape "
+        "copying and keeps it alive (a read-only array gives a read-only image); "
+        "MemoryImage(shape, dtype) owns zeroed pixels. The shape "
         "is (y, x), (y, x, c) or (z, y, x, c) in interleaved order, (c, y, x) in separate and "
         "(y, c, x) in sequential order. Row 0 is the top row (space \"upper_left\"). Size, "
         "dtype and order are fixed; numpy.asarray(image) is a view of the pixels.");

@@ -27,5 +27,6 @@ PYBIND11_MODULE(eks, m) {
     ekpy::bindImage(m);
     ekpy::bindMemoryImage(m);
     ekpy::bindOtherImages(m);
+    ekpy::bindLocking(m);
     ekpy::bindBenchHooks(m);
 }
