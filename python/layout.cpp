@@ -1,5 +1,7 @@
 #include "layout.h"
 
+#include <pybind11/stl.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <limits>
@@ -95,6 +97,20 @@ void parseChannels(const py::handle& channels, int imageChannels, Layout& layout
         if (layout.channels.size() > size_t(kInt32Max)) throw py::value_error("too many channels");
     }
     layout.nchans = int32_t(layout.channels.size());
+}
+
+std::vector<py::ssize_t> parseShape(const py::handle& shape, const char* who) {
+    std::vector<int64_t> extents;
+    try {
+        extents = shape.cast<std::vector<int64_t>>();
+    } catch (const py::cast_error&) {
+        throw py::type_error(std::string(who) + ": expected a shape (a tuple of ints)");
+    }
+    for (int64_t e : extents)
+        if (e < 1 || e > kInt32Max)
+            throw py::value_error(std::string(who) +
+                                  ": every extent of the shape must be 1 to 2^31 - 1");
+    return {extents.begin(), extents.end()};
 }
 
 std::vector<double> parseNumbers(const py::handle& value) {

@@ -45,6 +45,9 @@ ekOrder parseOrder(const py::handle& order);
 // an int or a sequence of ints (negative ones count from the end, as in
 // numpy). IndexError for a channel the image does not have.
 void parseChannels(const py::handle& channels, int imageChannels, Layout& layout);
+// A shape: a sequence of extents, each 1 to 2^31 - 1. TypeError or ValueError
+// naming `who` otherwise.
+std::vector<py::ssize_t> parseShape(const py::handle& shape, const char* who);
 // A number or a sequence of numbers (pixel values).
 std::vector<double> parseNumbers(const py::handle& value);
 // The box at (x, y, z) of the given extents; a missing extent reaches the

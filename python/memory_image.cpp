@@ -69,19 +69,8 @@ std::unique_ptr<PyMemoryImage> fromArray(const py::array& array, ekOrder order) 
 
 std::unique_ptr<PyMemoryImage> fromShape(const py::object& shapeObject, ekType type,
                                          ekOrder order) {
-    std::vector<int64_t> shape;
-    try {
-        shape = shapeObject.cast<std::vector<int64_t>>();
-    } catch (const py::cast_error&) {
-        throw py::type_error("MemoryImage: expected a numpy array or a shape (a tuple of ints)");
-    }
-    for (int64_t e : shape)
-        if (e < 1 || e > INT32_MAX)
-            throw py::value_error(
-                "MemoryImage: every extent of the shape must be 1 or more "
-                "(and below 2^31)");
     // The shape is that of the array numpy sees, so its meaning follows the order.
-    const std::vector<py::ssize_t> dims(shape.begin(), shape.end());
+    const std::vector<py::ssize_t> dims = parseShape(shapeObject, "MemoryImage");
     int nx, ny, nz, nc;
     extentsFromShape(dims.data(), py::ssize_t(dims.size()), order, nx, ny, nz, nc);
     auto image = makeImage<ekMemoryImg>(ekSize(nx, ny, nz, nc), type, order);
@@ -93,7 +82,7 @@ std::unique_ptr<PyMemoryImage> fromShape(const py::object& shapeObject, ekType t
         if (status == ekOkay) std::memset(data, 0, size_t(ekDataSize(type, nx * ny * nz * nc)));
     }
     check(status, "MemoryImage");
-    return make(std::move(image), py::none(), int(shape.size()), false);
+    return make(std::move(image), py::none(), int(dims.size()), false);
 }
 
 const char* bufferFormat(ekType type) {

@@ -30,15 +30,10 @@ std::unique_ptr<PyConstantImage> makeConstant(const py::object& value, const py:
                                               const py::object& shapeObject) {
     const std::vector<double> values = parseNumbers(value);
     if (values.empty()) throw py::value_error("ConstantImage: expected at least one value");
-    std::vector<int64_t> shape;
-    if (!shapeObject.is_none()) shape = shapeObject.cast<std::vector<int64_t>>();
+    std::vector<py::ssize_t> shape;
+    if (!shapeObject.is_none()) shape = parseShape(shapeObject, "ConstantImage");
     if (!shape.empty() && shape.size() != 2 && shape.size() != 3)
         throw py::value_error("ConstantImage: shape is (y, x) or (z, y, x)");
-    for (int64_t e : shape)
-        if (e < 1 || e > INT32_MAX)
-            throw py::value_error(
-                "ConstantImage: every extent of the shape must be 1 or more "
-                "(and below 2^31)");
     const ekType type = typeFromObject(dtype, ekDouble);
     ekPixel pixel(type, int(values.size()));
     for (size_t k = 0; k < values.size(); ++k) pixel.setElem(values[k], int(k));
