@@ -11,6 +11,7 @@ void bindImage(py::module_& m);        // eks.Image, eks.Size (image_methods.cpp
 void bindMemoryImage(py::module_& m);  // eks.MemoryImage (memory_image.cpp)
 void bindOtherImages(py::module_& m);  // eks.ConstantImage, eks.SubImage (other_images.cpp)
 void bindLocking(py::module_& m);      // Image.lock, eks.LockedTile, eks.Page (locking.cpp)
+void bindTiffImage(py::module_& m);    // eks.TiffImage, with eks_tiff only (tiff_image.cpp)
 void bindBenchHooks(py::module_& m);   // eks._cpp_tile_reads (bench_hooks.cpp)
 
 }  // namespace ekpy

@@ -28,5 +28,8 @@ PYBIND11_MODULE(eks, m) {
     ekpy::bindMemoryImage(m);
     ekpy::bindOtherImages(m);
     ekpy::bindLocking(m);
+#if defined(EKS_PYTHON_TIFF)
+    ekpy::bindTiffImage(m);
+#endif
     ekpy::bindBenchHooks(m);
 }
