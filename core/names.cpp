@@ -1,5 +1,6 @@
 // Display names of the enumerations. Values not listed, combinations of type
-// or order bits included, are "unknown".
+// or order bits included, are "unknown"; statuses not listed are "unknown
+// status".
 #include "eks/core.h"
 
 namespace {
@@ -10,10 +11,10 @@ struct ekNamedValue {
 };
 
 template <size_t N>
-const char* lookUp(const ekNamedValue (&table)[N], int value) {
+const char* lookUp(const ekNamedValue (&table)[N], int value, const char* unknown = "unknown") {
     for (const ekNamedValue& entry : table)
         if (entry.value == value) return entry.name;
-    return "unknown";
+    return unknown;
 }
 
 constexpr ekNamedValue kTypeNames[] = {
@@ -60,6 +61,19 @@ constexpr ekNamedValue kCompressNames[] = {
     {ekDRXRLE, "DRX-RLE"},
 };
 
+// Short phrases for messages: what went wrong, not the enumerator's name.
+constexpr ekNamedValue kStatusNames[] = {
+    {ekOkay, "okay"},
+    {ekBadAttribute, "bad attribute"},
+    {ekNoMemory, "not enough memory"},
+    {ekBadInput, "bad input"},
+    {ekBadColorModel, "colour model does not fit the channels"},
+    {ekNotImplemented, "not implemented"},
+    {ekOutOfBounds, "out of bounds"},
+    {ekBadIndex, "bad index"},
+    {ekNotAllowed, "not allowed"},
+};
+
 }  // namespace
 
 const char* ekTypeName(int type) { return lookUp(kTypeNames, type); }
@@ -67,3 +81,6 @@ const char* ekOrderName(int order) { return lookUp(kOrderNames, order); }
 const char* ekCoordSpaceName(int space) { return lookUp(kCoordSpaceNames, space); }
 const char* ekColorModelName(int model) { return lookUp(kColorModelNames, model); }
 const char* ekCompressName(int compress) { return lookUp(kCompressNames, compress); }
+const char* ekStatusName(ekStatus status) {
+    return lookUp(kStatusNames, static_cast<int>(status), "unknown status");
+}

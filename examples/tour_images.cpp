@@ -159,6 +159,6 @@ void tourImages() {
 
     Canvas canvas(6, 3);
     canvas << ramp;  // the whole extent, mapped into the canvas's upper-left space
-    std::printf("  canvas << ramp: status %d\n", canvas.getStatus());
+    std::printf("  canvas << ramp: %s\n", ekStatusName(canvas.getStatus()));
     printRows("the canvas (upper-left) holds the picture upright:", canvas.pixels.data(), 6, 3);
 }

@@ -68,30 +68,6 @@ Bytes testPicture() {
 }
 
 // --- Running and reporting steps -------------------------------------------------
-const char* statusName(ekStatus s) {
-    switch (s) {
-        case ekOkay:
-            return "okay";
-        case ekBadAttribute:
-            return "ekBadAttribute";
-        case ekNoMemory:
-            return "ekNoMemory";
-        case ekBadInput:
-            return "ekBadInput";
-        case ekBadColorModel:
-            return "ekBadColorModel";
-        case ekNotImplemented:
-            return "ekNotImplemented";
-        case ekOutOfBounds:
-            return "ekOutOfBounds";
-        case ekBadIndex:
-            return "ekBadIndex";
-        case ekNotAllowed:
-            return "ekNotAllowed";
-    }
-    return "unknown status";
-}
-
 struct Report {
     fs::path folder;
     int steps = 0;
@@ -118,7 +94,7 @@ void runStep(Report& report, const char* what, int64_t bytes,
     report.allOkay = report.allOkay && ok;
 
     const char* written = !*file ? "-" : (ok ? file : "(not written)");
-    std::printf("  %-42s %-6s %7lld B %6lld us  %-24s %s\n", what, statusName(status),
+    std::printf("  %-42s %-6s %7lld B %6lld us  %-24s %s\n", what, ekStatusName(status),
                 static_cast<long long>(bytes), micros, written, expect);
 }
 
@@ -164,7 +140,7 @@ bool tourPictures(const char* folder) {
     magenta.setElem(255, 2);
     if (setup == ekOkay) setup = image.setFill(magenta);
     if (setup != ekOkay) {
-        std::printf("  setting up the image failed: %s\n", statusName(setup));
+        std::printf("  setting up the image failed: %s\n", ekStatusName(setup));
         return false;
     }
     std::printf("  a %d x %d RGB picture of unsigned chars, interleaved, stored top row first\n", W,

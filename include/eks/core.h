@@ -241,6 +241,14 @@ EKS_API const char* ekOrderName(int order);
 EKS_API const char* ekCoordSpaceName(int space);
 EKS_API const char* ekColorModelName(int model);
 EKS_API const char* ekCompressName(int compress);
+// A short English phrase for a status ("okay", "not enough memory", "bad
+// attribute", ...), for messages; "unknown status" for any other value.
+EKS_API const char* ekStatusName(ekStatus status);
+
+// The version of the loaded library, "major.minor.patch". The headers'
+// version is EKS_VERSION_STRING in eks/version.h; the two differ when a
+// program runs against another build of the library than it was compiled with.
+EKS_API const char* ekVersion();
 
 // ---------------------------------------------------------------------------
 // Flags of a transfer, OR-ed into ekConfig::reserved. The constructors set

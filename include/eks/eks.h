@@ -7,5 +7,6 @@
 #include "eks/image.h"
 #include "eks/images.h"
 #include "eks/paging.h"
+#include "eks/version.h"
 
 #endif  // EKS_EKS_H

@@ -5,11 +5,14 @@
 #include <cfloat>
 #include <cstdint>
 #include <limits>
+#include <set>
+#include <string>
 #include <type_traits>
 
 #include "core/type_facts.h"
 #include "eks/core.h"
 #include "eks/image.h"
+#include "eks/version.h"
 
 namespace {
 
@@ -211,5 +214,30 @@ constexpr bool allInt32() {
 static_assert(allInt32<ekType, ekOrder, ekCoordSpace, ekColorModel, ekCompress, ekStatus,
                        ekImageType, ekFlip>(),
               "enumerations hold any 32-bit value");
+
+TEST(Version, LibraryAnswersTheVersionOfItsHeaders) {
+    const std::string parts = std::to_string(EKS_VERSION_MAJOR) + "." +
+                              std::to_string(EKS_VERSION_MINOR) + "." +
+                              std::to_string(EKS_VERSION_PATCH);
+    EXPECT_EQ(parts, EKS_VERSION_STRING);
+    EXPECT_STREQ(ekVersion(), EKS_VERSION_STRING);
+}
+
+TEST(DataTypes, EveryStatusHasItsOwnPhrase) {
+    const ekStatus all[] = {ekOkay,           ekBadAttribute, ekNoMemory, ekBadInput,
+                            ekBadColorModel,  ekNotImplemented, ekOutOfBounds, ekBadIndex,
+                            ekNotAllowed};
+    std::set<std::string> phrases;
+    for (ekStatus s : all) {
+        const std::string phrase = ekStatusName(s);
+        EXPECT_NE(phrase, "unknown status") << s;
+        EXPECT_TRUE(phrases.insert(phrase).second) << phrase;
+    }
+    EXPECT_STREQ(ekStatusName(ekOkay), "okay");
+    EXPECT_STREQ(ekStatusName(ekNoMemory), "not enough memory");
+    EXPECT_STREQ(ekStatusName(ekBadAttribute), "bad attribute");
+    for (int other : {1, 8, 30, 31})
+        EXPECT_STREQ(ekStatusName(static_cast<ekStatus>(other)), "unknown status") << other;
+}
 
 }  // namespace

@@ -1,0 +1,6 @@
+// The library's own version, fixed when the library is built, so that a
+// program can tell the loaded library from the headers it was compiled with.
+#include "eks/core.h"
+#include "eks/version.h"
+
+const char* ekVersion() { return EKS_VERSION_STRING; }
