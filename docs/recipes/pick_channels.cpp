@@ -32,8 +32,8 @@ int main() {
     std::printf("planes: %d %d | %d %d | %d %d\n", planar[0], planar[1], planar[2], planar[3],
                 planar[4], planar[5]);
 
-    const unsigned char wantBgr[6] = {30, 20, 10, 31, 21, 11}, wantPlanes[6] = {10, 11, 20,
-                                                                               21, 30, 31};
+    const unsigned char wantBgr[6] = {30, 20, 10, 31, 21, 11},
+                        wantPlanes[6] = {10, 11, 20, 21, 30, 31};
     return std::memcmp(asBgr, wantBgr, 6) == 0 && greens[0] == 20 && greens[1] == 21 &&
                    std::memcmp(planar, wantPlanes, 6) == 0
                ? 0

@@ -25,7 +25,6 @@ int main() {
     // The view has its own size; reading past it gives the view's fill value.
     std::printf("view: %d x %d\n", view.getXsize(), view.getYsize());
 
-    return window[0][0] == 6 && window[1][1] == 11 && grey[2][2] == 0 && view.getXsize() == 2
-               ? 0
-               : 1;
+    return window[0][0] == 6 && window[1][1] == 11 && grey[2][2] == 0 && view.getXsize() == 2 ? 0
+                                                                                              : 1;
 }

@@ -224,9 +224,9 @@ TEST(Version, LibraryAnswersTheVersionOfItsHeaders) {
 }
 
 TEST(DataTypes, EveryStatusHasItsOwnPhrase) {
-    const ekStatus all[] = {ekOkay,           ekBadAttribute, ekNoMemory, ekBadInput,
-                            ekBadColorModel,  ekNotImplemented, ekOutOfBounds, ekBadIndex,
-                            ekNotAllowed};
+    const ekStatus all[] = {ekOkay,        ekBadAttribute,  ekNoMemory,
+                            ekBadInput,    ekBadColorModel, ekNotImplemented,
+                            ekOutOfBounds, ekBadIndex,      ekNotAllowed};
     std::set<std::string> phrases;
     for (ekStatus s : all) {
         const std::string phrase = ekStatusName(s);
