@@ -42,15 +42,29 @@ public:
         //    buffer, in the caller's space, answers the caller's request.
         ekMemoryImg box(work.data(), ekSize(nx, ny, nz, channels), ekDouble, ekInterleaved);
         box.setCoordSpace(space);
-        ekConfig want(this);  // no configuration: this image's own layout
-        if (cfg) want = *cfg;
-        want.coordSpace = space;
+        ekConfig want = callerLayout(cfg, space);
         return box.getSubTile3D(0, 0, 0, nx, ny, nz, data, bx - x, by - y, bz - z, bnx, bny, bnz,
                                 &want);
     }
     ekStatus setSubTile3D(int, int, int, int, int, int, void*, int, int, int, int, int, int,
                           const ekConfig*) override {
         return ekNotAllowed;  // computed, not stored
+    }
+
+private:
+    // The caller's layout, with what it leaves to "the image's own" (no
+    // configuration, a type or order of 0 or "any") taken from this image:
+    // the memory image that delivers has a layout of its own.
+    ekConfig callerLayout(const ekConfig* cfg, ekCoordSpace space) {
+        ekConfig want(this);
+        if (cfg) {
+            const ekConfig own = want;
+            want = *cfg;
+            if (want.type == 0 || want.type == ekAnyType) want.type = own.type;
+            if (want.order == 0 || want.order == ekAnyOrder) want.order = own.order;
+        }
+        want.coordSpace = space;
+        return want;
     }
 
 protected:

@@ -18,11 +18,11 @@ int main() {
                 window[1][1]);  // 6 7 / 10 11
 
     // Writing through the view writes the parent.
-    ekPixel zero(ekUChar, 1);
+    ekPixel zero(ekUChar, 1);  // one 8-bit element, 0
     view.setPixel(1, 1, zero);
     std::printf("parent (2, 2) is now %d\n", grey[2][2]);  // 0
 
-    // The view has its own size; reading past it gives the view's fill value.
+    // The view has a size of its own; past its edge a read gives the view's fill.
     std::printf("view: %d x %d\n", view.getXsize(), view.getYsize());
 
     return window[0][0] == 6 && window[1][1] == 11 && grey[2][2] == 0 && view.getXsize() == 2 ? 0
