@@ -179,8 +179,8 @@ bool Session::truth(size_t i, int x, int y, int z, int ch, ekType t, ref::Value&
             return true;
         }
         case Slot::kView: {
-            const int pc = s.list.empty() ? s.sc + ch
-                                          : (size_t(ch) < s.list.size() ? s.list[size_t(ch)] : -1);
+            const int pc =
+                s.list.empty() ? s.sc + ch : (size_t(ch) < s.list.size() ? s.list[size_t(ch)] : -1);
             return truth(size_t(s.parent), s.sx + x, s.sy + y, s.sz + z, pc, t, v);
         }
     }
@@ -231,8 +231,8 @@ void Session::checkedRead() {
                     ref::Value v;
                     if (!truth(i, b.x + x, b.y + y, b.z + z, cfg.mapChan(k), cfg.type, v)) {
                         // The reference makes no claim here: take the engine's.
-                        const int64_t e = elementIndex(cfg.order, cfg.nchans, b.nx, b.ny, b.nz,
-                                                       x, y, z, k);
+                        const int64_t e =
+                            elementIndex(cfg.order, cfg.nchans, b.nx, b.ny, b.nz, x, y, z, k);
                         ref::writeElem(cfg.type, want.data(), e,
                                        ref::readElem(cfg.type, got.data(), e));
                         continue;
@@ -317,19 +317,29 @@ void Session::step() {
     const unsigned op = in_.byte() % 11;
     if (slots_.empty() || (op < 4 && slots_.size() < kMaxSlots)) {
         switch (slots_.empty() ? 0 : op) {
-            case 0: return addMemory(false);
-            case 1: return addMemory(true);
-            case 2: return addConst();
-            default: return addView();
+            case 0:
+                return addMemory(false);
+            case 1:
+                return addMemory(true);
+            case 2:
+                return addConst();
+            default:
+                return addView();
         }
     }
     switch (op) {
-        case 4: return checkedRead();
-        case 5: return checkedPixel();
-        case 6: return randomWrite();
-        case 7: return randomFill();
-        case 8: return randomCopy();
-        case 9: return locks();
+        case 4:
+            return checkedRead();
+        case 5:
+            return checkedPixel();
+        case 6:
+            return randomWrite();
+        case 7:
+            return randomFill();
+        case 8:
+            return randomCopy();
+        case 9:
+            return locks();
         default: {
             ekPixel p(pickType(in_), in_.range(0, 4));
             in_.bytes(p.elems(), size_t(ekDataSize(p.type(), p.nc())));
