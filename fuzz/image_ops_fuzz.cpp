@@ -10,8 +10,10 @@
 // The decoder only produces enumeration values inside their tables: a value
 // outside them is not a valid object of the enumeration types and would be
 // reported by UndefinedBehaviorSanitizer before the library could answer.
-// Writes, fills and copies are checked indirectly: every later read must still
-// agree with the buffer they changed.
+// Writes, fills, copies and locks are not compared with a reference: they run
+// under the sanitizers, and every later checked read must still agree with
+// whatever they left in the images. Only reads of boxes inside the image with
+// the image's own coordinate space are checked; reads elsewhere run unchecked.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
