@@ -7,9 +7,9 @@
 // shows: a memory image's own buffer, a constant image's value, a view's
 // parent at the shifted position. A mismatch aborts.
 //
-// The decoder only produces enumeration values inside their tables: a value
-// outside them is not a valid object of the enumeration types and would be
-// reported by UndefinedBehaviorSanitizer before the library could answer.
+// The decoder only produces enumeration values inside their tables, so that
+// every checked read has a layout the reference can describe; values outside
+// them are the hostile-input tests' business.
 // Writes, fills, copies and locks are not compared with a reference: they run
 // under the sanitizers, and every later checked read must still agree with
 // whatever they left in the images. Only reads of boxes inside the image with
