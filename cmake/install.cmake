@@ -4,8 +4,7 @@ include(CMakePackageConfigHelpers)
 install(TARGETS eks EXPORT eksTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
-  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
-  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(DIRECTORY include/eks DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
   FILES_MATCHING PATTERN "*.h")
 install(FILES ${EKS_GENERATED_INCLUDE}/eks/version.h
@@ -22,6 +21,23 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/eksConfig.cmake
               ${CMAKE_CURRENT_BINARY_DIR}/eksConfigVersion.cmake
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/eks)
 
+# eks.pc finds its prefix from its own folder, so that the installed tree may
+# be moved: one step up per level of the pkgconfig folder (three below
+# lib/x86_64-linux-gnu). Absolute folders are written as they stand.
+set(eks_pc_dir ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+if(IS_ABSOLUTE "${eks_pc_dir}")
+  set(EKS_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
+else()
+  file(RELATIVE_PATH eks_pc_up "/${eks_pc_dir}" "/")
+  string(REGEX REPLACE "/$" "" eks_pc_up "${eks_pc_up}")
+  set(EKS_PC_PREFIX "\${pcfiledir}/${eks_pc_up}")
+endif()
+foreach(dir IN ITEMS LIBDIR INCLUDEDIR)
+  if(IS_ABSOLUTE "${CMAKE_INSTALL_${dir}}")
+    set(EKS_PC_${dir} "${CMAKE_INSTALL_${dir}}")
+  else()
+    set(EKS_PC_${dir} "\${prefix}/${CMAKE_INSTALL_${dir}}")
+  endif()
+endforeach()
 configure_file(cmake/eks.pc.in ${CMAKE_CURRENT_BINARY_DIR}/eks.pc @ONLY)
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/eks.pc
-  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/eks.pc DESTINATION ${eks_pc_dir})

@@ -17,6 +17,15 @@
 #define EKS_API __attribute__((visibility("default")))
 #endif
 
+// EKS_LOCAL keeps a private helper of an exported class out of the exported
+// symbols. Only for non-virtual private member functions that no inline code
+// in a public header calls: callers outside the library could not link them.
+#if defined(_WIN32)
+#define EKS_LOCAL
+#else
+#define EKS_LOCAL __attribute__((visibility("hidden")))
+#endif
+
 class ekImage;
 
 // ---------------------------------------------------------------------------
@@ -423,8 +432,8 @@ public:
     void* resize(int d0, int d1, int d2, int d3);
 
 private:
-    void init();
-    void checkSize();
+    EKS_LOCAL void init();
+    EKS_LOCAL void checkSize();
 
     ekType type_;
     int32_t dims_[4];

@@ -94,8 +94,8 @@ public:
     int isValid() const;
 
 private:
-    ekLinkItem* walkForward(ekLinkItem* from, int steps) const;
-    ekLinkItem* walkBackward(ekLinkItem* from, int steps) const;
+    EKS_LOCAL ekLinkItem* walkForward(ekLinkItem* from, int steps) const;
+    EKS_LOCAL ekLinkItem* walkBackward(ekLinkItem* from, int steps) const;
 
     ekLinkItem* cachedItem;  // element found by the last indexed lookup
     int32_t cachedIndex;     // its index; -1 = cache empty
@@ -265,25 +265,25 @@ protected:
     void mpUnlock() {}
 
 private:
-    void removeChild(ekLink* child);
-    ekLinkEntry* firstChildEntry(const ekLink* child);
-    void dropChildEntry(ekLinkEntry* paired, ekLink* child);
-    static void pairEntries(ekLinkEntry* parentEntry, ekLinkEntry* childEntry);
-    ekLink* skipDisabled(ekLink* parent);
+    EKS_LOCAL void removeChild(ekLink* child);
+    EKS_LOCAL ekLinkEntry* firstChildEntry(const ekLink* child);
+    EKS_LOCAL void dropChildEntry(ekLinkEntry* paired, ekLink* child);
+    EKS_LOCAL static void pairEntries(ekLinkEntry* parentEntry, ekLinkEntry* childEntry);
+    EKS_LOCAL ekLink* skipDisabled(ekLink* parent);
     int neverReset() const { return (allowedMask & ekNeverResetBit) != 0; }
     void clearNeverReset() { allowedMask &= ~uint32_t(ekNeverResetBit); }
     void sendEvent(int event) { rcbFunc(this, event, rcbArg); }
-    ekLinkEntry* findParentEntry(int index);
-    ekLinkEntry* findParentEntry(const ekLink* parent);
-    ekStatus dropParentEntry(ekLinkEntry* entry);
-    bool mustTellChildren();
-    bool alterFromParent();
-    void propagateToChildren(uint32_t bits);
-    void finishReset();
+    EKS_LOCAL ekLinkEntry* findParentEntry(int index);
+    EKS_LOCAL ekLinkEntry* findParentEntry(const ekLink* parent);
+    EKS_LOCAL ekStatus dropParentEntry(ekLinkEntry* entry);
+    EKS_LOCAL bool mustTellChildren();
+    EKS_LOCAL bool alterFromParent();
+    EKS_LOCAL void propagateToChildren(uint32_t bits);
+    EKS_LOCAL void finishReset();
     // A reset of this link, or its destruction of related children (its own,
     // or a new related child's siblings), is on the stack: it must not be
     // destroyed as somebody's related child.
-    bool running() const;
+    EKS_LOCAL bool running() const;
 
     static constexpr uint8_t kPropagating = 1;        // telling its children
     static constexpr uint8_t kDestroyingRelated = 2;  // destroying related children or siblings

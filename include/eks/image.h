@@ -397,14 +397,14 @@ protected:
     int32_t refCount;                // ref / unref
 
 private:
-    void init();
+    EKS_LOCAL void init();
     // Common setter protocol: refuse unless allowed; an unchanged value only
     // marks the attribute as set; otherwise store and alter.
     template <class T>
-    ekStatus setField(T& field, const T& value, int bit, int alterBits);
+    EKS_LOCAL ekStatus setField(T& field, const T& value, int bit, int alterBits);
     // pageBytes from the page size and data type, in 64 bits, clamped.
-    void updatePageBytes();
-    ekStatus setMinMaxValue(ekPixel& pixel, int bit, double v, int ch);
+    EKS_LOCAL void updatePageBytes();
+    EKS_LOCAL ekStatus setMinMaxValue(ekPixel& pixel, int bit, double v, int ch);
 };
 
 #endif  // EKS_IMAGE_H

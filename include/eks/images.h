@@ -243,10 +243,10 @@ private:
     // after bringing the image up to date, or ekNotAllowed while a reset of
     // this image is still running and the query came back to it (through a
     // cycle of images): its size may then be new and its buffer still old.
-    ekStatus dataStatus();
-    void takeFromInput();
-    void allocateBuffer(bool sizeValid);
-    void borrow(void* data);
+    EKS_LOCAL ekStatus dataStatus();
+    EKS_LOCAL void takeFromInput();
+    EKS_LOCAL void allocateBuffer(bool sizeValid);
+    EKS_LOCAL void borrow(void* data);
 
     void* dataPtr;          // the pixel buffer: owned when allocSize != 0, else borrowed
     ekPage* page;           // the one page handed out by lockPageSet; owned
@@ -309,7 +309,7 @@ protected:
     char* getDefaultDescription() override;  // "Constant"
 
 private:
-    void init(const ekPixel& value);
+    EKS_LOCAL void init(const ekPixel& value);
     void purgeFillPixels() {}  // nothing is cached
 
     void* fillPixels;  // cache of prepared fill pixels; owned, never filled
@@ -408,13 +408,13 @@ protected:
 private:
     struct Request;  // a caller's request translated for the parent
 
-    void init(ekImage* parent, int x, int y, int z, int c, ekConfig* config);
-    void releaseList();
-    void takeFromParent(ekImage* parent);
-    void deriveValues(ekImage* parent);
+    EKS_LOCAL void init(ekImage* parent, int x, int y, int z, int c, ekConfig* config);
+    EKS_LOCAL void releaseList();
+    EKS_LOCAL void takeFromParent(ekImage* parent);
+    EKS_LOCAL void deriveValues(ekImage* parent);
     // Parent channel that view channel v shows, or -1.
-    int parentChannel(int v, int parentChannels) const;
-    ekStatus translate(const ekConfig* cfg, ekTile r, ekTile b, bool clip, Request& q);
+    EKS_LOCAL int parentChannel(int v, int parentChannels) const;
+    EKS_LOCAL ekStatus translate(const ekConfig* cfg, ekTile r, ekTile b, bool clip, Request& q);
 
     int32_t startX, startY, startZ;  // origin in the parent, in the view's space
     int32_t startC;                  // parent channel of view channel 0 without a list

@@ -75,9 +75,9 @@ public:
 
 private:
     // Prepares from the settings; 1 when at least one page will be visited.
-    int reset();
+    EKS_LOCAL int reset();
     // Advances c to the next channel block that holds a selected channel.
-    int moreChans();
+    EKS_LOCAL int moreChans();
 
     int32_t firstX = 0, firstY = 0, firstZ = 0;  // origin of the first page on each axis
     int32_t startC = 0;                          // first channel of the first channel block
@@ -179,9 +179,9 @@ private:
     // Fills one request per page of iter and locks them with mode, less its
     // bits 0x400 and 0x800. Without memory for the requests: status
     // ekNoMemory, no request.
-    ekLockedTile(ekImage* image, ekTileIter& iter, int mode);
+    EKS_LOCAL ekLockedTile(ekImage* image, ekTileIter& iter, int mode);
     // True when some request holds a page.
-    bool holdsPages() const;
+    EKS_LOCAL bool holdsPages() const;
 };
 
 // One page position (x, y, z, c) and how much of that page lies inside the

@@ -143,7 +143,7 @@ protected:
     void MergeChangesIntoSeed() override {}
 
 private:
-    void initAttributes();
+    EKS_LOCAL void initAttributes();
 
     State* state;  // owned; null only when it could not be allocated
 };

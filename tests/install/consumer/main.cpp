@@ -3,6 +3,8 @@
 
 #include <cstring>
 
+static_assert(__cplusplus >= 201703L, "the package must ask for C++17");
+
 int main() {
     ekSize s(4, 3, 2);
     if (int(s) != 24) return 1;
