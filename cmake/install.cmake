@@ -21,9 +21,9 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/eksConfig.cmake
               ${CMAKE_CURRENT_BINARY_DIR}/eksConfigVersion.cmake
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/eks)
 
-# eks.pc finds its prefix from its own folder, so that the installed tree may
-# be moved: one step up per level of the pkgconfig folder (three below
-# lib/x86_64-linux-gnu). Absolute folders are written as they stand.
+# eks.pc and eks-tiff.pc find their prefix from their own folder, so that the
+# installed tree may be moved: one step up per level of the pkgconfig folder
+# (three below lib/x86_64-linux-gnu). Absolute folders are written as they stand.
 set(eks_pc_dir ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 if(IS_ABSOLUTE "${eks_pc_dir}")
   set(EKS_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
