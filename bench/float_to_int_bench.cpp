@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Exhaustive check, over all 2^32 float bit patterns, that the float to
 // integer kernels of the transfer engine give the element rule's result:
 // truncation toward zero through a signed 64-bit integer (NaN, infinities and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Scaling of the graph walks with the size of the graph: a chain of links
 // altered at its root and brought up to date at its far end, and a fan-out of
 // children deleted newest first, oldest first and in random order. Each

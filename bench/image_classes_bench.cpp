@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The constant image and the sub-image view, timed in the same process
 // against a baseline: a whole-image read of a constant image against memcpy of
 // the same bytes, and reads through a view (no conversion) against the same

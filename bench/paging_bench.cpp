@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Page locking and tile iteration, timed against memcpy of a whole image in
 // the same process. Each round times memcpy and the workload in turn; the
 // reported figure is the median of the per-round ratios (lower is better).

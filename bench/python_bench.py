@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Speed of the Python module, measured in one process (run by hand, never by CI).
 
 1. What the Python layer adds to a 32 x 32 tile read: image.read() and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TIFF reads against a peer in the same process: ekTiffImg and GDAL's GTiff
 // driver read the same windows of the same files, each with a 64 MiB block
 // cache, single-threaded. The files (16384 x 16384 RGB 8-bit, 256 x 256

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Transfer engine workloads timed against memcpy of the same destination
 // bytes. Each round times memcpy and the workload in turn; the reported figure
 // is the median of the per-round ratios (lower is better, 1.0 = memcpy speed),

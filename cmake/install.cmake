@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Installation: library with SONAME, public headers, CMake package config and eks.pc.
 include(CMakePackageConfigHelpers)
 

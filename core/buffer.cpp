@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekBuffer: a typed buffer of up to four dimensions over memory it owns or
 // wraps. Sizes are computed in 64 bits; a byte size that does not fit 32 bits,
 // a negative dimension or a failed allocation leaves the buffer without memory.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekConfig: the caller's layout of a transfer and its channel mapping. The
 // constructor from an image belongs with the image class.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Per-data-type facts: byte sizes, value ranges, signedness and the choice of
 // the smallest type for a value range.
 #include <cmath>

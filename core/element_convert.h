@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The one rule for storing a double into an element type, shared by ekPixel
 // and the transfer engine's conversion loops. Everything is inline and free of
 // undefined behaviour for every input, NaN and infinities included.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Display names of the enumerations. Values not listed, combinations of type
 // or order bits included, are "unknown"; statuses not listed are "unknown
 // status".

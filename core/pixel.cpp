@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekPixel: one multi-channel value that owns its elements and reads and
 // writes them as doubles, converting with the library's one element rule.
 #include <cstdint>

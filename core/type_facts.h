@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Internal per-type facts that the public per-type functions do not give:
 // byte sizes in 64 bits, for code that must size memory without overflow.
 #ifndef EKS_CORE_TYPE_FACTS_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Sizes and boxes. Ends (origin + extent) are computed in 64 bits so that no
 // box, however large or far out, overflows; results stored back into a 32-bit
 // field are clamped to the 32-bit range.

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Five everyday image tasks done with the eks module and with plain numpy.
 
 Each task is one call of the library, which converts type, order, channels and

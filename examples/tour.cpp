@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A tour of the library: run it with tools/run-tour [output-folder].
 //
 // It walks through the operator graph and the image attributes, then shows the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The sections of the tour program, one file each.
 #ifndef EKS_EXAMPLES_TOUR_H
 #define EKS_EXAMPLES_TOUR_H

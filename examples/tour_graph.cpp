@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The tour, part 1: the operator graph and its lazy, parents-first resets.
 #include <cstdio>
 

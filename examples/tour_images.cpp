@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The tour, part 2: an image class of the host's own, its lazily derived
 // attributes and its coordinate space.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The tour, part 4: pages. Locking a tile hands out, for direct access, every
 // page the tile touches. A memory image is one page that points straight into
 // its buffer, so every request gets that same page and nothing is copied. An

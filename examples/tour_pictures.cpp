@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The tour, part 3: the library's main job. A memory image holds a generated
 // test picture; reading it back through a caller's layout (ekConfig) converts
 // the data type, rearranges, selects or swaps the channels, mirrors or

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The tour, TIFF files: the test picture is written as a tiled, Deflate
 // compressed TIFF file, opened again, and a window of it is read upside down.
 // The file's tiles are the image's pages; a read decodes the tiles it touches

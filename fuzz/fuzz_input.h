@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reads a fuzz input as a stream of bytes; past its end every byte is 0, so a
 // target can decode operands without checking the length each time.
 #ifndef EKS_FUZZ_FUZZ_INPUT_H

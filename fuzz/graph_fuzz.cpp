@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzz target: the operator graph. The input is a program of graph operations
 // on a pool of links (connecting, disconnecting, enabling, disabling, related
 // children, alterations, queries, deletions). A model of every link's parent

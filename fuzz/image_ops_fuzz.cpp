@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzz target: the input is decoded into a sequence of operations on a few
 // small images (memory images over owned or borrowed buffers, constant
 // images, views of any of them with random starts and channel selections):

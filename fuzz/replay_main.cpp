@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Replays a fuzz target's inputs without libFuzzer: every file named on the
 // command line, and every file inside a directory named there, in sorted
 // order. Fails when nothing was replayed, so that a mistyped corpus path

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fuzz target: a file of arbitrary bytes opened as a TIFF image and read in
 // two layouts, with a page lock. Whatever the bytes, the image must answer
 // with statuses: no crash, no read past a buffer, no leak.

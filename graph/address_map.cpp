@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekAddressMap: open addressing with linear probing over a power-of-two table.
 #include "graph/address_map.h"
 

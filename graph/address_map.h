@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A hash map from object addresses to 64-bit values, for the process-wide
 // registries of live objects: constant-time insertion, removal and lookup by
 // address, whatever the number of live objects. Open addressing with linear

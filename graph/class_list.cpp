@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekClassList: walks of the chain of class-identity records.
 #include "eks/graph.h"
 

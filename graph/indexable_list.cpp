@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekIndexableList: the counted list with its one-entry position cache.
 //
 // Invariant: when cachedIndex >= 0, cachedItem is the element at cachedIndex.

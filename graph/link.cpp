@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekLink: construction, destruction and class identity.
 #include "graph/link_registry.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekLink: recording alterations, pushing them down the graph, and the lazy
 // reset that brings a link up to date, parents first.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekLink: enabling and disabling, and how children see through disabled links.
 #include "eks/graph.h"
 

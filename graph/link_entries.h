@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Indexed access to the entries of a link's parent or child list.
 #ifndef EKS_GRAPH_LINK_ENTRIES_H
 #define EKS_GRAPH_LINK_ENTRIES_H

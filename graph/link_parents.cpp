@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekLink: building and querying the parent and child lists.
 #include <new>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The registry of live links and the static reset-callback settings.
 #include "graph/link_registry.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The registry of live links: every ekLink sits in it from its constructor to
 // its destructor, in order of construction (for the reset-callback settings
 // that apply to every link) and by address (to tell whether a link is still

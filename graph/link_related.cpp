@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekLink: related children, auxiliary links owned by their input-0 parent.
 #include "graph/link_entries.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekList: the four primitives of the intrusive circular list; everything else
 // in the header is built on them.
 #include "eks/graph.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // An explicit stack for the graph walks (propagation, reset) that would
 // otherwise recurse once per link: a chain of a million links must not exhaust
 // the thread's stack. Small walks stay in the inline frames; deeper ones grow

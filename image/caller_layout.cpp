@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Checks of a caller's layout before any pixel moves.
 #include "image/caller_layout.h"
 

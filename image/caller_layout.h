@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Checks of a caller's layout before any pixel moves. Every image class's tile
 // primitives (reads, writes, fills, copies) ask these first, so that a layout
 // the transfer engine cannot describe is refused with ekBadAttribute instead

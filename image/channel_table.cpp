@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekChannelTable: explicit channel lists for transfer blocks.
 #include "image/channel_table.h"
 

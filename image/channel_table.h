@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekChannelTable: an explicit channel list for a transfer block, built when
 // the caller's channel selection cannot be handed to the engine as it is.
 #ifndef EKS_IMAGE_CHANNEL_TABLE_H

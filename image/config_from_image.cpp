@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekConfig built from an image's own layout.
 #include "eks/core.h"
 #include "eks/image.h"

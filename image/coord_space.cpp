@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekImage coordinate spaces: every mapping between two spaces of one image is
 // an optional exchange of the axes followed by an optional mirroring of x and
 // y within the image's extent in the target space.

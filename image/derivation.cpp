@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekImage derivation operations: what a concrete class's reset() uses to fill
 // in the attributes the caller did not set, and ekImage's own part of a reset.
 #include <cstdint>

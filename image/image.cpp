@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekImage lifecycle: construction, destruction, class identity, reference
 // counting and inputs.
 #include "eks/image.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Overflow-free size arithmetic for the image core: products of extents and
 // channel counts are formed in 64 bits and clamped where they must fit 32.
 #ifndef EKS_IMAGE_SIZE_MATH_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekImage tile entry points: each reduces a 2-D, sub-tile or pixel request to
 // one call of a virtual 3-D primitive (slice 0, depth 1) and checks nothing.
 #include <cstring>

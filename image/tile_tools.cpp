@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekImage tools for the tile primitives of the concrete classes: clipping,
 // strides, bound and page tests, and the base copy between two images.
 #include <cstdint>

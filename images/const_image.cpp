@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekConstImg: construction, the reset that follows the value, and the copy
 // that fills another image with the value.
 #include <cstdlib>

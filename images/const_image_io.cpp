@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekConstImg reads: the value for every requested pixel, by memset and 64-bit
 // stores for 8-bit pixels of one or four channels, else by the transfer engine.
 #include <cstdint>

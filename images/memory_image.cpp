@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekMemoryImg: construction, the reset that derives the attributes and owns
 // the buffer, synchronisation with the input, page locks and the seed merge.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekMemoryImg tile primitives: reads, writes, fills and copies between the
 // image buffer and a caller's buffer or another image, all through the
 // transfer engine.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekSIDImage: resource ids, the registry of live seed images, and the seed
 // image with its reference counting.
 #include <mutex>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekSubImg: construction, start position, own configuration and the reset
 // that derives the view's attributes from its parent.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekSubImg: a caller's request composed for the parent: the buffer's channels
 // carried through the view's channel map, and the boxes carried from the
 // caller's space through the view's window into the parent.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekSubImg tile primitives: reads and writes handed to the parent through the
 // view's window, and copies with another image.
 #include <cstdint>

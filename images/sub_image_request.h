@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekSubImg::Request: a caller's read or write translated for the view's
 // parent: the composed layout, its channel lists and the boxes.
 #ifndef EKS_IMAGES_SUB_IMAGE_REQUEST_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekImage's page locking: by copy into fresh page buffers through the image's
 // own tile reader. Classes that hold their pixels (the memory image) override
 // lockPageSet and unlockPageSet to hand out their own pages instead.

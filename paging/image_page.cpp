@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekImagePage, a page that owns its buffer, and ekPgCB, a page position with
 // the part of the page that lies inside an image.
 #include <algorithm>

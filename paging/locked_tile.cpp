@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekLockedTile: every page a tile touches, locked at once.
 #include <new>
 

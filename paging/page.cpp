@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekPage: the handle of one page of an image.
 #include <cstdint>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekTileIter: the pages that cover a tile, in a fixed order.
 //
 // The settings (tile, page size, border, channel selection) are kept as given;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Hooks for bench/python_bench.py: the same tile reads timed in C++, so that
 // the script can measure what the Python layer adds in the same process.
 #include <pybind11/numpy.h>

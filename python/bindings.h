@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The parts of the module, each adding its classes to it.
 #ifndef EKS_PYTHON_BINDINGS_H
 #define EKS_PYTHON_BINDINGS_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Statuses as Python exceptions: eks.Error and one subclass per status.
 #ifndef EKS_PYTHON_ERRORS_H
 #define EKS_PYTHON_ERRORS_H

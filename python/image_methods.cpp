@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // eks.Image: the base of the module's image classes. Attributes as properties,
 // and reads, writes, fills and copies between images and numpy arrays.
 #include <pybind11/eval.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Python side of an image: the library image it owns, what must outlive
 // it, and the lock that keeps the library to one thread at a time.
 #ifndef EKS_PYTHON_IMAGE_OBJECT_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The caller's side of a transfer between an image and a numpy array: the box,
 // the element type, channel order, channel selection and coordinate space, and
 // the array shape that goes with them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // image.lock(): page locking as a context manager. The locked tile hands out
 // numpy views of its pages; the pages stay locked while the tile or any of
 // those arrays is alive, so no array outlives the memory it shows.

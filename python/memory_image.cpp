@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // eks.MemoryImage: an image over a numpy array (no copy) or over pixels of its
 // own, which numpy sees through the buffer protocol.
 #include <pybind11/numpy.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Python module `eks`: the library's images over numpy arrays.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>

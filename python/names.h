@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Names of the library's enumerations as the Python module spells them (the
 // enumerator in snake case without its prefix: "upper_left", "separate",
 // "rgba") and the numpy dtypes of the nine element types.

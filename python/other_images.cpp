@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // eks.ConstantImage (one value everywhere, read-only) and eks.SubImage (a
 // window and channel selection of another image, through which reads and
 // writes reach that image).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // eks.TiffImage: a TIFF file as an image (the companion library eks_tiff),
 // opened for reading or created for writing. Built only with eks_tiff.
 #include <pybind11/numpy.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Allocation failures on request: replaces the nothrow allocation functions
 // (the only ones the library uses for its objects and lists) with versions
 // that answer null when a test asks for it. Include it in exactly one source

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Included ahead of every test source (see CMakeLists.txt): GoogleTest prints
 // a status in failure messages as its phrase and value, "not allowed (29)".
 #ifndef EKS_TESTS_STATUS_PRINTER_H

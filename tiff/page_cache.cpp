@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekTiffPageCache: a hash index over an intrusive recency list.
 #include "tiff/page_cache.h"
 

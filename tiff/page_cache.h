@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekTiffPageCache: decoded pages of a file, least recently used first out,
 // within a byte budget. Locked pages stay; dirty pages are written back
 // through a sink before they leave.

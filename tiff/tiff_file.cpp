@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekTiffFile: opening, creating and closing the libtiff handle, decoding and
 // encoding pages, and keeping libtiff's messages on the handle.
 #include "tiff/tiff_file.h"

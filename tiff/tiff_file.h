@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekTiffFile: the libtiff handle behind an ekTiffImg. It reads the tags into a
 // layout the image can represent (or refuses the file, saying why), decodes
 // and encodes whole pages (tiles or strips) and collects libtiff's messages.

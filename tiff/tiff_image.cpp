@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekTiffImg: opening and creating, the attributes taken from the file, the
 // page cache's budget, counters and flush, and fetching pages through it.
 #include <cstdlib>

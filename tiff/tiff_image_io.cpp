@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekTiffImg tile primitives and page locks: every request is cut into the
 // pages it touches, and each page moves through the transfer engine between
 // the page cache and the caller's buffer.

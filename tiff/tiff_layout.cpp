@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Tags to layout: what the file holds, in the image's terms, or the reason
 // why the image cannot represent it.
 #include <tiffio.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What an ekTiffImg holds behind its pointer: the file, the page cache, and
 // the fetching of pages through the cache.
 #ifndef EKS_TIFF_TIFF_STATE_H

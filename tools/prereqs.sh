@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Sourced by the run scripts: finds the Debian packages the build needs and
 # the machine lacks. Run as root, it installs them (apt-get install -y);
 # otherwise it stops with the one command that installs them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekBlockMover: box setup, channel pairing and dispatch to the fast paths or
 // the conversion loop of the destination type.
 #include "transfer/block_mover.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekBlockMover: the state of moving one box between two ekDataBlocks. It pairs
 // channels, walks the box run by run (a run is one row of one channel pair, or
 // one whole interleaved row when allChannels is set) and hands the box, in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The nine conversion loops. Each branches once on the source type and walks
 // the box run by run; the 81 (destination, source) inner loops are stamped from
 // one template and the element rule in convert_kernels.h, plus a saturating

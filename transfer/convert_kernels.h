@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The element types of the transfer engine, listed once, and the one element
 // rule from which every conversion loop is stamped.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekDataBlock: construction, strides, and copyFrom (region, widening of a
 // constant source, keep-out classification).
 #include "transfer/data_block.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekDataBlock: the internal transfer descriptor. It says where a block of pixel
 // data lies in memory, which box of image space it covers and how its elements
 // are arranged; copyFrom moves the data of one block into another over the part

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Whole-byte copies: the fast paths of the transfer engine. Each declines
 // (returns false, having moved nothing) unless the box can be moved by memmove
 // calls that give exactly what the conversion loops would.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fills of interleaved destinations from a constant block: every position
 // receives the same pixel, so each row of the box is one pixel pattern
 // repeated. The pattern is converted once (by the conversion loop, on a

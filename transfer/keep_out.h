@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The keep-out classification of a fill: which boxes of a region a constant
 // block with a keep-out box moves, and in which order.
 #ifndef EKS_TRANSFER_KEEP_OUT_H

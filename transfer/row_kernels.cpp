@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Box-level kernels for same-width copies that the whole-byte fast paths
 // cannot take: transposition (blocked, so that both sides stay in cache),
 // mirroring in x (whole pixels reversed per row) and order conversion between

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // x86 conversion kernels for unit-step runs: ekFloat to 8-, 16- and 32-bit
 // integers, 16-bit to 8-bit. Each gives exactly the element rule's result
 // (bench/float_to_int_bench checks the float kernels on all 2^32 patterns).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Run-time choice of the SIMD kernels: one table per instruction set level
 // (SSE2, the x86-64 baseline; SSSE3 shuffles; AVX2), each with ordinary and
 // with streaming stores, chosen from the CPU's features and the level cap.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Explicit SIMD kernels of the transfer engine, chosen at run time from the
 // CPU's features. Every kernel gives byte-identical results to the portable
 // loops; with EKS_SIMD off the lookups return null and the portable code runs.

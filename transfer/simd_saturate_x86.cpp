@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // x86 kernels of the saturating conversions (ekSaturate) for unit-step runs:
 // ekFloat to 8-, 16- and 32-bit integers and 16- or 32-bit integers to
 // narrower ones. Each gives exactly the saturating element rule's result

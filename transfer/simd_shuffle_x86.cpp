@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // x86 byte-shuffle kernels: whole pixels reversed (rows mirrored in x), and
 // interleaved rows split into channel rows or merged from them, with SSSE3
 // (16 pixels per step) and AVX2 (32), plus the streaming row copy.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // x86 byte transposition: SSE2 16 x 16 blocks in 256 x 256 tiles.
 #include "transfer/simd_x86.h"
 

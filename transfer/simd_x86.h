@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Shared pieces of the x86 SIMD kernels (internal to transfer/simd_*_x86.cpp
 // and simd_dispatch.cpp): the target attributes, 16-byte loads and stores,
 // and the kernel declarations the dispatch tables point to. Kernels templated

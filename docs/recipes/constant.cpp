@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A constant image: one value everywhere, delivered in whatever layout the
 // caller asks for. It stores no pixels and refuses writes; as the source of a
 // copy it fills the destination.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Convert on the fly: the caller's ekConfig names the element type (and order)
 // of its buffer, and every read or write converts between it and the image.
 #include <eks/eks.h>

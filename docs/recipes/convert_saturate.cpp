@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Saturating conversions: set ekSaturate in the configuration's reserved word
 // and every narrowing conversion of the transfer rounds to nearest (ties to
 // even) and clamps to the destination's range.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Flip while reading: ask for the tile in another coordinate space. The
 // buffer is always filled row 0 first; the space says where row 0 and
 // column 0 are in the picture.

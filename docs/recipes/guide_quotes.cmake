@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # The guide quotes every recipe verbatim, each after a marker line:
 #
 #   <!-- recipe: name.cpp -->

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Lock pages: instead of copying a tile into a buffer, lock the pages it
 // touches and read the image's own data in place. A memory image is one page
 // that points straight into its buffer; other images hand out copies.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // An operator of your own: a class derived from ekImage with one input. It
 // takes its attributes from the input at every reset, computes its pixels in
 // a layout of its own choosing, and lets a memory image convert them into

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Pick, reorder and separate channels: the configuration's channel count,
 // channel offset and channel list choose which image channel lands in each
 // channel of the buffer, and its order how the buffer arranges them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Rotate by a quarter turn: a transposed coordinate space exchanges the axes,
 // so reading a w x h picture in one gives an h x w buffer. ekLeftLower turns
 // the picture clockwise, ekRightUpper counter-clockwise.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A view: a window onto another image that stores no pixels. Reads and
 // writes go through to the parent, shifted by the window's start.
 #include <eks/eks.h>

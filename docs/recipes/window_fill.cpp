@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Read a window that reaches past the edge: the part inside comes from the
 // image, every pixel outside gets the image's fill value. The read still
 // answers ekOkay.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Wrap a buffer you already have: the image borrows it, reads and writes go
 // straight to it, and it is never freed or resized by the image.
 #include <eks/eks.h>

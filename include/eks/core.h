@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Foundations: value types, enumerations, per-type facts, the caller's layout
 // record (ekConfig) and the pixel and buffer classes.
 #ifndef EKS_CORE_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The whole public interface of the library.
 #ifndef EKS_EKS_H
 #define EKS_EKS_H

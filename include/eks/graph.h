@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Operator graph: intrusive lists, per-class identity records and ekLink, the
 // node from which every image derives.
 #ifndef EKS_GRAPH_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The abstract image: attributes with lazy derivation, the tile access front
 // end and the mapping between coordinate spaces.
 #ifndef EKS_IMAGE_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Concrete image classes: the seed-image base, the memory image, the constant
 // image and the sub-image view.
 #ifndef EKS_IMAGES_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Tile iteration and page locking.
 //
 // An image is divided into pages: boxes of a fixed size in x, y, z and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekTiffImg: an image over one tiled (or stripped) TIFF file, read and written
 // page by page through a bounded page cache. Part of the optional companion
 // library eks_tiff (CMake: eks::tiff); the core library does not need it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekConfig: argument order of the constructor and the channel mapping.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekPixel and ekBuffer: the element rule (no UB for any double), bit packing,
 // growth and conversion, and ownership of memory (run under AddressSanitizer
 // to catch double frees, reads of released storage and leaks).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Sizes, boxes and per-type facts, including values near the ends of the
 // 32-bit range, where the 64-bit arithmetic of the library must hold.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The address map behind the registries of live objects, against a standard
 // map: random insertions and removals over a small address range, so that
 // probe runs collide, wrap around the table and are shifted back on removal.

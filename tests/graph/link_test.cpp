@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekLink: building and tearing down the graph, alteration and the lazy reset
 // (order, re-entry, cycles), enabling, related children and callback events.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Intrusive lists: ends never expose the head, splicing, the indexed list's
 // walk directions and its position cache against a std::vector model, and the
 // class identity records.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Long graphs: a chain of a million links and a fan-out of a hundred thousand
 // children are altered, brought up to date and torn down without exhausting
 // the thread's stack (the test runs them on a thread with an 8 MB stack) and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Graph links when an entry cannot be allocated: the status says so and
 // neither the parent nor the child list changes.
 #include <gtest/gtest.h>

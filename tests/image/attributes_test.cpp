@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekImage attributes: the setter protocol and its deviations, reference
 // counting, inputs, class identity and the queries that compute something.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekImage coordinate spaces: hand-worked mappings, every mapping against an
 // independent model of the displayed picture, round trips, the derived-space
 // table and the chain mappings.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekImage derivation: colour model, page geometry, value range, scale and the
 // fill adaptation of ekImage::reset, and the rule that nothing the caller set
 // is derived over.

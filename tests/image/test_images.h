@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Small image classes for the image core tests: there is no concrete image in
 // the core itself, so the tests bring their own.
 #ifndef EKS_TESTS_IMAGE_TEST_IMAGES_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekImage tile front end: forwarding of every entry point, pixels, the base
 // copy between images, clipping, strides and the page tests.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Constant image: identity, attributes following the value, reads in every
 // path (direct byte fills and the engine), refused writes and copies.
 #include <gtest/gtest.h>

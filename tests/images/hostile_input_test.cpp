@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Hostile inputs: each is answered with a status or a defined result, no
 // buffer outside the request changes, and (under the sanitizer build, with
 // leak detection) nothing is read out of bounds or leaked.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Helpers for the memory image and seed image tests: a memory image with its
 // protected parts reachable, a small image of another class, and element
 // access by the buffer's element-index table (element values through the

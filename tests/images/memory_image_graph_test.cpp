@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Memory images in graphs that change under a running operation: a cycle of
 // auto-sync images re-entered during a reset, and a copy whose source is
 // destroyed by bringing its destination up to date.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Memory image reads, writes, fills and copies: the directed cases that the
 // randomized tests (memory_image_random_test.cpp) do not reach, and page
 // locks.

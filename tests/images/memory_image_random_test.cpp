@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Randomized reads, writes and fills of memory images in every layout,
 // compared byte for byte with a reference that works element by element from
 // the buffer's element-index table and the coordinate mapping.

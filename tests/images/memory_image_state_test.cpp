@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekMemoryImg state as others see it: the page geometry follows the size,
 // every write reaches the image's consumers, and the 32-bit limits. A layout
 // of more than 2^31 - 1 elements, or of more than 2^31 - 1 bytes, cannot be

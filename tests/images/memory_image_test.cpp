@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Memory image: identity, attributes, buffer ownership, reset statuses and
 // synchronisation with the input.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Image operations whose working memory cannot be allocated answer
 // ekNoMemory and move nothing: a view's copy of its channel list, the channel
 // lists of a read through a view, and a pixel sized by the image.

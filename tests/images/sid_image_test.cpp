@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Seed images: resource ids, liveness, seed references and collapsing.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Randomized reads and writes through views (random windows, channel offsets
 // and lists, types, orders, coordinate spaces, views of views), compared with
 // a reference that reads the parent whole and maps every buffer element by

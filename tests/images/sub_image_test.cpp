@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Sub-image view: identity, construction and start, following the parent,
 // the own configuration, and reads, writes and copies at the window's edges.
 #include <gtest/gtest.h>

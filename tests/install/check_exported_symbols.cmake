@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Script run by CTest: installs the library into a scratch prefix and compares
 # the symbols it exports with the checked-in list, so that an accidental
 # export (or a lost one) fails.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Script run by CTest: installs the library into a scratch prefix, then
 # configures, builds and runs the consumer project against the installed tree
 # twice, through find_package(eks CONFIG) and through pkg-config.

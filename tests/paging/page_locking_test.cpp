@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Page locking: copied pages of the base image, the memory image's shared
 // page, locked tiles and page geometry records.
 #include <gtest/gtest.h>

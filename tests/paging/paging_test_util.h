@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Images for the page locking tests: a memory image with distinct pixel
 // values, and a host image that reads through to it and keeps the base
 // image's locking by copy, with a page geometry of the test's choosing; and

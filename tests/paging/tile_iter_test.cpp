@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekTileIter: the pages that cover a tile, their order and their count.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Locking pages of a view and of a constant image: both lock by copy through
 // their own tile readers.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Shared fixtures of the Python module's tests: small images of known content.
 import numpy as np
 import pytest

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # ConstantImage and SubImage compared with numpy: a constant is numpy.full, a
 # view is slicing and fancy indexing that writes through to its parent.
 import numpy as np

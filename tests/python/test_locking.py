@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Page locking: a context manager handing out numpy views of locked pages.
 import gc
 

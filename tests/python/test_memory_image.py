@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # MemoryImage over numpy arrays: zero-copy wrapping, reads in every layout
 # compared with the numpy expression that gives the same array, writes, fills
 # and copies.

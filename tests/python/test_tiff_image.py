@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # TiffImage, when the module is built with eks_tiff: a created file written
 # from numpy reads back equal, in any space.
 import numpy as np

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Threads that each create, connect, use and destroy their own images at the
 // same time: the process-wide registries (live links, live seed images, the
 // resource-id counter) are shared by all of them. .ci/run also builds this

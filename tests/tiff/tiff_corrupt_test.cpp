@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Damaged files: valid files cut short and with bytes flipped either refuse
 // to open or fail page by page, with statuses and messages, never a crash, a
 // read past a buffer (the sanitizer build checks) or a word on stderr.

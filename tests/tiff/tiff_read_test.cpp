@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading files written by libtiff directly: every layout read back exactly,
 // any caller layout compared with a memory image over the same pixels, and
 // the layouts that are refused.

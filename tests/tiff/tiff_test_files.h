@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Test files: TIFF files written with libtiff directly (as another program
 // would write them) from pixels held in the memory image's layout, and
 // damaged copies of them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Other images and the paging API over a TIFF image: a view onto a region and
 // channels of the file reads what the same view over a memory image reads and
 // writes into the file; a locked tile holds the file's cached pages; caller

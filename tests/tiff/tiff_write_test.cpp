@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Writing: created files read back in every type, order and compression;
 // writes through a cache too small to hold them; the page cache's counters;
 // page locks; seed merges; read-only files.

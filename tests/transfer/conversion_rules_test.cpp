@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The element conversion rules, one table row per case, each run through the
 // engine packed, with a step of 2 and mirrored, inside guard bytes that must
 // stay untouched. Plus a large random sample of float bit patterns against the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // ekDataBlock and copyFrom: strides, channel pairing, clipping, constant
 // sources with keep-out boxes and widening, and the fast-path cases whose
 // results the document spells out.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // copyFrom against the reference mover over seeded random descriptor pairs:
 // every type pair, the three orders, channel lists with repeats and -1,
 // firstChan, flips, transposition, clip boxes and constant sources with and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // An obviously correct, slow transfer: every element of the destination box is
 // visited, tested against every box that limits the transfer, paired with its
 // source channel and converted through a canonical value, by plain casts or,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Uses the installed library through its public headers only.
 #include <eks/eks.h>
 

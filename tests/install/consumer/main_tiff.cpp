@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Uses the installed TIFF component: a file that does not exist is refused
 // with a status and a message.
 #include <eks/tiff.h>
