@@ -5,16 +5,16 @@
 #include <cstddef>
 #include <new>
 
+int* ekChannelTable::make(int n) {
+    if (n <= kLocal) return entries = local;
+    delete[] heap;
+    heap = new (std::nothrow) int[std::size_t(n)];
+    return entries = heap;
+}
+
 bool ekChannelTable::build(const int* list, int offset, int n, int valid) {
     if (n < 1) n = 1;  // a block with no channels still gets a readable list
-    if (n <= kLocal) {
-        entries = local;
-    } else {
-        delete[] heap;
-        heap = new (std::nothrow) int[std::size_t(n)];
-        if (heap == nullptr) return false;
-        entries = heap;
-    }
+    if (make(n) == nullptr) return false;
     for (int k = 0; k < n; ++k) {
         const int64_t index = int64_t(k) + offset;
         int entry = -1;

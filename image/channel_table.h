@@ -23,6 +23,9 @@ public:
     // at or beyond `valid` are -1 (they select nothing). False when the
     // memory cannot be had.
     bool build(const int* list, int offset, int n, int valid);
+    // Storage for n entries, for the caller to fill: local for the usual few
+    // channels, the heap beyond. Null when the memory cannot be had.
+    int* make(int n);
     int* get() const { return entries; }
 
 private:

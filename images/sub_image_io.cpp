@@ -72,7 +72,7 @@ ekStatus ekSubImg::copyTileCfg(int x, int y, int z, int nx, int ny, int nz, ekIm
     if (nx < 1 || ny < 1 || nz < 1) return ekOkay;
 
     const int parentChannels = parentChans;
-    ekChannelArray inverse;
+    ekChannelTable inverse;
     int* inv = inverse.make(parentChannels);
     if (inv == nullptr) return ekNoMemory;
     for (int p = 0; p < parentChannels; ++p) inv[p] = -1;

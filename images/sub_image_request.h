@@ -5,33 +5,9 @@
 #define EKS_IMAGES_SUB_IMAGE_REQUEST_H
 
 #include <cstdint>
-#include <new>
 
 #include "eks/images.h"
-
-// An int array of n entries that lives as long as its owner: local storage
-// for the usual few channels, the heap beyond.
-class ekChannelArray {
-public:
-    ekChannelArray() : entries(local), heap(nullptr) {}
-    ekChannelArray(const ekChannelArray&) = delete;
-    ekChannelArray& operator=(const ekChannelArray&) = delete;
-    ~ekChannelArray() { delete[] heap; }
-    // Null when the memory cannot be had.
-    int* make(int n) {
-        if (n <= kLocal) return entries = local;
-        delete[] heap;
-        heap = new (std::nothrow) int[size_t(n)];
-        return entries = heap;
-    }
-    int* get() const { return entries; }
-
-private:
-    static const int kLocal = 16;
-    int* entries;
-    int* heap;
-    int local[kLocal];
-};
+#include "image/channel_table.h"
 
 // 1 when list[k] = list[0] + k for every k < n, all of them 0 or more: the
 // selection is an offset and the engine may take its whole-row paths.
@@ -43,8 +19,8 @@ inline bool isChannelRun(const int* list, int n) {
 
 struct ekSubImg::Request {
     ekConfig parentCfg;              // the caller's buffer as the parent sees it
-    ekChannelArray parentList;       // buffer channel -> parent channel (-1: none)
-    ekChannelArray viewList;         // storage of viewChans
+    ekChannelTable parentList;       // buffer channel -> parent channel (-1: none)
+    ekChannelTable viewList;         // storage of viewChans
     const int* viewChans = nullptr;  // buffer channel -> view channel (-1: none)
     int viewFirst = 0;               // without viewChans: view channel of buffer channel 0
     int nc = 0;                      // channels of the caller's buffer; 0: nothing moves
