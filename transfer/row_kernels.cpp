@@ -63,22 +63,46 @@ void blocked2D(uchar* dst, int64_t dx, int64_t dy, const uchar* src, int64_t sx,
     }
 }
 
-void blocked2D(int e, uchar* dst, int64_t dx, int64_t dy, const uchar* src, int64_t sx, int64_t sy,
+// Units of e bytes: an element (1, 2, 4 or 8) or a whole interleaved pixel
+// (see kPixelUnits); false for any other size, having moved nothing.
+bool blocked2D(int e, uchar* dst, int64_t dx, int64_t dy, const uchar* src, int64_t sx, int64_t sy,
                int64_t nx, int64_t ny) {
     switch (e) {
-        case 1:
-            blocked2D<1>(dst, dx, dy, src, sx, sy, nx, ny);
-            break;
-        case 2:
-            blocked2D<2>(dst, dx, dy, src, sx, sy, nx, ny);
-            break;
-        case 4:
-            blocked2D<4>(dst, dx, dy, src, sx, sy, nx, ny);
-            break;
+#define EK_E(E)                                         \
+    case E:                                             \
+        blocked2D<E>(dst, dx, dy, src, sx, sy, nx, ny); \
+        return true;
+        EK_E(1)
+        EK_E(2)
+        EK_E(3)
+        EK_E(4)
+        EK_E(6)
+        EK_E(8)
+        EK_E(12)
+        EK_E(16)
+#undef EK_E
         default:
-            blocked2D<8>(dst, dx, dy, src, sx, sy, nx, ny);
-            break;
+            return false;
     }
+}
+
+// Interleaved pixels transposed whole, in one pass instead of one per
+// channel, when both sides hold the same channels and every stride is a
+// whole number of pixels; false when declined.
+bool transposePixels(const ekBlockMover& m, int e, uchar* dd, const uchar* sd) {
+    const ekDataBlock& d = *m.dst;
+    const ekDataBlock& s = *m.src;
+    const int64_t nc = d.nc;
+    if (!m.pairedByIndex || nc < 2 || d.order != ekInterleaved || s.order != ekInterleaved)
+        return false;
+    if (d.xStride % nc || d.yStride % nc || s.xStride % nc || s.yStride % nc) return false;
+    const int p = e * int(nc);
+    if (p != 2 && p != 3 && p != 4 && p != 6 && p != 8 && p != 12 && p != 16) return false;
+    for (int64_t z = 0; z < m.box.nz; ++z)
+        blocked2D(p, dd + (m.dstBase + z * d.zStride) * e, d.xStride / nc, d.yStride / nc,
+                  sd + (m.srcBase + z * s.zStride) * e, s.xStride / nc, s.yStride / nc, m.box.nx,
+                  m.box.ny);
+    return true;
 }
 
 // dst pixel i = src pixel n-1-i, pixels of P bytes.
@@ -173,6 +197,7 @@ bool ekBlockMover::tryRowKernels() {
     const ekSimdKernels* simd = ekSimd(stream);
 
     if (d.transposed != s.transposed) {
+        if (transposePixels(*this, e, dd, sd)) return true;
         // Per channel pair and slice, a blocked 2-D copy. With one-byte
         // elements that are contiguous along x on one side and along y on the
         // other, a transposition kernel does 16 x 16 bytes at a time.

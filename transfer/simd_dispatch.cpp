@@ -48,7 +48,7 @@ constexpr ekSimdKernels kSsse3[2] = {makeSsse3<false>(floatToByteSse2<false>),
 template <bool NT>
 constexpr ekSimdKernels makeAvx2() {
     return {
-        transpose8Sse2,
+        transpose8Avx2<NT>,
         {nullptr, reverseAvx2<1, NT>, reverseAvx2<2, NT>, reverseAvx2<3, NT>, reverseAvx2<4, NT>},
         {nullptr, nullptr, splitAvx2<2, NT>, splitAvx2<3, NT>, splitAvx2<4, NT>},
         {nullptr, nullptr, mergeAvx2<2, NT>, mergeAvx2<3, NT>, mergeAvx2<4, NT>},

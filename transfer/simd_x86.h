@@ -69,6 +69,9 @@ EK_AVX2 void copyShortRowsAvx2(uchar* dst, int64_t dstStride, const uchar* src, 
 // simd_transpose_x86.cpp
 void transpose8Sse2(uchar* dst, int64_t dstStride, const uchar* src, int64_t srcStride, int64_t w,
                     int64_t h);
+template <bool NT>
+EK_AVX2 void transpose8Avx2(uchar* dst, int64_t dstStride, const uchar* src, int64_t srcStride,
+                            int64_t w, int64_t h);
 
 // simd_convert_x86.cpp: unit-step conversions (ekUnitRunFn).
 template <bool NT>

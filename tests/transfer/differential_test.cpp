@@ -351,10 +351,38 @@ void runKernelShapes(uint64_t first, int count) {
     }
 }
 
+// Transpositions and order changes of boxes of a few hundred pixels a side,
+// rows often a multiple of 64 bytes: the 64 x 64 transposition blocks and the
+// whole-line stores of the splits and merges (with streaming stores).
+void runLargeBlocks(uint64_t first, int count) {
+    applySeedOverride(first, count);
+    for (uint64_t seed = first; seed < first + uint64_t(count); ++seed) {
+        Rng r(seed);
+        Case c;
+        const int nc = r.chance(0.5) ? 1 : r.range(2, 4);
+        const int nx = r.chance(0.5) ? 64 * r.range(1, 4) : r.range(60, 260);
+        c.dst.box = ekTile(0, 0, 0, nx, r.range(60, 200), 1);
+        c.dst.nc = c.src.nc = nc;
+        c.dst.type = ekUChar;
+        c.src.type = compatibleType(r, ekUChar);
+        c.dst.order = r.chance(0.7) ? ekInterleaved : ekSeparate;
+        c.src.order = r.chance(0.7) ? ekInterleaved : kOrders[r.range(0, 2)];
+        c.src.box = c.dst.box;
+        if (r.chance(0.6)) (r.chance(0.5) ? c.dst : c.src).transpose = 1;
+        if (r.chance(0.2)) c.src.flip = r.range(1, 3);
+        const std::string err = runCase(c, r);
+        if (!err.empty()) {
+            ADD_FAILURE() << "seed " << seed << " (large blocks): " << err << "\n" << describe(c);
+            return;
+        }
+    }
+}
+
 }  // namespace
 
 TEST(TransferDifferential, KernelShapesMatchReference) {
     runKernelShapes(2000000, caseCount() / 10);
+    runLargeBlocks(2500000, caseCount() / 200);
 }
 
 TEST(TransferDifferential, StreamingStoreKernelsMatchReference) {
@@ -365,6 +393,7 @@ TEST(TransferDifferential, StreamingStoreKernelsMatchReference) {
     runKernelShapes(3000000, caseCount() / 10);
     runSeeds(4000000, caseCount() / 10);
     runLargerRows(5000000, caseCount() / 20);
+    runLargeBlocks(5500000, caseCount() / 100);
     ekStreamBytes = saved;
 }
 
