@@ -106,11 +106,10 @@ void ekLink::propagateToChildren(uint32_t bits) {
     }
 }
 
-ekStatus ekLink::resetCheck() {
+ekStatus ekLink::resetWalk() {
     // ekInProgressBit guards against loops: a query that comes back to a link
     // during its reset, through a cycle of links or from the class's own
-    // reset, returns at once with the current status.
-    if (anyAltered() == 0 || inProgress()) return status;
+    // reset, returns at once with the current status (resetCheck's test).
     struct Frame {
         ekLink* link;
         int32_t position;  // next parent to bring up to date
@@ -130,7 +129,7 @@ ekStatus ekLink::resetCheck() {
                     parent->disableAltered();  // its own parents come first
                     continue;
                 }
-                parent->resetCheck();  // out of memory: recurse
+                parent->resetWalk();  // out of memory: recurse
             }
             frame.depth = deeperThan(frame.depth, parent->depth);
             continue;

@@ -71,9 +71,14 @@ ekDataBlock callerBlock(ekImage& image, void* data, const ekConfig* cfg, ekType 
                         ekOrder ownOrder, int nc, const Channels& sel, ekTile r, ekTile b) {
     ekFlip flip = ekNoFlip;
     int trans = 0;
+    // A caller space that is the image's own maps nothing (the common case
+    // of tile reads: checked once, without mapping the two boxes).
     if (cfg != nullptr && cfg->coordSpace != 0) {
-        image.mapTile(cfg->coordSpace, r, flip, trans, ekCoordSpace(0));
-        image.mapTile(cfg->coordSpace, b, flip, trans, ekCoordSpace(0));
+        image.mapFlipTrans(cfg->coordSpace, flip, trans, ekCoordSpace(0));
+        if (flip != ekNoFlip || trans) {
+            image.mapTile(cfg->coordSpace, r, flip, trans, ekCoordSpace(0));
+            image.mapTile(cfg->coordSpace, b, flip, trans, ekCoordSpace(0));
+        }
     }
     ekDataBlock block(data, configType(cfg, ownType), configOrder(cfg, ownOrder), nc, sel.list,
                       b.nx, b.ny, b.nz, b.x, b.y, b.z, sel.firstChan);
