@@ -24,6 +24,8 @@ constexpr ekSimdKernels makeSse2() {
             shortToByteSse2<NT>,
             nullptr,
             nullptr,
+            nullptr,
+            nullptr,
             NT ? copyStream : nullptr,
             nullptr};
 }
@@ -36,6 +38,8 @@ constexpr ekSimdKernels makeSsse3(ekUnitRunFn floatToByte) {
             {nullptr, nullptr, mergeSsse3<2, NT>, mergeSsse3<3, NT>, mergeSsse3<4, NT>},
             floatToByte,
             shortToByteSse2<NT>,
+            nullptr,
+            nullptr,
             nullptr,
             nullptr,
             NT ? copyStream : nullptr,
@@ -56,6 +60,8 @@ constexpr ekSimdKernels makeAvx2() {
         shortToByteAvx2<NT>,
         floatToWordAvx2<NT>,
         floatToDwordAvx2<NT>,
+        byteToFloatAvx2<NT, false>,
+        byteToFloatAvx2<NT, true>,
         NT ? copyStreamAvx2 : nullptr,
         copyShortRowsAvx2};
 }
@@ -105,6 +111,10 @@ ekUnitRunFn ekSimdUnitRun(ekType dstType, ekType srcType, bool stream, bool satu
         case ekULong:
         case ekLong:
             return srcType == ekFloat ? k->floatToDword : nullptr;
+        case ekFloat:
+            return srcType == ekUChar  ? k->ucharToFloat
+                   : srcType == ekChar ? k->charToFloat
+                                       : nullptr;
         default:
             return nullptr;
     }

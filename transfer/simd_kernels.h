@@ -44,6 +44,8 @@ struct ekSimdKernels {
     ekUnitRunFn shortToByte;   // ekUShort or ekShort to ekUChar or ekChar
     ekUnitRunFn floatToWord;   // ekFloat to ekUShort or ekShort
     ekUnitRunFn floatToDword;  // ekFloat to ekULong or ekLong
+    ekUnitRunFn ucharToFloat;  // ekUChar to ekFloat
+    ekUnitRunFn charToFloat;   // ekChar to ekFloat
     void (*copyRow)(unsigned char* dst, const unsigned char* src, int64_t n);  // streaming only
     ekCopyRowsFn copyShortRows;  // rows of 2 KB or less
 };

@@ -86,6 +86,8 @@ template <bool NT>
 void shortToByteSse2(void* dst, int64_t dpos, const void* src, int64_t spos, int64_t n);
 template <bool NT>
 EK_AVX2 void shortToByteAvx2(void* dst, int64_t dpos, const void* src, int64_t spos, int64_t n);
+template <bool NT, bool Signed>
+EK_AVX2 void byteToFloatAvx2(void* dst, int64_t dpos, const void* src, int64_t spos, int64_t n);
 
 // simd_saturate_x86.cpp: the saturating kernel of a type pair for an
 // instruction set level (1 SSE2 ... 3 AVX2), or null.
