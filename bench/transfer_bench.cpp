@@ -1,319 +1,363 @@
 // SPDX-License-Identifier: Apache-2.0
-// Transfer engine workloads timed against memcpy of the same destination
-// bytes. Each round times memcpy and the workload in turn; the reported figure
-// is the median of the per-round ratios (lower is better, 1.0 = memcpy speed),
-// with the ratio of the fastest times beside it.
+// Pixel transfers through the public tile interface, timed against memcpy of
+// the same destination bytes, with OpenCV's equivalent call as a peer when
+// the build found it.
 //
-//   eks_transfer_bench [rounds] [filter]
+//   eks_transfer_bench [rounds] [filter] [--markdown]
 //
-// The workloads drive the engine directly, with the two descriptors the memory
-// image builds for a read (the image's block and the caller's block, clipped,
-// flipped or transposed as the caller's space requires, plus the outside fill).
-// The conversions b, c and d run a second time in the saturating mode
-// (ekSaturate); those rows also give their ratio to the plain row's.
-#include <algorithm>
-#include <chrono>
+// filter: comma-separated row names (a,e2r,g2); default every row.
+//
+// Every row reads (getTile3D) or writes (setTile3D) a 4096 x 4096 memory
+// image in the ekUpperLeft space over a buffer of random data (floats in
+// 0..255), one call per image or per tile, with a configuration giving the
+// caller's type, order, channel count and space: ekLowerLeft mirrors the
+// rows, ekUpperRight the columns, ekLeftUpper exchanges the axes. Each round
+// times memcpy and one workload in strict turns (memcpy, workload, memcpy,
+// peer, ...); a figure is the median of the per-round ratios to memcpy (lower
+// is better, 1.0 = memcpy speed), or microseconds per call for the small
+// tiles. The saturating rows (ekSaturate) run in the same rounds as their
+// plain row and also give their time over the plain row's.
+//
+// The peer runs single-threaded (cv::setNumThreads(0): OpenCV's parallel
+// loops run in the calling thread) over cv::Mat headers on the same buffers.
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <functional>
+#include <set>
+#include <sstream>
 #include <string>
-#include <vector>
 
 #include "eks/images.h"
-#include "transfer/data_block.h"
+#include "transfer/simd_kernels.h"
+#include "transfer_bench_checks.h"
+#include "transfer_bench_harness.h"
+
+#ifdef EKS_BENCH_OPENCV
+#include <opencv2/core.hpp>
+// The peer's workload; dropped, tokens and all, in a build without OpenCV.
+#define PEER(...) std::function<void()>(__VA_ARGS__)
+#else
+#define PEER(...) std::function<void()>()
+#endif
+
+using namespace bench;
 
 namespace {
 
 constexpr int kSize = 4096;
+constexpr size_t kPx = size_t(kSize) * kSize;
 
-double now() {
-    using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
-}
-
-struct Buffer {
-    unsigned char* p = nullptr;
-    size_t n = 0;
-    explicit Buffer(size_t bytes) : p(static_cast<unsigned char*>(std::malloc(bytes))), n(bytes) {
-        if (!p) {
-            std::fprintf(stderr, "out of memory\n");
-            std::exit(1);
-        }
-        for (size_t i = 0; i < n; ++i) p[i] = static_cast<unsigned char>(i * 7 + (i >> 12));
-    }
-    ~Buffer() { std::free(p); }
-    Buffer(const Buffer&) = delete;
-    Buffer& operator=(const Buffer&) = delete;
-};
-
-// Fills a float buffer with values in the 8-bit range (what a float image of
-// 8-bit data holds).
-void fillFloats(Buffer& b) {
-    float* f = reinterpret_cast<float*>(b.p);
-    for (size_t i = 0; i < b.n / 4; ++i) f[i] = float((i * 37) % 256) + 0.25f;
-}
-
-struct Result {
-    std::string name;
-    double ratio;  // median of the per-round ratios
-    double best;   // fastest workload time over fastest memcpy time
-    double ms;
+// The rows of one measurement: the library's workload, its saturating twin
+// (when sat is set) and the peer (when peer is set), timed in the same rounds.
+struct Group {
+    std::string name, satName, label;
     double target;
-    double vsPlain = 0;  // saturating rows: median per-round time over the plain row's
+    size_t bytes;  // destination bytes of one workload run (memcpy's size)
+    std::function<void()> eks, sat, peer;
+    int calls = 0;  // > 0: report microseconds per call instead of ratios
 };
 
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
+struct Bench {
+    int rounds = 15;
+    std::set<std::string> filter;
+    std::vector<Row> rows;
 
-// Times the workloads against memcpy of `bytes` destination bytes, in strict
-// turns: memcpy, workload 0, memcpy, workload 1, ... so that each runs after
-// the other has pushed its buffers out of the caches (two memcpy calls in a
-// row would find their buffers warm and flatter the baseline). Each
-// workload's ratio is the median of its per-turn ratios; the later ones also
-// get the median of their per-round times over the first's (vsPlain).
-std::vector<Result> measureTurns(const std::vector<std::string>& names, double target, size_t bytes,
-                                 int rounds, const std::vector<std::function<void()>>& fns) {
-    Buffer a(bytes), b(bytes);
-    const size_t n = fns.size();
-    std::vector<std::vector<double>> ratios(n), times(n);
-    std::vector<double> best(n, 1e30);
-    double bestCopy = 1e30;
-    for (const auto& fn : fns) fn();  // warm up (page faults)
-    std::memcpy(b.p, a.p, bytes);
-    for (int r = 0; r < rounds; ++r)
-        for (size_t k = 0; k < n; ++k) {
-            const double t0 = now();
-            std::memcpy(b.p, a.p, bytes);
-            const double t1 = now();
-            fns[k]();
-            const double t2 = now();
-            ratios[k].push_back((t2 - t1) / (t1 - t0));
-            times[k].push_back(t2 - t1);
-            best[k] = std::min(best[k], t2 - t1);
-            bestCopy = std::min(bestCopy, t1 - t0);
-        }
-    std::vector<Result> out;
-    for (size_t k = 0; k < n; ++k) {
-        out.push_back({names[k], median(ratios[k]), best[k] / bestCopy, best[k] * 1e3, target});
-        if (k == 0) continue;
-        std::vector<double> q;
-        for (int r = 0; r < rounds; ++r) q.push_back(times[k][size_t(r)] / times[0][size_t(r)]);
-        out.back().vsPlain = median(q);
+    bool want(std::initializer_list<const char*> names) const {
+        if (filter.empty()) return true;
+        for (const char* n : names)
+            if (filter.count(n)) return true;
+        return false;
     }
-    return out;
+
+    void run(const Group& g) {
+        std::vector<std::function<void()>> fns{g.eks};
+        const size_t sat = g.sat ? fns.size() : 0;
+        if (g.sat) fns.push_back(g.sat);
+        const size_t peer = g.peer ? fns.size() : 0;
+        if (g.peer) fns.push_back(g.peer);
+        const Timings t = measureTurns(g.bytes, rounds, fns);
+        auto figure = [&](size_t k) {
+            return g.calls > 0 ? median(t.work[k]) / g.calls * 1e6 : t.ratio(k);
+        };
+        Row row;
+        row.name = g.name, row.label = g.label, row.target = g.target, row.perCall = g.calls > 0;
+        row.eks = figure(0);
+        if (peer) row.peer = figure(peer), row.eksPerPeer = t.relative(0, peer);
+        rows.push_back(row);
+        if (!sat) return;
+        row.name = g.satName, row.label = g.label + ", ekSaturate";
+        row.eks = figure(sat), row.target = NAN, row.vsPlain = t.relative(sat, 0);
+        if (peer) row.eksPerPeer = t.relative(sat, peer);
+        rows.push_back(row);
+    }
+};
+
+// A memory image over `data` in the ekUpperLeft space.
+struct Image {
+    ekMemoryImg img;
+    Image(void* data, int nc, ekType t, ekOrder o) : img(data, ekSize(kSize, kSize, nc), t, o) {
+        ok(img.setCoordSpace(ekUpperLeft), "setCoordSpace");
+    }
+    void read(int x, int y, int nx, int ny, void* buf, const ekConfig& cfg) {
+        ok(img.getTile3D(x, y, 0, nx, ny, 1, buf, &cfg), "getTile3D");
+    }
+    void readAll(void* buf, const ekConfig& cfg) { read(0, 0, kSize, kSize, buf, cfg); }
+};
+
+ekConfig callerCfg(ekType t, ekOrder o, int nc, ekCoordSpace s = ekUpperLeft, bool sat = false) {
+    ekConfig cfg(t, o, nc, nullptr, 0, s);
+    cfg.reserved = sat ? ekSaturate : 0;
+    return cfg;
 }
 
-Result measure(const char* name, double target, size_t bytes, int rounds,
-               const std::function<void()>& fn) {
-    return measureTurns({name}, target, bytes, rounds, {fn})[0];
+#ifdef EKS_BENCH_OPENCV
+cv::Mat mat(void* p, int type, int rows = kSize, int cols = kSize) {
+    return cv::Mat(rows, cols, type, p);
+}
+// A peer call that reallocated its destination would time an allocation
+// and write elsewhere: stop there.
+void samePtr(const cv::Mat& m, const void* p) {
+    if (m.data == p) return;
+    std::fprintf(stderr, "OpenCV reallocated a destination\n");
+    std::exit(1);
+}
+#endif
+
+const Layout k3i{ekUChar, ekInterleaved, 3}, k3s{ekUChar, ekSeparate, 3},
+    k1{ekUChar, ekInterleaved, 1};
+
+// Every configuration a row times, on a small image first.
+void checkRows() {
+    const int w = kCheckW, h = kCheckH;
+    checkRead("a", k3i, k3i, ekUpperLeft, 0, 0, w, h);
+    checkRead("b", k3i, {ekFloat, ekInterleaved, 3}, ekUpperLeft, 0, 0, w, h);
+    checkRead("c", {ekFloat, ekInterleaved, 3}, k3i, ekUpperLeft, 0, 0, w, h);
+    checkRead("d", {ekUShort, ekInterleaved, 1}, k1, ekUpperLeft, 0, 0, w, h);
+    checkRead("e", k3i, k3s, ekUpperLeft, 0, 0, w, h);
+    checkRead("e2r", k3s, k3i, ekUpperLeft, 0, 0, w, h);
+    checkWrite("e2w", k3s, k3i);
+    checkRead("f1", k3i, k3i, ekLowerLeft, 0, 0, w, h);
+    checkRead("f2", k3i, k3i, ekUpperRight, 0, 0, w, h);
+    checkRead("g", k1, k1, ekLeftUpper, 0, 0, h, w);
+    checkRead("g2", k1, k1, ekLeftUpper, 8, 16, 16, 8);
+    checkRead("g3", k3i, k3i, ekLeftUpper, 0, 0, h, w);
+    checkRead("h", k3i, k3i, ekUpperLeft, 16, 8, 16, 8);
+    checkFill("j", k3i);
 }
 
-// A plain workload and its saturating twin, in the same rounds; the twin's
-// row also gives the median of its per-round time over the plain one's.
-void measurePlainAndSaturating(std::vector<Result>& results, const char* name, const char* satName,
-                               double target, size_t bytes, int rounds,
-                               const std::function<void(bool)>& fn) {
-    std::vector<Result> r = measureTurns({name, satName}, target, bytes, rounds,
-                                         {[&] { fn(false); }, [&] { fn(true); }});
-    r[1].target = 0.0;  // no peer figure of its own
-    results.push_back(r[0]);
-    results.push_back(r[1]);
+void copyRow(Bench& b) {
+    if (b.want({"a"})) {
+        Buffer src(kPx * 3), out(kPx * 3);
+        Image im(src.p, 3, ekUChar, ekInterleaved);
+        const ekConfig cfg = callerCfg(ekUChar, ekInterleaved, 3);
+        b.run({"a", "", "copy, 3x8-bit interleaved", 0.70, kPx * 3, [&] { im.readAll(out.p, cfg); },
+               nullptr, PEER([&] {
+                   cv::Mat d = mat(out.p, CV_8UC3);
+                   mat(src.p, CV_8UC3).copyTo(d);
+                   samePtr(d, out.p);
+               })});
+    }
 }
 
-// The memory image's read: image block as source, caller block clipped to
-// the request, then the outside fill from the fill pixel with the image's
-// extent as keep-out box.
-void imageRead(void* image, ekType itype, ekOrder iorder, int nc, void* buf, ekType btype,
-               ekOrder border, const ekTile& req, int flip, int transpose, const ekPixel& fill,
-               bool saturate = false) {
-    ekDataBlock src(image, itype, iorder, nc, nullptr, kSize, kSize, 1, 0, 0, 0, 0);
-    ekDataBlock dst(buf, btype, border, nc, nullptr, req.nx, req.ny, req.nz, req.x, req.y, req.z,
-                    0);
-    dst.setClip(req.x, req.y, req.z, req.nx, req.ny, req.nz);
-    dst.setFlip(flip);
-    dst.setTranspose(transpose);
-    dst.saturate = saturate;
-    dst.copyFrom(src);
-    const ekTile extent(0, 0, 0, kSize, kSize, 1);
-    dst.copyFrom(ekDataBlock(fill, &extent, nullptr, 0));
+void fillRow(Bench& b) {
+    if (b.want({"j"})) {
+        Buffer out(kPx * 3);
+        Image im(out.p, 3, ekUChar, ekInterleaved);
+        const ekConfig cfg = callerCfg(ekUChar, ekInterleaved, 3);
+        unsigned char v[3] = {10, 20, 30};
+        b.run({"j", "", "fill, 3x8-bit interleaved", NAN, kPx * 3,
+               [&] {
+                   ok(im.img.fillTile3D(0, 0, 0, kSize, kSize, 1, v, &cfg, nullptr), "fillTile3D");
+               },
+               nullptr, PEER([&] { mat(out.p, CV_8UC3).setTo(cv::Scalar(10, 20, 30)); })});
+    }
+}
+
+// A conversion read and its saturating twin; OpenCV's convertTo (which
+// always saturates) as the peer.
+void conversionRow(Bench& b, const char* name, const char* label, double target, ekType from,
+                   ekType to, int nc) {
+    const std::string n(name);
+    if (!b.want({name, (n + "s").c_str()})) return;
+    Buffer src(kPx * nc * typeBytes(from)), out(kPx * nc * typeBytes(to));
+    if (from == ekFloat) makeFloats(src);
+    Image im(src.p, nc, from, ekInterleaved);
+    const ekConfig plain = callerCfg(to, ekInterleaved, nc);
+    const ekConfig sat = callerCfg(to, ekInterleaved, nc, ekUpperLeft, true);
+#ifdef EKS_BENCH_OPENCV
+    auto cvType = [nc](ekType t) {
+        return CV_MAKETYPE(t == ekUChar ? CV_8U : t == ekUShort ? CV_16U : CV_32F, nc);
+    };
+#endif
+    b.run({n, n + "s", label, target, out.n, [&] { im.readAll(out.p, plain); },
+           [&] { im.readAll(out.p, sat); }, PEER([&] {
+               cv::Mat d = mat(out.p, cvType(to));
+               mat(src.p, cvType(from)).convertTo(d, cvType(to));
+               samePtr(d, out.p);
+           })});
+}
+
+void orderRows(Bench& b) {
+    if (b.want({"e"})) {
+        Buffer src(kPx * 3), out(kPx * 3);
+        Image im(src.p, 3, ekUChar, ekInterleaved);
+        const ekConfig cfg = callerCfg(ekUChar, ekSeparate, 3);
+        b.run({"e", "", "interleaved image -> separate buffer, 3x8-bit", 0.90, kPx * 3,
+               [&] { im.readAll(out.p, cfg); }, nullptr, PEER([&] {
+                   cv::Mat planes[3] = {mat(out.p, CV_8U), mat(out.p + kPx, CV_8U),
+                                        mat(out.p + 2 * kPx, CV_8U)};
+                   cv::split(mat(src.p, CV_8UC3), planes);
+                   samePtr(planes[2], out.p + 2 * kPx);
+               })});
+    }
+    if (b.want({"e2r"})) {
+        Buffer src(kPx * 3), out(kPx * 3);
+        Image im(src.p, 3, ekUChar, ekSeparate);
+        const ekConfig cfg = callerCfg(ekUChar, ekInterleaved, 3);
+        b.run({"e2r", "", "separate image -> interleaved buffer, 3x8-bit", 0.55, kPx * 3,
+               [&] { im.readAll(out.p, cfg); }, nullptr, PEER([&] {
+                   const cv::Mat planes[3] = {mat(src.p, CV_8U), mat(src.p + kPx, CV_8U),
+                                              mat(src.p + 2 * kPx, CV_8U)};
+                   cv::Mat d = mat(out.p, CV_8UC3);
+                   cv::merge(planes, 3, d);
+                   samePtr(d, out.p);
+               })});
+    }
+    if (b.want({"e2w"})) {
+        // The write: an interleaved buffer into a separate image. The peer
+        // doing the same is a split.
+        Buffer in(kPx * 3), dst(kPx * 3);
+        Image im(dst.p, 3, ekUChar, ekSeparate);
+        const ekConfig cfg = callerCfg(ekUChar, ekInterleaved, 3);
+        b.run({"e2w", "", "interleaved buffer -> separate image (write)", 0.55, kPx * 3,
+               [&] { ok(im.img.setTile3D(0, 0, 0, kSize, kSize, 1, in.p, &cfg), "setTile3D"); },
+               nullptr, PEER([&] {
+                   cv::Mat planes[3] = {mat(dst.p, CV_8U), mat(dst.p + kPx, CV_8U),
+                                        mat(dst.p + 2 * kPx, CV_8U)};
+                   cv::split(mat(in.p, CV_8UC3), planes);
+                   samePtr(planes[2], dst.p + 2 * kPx);
+               })});
+    }
+}
+
+// A whole-image read in another caller space; the peer is flip or transpose.
+void orientationRow(Bench& b, const char* name, const char* label, double target, int nc,
+                    ekCoordSpace space, int flipCode) {
+    if (!b.want({name})) return;
+    (void)flipCode;  // used by the peer only
+    Buffer src(kPx * nc), out(kPx * nc);
+    Image im(src.p, nc, ekUChar, ekInterleaved);
+    const ekConfig cfg = callerCfg(ekUChar, ekInterleaved, nc, space);
+    b.run({name, "", label, target, out.n, [&] { im.readAll(out.p, cfg); }, nullptr, PEER([&] {
+               cv::Mat d = mat(out.p, CV_8UC(nc));
+               if (space == ekLeftUpper)
+                   cv::transpose(mat(src.p, CV_8UC(nc)), d);
+               else
+                   cv::flip(mat(src.p, CV_8UC(nc)), d, flipCode);
+               samePtr(d, out.p);
+           })});
+}
+
+// Tile reads covering the image, every tile into the same caller buffer;
+// the peer copies (or transposes) the same region of interest.
+void tileRow(Bench& b, const char* name, const char* label, double target, int nc, int t,
+             ekCoordSpace space, bool perCall) {
+    if (!b.want({name})) return;
+    Buffer src(kPx * nc), tile(size_t(t) * t * nc);
+    Image im(src.p, nc, ekUChar, ekInterleaved);
+    const ekConfig cfg = callerCfg(ekUChar, ekInterleaved, nc, space);
+    const int n = kSize / t;
+    b.run({name, "", label, target, src.n,
+           [&] {
+               for (int y = 0; y < kSize; y += t)
+                   for (int x = 0; x < kSize; x += t) im.read(x, y, t, t, tile.p, cfg);
+           },
+           nullptr, PEER([&] {
+               const cv::Mat s = mat(src.p, CV_8UC(nc));
+               cv::Mat d = mat(tile.p, CV_8UC(nc), t, t);
+               for (int y = 0; y < kSize; y += t)
+                   for (int x = 0; x < kSize; x += t) {
+                       // A transposed tile at (x, y) covers image columns
+                       // y.. and rows x..
+                       if (space == ekLeftUpper)
+                           cv::transpose(s(cv::Rect(y, x, t, t)), d);
+                       else
+                           s(cv::Rect(x, y, t, t)).copyTo(d);
+                   }
+               samePtr(d, tile.p);
+           }),
+           perCall ? n * n : 0});
+}
+
+std::string engineLevel() {
+    static const char* names[] = {"portable loops", "SSE2 kernels", "SSSE3 kernels",
+                                  "AVX2 kernels"};
+    const int level = ekSimdLevel();
+    return level >= 0 && level <= 3 ? names[level] : "level " + std::to_string(level);
+}
+
+std::string machineLine(int rounds) {
+    const Machine m = readMachine();
+#ifdef EKS_BENCH_OPENCV
+    const std::string peer = std::string("OpenCV ") + CV_VERSION + ", 1 thread";
+#else
+    const std::string peer = "no OpenCV";
+#endif
+    return m.model + " | " + m.flags + " | engine: " + engineLevel() + " | " + peer + " | " +
+           std::to_string(rounds) + " rounds | " + utcDate();
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int rounds = argc > 1 ? std::atoi(argv[1]) : 15;
-    const std::string filter = argc > 2 ? argv[2] : "";
-    const size_t px = size_t(kSize) * kSize;
-    const ekTile whole(0, 0, 0, kSize, kSize, 1);
-    const unsigned char zero[4] = {0, 0, 0, 0};
-    const ekPixel fill8(ekUChar, 3, zero);
-    const ekPixel fill8one(ekUChar, 1, zero);
-    std::vector<Result> results;
-    auto want = [&](const char* key) {
-        return filter.empty() || filter.find(key) != std::string::npos;
-    };
-
-    if (want("a")) {
-        Buffer img(px * 3), out(px * 3);
-        results.push_back(measure("a  same layout, 3x8-bit interleaved", 0.96, px * 3, rounds, [&] {
-            imageRead(img.p, ekUChar, ekInterleaved, 3, out.p, ekUChar, ekInterleaved, whole, 0, 0,
-                      fill8);
-        }));
-    }
-    auto withSaturating = [&](const char* name, const char* satName, double target, size_t bytes,
-                              const std::function<void(bool)>& read) {
-        measurePlainAndSaturating(results, name, satName, target, bytes, rounds, read);
-    };
-    if (want("b")) {
-        Buffer img(px * 3), out(px * 12);
-        withSaturating("b  8-bit -> float, 3-ch interleaved", "bs   the same, saturating", 1.0,
-                       px * 12, [&](bool sat) {
-                           imageRead(img.p, ekUChar, ekInterleaved, 3, out.p, ekFloat,
-                                     ekInterleaved, whole, 0, 0, fill8, sat);
-                       });
-    }
-    if (want("c")) {
-        Buffer img(px * 12), out(px * 3);
-        fillFloats(img);
-        const float zf[3] = {0, 0, 0};
-        const ekPixel fillf(ekFloat, 3, zf);
-        withSaturating("c  float -> 8-bit, 3-ch interleaved", "cs   the same, saturating", 2.4,
-                       px * 3, [&](bool sat) {
-                           imageRead(img.p, ekFloat, ekInterleaved, 3, out.p, ekUChar,
-                                     ekInterleaved, whole, 0, 0, fillf, sat);
-                       });
-    }
-    if (want("d")) {
-        Buffer img(px * 2), out(px);
-        const uint16_t z16 = 0;
-        const ekPixel fill16(ekUShort, 1, &z16);
-        withSaturating("d  16-bit -> 8-bit, 1 channel", "ds   the same, saturating", 1.3, px,
-                       [&](bool sat) {
-                           imageRead(img.p, ekUShort, ekSeparate, 1, out.p, ekUChar, ekSeparate,
-                                     whole, 0, 0, fill16, sat);
-                       });
-    }
-    if (want("e")) {
-        Buffer img(px * 3), out(px * 3);
-        results.push_back(measure("e1 interleaved -> separate, 3x8-bit", 0.94, px * 3, rounds, [&] {
-            imageRead(img.p, ekUChar, ekInterleaved, 3, out.p, ekUChar, ekSeparate, whole, 0, 0,
-                      fill8);
-        }));
-        results.push_back(measure("e2 separate -> interleaved, 3x8-bit", 0.94, px * 3, rounds, [&] {
-            imageRead(img.p, ekUChar, ekSeparate, 3, out.p, ekUChar, ekInterleaved, whole, 0, 0,
-                      fill8);
-        }));
-    }
-    if (want("f")) {
-        Buffer img(px * 3), out(px * 3);
-        results.push_back(measure("f1 vertical flip, 3x8-bit", 0.9, px * 3, rounds, [&] {
-            imageRead(img.p, ekUChar, ekInterleaved, 3, out.p, ekUChar, ekInterleaved, whole, 2, 0,
-                      fill8);
-        }));
-        results.push_back(measure("f2 horizontal flip, 3x8-bit", 1.3, px * 3, rounds, [&] {
-            imageRead(img.p, ekUChar, ekInterleaved, 3, out.p, ekUChar, ekInterleaved, whole, 1, 0,
-                      fill8);
-        }));
-    }
-    if (want("g")) {
-        Buffer img(px), out(px);
-        results.push_back(measure("g  transpose, 1x8-bit", 5.5, px, rounds, [&] {
-            imageRead(img.p, ekUChar, ekSeparate, 1, out.p, ekUChar, ekSeparate, whole, 0, 1,
-                      fill8one);
-        }));
-    }
-    if (want("h")) {
-        // Tile reads: every tile of the image into one caller buffer, one
-        // engine read (data and outside fill) per tile.
-        for (int t : {256, 32}) {
-            Buffer img(px * 3), tile(size_t(t) * t * 3);
-            const std::string name = "h" + std::string(t == 32 ? "2" : " ") + " " +
-                                     std::to_string(t) + "x" + std::to_string(t) +
-                                     " tile reads, 3x8-bit";
-            results.push_back(measure(name.c_str(), t == 32 ? 1.3 : 0.73, px * 3, rounds, [&] {
-                for (int y = 0; y < kSize; y += t)
-                    for (int x = 0; x < kSize; x += t)
-                        imageRead(img.p, ekUChar, ekInterleaved, 3, tile.p, ekUChar, ekInterleaved,
-                                  ekTile(x, y, 0, t, t, 1), 0, 0, fill8);
-            }));
+    Bench b;
+    bool markdown = false;
+    int positional = 0;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--markdown") {
+            markdown = true;
+        } else if (positional == 0 && std::atoi(argv[i]) > 0) {
+            b.rounds = std::atoi(argv[i]), positional = 1;
+        } else if (positional <= 1 && arg.find_first_not_of("0123456789") != std::string::npos) {
+            std::stringstream ss(arg);
+            for (std::string name; std::getline(ss, name, ',');) b.filter.insert(name);
+            positional = 2;
+        } else {
+            std::fprintf(stderr, "usage: %s [rounds] [filter] [--markdown]\n", argv[0]);
+            return 2;
         }
     }
+#ifdef EKS_BENCH_OPENCV
+    cv::setNumThreads(0);
+#endif
+    checkRows();
 
-    if (want("j")) {
-        // A fill of the whole image from a constant pixel (fillTile3D).
-        Buffer out(px * 3);
-        const unsigned char v[3] = {10, 20, 30};
-        const ekPixel value(ekUChar, 3, v);
-        results.push_back(measure("j  fill, 3x8-bit interleaved", 0.0, px * 3, rounds, [&] {
-            ekDataBlock dst(out.p, ekUChar, ekInterleaved, 3, nullptr, kSize, kSize, 1, 0, 0, 0, 0);
-            dst.setClip(0, 0, 0, kSize, kSize, 1);
-            dst.copyFrom(ekDataBlock(value, nullptr, nullptr, 0));
-        }));
+    copyRow(b);
+    conversionRow(b, "b", "8-bit -> float, 3-ch interleaved", 0.85, ekUChar, ekFloat, 3);
+    conversionRow(b, "c", "float -> 8-bit, 3-ch interleaved", 2.4, ekFloat, ekUChar, 3);
+    conversionRow(b, "d", "16-bit -> 8-bit, 1 channel", 1.1, ekUShort, ekUChar, 1);
+    orderRows(b);
+    orientationRow(b, "f1", "vertical flip, 3x8-bit", 0.75, 3, ekLowerLeft, 0);
+    orientationRow(b, "f2", "horizontal flip, 3x8-bit", 0.80, 3, ekUpperRight, 1);
+    orientationRow(b, "g", "transpose, 1x8-bit", 2.5, 1, ekLeftUpper, 0);
+    orientationRow(b, "g3", "transpose, 3x8-bit", NAN, 3, ekLeftUpper, 0);
+    tileRow(b, "g2", "256x256 transposed tile reads, 1x8-bit", NAN, 1, 256, ekLeftUpper, false);
+    tileRow(b, "h", "256x256 tile reads, 3x8-bit", 0.75, 3, 256, ekUpperLeft, false);
+    tileRow(b, "h2", "32x32 tile reads, 3x8-bit (us per call)", 0.30, 3, 32, ekUpperLeft, true);
+    fillRow(b);
+
+    const std::string machine = machineLine(b.rounds);
+    if (b.rows.empty()) {
+        std::fprintf(stderr, "no row matches the filter\n");
+        return 2;
     }
-
-    // The same workloads through the memory image's tile interface, with a
-    // configuration giving the caller's type, order and coordinate space.
-    if (want("i")) {
-        Buffer img(px * 3), out(px * 12);
-        Buffer fimg(px * 12);
-        fillFloats(fimg);
-        ekMemoryImg image(img.p, ekSize(kSize, kSize, 3), ekUChar, ekInterleaved);
-        ekMemoryImg fimage(fimg.p, ekSize(kSize, kSize, 3), ekFloat, ekInterleaved);
-        auto read = [&](ekMemoryImg& im, ekType t, ekOrder o, ekCoordSpace cs, int x, int y,
-                        int n) {
-            ekConfig cfg(t, o, 3, nullptr, 0, cs);
-            im.getTile(x, y, n, n, out.p, &cfg);
-        };
-        const struct {
-            const char* name;
-            double target;
-            ekType type;
-            ekOrder order;
-            ekCoordSpace space;
-            size_t bytes;
-        } whole[] = {
-            // The image's own space is ekLowerLeft: 0 (its own), ekUpperLeft
-            // mirrors y, ekLowerRight mirrors x, ekLeftLower exchanges axes.
-            {"ia getTile, same layout", 0.96, ekUChar, ekInterleaved, ekCoordSpace(0), px * 3},
-            {"ib getTile, 8-bit -> float", 1.0, ekFloat, ekInterleaved, ekCoordSpace(0), px * 12},
-            {"ie getTile, interleaved -> separate", 0.94, ekUChar, ekSeparate, ekCoordSpace(0),
-             px * 3},
-            {"if1 getTile, mirrored in y", 0.9, ekUChar, ekInterleaved, ekUpperLeft, px * 3},
-            {"if2 getTile, mirrored in x", 1.3, ekUChar, ekInterleaved, ekLowerRight, px * 3},
-        };
-        for (const auto& w : whole)
-            results.push_back(measure(w.name, w.target, w.bytes, rounds,
-                                      [&] { read(image, w.type, w.order, w.space, 0, 0, kSize); }));
-        measurePlainAndSaturating(results, "ic getTile, float -> 8-bit",
-                                  "ics  the same, ekSaturate", 2.4, px * 3, rounds, [&](bool sat) {
-                                      ekConfig cfg(ekUChar, ekInterleaved, 3);
-                                      cfg.reserved = sat ? ekSaturate : 0;
-                                      fimage.getTile(0, 0, kSize, kSize, out.p, &cfg);
-                                  });
-        for (int t : {256, 32}) {
-            const std::string name =
-                std::string("ih getTile ") + std::to_string(t) + "x" + std::to_string(t) + " tiles";
-            results.push_back(measure(name.c_str(), t == 32 ? 1.3 : 0.73, px * 3, rounds, [&] {
-                for (int y = 0; y < kSize; y += t)
-                    for (int x = 0; x < kSize; x += t)
-                        read(image, ekUChar, ekInterleaved, ekCoordSpace(0), x, y, t);
-            }));
-        }
-    }
-
-    std::printf("%-40s %8s %8s %8s %8s\n", "workload (4096x4096)", "median", "best", "target",
-                "ms");
-    for (const Result& r : results) {
-        // A target of 0: a workload of our own, without a peer figure.
-        char target[16] = "       -";
-        if (r.target > 0) std::snprintf(target, sizeof target, "%8.2f", r.target);
-        char plain[32] = "";
-        if (r.vsPlain > 0) std::snprintf(plain, sizeof plain, "  %.2f x plain", r.vsPlain);
-        std::printf("%-40s %8.2f %8.2f %s %8.2f%s%s\n", r.name.c_str(), r.ratio, r.best, target,
-                    r.ms, plain, r.target <= 0 || r.ratio <= r.target ? "" : "  (above target)");
+    if (markdown) {
+        printMarkdown(b.rows);
+        std::printf("\n%s\n", machine.c_str());
+    } else {
+        std::printf("%s\n\n", machine.c_str());
+        printText(b.rows);
     }
     return 0;
 }
