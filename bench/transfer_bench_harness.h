@@ -127,12 +127,14 @@ struct Row {
         if (!std::isnan(vsPlain)) return vsPlain > 1.1 || (!std::isnan(peer) && eks > peer);
         return !std::isnan(target) && eks > target;
     }
-    std::string targetText() const {
-        char s[32] = "-";
+    // The target as text; `le` and `times` spell "at most" and "times".
+    std::string targetText(const char* le = "<=", const char* times = "x") const {
+        char s[64] = "-";
         if (!std::isnan(vsPlain))
-            std::snprintf(s, sizeof s, "<=1.1x %s", name.substr(0, name.size() - 1).c_str());
+            std::snprintf(s, sizeof s, "%s1.1%s%s", le, times,
+                          name.substr(0, name.size() - 1).c_str());
         else if (!std::isnan(target))
-            std::snprintf(s, sizeof s, perCall ? "%.2f us" : "%.2f", target);
+            std::snprintf(s, sizeof s, perCall ? "%s%.2f us" : "%s%.2f", le, target);
         return s;
     }
 };
@@ -199,8 +201,9 @@ inline void printMarkdown(const std::vector<Row>& rows) {
         if (!std::isnan(r.vsPlain)) eks += " (" + fmt(r.vsPlain) + " x plain)";
         if (r.missed()) eks += " *";
         std::printf("| %s: %s | %s | %s | %s |\n", r.name.c_str(), r.label.c_str(), eks.c_str(),
-                    fmt(r.peer).c_str(), r.targetText().c_str());
+                    fmt(r.peer).c_str(), r.targetText("≤ ", " × ").c_str());
     }
+    std::printf("\n\\* above target (saturating rows: above 1.1 × the plain row or the peer)\n");
 }
 
 }  // namespace bench
