@@ -121,6 +121,12 @@ void samePtr(const cv::Mat& m, const void* p) {
     std::fprintf(stderr, "OpenCV reallocated a destination\n");
     std::exit(1);
 }
+// The peer's split of an interleaved 3 x 8-bit image into three planes at dst.
+void splitPlanes(unsigned char* src, unsigned char* dst) {
+    cv::Mat planes[3] = {mat(dst, CV_8U), mat(dst + kPx, CV_8U), mat(dst + 2 * kPx, CV_8U)};
+    cv::split(mat(src, CV_8UC3), planes);
+    samePtr(planes[2], dst + 2 * kPx);
+}
 #endif
 
 const Layout k3i{ekUChar, ekInterleaved, 3}, k3s{ekUChar, ekSeparate, 3},
@@ -203,12 +209,7 @@ void orderRows(Bench& b) {
         Image im(src.p, 3, ekUChar, ekInterleaved);
         const ekConfig cfg = callerCfg(ekUChar, ekSeparate, 3);
         b.run({"e", "", "interleaved image -> separate buffer, 3x8-bit", 0.90, kPx * 3,
-               [&] { im.readAll(out.p, cfg); }, nullptr, PEER([&] {
-                   cv::Mat planes[3] = {mat(out.p, CV_8U), mat(out.p + kPx, CV_8U),
-                                        mat(out.p + 2 * kPx, CV_8U)};
-                   cv::split(mat(src.p, CV_8UC3), planes);
-                   samePtr(planes[2], out.p + 2 * kPx);
-               })});
+               [&] { im.readAll(out.p, cfg); }, nullptr, PEER([&] { splitPlanes(src.p, out.p); })});
     }
     if (b.want({"e2r"})) {
         Buffer src(kPx * 3), out(kPx * 3);
@@ -231,12 +232,7 @@ void orderRows(Bench& b) {
         const ekConfig cfg = callerCfg(ekUChar, ekInterleaved, 3);
         b.run({"e2w", "", "interleaved buffer -> separate image (write)", 0.55, kPx * 3,
                [&] { ok(im.img.setTile3D(0, 0, 0, kSize, kSize, 1, in.p, &cfg), "setTile3D"); },
-               nullptr, PEER([&] {
-                   cv::Mat planes[3] = {mat(dst.p, CV_8U), mat(dst.p + kPx, CV_8U),
-                                        mat(dst.p + 2 * kPx, CV_8U)};
-                   cv::split(mat(in.p, CV_8UC3), planes);
-                   samePtr(planes[2], dst.p + 2 * kPx);
-               })});
+               nullptr, PEER([&] { splitPlanes(in.p, dst.p); })});
     }
 }
 
