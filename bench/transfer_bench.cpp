@@ -6,6 +6,8 @@
 //   eks_transfer_bench [rounds] [filter] [--markdown]
 //
 // filter: comma-separated row names (a,e2r,g2); default every row.
+// EKS_BENCH_DUMP=1 in the environment also prints every turn's times in ms
+// (workload/memcpy) to stderr, to tell noise from a real change.
 //
 // Every row reads (getTile3D) or writes (setTile3D) a 4096 x 4096 memory
 // image in the ekUpperLeft space over a buffer of random data (floats in
@@ -76,6 +78,13 @@ struct Bench {
         const size_t peer = g.peer ? fns.size() : 0;
         if (g.peer) fns.push_back(g.peer);
         const Timings t = measureTurns(g.bytes, rounds, fns);
+        if (std::getenv("EKS_BENCH_DUMP"))
+            for (size_t k = 0; k < fns.size(); ++k) {
+                std::fprintf(stderr, "%s[%zu]", g.name.c_str(), k);
+                for (size_t r = 0; r < t.work[k].size(); ++r)
+                    std::fprintf(stderr, " %.1f/%.1f", t.work[k][r] * 1e3, t.copy[k][r] * 1e3);
+                std::fprintf(stderr, "\n");
+            }
         auto figure = [&](size_t k) {
             return g.calls > 0 ? median(t.work[k]) / g.calls * 1e6 : t.ratio(k);
         };

@@ -77,9 +77,16 @@ inline void makeFloats(Buffer& b) {
 // Per-round times of each workload and of the memcpy that ran just before it.
 struct Timings {
     std::vector<std::vector<double>> work, copy;
-    double ratio(size_t k) const {  // median of the per-round ratios to memcpy
+    // Median of the per-round ratios to memcpy. A round's memcpy time is the
+    // mean of its turns, shared by every workload of the round, so that the
+    // ratios of one row compare as their times do.
+    double ratio(size_t k) const {
         std::vector<double> q;
-        for (size_t r = 0; r < work[k].size(); ++r) q.push_back(work[k][r] / copy[k][r]);
+        for (size_t r = 0; r < work[k].size(); ++r) {
+            double sum = 0;
+            for (const auto& c : copy) sum += c[r];
+            q.push_back(work[k][r] * double(copy.size()) / sum);
+        }
         return median(q);
     }
     double relative(size_t k, size_t base) const {  // median per-round time ratio
@@ -128,7 +135,7 @@ struct Row {
         return !std::isnan(target) && eks > target;
     }
     // The target as text; `le` and `times` spell "at most" and "times".
-    std::string targetText(const char* le = "<=", const char* times = "x") const {
+    std::string targetText(const char* le = "<=", const char* times = "x ") const {
         char s[64] = "-";
         if (!std::isnan(vsPlain))
             std::snprintf(s, sizeof s, "%s1.1%s%s", le, times,
