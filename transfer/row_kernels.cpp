@@ -98,10 +98,21 @@ bool transposePixels(const ekBlockMover& m, int e, uchar* dd, const uchar* sd) {
     if (d.xStride % nc || d.yStride % nc || s.xStride % nc || s.yStride % nc) return false;
     const int p = e * int(nc);
     if (p != 2 && p != 3 && p != 4 && p != 6 && p != 8 && p != 12 && p != 16) return false;
-    for (int64_t z = 0; z < m.box.nz; ++z)
-        blocked2D(p, dd + (m.dstBase + z * d.zStride) * e, d.xStride / nc, d.yStride / nc,
-                  sd + (m.srcBase + z * s.zStride) * e, s.xStride / nc, s.yStride / nc, m.box.nx,
-                  m.box.ny);
+    // Three-byte pixels adjacent along x on one side and along y on the
+    // other have a kernel of their own.
+    const ekSimdKernels* simd = ekSimd(m.stream);
+    const ekTransposeFn kernel = simd && p == 3 ? simd->transpose24 : nullptr;
+    for (int64_t z = 0; z < m.box.nz; ++z) {
+        uchar* dp = dd + (m.dstBase + z * d.zStride) * e;
+        const uchar* sp = sd + (m.srcBase + z * s.zStride) * e;
+        if (kernel && s.xStride == nc && d.yStride == nc)
+            kernel(dp, int64_t(d.xStride) * e, sp, int64_t(s.yStride) * e, m.box.nx, m.box.ny);
+        else if (kernel && s.yStride == nc && d.xStride == nc)
+            kernel(dp, int64_t(d.yStride) * e, sp, int64_t(s.xStride) * e, m.box.ny, m.box.nx);
+        else
+            blocked2D(p, dp, d.xStride / nc, d.yStride / nc, sp, s.xStride / nc, s.yStride / nc,
+                      m.box.nx, m.box.ny);
+    }
     return true;
 }
 

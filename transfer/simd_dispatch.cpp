@@ -17,6 +17,7 @@ using namespace ekX86;
 template <bool NT>
 constexpr ekSimdKernels makeSse2() {
     return {transpose8Sse2,
+            nullptr,
             {nullptr, nullptr, nullptr, nullptr, nullptr},
             {nullptr, nullptr, nullptr, nullptr, nullptr},
             {nullptr, nullptr, nullptr, nullptr, nullptr},
@@ -32,6 +33,7 @@ constexpr ekSimdKernels makeSse2() {
 template <bool NT>
 constexpr ekSimdKernels makeSsse3(ekUnitRunFn floatToByte) {
     return {transpose8Sse2,
+            transpose24Ssse3,
             {nullptr, reverseSsse3<1, NT>, reverseSsse3<2, NT>, reverseSsse3<3, NT>,
              reverseSsse3<4, NT>},
             {nullptr, nullptr, splitSsse3<2, NT>, splitSsse3<3, NT>, splitSsse3<4, NT>},
@@ -53,6 +55,7 @@ template <bool NT>
 constexpr ekSimdKernels makeAvx2() {
     return {
         transpose8Avx2<NT>,
+        transpose24Ssse3,
         {nullptr, reverseAvx2<1, NT>, reverseAvx2<2, NT>, reverseAvx2<3, NT>, reverseAvx2<4, NT>},
         {nullptr, nullptr, splitAvx2<2, NT>, splitAvx2<3, NT>, splitAvx2<4, NT>},
         {nullptr, nullptr, mergeAvx2<2, NT>, mergeAvx2<3, NT>, mergeAvx2<4, NT>},

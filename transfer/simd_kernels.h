@@ -17,6 +17,9 @@ using ekUnitRunFn = void (*)(void* dst, int64_t dpos, const void* src, int64_t s
 // j < w. Strides may be negative.
 using ekTransposeFn = void (*)(unsigned char* dst, int64_t dstStride, const unsigned char* src,
                                int64_t srcStride, int64_t w, int64_t h);
+// Three-byte pixel transposition: the pixel at src + i*srcStride + 3*j goes
+// to dst + j*dstStride + 3*i (strides in bytes, either sign).
+using ekTranspose24Fn = ekTransposeFn;
 // Pixel order reversal: dst pixel i = src pixel n-1-i (pixels of a fixed size).
 using ekReverseFn = void (*)(unsigned char* dst, const unsigned char* src, int64_t n);
 // Channel split: n pixels of c one-byte channels at src into c rows
@@ -37,8 +40,9 @@ using ekCopyRowsFn = void (*)(unsigned char* dst, int64_t dstStride, const unsig
 // The kernels this CPU runs; a null entry means: use the portable loop.
 struct ekSimdKernels {
     ekTransposeFn transpose8;
-    ekReverseFn reverse[5];  // by pixel size in bytes, 1 to 4
-    ekSplitFn split8[5];     // by channel count, 2 to 4
+    ekTranspose24Fn transpose24;  // three-byte pixels
+    ekReverseFn reverse[5];       // by pixel size in bytes, 1 to 4
+    ekSplitFn split8[5];          // by channel count, 2 to 4
     ekMergeFn merge8[5];
     ekUnitRunFn floatToByte;   // ekFloat to ekUChar or ekChar
     ekUnitRunFn shortToByte;   // ekUShort or ekShort to ekUChar or ekChar

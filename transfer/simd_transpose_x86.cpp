@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
-// x86 byte transposition: SSE2 16 x 16 blocks in 256 x 256 tiles, and with
-// AVX2 64 x 64 blocks staged through two local buffers.
+// x86 transposition: bytes in SSE2 16 x 16 blocks in 256 x 256 tiles, and
+// with AVX2 in 64 x 64 blocks staged through two local buffers; three-byte
+// pixels in SSSE3 4 x 4 blocks.
 #include "transfer/simd_x86.h"
 
 #if EK_SIMD_X86
@@ -8,6 +9,7 @@
 #include <immintrin.h>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -149,6 +151,58 @@ EK_AVX2 void transpose8Avx2(uchar* dst, int64_t dstStride, const uchar* src, int
     if (i0 + nh < h)
         transpose8Sse2(dst + i0 + nh, dstStride, src + (i0 + nh) * srcStride, srcStride, w,
                        h - i0 - nh);
+}
+
+// Three-byte pixels (8-bit RGB) in 4 x 4 blocks: each source row's four
+// pixels are widened to 32-bit lanes, the 4 x 4 lanes transposed, and the
+// lanes narrowed back to 12 bytes per destination row. Loads and stores are
+// 8 + 4 bytes, never past the box. Blocks go in tiles of 64 x 64 pixels, so
+// that the 64 rows of both sides a tile touches stay in the caches while the
+// tile's blocks take their 12-byte pieces.
+EK_SSSE3 inline __m128i load12(const uchar* p) {
+    uint32_t tail;
+    std::memcpy(&tail, p + 8, 4);
+    return _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)),
+                              _mm_cvtsi32_si128(int(tail)));
+}
+EK_SSSE3 inline void store12(uchar* p, __m128i v) {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(p), v);
+    const uint32_t tail = uint32_t(_mm_cvtsi128_si32(_mm_srli_si128(v, 8)));
+    std::memcpy(p + 8, &tail, 4);
+}
+EK_SSSE3 inline void transpose4x4Px3(uchar* dst, int64_t dstStride, const uchar* src,
+                                     int64_t srcStride) {
+    const __m128i widen = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+    const __m128i narrow = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    __m128i r[4];
+    for (int k = 0; k < 4; ++k) r[k] = _mm_shuffle_epi8(load12(src + k * srcStride), widen);
+    const __m128i t0 = _mm_unpacklo_epi32(r[0], r[1]), t1 = _mm_unpacklo_epi32(r[2], r[3]);
+    const __m128i t2 = _mm_unpackhi_epi32(r[0], r[1]), t3 = _mm_unpackhi_epi32(r[2], r[3]);
+    const __m128i c[4] = {_mm_unpacklo_epi64(t0, t1), _mm_unpackhi_epi64(t0, t1),
+                          _mm_unpacklo_epi64(t2, t3), _mm_unpackhi_epi64(t2, t3)};
+    for (int k = 0; k < 4; ++k) store12(dst + k * dstStride, _mm_shuffle_epi8(c[k], narrow));
+}
+
+EK_SSSE3 void transpose24Ssse3(uchar* dst, int64_t dstStride, const uchar* src, int64_t srcStride,
+                               int64_t w, int64_t h) {
+    constexpr int64_t kTile = 64;
+    const int64_t h4 = h - h % 4, w4 = w - w % 4;
+    for (int64_t i0 = 0; i0 < h4; i0 += kTile)
+        for (int64_t j0 = 0; j0 < w4; j0 += kTile) {
+            const int64_t i1 = std::min(h4, i0 + kTile), j1 = std::min(w4, j0 + kTile);
+            for (int64_t j = j0; j < j1; j += 4)
+                for (int64_t i = i0; i < i1; i += 4)
+                    transpose4x4Px3(dst + j * dstStride + 3 * i, dstStride,
+                                    src + i * srcStride + 3 * j, srcStride);
+        }
+    // The columns right of the last whole block and the rows below it.
+    auto px = [&](int64_t i, int64_t j) {
+        std::memcpy(dst + j * dstStride + 3 * i, src + i * srcStride + 3 * j, 3);
+    };
+    for (int64_t i = 0; i < h4; ++i)
+        for (int64_t j = w4; j < w; ++j) px(i, j);
+    for (int64_t i = h4; i < h; ++i)
+        for (int64_t j = 0; j < w; ++j) px(i, j);
 }
 
 template void transpose8Avx2<false>(uchar*, int64_t, const uchar*, int64_t, int64_t, int64_t);

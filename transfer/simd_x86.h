@@ -69,6 +69,8 @@ EK_AVX2 void copyShortRowsAvx2(uchar* dst, int64_t dstStride, const uchar* src, 
 // simd_transpose_x86.cpp
 void transpose8Sse2(uchar* dst, int64_t dstStride, const uchar* src, int64_t srcStride, int64_t w,
                     int64_t h);
+EK_SSSE3 void transpose24Ssse3(uchar* dst, int64_t dstStride, const uchar* src, int64_t srcStride,
+                               int64_t w, int64_t h);
 template <bool NT>
 EK_AVX2 void transpose8Avx2(uchar* dst, int64_t dstStride, const uchar* src, int64_t srcStride,
                             int64_t w, int64_t h);
