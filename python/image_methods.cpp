@@ -4,6 +4,7 @@
 #include <pybind11/eval.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -92,6 +93,34 @@ void normaliseBools(py::array& out) {
     for (py::ssize_t i = 0, n = out.size(); i < n; ++i) p[i] = p[i] != 0;
 }
 
+// A read into a new array, in bands of rows of about kBandBytes each. The
+// array's pages are fresh: the kernel clears each page as the read first
+// touches it, which leaves the page in the caches, and the streaming stores
+// the library uses for large boxes must then evict those lines again (a
+// 2048 x 2048 RGB read as float32 took 1.3 times numpy's astype in one call,
+// 0.8 times in bands). Each band is a sub-box of the same buffer box, so the
+// array receives exactly what one call would give.
+constexpr int64_t kBandBytes = int64_t(2) << 20;
+
+ekStatus readInBands(PyImage& self, Layout& layout, void* data) {
+    const Box& b = layout.box;
+    if (b.empty()) return ekOkay;
+    const int64_t rowBytes = int64_t(b.nx) * b.nz * layout.nchans * arrayElementBytes(layout.type);
+    const int64_t rows = std::max<int64_t>(1, kBandBytes / std::max<int64_t>(rowBytes, 1));
+    if (rows >= b.ny) return transfer(self, layout, data, false);
+    ekConfig cfg = layout.config();
+    ekImage* image = self.image();
+    return withoutGil([&] {
+        ekStatus status = ekOkay;
+        for (int64_t y = 0; y < b.ny && status == ekOkay; y += rows) {
+            const int32_t n = int32_t(std::min<int64_t>(rows, b.ny - y));
+            status = image->getSubTile3D(b.x, int32_t(b.y + y), b.z, b.nx, n, b.nz, data, b.x, b.y,
+                                         b.z, b.nx, b.ny, b.nz, &cfg);
+        }
+        return status;
+    });
+}
+
 py::array read(PyImage& self, int64_t x, int64_t y, Extent width, Extent height, int64_t z,
                Extent depth, const py::object& dtype, const py::object& order,
                const py::object& channels, const py::object& space) {
@@ -100,7 +129,7 @@ py::array read(PyImage& self, int64_t x, int64_t y, Extent width, Extent height,
         boxLayout(self, x, y, z, width, height, depth, order, space, channels, &imageType, "read");
     layout.type = typeFromObject(dtype, imageType);
     py::array out = newArray(layout.type, arrayShape(layout, readRank(layout, self.rank())));
-    check(transfer(self, layout, out.mutable_data(), false), "read");
+    check(readInBands(self, layout, out.mutable_data()), "read");
     if (layout.type == ekBit) normaliseBools(out);
     return out;
 }

@@ -33,6 +33,20 @@ def test_wrapping_shares_the_array(rgb):
     assert np.shares_memory(view, rgb) and view.shape == rgb.shape
 
 
+@pytest.mark.parametrize("space", ["upper_left", "lower_left", "left_upper", "right_lower"])
+def test_a_large_read_equals_one_read_into(space):
+    # read() moves a large box in bands of rows; read_into() in one call.
+    a = np.random.default_rng(5).integers(0, 256, (300, 500, 3), dtype=np.uint8)
+    image = eks.MemoryImage(a)
+    image.fill = (1, 2, 3)
+    got = image.read(-5, -7, 520, 520, dtype=np.float64, space=space)
+    want = np.empty_like(got)
+    image.read_into(want, -5, -7, space=space)
+    np.testing.assert_array_equal(got, want)
+    inside = SPACES[space](a).astype(np.float64)
+    np.testing.assert_array_equal(got[7:7 + inside.shape[0], 5:5 + inside.shape[1]], inside)
+
+
 def test_a_read_only_array_gives_a_read_only_image(rgb):
     rgb.flags.writeable = False
     image = eks.MemoryImage(rgb)
