@@ -106,10 +106,11 @@ void ekLink::propagateToChildren(uint32_t bits) {
     }
 }
 
-ekStatus ekLink::resetWalk() {
+ekStatus ekLink::resetCheck() {
     // ekInProgressBit guards against loops: a query that comes back to a link
     // during its reset, through a cycle of links or from the class's own
-    // reset, returns at once with the current status (resetCheck's test).
+    // reset, returns at once with the current status.
+    if (anyAltered() == 0 || inProgress()) return status;
     struct Frame {
         ekLink* link;
         int32_t position;  // next parent to bring up to date
@@ -129,7 +130,7 @@ ekStatus ekLink::resetWalk() {
                     parent->disableAltered();  // its own parents come first
                     continue;
                 }
-                parent->resetWalk();  // out of memory: recurse
+                parent->resetCheck();  // out of memory: recurse
             }
             frame.depth = deeperThan(frame.depth, parent->depth);
             continue;

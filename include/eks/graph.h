@@ -259,19 +259,13 @@ protected:
     void setAllowed(int bits) { allowedMask |= uint32_t(bits); }
     void clearAllowed(int bits) { allowedMask &= ~uint32_t(bits); }
     int unalterable(int bits) const { return (allowedMask & uint32_t(bits)) != uint32_t(bits); }
-    // Up to date already (the common case, checked inline on every query):
-    // the current status; otherwise the reset walk.
-    ekStatus resetCheck() {
-        if (anyAltered() == 0 || inProgress()) return status;
-        return resetWalk();
-    }
+    ekStatus resetCheck();
     ekStatus setStatus(ekStatus s) { return status = s; }
 
     void mpLock(int, int) {}
     void mpUnlock() {}
 
 private:
-    ekStatus resetWalk();
     EKS_LOCAL void removeChild(ekLink* child);
     EKS_LOCAL ekLinkEntry* firstChildEntry(const ekLink* child);
     EKS_LOCAL void dropChildEntry(ekLinkEntry* paired, ekLink* child);
