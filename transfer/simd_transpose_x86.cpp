@@ -112,6 +112,43 @@ EK_AVX2 inline void copyBlockOut(uchar* d, int64_t dstStride, const uchar* out) 
         _mm256_stream_si256(q + 1, hi);
     }
 }
+// Two 16 x 16 byte blocks side by side in a 64-byte-row buffer, transposed
+// at once: each 32-byte row holds a row of both, the 256-bit interleaving
+// steps work within 128-bit lanes (the same four rounds as transpose16x16),
+// and the low lanes give the left block's columns, the high lanes the right
+// block's, as rows of the 64-byte-row output.
+EK_AVX2 inline void transpose16x32(const uchar* in, uchar* out) {
+    __m256i r[16], t[16];
+    for (int i = 0; i < 16; ++i)
+        r[i] = _mm256_load_si256(reinterpret_cast<const __m256i*>(in + i * 64));
+    for (int i = 0; i < 8; ++i) {
+        t[i] = _mm256_unpacklo_epi8(r[2 * i], r[2 * i + 1]);
+        t[i + 8] = _mm256_unpackhi_epi8(r[2 * i], r[2 * i + 1]);
+    }
+    for (int i = 0; i < 4; ++i) {
+        r[i] = _mm256_unpacklo_epi16(t[2 * i], t[2 * i + 1]);
+        r[i + 4] = _mm256_unpackhi_epi16(t[2 * i], t[2 * i + 1]);
+        r[i + 8] = _mm256_unpacklo_epi16(t[2 * i + 8], t[2 * i + 9]);
+        r[i + 12] = _mm256_unpackhi_epi16(t[2 * i + 8], t[2 * i + 9]);
+    }
+    for (int q = 0; q < 4; ++q)
+        for (int i = 0; i < 2; ++i) {
+            t[4 * q + i] = _mm256_unpacklo_epi32(r[4 * q + 2 * i], r[4 * q + 2 * i + 1]);
+            t[4 * q + i + 2] = _mm256_unpackhi_epi32(r[4 * q + 2 * i], r[4 * q + 2 * i + 1]);
+        }
+    for (int q = 0; q < 4; ++q)
+        for (int h = 0; h < 2; ++h) {
+            const int c = 4 * q + 2 * h;
+            r[c] = _mm256_unpacklo_epi64(t[c], t[c + 1]);
+            r[c + 1] = _mm256_unpackhi_epi64(t[c], t[c + 1]);
+        }
+    for (int k = 0; k < 16; ++k) {
+        _mm_store_si128(reinterpret_cast<__m128i*>(out + k * 64), _mm256_castsi256_si128(r[k]));
+        _mm_store_si128(reinterpret_cast<__m128i*>(out + (k + 16) * 64),
+                        _mm256_extracti128_si256(r[k], 1));
+    }
+}
+
 EK_AVX2 void transposeBlocks(uchar* dst, int64_t dstStride, const uchar* src, int64_t srcStride,
                              int64_t w, int64_t h) {
     constexpr int64_t kB = 64, kTile = 256;
@@ -123,8 +160,8 @@ EK_AVX2 void transposeBlocks(uchar* dst, int64_t dstStride, const uchar* src, in
                 for (int64_t i0 = ti; i0 < i1; i0 += kB) {
                     copyBlockIn(in, src + i0 * srcStride + j0, srcStride);
                     for (int64_t a = 0; a < kB; a += 16)
-                        for (int64_t b = 0; b < kB; b += 16)
-                            transpose16x16(in + a * kB + b, kB, out + b * kB + a, kB);
+                        for (int64_t b = 0; b < kB; b += 32)
+                            transpose16x32(in + a * kB + b, out + b * kB + a);
                     copyBlockOut(dst + j0 * dstStride + i0, dstStride, out);
                 }
         }
