@@ -347,6 +347,19 @@ void copyStream(uchar* dst, const uchar* src, int64_t n) {
 // receives both ordinary and streaming stores - rows copied one after the
 // other share lines at their ends - costs a read of that line and a flush,
 // which at every row seam made this copy slower than memcpy.
+// n bytes (a multiple of 128) to a 32-byte aligned destination, streamed;
+// answers n.
+EK_AVX2 inline int64_t streamRun(uchar* dst, const uchar* src, int64_t n) {
+    for (int64_t i = 0; i < n; i += 128) {
+        const __m256i a = load32(src + i), b = load32(src + i + 32), c = load32(src + i + 64),
+                      d = load32(src + i + 96);
+        stream32(dst + i, a);
+        stream32(dst + i + 32, b);
+        stream32(dst + i + 64, c);
+        stream32(dst + i + 96, d);
+    }
+    return n;
+}
 EK_AVX2 void copyStreamAvx2(uchar* dst, const uchar* src, int64_t n) {
     const int64_t head =
         std::min<int64_t>(n, int64_t((16 - (reinterpret_cast<uintptr_t>(dst) & 15)) & 15));
@@ -356,14 +369,18 @@ EK_AVX2 void copyStreamAvx2(uchar* dst, const uchar* src, int64_t n) {
         _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i), load16(src + i));
         i += 16;
     }
-    for (; i + 128 <= n; i += 128) {
-        const __m256i a = load32(src + i), b = load32(src + i + 32), c = load32(src + i + 64),
-                      d = load32(src + i + 96);
-        stream32(dst + i, a);
-        stream32(dst + i + 32, b);
-        stream32(dst + i + 64, c);
-        stream32(dst + i + 96, d);
+    // Long copies go as four streams, a kilobyte of each in turn: memory
+    // serves four distant places at once better than one (a 48 MB copy
+    // measured 0.60 -> 0.47 of memcpy).
+    constexpr int64_t kChunk = 1024;
+    if (n - i >= 8 * kChunk) {
+        const int64_t q = (n - i) / 4 / kChunk * kChunk;
+        for (int64_t off = 0; off < q; off += kChunk)
+            for (int64_t k = 0; k < 4; ++k)
+                streamRun(dst + i + k * q + off, src + i + k * q + off, kChunk);
+        i += 4 * q;
     }
+    i += streamRun(dst + i, src + i, (n - i) & ~int64_t(127));
     for (; i + 32 <= n; i += 32) stream32(dst + i, load32(src + i));
     if (i + 16 <= n) {
         _mm_stream_si128(reinterpret_cast<__m128i*>(dst + i), load16(src + i));
