@@ -353,7 +353,8 @@ void runKernelShapes(uint64_t first, int count) {
 
 // Transpositions and order changes of boxes of a few hundred pixels a side,
 // rows often a multiple of 64 bytes: the 64 x 64 transposition blocks and the
-// whole-line stores of the splits and merges (with streaming stores).
+// whole-line stores of the splits and merges (with streaming stores); now and
+// then a plain copy of more than a megabyte.
 void runLargeBlocks(uint64_t first, int count) {
     applySeedOverride(first, count);
     for (uint64_t seed = first; seed < first + uint64_t(count); ++seed) {
@@ -370,6 +371,13 @@ void runLargeBlocks(uint64_t first, int count) {
         c.src.box = c.dst.box;
         if (r.chance(0.6)) (r.chance(0.5) ? c.dst : c.src).transpose = 1;
         if (r.chance(0.2)) c.src.flip = r.range(1, 3);
+        if (r.chance(0.1)) {
+            // A plain copy of more than a megabyte: the four-stream copy.
+            c.dst.box = c.src.box = ekTile(0, 0, 0, r.range(500, 700), r.range(380, 420), 1);
+            c.dst.nc = c.src.nc = 4;
+            c.dst.order = c.src.order = ekInterleaved;
+            c.dst.transpose = c.src.transpose = c.src.flip = 0;
+        }
         const std::string err = runCase(c, r);
         if (!err.empty()) {
             ADD_FAILURE() << "seed " << seed << " (large blocks): " << err << "\n" << describe(c);
