@@ -22,7 +22,7 @@
 #include <memory>
 #include <vector>
 
-#include "images/images_test_util.h"
+#include "test_images.h"
 
 namespace {
 
@@ -42,10 +42,6 @@ private:
     const uint8_t* p_;
     const uint8_t* end_;
 };
-
-constexpr ekType kTypes[] = {ekBit,   ekUChar, ekChar,  ekUShort, ekShort,
-                             ekULong, ekLong,  ekFloat, ekDouble};
-constexpr ekOrder kOrders[] = {ekInterleaved, ekSequential, ekSeparate};
 
 ekType pickType(Input& in) { return kTypes[in.byte() % 9]; }
 ekOrder pickOrder(Input& in) { return kOrders[in.byte() % 3]; }

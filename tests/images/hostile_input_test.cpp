@@ -9,7 +9,7 @@
 #include <functional>
 #include <vector>
 
-#include "images_test_util.h"
+#include "test_images.h"
 
 namespace {
 
@@ -126,33 +126,38 @@ const Entry kEntries[] = {
      }},
     {"types, orders and channel counts outside their tables",
      [] {
-         // Values inside the enumerations' value range (0 .. 511, 0 .. 7):
-         // beyond it a plain enumeration cannot hold them.
-         for (int t : {3, 5, 6, 24, 96, 500})
+         // The enumerations hold any 32-bit value: also those beyond the
+         // values of their names.
+         for (int t : {3, 5, 6, 24, 96, 500, 512, 1 << 20, INT_MAX, -1, INT_MIN})
              expectRefusedEverywhere(ekConfig(ekType(t), ekInterleaved, 3));
-         for (int o : {3, 5, 6}) expectRefusedEverywhere(ekConfig(ekUChar, ekOrder(o), 3));
+         for (int o : {3, 5, 6, 8, 1000, -1, INT_MIN})
+             expectRefusedEverywhere(ekConfig(ekUChar, ekOrder(o), 3));
          expectRefusedEverywhere(ekConfig(ekUChar, ekInterleaved, -1));
          expectRefusedEverywhere(ekConfig(ekUChar, ekInterleaved, INT_MIN));
-         for (int t : {3, 6, 24}) {
+         for (int t : {3, 6, 24, 1024, INT_MAX, -1}) {
              ekMemoryImg img(ekSize(2, 2, 1, 1), ekType(t), ekInterleaved);
              EXPECT_EQ(img.getStatus(), ekBadAttribute);
              EXPECT_EQ(ekDataSize(ekType(t), 16), 0);
          }
-         ekMemoryImg order(ekSize(2, 2, 1, 2), ekUChar, ekOrder(3));
-         EXPECT_EQ(order.getStatus(), ekBadAttribute);
+         for (int o : {3, 8, -1}) {
+             ekMemoryImg order(ekSize(2, 2, 1, 2), ekUChar, ekOrder(o));
+             EXPECT_EQ(order.getStatus(), ekBadAttribute);
+         }
      }},
     {"coordinate spaces and colour models outside their tables",
      [] {
          // A space outside 1 .. 8 is no space: the image's own.
          Guarded g;
          unsigned char out[3] = {0, 0, 0};
-         for (int cs : {9, 15}) {
+         for (int cs : {9, 15, 16, -1, INT_MAX, INT_MIN}) {
              ekConfig cfg(ekUChar, ekInterleaved, 3, nullptr, 0, ekCoordSpace(cs));
              EXPECT_EQ(g.img.getTile(3, 2, 1, 1, out, &cfg), ekOkay);
              EXPECT_EQ(out[2], 7);
          }
-         EXPECT_EQ(g.img.setColorModel(ekColorModel(15)), ekOkay);  // kept as it is
-         EXPECT_EQ(g.img.getColorModel(), ekColorModel(15));
+         for (int cm : {15, 1 << 20, -1}) {  // kept as it is
+             EXPECT_EQ(g.img.setColorModel(ekColorModel(cm)), ekOkay);
+             EXPECT_EQ(g.img.getColorModel(), ekColorModel(cm));
+         }
          EXPECT_TRUE(g.untouched());
      }},
     {"null input images",
@@ -264,6 +269,65 @@ const Entry kEntries[] = {
          delete b;  // breaks the cycle; the others see a missing input
          delete a;
          delete c;
+     }},
+    {"a cycle of three auto-sync images",
+     [] {
+         auto* a = new ekMemoryImg(ekSize(2, 2, 1, 1), ekUChar, ekInterleaved);
+         auto* b = new ekMemoryImg(a, 1);
+         auto* c = new ekMemoryImg(b, 1);
+         a->setInput(c, 0);
+         a->getStatus();
+         a->setXsize(64);
+         a->setYsize(64);
+         // b copies a while a's reset waits for c: a has its new size but not
+         // yet its new buffer, and must refuse the read rather than overrun.
+         EXPECT_EQ(a->getStatus(), ekOkay);
+         EXPECT_EQ(a->getXsize() * a->getYsize(), 64 * 64);
+         std::vector<unsigned char> pixels(64 * 64);
+         for (ekMemoryImg* img : {a, b, c})
+             EXPECT_EQ(img->getTile(0, 0, 64, 64, pixels.data(), nullptr), ekOkay);
+         delete a;
+         delete b;
+         delete c;
+     }},
+    {"mutual related children",
+     [] {
+         // Each the other's input and related child: a reset that destroys
+         // one, and the deletion of the other, destroy each exactly once.
+         for (bool byReset : {false, true}) {
+             int destroyed = 0;
+             auto* a = new TestMemoryImg(ekSize(2, 2, 1, 1), ekUChar, ekInterleaved);
+             auto* b = new TestMemoryImg(a, 1);
+             a->setInput(b, 0);
+             a->destroyed = b->destroyed = &destroyed;
+             a->setRelatedType(1, 0);
+             b->setRelatedType(1, 0);
+             b->setRelatedDelete(1);
+             if (byReset) {
+                 a->setXsize(3);
+                 a->getStatus();
+             }
+             delete a;
+             EXPECT_EQ(destroyed, 2);
+         }
+     }},
+    {"a copy from a source that bringing the target up to date destroys",
+     [] {
+         auto* img = new ekMemoryImg(ekSize(2, 2, 1, 1), ekUChar, ekInterleaved);
+         int destroyed = 0;
+         auto* src = new TestMemoryImg(img, 1);
+         src->destroyed = &destroyed;
+         src->setRelatedType(1, 0);
+         src->setRelatedDelete(1);
+         img->setXsize(3);  // its next reset destroys src
+         *img << *src;
+         EXPECT_EQ(destroyed, 1);
+         EXPECT_EQ(img->getStatus(), ekBadInput);
+         img->clearStatus();
+         ekMemoryImg other(ekSize(3, 2, 1, 1), ekUChar, ekInterleaved);
+         *img << other;  // a live source copies as before
+         EXPECT_EQ(img->getStatus(), ekOkay);
+         delete img;
      }},
     {"deleting an image that still has related children",
      [] {

@@ -8,7 +8,7 @@
 #include <limits>
 #include <vector>
 
-#include "images_test_util.h"
+#include "test_images.h"
 
 namespace {
 
@@ -96,7 +96,7 @@ TEST(MemoryImageCopy, FailuresAreReportedNotHidden) {
     EXPECT_EQ(rgb.img.copyTile(0, 0, 2, 1, nullptr, 0, 0, nullptr, 1), ekBadInput);
 
     // An image that cannot fill: fine while this image covers the box.
-    PlainImage plain(8, 8, 3, 0);  // also ekRGB
+    GridImage plain(8, 8, 3);  // also ekRGB
     EXPECT_EQ(rgb.img.copyTile(0, 0, 2, 2, &plain, 0, 0, nullptr, 0), ekOkay);
     EXPECT_EQ(rgb.img.copyTile(-1, 0, 2, 2, &plain, 0, 0, nullptr, 0), ekNotImplemented);
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "images_test_util.h"
+#include "test_images.h"
 
 namespace {
 
@@ -203,7 +203,7 @@ TEST(MemoryImage, BadAttributesAndTheirPrecedence) {
 }
 
 TEST(MemoryImage, InputStatusPrecedence) {
-    PlainImage bad(4, 3, 1, 9);
+    GridImage bad(4, 3, 1);
     bad.setStatus(ekNoMemory);
     TestMemoryImg mem(&bad, 1);
     EXPECT_EQ(mem.getStatus(), ekBadInput);
@@ -218,7 +218,8 @@ TEST(MemoryImage, InputStatusPrecedence) {
 }
 
 TEST(MemoryImage, MaterialisesItsInputOnceWithoutAutoSync) {
-    PlainImage src(4, 3, 2, 7);
+    GridImage src(4, 3, 2);
+    src.paintAll(7);
     TestMemoryImg mem(&src, 0);
     EXPECT_EQ(mem.getAutoSync(), 0);
     EXPECT_EQ(mem.getXsize(), 4);
@@ -227,7 +228,7 @@ TEST(MemoryImage, MaterialisesItsInputOnceWithoutAutoSync) {
     auto* p = static_cast<unsigned char*>(mem.getDataPtr());
     for (int i = 0; i < 24; ++i) ASSERT_EQ(p[i], 7);
 
-    src.value = 9;
+    src.paintAll(9);
     src.setMinValue(1.0, 0);  // alters the input and its consumers
     EXPECT_EQ(mem.getStatus(), ekOkay);
     EXPECT_EQ(p[0], 7);  // kept its copy
@@ -241,11 +242,12 @@ TEST(MemoryImage, MaterialisesItsInputOnceWithoutAutoSync) {
 }
 
 TEST(MemoryImage, AutoSyncCopiesAtEveryResetAfterAChange) {
-    PlainImage src(4, 3, 1, 7);
+    GridImage src(4, 3, 1);
+    src.paintAll(7);
     TestMemoryImg mem(&src, 1);
     auto* p = static_cast<unsigned char*>(mem.getDataPtr());
     EXPECT_EQ(p[5], 7);
-    src.value = 11;
+    src.paintAll(11);
     EXPECT_EQ(p[5], 7);       // nothing happens until somebody asks
     src.setMinValue(1.0, 0);  // the input changed
     EXPECT_EQ(mem.getDataPtr(), p);
@@ -260,7 +262,7 @@ TEST(MemoryImage, AutoSyncCopiesAtEveryResetAfterAChange) {
 
     mem.setAutoSync(0);
     EXPECT_EQ(mem.anyAltered(), 0);  // switching off alters nothing
-    src.value = 12;
+    src.paintAll(12);
     src.setMinValue(2.0, 0);
     EXPECT_EQ(mem.getStatus(), ekOkay);
     EXPECT_EQ(p[5], 11);

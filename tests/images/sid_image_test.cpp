@@ -2,7 +2,7 @@
 // Seed images: resource ids, liveness, seed references and collapsing.
 #include <gtest/gtest.h>
 
-#include "images_test_util.h"
+#include "test_images.h"
 
 namespace {
 
@@ -23,7 +23,7 @@ TEST(SeedImage, ResourceIdsAreConsecutiveAndNeverReused) {
 
 TEST(SeedImage, AsSidImageRecognisesOnlyLiveSeedImages) {
     EXPECT_EQ(ekSIDImage::asSidImage(nullptr), nullptr);
-    PlainImage plain(2, 2, 1, 0);
+    GridImage plain(2, 2, 1);
     EXPECT_EQ(ekSIDImage::asSidImage(&plain), nullptr);
     ekMemoryImg mem(kSmall, ekUChar, ekInterleaved);
     EXPECT_EQ(ekSIDImage::asSidImage(&mem), &mem);
@@ -47,7 +47,7 @@ TEST(SeedImage, SeedReferencesFollowTheSeed) {
     EXPECT_EQ(destroyed, 0);
     EXPECT_EQ(a->GetRefCount(), 1);
 
-    PlainImage plain(2, 2, 1, 0);
+    GridImage plain(2, 2, 1);
     b.SetSeedImage(&plain);  // drops the only reference: a is destroyed
     EXPECT_EQ(destroyed, 1);
     EXPECT_EQ(b.GetSeedImage(), &plain);
@@ -103,7 +103,8 @@ TEST(SeedImage, CollapseWithoutTwoSeedImagesChangesNothing) {
     EXPECT_EQ(b.GetSeedImage(), a);
     EXPECT_EQ(a->GetRefCount(), 1);
 
-    PlainImage plain(4, 3, 1, 9);  // seed's seed of another class
+    GridImage plain(4, 3, 1);  // seed's seed of another class
+    plain.paintAll(9);
     auto* d = new TestMemoryImg(&plain, 1);
     TestMemoryImg e(d, 1);
     EXPECT_FALSE(e.CollapseSeed());
@@ -113,7 +114,8 @@ TEST(SeedImage, CollapseWithoutTwoSeedImagesChangesNothing) {
 }
 
 TEST(SeedImage, MergeIntoADestroyedSeedDoesNothing) {
-    auto* plain = new PlainImage(4, 3, 1, 9);
+    auto* plain = new GridImage(4, 3, 1);
+    plain->paintAll(9);
     TestMemoryImg mem(plain, 0);
     EXPECT_EQ(mem.GetSeedImage(), plain);
     mem.MergeChangesIntoSeed();  // a live input: the seed reads this image

@@ -12,52 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "images_test_util.h"
+#include "test_images.h"
 
 namespace {
 
-struct Rng {
-    std::mt19937 gen;
-    explicit Rng(uint32_t seed) : gen(seed) {}
-    int in(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(gen); }
-    bool chance(int percent) { return in(0, 99) < percent; }
-};
-
-const ekType kTypes[5] = {ekUChar, ekShort, ekULong, ekFloat, ekDouble};
-const ekOrder kOrders[3] = {ekInterleaved, ekSequential, ekSeparate};
-
-// Space flags: origin left, origin at the bottom, x runs vertically.
-struct Flags {
-    int left, bottom, trans;
-};
-Flags flagsOf(int cs) {
-    static const Flags f[9] = {{1, 1, 0}, {1, 0, 0}, {0, 0, 0}, {0, 1, 0}, {1, 1, 0},
-                               {1, 0, 1}, {0, 0, 1}, {0, 1, 1}, {1, 1, 1}};
-    return f[cs];
-}
-
-// A point of space cs as (column, row from the top) on a display dw x dh.
-void toDisplay(int cs, int u, int v, int dw, int dh, int& col, int& row) {
-    const Flags f = flagsOf(cs);
-    const int h = f.trans ? v : u, w = f.trans ? u : v;  // horizontal / vertical index
-    col = f.left ? h : dw - 1 - h;
-    row = f.bottom ? dh - 1 - w : w;
-}
-void fromDisplay(int cs, int col, int row, int dw, int dh, int& u, int& v) {
-    const Flags f = flagsOf(cs);
-    const int h = f.left ? col : dw - 1 - col;
-    const int w = f.bottom ? dh - 1 - row : row;
-    u = f.trans ? w : h;
-    v = f.trans ? h : w;
-}
-// Position (u, v) of space from, in space to, for an image whose own space
-// `own` has the extents (w, h).
-void mapPoint(int from, int to, int own, int w, int h, int& u, int& v) {
-    const int dw = flagsOf(own).trans ? h : w, dh = flagsOf(own).trans ? w : h;
-    int col, row;
-    toDisplay(from, u, v, dw, dh, col, row);
-    fromDisplay(to, col, row, dw, dh, u, v);
-}
+// The view tests keep to five types (ekBit and the signed/unsigned pairs are
+// the memory image tests' concern).
+const ekType kViewTypes[5] = {ekUChar, ekShort, ekULong, ekFloat, ekDouble};
 
 const int64_t kSentinel = 200;  // no value or fill of the tests
 
@@ -156,7 +117,7 @@ std::unique_ptr<ekSubImg> makeView(Rng& g, ekImage& parent, Case& t, bool duplic
     }
     t.viewCs = g.chance(50) ? g.in(1, 8) : 0;
     if (t.viewCs != 0) v->setCoordSpace(ekCoordSpace(t.viewCs));
-    t.viewType = g.chance(30) ? kTypes[g.in(0, 4)] : ekAnyType;
+    t.viewType = g.chance(30) ? kViewTypes[g.in(0, 4)] : ekAnyType;
     if (t.viewType != ekAnyType) v->setDataType(t.viewType);
     return v;
 }
@@ -165,7 +126,7 @@ void makeCaller(Rng& g, ekSubImg& view, Case& t, bool duplicates) {
     ekSize vs;
     view.getSize(vs);
     t.useCfg = g.chance(80);
-    t.ct = kTypes[g.in(0, 4)];
+    t.ct = kViewTypes[g.in(0, 4)];
     t.co = kOrders[g.in(0, 2)];
     t.cs = g.chance(60) ? g.in(1, 8) : 0;
     t.nchans = g.chance(30) ? 0 : g.in(1, vs.c + 1);
@@ -239,8 +200,6 @@ struct Model {
         u += t.sx;
         w += t.sy;
         // The parent's pixels seen in the view's space, back to its own.
-        int dw = parent.w, dh = parent.h;
-        if (flagsOf(vcs).trans != flagsOf(parent.cs).trans) std::swap(dw, dh);
         mapPoint(vcs, parent.cs, parent.cs, parent.w, parent.h, u, w);
         out.x = u;
         out.y = w;
@@ -339,7 +298,7 @@ void checkWrite(Case& t, ekSubImg& view, ekImage& parentImg, const std::string& 
 std::unique_ptr<ekMemoryImg> makeParent(Rng& g) {
     const int w = g.in(1, 9), h = g.in(1, 9), d = g.in(1, 3), c = g.in(1, 5);
     std::unique_ptr<ekMemoryImg> img(
-        new ekMemoryImg(ekSize(w, h, d, c), kTypes[g.in(0, 4)], kOrders[g.in(0, 2)]));
+        new ekMemoryImg(ekSize(w, h, d, c), kViewTypes[g.in(0, 4)], kOrders[g.in(0, 2)]));
     img->setCoordSpace(ekCoordSpace(g.in(1, 8)));
     ekPixel fill(ekDouble, c);
     for (int k = 0; k < c; ++k) fill.setElem(100 + g.in(1, 20), k);

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "images_test_util.h"
+#include "test_images.h"
 
 namespace {
 

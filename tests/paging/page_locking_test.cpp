@@ -8,7 +8,7 @@
 #include <tuple>
 #include <vector>
 
-#include "paging_test_util.h"
+#include "test_images.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "paging_test_util.h"
+#include "test_images.h"
 
 namespace {
 

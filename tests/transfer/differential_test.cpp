@@ -251,51 +251,40 @@ std::string describe(const Case& c) {
     return s + c.src.describe();
 }
 
-// A failure prints its seed; EKS_TRANSFER_SEED=<seed> with
+// Runs `count` seeded cases from seed `first`: make(r, c) builds each case
+// (false: skip it). A failure prints its seed; EKS_TRANSFER_SEED=<seed> with
 // --gtest_filter=<the test> runs that one case again.
-void applySeedOverride(uint64_t& first, int& count) {
+template <class Make>
+void runCases(const char* what, uint64_t first, int count, Make make) {
     if (const char* env = std::getenv("EKS_TRANSFER_SEED")) {
         first = std::strtoull(env, nullptr, 10);
         count = 1;
     }
-}
-
-void runSeeds(uint64_t first, int count, bool saturate = false) {
-    applySeedOverride(first, count);
-    for (int i = 0; i < count; ++i) {
-        const uint64_t seed = first + uint64_t(i);
+    for (uint64_t seed = first; seed < first + uint64_t(count); ++seed) {
         Rng r(seed);
-        Case c = randomCase(r);
-        c.saturate = saturate;
+        Case c;
+        if (!make(r, c)) continue;
         const std::string err = runCase(c, r);
         if (!err.empty()) {
-            ADD_FAILURE() << "seed " << seed << ": " << err << "\n" << describe(c);
+            ADD_FAILURE() << "seed " << seed << " (" << what << "): " << err << "\n" << describe(c);
             return;
         }
     }
 }
 
-int caseCount() {
-#if defined(__SANITIZE_ADDRESS__)
-    return 12000;
-#else
-    return 40000;
-#endif
+void runSeeds(uint64_t first, int count, bool saturate = false) {
+    runCases("random", first, count, [&](Rng& r, Case& c) {
+        c = randomCase(r);
+        c.saturate = saturate;
+        return true;
+    });
 }
-
-}  // namespace
-
-TEST(TransferDifferential, RandomDescriptorPairsMatchReference) { runSeeds(1, caseCount()); }
-
-namespace {
 
 // Longer rows reach the vector loops' main bodies and their tails, and rows
 // of more than 2 KB the row copies of large boxes.
 void runLargerRows(uint64_t first, int count, bool saturate = false) {
-    applySeedOverride(first, count);
-    for (uint64_t seed = first; seed < first + uint64_t(count); ++seed) {
-        Rng r(seed);
-        Case c = randomCase(r);
+    runCases("larger rows", first, count, [&](Rng& r, Case& c) {
+        c = randomCase(r);
         c.saturate = saturate;
         c.dst.box.nx = r.range(17, r.chance(0.2) ? 700 : 150);
         if (!c.constant) {
@@ -304,31 +293,22 @@ void runLargerRows(uint64_t first, int count, bool saturate = false) {
             else
                 c.src.box.nx = r.range(17, c.dst.box.nx + 20);
         }
-        const std::string err = runCase(c, r);
-        if (!err.empty()) {
-            ADD_FAILURE() << "seed " << seed << " (larger rows): " << err << "\n" << describe(c);
-            return;
-        }
-    }
+        return true;
+    });
 }
 
-}  // namespace
-
-TEST(TransferDifferential, LargerRowsMatchReference) { runLargerRows(1000000, caseCount() / 20); }
-
-namespace {
-
+// Same-width copies over boxes large enough for the blocked, shuffling and
+// converting kernels (16 x 16 blocks, 16-pixel chunks), with transposition,
+// mirrors and order changes on either side.
 void runKernelShapes(uint64_t first, int count) {
-    // Same-width copies over boxes large enough for the blocked, shuffling
-    // and converting kernels (16 x 16 blocks, 16-pixel chunks), with
-    // transposition, mirrors and order changes on either side.
-    applySeedOverride(first, count);
-    for (uint64_t seed = first; seed < first + uint64_t(count); ++seed) {
-        Rng r(seed);
-        Case c = randomCase(r);
-        if (c.constant) continue;
-        c.dst.box = ekTile(r.range(-2, 2), r.range(-2, 2), 0, r.range(1, 70), r.range(1, 40),
-                           r.range(1, 2));
+    runCases("kernel shapes", first, count, [](Rng& r, Case& c) {
+        c = randomCase(r);
+        if (c.constant) return false;
+        auto box = [&r] {
+            return ekTile(r.range(-2, 2), r.range(-2, 2), 0, r.range(1, 70), r.range(1, 40),
+                          r.range(1, 2));
+        };
+        c.dst.box = box();
         c.dst.nc = r.range(1, 4);
         c.dst.type = r.chance(0.7) ? (r.chance(0.5) ? ekUChar : ekChar) : r.type();
         c.dst.list.clear();
@@ -338,17 +318,11 @@ void runKernelShapes(uint64_t first, int count) {
         c.src.firstChan = 0;
         c.src.type =
             r.chance(0.8) ? compatibleType(r, c.dst.type) : (r.chance(0.5) ? ekFloat : r.type());
-        c.src.box = r.chance(0.7) ? c.dst.box
-                                  : ekTile(r.range(-2, 2), r.range(-2, 2), 0, r.range(1, 70),
-                                           r.range(1, 40), r.range(1, 2));
+        c.src.box = r.chance(0.7) ? c.dst.box : box();
         c.src.transpose = r.chance(0.2);
         c.src.flip = r.chance(0.2) ? r.range(1, 3) : 0;
-        const std::string err = runCase(c, r);
-        if (!err.empty()) {
-            ADD_FAILURE() << "seed " << seed << " (kernel shapes): " << err << "\n" << describe(c);
-            return;
-        }
-    }
+        return true;
+    });
 }
 
 // Transpositions and order changes of boxes of a few hundred pixels a side,
@@ -356,10 +330,7 @@ void runKernelShapes(uint64_t first, int count) {
 // whole-line stores of the splits and merges (with streaming stores); now and
 // then a plain copy of more than a megabyte.
 void runLargeBlocks(uint64_t first, int count) {
-    applySeedOverride(first, count);
-    for (uint64_t seed = first; seed < first + uint64_t(count); ++seed) {
-        Rng r(seed);
-        Case c;
+    runCases("large blocks", first, count, [](Rng& r, Case& c) {
         const int nc = r.chance(0.5) ? 1 : r.range(2, 4);
         const int nx = r.chance(0.5) ? 64 * r.range(1, 4) : r.range(60, 260);
         c.dst.box = ekTile(0, 0, 0, nx, r.range(60, 200), 1);
@@ -378,62 +349,16 @@ void runLargeBlocks(uint64_t first, int count) {
             c.dst.order = c.src.order = ekInterleaved;
             c.dst.transpose = c.src.transpose = c.src.flip = 0;
         }
-        const std::string err = runCase(c, r);
-        if (!err.empty()) {
-            ADD_FAILURE() << "seed " << seed << " (large blocks): " << err << "\n" << describe(c);
-            return;
-        }
-    }
+        return true;
+    });
 }
-
-}  // namespace
-
-TEST(TransferDifferential, KernelShapesMatchReference) {
-    runKernelShapes(2000000, caseCount() / 10);
-    runLargeBlocks(2500000, caseCount() / 200);
-}
-
-TEST(TransferDifferential, StreamingStoreKernelsMatchReference) {
-    // Every box counts as large: the kernels take their streaming-store
-    // variants (aligned heads, bypassing stores, the final fence).
-    const int64_t saved = ekStreamBytes;
-    ekStreamBytes = 0;
-    runKernelShapes(3000000, caseCount() / 10);
-    runSeeds(4000000, caseCount() / 10);
-    runLargerRows(5000000, caseCount() / 20);
-    runLargeBlocks(5500000, caseCount() / 100);
-    ekStreamBytes = saved;
-}
-
-TEST(TransferDifferential, EveryInstructionSetLevelMatchesReference) {
-    // The kernels of each level below the best this CPU has (the other tests
-    // run the best): none, SSE2 only, SSSE3 shuffles; each with ordinary and
-    // with streaming stores.
-    const int savedCap = ekSimdLevelCap;
-    const int64_t savedStream = ekStreamBytes;
-    for (int level = 0; level < ekSimdLevel(); ++level) {
-        ekSimdLevelCap = level;
-        for (int64_t threshold : {savedStream, int64_t(0)}) {
-            ekStreamBytes = threshold;
-            runKernelShapes(6000000 + uint64_t(level) * 100000, caseCount() / 20);
-            runLargerRows(7000000 + uint64_t(level) * 100000, caseCount() / 40);
-        }
-    }
-    ekSimdLevelCap = savedCap;
-    ekStreamBytes = savedStream;
-}
-
-namespace {
 
 // Tile reads: a tile of an image of the same layout, the image wide enough
 // that the tile has a neighbour to its right (the short-row copies prefetch
 // its part of each row), rows of every length from one byte to a few
-// hundred, sometimes mirrored in y; on every instruction set level.
+// hundred, sometimes mirrored in y.
 void runTileReads(uint64_t first, int count) {
-    applySeedOverride(first, count);
-    for (uint64_t seed = first; seed < first + uint64_t(count); ++seed) {
-        Rng r(seed);
-        Case c;
+    runCases("tile reads", first, count, [](Rng& r, Case& c) {
         c.dst.type = compatibleType(r, kTypes[r.range(1, 8)]);
         c.dst.order = kOrders[r.range(0, 2)];
         c.dst.nc = r.range(1, 4);
@@ -444,37 +369,17 @@ void runTileReads(uint64_t first, int count) {
         c.src.box =
             ekTile(0, 0, 0, c.dst.box.x + r.range(2, 3) * nx, c.dst.box.y + ny + 3, c.dst.box.nz);
         if (r.chance(0.2)) c.dst.flip = 2;
-        const std::string err = runCase(c, r);
-        if (!err.empty()) {
-            ADD_FAILURE() << "seed " << seed << " (tile reads): " << err << "\n" << describe(c);
-            return;
-        }
-    }
+        return true;
+    });
 }
-
-}  // namespace
-
-TEST(TransferDifferential, TileReadsMatchReference) {
-    const int savedCap = ekSimdLevelCap;
-    for (int level = ekSimdLevel(); level >= 0; --level) {
-        ekSimdLevelCap = level;
-        runTileReads(8000000 + uint64_t(level) * 100000, caseCount() / 20);
-    }
-    ekSimdLevelCap = savedCap;
-}
-
-namespace {
 
 // Saturating conversions over long runs, the type pairs with vector kernels
 // (float and wider integers into 8-, 16- and 32-bit integers) most often,
 // sometimes mirrored or transposed.
 void runSaturatingKernels(uint64_t first, int count) {
-    applySeedOverride(first, count);
-    const ekType dstTypes[] = {ekUChar, ekChar, ekUShort, ekShort, ekULong, ekLong, ekBit};
-    const ekType srcTypes[] = {ekFloat, ekFloat, ekUShort, ekShort, ekULong, ekLong, ekDouble};
-    for (uint64_t seed = first; seed < first + uint64_t(count); ++seed) {
-        Rng r(seed);
-        Case c;
+    runCases("saturating", first, count, [](Rng& r, Case& c) {
+        const ekType dstTypes[] = {ekUChar, ekChar, ekUShort, ekShort, ekULong, ekLong, ekBit};
+        const ekType srcTypes[] = {ekFloat, ekFloat, ekUShort, ekShort, ekULong, ekLong, ekDouble};
         c.saturate = true;
         c.dst.type = dstTypes[r.range(0, 6)];
         c.dst.order = kOrders[r.range(0, 2)];
@@ -486,31 +391,77 @@ void runSaturatingKernels(uint64_t first, int count) {
         if (r.chance(0.2)) c.src.box.nx = r.range(1, 150);
         if (r.chance(0.2)) c.dst.flip = r.range(1, 3);
         if (r.chance(0.1)) c.dst.transpose = 1;
-        const std::string err = runCase(c, r);
-        if (!err.empty()) {
-            ADD_FAILURE() << "seed " << seed << " (saturating): " << err << "\n" << describe(c);
-            return;
-        }
-    }
+        return true;
+    });
 }
 
-}  // namespace
+int caseCount() {
+#if defined(__SANITIZE_ADDRESS__)
+    return 12000;
+#else
+    return 40000;
+#endif
+}
 
-TEST(TransferDifferential, SaturatingConversionsMatchReference) {
-    // Random layouts, then the kernels' pairs on every instruction set level,
-    // with ordinary and with streaming stores.
-    runSeeds(9000000, caseCount() / 4, true);
-    runLargerRows(9500000, caseCount() / 40, true);
+// Runs f(salt) at every instruction set level from `top` down to none, with
+// ordinary stores and, when `streaming`, with
+// every box counted as large (the streaming-store variants: aligned heads,
+// bypassing stores, the final fence); restores both settings.
+template <class F>
+void atEveryLevel(int top, bool streaming, F f) {
     const int savedCap = ekSimdLevelCap;
     const int64_t savedStream = ekStreamBytes;
-    for (int level = ekSimdLevel(); level >= 0; --level) {
+    for (int level = top; level >= 0; --level) {
         ekSimdLevelCap = level;
         for (int64_t threshold : {savedStream, int64_t(0)}) {
+            if (threshold == 0 && !streaming) continue;
             ekStreamBytes = threshold;
-            runSaturatingKernels(10000000 + uint64_t(level) * 100000 + (threshold ? 0 : 50000),
-                                 caseCount() / 40);
+            f(uint64_t(level) * 100000 + (threshold ? 0 : 50000));
         }
     }
     ekSimdLevelCap = savedCap;
     ekStreamBytes = savedStream;
+}
+
+}  // namespace
+
+TEST(TransferDifferential, RandomDescriptorPairsMatchReference) { runSeeds(1, caseCount()); }
+
+TEST(TransferDifferential, LargerRowsMatchReference) { runLargerRows(1000000, caseCount() / 20); }
+
+TEST(TransferDifferential, KernelShapesMatchReference) {
+    runKernelShapes(2000000, caseCount() / 10);
+    runLargeBlocks(2500000, caseCount() / 200);
+}
+
+TEST(TransferDifferential, StreamingStoreKernelsMatchReference) {
+    const int64_t saved = ekStreamBytes;
+    ekStreamBytes = 0;  // every box counts as large
+    runKernelShapes(3000000, caseCount() / 10);
+    runSeeds(4000000, caseCount() / 10);
+    runLargerRows(5000000, caseCount() / 20);
+    runLargeBlocks(5500000, caseCount() / 100);
+    ekStreamBytes = saved;
+}
+
+TEST(TransferDifferential, EveryInstructionSetLevelMatchesReference) {
+    // The other tests run the best level; here every level below it, each
+    // with ordinary and with streaming stores.
+    atEveryLevel(ekSimdLevel() - 1, true, [](uint64_t salt) {
+        runKernelShapes(6000000 + salt, caseCount() / 20);
+        runLargerRows(7000000 + salt, caseCount() / 40);
+    });
+}
+
+TEST(TransferDifferential, TileReadsMatchReference) {
+    atEveryLevel(ekSimdLevel(), false,
+                 [](uint64_t salt) { runTileReads(8000000 + salt, caseCount() / 20); });
+}
+
+TEST(TransferDifferential, SaturatingConversionsMatchReference) {
+    // Random layouts, then the kernels' pairs on every level.
+    runSeeds(9000000, caseCount() / 4, true);
+    runLargerRows(9500000, caseCount() / 40, true);
+    atEveryLevel(ekSimdLevel(), true,
+                 [](uint64_t salt) { runSaturatingKernels(10000000 + salt, caseCount() / 40); });
 }

@@ -1,15 +1,25 @@
 // SPDX-License-Identifier: Apache-2.0
-// Small image classes for the image core tests: there is no concrete image in
-// the core itself, so the tests bring their own.
-#ifndef EKS_TESTS_IMAGE_TEST_IMAGES_H
-#define EKS_TESTS_IMAGE_TEST_IMAGES_H
+// The tests' own images and reference helpers: small image classes with
+// their protected parts reachable (the image core has no concrete image, and
+// the library's images are tested against images of another class), element
+// access by the buffer's element-index table (element values through the
+// transfer tests' reference model), an independent model of the coordinate
+// spaces, and paged images for the page locking tests.
+#ifndef EKS_TESTS_TEST_IMAGES_H
+#define EKS_TESTS_TEST_IMAGES_H
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
+#include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "eks/image.h"
+#include "eks/images.h"
+#include "eks/paging.h"
+#include "transfer/reference_mover.h"
 
 constexpr ekCoordSpace kNoSpace = ekCoordSpace(0);  // the image's own
 constexpr int kAllAttributeBits =
@@ -154,6 +164,8 @@ public:
             for (int x = 0; x < size.x; ++x)
                 for (int c = 0; c < size.c; ++c) at(x, y, c) = base + 100 * c + 10 * y + x;
     }
+    void paintAll(double v) { std::fill(pixels.begin(), pixels.end(), v); }
+    using ekLink::setStatus;
     std::vector<double> pixels;
     ekStatus failWith = ekOkay;  // answered instead of moving data
     int gets = 0, sets = 0;
@@ -208,4 +220,169 @@ private:
     }
 };
 
-#endif  // EKS_TESTS_IMAGE_TEST_IMAGES_H
+class TestMemoryImg : public ekMemoryImg {
+public:
+    using ekLink::anyAltered;
+    using ekLink::isAltered;
+    using ekLink::isSet;
+    using ekLink::setStatus;
+    using ekMemoryImg::ekMemoryImg;
+    using ekMemoryImg::MergeChangesIntoSeed;
+    using ekMemoryImg::syncData;
+    using ekSIDImage::SetSeedImage;
+    // Counts destructions, so tests can see that an unref destroyed it.
+    ~TestMemoryImg() override {
+        if (destroyed != nullptr) ++*destroyed;
+    }
+    int* destroyed = nullptr;
+};
+
+// --- Elements, layouts and spaces ----------------------------------------------
+
+const ekType kTypes[9] = {ekBit,   ekUChar, ekChar,  ekUShort, ekShort,
+                          ekULong, ekLong,  ekFloat, ekDouble};
+const ekOrder kOrders[3] = {ekInterleaved, ekSequential, ekSeparate};
+
+struct Rng {
+    std::mt19937 gen;
+    explicit Rng(uint32_t seed) : gen(seed) {}
+    int in(int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(gen); }
+    bool chance(int percent) { return in(0, 99) < percent; }
+};
+
+// Element index of (x, y, z, channel k) in a dense box of nx * ny * nz pixels
+// with nc channels, by the buffer's element-index table.
+inline int64_t elementIndex(ekOrder order, int nc, int nx, int ny, int nz, int x, int y, int z,
+                            int k) {
+    if (nc <= 1) order = ekSeparate;  // a one-channel buffer has one layout
+    switch (order) {
+        case ekInterleaved:
+            return k + int64_t(nc) * (x + int64_t(nx) * (y + int64_t(ny) * z));
+        case ekSequential:
+            return x + int64_t(nx) * (k + int64_t(nc) * (y + int64_t(ny) * z));
+        default:
+            return x + int64_t(nx) * (y + int64_t(ny) * (z + int64_t(nz) * k));
+    }
+}
+
+// Reads / writes element i of a buffer of the given type as an integer, by
+// the transfer tests' reference model (values used by the tests are small
+// whole numbers, exact in every type; an ekBit element stores v != 0).
+inline int64_t readElement(ekType t, const void* base, int64_t i) {
+    const ref::Value v = ref::readElem(t, base, i);
+    return v.isFloat ? int64_t(v.f) : v.i;
+}
+inline void writeElement(ekType t, void* base, int64_t i, int64_t v) {
+    ref::writeElem(t, base, i,
+                   ref::Value{false, t == ekBit ? int64_t(v != 0) : v, 0.0, false, 0.0f});
+}
+inline size_t bufferBytes(ekType t, int64_t n) {
+    return t == ekBit ? size_t((n + 7) / 8) : size_t(n) * size_t(ekDataSize(t, 1));
+}
+
+// The coordinate spaces, told apart by three flags: origin left, origin at
+// the bottom, x running vertically (space 0 is the default, ekLowerLeft).
+struct SpaceFlags {
+    int left, bottom, trans;
+};
+inline SpaceFlags flagsOf(int cs) {
+    static const SpaceFlags f[9] = {{1, 1, 0}, {1, 0, 0}, {0, 0, 0}, {0, 1, 0}, {1, 1, 0},
+                                    {1, 0, 1}, {0, 0, 1}, {0, 1, 1}, {1, 1, 1}};
+    return f[cs];
+}
+// Position (u, v) of space `from`, in space `to`, for an image whose own
+// space `own` has the extents (w, h): both through the display's (column,
+// row from the top).
+inline void mapPoint(int from, int to, int own, int w, int h, int& u, int& v) {
+    const int dw = flagsOf(own).trans ? h : w, dh = flagsOf(own).trans ? w : h;
+    const SpaceFlags f = flagsOf(from), t = flagsOf(to);
+    const int hor = f.trans ? v : u, ver = f.trans ? u : v;
+    const int col = f.left ? hor : dw - 1 - hor, row = f.bottom ? dh - 1 - ver : ver;
+    const int h2 = t.left ? col : dw - 1 - col, v2 = t.bottom ? dh - 1 - row : row;
+    u = t.trans ? v2 : h2;
+    v = t.trans ? h2 : v2;
+}
+
+// --- Paged images ----------------------------------------------------------------
+
+// A 20 x 12 x 2 x 3 ekUShort interleaved memory image; channel k of (x, y, z)
+// holds its own element index + 1, so every element is distinct.
+struct Pixels3D {
+    static constexpr int kX = 20, kY = 12, kZ = 2, kC = 3;
+    std::vector<uint16_t> data;
+    ekMemoryImg img;
+    explicit Pixels3D(ekOrder order = ekInterleaved)
+        : data(size_t(kX) * kY * kZ * kC), img(nullptr, ekSize(kX, kY, kZ, kC), ekUShort, order) {
+        for (size_t i = 0; i < data.size(); ++i) data[i] = uint16_t(i + 1);
+        img.setDataPtr(data.data());
+    }
+};
+
+// Reads go straight to `src`; pages are the base image's copies, with a page
+// geometry of the test's choosing. Reads of boxes that start at or right of
+// failFromX fail with ekBadInput.
+class PagedImage : public ekImage {
+public:
+    PagedImage(ekImage& src, ekXYZCstruct<int> page, ekXYZCstruct<int> border = {})
+        : src_(src), page_(page), border_(border) {
+        setNumInputs(1);
+        setInput(&src, 0);
+    }
+    using ekLink::setStatus;
+    int failFromX = INT_MAX;
+    int lastMode = -1;
+    int unlockCalls = 0;
+
+    ekStatus getSubTile3D(int x, int y, int z, int nx, int ny, int nz, void* data, int bx, int by,
+                          int bz, int bnx, int bny, int bnz, const ekConfig* cfg) override {
+        const ekStatus s = resetCheck();
+        if (s != ekOkay) return s;
+        if (x >= failFromX) return ekBadInput;
+        return src_.getSubTile3D(x, y, z, nx, ny, nz, data, bx, by, bz, bnx, bny, bnz, cfg);
+    }
+    ekStatus setSubTile3D(int, int, int, int, int, int, void*, int, int, int, int, int, int,
+                          const ekConfig*) override {
+        return ekNotAllowed;  // pages are read only
+    }
+    ekStatus lockPageSet(ekLockRequest* requests, int mode, int count) override {
+        lastMode = mode;
+        return ekImage::lockPageSet(requests, mode, count);
+    }
+    void unlockPageSet(ekLockRequest* requests, int count) override {
+        ++unlockCalls;
+        ekImage::unlockPageSet(requests, count);
+    }
+
+protected:
+    void reset() override {
+        src_.getSize(size);
+        dataType = src_.getDataType();
+        order = src_.getOrder();
+        coordSpace = src_.getCoordSpace();
+        initColorModel(0);
+        initMinMax(0);
+        checkColorModel();
+        initPageSize(page_.x, page_.y, page_.z, page_.c);
+        pageSize.c = page_.c;  // checkColorModel ties it to the order
+        pageBorder = {border_.x, border_.y, border_.z};
+        ekImage::reset();
+    }
+
+private:
+    ekImage& src_;
+    ekXYZCstruct<int> page_, border_;
+};
+
+// Whether a locked page holds its page box read with getTile3D, as
+// lockPageSet fills it: page size large, the image's type and order, the
+// page's channels.
+inline bool holdsPageBox(ekImage& img, const ekPage* p) {
+    int px, py, pz, pc;
+    img.getPageSize(px, py, pz, pc);
+    std::vector<uint16_t> want(size_t(px) * py * pz * pc);
+    ekConfig cfg(ekUShort, img.getOrder(), pc, nullptr, p->c);
+    if (img.getTile3D(p->x, p->y, p->z, px, py, pz, want.data(), &cfg) != ekOkay) return false;
+    return std::memcmp(p->getData(), want.data(), want.size() * sizeof(uint16_t)) == 0;
+}
+
+#endif  // EKS_TESTS_TEST_IMAGES_H
