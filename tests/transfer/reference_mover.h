@@ -26,6 +26,17 @@ struct Value {
     float f32;
 };
 
+template <class T>
+T load(const unsigned char* p, int64_t off) {
+    T x;
+    std::memcpy(&x, p + int64_t(sizeof(T)) * off, sizeof(T));
+    return x;
+}
+template <class T>
+void store(unsigned char* p, int64_t off, T x) {
+    std::memcpy(p + int64_t(sizeof(T)) * off, &x, sizeof(T));
+}
+
 inline Value readElem(ekType t, const void* base, int64_t off) {
     const unsigned char* p = static_cast<const unsigned char*>(base);
     Value v{false, 0, 0.0, false, 0.0f};
@@ -39,40 +50,26 @@ inline Value readElem(ekType t, const void* base, int64_t off) {
         case ekChar:
             v.i = int8_t(p[off]);
             break;
-        case ekUShort: {
-            uint16_t x;
-            std::memcpy(&x, p + 2 * off, 2);
-            v.i = x;
-        } break;
-        case ekShort: {
-            int16_t x;
-            std::memcpy(&x, p + 2 * off, 2);
-            v.i = x;
-        } break;
-        case ekULong: {
-            uint32_t x;
-            std::memcpy(&x, p + 4 * off, 4);
-            v.i = x;
-        } break;
-        case ekLong: {
-            int32_t x;
-            std::memcpy(&x, p + 4 * off, 4);
-            v.i = x;
-        } break;
-        case ekFloat: {
-            float x;
-            std::memcpy(&x, p + 4 * off, 4);
+        case ekUShort:
+            v.i = load<uint16_t>(p, off);
+            break;
+        case ekShort:
+            v.i = load<int16_t>(p, off);
+            break;
+        case ekULong:
+            v.i = load<uint32_t>(p, off);
+            break;
+        case ekLong:
+            v.i = load<int32_t>(p, off);
+            break;
+        case ekFloat:  // f32 keeps the exact bits
+            v.isFloat = v.raw32 = true;
+            v.f = v.f32 = load<float>(p, off);
+            break;
+        case ekDouble:
             v.isFloat = true;
-            v.f = x;
-            v.raw32 = true;
-            v.f32 = x;
-        } break;
-        case ekDouble: {
-            double x;
-            std::memcpy(&x, p + 8 * off, 8);
-            v.isFloat = true;
-            v.f = x;
-        } break;
+            v.f = load<double>(p, off);
+            break;
         default:
             break;
     }
@@ -123,37 +120,31 @@ inline Value saturated(ekType t, Value v) {
 inline void writeElem(ekType t, void* base, int64_t off, Value v) {
     unsigned char* p = static_cast<unsigned char*>(base);
     const uint64_t bits = uint64_t(v.isFloat ? truncate(v.f) : v.i);  // low bits are what count
+    const unsigned char mask = static_cast<unsigned char>(0x80 >> (off & 7));
     switch (t) {
-        case ekBit: {
-            const unsigned char mask = static_cast<unsigned char>(0x80 >> (off & 7));
-            if (bits & 0xFF)
-                p[off >> 3] |= mask;
-            else
-                p[off >> 3] &= static_cast<unsigned char>(~mask);
-        } break;
+        case ekBit:
+            p[off >> 3] =
+                static_cast<unsigned char>(bits & 0xFF ? p[off >> 3] | mask : p[off >> 3] & ~mask);
+            break;
         case ekUChar:
         case ekChar:
             p[off] = static_cast<unsigned char>(bits & 0xFF);
             break;
         case ekUShort:
-        case ekShort: {
-            uint16_t x = uint16_t(bits);
-            std::memcpy(p + 2 * off, &x, 2);
-        } break;
+        case ekShort:
+            store(p, off, uint16_t(bits));
+            break;
         case ekULong:
-        case ekLong: {
-            uint32_t x = uint32_t(bits);
-            std::memcpy(p + 4 * off, &x, 4);
-        } break;
-        case ekFloat: {
-            // A float source arrives bit for bit (a signalling NaN stays one).
-            float x = v.isFloat ? (v.raw32 ? v.f32 : float(v.f)) : float(v.i);
-            std::memcpy(p + 4 * off, &x, 4);
-        } break;
-        case ekDouble: {
-            double x = v.isFloat ? (v.raw32 ? double(v.f32) : v.f) : double(v.i);
-            std::memcpy(p + 8 * off, &x, 8);
-        } break;
+        case ekLong:
+            store(p, off, uint32_t(bits));
+            break;
+        // A float source arrives bit for bit (a signalling NaN stays one).
+        case ekFloat:
+            store(p, off, v.isFloat ? (v.raw32 ? v.f32 : float(v.f)) : float(v.i));
+            break;
+        case ekDouble:
+            store(p, off, v.isFloat ? (v.raw32 ? double(v.f32) : v.f) : double(v.i));
+            break;
         default:
             break;
     }
