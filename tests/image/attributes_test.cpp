@@ -3,9 +3,11 @@
 // counting, inputs, class identity and the queries that compute something.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <iterator>
 #include <new>
 #include <vector>
 
@@ -234,6 +236,7 @@ TEST(ImageQueries, QueriesBringAnAlteredImageUpToDateFirst) {
         ROW(i.getCsize(), 3),
         ROW(i.getNumChans(), 3),
         ROW((i.getSize(s), s.x), 5),
+        ROW((i.getSize(s, ekLeftLower), s.y), 5),
         ROW(i.getSize().x, 5),
         ROW(i.getDataType(), ekShort),
         ROW(i.getOrder(), ekSequential),
@@ -278,6 +281,17 @@ TEST(ImageIdentity, ClassRecordChainsToTheLink) {
     EXPECT_STREQ(img.getClassName(1), "ekLink");
     EXPECT_EQ(img.getClassId(), &ekImage::classList);
     EXPECT_EQ(img.derivesFrom(&ekLink::classList), 2);
+    // A class that sets no type reads the placeholder, not what the memory
+    // held before.
+    struct Bare : ekImage {
+        EK_NO_DATA_PRIMITIVE(getSubTile3D)
+        EK_NO_DATA_PRIMITIVE(setSubTile3D)
+    };
+    alignas(Bare) int32_t raw[sizeof(Bare) / 4 + 1];
+    std::fill(std::begin(raw), std::end(raw), int32_t(ekUChar));
+    Bare* bare = new (raw) Bare;
+    EXPECT_EQ(bare->getDataType(), ekAnyType);
+    bare->~Bare();
 }
 
 TEST(ImageQueries, WidthHeightAndConfig) {

@@ -294,6 +294,8 @@ TEST(TileFrontEnd, BoundAndPageTests) {
     EXPECT_EQ(img.isValidPage(127, 127, 0, 2), 1);
     EXPECT_EQ(img.isValidPage(-3, 0, 0, 0) + img.isValidPage(0, 0, 0, 3), 0);
     EXPECT_EQ(img.isValidPage(0, 0, 0, -1), 0);
+    EXPECT_EQ(img.isValidPage(128, 0, 0, 0) + img.isValidPage(0, 128, 0, 0), 0);
+    EXPECT_EQ(img.isValidPage(0, 0, 1, 0), 0);
     img.setPageBorder(INT32_MIN, 0, 0);  // no overflow negating it
     EXPECT_EQ(img.isValidPage(0, 0, 0, 0), 0);
     img.setPageSize(64, 64, 1, 3);

@@ -2,6 +2,7 @@
 // Memory image: identity, attributes, buffer ownership, reset statuses and
 // synchronisation with the input.
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include <cstring>
 #include <functional>
@@ -42,6 +43,9 @@ TEST(MemoryImage, ClassIdentityAndInitialAttributes) {
     EXPECT_EQ(mem.setDataType(ekFloat), ekOkay);
     EXPECT_EQ(mem.setCoordSpace(ekUpperLeft), ekOkay);
     EXPECT_EQ(mem.getStatus(), ekOkay);
+    EXPECT_EQ(mem.setMaxValue(1000.0, 0), ekOkay);  // the caller's value outlives resets
+    mem.setXsize(6);
+    EXPECT_EQ(mem.getMaxValue(0), 1000.0);
 }
 
 TEST(MemoryImage, DefaultImageHasNoBuffer) {
@@ -142,6 +146,27 @@ TEST(MemoryImage, SetDataPtrReleasesTheOwnedBufferAndBorrows) {
     EXPECT_NE(fresh, nullptr);
     EXPECT_NE(fresh, static_cast<void*>(buf.data()));
     EXPECT_EQ(mem.getStatus(), ekOkay);
+}
+
+// The plain build has no leak checker: the heap in use must not grow while an
+// owned buffer is resized or dropped for a size that cannot be held.
+TEST(MemoryImage, ResizedAndDroppedBuffersAreReleased) {
+    auto inUse = [] {
+        const struct mallinfo2 m = mallinfo2();
+        return m.uordblks + m.hblkhd;
+    };
+    ekMemoryImg mem(ekSize(512, 256, 1, 1), ekDouble, ekInterleaved);  // 1 MB
+    const size_t before = inUse();
+    for (int i = 0; i < 16; ++i) {
+        for (int rows : {257, 300}) {  // new byte sizes
+            mem.setSize(ekSize(512, rows + i, 1, 1));
+            EXPECT_EQ(mem.getStatus(), ekOkay);
+        }
+        mem.setSize(ekSize(30000, 30000, 1, 1));  // more bytes than 32 bits count
+        EXPECT_EQ(mem.getStatus(), ekNoMemory);
+        mem.clearStatus();
+    }
+    EXPECT_LT(inUse(), before + (4u << 20));
 }
 
 // Sizes that do not fit: nothing is allocated, the status says no memory.
