@@ -66,6 +66,9 @@ TEST(LockPage, FailuresGiveNoPageAndTheirStatus) {
     PagedImage emptyPages(src.img, {0, 6, 1, 3});
     EXPECT_EQ(emptyPages.lockPage(0, 0, 0, 0, s, 0), nullptr);
     EXPECT_EQ(s, ekNoMemory);
+    PagedImage negative(src.img, {10, -6, -1, 3});  // a positive product of extents
+    EXPECT_EQ(negative.lockPage(0, 0, 0, 0, s, 0), nullptr);
+    EXPECT_EQ(s, ekNoMemory);
 }
 
 TEST(LockPage, PageSetKeepsTheOtherPagesWhenOneFails) {
