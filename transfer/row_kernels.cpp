@@ -275,26 +275,34 @@ bool ekBlockMover::tryRowKernels() {
     const bool toPlanar = !dInter;
     const ekSplitFn splitK = simd && e == 1 && c <= 4 ? simd->split8[c] : nullptr;
     const ekMergeFn mergeK = simd && e == 1 && c <= 4 ? simd->merge8[c] : nullptr;
+    // Rows that follow each other in memory on both sides (whole rows of
+    // both blocks) go as one run per slice: no seam between rows where the
+    // kernels would fall back to their head and tail loops.
+    const ekDataBlock& inter = dInter ? d : s;
+    const bool joined = inter.xStride == c && inter.yStride == int64_t(c) * box.nx &&
+                        planar.xStride == 1 && planar.yStride == box.nx;
+    const int64_t rows = joined ? box.ny : 1;
+    const int64_t n = box.nx * rows;
     for (int64_t z = 0; z < box.nz; ++z)
-        for (int64_t y = 0; y < box.ny; ++y) {
+        for (int64_t y = 0; y < box.ny; y += rows) {
             uchar* dp = dd + (dstStart + z * d.zStride + y * d.yStride) * e;
             uchar* sp = const_cast<uchar*>(sd) + (srcStart + z * s.zStride + y * s.yStride) * e;
             if (toPlanar && splitK)
-                splitK(dp, planeStride, sp, box.nx);
+                splitK(dp, planeStride, sp, n);
             else if (!toPlanar && mergeK)
-                mergeK(dp, sp, planeStride, box.nx);
+                mergeK(dp, sp, planeStride, n);
             else if (e == 1)
                 splitOrMerge<1>(toPlanar, c, toPlanar ? dp : sp, planeStride, toPlanar ? sp : dp,
-                                box.nx);
+                                n);
             else if (e == 2)
                 splitOrMerge<2>(toPlanar, c, toPlanar ? dp : sp, planeStride, toPlanar ? sp : dp,
-                                box.nx);
+                                n);
             else if (e == 4)
                 splitOrMerge<4>(toPlanar, c, toPlanar ? dp : sp, planeStride, toPlanar ? sp : dp,
-                                box.nx);
+                                n);
             else
                 splitOrMerge<8>(toPlanar, c, toPlanar ? dp : sp, planeStride, toPlanar ? sp : dp,
-                                box.nx);
+                                n);
         }
     return true;
 }
