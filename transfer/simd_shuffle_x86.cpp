@@ -261,10 +261,7 @@ template <int C>
 EK_AVX2 inline void merge32(const ShuffleTable<C, C>& t, const uchar* src, int64_t rowStride,
                             __m256i out[C]) {
     __m256i in[C];
-    for (int k = 0; k < C; ++k) {
-        const uchar* s = src + k * rowStride;
-        in[k] = load2x16(s, s + 16);
-    }
+    for (int k = 0; k < C; ++k) in[k] = load32(src + k * rowStride);  // pixels 0..15, 16..31
     shuffleChunk2<C>(t, in, out);
 }
 
