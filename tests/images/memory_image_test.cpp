@@ -31,11 +31,13 @@ TEST(MemoryImage, ClassIdentityAndInitialAttributes) {
     EXPECT_EQ(mem.getCoordSpace(), ekLowerLeft);
     EXPECT_EQ(mem.getColorModel(), ekRGB);
     EXPECT_EQ(mem.getMaxValue(0), 65535.0);
-    int px, py, pz, pc;
-    mem.getPageSize(px, py, pz, pc);  // one page: the whole image
-    EXPECT_EQ(px, 5);
-    EXPECT_EQ(py, 4);
-    EXPECT_EQ(pz, 1);
+    int page[4];  // one page: the whole image, after every resize too
+    EXPECT_EQ(mem.getPageSize(page[0], page[1], page[2], page[3]), 5 * 4 * 2);
+    EXPECT_EQ(std::vector<int>(page, page + 4), (std::vector<int>{5, 4, 1, 1}));  // one plane
+    EXPECT_EQ(mem.setSize(ekSize(8, 2, 3, 2)), ekOkay);
+    EXPECT_EQ(mem.setOrder(ekInterleaved), ekOkay);
+    EXPECT_EQ(mem.getPageSize(page[0], page[1], page[2], page[3]), 8 * 2 * 3 * 2 * 2);
+    EXPECT_EQ(std::vector<int>(page, page + 4), (std::vector<int>{8, 2, 3, 2}));
     // The page geometry and compression are not the caller's to set.
     EXPECT_EQ(mem.setPageSize(2, 2, 1, 1), ekNotAllowed);
     EXPECT_EQ(mem.setPageBorder(1, 1, 0), ekNotAllowed);
@@ -169,27 +171,39 @@ TEST(MemoryImage, ResizedAndDroppedBuffersAreReleased) {
     EXPECT_LT(inUse(), before + (4u << 20));
 }
 
-// Sizes that do not fit: nothing is allocated, the status says no memory.
-TEST(MemoryImage, OversizedBuffersAreRefusedWithoutAllocating) {
-    struct Case {
-        ekSize size;
+// The 32-bit limits: a layout of more than 2^31 - 1 elements, or of more than
+// 2^31 - 1 bytes, is refused with ekNoMemory and nothing is allocated; one
+// exactly at either limit is accepted. Borrowed buffers are judged over one
+// byte that no reset reads or writes.
+TEST(MemoryImage, BufferSizesAtAndPastTheInt32Limits) {
+    unsigned char never = 0;
+    const struct {
         ekType type;
-    } cases[] = {
-        {ekSize(65536, 65536, 1, 1), ekUChar},                  // 2^32 elements: wraps in 32 bits
-        {ekSize(65536, 65536, 1, 1), ekBit},                    // bytes would fit, elements do not
-        {ekSize(46341, 46341, 1, 1), ekUChar},                  // just above 2^31 - 1
-        {ekSize(30000, 30000, 1, 1), ekDouble},                 // elements fit, bytes do not
-        {ekSize(1 << 16, 1 << 16, 1 << 16, 1 << 16), ekUChar},  // 2^64 wraps to 0
+        ekSize size;
+        ekStatus want;
+    } rows[] = {
+        {ekBit, ekSize(INT32_MAX, 1, 1, 1), ekOkay},               // 2^31 - 1 elements
+        {ekBit, ekSize(1 << 16, 1 << 14, 1, 2), ekNoMemory},       // 2^31 elements in 256 MB
+        {ekBit, ekSize(2, 1 << 14, 1 << 14, 1 << 2), ekNoMemory},  // the same over z and c
+        {ekBit, ekSize(65536, 65536, 1, 1), ekNoMemory},           // bytes fit, elements not
+        {ekUChar, ekSize(INT32_MAX, 1, 1, 1), ekOkay},             // 2^31 - 1 bytes
+        {ekUChar, ekSize(46341, 46341, 1, 1), ekNoMemory},         // just above 2^31 - 1
+        {ekUChar, ekSize(65536, 65536, 1, 1), ekNoMemory},         // 2^32: wraps in 32 bits
+        {ekUChar, ekSize(1 << 16, 1 << 16, 1 << 16, 1 << 16), ekNoMemory},  // 2^64 wraps to 0
+        {ekUShort, ekSize(1 << 15, 1 << 15, 1, 1), ekNoMemory},  // 2^30 elements, 2^31 bytes
+        {ekDouble, ekSize(30000, 30000, 1, 1), ekNoMemory},      // elements fit, bytes not
     };
-    for (const Case& c : cases) {
-        ekMemoryImg mem(c.size, c.type, ekInterleaved);
-        EXPECT_EQ(mem.getStatus(), ekNoMemory) << c.size.x << " " << c.type;
-        EXPECT_EQ(mem.getDataPtr(), nullptr);
+    for (const auto& r : rows) {
+        SCOPED_TRACE(::testing::Message() << "type " << r.type << ", " << r.size.x << " x "
+                                          << r.size.y << " x " << r.size.z << " x " << r.size.c);
+        ekMemoryImg borrowed(&never, r.size, r.type, ekInterleaved);
+        EXPECT_EQ(borrowed.getStatus(), r.want);
+        if (r.want == ekOkay) continue;
+        ekMemoryImg owned(r.size, r.type, ekInterleaved);
+        EXPECT_EQ(owned.getStatus(), ekNoMemory);
+        EXPECT_EQ(owned.getDataPtr(), nullptr);
     }
-    // A borrowed buffer cannot be described either.
-    unsigned char one = 0;
-    ekMemoryImg borrowed(&one, ekSize(65536, 65536, 1, 1), ekUChar, ekInterleaved);
-    EXPECT_EQ(borrowed.getStatus(), ekNoMemory);
+    EXPECT_EQ(never, 0);
 }
 
 TEST(MemoryImage, BadAttributesAndTheirPrecedence) {
@@ -328,16 +342,20 @@ TEST(MemoryImage, TakesTheInputsAttributesInItsOwnSpace) {
     EXPECT_EQ(mem.getYsize(), 4);
 }
 
-// markDirty and every write tell the consumers, not the image itself.
+// markDirty and every write tell the consumers, not the image itself, and an
+// auto-synced consumer then sees what was written.
 TEST(MemoryImage, WritesTellOnlyTheConsumers) {
-    TestMemoryImg mem(ekSize(2, 2, 1, 1), ekUChar, ekInterleaved);
-    TestMemoryImg consumer(&mem, 1), other(ekSize(2, 2, 1, 1), ekUChar, ekInterleaved);
-    unsigned char v = 1;
+    TestMemoryImg mem(ekSize(2, 1, 1, 1), ekUChar, ekInterleaved);
+    TestMemoryImg consumer(&mem, 1), other(ekSize(2, 1, 1, 1), ekUChar, ekInterleaved);
+    auto* theirs = static_cast<unsigned char*>(other.getDataPtr());
+    theirs[0] = 1;
+    theirs[1] = 9;
+    unsigned char pair[2] = {5, 6}, seven = 7;
     const std::function<void()> writes[] = {
         [&] { mem.markDirty(); },
-        [&] { mem.setTile(0, 0, 1, 1, &v, nullptr); },
-        [&] { mem.fillTile(0, 0, 1, 1, &v, nullptr, nullptr); },
-        [&] { mem.copyTile(0, 0, 1, 1, &other, 0, 0, nullptr, 1); },
+        [&] { EXPECT_EQ(mem.setTile(0, 0, 2, 1, pair, nullptr), ekOkay); },
+        [&] { EXPECT_EQ(mem.fillTile(0, 0, 2, 1, &seven, nullptr, nullptr), ekOkay); },
+        [&] { EXPECT_EQ(mem.copyTile(0, 0, 2, 1, &other, 0, 0, nullptr, 1), ekOkay); },
     };
     for (const auto& write : writes) {
         EXPECT_EQ(consumer.getStatus(), ekOkay);
@@ -345,6 +363,11 @@ TEST(MemoryImage, WritesTellOnlyTheConsumers) {
         write();
         EXPECT_EQ(mem.anyAltered(), 0);
         EXPECT_NE(consumer.anyAltered(), 0);
+        unsigned char seen[2] = {0, 0};
+        ASSERT_EQ(consumer.getTile(0, 0, 2, 1, seen, nullptr), ekOkay);
+        const auto* mine = static_cast<unsigned char*>(mem.getDataPtr());
+        EXPECT_EQ(std::vector<unsigned char>(seen, seen + 2),
+                  std::vector<unsigned char>(mine, mine + 2));
     }
 }
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // Sub-image view: identity, construction and start, following the parent,
-// the own configuration, and reads, writes and copies at the window's edges.
+// the own configuration, copies, and lost parents. Reads and writes through
+// random windows are sub_image_random_test.cpp's.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -79,16 +80,6 @@ TEST(SubImage, StartAndChannels) {
     EXPECT_EQ(c, 2);
     EXPECT_EQ(view.getCsize(), 2);
     EXPECT_NE(view.getColorModel(), parent->getColorModel());  // derived from 2 channels
-    // The fill outside the view is that of the channels shown.
-    unsigned char b[2 * 2] = {};
-    EXPECT_EQ(view.getTile(-1, 0, 2, 1, b, nullptr), ekOkay);
-    EXPECT_EQ(std::vector<int>(b, b + 4), std::vector<int>({202, 203, at(1, 2, 2), at(1, 2, 3)}));
-    // A caller's offset counts from the view's first channel; channels past
-    // the view select nothing.
-    unsigned char one[3] = {9, 9, 9};
-    ekConfig off(ekUChar, ekInterleaved, 3, nullptr, 1);
-    EXPECT_EQ(view.getTile(0, 0, 1, 1, one, &off), ekOkay);
-    EXPECT_EQ(std::vector<int>(one, one + 3), std::vector<int>({at(1, 2, 3), 9, 9}));
     view.setStart(3, 4, 0);
     view.getStart(x, y, z, c);
     EXPECT_EQ(x + y + z + c, 7);  // the channel went back to 0
@@ -98,41 +89,6 @@ TEST(SubImage, StartAndChannels) {
     ekPixel p;
     EXPECT_EQ(view.getPixel(0, 0, p), ekOkay);
     EXPECT_EQ(p[0], at(3, 4, 1));
-}
-
-TEST(SubImage, ReadsAtTheWindowEdgeGetTheFill) {
-    auto parent = pattern(10, 10, 1);
-    ekSubImg view(parent.get(), 8, 8, 4, 4, nullptr);  // reaches past the parent
-    std::vector<unsigned char> b(6 * 6, 1);
-    // Buffer larger than the request: its rim stays as it was.
-    ASSERT_EQ(view.getSubTile(-1, -1, 5, 5, b.data(), -1, -1, 6, 6, nullptr), ekOkay);
-    for (int y = -1; y < 5; ++y)
-        for (int x = -1; x < 5; ++x) {
-            int want = 1;
-            if (x < 4 && y < 4) {
-                const bool inView = x >= 0 && y >= 0;
-                const bool inParent = x + 8 < 10 && y + 8 < 10;
-                want = !inView ? 200 : inParent ? at(x + 8, y + 8, 0) : 200;
-            }
-            EXPECT_EQ(b[size_t((y + 1) * 6 + x + 1)], want) << x << "," << y;
-        }
-    std::vector<unsigned char> far(4, 1);
-    EXPECT_EQ(view.getTile(20, 20, 2, 2, far.data(), nullptr), ekOkay);
-    EXPECT_EQ(far, std::vector<unsigned char>(4, 200));
-    EXPECT_EQ(view.getTile(0, 0, 0, 2, far.data(), nullptr), ekOkay);  // empty: nothing
-    EXPECT_EQ(far, std::vector<unsigned char>(4, 200));
-}
-
-TEST(SubImage, WritesGoThroughPastTheWindow) {
-    auto parent = pattern(6, 6, 1);
-    ekSubImg view(parent.get(), 2, 2, 2, 2, nullptr);
-    std::vector<unsigned char> b(3 * 3, 7);
-    ASSERT_EQ(view.setTile(0, 0, 3, 3, b.data(), nullptr), ekOkay);
-    ekPixel p;
-    EXPECT_EQ(parent->getPixel(4, 4, p), ekOkay);  // outside the 2 x 2 window
-    EXPECT_EQ(p[0], 7);
-    EXPECT_EQ(parent->getPixel(1, 1, p), ekOkay);
-    EXPECT_EQ(p[0], at(1, 1, 0));
 }
 
 TEST(SubImage, OwnConfigurationSelectsTypeAndChannels) {
