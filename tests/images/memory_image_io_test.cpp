@@ -4,7 +4,6 @@
 // locks.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -31,20 +30,6 @@ struct Rgb {
     }
     unsigned char at(int x, int y, int k) const { return pixels[size_t((y * 4 + x) * 3 + k)]; }
 };
-
-TEST(MemoryImageRead, EmptyRequestMovesNothing) {
-    Rgb rgb;
-    unsigned char out[4 * 3 * 3];
-    std::memset(out, 1, sizeof out);
-    // The buffer box is the whole image, the request is empty.
-    EXPECT_EQ(rgb.img.getSubTile3D(0, 0, 0, 0, 3, 1, out, 0, 0, 0, 4, 3, 1, nullptr), ekOkay);
-    EXPECT_EQ(rgb.img.setSubTile3D(0, 0, 0, 4, -1, 1, out, 0, 0, 0, 4, 3, 1, nullptr), ekOkay);
-    unsigned char v[3] = {1, 1, 1};
-    EXPECT_EQ(rgb.img.fillTile3D(0, 0, 0, 4, 3, 0, v, nullptr, nullptr), ekOkay);
-    for (unsigned char b : out) EXPECT_EQ(b, 1);
-    EXPECT_EQ(rgb.at(0, 0, 0), Rgb::value(0, 0, 0));
-    EXPECT_EQ(rgb.at(2, 2, 2), Rgb::value(2, 2, 2));
-}
 
 // --- Copies -----------------------------------------------------------------
 

@@ -139,6 +139,7 @@ struct Case {
                            rng.in(1, W + 2), rng.in(1, H + 2), rng.in(1, D));
                 break;
         }
+        if (rng.chance(3)) (rng.chance(50) ? r.nx : r.nz) = rng.in(-1, 0);  // moves nothing
         cfg = ekConfig(ct, co, nchans, list.empty() ? nullptr : list.data(), offset,
                        ekCoordSpace(cs));
     }
