@@ -52,23 +52,6 @@ TEST(MemoryImageCopy, FailuresAreReportedNotHidden) {
     EXPECT_EQ(rgb.img.copyTile(0, 0, 2, 2, &grey, 0, 0, nullptr, 1), ekNotImplemented);
 }
 
-TEST(MemoryImageCopy, CopyWithinOneImage) {
-    Rgb rgb;
-    ASSERT_EQ(rgb.img.copyTile(0, 0, 3, 2, &rgb.img, 1, 1, nullptr, 0), ekOkay);
-    // (x, y) here was written to (x + 1, y + 1); the source was read first.
-    for (int y = 0; y < 2; ++y)
-        for (int x = 0; x < 3; ++x) EXPECT_EQ(rgb.at(x + 1, y + 1, 1), Rgb::value(x, y, 1));
-
-    // Through a list: a channel the list does not select keeps its value.
-    std::vector<unsigned char> two = {1, 2, 3, 4, 5, 6, 7, 8};  // 2 x 2, two channels
-    ekMemoryImg img(two.data(), ekSize(2, 2, 1, 2), ekUChar, ekInterleaved);
-    int list[2] = {-1, 1};
-    ASSERT_EQ(img.copyTile(0, 0, 1, 1, &img, 1, 1, list, 1), ekOkay);
-    EXPECT_EQ(two, (std::vector<unsigned char>{1, 8, 3, 4, 5, 6, 7, 8}));
-    ASSERT_EQ(img.copyTile(1, 1, 1, 1, &img, 1, 0, list, 0), ekOkay);
-    EXPECT_EQ(two, (std::vector<unsigned char>{1, 8, 3, 8, 5, 6, 7, 8}));
-}
-
 // --- Pages ------------------------------------------------------------------
 
 TEST(MemoryImagePages, EveryValidRequestSharesOnePageIntoTheBuffer) {
