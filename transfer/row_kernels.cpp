@@ -63,15 +63,20 @@ void blocked2D(uchar* dst, int64_t dx, int64_t dy, const uchar* src, int64_t sx,
     }
 }
 
-// Units of e bytes: an element (1, 2, 4 or 8) or a whole interleaved pixel
-// (see kPixelUnits); false for any other size, having moved nothing.
-bool blocked2D(int e, uchar* dst, int64_t dx, int64_t dy, const uchar* src, int64_t sx, int64_t sy,
+// The unit sizes blocked2D moves: an element (1, 2, 4 or 8 bytes) or a
+// whole interleaved pixel of up to 16 bytes.
+constexpr bool isBlockedUnit(int e) {
+    return e == 1 || e == 2 || e == 3 || e == 4 || e == 6 || e == 8 || e == 12 || e == 16;
+}
+
+// Units of e bytes, e one of isBlockedUnit's sizes.
+void blocked2D(int e, uchar* dst, int64_t dx, int64_t dy, const uchar* src, int64_t sx, int64_t sy,
                int64_t nx, int64_t ny) {
     switch (e) {
 #define EK_E(E)                                         \
     case E:                                             \
         blocked2D<E>(dst, dx, dy, src, sx, sy, nx, ny); \
-        return true;
+        break;
         EK_E(1)
         EK_E(2)
         EK_E(3)
@@ -82,14 +87,15 @@ bool blocked2D(int e, uchar* dst, int64_t dx, int64_t dy, const uchar* src, int6
         EK_E(16)
 #undef EK_E
         default:
-            return false;
+            break;  // not a unit size: the callers never pass one
     }
 }
 
 // Interleaved pixels transposed whole, in one pass instead of one per
 // channel, when both sides hold the same channels and every stride is a
 // whole number of pixels; false when declined.
-bool transposePixels(const ekBlockMover& m, int e, uchar* dd, const uchar* sd) {
+bool transposePixels(const ekBlockMover& m, const ekSimdKernels* simd, int e, uchar* dd,
+                     const uchar* sd) {
     const ekDataBlock& d = *m.dst;
     const ekDataBlock& s = *m.src;
     const int64_t nc = d.nc;
@@ -97,10 +103,9 @@ bool transposePixels(const ekBlockMover& m, int e, uchar* dd, const uchar* sd) {
         return false;
     if (d.xStride % nc || d.yStride % nc || s.xStride % nc || s.yStride % nc) return false;
     const int p = e * int(nc);
-    if (p != 2 && p != 3 && p != 4 && p != 6 && p != 8 && p != 12 && p != 16) return false;
+    if (!isBlockedUnit(p)) return false;
     // Three-byte pixels adjacent along x on one side and along y on the
     // other have a kernel of their own.
-    const ekSimdKernels* simd = ekSimd(m.stream);
     const ekTransposeFn kernel = simd && p == 3 ? simd->transpose24 : nullptr;
     for (int64_t z = 0; z < m.box.nz; ++z) {
         uchar* dp = dd + (m.dstBase + z * d.zStride) * e;
@@ -208,7 +213,7 @@ bool ekBlockMover::tryRowKernels() {
     const ekSimdKernels* simd = ekSimd(stream);
 
     if (d.transposed != s.transposed) {
-        if (transposePixels(*this, e, dd, sd)) return true;
+        if (transposePixels(*this, simd, e, dd, sd)) return true;
         // Per channel pair and slice, a blocked 2-D copy. With one-byte
         // elements that are contiguous along x on one side and along y on the
         // other, a transposition kernel does 16 x 16 bytes at a time.
