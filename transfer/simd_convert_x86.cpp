@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // x86 conversion kernels for unit-step runs: ekFloat to 8-, 16- and 32-bit
-// integers, 16-bit to 8-bit, 8-bit to ekFloat. Each gives exactly the element rule's result
-// (bench/float_to_int_bench checks the float kernels on all 2^32 patterns).
+// integers, 16-bit to 8-bit, 8-bit to ekFloat. Each gives exactly the element
+// rule's result (bench/float_to_int_bench checks the float kernels on all
+// 2^32 patterns).
 #include "transfer/simd_x86.h"
 
 #if EK_SIMD_X86
