@@ -213,7 +213,7 @@ TEST(MemoryImageRandom, ReadsMatchTheElementTable) {
     }
 }
 
-TEST(MemoryImageRandom, WritesMatchTheElementTableAndReadBack) {
+TEST(MemoryImageRandom, WritesMatchTheElementTable) {
     Rng rng(777);
     for (int round = 0; round < kRounds; ++round) {
         Case k(rng, true);
@@ -232,21 +232,6 @@ TEST(MemoryImageRandom, WritesMatchTheElementTableAndReadBack) {
         ASSERT_EQ(k.move(true, buffer.data()), ekOkay) << round << ": " << k.describe();
         ASSERT_EQ(buffer, written) << "the source buffer changed: " << k.describe();
         ASSERT_EQ(k.im.bytes, expected) << "round " << round << ": " << k.describe();
-
-        // Round trip: reading the same box back gives what was written, where
-        // it landed inside the image and the value survives the image's type.
-        if (k.im.type == ekBit || k.ct == ekBit) continue;
-        std::vector<unsigned char> back(buffer.size(), 0);
-        k.move(false, back.data());
-        k.forEachRequested([&](int i, int j, int l, int x, int y, int z) {
-            for (int ch = 0; ch < k.nc && k.im.inside(x, y, z); ++ch) {
-                const int64_t e = k.callerIndex(i, j, l, ch);
-                if (!k.validChan(k.chanOf(ch))) continue;
-                ASSERT_EQ(readElement(k.ct, back.data(), e), readElement(k.ct, written.data(), e))
-                    << "round trip, round " << round << ": " << k.describe();
-            }
-        });
-        if (HasFatalFailure()) return;
     }
 }
 
