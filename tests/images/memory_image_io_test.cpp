@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // Memory image reads, writes, fills and copies: the directed cases that the
-// randomized tests (memory_image_random_test.cpp) do not reach, and page
-// locks.
+// randomized tests (memory_image_random_test.cpp) do not reach.
 #include <gtest/gtest.h>
 
 #include <limits>
@@ -11,27 +10,12 @@
 
 namespace {
 
-// A 4 x 3, three-channel ekUChar interleaved image: channel k of (x, y) holds
-// 10 * (y * 4 + x) + k; fill (200, 201, 202).
+// A 4 x 3, three-channel ekUChar interleaved image over a buffer of zeros.
 struct Rgb {
-    std::vector<unsigned char> pixels;
-    TestMemoryImg img;
-    Rgb() : pixels(4 * 3 * 3), img(nullptr, ekSize(4, 3, 1, 3), ekUChar, ekInterleaved) {
-        for (int y = 0; y < 3; ++y)
-            for (int x = 0; x < 4; ++x)
-                for (int k = 0; k < 3; ++k) pixels[size_t((y * 4 + x) * 3 + k)] = value(x, y, k);
-        img.setDataPtr(pixels.data());
-        ekPixel fill(ekUChar, 3);
-        for (int k = 0; k < 3; ++k) fill.setElem(200 + k, k);
-        img.setFill(fill);
-    }
-    static unsigned char value(int x, int y, int k) {
-        return static_cast<unsigned char>(10 * (y * 4 + x) + k);
-    }
+    std::vector<unsigned char> pixels = std::vector<unsigned char>(4 * 3 * 3, 0);
+    TestMemoryImg img{pixels.data(), ekSize(4, 3, 1, 3), ekUChar, ekInterleaved};
     unsigned char at(int x, int y, int k) const { return pixels[size_t((y * 4 + x) * 3 + k)]; }
 };
-
-// --- Copies -----------------------------------------------------------------
 
 TEST(MemoryImageCopy, FailuresAreReportedNotHidden) {
     Rgb rgb;
@@ -50,59 +34,6 @@ TEST(MemoryImageCopy, FailuresAreReportedNotHidden) {
     // Different colour models: no conversion in this library.
     TestMemoryImg grey(ekSize(4, 3, 1, 1), ekUChar, ekInterleaved);
     EXPECT_EQ(rgb.img.copyTile(0, 0, 2, 2, &grey, 0, 0, nullptr, 1), ekNotImplemented);
-}
-
-// --- Pages ------------------------------------------------------------------
-
-TEST(MemoryImagePages, EveryValidRequestSharesOnePageIntoTheBuffer) {
-    Rgb rgb;
-    ekLockRequest req[3];
-    req[0].init(0, 0, 0, 0);
-    req[1].init(3, 2, 0, 2);
-    req[2].init(0, 0, 0, 3);  // no channel 3: not a page of this image
-    for (ekLockRequest& r : req) {
-        r.status = ekNoMemory;
-        r.page = reinterpret_cast<ekPage*>(&r);
-    }
-    ASSERT_EQ(rgb.img.lockPageSet(req, 0, 2), ekOkay);  // never past the count
-    EXPECT_EQ(req[2].status, ekNoMemory);
-    ASSERT_EQ(rgb.img.lockPageSet(req, 0, 3), ekOkay);
-    ASSERT_NE(req[0].page, nullptr);
-    EXPECT_EQ(req[0].page, req[1].page);
-    EXPECT_EQ(req[2].page, nullptr);
-    for (ekLockRequest& r : req) EXPECT_EQ(r.status, ekOkay);
-    EXPECT_TRUE(req[0].page->Valid());
-    EXPECT_EQ(req[0].page->getData(), rgb.pixels.data());
-    EXPECT_EQ(static_cast<void*>(*req[0].page), rgb.pixels.data());
-    rgb.img.unlockPageSet(req, 3);  // the page stays with the image
-
-    ekLockRequest again;
-    again.init(1, 1, 0, 0);
-    ASSERT_EQ(rgb.img.lockPageSet(&again, 0, 1), ekOkay);
-    EXPECT_EQ(again.page, req[0].page);
-
-    ekMemoryImg broken;  // no buffer: the lock is refused
-    EXPECT_EQ(broken.lockPageSet(&again, 0, 1), ekBadAttribute);
-}
-
-TEST(Page, HandleBasics) {
-    ekPage none;
-    EXPECT_TRUE(none.Valid());
-    EXPECT_EQ(none.getData(), nullptr);
-    EXPECT_EQ(none.matches(-1, -1, -1, -1), 1);
-    int buf = 0;
-    ekPage p(1, 2, 3, 4, &buf);
-    ekPage copy(p);
-    EXPECT_EQ(copy.getData(), &buf);
-    EXPECT_EQ(copy.matches(1, 2, 3, 4), 1);
-    EXPECT_EQ(copy.matches(1, 2, 3, 5), 0);
-    int x, y, z, c;
-    copy.getPos(x, y, z, c);
-    EXPECT_EQ(x + y + z + c, 10);
-    copy.magic = ekPage::kDeadMagic;  // what the destructor leaves behind
-    EXPECT_FALSE(copy.Valid());
-    EXPECT_EQ(copy.getData(), nullptr);
-    EXPECT_EQ(copy.matches(1, 2, 3, 4), 0);
 }
 
 }  // namespace

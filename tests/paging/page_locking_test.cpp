@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // Page locking: copied pages of the base image, the memory image's shared
-// page, locked tiles and page geometry records.
+// page, copies of a view's and a constant image's pages, locked tiles and
+// page geometry records.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -228,6 +229,88 @@ TEST(LockTile, MemoryImageSharesOnePageIntoItsBuffer) {
         EXPECT_EQ(lt->count, 0);
         EXPECT_EQ(lt->getStatus(), ekOkay);
     }
+
+    // Page sets: each request of a position of the image gets the page,
+    // others none; the page stays the image's.
+    Pixels3D src;
+    ekLockRequest req[3];
+    req[0].init(0, 0, 0, 0);
+    req[1].init(19, 11, 1, 2);
+    req[2].init(0, 0, 0, 3);  // no channel 3: not a page of this image
+    for (ekLockRequest& r : req) {
+        r.status = ekNoMemory;
+        r.page = reinterpret_cast<ekPage*>(&r);
+    }
+    ASSERT_EQ(src.img.lockPageSet(req, 0, 2), ekOkay);  // never past the count
+    EXPECT_EQ(req[2].status, ekNoMemory);
+    ASSERT_EQ(src.img.lockPageSet(req, 0, 3), ekOkay);
+    ASSERT_NE(req[0].page, nullptr);
+    EXPECT_EQ(req[0].page, req[1].page);
+    EXPECT_EQ(req[2].page, nullptr);
+    for (ekLockRequest& r : req) EXPECT_EQ(r.status, ekOkay);
+    EXPECT_EQ(static_cast<void*>(*req[0].page), src.data.data());
+    src.img.unlockPageSet(req, 3);
+    ekLockRequest again;
+    again.init(1, 1, 0, 0);
+    ASSERT_EQ(src.img.lockPageSet(&again, 0, 1), ekOkay);
+    EXPECT_EQ(again.page, req[0].page);
+    ekMemoryImg broken;  // no buffer: the lock is refused
+    EXPECT_EQ(broken.lockPageSet(&again, 0, 1), ekBadAttribute);
+}
+
+// --- Views and constant images lock by copy through their own tile readers ---
+
+TEST(LockTileOverView, PagesAreCopiesOfTheViewsPageBoxes) {
+    Pixels3D src;
+    int list[2] = {2, 0};
+    ekConfig swap(ekUShort, ekInterleaved, 2, list);
+    const struct {
+        const char* name;
+        ekConfig* cfg;
+        int channels;
+    } cases[] = {{"all channels", nullptr, 3}, {"two channels swapped", &swap, 2}};
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.name);
+        ekSubImg view(&src.img, 4, 2, 0, 10, 6, 1, k.cfg);
+        EXPECT_EQ(view.hasPages(), src.img.hasPages());
+        std::unique_ptr<ekLockedTile> lt(view.lockTile(0, 0, 10, 6, nullptr, 0));
+        ASSERT_NE(lt, nullptr);
+        ASSERT_EQ(lt->getStatus(), ekOkay);
+        // The view's page is its parent's: the whole parent, so one page.
+        ASSERT_EQ(lt->count, 1);
+        const ekPage* p = lt->requests[0].page;
+        ASSERT_NE(p, nullptr);
+        EXPECT_NE(p->getData(), static_cast<void*>(src.data.data()));  // a copy
+        EXPECT_TRUE(holdsPageBox(view, p));
+        // Pixel (1, 1) of the view is pixel (5, 3) of the parent.
+        const uint16_t* d = static_cast<const uint16_t*>(p->getData());
+        const int px = view.getPageSizeX();
+        for (int ch = 0; ch < k.channels; ++ch) {
+            const int parentCh = k.cfg ? list[ch] : ch;
+            EXPECT_EQ(d[(1 * px + 1) * k.channels + ch],
+                      src.data[size_t((3 * Pixels3D::kX + 5) * Pixels3D::kC + parentCh)]);
+        }
+    }
+}
+
+TEST(LockTileOverConstImage, EveryPageHoldsTheValue) {
+    ekPixel value(ekUShort, 2);
+    value.setElem(7, 0);
+    value.setElem(9, 1);
+    ekConstImg img(value);
+    ASSERT_EQ(img.setSize(ekSize(300, 200, 1, 2)), ekOkay);
+    std::unique_ptr<ekLockedTile> lt(img.lockTile(0, 0, 300, 200, nullptr, 0));
+    ASSERT_NE(lt, nullptr);
+    ASSERT_EQ(lt->getStatus(), ekOkay);
+    ASSERT_EQ(lt->count, 6);  // 128 x 128 pages: 3 across, 2 down
+    EXPECT_EQ(img.hasPages(), 0);
+    for (int i = 0; i < lt->count; ++i) {
+        const uint16_t* d = static_cast<const uint16_t*>(lt->requests[i].page->getData());
+        for (int e = 0; e < 128 * 128 * 2; e += 2) {
+            ASSERT_EQ(d[e], 7);
+            ASSERT_EQ(d[e + 1], 9);
+        }
+    }
 }
 
 // --- Page records -------------------------------------------------------------------
@@ -254,26 +337,36 @@ TEST(PgCB, PartOfThePageInsideTheImage) {
     }
 }
 
-TEST(ImagePage, OwnsABufferOfTheGivenSize) {
-    ekImagePage p(1, 2, 3, 4, 64);
-    EXPECT_EQ(p.matches(1, 2, 3, 4), 1);
-    ASSERT_NE(p.getData(), nullptr);
-    std::memset(p.getData(), 0xAB, 64);  // the whole buffer is writable
-    const ekImagePage none(0, 0, 0, 0, 0);
-    EXPECT_EQ(none.getData(), nullptr);
+TEST(Page, HandlesShareThePositionAndTheData) {
+    ekPage none;
     EXPECT_TRUE(none.Valid());
-}
-
-TEST(Page, CopiesShareThePositionAndTheData) {
+    EXPECT_EQ(none.getData(), nullptr);
+    EXPECT_EQ(none.matches(-1, -1, -1, -1), 1);
     int pixels = 0;
     const ekPage src(1, 2, 3, 4, &pixels);
     ekPage assigned;
     assigned = src;
-    const ekPage constructed(src);
-    for (const ekPage* p : {static_cast<const ekPage*>(&assigned), &constructed}) {
+    ekPage constructed(src);
+    for (const ekPage* p : {&assigned, &constructed}) {
         EXPECT_EQ(p->matches(1, 2, 3, 4), 1);
+        EXPECT_EQ(p->matches(1, 2, 3, 5), 0);
         EXPECT_EQ(p->getData(), &pixels);
     }
+    int x, y, z, c;
+    constructed.getPos(x, y, z, c);
+    EXPECT_EQ(std::vector<int>({x, y, z, c}), std::vector<int>({1, 2, 3, 4}));
+    constructed.magic = ekPage::kDeadMagic;  // what the destructor leaves behind
+    EXPECT_FALSE(constructed.Valid());
+    EXPECT_EQ(constructed.getData(), nullptr);
+    EXPECT_EQ(constructed.matches(1, 2, 3, 4), 0);
+
+    ekImagePage owned(1, 2, 3, 4, 64);
+    EXPECT_EQ(owned.matches(1, 2, 3, 4), 1);
+    ASSERT_NE(owned.getData(), nullptr);
+    std::memset(owned.getData(), 0xAB, 64);  // the whole buffer is writable
+    const ekImagePage empty(0, 0, 0, 0, 0);
+    EXPECT_EQ(empty.getData(), nullptr);
+    EXPECT_TRUE(empty.Valid());
 }
 
 }  // namespace
