@@ -332,6 +332,9 @@ public:
     int failFromX = INT_MAX;
     int lastMode = -1;
     int unlockCalls = 0;
+    ekLockRequest lastUnlocked{};  // the first request of the last unlock
+
+    int hasPages() override { return 1; }  // pages of its own, unlike the memory image
 
     ekStatus getSubTile3D(int x, int y, int z, int nx, int ny, int nz, void* data, int bx, int by,
                           int bz, int bnx, int bny, int bnz, const ekConfig* cfg) override {
@@ -350,6 +353,7 @@ public:
     }
     void unlockPageSet(ekLockRequest* requests, int count) override {
         ++unlockCalls;
+        if (count > 0) lastUnlocked = requests[0];
         ekImage::unlockPageSet(requests, count);
     }
 

@@ -53,7 +53,7 @@ TEST(ConstImage, TypeAndChannelsFollowTheValue) {
 
 // Reads in many layouts against the value, element by element; the buffer is
 // larger than the request, whose outside must stay as it was.
-const int kUntouched = -100;
+const int kKept = -100;
 
 struct ReadCase {
     const char* name;
@@ -64,7 +64,7 @@ struct ReadCase {
     int nchans, offset;
     std::vector<int> list;
     int cs;
-    std::vector<int> want;  // per buffer channel; kUntouched: as it was
+    std::vector<int> want;  // per buffer channel; kKept: as it was
 };
 
 const ReadCase kReads[] = {
@@ -77,16 +77,7 @@ const ReadCase kReads[] = {
     {"to float", {1, 2, 3, 4}, ekUChar, ekFloat, ekSequential, 4, 0, {}, 0, {1, 2, 3, 4}},
     {"float to short", {-3, 8, 9}, ekFloat, ekShort, ekInterleaved, 3, 0, {}, 0, {-3, 8, 9}},
     {"offset", {1, 2, 3, 4}, ekUChar, ekUChar, ekInterleaved, 2, 1, {}, 0, {2, 3}},
-    {"list",
-     {1, 2, 3, 4},
-     ekUChar,
-     ekUChar,
-     ekInterleaved,
-     3,
-     0,
-     {3, -1, 0},
-     0,
-     {4, kUntouched, 1}},
+    {"list", {1, 2, 3, 4}, ekUChar, ekUChar, ekInterleaved, 3, 0, {3, -1, 0}, 0, {4, kKept, 1}},
     {"count 0", {1, 2, 3}, ekUChar, ekDouble, ekInterleaved, 0, 0, {}, 0, {1, 2, 3}},
     {"shorter", {1, 2, 3, 4}, ekUChar, ekUChar, ekInterleaved, 1, 0, {}, 0, {1}},
 };
@@ -116,7 +107,7 @@ TEST(ConstImage, ReadsDeliverTheValueInsideTheRequestOnly) {
                 for (int x = 0; x < bnx; ++x)
                     for (int k = 0; k < n; ++k) {
                         const bool in = x >= 2 && x < 2 + wide && y >= 1 && y < 3;
-                        const int64_t want = in && c.want[k] != kUntouched ? c.want[k] : 99;
+                        const int64_t want = in && c.want[k] != kKept ? c.want[k] : 99;
                         ASSERT_EQ(readElement(t, buf.data() + 1,
                                               elementIndex(o, n, bnx, bny, 1, x, y, 0, k)),
                                   want)

@@ -82,6 +82,9 @@ TEST(SubImage, OwnConfigurationSelectsTypeAndChannels) {
     view.setStart(0, 0, 0, 1);
     ASSERT_EQ(view.getTile(1, 1, 1, 1, b.data(), nullptr), ekOkay);
     EXPECT_EQ(b[0], float(at(1, 1, 1)));
+    // A colour model in the configuration is the view's.
+    ekConfig minWhite(ekAnyType, ekAnyOrder, 1, nullptr, 0, ekCoordSpace(0), ekMinWhite);
+    EXPECT_EQ(ekSubImg(parent.get(), &minWhite).getColorModel(), ekMinWhite);
 }
 
 // A whole image read as interleaved bytes.

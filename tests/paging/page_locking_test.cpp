@@ -43,8 +43,10 @@ TEST(LockPage, CopiesThePageBoxOrGivesNoPageOutside) {
         if (p == nullptr) continue;
         EXPECT_EQ(p->matches(k.x, k.y, k.z, k.c), 1);
         EXPECT_TRUE(holdsPageBox(img, p));
-        img.unlockPage(p);
+        img.unlockPage(p);  // hands the page's position on
         EXPECT_EQ(img.unlockCalls, 1);
+        const ekLockRequest& r = img.lastUnlocked;
+        EXPECT_EQ(std::vector<int>({r.x, r.y, r.z, r.c}), std::vector<int>({k.x, k.y, k.z, k.c}));
     }
 }
 
@@ -269,10 +271,12 @@ TEST(LockTileOverView, PagesAreCopiesOfTheViewsPageBoxes) {
         ekConfig* cfg;
         int channels;
     } cases[] = {{"all channels", nullptr, 3}, {"two channels swapped", &swap, 2}};
+    PagedImage paged(src.img, {10, 6, 1, 3});
+    EXPECT_EQ(ekSubImg(&paged, nullptr).hasPages(), 1);
     for (const auto& k : cases) {
         SCOPED_TRACE(k.name);
         ekSubImg view(&src.img, 4, 2, 0, 10, 6, 1, k.cfg);
-        EXPECT_EQ(view.hasPages(), src.img.hasPages());
+        EXPECT_EQ(view.hasPages(), 0);  // the parent's answer
         std::unique_ptr<ekLockedTile> lt(view.lockTile(0, 0, 10, 6, nullptr, 0));
         ASSERT_NE(lt, nullptr);
         ASSERT_EQ(lt->getStatus(), ekOkay);
