@@ -66,7 +66,8 @@ TEST(MemoryImage, InitialAttributesAndTheWholeImagePage) {
     EXPECT_EQ(mem.setDataType(ekFloat), ekOkay);
     EXPECT_EQ(mem.setCoordSpace(ekUpperLeft), ekOkay);
     EXPECT_EQ(mem.getStatus(), ekOkay);
-    EXPECT_EQ(mem.setMaxValue(1000.0, 0), ekOkay);  // the caller's value outlives resets
+    EXPECT_EQ(mem.getMaxValue(1), ekDataMax(ekFloat));  // the range follows the type
+    EXPECT_EQ(mem.setMaxValue(1000.0, 0), ekOkay);      // the caller's value outlives resets
     mem.setXsize(6);
     EXPECT_EQ(mem.getMaxValue(0), 1000.0);
 }

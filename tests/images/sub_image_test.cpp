@@ -43,6 +43,7 @@ TEST(SubImage, WindowStartAndChannelsOfTheParent) {
     EXPECT_EQ(view.getPageSizeX(), 100);  // the parent's one page
     EXPECT_EQ(view.setPageSize(2, 2, 1, 1), ekNotAllowed);
     EXPECT_NE(view.getColorModel(), parent->getColorModel());  // derived from 2 channels
+    EXPECT_EQ(view.getScaleMax(), 255.0);                      // from the parent's range
     int x, y, z, c;
     view.getStart(x, y, z, c);
     EXPECT_EQ(std::vector<int>({x, y, z, c}), std::vector<int>({10, 20, 0, 2}));
