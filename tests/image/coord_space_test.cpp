@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
-// ekImage coordinate spaces: hand-worked mappings, every mapping against an
-// independent model of the displayed picture, round trips, the derived-space
-// table and the chain mappings.
+// ekImage coordinate spaces: every mapping against an independent model of the
+// displayed picture, round trips, the derived-space table and the chain
+// mappings.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -51,24 +51,6 @@ struct Display {
         y = tr ? h : v;
     }
 };
-
-TEST(CoordSpace, HandWorkedMappings) {
-    SpaceImage img(100, 50, LL);
-    ekFlip f;
-    int t;
-    EXPECT_EQ(img.mapFlipTrans(U, f, t, kNone), LL);  // 0: the image's own space
-    EXPECT_TRUE(f == ekFlipY && t == 0);
-    ekTile box(10, 5, 0, 20, 10, 1);
-    img.mapTile(U, box, kNone);
-    EXPECT_TRUE(box == ekTile(10, 35, 0, 20, 10, 1));
-    float x = 10, y = 5, dx = 1, dy = 1;
-    img.mapXY(U, x, y, kNone);
-    img.mapXYSign(U, dx, dy, kNone);
-    EXPECT_TRUE(x == 10 && y == 44 && dx == 1 && dy == -1);
-    ekTileFloat ft(10.5f, 5.25f, 2, 20, 10, 3);  // transposed, mirrored both ways
-    img.mapTile(U, ft, RL);
-    EXPECT_TRUE(ft == ekTileFloat(34.75f, 69.5f, 2, 10, 20, 3));
-}
 
 TEST(CoordSpace, EveryMappingAgreesWithThePicture) {
     const int sx = 7, sy = 4, x0 = 1, y0 = 2;
