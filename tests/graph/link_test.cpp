@@ -218,6 +218,9 @@ TEST_F(Graph, ControlBitsOfSetAltered) {
     child.addParent(&fresh);
     EXPECT_EQ(child.getDepth(), 1);
     EXPECT_EQ(fresh.resets, 1);
+    fresh.setAltered(ekGeneralBit);
+    fresh.setAltered(ekGeneralBit);
+    EXPECT_EQ(child.alterActions, 1);  // reached through the parent, while clean only
 }
 
 TEST_F(Graph, WhatHappensDuringAResetStaysInIt) {
