@@ -291,6 +291,10 @@ TEST(ImageIdentity, ClassRecordChainsToTheLink) {
     std::fill(std::begin(raw), std::end(raw), int32_t(ekUChar));
     Bare* bare = new (raw) Bare;
     EXPECT_EQ(bare->getDataType(), ekAnyType);
+    int page[4];
+    bare->getPageSize(page[0], page[1], page[2], page[3]);
+    EXPECT_EQ(std::vector<int>({page[0], page[1], page[2], page[3], int(bare->getColorModel())}),
+              std::vector<int>(5, 0));
     bare->~Bare();
 }
 
