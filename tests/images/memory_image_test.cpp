@@ -191,6 +191,12 @@ TEST(MemoryImage, ResizedAndDroppedBuffersAreReleased) {
         mem.clearStatus();
     }
     EXPECT_LT(inUse(), before + (4u << 20));
+    std::vector<double> borrowed(512 * 256);
+    mem.setSize(ekSize(512, 256, 1, 1));
+    ASSERT_EQ(mem.getStatus(), ekOkay);
+    const size_t owning = inUse();
+    mem.setDataPtr(borrowed.data());  // the owned megabyte goes
+    EXPECT_LT(inUse() + (1u << 19), owning);
 }
 
 // The 32-bit limits: a layout of more than 2^31 - 1 elements, or of more than

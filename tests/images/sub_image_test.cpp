@@ -62,6 +62,8 @@ TEST(SubImage, WindowStartAndChannelsOfTheParent) {
     EXPECT_EQ(std::vector<int>({whole.getXsize(), whole.getYsize(), whole.getCsize()}),
               std::vector<int>({8, 7, 3}));
     EXPECT_EQ(whole.getDataType(), ekFloat);
+    ekMemoryImg deep(ekSize(4, 4, 3, 1), ekUChar, ekInterleaved);
+    EXPECT_EQ(ekSubImg(&deep, 0, 0, 1, 0, 2, 2, 2, 1, nullptr).getZsize(), 2);
 }
 
 TEST(SubImage, OwnConfigurationSelectsTypeAndChannels) {
@@ -86,6 +88,8 @@ TEST(SubImage, OwnConfigurationSelectsTypeAndChannels) {
     // A colour model in the configuration is the view's.
     ekConfig minWhite(ekAnyType, ekAnyOrder, 1, nullptr, 0, ekCoordSpace(0), ekMinWhite);
     EXPECT_EQ(ekSubImg(parent.get(), &minWhite).getColorModel(), ekMinWhite);
+    ekConfig bits(ekBit, ekAnyOrder, 0);
+    EXPECT_EQ(ekSubImg(parent.get(), &bits).getDataType(), ekBit);
 }
 
 // A whole image read as interleaved bytes.
@@ -116,40 +120,47 @@ TEST(SubImage, CopiesMapTheViewsAndTheOthersChannels) {
         {{2, 0}, false, 0, 0, {}, 2}, {{-1, 2}, true, 2, 0, {1, 0}, 2},
     };
     for (const auto& r : rows)
-        for (int direction : {0, 1}) {
-            SCOPED_TRACE(::testing::Message() << "row " << &r - rows << " direction " << direction);
-            auto parent = pattern(6, 6, 3);
-            std::vector<int> viewList = r.viewList, list = r.list;
-            ekConfig own(ekAnyType, ekAnyOrder, int(viewList.size()), viewList.data());
-            std::unique_ptr<ekSubImg> view(
-                viewList.empty() ? new ekSubImg(parent.get(), 1, 1, 0, 1, 3, 3, 1, 2, nullptr)
-                                 : new ekSubImg(parent.get(), 1, 1, 3, 3, &own));
-            ekMemoryImg other(ekSize(5, 5, 1, r.otherC), ekUChar, ekInterleaved);
-            std::vector<unsigned char> v(size_t(5 * 5 * r.otherC));
-            for (size_t i = 0; i < v.size(); ++i) v[i] = static_cast<unsigned char>(150 + i % 50);
-            ASSERT_EQ(other.setTile(0, 0, 5, 5, v.data(), nullptr), ekOkay);
-            std::vector<unsigned char> wantP = bytesOf(*parent), wantO = v;
-            const int named = r.withCfg && r.nchans != 0 ? r.nchans : 2;
-            for (int k = 0; k < named; ++k) {
-                const int p = viewList.empty() ? 1 + k : viewList[size_t(k)];
-                const int o = !r.withCfg ? k : list.empty() ? r.offset + k : list[size_t(k)];
-                if (p < 0 || o < 0 || o >= r.otherC) continue;
-                // View box (1, 0) 2 x 3 is parent (2, 1) on, the other's (2, 1) on.
-                for (int y = 0; y < 3; ++y)
-                    for (int x = 0; x < 2; ++x) {
-                        unsigned char& pe = wantP[size_t(((1 + y) * 6 + 2 + x) * 3 + p)];
-                        unsigned char& oe = wantO[size_t(((1 + y) * 5 + 2 + x) * r.otherC + o)];
-                        (direction == 0 ? oe : pe) = direction == 0 ? pe : oe;
-                    }
+        for (int direction : {0, 1})
+            for (bool nested : {false, true}) {
+                SCOPED_TRACE(::testing::Message() << "row " << &r - rows << " direction "
+                                                  << direction << " nested " << nested);
+                auto parent = pattern(6, 6, 3);
+                ekSubImg whole(parent.get(), nullptr);  // a view of it copies as the parent does
+                ekImage* under = nested ? static_cast<ekImage*>(&whole) : parent.get();
+                std::vector<int> viewList = r.viewList, list = r.list;
+                ekConfig own(ekAnyType, ekAnyOrder, int(viewList.size()), viewList.data());
+                std::unique_ptr<ekSubImg> view(
+                    viewList.empty() ? new ekSubImg(under, 1, 1, 0, 1, 3, 3, 1, 2, nullptr)
+                                     : new ekSubImg(under, 1, 1, 3, 3, &own));
+                ekMemoryImg other(ekSize(5, 5, 1, r.otherC), ekUChar, ekInterleaved);
+                std::vector<unsigned char> v(size_t(5 * 5 * r.otherC));
+                for (size_t i = 0; i < v.size(); ++i)
+                    v[i] = static_cast<unsigned char>(150 + i % 50);
+                ASSERT_EQ(other.setTile(0, 0, 5, 5, v.data(), nullptr), ekOkay);
+                std::vector<unsigned char> wantP = bytesOf(*parent), wantO = v;
+                const int named = r.withCfg && r.nchans != 0 ? r.nchans : 2;
+                for (int k = 0; k < named; ++k) {
+                    const int p = viewList.empty() ? 1 + k : viewList[size_t(k)];
+                    const int o = !r.withCfg ? k : list.empty() ? r.offset + k : list[size_t(k)];
+                    if (p < 0 || o < 0 || o >= r.otherC) continue;
+                    // View box (1, 0) 2 x 3 is parent (2, 1) on, the other's (2, 1) on.
+                    for (int y = 0; y < 3; ++y)
+                        for (int x = 0; x < 2; ++x) {
+                            unsigned char& pe = wantP[size_t(((1 + y) * 6 + 2 + x) * 3 + p)];
+                            unsigned char& oe = wantO[size_t(((1 + y) * 5 + 2 + x) * r.otherC + o)];
+                            (direction == 0 ? oe : pe) = direction == 0 ? pe : oe;
+                        }
+                }
+                ekConfig cfg(ekAnyType, ekAnyOrder, r.nchans, list.empty() ? nullptr : list.data(),
+                             r.offset);
+                ekConfig* c = r.withCfg ? &cfg : nullptr;
+                ASSERT_EQ(view->copyTileCfg(1, 0, 0, 2, 3, 1, &other, 2, 1, 0, c, direction),
+                          ekOkay);
+                EXPECT_EQ(view->copyTileCfg(0, 0, 0, 0, 3, 1, &other, 0, 0, 0, c, direction),
+                          ekOkay);
+                EXPECT_EQ(bytesOf(*parent), wantP);
+                EXPECT_EQ(bytesOf(other), wantO);
             }
-            ekConfig cfg(ekAnyType, ekAnyOrder, r.nchans, list.empty() ? nullptr : list.data(),
-                         r.offset);
-            ekConfig* c = r.withCfg ? &cfg : nullptr;
-            ASSERT_EQ(view->copyTileCfg(1, 0, 0, 2, 3, 1, &other, 2, 1, 0, c, direction), ekOkay);
-            EXPECT_EQ(view->copyTileCfg(0, 0, 0, 0, 3, 1, &other, 0, 0, 0, c, direction), ekOkay);
-            EXPECT_EQ(bytesOf(*parent), wantP);
-            EXPECT_EQ(bytesOf(other), wantO);
-        }
     // A list that shows one parent channel twice cannot be written back.
     auto parent = pattern(4, 4, 3);
     int twice[2] = {1, 1};
