@@ -309,7 +309,7 @@ void runKernelShapes(uint64_t first, int count) {
                           r.range(1, 2));
         };
         c.dst.box = box();
-        c.dst.nc = r.range(1, 4);
+        c.dst.nc = r.chance(0.1) ? r.range(5, 7) : r.range(1, 4);  // pixels of no unit size too
         c.dst.type = r.chance(0.7) ? (r.chance(0.5) ? ekUChar : ekChar) : r.type();
         c.dst.list.clear();
         c.dst.firstChan = 0;
@@ -413,6 +413,7 @@ void atEveryLevel(int top, bool streaming, F f) {
     const int64_t savedStream = ekStreamBytes;
     for (int level = top; level >= 0; --level) {
         ekSimdLevelCap = level;
+        EXPECT_EQ(ekSimdLevel(), level);
         for (int64_t threshold : {savedStream, int64_t(0)}) {
             if (threshold == 0 && !streaming) continue;
             ekStreamBytes = threshold;
