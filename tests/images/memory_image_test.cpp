@@ -196,7 +196,9 @@ TEST(MemoryImage, ResizedAndDroppedBuffersAreReleased) {
     ASSERT_EQ(mem.getStatus(), ekOkay);
     const size_t owning = inUse();
     mem.setDataPtr(borrowed.data());  // the owned megabyte goes
-    EXPECT_LT(inUse() + (1u << 19), owning);
+    // Under the sanitizers the allocator keeps no such count (0); their leak
+    // checker sees the same fault there.
+    if (owning != 0) EXPECT_LT(inUse() + (1u << 19), owning);
 }
 
 // The 32-bit limits: a layout of more than 2^31 - 1 elements, or of more than
