@@ -13,8 +13,11 @@
 set(prefix ${EKS_SCRATCH}/prefix)
 file(REMOVE_RECURSE ${prefix} ${EKS_SCRATCH}/config ${EKS_SCRATCH}/pkg-config)
 
+# A step that hangs (a consumer stuck in a broken library) is ended here:
+# CTest's own timeout ends this script but not the programs it started.
 function(run_step)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err
+                  TIMEOUT 300)
   if(NOT rc EQUAL 0)
     message(FATAL_ERROR "step failed (${rc}): ${ARGN}\n${out}\n${err}")
   endif()
