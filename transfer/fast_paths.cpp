@@ -63,9 +63,9 @@ bool sliceDisjoint(const unsigned char* to, int64_t dy, const unsigned char* fro
 // Short rows (tile reads): the rows of one slice, `rows` rows of n bytes, dy
 // and sy bytes apart. Rows far apart wait on memory one after the other, so
 // the source of the row a few rows ahead, and the continuation of each
-// source row (what a read of the next tile to the right takes), are
-// requested early. With the SIMD kernels a slice whose two sides do not
-// overlap is one kernel call.
+// source row (what a read of the next tile to the right takes, into the
+// outer caches only), are requested early. With the SIMD kernels a slice
+// whose two sides do not overlap is one kernel call.
 void copySliceRows(ekCopyRowsFn kernel, unsigned char* toRow, int64_t dy,
                    const unsigned char* fromRow, int64_t sy, int64_t bytes, int32_t rows,
                    bool nextTile) {
@@ -84,7 +84,7 @@ void copySliceRows(ekCopyRowsFn kernel, unsigned char* toRow, int64_t dy,
             __builtin_prefetch(p + bytes - 1);
         }
         if (next)
-            for (int64_t k = 0; k < bytes; k += 64) __builtin_prefetch(from + bytes + k);
+            for (int64_t k = 0; k < bytes; k += 64) __builtin_prefetch(from + bytes + k, 0, 1);
         if (disjoint(to, from, bytes))
             copyBytes(to, from, bytes);
         else

@@ -388,20 +388,23 @@ EK_AVX2 void copyStreamAvx2(uchar* dst, const uchar* src, int64_t n) {
     std::memcpy(dst + i, src + i, size_t(n - i));
 }
 
+// The lines holding n bytes from p, requested with locality L (3: into
+// every cache level, 1: the outer ones only).
+template <int L = 3>
 inline void prefetchBytes(const uchar* p, int64_t n) {
-    for (int64_t k = 0; k < n; k += 64) __builtin_prefetch(p + k);
-    __builtin_prefetch(p + n - 1);
+    for (int64_t k = 0; k < n; k += 64) __builtin_prefetch(p + k, 0, L);
+    __builtin_prefetch(p + n - 1, 0, L);
 }
 
 // Short rows (tile reads): rows of n bytes with W-byte moves, K per row: K-1
 // from the row's start and one ending at its end (overlapping its
 // predecessor). Straight-line code per row, since a tile's rows are a few
-// dozen bytes each. With NEXT the n bytes that the tile two to the right will
-// read are prefetched (the tile right next to this one was requested by the
-// previous call; one tile ahead was measured too short to hide the memory
-// latency: 32 x 32 tile reads 1.40 -> 1.31 of memcpy): the lines from
-// src+2n on, 64 bytes apart, plus the one holding src+3n-1, cover them for
-// n <= W*K.
+// dozen bytes each. With NEXT the n bytes that the tile two to the right
+// will read are prefetched into the outer caches (the tile right next to this
+// one was requested by the previous call; one tile ahead was measured too
+// short to hide the memory latency: 32 x 32 tile reads 1.40 -> 1.31 of
+// memcpy): the lines from src+2n on, 64 bytes apart, plus the one holding
+// src+3n-1, cover them for n <= W*K.
 template <int W>
 EK_AVX2 inline void moveW(uchar* d, const uchar* s, int64_t i) {
     if (W == 32)
@@ -418,8 +421,8 @@ EK_AVX2 void shortRows(uchar* dst, int64_t dstStride, const uchar* src, int64_t 
             // past it (a prefetch does not fault).
             const uintptr_t p = reinterpret_cast<uintptr_t>(src) + uintptr_t(2 * n);
             for (int j = 0; j < (W * K + 63) / 64; ++j)
-                __builtin_prefetch(reinterpret_cast<const void*>(p + uintptr_t(64 * j)));
-            __builtin_prefetch(reinterpret_cast<const void*>(p + uintptr_t(n - 1)));
+                __builtin_prefetch(reinterpret_cast<const void*>(p + uintptr_t(64 * j)), 0, 1);
+            __builtin_prefetch(reinterpret_cast<const void*>(p + uintptr_t(n - 1)), 0, 1);
         }
         for (int k = 0; k + 1 < K; ++k) moveW<W>(dst, src, W * k);
         moveW<W>(dst, src, n - W);
@@ -462,7 +465,7 @@ EK_AVX2 void copyShortRowsAvx2(uchar* dst, int64_t dstStride, const uchar* src, 
     }
     for (int64_t r = 0; r < rows; ++r, dst += dstStride, src += srcStride) {
         if (r + ahead < rows && ahead > 0) prefetchBytes(src + ahead * srcStride, n);
-        if (next) prefetchBytes(src + n, n);
+        if (next) prefetchBytes<1>(src + n, n);
         if (n < 16) {
             std::memcpy(dst, src, size_t(n));
             continue;
