@@ -328,7 +328,8 @@ void runKernelShapes(uint64_t first, int count) {
 // Transpositions and order changes of boxes of a few hundred pixels a side,
 // rows often a multiple of 64 bytes: the 64 x 64 transposition blocks and the
 // whole-line stores of the splits and merges (with streaming stores); now and
-// then a plain copy of more than a megabyte.
+// then a transposition of several staged tiles, or a plain copy of more than
+// a megabyte.
 void runLargeBlocks(uint64_t first, int count) {
     runCases("large blocks", first, count, [](Rng& r, Case& c) {
         const int nc = r.chance(0.5) ? 1 : r.range(2, 4);
@@ -343,6 +344,15 @@ void runLargeBlocks(uint64_t first, int count) {
         if (r.chance(0.6)) (r.chance(0.5) ? c.dst : c.src).transpose = 1;
         if (r.chance(0.2)) c.src.flip = r.range(1, 3);
         if (r.chance(0.1)) {
+            // One-byte transpositions larger than one 256 x 256 staged tile,
+            // with partial tiles at the right and at the bottom (the staged
+            // kernel takes rows a multiple of 64 bytes apart).
+            auto side = [&r] { return r.chance(0.7) ? 64 * r.range(5, 9) : r.range(257, 600); };
+            c.dst.box = c.src.box = ekTile(0, 0, 0, side(), side(), 1);
+            c.dst.nc = c.src.nc = 1;
+            c.dst.transpose = 1;
+            c.src.transpose = c.src.flip = 0;
+        } else if (r.chance(0.1)) {
             // A plain copy of more than a megabyte: the four-stream copy.
             c.dst.box = c.src.box = ekTile(0, 0, 0, r.range(500, 700), r.range(380, 420), 1);
             c.dst.nc = c.src.nc = 4;
