@@ -14,7 +14,6 @@
 
 namespace {
 
-using ekX86::load16;
 using ekX86::uchar;
 
 // SSE2 byte transposition in 16 x 16 blocks: four rounds of interleaving
