@@ -198,7 +198,9 @@ TEST(MemoryImage, ResizedAndDroppedBuffersAreReleased) {
     mem.setDataPtr(borrowed.data());  // the owned megabyte goes
     // Under the sanitizers the allocator keeps no such count (0); their leak
     // checker sees the same fault there.
-    if (owning != 0) EXPECT_LT(inUse() + (1u << 19), owning);
+    if (owning != 0) {
+        EXPECT_LT(inUse() + (1u << 19), owning);
+    }
 }
 
 // The 32-bit limits: a layout of more than 2^31 - 1 elements, or of more than
