@@ -9,7 +9,13 @@ void ekLink::setEnabled(int flag) {
     if (enabled) resetCheck();
     // Recorded as set but not an alteration of this link: only the children,
     // which now see a different parent, must reset.
+    const uint32_t before = alteredMask;
     setAltered(ekPropagateBit | ekEnabledBit);
+    // A clean link that came out altered is its own ancestor: the change came
+    // back to it around a loop, so it sees its own parents differently and
+    // may derive something else. Then even the children that see through
+    // disabled links (skipped above) must reset.
+    if (before == 0 && alteredMask != 0) propagateToChildren(ekGeneralBit);
 }
 
 void ekLink::setDisabledIndex(int index) {

@@ -310,6 +310,21 @@ TEST_F(Graph, DisabledLinksAreSeenThroughUnlessBypassed) {
     EXPECT_EQ(viewer.mask(), 0u);
 }
 
+// A link that is its own parent sees itself differently once disabled: the
+// loop disappears from its view, its depth drops, and a child that sees
+// through disabled links must learn that too.
+TEST_F(Graph, DisablingALinkInItsOwnLoopTellsBypassingChildren) {
+    TestLink self, bypass;
+    self.addParent(&self);
+    bypass.setRelatedType(-1, 1);
+    bypass.addParent(&self);
+    clean({&bypass});
+    self.setEnabled(0);
+    EXPECT_NE(bypass.anyAltered(), 0);
+    EXPECT_EQ(self.getDepth(), 0);
+    EXPECT_EQ(bypass.getDepth(), 1);
+}
+
 TEST_F(Graph, RelatedChildrenAreOwnedByTheirParent) {
     bool gone[5] = {};
     auto* p = new TestLink("p");
