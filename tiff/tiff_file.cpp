@@ -201,6 +201,31 @@ ekStatus ekTiffFile::decode(int64_t index, void* buf, int64_t bytes) {
     return ekOkay;
 }
 
+// Packs `rows` rows of `rowBits` bits (most significant bit first), each
+// starting on a byte of `in`, rowBytes apart, end to end into `out`, which
+// holds zeros. A byte at a time: a file can declare pages of up to a
+// gigabyte, and a bit at a time that took minutes.
+static void packBitRows(unsigned char* out, const unsigned char* in, int64_t rowBytes,
+                        int64_t rowBits, int64_t rows) {
+    const int lastBits = int(rowBits - 8 * (rowBytes - 1));  // 1..8 bits in a row's last byte
+    const unsigned lastMask = (0xFF00u >> lastBits) & 0xFFu;
+    for (int64_t r = 0; r < rows; ++r) {
+        const unsigned char* src = in + r * rowBytes;
+        const int64_t at = r * rowBits;
+        unsigned char* dst = out + (at >> 3);
+        const int shift = int(at & 7);
+        for (int64_t b = 0; b < rowBytes; ++b) {
+            const bool last = b == rowBytes - 1;
+            const unsigned v = last ? src[b] & lastMask : src[b];
+            dst[b] |= static_cast<unsigned char>(v >> shift);
+            // The bits pushed past this byte are the row's own, so the next
+            // byte is in the page whenever there are any.
+            if (shift != 0 && (!last || shift + lastBits > 8))
+                dst[b + 1] |= static_cast<unsigned char>(v << (8 - shift));
+        }
+    }
+}
+
 ekStatus ekTiffFile::readPage(int px, int py, int z, int plane, void* buf) {
     if (tif == nullptr) return ekBadInput;
     messageIsError = false;  // a failure below names itself
@@ -218,12 +243,7 @@ ekStatus ekTiffFile::readPage(int px, int py, int z, int plane, void* buf) {
     if (s == ekOkay) {
         unsigned char* out = static_cast<unsigned char*>(buf);
         std::memset(out, 0, size_t(lay.pageBytes));
-        for (int64_t r = 0; r < lay.pageH; ++r)
-            for (int64_t i = 0; i < rowBits; ++i) {
-                const int bit = (tmp[r * rowBytes + (i >> 3)] >> (7 - (i & 7))) & 1;
-                const int64_t o = r * rowBits + i;
-                out[o >> 3] |= static_cast<unsigned char>(bit << (7 - (o & 7)));
-            }
+        packBitRows(out, tmp, rowBytes, rowBits, lay.pageH);
     }
     std::free(tmp);
     return s;

@@ -122,6 +122,13 @@ bool writeRawTiff(const std::string& path, const RawTiffSpec& s,
                             for (int c = 0; c < pc; ++c)
                                 putElem(s, buf.data(), rowBytes, r, int64_t(x) * pc + c,
                                         getElem(s, img, x0 + x, y0 + r, s.separate ? plane : c));
+                    // Rows of bits end in padding that readers must ignore:
+                    // ones here, as a careless writer might leave.
+                    const int64_t rowBits = int64_t(pw) * pc * s.bits;
+                    if (rowBits % 8 != 0)
+                        for (int r = 0; r < rows; ++r)
+                            buf[size_t(r * rowBytes + rowBytes - 1)] |=
+                                uint8_t(0xFF >> (rowBits % 8));
                     const tmsize_t n = tmsize_t(buf.size());
                     ok = ok && (s.tiled ? TIFFWriteEncodedTile(tif, index, buf.data(), n)
                                         : TIFFWriteEncodedStrip(tif, index, buf.data(), n)) >= 0;
