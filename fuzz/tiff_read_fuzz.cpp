@@ -42,8 +42,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         ekTiffImg img(path);
         // Pages of up to a gigabyte are valid, and loading one costs its size
         // whatever the file holds: a window crossing 64 one-row pages of 48 MB
-        // decodes 3 GB. Files whose windows would decode more than 64 MB only
-        // slow the fuzzing down, so they are opened but not read.
+        // decodes 3 GB. Files whose windows would decode more than about 64 MB
+        // (a rough count) only slow the fuzzing down: opened, not read.
         const double elemBytes =
             img.getDataType() == ekBit ? 0.125 : double(ekDataSize(img.getDataType(), 1));
         const double pageBytes =
