@@ -29,17 +29,33 @@ int onWarning(TIFF*, void* user, const char* module, const char* fmt, va_list ap
 // tag cannot make it allocate without bound.
 constexpr tmsize_t kMaxAlloc = tmsize_t(1) << 30;
 
-// Photometric interpretation and extra samples of a created file: grey for
-// one channel, RGB for three, RGB with unassociated alpha for four, grey
-// with unspecified extra samples otherwise.
-void setColourTags(TIFF* tif, int channels) {
-    const bool rgb = channels == 3 || channels == 4;
+// The photometric a created file gets: the caller's, or RGB for 3 or 4
+// channels of 8- or 16-bit unsigned data and min-is-black otherwise.
+// ekTiffAutoPhotometric when the choice does not fit the channels.
+ekTiffPhotometric resolvePhotometric(ekTiffPhotometric asked, int channels, ekType type) {
+    switch (asked) {
+    case ekTiffAutoPhotometric: {
+        const bool rgb = (channels == 3 || channels == 4) && (type == ekUChar || type == ekUShort);
+        return rgb ? ekTiffRGB : ekTiffMinIsBlack;
+    }
+    case ekTiffMinIsBlack: return asked;
+    case ekTiffRGB: return channels >= 3 ? asked : ekTiffAutoPhotometric;
+    case ekTiffRGBA: return channels >= 4 ? asked : ekTiffAutoPhotometric;
+    }
+    return ekTiffAutoPhotometric;
+}
+
+// Photometric interpretation and extra samples of a created file: the
+// channels past the colour ones are unspecified extra samples, but for the
+// first of them under RGBA, which is unassociated alpha.
+void setColourTags(TIFF* tif, int channels, ekTiffPhotometric photometric) {
+    const bool rgb = photometric != ekTiffMinIsBlack;
     TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, rgb ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
     const int extra = rgb ? channels - 3 : channels - 1;
     if (extra < 1) return;
     uint16_t* kinds = static_cast<uint16_t*>(std::calloc(size_t(extra), sizeof(uint16_t)));
     if (kinds == nullptr) return;
-    if (rgb) kinds[0] = EXTRASAMPLE_UNASSALPHA;
+    if (photometric == ekTiffRGBA) kinds[0] = EXTRASAMPLE_UNASSALPHA;
     TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, uint16_t(extra), kinds);
     std::free(kinds);
 }
@@ -99,7 +115,9 @@ ekStatus ekTiffFile::open(const char* path) {
 }
 
 ekStatus ekTiffFile::create(const char* path, const ekSize& size, ekType type, ekOrder order,
-                            int tileW, int tileH, int compression) {
+                            const ekTiffCreateOptions& options) {
+    const int tileW = options.tileWidth, tileH = options.tileHeight;
+    const int compression = int(options.compression);
     uint16_t bits = 8, format = SAMPLEFORMAT_UINT;
     if (size.x < 1 || size.y < 1 || size.c < 1 || size.c > 0xFFFF ||
         !ekTiffTypeTags(type, bits, format) ||
@@ -114,6 +132,12 @@ ekStatus ekTiffFile::create(const char* path, const ekSize& size, ekType type, e
     if (compression != COMPRESSION_NONE && compression != COMPRESSION_LZW &&
         compression != COMPRESSION_ADOBE_DEFLATE) {
         note(true, "compression %d is not none (1), LZW (5) or Deflate (8)", compression);
+        return ekBadAttribute;
+    }
+    const ekTiffPhotometric photometric = resolvePhotometric(options.photometric, size.c, type);
+    if (photometric == ekTiffAutoPhotometric) {
+        note(true, "photometric %d does not fit %d channels (RGB needs 3, RGBA 4)",
+             int(options.photometric), size.c);
         return ekBadAttribute;
     }
     if (size.z != 1 || order == ekSequential) {
@@ -135,7 +159,7 @@ ekStatus ekTiffFile::create(const char* path, const ekSize& size, ekType type, e
     TIFFSetField(tif, TIFFTAG_TILEWIDTH, uint32_t(tileW));
     TIFFSetField(tif, TIFFTAG_TILELENGTH, uint32_t(tileH));
     TIFFSetField(tif, TIFFTAG_COMPRESSION, uint16_t(compression));
-    setColourTags(tif, size.c);
+    setColourTags(tif, size.c, photometric);
     // Every tile starts as zeros, so that the file is complete from the
     // start and later writes replace tiles in place.
     const tmsize_t tileBytes = TIFFTileSize(tif);

@@ -8,7 +8,7 @@
 #include <cstdarg>
 #include <cstdint>
 
-#include "eks/core.h"
+#include "eks/tiff.h"
 
 struct tiff;
 
@@ -46,8 +46,8 @@ public:
     // Creates a tiled file of one directory whose tiles are all zeros, then
     // keeps it open for update. The arguments are checked first
     // (ekBadAttribute, ekNotImplemented).
-    ekStatus create(const char* path, const ekSize& size, ekType type, ekOrder order, int tileW,
-                    int tileH, int compression);
+    ekStatus create(const char* path, const ekSize& size, ekType type, ekOrder order,
+                    const ekTiffCreateOptions& options);
     // Writes the directory when tiles changed, then closes. Safe to repeat.
     ekStatus close();
     // Writes what libtiff holds back (the directory) to the file.

@@ -62,19 +62,32 @@ ekTiffImg::ekTiffImg(const char* path) : state(new (std::nothrow) State) {
     initAttributes();
 }
 
-ekTiffImg::ekTiffImg(const char* path, const ekSize& s, ekType type, ekOrder o, int tileWidth,
-                     int tileHeight, ekTiffCompression compression)
+ekTiffImg::ekTiffImg(const char* path, const ekSize& s, ekType type, ekOrder o,
+                     const ekTiffCreateOptions& options)
     : state(new (std::nothrow) State) {
     if (state == nullptr) {
         setStatus(ekNoMemory);
     } else {
-        const ekStatus st =
-            state->file.create(path, s, type, o, tileWidth, tileHeight, int(compression));
+        const ekStatus st = state->file.create(path, s, type, o, options);
         setStatus(st);
         state->writable = st == ekOkay;
     }
     initAttributes();
 }
+
+namespace {
+ekTiffCreateOptions tiledAs(int tileWidth, int tileHeight, ekTiffCompression compression) {
+    ekTiffCreateOptions options;
+    options.tileWidth = tileWidth;
+    options.tileHeight = tileHeight;
+    options.compression = compression;
+    return options;
+}
+}  // namespace
+
+ekTiffImg::ekTiffImg(const char* path, const ekSize& s, ekType type, ekOrder o, int tileWidth,
+                     int tileHeight, ekTiffCompression compression)
+    : ekTiffImg(path, s, type, o, tiledAs(tileWidth, tileHeight, compression)) {}
 
 // The attributes of the file; an image whose file did not open is empty, of
 // no type and order, like a memory image that has nothing to hold.
@@ -100,8 +113,7 @@ void ekTiffImg::initAttributes() {
 ekTiffImg::~ekTiffImg() {
     deleteRelated(1);
     if (state != nullptr) {
-        if (state->writable) state->cache.writeAll();
-        state->file.close();
+        close();
         delete state;
     }
 }
@@ -149,6 +161,25 @@ ekStatus ekTiffImg::flush() {
     const ekStatus f = state->file.flush();
     return s != ekOkay ? s : f;
 }
+
+ekStatus ekTiffImg::close() {
+    if (state == nullptr) return ekNoMemory;
+    if (state->closed) return ekNotAllowed;
+    if (!state->file.isOpen()) return getStatus();  // it never opened: the status says why
+    if (state->writable) {
+        const ekStatus s = flush();
+        if (s != ekOkay) return s;  // the pages stay dirty: free space and close again
+    }
+    const ekStatus s = state->file.close();
+    if (s != ekOkay) return s;
+    state->cache.clear();
+    state->closed = true;
+    state->writable = false;
+    setStatus(ekNotAllowed);
+    return ekOkay;
+}
+
+int ekTiffImg::isClosed() const { return state != nullptr && state->closed ? 1 : 0; }
 
 int64_t ekTiffImg::getCacheHits() const { return state == nullptr ? 0 : state->cache.hits; }
 

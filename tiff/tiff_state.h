@@ -15,6 +15,7 @@ struct __attribute__((visibility("hidden"))) ekTiffImg::State final : ekTiffPage
     ekTiffFile file;
     ekTiffPageCache cache{*this};
     bool writable = false;
+    bool closed = false;  // close() succeeded: every call answers ekNotAllowed
 
     State() = default;
     State(const State&) = delete;

@@ -27,6 +27,27 @@ enum ekTiffCompression {
     ekTiffDeflate = 8,
 };
 
+// Photometric interpretation of a created file. The automatic choice is RGB
+// for 3 or 4 channels of 8- or 16-bit unsigned data (a fourth channel is an
+// unspecified extra sample, never alpha) and min-is-black for everything else;
+// ekTiffRGBA stores a fourth channel as unassociated alpha. RGB and RGBA need
+// at least 3 and 4 channels.
+enum ekTiffPhotometric {
+    ekTiffAutoPhotometric = 0,
+    ekTiffMinIsBlack = 1,
+    ekTiffRGB = 2,
+    ekTiffRGBA = 3,
+};
+
+// How the creating constructor lays out a new file; the defaults make a
+// 256 x 256-tiled, uncompressed file with the automatic photometric.
+struct ekTiffCreateOptions {
+    int tileWidth = 256;   // positive multiples of 16
+    int tileHeight = 256;
+    ekTiffCompression compression = ekTiffNone;
+    ekTiffPhotometric photometric = ekTiffAutoPhotometric;
+};
+
 // ---------------------------------------------------------------------------
 // ekTiffImg: a seed image whose pixels live in a TIFF file.
 //
@@ -98,11 +119,15 @@ public:
     // Creates `path` (replacing a file of that name): size.x × size.y, size.c
     // channels, one slice (size.z must be 1), in ekInterleaved or ekSeparate
     // order, tiles tileWidth × tileHeight (positive multiples of 16).
+    ekTiffImg(const char* path, const ekSize& size, ekType type, ekOrder order,
+              const ekTiffCreateOptions& options);
+    // The same with tiles tileWidth x tileHeight, the automatic photometric.
     ekTiffImg(const char* path, const ekSize& size, ekType type, ekOrder order, int tileWidth,
               int tileHeight, ekTiffCompression compression);
     ekTiffImg(const ekTiffImg&) = delete;
     ekTiffImg& operator=(const ekTiffImg&) = delete;
-    // Writes the dirty pages and closes the file.
+    // Writes the dirty pages and closes the file, as close() does; a failure
+    // here can only be recorded, so call close() to learn of it.
     ~ekTiffImg() override;
 
     int derivesFrom(ekClassList* c) override;
@@ -122,6 +147,14 @@ public:
     // Encodes every dirty page and writes the directory: the file on disk is
     // then complete. ekOkay on a read-only image.
     ekStatus flush();
+    // Writes every dirty page and the directory, then closes the file, and
+    // says whether all of it reached the disk. A failed close leaves the image
+    // open with its unwritten pages, so that the caller can free space and
+    // close again. After a close that succeeded every call, a second close()
+    // included, answers ekNotAllowed.
+    ekStatus close();
+    // 1 once close() has succeeded.
+    int isClosed() const;
     // Counters of the page cache since the image was opened.
     int64_t getCacheHits() const;
     int64_t getCacheMisses() const;
