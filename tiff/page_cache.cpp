@@ -69,6 +69,12 @@ ekStatus ekTiffPageCache::writeAll() {
     return result;
 }
 
+bool ekTiffPageCache::anyDirty() const {
+    for (const ekTiffPage* p = tail; p != nullptr; p = p->newer)
+        if (p->dirty) return true;
+    return false;
+}
+
 void ekTiffPageCache::clear() {
     while (head != nullptr) {
         ekTiffPage* const p = head;

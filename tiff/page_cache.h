@@ -59,6 +59,8 @@ public:
     // Writes back every dirty page; the pages stay. The last failure is
     // returned, the other pages are still written.
     ekStatus writeAll();
+    // 1 when some page is dirty.
+    bool anyDirty() const;
     // Destroys every page, locked or not, without writing anything back.
     void clear();
 

@@ -47,6 +47,7 @@ ekTiffPage* ekTiffImg::State::fetch(int px, int py, int z, int plane, bool decod
 ekStatus ekTiffImg::State::writeBack(ekTiffPage& page) {
     const ekTiffLayout& l = layout();
     const ekStatus s = file.writePage(page.x / l.pageW, page.y / l.pageH, page.c, page.pixels);
+    unflushed = true;
     if (s == ekOkay) page.dirty = false;
     return s;
 }
@@ -159,6 +160,7 @@ ekStatus ekTiffImg::flush() {
     if (!state->writable) return ekOkay;
     const ekStatus s = state->cache.writeAll();
     const ekStatus f = state->file.flush();
+    if (s == ekOkay && f == ekOkay) state->unflushed = false;
     return s != ekOkay ? s : f;
 }
 
@@ -180,6 +182,11 @@ ekStatus ekTiffImg::close() {
 }
 
 int ekTiffImg::isClosed() const { return state != nullptr && state->closed ? 1 : 0; }
+
+int ekTiffImg::hasUnwrittenData() const {
+    return state != nullptr && state->writable && (state->unflushed || state->cache.anyDirty()) ? 1
+                                                                                                : 0;
+}
 
 int64_t ekTiffImg::getCacheHits() const { return state == nullptr ? 0 : state->cache.hits; }
 

@@ -15,6 +15,7 @@ struct __attribute__((visibility("hidden"))) ekTiffImg::State final : ekTiffPage
     ekTiffFile file;
     ekTiffPageCache cache{*this};
     bool writable = false;
+    bool unflushed = false;  // pages written since the directory was last
     bool closed = false;  // close() succeeded: every call answers ekNotAllowed
 
     State() = default;

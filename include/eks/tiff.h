@@ -155,6 +155,9 @@ public:
     ekStatus close();
     // 1 once close() has succeeded.
     int isClosed() const;
+    // 1 when writes are held that have not reached the file yet (dirty pages
+    // or a directory not written since): flush() or close() would write them.
+    int hasUnwrittenData() const;
     // Counters of the page cache since the image was opened.
     int64_t getCacheHits() const;
     int64_t getCacheMisses() const;
