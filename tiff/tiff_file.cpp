@@ -29,37 +29,6 @@ int onWarning(TIFF*, void* user, const char* module, const char* fmt, va_list ap
 // tag cannot make it allocate without bound.
 constexpr tmsize_t kMaxAlloc = tmsize_t(1) << 30;
 
-// The photometric a created file gets: the caller's, or RGB for 3 or 4
-// channels of 8- or 16-bit unsigned data and min-is-black otherwise.
-// ekTiffAutoPhotometric when the choice does not fit the channels.
-ekTiffPhotometric resolvePhotometric(ekTiffPhotometric asked, int channels, ekType type) {
-    switch (asked) {
-    case ekTiffAutoPhotometric: {
-        const bool rgb = (channels == 3 || channels == 4) && (type == ekUChar || type == ekUShort);
-        return rgb ? ekTiffRGB : ekTiffMinIsBlack;
-    }
-    case ekTiffMinIsBlack: return asked;
-    case ekTiffRGB: return channels >= 3 ? asked : ekTiffAutoPhotometric;
-    case ekTiffRGBA: return channels >= 4 ? asked : ekTiffAutoPhotometric;
-    }
-    return ekTiffAutoPhotometric;
-}
-
-// Photometric interpretation and extra samples of a created file: the
-// channels past the colour ones are unspecified extra samples, but for the
-// first of them under RGBA, which is unassociated alpha.
-void setColourTags(TIFF* tif, int channels, ekTiffPhotometric photometric) {
-    const bool rgb = photometric != ekTiffMinIsBlack;
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, rgb ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
-    const int extra = rgb ? channels - 3 : channels - 1;
-    if (extra < 1) return;
-    uint16_t* kinds = static_cast<uint16_t*>(std::calloc(size_t(extra), sizeof(uint16_t)));
-    if (kinds == nullptr) return;
-    if (photometric == ekTiffRGBA) kinds[0] = EXTRASAMPLE_UNASSALPHA;
-    TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, uint16_t(extra), kinds);
-    std::free(kinds);
-}
-
 }  // namespace
 
 void ekTiffFile::note(bool error, const char* fmt, ...) {
@@ -114,82 +83,12 @@ ekStatus ekTiffFile::open(const char* path) {
     return s;
 }
 
-ekStatus ekTiffFile::create(const char* path, const ekSize& size, ekType type, ekOrder order,
-                            const ekTiffCreateOptions& options) {
-    const int tileW = options.tileWidth, tileH = options.tileHeight;
-    const int compression = int(options.compression);
-    uint16_t bits = 8, format = SAMPLEFORMAT_UINT;
-    if (size.x < 1 || size.y < 1 || size.c < 1 || size.c > 0xFFFF ||
-        !ekTiffTypeTags(type, bits, format) ||
-        (order != ekInterleaved && order != ekSeparate && order != ekSequential)) {
-        note(true, "cannot create a file of this size, type or order");
-        return ekBadAttribute;
-    }
-    if (tileW < 16 || tileH < 16 || tileW % 16 != 0 || tileH % 16 != 0) {
-        note(true, "tile size %d x %d is not a positive multiple of 16", tileW, tileH);
-        return ekBadAttribute;
-    }
-    if (compression != COMPRESSION_NONE && compression != COMPRESSION_LZW &&
-        compression != COMPRESSION_ADOBE_DEFLATE) {
-        note(true, "compression %d is not none (1), LZW (5) or Deflate (8)", compression);
-        return ekBadAttribute;
-    }
-    const ekTiffPhotometric photometric = resolvePhotometric(options.photometric, size.c, type);
-    if (photometric == ekTiffAutoPhotometric) {
-        note(true, "photometric %d does not fit %d channels (RGB needs 3, RGBA 4)",
-             int(options.photometric), size.c);
-        return ekBadAttribute;
-    }
-    if (size.z != 1 || order == ekSequential) {
-        note(true, "unsupported: a created file holds one slice, in interleaved or separate order");
-        return ekNotImplemented;
-    }
-    // Past 4 GiB of pixels the classic format's 32-bit offsets do not reach.
-    const bool big = int64_t(ekDataSize(type, 1)) * size.x * size.y * size.c > (int64_t(3) << 30);
-    ekStatus s = openHandle(path, big ? "w8" : "w");
-    if (s != ekOkay) return s;
-    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(size.x));
-    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(size.y));
-    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, uint16_t(size.c));
-    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
-    TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, format);
-    TIFFSetField(tif, TIFFTAG_PLANARCONFIG,
-                 order == ekSeparate ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
-    TIFFSetField(tif, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
-    TIFFSetField(tif, TIFFTAG_TILEWIDTH, uint32_t(tileW));
-    TIFFSetField(tif, TIFFTAG_TILELENGTH, uint32_t(tileH));
-    TIFFSetField(tif, TIFFTAG_COMPRESSION, uint16_t(compression));
-    setColourTags(tif, size.c, photometric);
-    // Every tile starts as zeros, so that the file is complete from the
-    // start and later writes replace tiles in place.
-    const tmsize_t tileBytes = TIFFTileSize(tif);
-    void* zeros = tileBytes > 0 ? std::calloc(size_t(tileBytes), 1) : nullptr;
-    s = zeros != nullptr ? ekOkay : ekNoMemory;
-    for (uint32_t t = 0; s == ekOkay && t < TIFFNumberOfTiles(tif); ++t)
-        if (TIFFWriteEncodedTile(tif, t, zeros, tileBytes) < 0) s = ekBadInput;
-    std::free(zeros);
-    if (s == ekOkay && !TIFFWriteDirectory(tif)) s = ekBadInput;
+void ekTiffFile::close() {
+    if (tif == nullptr) return;
     TIFFClose(tif);
     tif = nullptr;
-    if (s == ekOkay) s = openHandle(path, "r+");
-    if (s == ekOkay) s = describe();
-    if (s == ekOkay) lay.slices = 1;
-    if (s != ekOkay) close();
-    return s;
 }
 
-ekStatus ekTiffFile::close() {
-    if (tif == nullptr) return ekOkay;
-    const ekStatus s = flush();
-    TIFFClose(tif);
-    tif = nullptr;
-    return s;
-}
-
-ekStatus ekTiffFile::flush() {
-    if (tif == nullptr || TIFFGetMode(tif) == O_RDONLY) return ekOkay;
-    return TIFFFlush(tif) == 1 ? ekOkay : ekBadInput;
-}
 
 ekStatus ekTiffFile::selectSlice(int z) {
     if (z == currentDir) return ekOkay;
@@ -271,17 +170,4 @@ ekStatus ekTiffFile::readPage(int px, int py, int z, int plane, void* buf) {
     }
     std::free(tmp);
     return s;
-}
-
-ekStatus ekTiffFile::writePage(int px, int py, int plane, const void* buf) {
-    if (tif == nullptr || TIFFGetMode(tif) == O_RDONLY) return ekNotAllowed;
-    messageIsError = false;
-    // Created files are tiled with widths that are multiples of 16: no row
-    // padding, and the page is exactly one encoded tile.
-    const uint32_t tile = uint32_t(stripOrTile(px, py, plane));
-    if (TIFFWriteEncodedTile(tif, tile, const_cast<void*>(buf), lay.pageBytes) < 0) {
-        if (!messageIsError) note(true, "cannot write page %u", tile);
-        return ekBadInput;
-    }
-    return ekOkay;
 }

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
-// ekTiffFile: the libtiff handle behind an ekTiffImg. It reads the tags into a
-// layout the image can represent (or refuses the file, saying why), decodes
-// and encodes whole pages (tiles or strips) and collects libtiff's messages.
+// ekTiffFile: the libtiff handle behind an ekTiffImg opened for reading. It
+// reads the tags into a layout the image can represent (or refuses the file,
+// saying why), decodes whole pages (tiles or strips) and collects libtiff's
+// messages, also those of the files the image creates.
 #ifndef EKS_TIFF_TIFF_FILE_H
 #define EKS_TIFF_TIFF_FILE_H
 
@@ -43,15 +44,8 @@ public:
     // opened or its tags are unusable, ekNotImplemented for a layout the
     // image cannot represent. The message says which.
     ekStatus open(const char* path);
-    // Creates a tiled file of one directory whose tiles are all zeros, then
-    // keeps it open for update. The arguments are checked first
-    // (ekBadAttribute, ekNotImplemented).
-    ekStatus create(const char* path, const ekSize& size, ekType type, ekOrder order,
-                    const ekTiffCreateOptions& options);
-    // Writes the directory when tiles changed, then closes. Safe to repeat.
-    ekStatus close();
-    // Writes what libtiff holds back (the directory) to the file.
-    ekStatus flush();
+    // Closes the file. Safe to repeat.
+    void close();
 
     const ekTiffLayout& layout() const { return lay; }
     bool isOpen() const { return tif != nullptr; }
@@ -60,9 +54,6 @@ public:
     // holds layout().pageBytes bytes; rows past the end of a short last strip
     // and pages the file never stored (byte count 0) read as zeros.
     ekStatus readPage(int px, int py, int z, int plane, void* buf);
-    // Encodes `buf` (layout().pageBytes bytes) as page (px, py, plane) of the
-    // only directory of a created file.
-    ekStatus writePage(int px, int py, int plane, const void* buf);
 
     const char* message() const { return msg; }
     // Records a message; errors replace anything, warnings only a warning.

@@ -27,7 +27,7 @@ ekTiffPage* ekTiffImg::State::fetch(int px, int py, int z, int plane, bool decod
         return nullptr;
     }
     if (decode) {
-        s = file.readPage(px, py, z, plane, pixels);
+        s = readPage(px, py, z, plane, pixels);
         if (s != ekOkay) {
             std::free(pixels);
             return nullptr;
@@ -44,11 +44,16 @@ ekTiffPage* ekTiffImg::State::fetch(int px, int py, int z, int plane, bool decod
     return s == ekOkay ? page : nullptr;
 }
 
+ekStatus ekTiffImg::State::readPage(int px, int py, int z, int plane, void* pixels) {
+    if (!writable) return file.readPage(px, py, z, plane, pixels);
+    return store.readPage(key(px, py, z, plane), pixels);  // one slice: the key is the tile
+}
+
 ekStatus ekTiffImg::State::writeBack(ekTiffPage& page) {
     const ekTiffLayout& l = layout();
-    const ekStatus s = file.writePage(page.x / l.pageW, page.y / l.pageH, page.c, page.pixels);
-    unflushed = true;
-    if (s == ekOkay) page.dirty = false;
+    const ekStatus s =
+        store.writePage(key(page.x / l.pageW, page.y / l.pageH, page.z, page.c), page.pixels);
+    if (s == ekOkay) page.dirty = false;  // else it stays dirty: nothing is lost
     return s;
 }
 
@@ -59,6 +64,7 @@ ekTiffImg::ekTiffImg(const char* path) : state(new (std::nothrow) State) {
         setStatus(ekNoMemory);
     } else {
         setStatus(state->file.open(path));
+        state->lay = state->file.layout();
     }
     initAttributes();
 }
@@ -69,7 +75,7 @@ ekTiffImg::ekTiffImg(const char* path, const ekSize& s, ekType type, ekOrder o,
     if (state == nullptr) {
         setStatus(ekNoMemory);
     } else {
-        const ekStatus st = state->file.create(path, s, type, o, options);
+        const ekStatus st = state->store.create(path, s, type, o, options, state->lay);
         setStatus(st);
         state->writable = st == ekOkay;
     }
@@ -96,7 +102,7 @@ void ekTiffImg::initAttributes() {
     setNumInputs(0);
     coordSpace = ekUpperLeft;
     colorModel = ekGreyscale;
-    if (state == nullptr || !state->file.isOpen()) {
+    if (state == nullptr || !state->isOpen()) {
         size = ekSize(0, 0, 0, 0);
         dataType = ekAnyType;
         order = ekAnyOrder;
@@ -133,7 +139,7 @@ char* ekTiffImg::getDefaultDescription() {
 // Nothing is derived from an input: the attributes are the file's. Only the
 // value range and the page geometry follow them, as on every image.
 void ekTiffImg::reset() {
-    if (state == nullptr || !state->file.isOpen()) return;  // the status says why
+    if (state == nullptr || !state->isOpen()) return;  // the status says why
     initMinMax(0);
     initPageSize(state->layout().pageW, state->layout().pageH, 1, 0);
     ekImage::reset();
@@ -158,22 +164,22 @@ int64_t ekTiffImg::getCacheBytes() const { return state == nullptr ? 0 : state->
 ekStatus ekTiffImg::flush() {
     if (state == nullptr) return ekNoMemory;
     if (!state->writable) return ekOkay;
+    // The directory is written only when every dirty page was: a page that
+    // failed stays dirty, and the file keeps what its last directory names.
     const ekStatus s = state->cache.writeAll();
-    const ekStatus f = state->file.flush();
-    if (s == ekOkay && f == ekOkay) state->unflushed = false;
-    return s != ekOkay ? s : f;
+    return s != ekOkay ? s : state->store.commit();
 }
 
 ekStatus ekTiffImg::close() {
     if (state == nullptr) return ekNoMemory;
     if (state->closed) return ekNotAllowed;
-    if (!state->file.isOpen()) return getStatus();  // it never opened: the status says why
+    if (!state->isOpen()) return getStatus();  // it never opened: the status says why
     if (state->writable) {
-        const ekStatus s = flush();
+        ekStatus s = flush();
+        if (s == ekOkay) s = state->store.close();
         if (s != ekOkay) return s;  // the pages stay dirty: free space and close again
     }
-    const ekStatus s = state->file.close();
-    if (s != ekOkay) return s;
+    state->file.close();
     state->cache.clear();
     state->closed = true;
     state->writable = false;
@@ -184,8 +190,8 @@ ekStatus ekTiffImg::close() {
 int ekTiffImg::isClosed() const { return state != nullptr && state->closed ? 1 : 0; }
 
 int ekTiffImg::hasUnwrittenData() const {
-    return state != nullptr && state->writable && (state->unflushed || state->cache.anyDirty()) ? 1
-                                                                                                : 0;
+    if (state == nullptr || !state->writable) return 0;
+    return state->store.hasUncommitted() || state->cache.anyDirty() ? 1 : 0;
 }
 
 int64_t ekTiffImg::getCacheHits() const { return state == nullptr ? 0 : state->cache.hits; }

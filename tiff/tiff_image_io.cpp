@@ -206,7 +206,7 @@ ekStatus ekTiffImg::lockPageSet(ekLockRequest* requests, int, int count) {
 // Releases the locks taken by lockPageSet; pages this image did not hand out
 // are left alone. On a writable image an unlocked page counts as written.
 void ekTiffImg::unlockPageSet(ekLockRequest* requests, int count) {
-    if (state == nullptr || !state->file.isOpen()) return;
+    if (state == nullptr || !state->isOpen()) return;
     const ekTiffLayout& l = state->layout();
     for (int i = 0; i < count; ++i) {
         const ekLockRequest& r = requests[i];

@@ -9,13 +9,15 @@
 #include "eks/tiff.h"
 #include "tiff/page_cache.h"
 #include "tiff/tiff_file.h"
+#include "tiff/tiff_store.h"
 
 // Internal: hidden from the library's exports although nested in ekTiffImg.
 struct __attribute__((visibility("hidden"))) ekTiffImg::State final : ekTiffPageSink {
-    ekTiffFile file;
+    ekTiffFile file;          // a file opened for reading; every image's messages
+    ekTiffStore store{file};  // a file the image created
+    ekTiffLayout lay;
     ekTiffPageCache cache{*this};
     bool writable = false;
-    bool unflushed = false;  // pages written since the directory was last
     bool closed = false;  // close() succeeded: every call answers ekNotAllowed
 
     State() = default;
@@ -23,7 +25,8 @@ struct __attribute__((visibility("hidden"))) ekTiffImg::State final : ekTiffPage
     State& operator=(const State&) = delete;
     ~State() = default;
 
-    const ekTiffLayout& layout() const { return file.layout(); }
+    const ekTiffLayout& layout() const { return lay; }
+    bool isOpen() const { return file.isOpen() || store.isOpen(); }
 
     // Cache key of page (px, py) of `plane` in slice z: its position in the
     // file's order of pages.
@@ -37,6 +40,8 @@ struct __attribute__((visibility("hidden"))) ekTiffImg::State final : ekTiffPage
     // status in `s` when it cannot be had.
     ekTiffPage* fetch(int px, int py, int z, int plane, bool decode, ekStatus& s);
 
+    // Decodes a page from the file.
+    ekStatus readPage(int px, int py, int z, int plane, void* pixels);
     // Encodes a dirty page into the file.
     ekStatus writeBack(ekTiffPage& page) override;
 };

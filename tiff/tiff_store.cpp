@@ -1,0 +1,548 @@
+// SPDX-License-Identifier: Apache-2.0
+// ekTiffStore: creating a tiled file, placing encoded tiles in space the
+// file's directory does not name, committing directories, and compacting the
+// file when it is closed.
+#include "tiff/tiff_store.h"
+
+#include <fcntl.h>
+#include <tiffio.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+constexpr uint64_t kClassicLimit = 0xFFFFFFFFu;
+
+// Every extent starts on an even offset, as directories must.
+uint64_t span(uint64_t bytes) { return (bytes + 1) & ~uint64_t(1); }
+
+// The photometric a created file gets: the caller's, or RGB for 3 or 4
+// channels of 8- or 16-bit unsigned data and min-is-black otherwise.
+// ekTiffAutoPhotometric when the choice does not fit the channels.
+ekTiffPhotometric resolvePhotometric(ekTiffPhotometric asked, int channels, ekType type) {
+    switch (asked) {
+        case ekTiffAutoPhotometric: {
+            const bool rgb =
+                (channels == 3 || channels == 4) && (type == ekUChar || type == ekUShort);
+            return rgb ? ekTiffRGB : ekTiffMinIsBlack;
+        }
+        case ekTiffMinIsBlack:
+            return asked;
+        case ekTiffRGB:
+            return channels >= 3 ? asked : ekTiffAutoPhotometric;
+        case ekTiffRGBA:
+            return channels >= 4 ? asked : ekTiffAutoPhotometric;
+    }
+    return ekTiffAutoPhotometric;
+}
+
+bool readAt(int fd, uint64_t offset, void* dst, uint64_t n) {
+    char* p = static_cast<char*>(dst);
+    while (n > 0) {
+        const ssize_t got = ::pread(fd, p, size_t(n), off_t(offset));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        p += got;
+        offset += uint64_t(got);
+        n -= uint64_t(got);
+    }
+    return true;
+}
+
+// A directory's entries, written little-endian as the header says.
+class DirectoryWriter {
+public:
+    DirectoryWriter(bool big_, uint64_t at_) : big(big_), at(at_) {}
+
+    void add(uint16_t tag, uint16_t type, const std::vector<uint64_t>& values) {
+        entries.push_back({tag, type, values});
+    }
+    void add(uint16_t tag, uint16_t type, uint64_t value) {
+        add(tag, type, std::vector<uint64_t>{value});
+    }
+
+    // Serializes the directory (entries sorted by tag) into `out`, whose
+    // first byte goes to file offset `at`. false when memory runs out.
+    bool write(ekTiffBytes& out) const {
+        const uint64_t n = entries.size();
+        const uint64_t head = big ? 8 + 20 * n + 8 : 2 + 12 * n + 4;
+        const uint64_t inlineBytes = big ? 8 : 4;
+        uint64_t extra = span(head);  // out-of-line values follow the entries
+        uint64_t pos = 0;
+        bool ok = put(out, pos, n, big ? 8 : 2);
+        for (const Entry& e : entries) {
+            const uint64_t bytes = e.values.size() * size(e.type);
+            ok = ok && put(out, pos, e.tag, 2) && put(out, pos, e.type, 2) &&
+                 put(out, pos, e.values.size(), big ? 8 : 4);
+            if (bytes <= inlineBytes) {
+                uint64_t p = pos;
+                for (uint64_t v : e.values) ok = ok && put(out, p, v, size(e.type));
+                ok = ok && put(out, p, 0, inlineBytes - bytes);
+            } else {
+                uint64_t p = extra;
+                for (uint64_t v : e.values) ok = ok && put(out, p, v, size(e.type));
+                uint64_t q = pos;
+                ok = ok && put(out, q, at + extra, inlineBytes);
+                extra = span(extra + bytes);
+            }
+            pos += inlineBytes;
+        }
+        return ok && put(out, pos, 0, big ? 8 : 4) && out.put(extra, nullptr, 0);
+    }
+
+private:
+    struct Entry {
+        uint16_t tag, type;
+        std::vector<uint64_t> values;
+    };
+    static uint64_t size(uint16_t type) {
+        return type == TIFF_SHORT ? 2 : type == TIFF_LONG ? 4 : 8;
+    }
+    static bool put(ekTiffBytes& out, uint64_t& pos, uint64_t v, uint64_t bytes) {
+        unsigned char le[8];
+        for (uint64_t i = 0; i < bytes; ++i) le[i] = static_cast<unsigned char>(v >> (8 * i));
+        if (!out.put(pos, le, bytes)) return false;
+        pos += bytes;
+        return true;
+    }
+
+    bool big;
+    uint64_t at;
+    std::vector<Entry> entries;  // added in increasing tag order
+};
+
+}  // namespace
+
+ekTiffStore::~ekTiffStore() {
+    if (fd >= 0) ::close(fd);
+    std::free(path);
+}
+
+ekStatus ekTiffStore::fail(const char* what) {
+    const int e = errno;
+    messages.note(true, "%s: %s", what, e != 0 ? std::strerror(e) : "failed");
+    return ekBadInput;
+}
+
+bool ekTiffStore::writeAt(int target, uint64_t offset, const void* src, uint64_t n) {
+    const char* p = static_cast<const char*>(src);
+    errno = 0;
+    while (n > 0) {
+        const ssize_t put = ::pwrite(target, p, size_t(n), off_t(offset));
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) {
+            if (put == 0) errno = ENOSPC;
+            return false;
+        }
+        p += put;
+        offset += uint64_t(put);
+        n -= uint64_t(put);
+    }
+    return true;
+}
+
+bool ekTiffStore::syncData(int target) {
+    errno = 0;
+    return ::fdatasync(target) == 0 || errno == EINVAL;  // EINVAL: the file cannot sync
+}
+
+// First fit in the free space, else the end of the file. An extent of 0
+// bytes at offset 0 when a classic file would pass 4 GiB.
+ekTiffStore::Extent ekTiffStore::allocate(uint64_t bytes) {
+    const uint64_t need = span(bytes);
+    for (auto it = freeSpace.begin(); it != freeSpace.end(); ++it) {
+        if (it->second < need) continue;
+        const uint64_t at = it->first, left = it->second - need;
+        freeSpace.erase(it);
+        if (left > 0) freeSpace.emplace(at + need, left);
+        return {at, bytes};
+    }
+    if (!big && eof + need > kClassicLimit) return {0, 0};
+    const Extent e{eof, bytes};
+    eof += need;
+    return e;
+}
+
+// Gives an extent back to the free space, merged with its neighbours; free
+// space at the end of the file is cut off.
+void ekTiffStore::release(const Extent& e) {
+    if (e.offset == 0 || e.offset == zeroTile.offset) return;
+    uint64_t at = e.offset, n = span(e.bytes);
+    auto next = freeSpace.lower_bound(at);
+    if (next != freeSpace.end() && next->first == at + n) {
+        n += next->second;
+        next = freeSpace.erase(next);
+    }
+    if (next != freeSpace.begin()) {
+        auto prev = std::prev(next);
+        if (prev->first + prev->second == at) {
+            at = prev->first;
+            n += prev->second;
+            freeSpace.erase(prev);
+        }
+    }
+    if (at + n == eof) {
+        eof = at;
+        if (::ftruncate(fd, off_t(eof)) != 0) {}  // best effort: the space stays dead
+        return;
+    }
+    try {
+        freeSpace.emplace(at, n);
+    } catch (...) {  // out of memory: the space stays dead until compaction
+    }
+}
+
+uint64_t ekTiffStore::liveBytes() const {
+    uint64_t live = (big ? 16 : 8) + span(directory.bytes);
+    bool zeros = false;
+    for (const Extent& e : current) {
+        if (e.offset == zeroTile.offset) {
+            zeros = true;
+        } else {
+            live += span(e.bytes);
+        }
+    }
+    return zeros ? live + span(zeroTile.bytes) : live;
+}
+
+// --- Creating ---------------------------------------------------------------------
+
+ekStatus ekTiffStore::create(const char* path_, const ekSize& size, ekType type, ekOrder order,
+                             const ekTiffCreateOptions& options, ekTiffLayout& layout) {
+    const int tileW = options.tileWidth, tileH = options.tileHeight;
+    const int compression = int(options.compression);
+    uint16_t bits = 8, sampleFormat = SAMPLEFORMAT_UINT;
+    if (path_ == nullptr) {
+        messages.note(true, "no file name");
+        return ekBadInput;
+    }
+    if (size.x < 1 || size.y < 1 || size.c < 1 || size.c > 0xFFFF ||
+        !ekTiffTypeTags(type, bits, sampleFormat) ||
+        (order != ekInterleaved && order != ekSeparate && order != ekSequential)) {
+        messages.note(true, "cannot create a file of this size, type or order");
+        return ekBadAttribute;
+    }
+    if (tileW < 16 || tileH < 16 || tileW % 16 != 0 || tileH % 16 != 0) {
+        messages.note(true, "tile size %d x %d is not a positive multiple of 16", tileW, tileH);
+        return ekBadAttribute;
+    }
+    if (compression != COMPRESSION_NONE && compression != COMPRESSION_LZW &&
+        compression != COMPRESSION_ADOBE_DEFLATE) {
+        messages.note(true, "compression %d is not none (1), LZW (5) or Deflate (8)", compression);
+        return ekBadAttribute;
+    }
+    const ekTiffPhotometric ph = resolvePhotometric(options.photometric, size.c, type);
+    if (ph == ekTiffAutoPhotometric) {
+        messages.note(true, "photometric %d does not fit %d channels (RGB needs 3, RGBA 4)",
+                      int(options.photometric), size.c);
+        return ekBadAttribute;
+    }
+    if (size.z != 1 || order == ekSequential) {
+        messages.note(true,
+                      "unsupported: a created file holds one slice, in interleaved or separate order");
+        return ekNotImplemented;
+    }
+    ekTiffLayout l;
+    l.width = size.x;
+    l.height = size.y;
+    l.slices = 1;
+    l.channels = size.c;
+    l.type = type;
+    l.order = order == ekSeparate && size.c > 1 ? ekSeparate : ekInterleaved;
+    l.space = ekUpperLeft;
+    l.model = ph == ekTiffMinIsBlack ? (size.c == 1 ? ekGreyscale : ekMultiSpectral)
+              : size.c == 3      ? ekRGB
+              : size.c == 4      ? ekRGBA
+                                 : ekMultiSpectral;
+    l.compression = compression;
+    l.tiled = true;
+    l.pageW = tileW;
+    l.pageH = tileH;
+    l.pageChans = l.order == ekSeparate ? 1 : l.channels;
+    l.planes = l.order == ekSeparate ? l.channels : 1;
+    l.pagesAcross = int32_t((int64_t(l.width) + tileW - 1) / tileW);
+    l.pagesDown = int32_t((int64_t(l.height) + tileH - 1) / tileH);
+    const int64_t pageBytes = ekDataSize(type, 1) == 0
+                                  ? int64_t(tileW) * tileH * l.pageChans / 8
+                                  : int64_t(ekDataSize(type, 1)) * tileW * tileH * l.pageChans;
+    if (pageBytes > (int64_t(1) << 30)) {
+        messages.note(true, "a tile of %d x %d x %d samples is too large", tileW, tileH,
+                      l.pageChans);
+        return ekBadAttribute;
+    }
+    l.pageBytes = int32_t(pageBytes);
+    lay = l;
+    format.width = uint32_t(tileW);
+    format.height = uint32_t(tileH);
+    format.samples = uint16_t(l.pageChans);
+    format.bits = bits;
+    format.format = sampleFormat;
+    format.compression = uint16_t(compression);
+    photometric = ph == ekTiffMinIsBlack ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB;
+    extraAlpha = ph == ekTiffRGBA ? EXTRASAMPLE_UNASSALPHA : EXTRASAMPLE_UNSPECIFIED;
+    // Past 3 GiB of pixels the classic format's 32-bit offsets may not reach.
+    big = int64_t(ekDataSize(type, 1)) * size.x * size.y * size.c > (int64_t(3) << 30);
+
+    path = strdup(path_);
+    if (path == nullptr) return ekNoMemory;
+    fd = ::open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        messages.note(true, "cannot create %s: %s", path, std::strerror(errno));
+        return ekBadInput;
+    }
+    const size_t tiles = size_t(l.pagesAcross) * size_t(l.pagesDown) * size_t(l.planes);
+    try {
+        current.assign(tiles, Extent{});
+    } catch (...) {
+        return ekNoMemory;
+    }
+    // The header, with no directory yet, then one zero tile that every tile
+    // names until it is written.
+    const unsigned char classic[8] = {'I', 'I', 42, 0, 0, 0, 0, 0};
+    const unsigned char bigHeader[16] = {'I', 'I', 43, 0, 8, 0, 0, 0};
+    eof = big ? 16 : 8;
+    if (!writeAt(fd, 0, big ? bigHeader : classic, eof)) return fail("cannot write the header");
+    ekStatus s = appendZeroTile();
+    if (s != ekOkay) return s;
+    for (Extent& e : current) e = zeroTile;
+    try {
+        committed = current;
+    } catch (...) {
+        return ekNoMemory;
+    }
+    changed = true;
+    s = commit();
+    if (s == ekOkay) layout = lay;
+    return s;
+}
+
+ekStatus ekTiffStore::appendZeroTile() {
+    void* zeros = std::calloc(size_t(lay.pageBytes), 1);
+    if (zeros == nullptr) return ekNoMemory;
+    ekTiffBytes encoded;
+    ekStatus s = ekTiffEncodePage(format, zeros, lay.pageBytes, encoded, messages);
+    std::free(zeros);
+    if (s != ekOkay) return s;
+    zeroTile = allocate(encoded.size);
+    if (zeroTile.offset == 0) return fail("the file would pass 4 GiB");
+    if (!writeAt(fd, zeroTile.offset, encoded.data, encoded.size))
+        return fail("cannot write a tile");
+    return ekOkay;
+}
+
+// --- Tiles --------------------------------------------------------------------------
+
+ekStatus ekTiffStore::readPage(int64_t index, void* pixels) {
+    if (fd < 0 || index < 0 || uint64_t(index) >= current.size()) return ekBadInput;
+    const Extent e = current[size_t(index)];
+    if (e.offset == zeroTile.offset) {
+        std::memset(pixels, 0, size_t(lay.pageBytes));
+        return ekOkay;
+    }
+    void* encoded = std::malloc(size_t(e.bytes == 0 ? 1 : e.bytes));
+    if (encoded == nullptr) return ekNoMemory;
+    const ekStatus s =
+        readAt(fd, e.offset, encoded, e.bytes)
+            ? ekTiffDecodePage(format, encoded, e.bytes, pixels, lay.pageBytes, messages)
+            : fail("cannot read a tile");
+    std::free(encoded);
+    return s;
+}
+
+ekStatus ekTiffStore::writePage(int64_t index, const void* pixels) {
+    if (fd < 0 || index < 0 || uint64_t(index) >= current.size()) return ekBadInput;
+    ekTiffBytes encoded;
+    const ekStatus s = ekTiffEncodePage(format, pixels, lay.pageBytes, encoded, messages);
+    if (s != ekOkay) return s;
+    const Extent e = allocate(encoded.size);
+    if (e.offset == 0) return fail("the file would pass 4 GiB");
+    if (!writeAt(fd, e.offset, encoded.data, encoded.size)) {
+        const ekStatus f = fail("cannot write a tile");
+        release(e);
+        return f;
+    }
+    Extent& slot = current[size_t(index)];
+    // A tile written since the last directory is named by nothing on disk.
+    if (slot != committed[size_t(index)]) release(slot);
+    slot = e;
+    changed = true;
+    return ekOkay;
+}
+
+// --- Directories ----------------------------------------------------------------------
+
+bool ekTiffStore::buildDirectory(uint64_t at, const std::vector<Extent>& tiles,
+                                 ekTiffBytes& out) const {
+    try {
+        const uint16_t offsetType = big ? TIFF_LONG8 : TIFF_LONG;
+        std::vector<uint64_t> offsets(tiles.size()), counts(tiles.size());
+        for (size_t i = 0; i < tiles.size(); ++i) {
+            offsets[i] = tiles[i].offset;
+            counts[i] = tiles[i].bytes;
+        }
+        const int extra = lay.channels - (photometric == PHOTOMETRIC_RGB ? 3 : 1);
+        std::vector<uint64_t> kinds(size_t(extra > 0 ? extra : 0), EXTRASAMPLE_UNSPECIFIED);
+        if (!kinds.empty()) kinds[0] = extraAlpha;
+        DirectoryWriter d(big, at);
+        d.add(TIFFTAG_SUBFILETYPE, TIFF_LONG, 0);
+        d.add(TIFFTAG_IMAGEWIDTH, TIFF_LONG, uint64_t(lay.width));
+        d.add(TIFFTAG_IMAGELENGTH, TIFF_LONG, uint64_t(lay.height));
+        d.add(TIFFTAG_BITSPERSAMPLE, TIFF_SHORT, std::vector<uint64_t>(size_t(lay.channels), format.bits));
+        d.add(TIFFTAG_COMPRESSION, TIFF_SHORT, format.compression);
+        d.add(TIFFTAG_PHOTOMETRIC, TIFF_SHORT, photometric);
+        d.add(TIFFTAG_ORIENTATION, TIFF_SHORT, ORIENTATION_TOPLEFT);
+        d.add(TIFFTAG_SAMPLESPERPIXEL, TIFF_SHORT, uint64_t(lay.channels));
+        d.add(TIFFTAG_PLANARCONFIG, TIFF_SHORT,
+              lay.order == ekSeparate ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
+        d.add(TIFFTAG_TILEWIDTH, TIFF_LONG, uint64_t(lay.pageW));
+        d.add(TIFFTAG_TILELENGTH, TIFF_LONG, uint64_t(lay.pageH));
+        d.add(TIFFTAG_TILEOFFSETS, offsetType, offsets);
+        d.add(TIFFTAG_TILEBYTECOUNTS, offsetType, counts);
+        if (!kinds.empty()) d.add(TIFFTAG_EXTRASAMPLES, TIFF_SHORT, kinds);
+        d.add(TIFFTAG_SAMPLEFORMAT, TIFF_SHORT, std::vector<uint64_t>(size_t(lay.channels), format.format));
+        out.size = 0;
+        return d.write(out);
+    } catch (...) {
+        return false;
+    }
+}
+
+// Writes the directory for `tiles` at `at` of `target`, which must have room
+// up to the returned `end`.
+ekStatus ekTiffStore::writeDirectory(int target, uint64_t at, const std::vector<Extent>& tiles,
+                                     uint64_t& end) {
+    ekTiffBytes bytes;
+    if (!buildDirectory(at, tiles, bytes)) return ekNoMemory;
+    if (!writeAt(target, at, bytes.data, bytes.size)) return fail("cannot write the directory");
+    end = at + bytes.size;
+    return ekOkay;
+}
+
+// The header's pointer to the first directory: one small write, made after
+// everything it leads to is on the disk, and synced itself.
+ekStatus ekTiffStore::pointHeaderAt(int target, uint64_t dirOffset) {
+    unsigned char le[8];
+    for (int i = 0; i < 8; ++i) le[i] = static_cast<unsigned char>(dirOffset >> (8 * i));
+    if (!syncData(target)) return fail("cannot sync the file");
+    if (!writeAt(target, big ? 8 : 4, le, big ? 8 : 4)) return fail("cannot write the header");
+    if (!syncData(target)) return fail("cannot sync the file");
+    return ekOkay;
+}
+
+ekStatus ekTiffStore::commit() {
+    if (fd < 0) return ekBadInput;
+    if (!changed) return ekOkay;
+    ekTiffBytes sizing;
+    if (!buildDirectory(0, current, sizing)) return ekNoMemory;
+    const Extent dir = allocate(sizing.size);
+    if (dir.offset == 0) return fail("the file would pass 4 GiB");
+    uint64_t end = 0;
+    ekStatus s = writeDirectory(fd, dir.offset, current, end);
+    if (s == ekOkay) s = pointHeaderAt(fd, dir.offset);
+    if (s != ekOkay) {
+        release(dir);  // the old directory still describes the file
+        return s;
+    }
+    // What only the old directory named is free now.
+    for (size_t i = 0; i < current.size(); ++i)
+        if (current[i] != committed[i]) release(committed[i]);
+    release(directory);
+    directory = dir;
+    committed = current;  // same size: no allocation
+    changed = false;
+    return ekOkay;
+}
+
+// --- Compaction and closing --------------------------------------------------------------
+
+// Writes the file anew beside the original (header, the tiles in order, one
+// zero tile at most, the directory), syncs it and renames it over the
+// original. The original stays as it was when anything fails.
+ekStatus ekTiffStore::compact() {
+    std::string tmpPath, folder;
+    try {
+        tmpPath = std::string(path) + ".XXXXXX";
+        folder = path;
+        const size_t slash = folder.rfind('/');
+        folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
+    } catch (...) {
+        return ekNoMemory;
+    }
+    const int out = ::mkostemp(&tmpPath[0], O_CLOEXEC);
+    if (out < 0) return fail("cannot create a file to compact into");
+    std::vector<Extent> moved;
+    void* buf = nullptr;
+    ekStatus s = ekOkay;
+    try {
+        moved.assign(current.size(), Extent{});
+    } catch (...) {
+        s = ekNoMemory;
+    }
+    uint64_t at = big ? 16 : 8;
+    const unsigned char header[16] = {'I', 'I', uint8_t(big ? 43 : 42), 0, 8, 0, 0, 0};
+    if (s == ekOkay && !writeAt(out, 0, header, at)) s = fail("cannot write the header");
+    Extent newZero;
+    uint64_t bufBytes = 0;
+    for (size_t i = 0; s == ekOkay && i < current.size(); ++i) {
+        const Extent e = current[i];
+        const bool zero = e.offset == zeroTile.offset;
+        if (zero && newZero.offset != 0) {
+            moved[i] = newZero;
+            continue;
+        }
+        if (e.bytes > bufBytes) {
+            std::free(buf);
+            buf = std::malloc(size_t(e.bytes));
+            bufBytes = buf == nullptr ? 0 : e.bytes;
+            if (buf == nullptr) s = ekNoMemory;
+        }
+        if (s == ekOkay && !readAt(fd, e.offset, buf, e.bytes)) s = fail("cannot read a tile");
+        if (s == ekOkay && !writeAt(out, at, buf, e.bytes)) s = fail("cannot write a tile");
+        moved[i] = {at, e.bytes};
+        if (zero) newZero = moved[i];
+        at += span(e.bytes);
+    }
+    std::free(buf);
+    uint64_t end = 0;
+    if (s == ekOkay) s = writeDirectory(out, at, moved, end);
+    if (s == ekOkay) s = pointHeaderAt(out, at);
+    if (s == ekOkay && ::rename(tmpPath.c_str(), path) != 0) s = fail("cannot replace the file");
+    if (s != ekOkay) {
+        ::close(out);
+        ::unlink(tmpPath.c_str());
+        return s;
+    }
+    // The folder's entry for the new file reaches the disk too.
+    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+    ::close(fd);
+    fd = out;
+    eof = end;
+    zeroTile = newZero;
+    directory = {at, end - at};
+    current.swap(moved);
+    committed = current;
+    freeSpace.clear();
+    return ekOkay;
+}
+
+ekStatus ekTiffStore::close() {
+    if (fd < 0) return ekOkay;
+    const ekStatus s = commit();
+    if (s != ekOkay) return s;
+    // A file with more than a fifth of dead bytes is rewritten compactly. A
+    // failure there loses nothing: the file stays complete, only larger.
+    if ((eof - liveBytes()) * 5 > eof && compact() != ekOkay)
+        messages.note(false, "the file could not be compacted; it is complete but larger");
+    errno = 0;
+    const int closed = ::close(fd);
+    fd = -1;
+    return closed == 0 ? ekOkay : fail("cannot close the file");
+}

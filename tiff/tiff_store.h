@@ -1,0 +1,92 @@
+// SPDX-License-Identifier: Apache-2.0
+// ekTiffStore: a tiled file this library creates and writes. It decides where
+// every encoded tile goes, and it never lets the file lose what its last
+// directory describes:
+//   - a tile is always written to space that the last directory does not
+//     name (free space or the end of the file), never over the bytes it
+//     replaces, which stay valid until the next directory is in place;
+//   - a directory is written only when every tile before it was, to new
+//     space, and takes effect by one small write of the header's pointer to
+//     it, after the data it names has reached the disk;
+//   - space the last directory no longer names is reused for later tiles,
+//     and closing a file whose dead bytes exceed a fifth of it rewrites it
+//     compactly beside the original and renames it over the original.
+// A failed write therefore leaves the file as its last directory describes
+// it, readable by any reader, while the caller keeps the pages that failed.
+#ifndef EKS_TIFF_TIFF_STORE_H
+#define EKS_TIFF_TIFF_STORE_H
+
+#include <cstdint>
+#include <map>
+#include <vector>
+
+#include "eks/tiff.h"
+#include "tiff/tiff_codec.h"
+#include "tiff/tiff_file.h"
+
+class ekTiffStore {
+public:
+    explicit ekTiffStore(ekTiffFile& messages_) : messages(messages_) {}
+    ekTiffStore(const ekTiffStore&) = delete;
+    ekTiffStore& operator=(const ekTiffStore&) = delete;
+    ~ekTiffStore();
+
+    // Creates `path` (replacing it) with every tile zero, and describes it in
+    // `layout`. The arguments are checked first (ekBadAttribute,
+    // ekNotImplemented), with the reason in the messages.
+    ekStatus create(const char* path, const ekSize& size, ekType type, ekOrder order,
+                    const ekTiffCreateOptions& options, ekTiffLayout& layout);
+    // Decodes tile `index` (in the file's order of tiles) into `pixels`.
+    ekStatus readPage(int64_t index, void* pixels);
+    // Encodes `pixels` as tile `index` into space the directory does not name.
+    ekStatus writePage(int64_t index, const void* pixels);
+    // Makes the file describe every tile written so far (a no-op when none
+    // was): the directory goes to new space, then the header points to it.
+    ekStatus commit();
+    // Commits, compacts the file when a fifth of it is dead, and closes it.
+    // A failed commit leaves the file open.
+    ekStatus close();
+    bool isOpen() const { return fd >= 0; }
+    bool hasUncommitted() const { return changed; }
+
+    // Bytes of the file, and bytes the current state needs (header, tiles,
+    // directory); the difference is dead space waiting for reuse.
+    uint64_t fileBytes() const { return eof; }
+    uint64_t liveBytes() const;
+
+private:
+    struct Extent {
+        uint64_t offset = 0, bytes = 0;
+        bool operator!=(const Extent& e) const { return offset != e.offset || bytes != e.bytes; }
+    };
+
+    bool writeAt(int target, uint64_t offset, const void* src, uint64_t n);
+    bool syncData(int target);
+    Extent allocate(uint64_t bytes);
+    void release(const Extent& e);
+    ekStatus appendZeroTile();
+    ekStatus writeDirectory(int target, uint64_t at, const std::vector<Extent>& tiles,
+                            uint64_t& end);
+    bool buildDirectory(uint64_t at, const std::vector<Extent>& tiles, ekTiffBytes& out) const;
+    ekStatus pointHeaderAt(int target, uint64_t dirOffset);
+    ekStatus compact();
+    ekStatus fail(const char* what);
+
+    ekTiffFile& messages;
+    char* path = nullptr;
+    int fd = -1;
+    bool big = false;  // 64-bit offsets
+    ekTiffLayout lay;
+    ekTiffPageFormat format;
+    uint16_t photometric = 1;
+    uint16_t extraAlpha = 0;  // the first extra sample is unassociated alpha
+    std::vector<Extent> committed;  // what the directory on disk names
+    std::vector<Extent> current;    // what the next directory will name
+    Extent zeroTile;                // shared by every tile never written
+    Extent directory;               // the directory on disk
+    std::map<uint64_t, uint64_t> freeSpace;  // offset -> bytes, not named by the directory
+    uint64_t eof = 0;
+    bool changed = false;
+};
+
+#endif  // EKS_TIFF_TIFF_STORE_H
