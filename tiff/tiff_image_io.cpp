@@ -152,8 +152,9 @@ ekStatus ekTiffImg::setSubTile3D(int x, int y, int z, int nx, int ny, int nz, vo
     if (caller.nc == 0) return ekOkay;
     const ekDataBlock src = caller.block(*this, data, dataType, order, ekTile(x, y, z, nx, ny, nz),
                                          ekTile(bx, by, bz, bnx, bny, bnz));
+    // What is written: the request, within the buffer's box, within the image.
     const ekTile inside(0, 0, 0, size.x, size.y, size.z);
-    const ekTile in(src.clip, inside);
+    const ekTile in(ekTile(src.clip, src.box), inside);
     if (in.empty()) return ekOkay;
     const ekTiffLayout& l = state->layout();
     bool allChannels = true;  // every channel of an interleaved page is written
@@ -161,7 +162,7 @@ ekStatus ekTiffImg::setSubTile3D(int x, int y, int z, int nx, int ny, int nz, vo
     ekStatus result = ekOkay;
     forEachPage(in, l, caller, [&](int px, int py, int pz, int plane, const ekTile& box) {
         // A page the write covers wholly (its part inside the image, every
-        // channel it holds) need not be decoded.
+        // channel it holds) need not be decoded; any other keeps its pixels.
         const bool covered = in.contains(ekTile(box, inside)) && (l.planes > 1 || allChannels);
         ekStatus ps = ekOkay;
         ekTiffPage* page = state->fetch(px, py, pz, plane, !covered, ps);
