@@ -92,7 +92,8 @@ void ekTiffFile::close() {
 
 ekStatus ekTiffFile::selectSlice(int z) {
     if (z == currentDir) return ekOkay;
-    if (z < 0 || z >= lay.slices || !TIFFSetDirectory(tif, tdir_t(z))) {
+    if (z < 0 || z >= lay.slices || size_t(z) >= dirOffsets.size() ||
+        !TIFFSetSubDirectory(tif, dirOffsets[size_t(z)])) {
         currentDir = -1;
         note(true, "cannot read directory %d", z);
         return ekBadInput;

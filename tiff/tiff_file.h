@@ -8,6 +8,7 @@
 
 #include <cstdarg>
 #include <cstdint>
+#include <vector>
 
 #include "eks/tiff.h"
 
@@ -63,6 +64,7 @@ public:
 private:
     ekStatus openHandle(const char* path, const char* mode);
     ekStatus describe();
+    ekStatus check(ekTiffLayout& l);
     ekStatus checkSlices();
     ekStatus selectSlice(int z);
     int64_t stripOrTile(int px, int py, int plane) const;
@@ -70,6 +72,7 @@ private:
 
     tiff* tif = nullptr;
     int32_t currentDir = 0;
+    std::vector<uint64_t> dirOffsets;  // of every slice's directory
     bool messageIsError = false;
     ekTiffLayout lay;
     int32_t rowsPerStrip = 0;

@@ -2,7 +2,9 @@
 // ekTiffImg tile primitives and page locks: every request is cut into the
 // pages it touches, and each page moves through the transfer engine between
 // the page cache and the caller's buffer.
+#include <algorithm>
 #include <cstdint>
+#include <vector>
 
 #include "eks/paging.h"
 #include "eks/tiff.h"
@@ -27,15 +29,23 @@ struct CallerSide {
         if (r.empty() || nc < 1) nc = 0;
     }
 
-    // 1 when buffer channel k of some k selects image channel `ch`.
-    bool selects(int ch) const {
-        for (int k = 0; k < nc; ++k) {
-            const int n = cfg == nullptr  ? k
-                          : cfg->chanList ? cfg->chanList[k]
-                                          : cfg->chanOffset + k;
-            if (n == ch) return true;
+    // Marks in `out` (one entry per image channel) the channels that some
+    // buffer channel selects; channels past the image select nothing. One
+    // pass over the buffer's channels, in 64 bits: an offset near INT_MAX
+    // cannot overflow. False when memory runs out.
+    bool selected(int channels, std::vector<uint8_t>& out) const {
+        try {
+            out.assign(size_t(channels), 0);
+        } catch (...) {
+            return false;
         }
-        return false;
+        for (int k = 0; k < nc; ++k) {
+            const int64_t n = cfg == nullptr  ? k
+                              : cfg->chanList ? cfg->chanList[k]
+                                              : int64_t(cfg->chanOffset) + k;
+            if (n >= 0 && n < channels) out[size_t(n)] = 1;
+        }
+        return true;
     }
 
     ekDataBlock block(ekImage& image, void* data, ekType ownType, ekOrder ownOrder, ekTile r,
@@ -66,16 +76,17 @@ ekTile pageBox(const ekTiffLayout& l, int px, int py, int z) {
 
 // Calls f(px, py, z, plane, box of the page) for every page that the box
 // `in` (inside the image) touches, in the file's order within each slice, and
-// for separate planes only the planes the caller selects.
+// for separate planes only the planes `selected` marks.
 template <class F>
-void forEachPage(const ekTile& in, const ekTiffLayout& l, const CallerSide& caller, F f) {
+void forEachPage(const ekTile& in, const ekTiffLayout& l, const std::vector<uint8_t>& selected,
+                 F f) {
     const int px0 = in.x / l.pageW, px1 = (in.x + in.nx - 1) / l.pageW;
     const int py0 = in.y / l.pageH, py1 = (in.y + in.ny - 1) / l.pageH;
     for (int z = in.z; z < in.z + in.nz; ++z)
         for (int py = py0; py <= py1; ++py)
             for (int px = px0; px <= px1; ++px)
                 for (int plane = 0; plane < l.planes; ++plane)
-                    if (l.planes == 1 || caller.selects(plane))
+                    if (l.planes == 1 || selected[size_t(plane)] != 0)
                         f(px, py, z, plane, pageBox(l, px, py, z));
 }
 
@@ -113,9 +124,11 @@ ekStatus ekTiffImg::getSubTile3D(int x, int y, int z, int nx, int ny, int nz, vo
     const ekTile inside(0, 0, 0, size.x, size.y, size.z);
     const ekTile in(dst.clip, inside);
     const ekTiffLayout& l = state->layout();
+    std::vector<uint8_t> selected;
+    if (!caller.selected(size.c, selected)) return ekNoMemory;
     ekStatus result = ekOkay;
     if (!in.empty())
-        forEachPage(in, l, caller, [&](int px, int py, int pz, int plane, const ekTile& box) {
+        forEachPage(in, l, selected, [&](int px, int py, int pz, int plane, const ekTile& box) {
             ekStatus ps = ekOkay;
             ekTiffPage* page = state->fetch(px, py, pz, plane, true, ps);
             if (page != nullptr) {
@@ -157,10 +170,12 @@ ekStatus ekTiffImg::setSubTile3D(int x, int y, int z, int nx, int ny, int nz, vo
     const ekTile in(ekTile(src.clip, src.box), inside);
     if (in.empty()) return ekOkay;
     const ekTiffLayout& l = state->layout();
-    bool allChannels = true;  // every channel of an interleaved page is written
-    for (int ch = 0; ch < size.c && allChannels; ++ch) allChannels = caller.selects(ch);
+    std::vector<uint8_t> selected;
+    if (!caller.selected(size.c, selected)) return ekNoMemory;
+    // Every channel of an interleaved page is written.
+    const bool allChannels = std::count(selected.begin(), selected.end(), 1) == size.c;
     ekStatus result = ekOkay;
-    forEachPage(in, l, caller, [&](int px, int py, int pz, int plane, const ekTile& box) {
+    forEachPage(in, l, selected, [&](int px, int py, int pz, int plane, const ekTile& box) {
         // A page the write covers wholly (its part inside the image, every
         // channel it holds) need not be decoded; any other keeps its pixels.
         const bool covered = in.contains(ekTile(box, inside)) && (l.planes > 1 || allChannels);

@@ -4,6 +4,7 @@
 #include <tiffio.h>
 
 #include <cstdint>
+#include <cstdio>
 
 #include "tiff/tiff_file.h"
 
@@ -53,6 +54,7 @@ ekColorModel modelOf(int photometric, int channels) {
 struct Geometry {
     uint32_t width = 0, height = 0, tileW = 0, tileH = 0, rows = 0;
     uint16_t spp = 0, bits = 0, format = 0, planar = 0, photometric = 0, compression = 0;
+    uint16_t orientation = ORIENTATION_TOPLEFT, subH = 1, subV = 1;
     bool tiled = false;
 
     explicit Geometry(TIFF* tif) {
@@ -64,6 +66,10 @@ struct Geometry {
         TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
         TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
         if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric)) photometric = 0xFFFF;
+        TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &orientation);
+        if (orientation < 1 || orientation > 8) orientation = ORIENTATION_TOPLEFT;
+        if (photometric == PHOTOMETRIC_YCBCR)
+            TIFFGetFieldDefaulted(tif, TIFFTAG_YCBCRSUBSAMPLING, &subH, &subV);
         tiled = TIFFIsTiled(tif) != 0;
         if (tiled) {
             TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tileW);
@@ -72,10 +78,33 @@ struct Geometry {
             TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rows);
         }
     }
-    bool operator==(const Geometry& g) const {
-        return width == g.width && height == g.height && tileW == g.tileW && tileH == g.tileH &&
-               rows == g.rows && spp == g.spp && bits == g.bits && format == g.format &&
-               planar == g.planar && photometric == g.photometric && tiled == g.tiled;
+    // The name of the first tag in which `g` differs, or null when the two
+    // describe slices of one image. JPEG-compressed YCbCr is decoded to RGB,
+    // so whether a directory is that counts as its compression.
+    const char* firstDifference(const Geometry& g) const {
+        const bool jpeg = compression == COMPRESSION_JPEG, gJpeg = g.compression == COMPRESSION_JPEG;
+        const struct {
+            bool differs;
+            const char* tag;
+        } checks[] = {
+            {width != g.width, "ImageWidth"},
+            {height != g.height, "ImageLength"},
+            {tiled != g.tiled, "TileWidth"},
+            {tileW != g.tileW, "TileWidth"},
+            {tileH != g.tileH, "TileLength"},
+            {rows != g.rows, "RowsPerStrip"},
+            {spp != g.spp, "SamplesPerPixel"},
+            {bits != g.bits, "BitsPerSample"},
+            {format != g.format, "SampleFormat"},
+            {planar != g.planar, "PlanarConfiguration"},
+            {photometric != g.photometric, "PhotometricInterpretation"},
+            {orientation != g.orientation, "Orientation"},
+            {subH != g.subH || subV != g.subV, "YCbCrSubsampling"},
+            {photometric == PHOTOMETRIC_YCBCR && jpeg != gJpeg, "Compression"},
+        };
+        for (const auto& c : checks)
+            if (c.differs) return c.tag;
+        return nullptr;
     }
 };
 
@@ -94,6 +123,17 @@ bool ekTiffTypeTags(ekType type, uint16_t& bits, uint16_t& format) {
 // Reads the current directory's tags into the layout. Everything a corrupt
 // file could get wrong is checked here, before a page is ever decoded.
 ekStatus ekTiffFile::describe() {
+    ekTiffLayout l;
+    const ekStatus s = check(l);
+    if (s != ekOkay) return s;
+    lay = l;
+    rowsPerStrip = l.pageH;
+    return ekOkay;
+}
+
+// Checks the current directory and describes it in `l`; every directory that
+// becomes a slice passes these checks.
+ekStatus ekTiffFile::check(ekTiffLayout& l) {
     const Geometry g(tif);
     if (g.width == 0 || g.height == 0 || g.width > INT32_MAX || g.height > INT32_MAX) {
         note(true, "unusable image size %u x %u", g.width, g.height);
@@ -133,18 +173,13 @@ ekStatus ekTiffFile::describe() {
         note(true, "unusable planar configuration %u", unsigned(g.planar));
         return ekBadInput;
     }
-    uint16_t orientation = ORIENTATION_TOPLEFT;
-    TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &orientation);
-    if (orientation < 1 || orientation > 8) orientation = ORIENTATION_TOPLEFT;
-
-    ekTiffLayout l;
     l.width = int32_t(g.width);
     l.height = int32_t(g.height);
     l.slices = 1;
     l.channels = g.spp;
     l.type = type;
     l.order = g.planar == PLANARCONFIG_SEPARATE && g.spp > 1 ? ekSeparate : ekInterleaved;
-    l.space = ekCoordSpace(orientation);  // TIFF orientations 1..8 are the spaces 1..8
+    l.space = ekCoordSpace(g.orientation);  // TIFF orientations 1..8 are the spaces 1..8
     l.model = jpegYCbCr ? ekRGB : modelOf(g.photometric, g.spp);
     l.compression = g.compression;
     l.tiled = g.tiled;
@@ -166,20 +201,42 @@ ekStatus ekTiffFile::describe() {
         return ekBadInput;
     }
     l.pageBytes = int32_t(bytes);
-    rowsPerStrip = l.pageH;
-    lay = l;
     return ekOkay;
 }
 
-// The directories that follow the first one with the same geometry become
-// the slices; the first that differs (a thumbnail, a mask) ends them.
+// The directories that follow the first one become slices while they pass
+// the first one's checks and agree with it in geometry, orientation, sample
+// type, photometric and subsampling; the first that does not (a thumbnail, a
+// mask) ends them. Each slice's offset is kept, so that switching slices
+// reads one directory, not the chain up to it.
 ekStatus ekTiffFile::checkSlices() {
     const Geometry first(tif);
+    try {
+        dirOffsets.assign(1, TIFFCurrentDirOffset(tif));
+    } catch (...) {
+        note(true, "out of memory");
+        return ekNoMemory;
+    }
     int32_t slices = 1;
     while (slices < INT32_MAX && TIFFReadDirectory(tif) == 1) {
-        if (!(Geometry(tif) == first)) {
-            note(false, "directory %d has another geometry; the image ends before it", slices);
+        const char* tag = Geometry(tif).firstDifference(first);
+        if (tag != nullptr) {
+            note(false, "directory %d differs in %s; the image ends before it", slices, tag);
             break;
+        }
+        ekTiffLayout l;
+        if (check(l) != ekOkay) {
+            char why[sizeof msg];
+            std::snprintf(why, sizeof why, "%s", msg);
+            messageIsError = false;
+            note(false, "directory %d: %s; the image ends before it", slices, why);
+            break;
+        }
+        try {
+            dirOffsets.push_back(TIFFCurrentDirOffset(tif));
+        } catch (...) {
+            note(true, "out of memory");
+            return ekNoMemory;
         }
         ++slices;
     }

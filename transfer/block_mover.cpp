@@ -3,6 +3,8 @@
 // the conversion loop of the destination type.
 #include "transfer/block_mover.h"
 
+#include <algorithm>
+
 #include "transfer/convert_kernels.h"
 #include "transfer/simd_kernels.h"
 
@@ -127,7 +129,15 @@ void ekBlockMover::moveChannels() {
 
 bool ekBlockMover::nextChannel() {
     const ekDataBlock& d = *dst;
-    const int32_t limit = allChannels ? 1 : d.nc;
+    int64_t limit = allChannels ? 1 : d.nc;
+    // Two blocks numbered from an offset meet only in the destination
+    // channels that number the source's: go straight to them, so that moving
+    // one plane into a buffer of thousands of channels costs one channel.
+    if (!allChannels && d.chanList == nullptr && src->chanList == nullptr) {
+        const int64_t first = int64_t(src->firstChan) - d.firstChan;
+        if (channel + 1 < first) channel = int32_t(std::min(first, limit) - 1);
+        limit = std::min(limit, first + src->nc);
+    }
     while (++channel < limit) {
         const int j = findSourceChannel(*src, d.channelNumber(channel));
         if (j < 0) continue;  // this destination channel keeps its contents

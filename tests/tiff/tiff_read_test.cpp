@@ -231,6 +231,51 @@ TEST(TiffRead, LayoutsItCannotRepresentAreRefusedByName) {
     }
 }
 
+// A later directory becomes a slice only when it agrees with the first in
+// everything the image takes from it; the first that does not ends the
+// slices, and the message names the tag.
+TEST(TiffRead, LaterDirectoriesThatDifferEndTheSlices) {
+    struct Case {
+        int orientation, subsampling, bits;
+        const char* named;
+    };
+    const Case cases[] = {{1, 1, 8, nullptr},
+                          {3, 1, 8, "Orientation"},
+                          {1, 2, 8, "YCbCrSubsampling"},
+                          {1, 1, 16, "BitsPerSample"}};
+    for (const Case& c : cases) {
+        const std::string path = tempTiffPath("later");
+        TIFF* tif = TIFFOpen(path.c_str(), "w");
+        ASSERT_NE(nullptr, tif);
+        for (int d = 0; d < 2; ++d) {
+            const bool later = d == 1;
+            TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 16u);
+            TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 16u);
+            TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, uint16_t(later ? c.bits : 8));
+            TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, uint16_t(3));
+            TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, uint16_t(PHOTOMETRIC_YCBCR));
+            TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 16u);
+            TIFFSetField(tif, TIFFTAG_ORIENTATION, uint16_t(later ? c.orientation : 1));
+            const uint16_t sub = uint16_t(later ? c.subsampling : 1);
+            TIFFSetField(tif, TIFFTAG_YCBCRSUBSAMPLING, sub, sub);
+            std::vector<uint8_t> strip(16 * 16 * 3 * 2, uint8_t(d + 1));
+            TIFFWriteEncodedStrip(tif, 0, strip.data(), tmsize_t(TIFFStripSize(tif)));
+            TIFFWriteDirectory(tif);
+        }
+        TIFFClose(tif);
+        ekTiffImg img(path.c_str());
+        ASSERT_EQ(ekOkay, img.getStatus()) << img.getMessage();
+        EXPECT_EQ(c.named == nullptr ? 2 : 1, img.getZsize());
+        if (c.named != nullptr) {
+            EXPECT_NE(nullptr, std::strstr(img.getMessage(), c.named)) << img.getMessage();
+        }
+        uint8_t last[3] = {};
+        const int z = img.getZsize() - 1;
+        EXPECT_EQ(ekOkay, img.getTile3D(0, 0, z, 1, 1, 1, last, nullptr));
+        EXPECT_EQ(z + 1, last[0]);
+    }
+}
+
 TEST(TiffRead, MissingFileGivesStatusAndMessage) {
     testing::internal::CaptureStderr();
     ekTiffImg img((testing::TempDir() + "eks_no_such_file.tif").c_str());
