@@ -57,7 +57,9 @@ tmsize_t memWrite(thandle_t h, void* buf, tmsize_t n) {
 
 toff_t memSeek(thandle_t h, toff_t off, int whence) {
     ekTiffBytes& b = *static_cast<ekTiffBytes*>(h);
-    const int64_t base = whence == SEEK_CUR ? int64_t(b.pos) : whence == SEEK_END ? int64_t(b.size) : 0;
+    const int64_t base = whence == SEEK_CUR   ? int64_t(b.pos)
+                         : whence == SEEK_END ? int64_t(b.size)
+                                              : 0;
     const int64_t at = base + int64_t(off);
     if (at < 0) return toff_t(-1);
     b.pos = uint64_t(at);
@@ -123,8 +125,8 @@ ekStatus ekTiffEncodePage(const ekTiffPageFormat& f, const void* pixels, int64_t
     return ekOkay;
 }
 
-ekStatus ekTiffDecodePage(const ekTiffPageFormat& f, const void* encoded, uint64_t n,
-                          void* pixels, int64_t bytes, ekTiffFile& messages) {
+ekStatus ekTiffDecodePage(const ekTiffPageFormat& f, const void* encoded, uint64_t n, void* pixels,
+                          int64_t bytes, ekTiffFile& messages) {
     ekTiffBytes file;
     TIFF* tif = openPageFile(f, file, messages);
     if (tif == nullptr) return ekBadInput;

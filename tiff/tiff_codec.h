@@ -46,7 +46,7 @@ public:
 ekStatus ekTiffEncodePage(const ekTiffPageFormat& f, const void* pixels, int64_t bytes,
                           ekTiffBytes& out, ekTiffFile& messages);
 // Decodes `encoded` (n bytes) into `pixels`, which holds `bytes` bytes.
-ekStatus ekTiffDecodePage(const ekTiffPageFormat& f, const void* encoded, uint64_t n,
-                          void* pixels, int64_t bytes, ekTiffFile& messages);
+ekStatus ekTiffDecodePage(const ekTiffPageFormat& f, const void* encoded, uint64_t n, void* pixels,
+                          int64_t bytes, ekTiffFile& messages);
 
 #endif  // EKS_TIFF_TIFF_CODEC_H

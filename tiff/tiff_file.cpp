@@ -89,11 +89,10 @@ void ekTiffFile::close() {
     tif = nullptr;
 }
 
-
 ekStatus ekTiffFile::selectSlice(int z) {
     if (z == currentDir) return ekOkay;
     if (z < 0 || z >= lay.slices || size_t(z) >= dirOffsets.size() ||
-        !TIFFSetSubDirectory(tif, dirOffsets[size_t(z)])) {
+        !TIFFSetSubDirectory(tif, dirOffsets[size_t(z)].at)) {
         currentDir = -1;
         note(true, "cannot read directory %d", z);
         return ekBadInput;

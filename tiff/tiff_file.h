@@ -72,7 +72,10 @@ private:
 
     tiff* tif = nullptr;
     int32_t currentDir = 0;
-    std::vector<uint64_t> dirOffsets;  // of every slice's directory
+    struct DirOffset {  // a library type, so that the vector's code stays internal
+        uint64_t at;
+    };
+    std::vector<DirOffset> dirOffsets;  // of every slice's directory
     bool messageIsError = false;
     ekTiffLayout lay;
     int32_t rowsPerStrip = 0;

@@ -14,6 +14,12 @@
 
 namespace {
 
+// Whether an image channel is selected; a type of the library's own, so that
+// the vector's code stays internal.
+struct Selected {
+    uint8_t on;
+};
+
 // The caller's side of a transfer: its buffer as a block over image space,
 // clipped to the request, with the flips and transposition that take the
 // caller's coordinate space into the image's. A type, order or channel count
@@ -33,9 +39,9 @@ struct CallerSide {
     // buffer channel selects; channels past the image select nothing. One
     // pass over the buffer's channels, in 64 bits: an offset near INT_MAX
     // cannot overflow. False when memory runs out.
-    bool selected(int channels, std::vector<uint8_t>& out) const {
+    bool selected(int channels, std::vector<Selected>& out) const {
         try {
-            out.assign(size_t(channels), 0);
+            out.assign(size_t(channels), Selected{0});
         } catch (...) {
             return false;
         }
@@ -43,7 +49,7 @@ struct CallerSide {
             const int64_t n = cfg == nullptr  ? k
                               : cfg->chanList ? cfg->chanList[k]
                                               : int64_t(cfg->chanOffset) + k;
-            if (n >= 0 && n < channels) out[size_t(n)] = 1;
+            if (n >= 0 && n < channels) out[size_t(n)].on = 1;
         }
         return true;
     }
@@ -78,7 +84,7 @@ ekTile pageBox(const ekTiffLayout& l, int px, int py, int z) {
 // `in` (inside the image) touches, in the file's order within each slice, and
 // for separate planes only the planes `selected` marks.
 template <class F>
-void forEachPage(const ekTile& in, const ekTiffLayout& l, const std::vector<uint8_t>& selected,
+void forEachPage(const ekTile& in, const ekTiffLayout& l, const std::vector<Selected>& selected,
                  F f) {
     const int px0 = in.x / l.pageW, px1 = (in.x + in.nx - 1) / l.pageW;
     const int py0 = in.y / l.pageH, py1 = (in.y + in.ny - 1) / l.pageH;
@@ -86,7 +92,7 @@ void forEachPage(const ekTile& in, const ekTiffLayout& l, const std::vector<uint
         for (int py = py0; py <= py1; ++py)
             for (int px = px0; px <= px1; ++px)
                 for (int plane = 0; plane < l.planes; ++plane)
-                    if (l.planes == 1 || selected[size_t(plane)] != 0)
+                    if (l.planes == 1 || selected[size_t(plane)].on != 0)
                         f(px, py, z, plane, pageBox(l, px, py, z));
 }
 
@@ -124,7 +130,7 @@ ekStatus ekTiffImg::getSubTile3D(int x, int y, int z, int nx, int ny, int nz, vo
     const ekTile inside(0, 0, 0, size.x, size.y, size.z);
     const ekTile in(dst.clip, inside);
     const ekTiffLayout& l = state->layout();
-    std::vector<uint8_t> selected;
+    std::vector<Selected> selected;
     if (!caller.selected(size.c, selected)) return ekNoMemory;
     ekStatus result = ekOkay;
     if (!in.empty())
@@ -170,10 +176,11 @@ ekStatus ekTiffImg::setSubTile3D(int x, int y, int z, int nx, int ny, int nz, vo
     const ekTile in(ekTile(src.clip, src.box), inside);
     if (in.empty()) return ekOkay;
     const ekTiffLayout& l = state->layout();
-    std::vector<uint8_t> selected;
+    std::vector<Selected> selected;
     if (!caller.selected(size.c, selected)) return ekNoMemory;
     // Every channel of an interleaved page is written.
-    const bool allChannels = std::count(selected.begin(), selected.end(), 1) == size.c;
+    const bool allChannels =
+        std::all_of(selected.begin(), selected.end(), [](Selected c) { return c.on != 0; });
     ekStatus result = ekOkay;
     forEachPage(in, l, selected, [&](int px, int py, int pz, int plane, const ekTile& box) {
         // A page the write covers wholly (its part inside the image, every

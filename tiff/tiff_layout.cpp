@@ -82,7 +82,8 @@ struct Geometry {
     // describe slices of one image. JPEG-compressed YCbCr is decoded to RGB,
     // so whether a directory is that counts as its compression.
     const char* firstDifference(const Geometry& g) const {
-        const bool jpeg = compression == COMPRESSION_JPEG, gJpeg = g.compression == COMPRESSION_JPEG;
+        const bool jpeg = compression == COMPRESSION_JPEG,
+                   gJpeg = g.compression == COMPRESSION_JPEG;
         const struct {
             bool differs;
             const char* tag;
@@ -212,7 +213,7 @@ ekStatus ekTiffFile::check(ekTiffLayout& l) {
 ekStatus ekTiffFile::checkSlices() {
     const Geometry first(tif);
     try {
-        dirOffsets.assign(1, TIFFCurrentDirOffset(tif));
+        dirOffsets.assign(1, DirOffset{TIFFCurrentDirOffset(tif)});
     } catch (...) {
         note(true, "out of memory");
         return ekNoMemory;
@@ -233,7 +234,7 @@ ekStatus ekTiffFile::checkSlices() {
             break;
         }
         try {
-            dirOffsets.push_back(TIFFCurrentDirOffset(tif));
+            dirOffsets.push_back(DirOffset{TIFFCurrentDirOffset(tif)});
         } catch (...) {
             note(true, "out of memory");
             return ekNoMemory;

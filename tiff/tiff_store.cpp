@@ -54,16 +54,20 @@ bool readAt(int fd, uint64_t offset, void* dst, uint64_t n) {
 }
 
 // A directory's entries, written little-endian as the header says.
+// A tag's value; a type of this file, so that the vectors' code stays internal.
+struct Value {
+    uint64_t v;
+};
+using Values = std::vector<Value>;
+
 class DirectoryWriter {
 public:
     DirectoryWriter(bool big_, uint64_t at_) : big(big_), at(at_) {}
 
-    void add(uint16_t tag, uint16_t type, const std::vector<uint64_t>& values) {
+    void add(uint16_t tag, uint16_t type, const Values& values) {
         entries.push_back({tag, type, values});
     }
-    void add(uint16_t tag, uint16_t type, uint64_t value) {
-        add(tag, type, std::vector<uint64_t>{value});
-    }
+    void add(uint16_t tag, uint16_t type, uint64_t value) { add(tag, type, Values{Value{value}}); }
 
     // Serializes the directory (entries sorted by tag) into `out`, whose
     // first byte goes to file offset `at`. false when memory runs out.
@@ -80,11 +84,11 @@ public:
                  put(out, pos, e.values.size(), big ? 8 : 4);
             if (bytes <= inlineBytes) {
                 uint64_t p = pos;
-                for (uint64_t v : e.values) ok = ok && put(out, p, v, size(e.type));
+                for (Value v : e.values) ok = ok && put(out, p, v.v, size(e.type));
                 ok = ok && put(out, p, 0, inlineBytes - bytes);
             } else {
                 uint64_t p = extra;
-                for (uint64_t v : e.values) ok = ok && put(out, p, v, size(e.type));
+                for (Value v : e.values) ok = ok && put(out, p, v.v, size(e.type));
                 uint64_t q = pos;
                 ok = ok && put(out, q, at + extra, inlineBytes);
                 extra = span(extra + bytes);
@@ -97,7 +101,7 @@ public:
 private:
     struct Entry {
         uint16_t tag, type;
-        std::vector<uint64_t> values;
+        Values values;
     };
     static uint64_t size(uint16_t type) {
         return type == TIFF_SHORT ? 2 : type == TIFF_LONG ? 4 : 8;
@@ -156,9 +160,9 @@ ekTiffStore::Extent ekTiffStore::allocate(uint64_t bytes) {
     const uint64_t need = span(bytes);
     for (auto it = freeSpace.begin(); it != freeSpace.end(); ++it) {
         if (it->second < need) continue;
-        const uint64_t at = it->first, left = it->second - need;
+        const uint64_t at = it->first.at, left = it->second - need;
         freeSpace.erase(it);
-        if (left > 0) freeSpace.emplace(at + need, left);
+        if (left > 0) freeSpace.emplace(Offset{at + need}, left);
         return {at, bytes};
     }
     if (!big && eof + need > kClassicLimit) return {0, 0};
@@ -172,26 +176,27 @@ ekTiffStore::Extent ekTiffStore::allocate(uint64_t bytes) {
 void ekTiffStore::release(const Extent& e) {
     if (e.offset == 0 || e.offset == zeroTile.offset) return;
     uint64_t at = e.offset, n = span(e.bytes);
-    auto next = freeSpace.lower_bound(at);
-    if (next != freeSpace.end() && next->first == at + n) {
+    auto next = freeSpace.lower_bound(Offset{at});
+    if (next != freeSpace.end() && next->first.at == at + n) {
         n += next->second;
         next = freeSpace.erase(next);
     }
     if (next != freeSpace.begin()) {
         auto prev = std::prev(next);
-        if (prev->first + prev->second == at) {
-            at = prev->first;
+        if (prev->first.at + prev->second == at) {
+            at = prev->first.at;
             n += prev->second;
             freeSpace.erase(prev);
         }
     }
     if (at + n == eof) {
         eof = at;
-        if (::ftruncate(fd, off_t(eof)) != 0) {}  // best effort: the space stays dead
+        if (::ftruncate(fd, off_t(eof)) != 0) {
+        }  // best effort: the space stays dead
         return;
     }
     try {
-        freeSpace.emplace(at, n);
+        freeSpace.emplace(Offset{at}, n);
     } catch (...) {  // out of memory: the space stays dead until compaction
     }
 }
@@ -242,8 +247,8 @@ ekStatus ekTiffStore::create(const char* path_, const ekSize& size, ekType type,
         return ekBadAttribute;
     }
     if (size.z != 1 || order == ekSequential) {
-        messages.note(true,
-                      "unsupported: a created file holds one slice, in interleaved or separate order");
+        messages.note(
+            true, "unsupported: a created file holds one slice, in interleaved or separate order");
         return ekNotImplemented;
     }
     ekTiffLayout l;
@@ -255,9 +260,9 @@ ekStatus ekTiffStore::create(const char* path_, const ekSize& size, ekType type,
     l.order = order == ekSeparate && size.c > 1 ? ekSeparate : ekInterleaved;
     l.space = ekUpperLeft;
     l.model = ph == ekTiffMinIsBlack ? (size.c == 1 ? ekGreyscale : ekMultiSpectral)
-              : size.c == 3      ? ekRGB
-              : size.c == 4      ? ekRGBA
-                                 : ekMultiSpectral;
+              : size.c == 3          ? ekRGB
+              : size.c == 4          ? ekRGBA
+                                     : ekMultiSpectral;
     l.compression = compression;
     l.tiled = true;
     l.pageW = tileW;
@@ -379,19 +384,19 @@ bool ekTiffStore::buildDirectory(uint64_t at, const std::vector<Extent>& tiles,
                                  ekTiffBytes& out) const {
     try {
         const uint16_t offsetType = big ? TIFF_LONG8 : TIFF_LONG;
-        std::vector<uint64_t> offsets(tiles.size()), counts(tiles.size());
+        Values offsets(tiles.size()), counts(tiles.size());
         for (size_t i = 0; i < tiles.size(); ++i) {
-            offsets[i] = tiles[i].offset;
-            counts[i] = tiles[i].bytes;
+            offsets[i].v = tiles[i].offset;
+            counts[i].v = tiles[i].bytes;
         }
         const int extra = lay.channels - (photometric == PHOTOMETRIC_RGB ? 3 : 1);
-        std::vector<uint64_t> kinds(size_t(extra > 0 ? extra : 0), EXTRASAMPLE_UNSPECIFIED);
-        if (!kinds.empty()) kinds[0] = extraAlpha;
+        Values kinds(size_t(extra > 0 ? extra : 0), Value{EXTRASAMPLE_UNSPECIFIED});
+        if (!kinds.empty()) kinds[0].v = extraAlpha;
         DirectoryWriter d(big, at);
         d.add(TIFFTAG_SUBFILETYPE, TIFF_LONG, 0);
         d.add(TIFFTAG_IMAGEWIDTH, TIFF_LONG, uint64_t(lay.width));
         d.add(TIFFTAG_IMAGELENGTH, TIFF_LONG, uint64_t(lay.height));
-        d.add(TIFFTAG_BITSPERSAMPLE, TIFF_SHORT, std::vector<uint64_t>(size_t(lay.channels), format.bits));
+        d.add(TIFFTAG_BITSPERSAMPLE, TIFF_SHORT, Values(size_t(lay.channels), Value{format.bits}));
         d.add(TIFFTAG_COMPRESSION, TIFF_SHORT, format.compression);
         d.add(TIFFTAG_PHOTOMETRIC, TIFF_SHORT, photometric);
         d.add(TIFFTAG_ORIENTATION, TIFF_SHORT, ORIENTATION_TOPLEFT);
@@ -403,7 +408,7 @@ bool ekTiffStore::buildDirectory(uint64_t at, const std::vector<Extent>& tiles,
         d.add(TIFFTAG_TILEOFFSETS, offsetType, offsets);
         d.add(TIFFTAG_TILEBYTECOUNTS, offsetType, counts);
         if (!kinds.empty()) d.add(TIFFTAG_EXTRASAMPLES, TIFF_SHORT, kinds);
-        d.add(TIFFTAG_SAMPLEFORMAT, TIFF_SHORT, std::vector<uint64_t>(size_t(lay.channels), format.format));
+        d.add(TIFFTAG_SAMPLEFORMAT, TIFF_SHORT, Values(size_t(lay.channels), Value{format.format}));
         out.size = 0;
         return d.write(out);
     } catch (...) {

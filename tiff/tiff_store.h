@@ -79,12 +79,16 @@ private:
     ekTiffLayout lay;
     ekTiffPageFormat format;
     uint16_t photometric = 1;
-    uint16_t extraAlpha = 0;  // the first extra sample is unassociated alpha
+    uint16_t extraAlpha = 0;        // the first extra sample is unassociated alpha
     std::vector<Extent> committed;  // what the directory on disk names
     std::vector<Extent> current;    // what the next directory will name
     Extent zeroTile;                // shared by every tile never written
     Extent directory;               // the directory on disk
-    std::map<uint64_t, uint64_t> freeSpace;  // offset -> bytes, not named by the directory
+    struct Offset {                 // a library type, so that the map's code stays internal
+        uint64_t at;
+        bool operator<(const Offset& o) const { return at < o.at; }
+    };
+    std::map<Offset, uint64_t> freeSpace;  // offset -> bytes, not named by the directory
     uint64_t eof = 0;
     bool changed = false;
 };

@@ -24,7 +24,8 @@ std::vector<uint8_t> decodeTiles(const std::string& path) {
     const tmsize_t bytes = TIFFTileSize(tif);
     std::vector<uint8_t> all(size_t(bytes) * TIFFNumberOfTiles(tif));
     for (uint32_t t = 0; t < TIFFNumberOfTiles(tif); ++t)
-        if (TIFFReadEncodedTile(tif, t, all.data() + size_t(bytes) * t, bytes) != bytes) all.clear();
+        if (TIFFReadEncodedTile(tif, t, all.data() + size_t(bytes) * t, bytes) != bytes)
+            all.clear();
     TIFFClose(tif);
     return all;
 }
@@ -53,8 +54,8 @@ private:
 const ekSize kSize(128, 128, 1, 3);  // 16 tiles of 32 x 32
 
 void writeAll(ekTiffImg& img, const std::vector<uint8_t>& pixels) {
-    ASSERT_EQ(ekOkay, img.setTile(0, 0, kSize.x, kSize.y, const_cast<uint8_t*>(pixels.data()),
-                                  nullptr));
+    ASSERT_EQ(ekOkay,
+              img.setTile(0, 0, kSize.x, kSize.y, const_cast<uint8_t*>(pixels.data()), nullptr));
 }
 
 TEST(TiffDurability, AFailedWriteKeepsTheFlushedFileAndThePages) {
@@ -88,8 +89,8 @@ TEST(TiffDurability, AFailedWriteKeepsTheFlushedFileAndThePages) {
 
 TEST(TiffDurability, ADestructorThatCannotWriteLeavesTheFlushedFile) {
     const std::string path = tempTiffPath("full-dtor");
-    auto img = std::make_unique<ekTiffImg>(path.c_str(), kSize, ekUChar, ekSeparate, 32, 32,
-                                           ekTiffLZW);
+    auto img =
+        std::make_unique<ekTiffImg>(path.c_str(), kSize, ekUChar, ekSeparate, 32, 32, ekTiffLZW);
     writeAll(*img, randomBytes(128 * 128 * 3, 3));
     ASSERT_EQ(ekOkay, img->flush());
     const std::vector<uint8_t> flushed = decodeTiles(path);
