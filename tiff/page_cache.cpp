@@ -1,81 +1,133 @@
 // SPDX-License-Identifier: Apache-2.0
-// ekTiffPageCache: a hash index over an intrusive recency list.
+// ekTiffPageCache: a hash index over an intrusive recency list, under one
+// mutex. Loads run outside the mutex; a condition variable wakes the threads
+// that wait for a page another thread loads.
 #include "tiff/page_cache.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <new>
+#include <vector>
 
 ekTiffPage::~ekTiffPage() { std::free(pixels); }
 
-ekTiffPage* ekTiffPageCache::peek(int64_t key) const {
-    const auto it = index.find(key);
-    return it == index.end() ? nullptr : it->second;
-}
+// --- Pages in and out -------------------------------------------------------------
 
-ekTiffPage* ekTiffPageCache::find(int64_t key) {
-    ekTiffPage* p = peek(key);
+ekTiffPage* ekTiffPageCache::acquire(int64_t key, bool decode, ekStatus& s) {
+    std::unique_lock<std::mutex> lock(m);
+    for (;;) {
+        const auto it = index.find(key);
+        if (it == index.end()) break;
+        ekTiffPage* p = it->second;
+        ++p->pins;  // keeps it alive while this thread waits for its load
+        loaded.wait(lock, [p] { return p->state != ekTiffPage::kLoading; });
+        if (p->state == ekTiffPage::kReady) {
+            ++hitCount;
+            if (p != head) {
+                unlink(p);
+                pushFront(p);
+            }
+            return p;
+        }
+        unpin(p);  // another thread's load failed: try it here
+    }
+    ++missCount;
+    s = makeRoom(pageBytes);
+    if (s != ekOkay) return nullptr;
+    ekTiffPage* p = create(key, !decode);
     if (p == nullptr) {
-        ++misses;
+        s = ekNoMemory;
         return nullptr;
     }
-    ++hits;
-    if (p != head) {
-        unlink(p);
-        pushFront(p);
-    }
+    if (!decode) return p;  // zeros, ready at once
+    lock.unlock();
+    s = sink.load(key, p->pixels, true);
+    lock.lock();
+    p->state = s == ekOkay ? ekTiffPage::kReady : ekTiffPage::kFailed;
+    if (s != ekOkay) remove(p);
+    loaded.notify_all();
+    if (s == ekOkay) return p;
+    unpin(p);
+    return nullptr;
+}
+
+void ekTiffPageCache::release(ekTiffPage* page) {
+    std::lock_guard<std::mutex> lock(m);
+    unpin(page);
+}
+
+ekTiffPage* ekTiffPageCache::startLoad(int64_t key) {
+    std::lock_guard<std::mutex> lock(m);
+    if (index.count(key) != 0 || makeRoom(pageBytes) != ekOkay) return nullptr;
+    ekTiffPage* p = create(key, false);
+    if (p != nullptr) ++missCount;
     return p;
 }
 
-ekStatus ekTiffPageCache::makeRoom(int64_t bytes) {
-    ekTiffPage* p = tail;
-    while (p != nullptr && held + bytes > budget) {
-        ekTiffPage* const next = p->newer;
-        if (p->locks == 0) {
-            if (p->dirty) {
-                const ekStatus s = sink.writeBack(*p);
-                if (s != ekOkay) return s;  // keep the data rather than lose it
-            }
-            unlink(p);
-            index.erase(p->key);
-            held -= pageBytes;
-            ++evictions;
-            delete p;
-        }
-        p = next;
-    }
-    return ekOkay;
+void ekTiffPageCache::finishLoad(ekTiffPage* page, ekStatus s) {
+    std::lock_guard<std::mutex> lock(m);
+    page->state = s == ekOkay ? ekTiffPage::kReady : ekTiffPage::kFailed;
+    if (s != ekOkay) remove(page);
+    loaded.notify_all();
+    unpin(page);
 }
 
-ekStatus ekTiffPageCache::insert(ekTiffPage* page, int64_t bytes) {
-    try {
-        index.emplace(page->key, page);
-    } catch (...) {  // the index could not grow: nothing may escape the library
-        delete page;
-        return ekNoMemory;
-    }
-    pageBytes = bytes;
-    held += bytes;
-    pushFront(page);
-    return ekOkay;
+bool ekTiffPageCache::has(int64_t key) {
+    std::lock_guard<std::mutex> lock(m);
+    return index.count(key) != 0;
+}
+
+// --- Locks and writes -----------------------------------------------------------------
+
+void ekTiffPageCache::lock(ekTiffPage* page) {
+    std::lock_guard<std::mutex> lock(m);
+    ++page->locks;
+}
+
+bool ekTiffPageCache::unlock(int64_t key, const ekPage* page, bool makeDirty) {
+    std::lock_guard<std::mutex> lock(m);
+    const auto it = index.find(key);
+    if (it == index.end() || it->second != page || it->second->locks == 0) return false;
+    ekTiffPage* p = it->second;
+    --p->locks;
+    if (makeDirty) p->dirty = true;
+    unpin(p);
+    return true;
+}
+
+void ekTiffPageCache::markDirty(ekTiffPage* page) {
+    std::lock_guard<std::mutex> lock(m);
+    page->dirty = true;
+}
+
+ekStatus ekTiffPageCache::trim() {
+    std::lock_guard<std::mutex> lock(m);
+    return makeRoom(0);
 }
 
 ekStatus ekTiffPageCache::writeAll() {
-    ekStatus result = ekOkay;
-    for (ekTiffPage* p = tail; p != nullptr; p = p->newer) {
-        if (!p->dirty) continue;
-        const ekStatus s = sink.writeBack(*p);
-        if (s != ekOkay) result = s;
+    std::lock_guard<std::mutex> lock(m);
+    std::vector<ekTiffPage*> dirty;
+    try {
+        for (ekTiffPage* p = tail; p != nullptr; p = p->newer)
+            if (p->dirty && p->state == ekTiffPage::kReady) dirty.push_back(p);
+    } catch (...) {
+        return ekNoMemory;  // nothing written; the pages stay dirty
     }
-    return result;
+    std::sort(dirty.begin(), dirty.end(),
+              [](const ekTiffPage* a, const ekTiffPage* b) { return a->key < b->key; });
+    return dirty.empty() ? ekOkay : sink.writeBack(dirty.data(), int(dirty.size()));
 }
 
-bool ekTiffPageCache::anyDirty() const {
+bool ekTiffPageCache::anyDirty() {
+    std::lock_guard<std::mutex> lock(m);
     for (const ekTiffPage* p = tail; p != nullptr; p = p->newer)
         if (p->dirty) return true;
     return false;
 }
 
 void ekTiffPageCache::clear() {
+    std::lock_guard<std::mutex> lock(m);
     while (head != nullptr) {
         ekTiffPage* const p = head;
         unlink(p);
@@ -83,6 +135,100 @@ void ekTiffPageCache::clear() {
     }
     index.clear();
     held = 0;
+}
+
+// --- Budget and counters ------------------------------------------------------------------
+
+void ekTiffPageCache::setBudget(int64_t bytes) {
+    std::lock_guard<std::mutex> lock(m);
+    budget = bytes < 0 ? 0 : bytes;
+}
+
+int64_t ekTiffPageCache::getBudget() {
+    std::lock_guard<std::mutex> lock(m);
+    return budget;
+}
+
+int64_t ekTiffPageCache::hits() {
+    std::lock_guard<std::mutex> lock(m);
+    return hitCount;
+}
+
+int64_t ekTiffPageCache::misses() {
+    std::lock_guard<std::mutex> lock(m);
+    return missCount;
+}
+
+int64_t ekTiffPageCache::evictions() {
+    std::lock_guard<std::mutex> lock(m);
+    return evictionCount;
+}
+
+// --- With the mutex held --------------------------------------------------------------------
+
+// A new page, pinned once, the most recent: zeros and ready, or loading.
+ekTiffPage* ekTiffPageCache::create(int64_t key, bool zeros) {
+    void* pixels = zeros ? std::calloc(size_t(pageBytes), 1) : std::malloc(size_t(pageBytes));
+    if (pixels == nullptr) return nullptr;
+    int x = 0, y = 0, z = 0, c = 0;
+    sink.position(key, x, y, z, c);
+    ekTiffPage* p = new (std::nothrow) ekTiffPage(x, y, z, c, pixels, key);
+    if (p == nullptr) {
+        std::free(pixels);
+        return nullptr;
+    }
+    try {
+        index.emplace(key, p);
+    } catch (...) {  // the index could not grow: nothing may escape the library
+        delete p;
+        return nullptr;
+    }
+    p->pins = 1;
+    p->state = zeros ? ekTiffPage::kReady : ekTiffPage::kLoading;
+    held += pageBytes;
+    pushFront(p);
+    return p;
+}
+
+// A failed load's page is out of the index; its last user deletes it.
+void ekTiffPageCache::unpin(ekTiffPage* page) {
+    if (--page->pins == 0 && page->state == ekTiffPage::kFailed) delete page;
+}
+
+// Evicts unpinned pages from the least recent until `bytes` more fit, in
+// batches whose dirty pages are written back together. A failed write-back
+// keeps its pages (and stops): the data is kept rather than lost.
+ekStatus ekTiffPageCache::makeRoom(int64_t bytes) {
+    constexpr int kBatch = 64;
+    while (held + bytes > budget) {
+        ekTiffPage* batch[kBatch];
+        ekTiffPage* dirty[kBatch];
+        int n = 0, nd = 0;
+        int64_t freeing = 0;
+        for (ekTiffPage* p = tail; p != nullptr && n < kBatch && held - freeing + bytes > budget;
+             p = p->newer)
+            if (p->pins == 0 && p->state == ekTiffPage::kReady) {
+                batch[n++] = p;
+                freeing += pageBytes;
+                if (p->dirty) dirty[nd++] = p;
+            }
+        if (n == 0) return ekOkay;  // every page is in use
+        const ekStatus s = nd == 0 ? ekOkay : sink.writeBack(dirty, nd);
+        for (int i = 0; i < n; ++i) {
+            if (batch[i]->dirty) continue;
+            remove(batch[i]);
+            delete batch[i];
+            ++evictionCount;
+        }
+        if (s != ekOkay) return s;
+    }
+    return ekOkay;
+}
+
+void ekTiffPageCache::remove(ekTiffPage* p) {
+    unlink(p);
+    index.erase(p->key);
+    held -= pageBytes;
 }
 
 void ekTiffPageCache::unlink(ekTiffPage* p) {

@@ -1,27 +1,74 @@
 // SPDX-License-Identifier: Apache-2.0
-// ekTiffFile: opening, creating and closing the libtiff handle, decoding and
-// encoding pages, and keeping libtiff's messages on the handle.
+// ekTiffFile: the descriptor and the pool of libtiff handles over it, opening
+// and closing, decoding pages on any thread, and keeping libtiff's messages.
 #include "tiff/tiff_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <tiffio.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+
+// A libtiff handle over the file's descriptor, with a position of its own:
+// it reads with pread, so handles on several threads never share a seek.
+struct ekTiffFile::Reader {
+    ekTiffFile* file = nullptr;
+    TIFF* tif = nullptr;
+    uint64_t pos = 0;
+    int32_t currentDir = -1;  // directory loaded, -1 when unknown
+    bool noted = false;       // libtiff reported an error during this call
+    Reader* nextIdle = nullptr;
+    Reader* nextOfAll = nullptr;
+};
 
 namespace {
 
-// libtiff reports through these instead of the process's standard error: the
-// handle's user data is the ekTiffFile. Returning 1 stops libtiff from also
-// calling its global handler.
+using Reader = ekTiffFile::Reader;
+
+tmsize_t readProc(thandle_t h, void* buf, tmsize_t n) {
+    Reader& r = *static_cast<Reader*>(h);
+    char* p = static_cast<char*>(buf);
+    tmsize_t done = 0;
+    while (done < n) {
+        const ssize_t got = ::pread(r.file->descriptor(), p + done, size_t(n - done), off_t(r.pos));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        done += got;
+        r.pos += uint64_t(got);
+    }
+    return done;
+}
+
+tmsize_t writeProc(thandle_t, void*, tmsize_t) { return -1; }  // read only
+
+toff_t seekProc(thandle_t h, toff_t off, int whence) {
+    Reader& r = *static_cast<Reader*>(h);
+    const uint64_t base = whence == SEEK_CUR ? r.pos : whence == SEEK_END ? r.file->bytes() : 0;
+    r.pos = base + off;
+    return r.pos;
+}
+
+int closeProc(thandle_t) { return 0; }  // the descriptor is the file's, closed with it
+toff_t sizeProc(thandle_t h) { return static_cast<Reader*>(h)->file->bytes(); }
+int mapProc(thandle_t, void**, toff_t*) { return 0; }  // read with pread, never mapped
+void unmapProc(thandle_t, void*, toff_t) {}
+
+// libtiff reports through these instead of the process's standard error.
+// Returning 1 stops libtiff from also calling its global handler.
 int onError(TIFF*, void* user, const char* module, const char* fmt, va_list ap) {
-    static_cast<ekTiffFile*>(user)->noteV(true, module, fmt, ap);
+    Reader& r = *static_cast<Reader*>(user);
+    r.noted = true;
+    r.file->noteV(true, module, fmt, ap);
     return 1;
 }
 
 int onWarning(TIFF*, void* user, const char* module, const char* fmt, va_list ap) {
-    static_cast<ekTiffFile*>(user)->noteV(false, module, fmt, ap);
+    static_cast<Reader*>(user)->file->noteV(false, module, fmt, ap);
     return 1;
 }
 
@@ -39,6 +86,7 @@ void ekTiffFile::note(bool error, const char* fmt, ...) {
 }
 
 void ekTiffFile::noteV(bool error, const char* module, const char* fmt, va_list ap) {
+    std::lock_guard<std::mutex> lock(messageMutex);
     if (!error && messageIsError) return;
     messageIsError = error;
     int n = 0;
@@ -48,57 +96,109 @@ void ekTiffFile::noteV(bool error, const char* module, const char* fmt, va_list 
     if (n >= 0 && size_t(n) < sizeof msg) std::vsnprintf(msg + n, sizeof msg - size_t(n), fmt, ap);
 }
 
-ekStatus ekTiffFile::openHandle(const char* path, const char* mode) {
+// --- Handles ----------------------------------------------------------------------
+
+ekTiffFile::Reader* ekTiffFile::openReader() {
+    Reader* r = new (std::nothrow) Reader;
+    TIFFOpenOptions* opts = r != nullptr ? TIFFOpenOptionsAlloc() : nullptr;
+    if (opts == nullptr) {
+        delete r;
+        note(true, "out of memory");
+        return nullptr;
+    }
+    r->file = this;
+    TIFFOpenOptionsSetErrorHandlerExtR(opts, onError, r);
+    TIFFOpenOptionsSetWarningHandlerExtR(opts, onWarning, r);
+    TIFFOpenOptionsSetMaxSingleMemAlloc(opts, kMaxAlloc);
+    r->tif = TIFFClientOpenExt("file", "r", r, readProc, writeProc, seekProc, closeProc, sizeProc,
+                               mapProc, unmapProc, opts);
+    TIFFOpenOptionsFree(opts);
+    if (r->tif == nullptr) {
+        if (!r->noted) note(true, "not a TIFF file");
+        delete r;
+        return nullptr;
+    }
+    r->currentDir = 0;
+    std::lock_guard<std::mutex> lock(readersMutex);
+    r->nextOfAll = readers;
+    readers = r;
+    return r;
+}
+
+// An idle handle, or a new one when every handle is in use.
+ekTiffFile::Reader* ekTiffFile::acquireReader() {
+    {
+        std::lock_guard<std::mutex> lock(readersMutex);
+        if (idle != nullptr) {
+            Reader* r = idle;
+            idle = r->nextIdle;
+            return r;
+        }
+    }
+    return openReader();
+}
+
+void ekTiffFile::releaseReader(Reader* r) {
+    std::lock_guard<std::mutex> lock(readersMutex);
+    r->nextIdle = idle;
+    idle = r;
+}
+
+// --- Opening and closing ----------------------------------------------------------------
+
+ekStatus ekTiffFile::open(const char* path) {
     close();
     if (path == nullptr) {
         note(true, "no file name");
         return ekBadInput;
     }
-    TIFFOpenOptions* opts = TIFFOpenOptionsAlloc();
-    if (opts == nullptr) {
-        note(true, "out of memory");
-        return ekNoMemory;
-    }
-    TIFFOpenOptionsSetErrorHandlerExtR(opts, onError, this);
-    TIFFOpenOptionsSetWarningHandlerExtR(opts, onWarning, this);
-    TIFFOpenOptionsSetMaxSingleMemAlloc(opts, kMaxAlloc);
-    tif = TIFFOpenExt(path, mode, opts);
-    TIFFOpenOptionsFree(opts);
-    if (tif == nullptr) {
-        if (!messageIsError) note(true, "cannot open %s", path);
+    fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+        note(true, "cannot open %s: %s", path, std::strerror(errno));
+        close();
         return ekBadInput;
     }
-    currentDir = 0;
-    return ekOkay;
-}
-
-ekStatus ekTiffFile::open(const char* path) {
-    // Read with read(2), not a memory map: a mapped file counts against the
-    // process's resident memory as its pages are touched, beyond the page
-    // cache's budget, and a file cut short under a map faults.
-    ekStatus s = openHandle(path, "rm");
-    if (s == ekOkay) s = describe();
-    if (s == ekOkay) s = checkSlices();
+    fileBytes = uint64_t(st.st_size);
+    Reader* r = openReader();
+    ekStatus s = r != nullptr ? ekOkay : ekBadInput;
+    if (s == ekOkay) {
+        tif = r->tif;
+        s = describe();
+        if (s == ekOkay) s = checkSlices();
+        tif = nullptr;
+        r->currentDir = -1;  // the walk over the directories left it elsewhere
+        releaseReader(r);
+    }
     if (s != ekOkay) close();
     return s;
 }
 
 void ekTiffFile::close() {
-    if (tif == nullptr) return;
-    TIFFClose(tif);
-    tif = nullptr;
+    std::lock_guard<std::mutex> lock(readersMutex);
+    while (readers != nullptr) {
+        Reader* r = readers;
+        readers = r->nextOfAll;
+        TIFFClose(r->tif);
+        delete r;
+    }
+    idle = nullptr;
+    if (fd >= 0) ::close(fd);
+    fd = -1;
 }
 
-ekStatus ekTiffFile::selectSlice(int z) {
-    if (z == currentDir) return ekOkay;
+// --- Pages ------------------------------------------------------------------------------
+
+ekStatus ekTiffFile::selectSlice(Reader& r, int z) {
+    if (z == r.currentDir) return ekOkay;
     if (z < 0 || z >= lay.slices || size_t(z) >= dirOffsets.size() ||
-        !TIFFSetSubDirectory(tif, dirOffsets[size_t(z)].at)) {
-        currentDir = -1;
+        !TIFFSetSubDirectory(r.tif, dirOffsets[size_t(z)].at)) {
+        r.currentDir = -1;
         note(true, "cannot read directory %d", z);
         return ekBadInput;
     }
-    currentDir = z;
-    if (jpegYCbCr) TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+    r.currentDir = z;
+    if (jpegYCbCr) TIFFSetField(r.tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
     return ekOkay;
 }
 
@@ -108,16 +208,16 @@ int64_t ekTiffFile::stripOrTile(int px, int py, int plane) const {
 
 // Decodes one strip or tile. A byte count of 0 is a page the file never
 // stored: zeros. Rows past the end of a short last strip are zeros too.
-ekStatus ekTiffFile::decode(int64_t index, void* buf, int64_t bytes) {
+ekStatus ekTiffFile::decode(Reader& r, int64_t index, void* buf, int64_t bytes) {
     const uint32_t strile = uint32_t(index);
-    if (TIFFGetStrileByteCount(tif, strile) == 0) {
+    if (TIFFGetStrileByteCount(r.tif, strile) == 0) {
         std::memset(buf, 0, size_t(bytes));
         return ekOkay;
     }
-    const tmsize_t got = lay.tiled ? TIFFReadEncodedTile(tif, strile, buf, tmsize_t(bytes))
-                                   : TIFFReadEncodedStrip(tif, strile, buf, tmsize_t(bytes));
+    const tmsize_t got = lay.tiled ? TIFFReadEncodedTile(r.tif, strile, buf, tmsize_t(bytes))
+                                   : TIFFReadEncodedStrip(r.tif, strile, buf, tmsize_t(bytes));
     if (got < 0) {
-        if (!messageIsError) note(true, "cannot decode page %lld", static_cast<long long>(index));
+        if (!r.noted) note(true, "cannot decode page %lld", static_cast<long long>(index));
         return ekBadInput;
     }
     if (got < bytes) std::memset(static_cast<char*>(buf) + got, 0, size_t(bytes - got));
@@ -128,8 +228,10 @@ ekStatus ekTiffFile::decode(int64_t index, void* buf, int64_t bytes) {
 // starting on a byte of `in`, rowBytes apart, end to end into `out`, which
 // holds zeros. A byte at a time: a file can declare pages of up to a
 // gigabyte, and a bit at a time that took minutes.
-static void packBitRows(unsigned char* out, const unsigned char* in, int64_t rowBytes,
-                        int64_t rowBits, int64_t rows) {
+namespace {
+
+void packBitRows(unsigned char* out, const unsigned char* in, int64_t rowBytes, int64_t rowBits,
+                 int64_t rows) {
     const int lastBits = int(rowBits - 8 * (rowBytes - 1));  // 1..8 bits in a row's last byte
     const unsigned lastMask = (0xFF00u >> lastBits) & 0xFFu;
     for (int64_t r = 0; r < rows; ++r) {
@@ -149,20 +251,30 @@ static void packBitRows(unsigned char* out, const unsigned char* in, int64_t row
     }
 }
 
+}  // namespace
+
 ekStatus ekTiffFile::readPage(int px, int py, int z, int plane, void* buf) {
-    if (tif == nullptr) return ekBadInput;
-    messageIsError = false;  // a failure below names itself
-    ekStatus s = selectSlice(z);
+    if (fd < 0) return ekBadInput;
+    Reader* r = acquireReader();
+    if (r == nullptr) return ekBadInput;
+    r->noted = false;  // a failure below names itself
+    ekStatus s = readWith(*r, px, py, z, plane, buf);
+    releaseReader(r);
+    return s;
+}
+
+ekStatus ekTiffFile::readWith(Reader& r, int px, int py, int z, int plane, void* buf) {
+    ekStatus s = selectSlice(r, z);
     if (s != ekOkay) return s;
     // libtiff pads every row of bits to a whole byte; the page has no padding.
     const int64_t rowBits = int64_t(lay.pageW) * lay.pageChans;
     if (lay.type != ekBit || rowBits % 8 == 0)
-        return decode(stripOrTile(px, py, plane), buf, lay.pageBytes);
+        return decode(r, stripOrTile(px, py, plane), buf, lay.pageBytes);
     const int64_t rowBytes = (rowBits + 7) / 8;
     const int64_t padded = rowBytes * lay.pageH;
     unsigned char* tmp = static_cast<unsigned char*>(std::malloc(size_t(padded)));
     if (tmp == nullptr) return ekNoMemory;
-    s = decode(stripOrTile(px, py, plane), tmp, padded);
+    s = decode(r, stripOrTile(px, py, plane), tmp, padded);
     if (s == ekOkay) {
         unsigned char* out = static_cast<unsigned char*>(buf);
         std::memset(out, 0, size_t(lay.pageBytes));

@@ -2,6 +2,7 @@
 // ekTiffImg: opening and creating, the attributes taken from the file, the
 // page cache's budget, counters and flush, and fetching pages through it.
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "eks/tiff.h"
@@ -15,46 +16,72 @@ const char kNoMemory[] = "out of memory";
 
 // --- Pages through the cache ----------------------------------------------------
 
-ekTiffPage* ekTiffImg::State::fetch(int px, int py, int z, int plane, bool decode, ekStatus& s) {
-    const int64_t k = key(px, py, z, plane);
-    if (ekTiffPage* hit = cache.find(k)) return hit;
-    const ekTiffLayout& l = layout();
-    s = cache.makeRoom(l.pageBytes);
-    if (s != ekOkay) return nullptr;
-    void* pixels = decode ? std::malloc(size_t(l.pageBytes)) : std::calloc(size_t(l.pageBytes), 1);
-    if (pixels == nullptr) {
-        s = ekNoMemory;
-        return nullptr;
+namespace {
+
+// Encodes one dirty page on a pool thread.
+class EncodeJob final : public ekTiffJob {
+public:
+    ekTiffStore* store = nullptr;
+    const void* pixels = nullptr;
+    ekTiffBytes encoded;
+    ekStatus status = ekOkay;
+
+private:
+    void run() override { status = store->encode(pixels, encoded); }
+};
+
+constexpr int kMaxJobs = 64;  // pages coded ahead of the one being placed
+
+}  // namespace
+
+ekStatus ekTiffImg::State::load(int64_t k, void* pixels, bool decode) {
+    if (!decode) {
+        std::memset(pixels, 0, size_t(lay.pageBytes));
+        return ekOkay;
     }
-    if (decode) {
-        s = readPage(px, py, z, plane, pixels);
-        if (s != ekOkay) {
-            std::free(pixels);
-            return nullptr;
+    if (writable) return store.readPage(k, pixels);  // one slice: the key is the tile
+    int x, y, z, c;
+    position(k, x, y, z, c);
+    return file.readPage(x / lay.pageW, y / lay.pageH, z, lay.order == ekSeparate ? c : 0, pixels);
+}
+
+void ekTiffImg::State::position(int64_t k, int& x, int& y, int& z, int& c) const {
+    const int64_t px = k % lay.pagesAcross, rest = k / lay.pagesAcross;
+    const int64_t py = rest % lay.pagesDown, planeAndSlice = rest / lay.pagesDown;
+    x = int(px * lay.pageW);
+    y = int(py * lay.pageH);
+    z = int(planeAndSlice / lay.planes);
+    c = lay.order == ekSeparate ? int(planeAndSlice % lay.planes) : 0;
+}
+
+// Pages are encoded ahead on the pool, a window of jobs at a time, and placed
+// in the order given: the file's layout does not depend on the thread count.
+ekStatus ekTiffImg::State::writeBack(ekTiffPage** pages, int count) {
+    const int workers = count > 1 && lay.compression != 1 ? threads.load() - 1 : 0;
+    ekTiffThreadPool* pool = ekTiffThreadPool::get(workers < kMaxJobs ? workers : kMaxJobs);
+    const int window = pool == nullptr ? 1 : (workers + 1 < kMaxJobs ? workers + 1 : kMaxJobs);
+    EncodeJob jobs[kMaxJobs];
+    ekStatus result = ekOkay;
+    for (int first = 0; first < count; first += window) {
+        const int n = count - first < window ? count - first : window;
+        for (int i = 0; i < n; ++i) {
+            jobs[i].store = &store;
+            jobs[i].pixels = pages[first + i]->pixels;
         }
+        // The caller encodes the first page of the window itself.
+        for (int i = 1; i < n; ++i) pool->submit(jobs[i]);
+        jobs[0].status = store.encode(jobs[0].pixels, jobs[0].encoded);
+        for (int i = 0; i < n; ++i) {
+            if (i > 0) jobs[i].wait();
+            ekTiffPage& page = *pages[first + i];
+            ekStatus s = jobs[i].status;
+            if (s == ekOkay) s = store.place(page.key, jobs[i].encoded);
+            if (s == ekOkay) page.dirty = false;  // else it stays dirty: nothing is lost
+            if (s != ekOkay) result = s;
+        }
+        for (int i = 1; i < n; ++i) jobs[i].reset();
     }
-    ekTiffPage* page = new (std::nothrow)
-        ekTiffPage(px * l.pageW, py * l.pageH, z, l.order == ekSeparate ? plane : 0, pixels, k);
-    if (page == nullptr) {
-        std::free(pixels);
-        s = ekNoMemory;
-        return nullptr;
-    }
-    s = cache.insert(page, l.pageBytes);
-    return s == ekOkay ? page : nullptr;
-}
-
-ekStatus ekTiffImg::State::readPage(int px, int py, int z, int plane, void* pixels) {
-    if (!writable) return file.readPage(px, py, z, plane, pixels);
-    return store.readPage(key(px, py, z, plane), pixels);  // one slice: the key is the tile
-}
-
-ekStatus ekTiffImg::State::writeBack(ekTiffPage& page) {
-    const ekTiffLayout& l = layout();
-    const ekStatus s =
-        store.writePage(key(page.x / l.pageW, page.y / l.pageH, page.z, page.c), page.pixels);
-    if (s == ekOkay) page.dirty = false;  // else it stays dirty: nothing is lost
-    return s;
+    return result;
 }
 
 // --- Construction ---------------------------------------------------------------
@@ -115,6 +142,11 @@ void ekTiffImg::initAttributes() {
     coordSpace = l.space;
     colorModel = l.model;
     compression = ekCompress(l.compression);  // the value range and pages follow at reset
+    state->cache.setPageBytes(l.pageBytes);
+    state->threads = ekTiffDefaultThreads();
+    // Brought up to date now, so that the queries and reads of many threads
+    // find nothing left to derive and change nothing.
+    resetCheck();
 }
 
 ekTiffImg::~ekTiffImg() {
@@ -156,10 +188,19 @@ int ekTiffImg::isWritable() const { return state != nullptr && state->writable ?
 ekStatus ekTiffImg::setCacheBytes(int64_t bytes) {
     if (state == nullptr) return ekNoMemory;
     state->cache.setBudget(bytes);
-    return state->cache.makeRoom(0);
+    return state->cache.trim();
 }
 
 int64_t ekTiffImg::getCacheBytes() const { return state == nullptr ? 0 : state->cache.getBudget(); }
+
+ekStatus ekTiffImg::setThreads(int n) {
+    if (state == nullptr) return ekNoMemory;
+    if (n < 0) return ekBadInput;
+    state->threads = ekTiffResolveThreads(n);
+    return ekOkay;
+}
+
+int ekTiffImg::getThreads() const { return state == nullptr ? 1 : state->threads.load(); }
 
 ekStatus ekTiffImg::flush() {
     if (state == nullptr) return ekNoMemory;
@@ -194,10 +235,10 @@ int ekTiffImg::hasUnwrittenData() const {
     return state->store.hasUncommitted() || state->cache.anyDirty() ? 1 : 0;
 }
 
-int64_t ekTiffImg::getCacheHits() const { return state == nullptr ? 0 : state->cache.hits; }
+int64_t ekTiffImg::getCacheHits() const { return state == nullptr ? 0 : state->cache.hits(); }
 
-int64_t ekTiffImg::getCacheMisses() const { return state == nullptr ? 0 : state->cache.misses; }
+int64_t ekTiffImg::getCacheMisses() const { return state == nullptr ? 0 : state->cache.misses(); }
 
 int64_t ekTiffImg::getCacheEvictions() const {
-    return state == nullptr ? 0 : state->cache.evictions;
+    return state == nullptr ? 0 : state->cache.evictions();
 }

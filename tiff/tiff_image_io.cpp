@@ -114,6 +114,101 @@ void fillPart(ekDataBlock dst, const ekTile& part, const ekTile* keepOut, const 
     dst.copyFrom(ekDataBlock(value, keepOut, nullptr, firstChan));
 }
 
+// Moves the pages a read touches into the caller's block, in the file's
+// order. When two or more compressed pages are not in the cache, the pages
+// are taken in windows of as many as there are threads: the pool's workers
+// decode all but the first of a window while the caller decodes the first,
+// and each page is moved as soon as its turn comes and it is ready.
+class PageReader {
+public:
+    PageReader(ekTiffImg::State& st_, const ekTiffLayout& l_, ekDataBlock& dst_,
+               const std::vector<Selected>& selected_, const ekTile& in_)
+        : st(st_), l(l_), dst(dst_), selected(selected_), in(in_) {}
+
+    ekStatus run(const ekPixel& fill, ekImage& image) {
+        ekStatus result = ekOkay;
+        const int window = windowSize();
+        int pending = 0;
+        forEachPage(in, l, selected, [&](int px, int py, int pz, int plane, const ekTile& box) {
+            Ref& r = refs[pending++];
+            r = Ref{px, py, pz, plane, box, st.key(px, py, pz, plane)};
+            if (pending == window) {
+                moveWindow(pending, fill, image, result);
+                pending = 0;
+            }
+        });
+        moveWindow(pending, fill, image, result);
+        return result;
+    }
+
+private:
+    static constexpr int kMaxWindow = 64;
+    struct Ref {
+        int px, py, z, plane;
+        ekTile box;
+        int64_t key;
+    };
+
+    // 1 unless the read needs two or more compressed pages the cache lacks
+    // and the image has threads to spare.
+    int windowSize() {
+        const int threads = st.threads.load();
+        if (threads < 2 || l.compression == 1) return 1;
+        int missing = 0;
+        forEachPage(in, l, selected, [&](int px, int py, int pz, int plane, const ekTile&) {
+            if (missing < 2 && !st.cache.has(st.key(px, py, pz, plane))) ++missing;
+        });
+        if (missing < 2) return 1;
+        const int window = threads < kMaxWindow ? threads : kMaxWindow;
+        pool = ekTiffThreadPool::get(window - 1);
+        return pool == nullptr ? 1 : window;
+    }
+
+    void moveWindow(int n, const ekPixel& fill, ekImage& image, ekStatus& result) {
+        bool started[kMaxWindow] = {};
+        for (int i = 1; i < n; ++i) {
+            ekTiffPage* placeholder = st.cache.startLoad(refs[i].key);
+            if (placeholder == nullptr) continue;  // cached, loading, or left to the caller
+            jobs[i].state = &st;
+            jobs[i].page = placeholder;
+            jobs[i].reset();
+            pool->submit(jobs[i]);
+            started[i] = true;
+        }
+        for (int i = 0; i < n; ++i) {
+            move(refs[i], fill, image, result);
+            if (started[i]) jobs[i].wait();
+        }
+    }
+
+    void move(const Ref& r, const ekPixel& fill, ekImage& image, ekStatus& result) {
+        ekStatus ps = ekOkay;
+        ekTiffPage* page = st.cache.acquire(r.key, true, ps);
+        if (page != nullptr) {
+            dst.copyFrom(pageBlock(l, page->pixels, r.box, r.plane));
+            st.cache.release(page);
+            return;
+        }
+        // A page that cannot be had reads as the fill value.
+        result = ps;
+        if (l.planes == 1) {
+            fillPart(dst, r.box, nullptr, fill, 0);
+        } else {
+            const double v = image.getFillValue(r.plane);
+            fillPart(dst, r.box, nullptr, ekPixel(ekDouble, 1, &v), r.plane);
+        }
+    }
+
+    ekTiffImg::State& st;
+    const ekTiffLayout& l;
+    ekDataBlock& dst;
+    const std::vector<Selected>& selected;
+    const ekTile in;
+    ekTiffThreadPool* pool = nullptr;
+    Ref refs[kMaxWindow];
+    ekTiffDecodeJob jobs[kMaxWindow];
+};
+
 }  // namespace
 
 ekStatus ekTiffImg::getSubTile3D(int x, int y, int z, int nx, int ny, int nz, void* data, int bx,
@@ -133,23 +228,10 @@ ekStatus ekTiffImg::getSubTile3D(int x, int y, int z, int nx, int ny, int nz, vo
     std::vector<Selected> selected;
     if (!caller.selected(size.c, selected)) return ekNoMemory;
     ekStatus result = ekOkay;
-    if (!in.empty())
-        forEachPage(in, l, selected, [&](int px, int py, int pz, int plane, const ekTile& box) {
-            ekStatus ps = ekOkay;
-            ekTiffPage* page = state->fetch(px, py, pz, plane, true, ps);
-            if (page != nullptr) {
-                dst.copyFrom(pageBlock(l, page->pixels, box, plane));
-                return;
-            }
-            // A page that cannot be had reads as the fill value.
-            result = ps;
-            if (l.planes == 1) {
-                fillPart(dst, box, nullptr, fill, 0);
-            } else {
-                const double v = getFillValue(plane);
-                fillPart(dst, box, nullptr, ekPixel(ekDouble, 1, &v), plane);
-            }
-        });
+    if (!in.empty()) {
+        PageReader reader(*state, l, dst, selected, in);
+        result = reader.run(fill, *this);
+    }
     // The part outside the image has no pages: the fill value of the image
     // channel each buffer channel selects, widened like the memory image's.
     if (!inside.contains(dst.clip)) fillPart(dst, dst.clip, &inside, fill, 0);
@@ -187,13 +269,14 @@ ekStatus ekTiffImg::setSubTile3D(int x, int y, int z, int nx, int ny, int nz, vo
         // channel it holds) need not be decoded; any other keeps its pixels.
         const bool covered = in.contains(ekTile(box, inside)) && (l.planes > 1 || allChannels);
         ekStatus ps = ekOkay;
-        ekTiffPage* page = state->fetch(px, py, pz, plane, !covered, ps);
+        ekTiffPage* page = state->cache.acquire(state->key(px, py, pz, plane), !covered, ps);
         if (page == nullptr) {
             result = ps;
             return;
         }
         pageBlock(l, page->pixels, box, plane).copyFrom(src);
-        page->dirty = true;
+        state->cache.markDirty(page);
+        state->cache.release(page);
     });
     setAltered(ekPropagateBit);  // consumers recompute; the file keeps the data
     return result;
@@ -215,12 +298,13 @@ ekStatus ekTiffImg::lockPageSet(ekLockRequest* requests, int, int count) {
             r.status = result = ekBadIndex;
             continue;
         }
-        ekTiffPage* page = state->fetch(r.x / l.pageW, r.y / l.pageH, r.z, r.c, true, r.status);
+        const int64_t k = state->key(r.x / l.pageW, r.y / l.pageH, r.z, r.c);
+        ekTiffPage* page = state->cache.acquire(k, true, r.status);
         if (page == nullptr) {
             result = r.status;
             continue;
         }
-        ++page->locks;
+        state->cache.lock(page);  // keeps the pin until unlockPageSet
         r.page = page;
     }
     return result;
@@ -234,10 +318,8 @@ void ekTiffImg::unlockPageSet(ekLockRequest* requests, int count) {
     for (int i = 0; i < count; ++i) {
         const ekLockRequest& r = requests[i];
         if (r.page == nullptr || r.x % l.pageW != 0 || r.y % l.pageH != 0) continue;
-        ekTiffPage* page = state->cache.peek(state->key(r.x / l.pageW, r.y / l.pageH, r.z, r.c));
-        if (page != r.page || page->locks == 0) continue;
-        --page->locks;
-        if (state->writable) page->dirty = true;
+        state->cache.unlock(state->key(r.x / l.pageW, r.y / l.pageH, r.z, r.c), r.page,
+                            state->writable);
     }
-    state->cache.makeRoom(0);
+    state->cache.trim();
 }

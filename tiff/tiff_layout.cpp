@@ -128,7 +128,6 @@ ekStatus ekTiffFile::describe() {
     const ekStatus s = check(l);
     if (s != ekOkay) return s;
     lay = l;
-    rowsPerStrip = l.pageH;
     return ekOkay;
 }
 
@@ -242,6 +241,5 @@ ekStatus ekTiffFile::checkSlices() {
         ++slices;
     }
     lay.slices = slices;
-    currentDir = -1;
-    return selectSlice(0);
+    return ekOkay;
 }

@@ -4,10 +4,12 @@
 #ifndef EKS_TIFF_TIFF_STATE_H
 #define EKS_TIFF_TIFF_STATE_H
 
+#include <atomic>
 #include <cstdint>
 
 #include "eks/tiff.h"
 #include "tiff/page_cache.h"
+#include "tiff/thread_pool.h"
 #include "tiff/tiff_file.h"
 #include "tiff/tiff_store.h"
 
@@ -17,6 +19,7 @@ struct __attribute__((visibility("hidden"))) ekTiffImg::State final : ekTiffPage
     ekTiffStore store{file};  // a file the image created
     ekTiffLayout lay;
     ekTiffPageCache cache{*this};
+    std::atomic<int> threads{1};  // decoding and encoding threads, the caller's included
     bool writable = false;
     bool closed = false;  // close() succeeded: every call answers ekNotAllowed
 
@@ -35,15 +38,24 @@ struct __attribute__((visibility("hidden"))) ekTiffImg::State final : ekTiffPage
         return ((int64_t(z) * l.planes + plane) * l.pagesDown + py) * l.pagesAcross + px;
     }
 
-    // The page from the cache, or a new one: decoded from the file when
-    // `decode`, else zeros (a write is about to cover it). Null with the
-    // status in `s` when it cannot be had.
-    ekTiffPage* fetch(int px, int py, int z, int plane, bool decode, ekStatus& s);
+    // The page sink: pages decoded from the file (or zeros), dirty pages
+    // encoded (on the pool when there are several) and written in the order
+    // given, and the position of a key.
+    ekStatus load(int64_t key, void* pixels, bool decode) override;
+    ekStatus writeBack(ekTiffPage** pages, int count) override;
+    void position(int64_t key, int& x, int& y, int& z, int& c) const override;
+};
 
-    // Decodes a page from the file.
-    ekStatus readPage(int px, int py, int z, int plane, void* pixels);
-    // Encodes a dirty page into the file.
-    ekStatus writeBack(ekTiffPage& page) override;
+// Decodes one page into its placeholder in the cache, on a pool thread.
+class ekTiffDecodeJob final : public ekTiffJob {
+public:
+    ekTiffImg::State* state = nullptr;
+    ekTiffPage* page = nullptr;
+
+private:
+    void run() override {
+        state->cache.finishLoad(page, state->load(page->key, page->pixels, true));
+    }
 };
 
 #endif  // EKS_TIFF_TIFF_STATE_H

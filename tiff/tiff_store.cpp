@@ -359,10 +359,17 @@ ekStatus ekTiffStore::readPage(int64_t index, void* pixels) {
 }
 
 ekStatus ekTiffStore::writePage(int64_t index, const void* pixels) {
-    if (fd < 0 || index < 0 || uint64_t(index) >= current.size()) return ekBadInput;
     ekTiffBytes encoded;
-    const ekStatus s = ekTiffEncodePage(format, pixels, lay.pageBytes, encoded, messages);
-    if (s != ekOkay) return s;
+    const ekStatus s = encode(pixels, encoded);
+    return s == ekOkay ? place(index, encoded) : s;
+}
+
+ekStatus ekTiffStore::encode(const void* pixels, ekTiffBytes& out) {
+    return ekTiffEncodePage(format, pixels, lay.pageBytes, out, messages);
+}
+
+ekStatus ekTiffStore::place(int64_t index, const ekTiffBytes& encoded) {
+    if (fd < 0 || index < 0 || uint64_t(index) >= current.size()) return ekBadInput;
     const Extent e = allocate(encoded.size);
     if (e.offset == 0) return fail("the file would pass 4 GiB");
     if (!writeAt(fd, e.offset, encoded.data, encoded.size)) {

@@ -40,6 +40,10 @@ public:
     ekStatus readPage(int64_t index, void* pixels);
     // Encodes `pixels` as tile `index` into space the directory does not name.
     ekStatus writePage(int64_t index, const void* pixels);
+    // The two halves of writePage: encoding, which any number of threads may
+    // do at once, and placing the bytes in the file, one thread at a time.
+    ekStatus encode(const void* pixels, ekTiffBytes& out);
+    ekStatus place(int64_t index, const ekTiffBytes& encoded);
     // Makes the file describe every tile written so far (a no-op when none
     // was): the directory goes to new space, then the header points to it.
     ekStatus commit();

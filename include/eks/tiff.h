@@ -144,6 +144,13 @@ public:
     // at once (dirty pages are encoded). Negative values count as 0.
     ekStatus setCacheBytes(int64_t bytes);
     int64_t getCacheBytes() const;
+    // Threads that decode the pages of one read, and encode the pages of one
+    // flush, the caller's thread included: 0 is the number of cores, 1 uses
+    // no pool. The default is the environment variable EKS_NUM_THREADS when
+    // it is a positive number, else the number of cores. Takes effect for the
+    // next read or flush; ekBadInput for a negative number.
+    ekStatus setThreads(int n);
+    int getThreads() const;
     // Encodes every dirty page and writes the directory: the file on disk is
     // then complete. ekOkay on a read-only image.
     ekStatus flush();

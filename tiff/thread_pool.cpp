@@ -1,0 +1,107 @@
+// SPDX-License-Identifier: Apache-2.0
+// ekTiffThreadPool: a FIFO of jobs served by detached worker threads that
+// live as long as the process. The pool itself is never destroyed, so that a
+// worker never outlives what it waits on, even during the process's exit.
+#include "tiff/thread_pool.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+#include <system_error>
+#include <thread>
+
+namespace {
+
+std::mutex poolMutex;                 // guards the creation and growth of the pool
+ekTiffThreadPool* thePool = nullptr;  // created once, never destroyed
+std::atomic<int> startedThreads{0};
+
+int cores() {
+    const unsigned n = std::thread::hardware_concurrency();
+    return n == 0 ? 1 : n > 1024 ? 1024 : int(n);
+}
+
+}  // namespace
+
+void ekTiffJob::wait() {
+    std::unique_lock<std::mutex> lock(m);
+    cv.wait(lock, [this] { return done; });
+}
+
+bool ekTiffJob::isDone() {
+    std::lock_guard<std::mutex> lock(m);
+    return done;
+}
+
+void ekTiffJob::reset() {
+    std::lock_guard<std::mutex> lock(m);
+    done = false;
+}
+
+void ekTiffJob::finish() {
+    std::lock_guard<std::mutex> lock(m);
+    done = true;
+    cv.notify_all();
+}
+
+ekTiffThreadPool* ekTiffThreadPool::get(int workers) {
+    if (workers < 1) return nullptr;
+    std::lock_guard<std::mutex> lock(poolMutex);
+    if (thePool == nullptr) thePool = new (std::nothrow) ekTiffThreadPool;
+    if (thePool == nullptr) return nullptr;
+    return thePool->grow(workers) || thePool->threads > 0 ? thePool : nullptr;
+}
+
+int ekTiffThreadPool::threadsStarted() { return startedThreads.load(); }
+
+// Called with poolMutex held. False when not one more thread could start.
+bool ekTiffThreadPool::grow(int workers) {
+    while (threads < workers) {
+        try {
+            std::thread([this] { work(); }).detach();
+        } catch (...) {  // no thread to be had: the pool keeps what it has
+            return false;
+        }
+        std::lock_guard<std::mutex> lock(m);
+        ++threads;
+        ++startedThreads;
+    }
+    return true;
+}
+
+void ekTiffThreadPool::submit(ekTiffJob& job) {
+    {
+        std::lock_guard<std::mutex> lock(m);
+        job.next = nullptr;
+        (tail != nullptr ? tail->next : head) = &job;
+        tail = &job;
+    }
+    cv.notify_one();
+}
+
+void ekTiffThreadPool::work() {
+    for (;;) {
+        ekTiffJob* job;
+        {
+            std::unique_lock<std::mutex> lock(m);
+            cv.wait(lock, [this] { return head != nullptr; });
+            job = head;
+            head = job->next;
+            if (head == nullptr) tail = nullptr;
+        }
+        job->run();
+        job->finish();
+    }
+}
+
+int ekTiffDefaultThreads() {
+    const char* env = std::getenv("EKS_NUM_THREADS");
+    if (env != nullptr) {
+        char* end = nullptr;
+        const long n = std::strtol(env, &end, 10);
+        if (end != env && *end == '\0' && n > 0) return n > 1024 ? 1024 : int(n);
+    }
+    return cores();
+}
+
+int ekTiffResolveThreads(int n) { return n <= 0 ? cores() : n > 1024 ? 1024 : n; }
