@@ -1,16 +1,23 @@
 // SPDX-License-Identifier: Apache-2.0
 // TIFF reads against a peer in the same process: ekTiffImg and GDAL's GTiff
 // driver read the same windows of the same files, each with a 64 MiB block
-// cache, single-threaded. The files (16384 x 16384 RGB 8-bit, 256 x 256
+// cache, on one thread and on every core (eks: setThreads(0); GDAL:
+// GDAL_NUM_THREADS=ALL_CPUS). The files (16384 x 16384 RGB 8-bit, 256 x 256
 // tiles, uncompressed and Deflate) are generated once into the folder given
 // as the first argument (default ./eks-bench-data) and kept.
 //
 //   eks_tiff_read_bench [data-folder] [rounds]
 //
-// Prints, per workload, the median time of each reader over the rounds (taken
-// in turns) and the ratio eks / GDAL (target: at most 1.0), then the growth
-// of peak resident memory during eks's random reads (target: at most the
-// cache budget plus 32 MiB).
+// Prints the CPU, then per workload the median time of each reader over the
+// rounds (taken in turns) and the ratios: eks on one thread / GDAL on one
+// (target: at most 1.0), eks on every core / eks on one (target: at most 0.60
+// on two cores), eks on every core / GDAL on every core (target: at most
+// 0.9). Then four threads reading random windows of one shared image against
+// one thread (throughput, target: at least 1.7), a flush of a written 8192^2
+// image on every core against one thread (target: at most 0.60), and the
+// growth of peak resident memory during eks's random reads (target: at most
+// the cache budget plus 32 MiB).
+#include <cpl_conv.h>
 #include <gdal.h>
 
 #include <algorithm>
@@ -23,6 +30,7 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "eks/tiff.h"
@@ -84,9 +92,12 @@ std::vector<Window> randomWindows() {
 using Read = std::function<bool(int x, int y, int nx, int ny, uint8_t* buf)>;
 using Reader = std::function<void(const std::string& path, const std::function<void(Read)>& run)>;
 
+int eksThreads = 1;  // for the next eks reader; 0: every core
+
 void eksReader(const std::string& path, const std::function<void(Read)>& run) {
     ekTiffImg img(path.c_str());
     img.setCacheBytes(kCache);
+    img.setThreads(eksThreads);
     run([&](int x, int y, int nx, int ny, uint8_t* buf) {
         return img.getTile(x, y, nx, ny, buf, nullptr) == ekOkay;
     });
@@ -132,6 +143,95 @@ long statusKiB(const char* field) {
 
 int rssMain(const std::string& path);
 
+namespace {
+
+std::string cpuName() {
+    std::ifstream f("/proc/cpuinfo");
+    std::string line;
+    while (std::getline(f, line))
+        if (line.rfind("model name", 0) == 0) return line.substr(line.find(':') + 2);
+    return "unknown CPU";
+}
+
+// Readers on one thread and on every core, taken in turns.
+struct Timings {
+    std::vector<double> eks1, eksAll, gdal1, gdalAll;
+};
+
+void timeRow(const std::string& path, const std::function<bool(Read)>& work, int rounds,
+             Timings& t) {
+    for (int i = 0; i < rounds; ++i) {
+        eksThreads = 1;
+        t.eks1.push_back(timeOnce(eksReader, path, work));
+        eksThreads = 0;
+        t.eksAll.push_back(timeOnce(eksReader, path, work));
+        CPLSetConfigOption("GDAL_NUM_THREADS", "1");
+        t.gdal1.push_back(timeOnce(gdalReader, path, work));
+        CPLSetConfigOption("GDAL_NUM_THREADS", "ALL_CPUS");
+        t.gdalAll.push_back(timeOnce(gdalReader, path, work));
+    }
+}
+
+// Four threads reading random windows of one shared image against one thread
+// reading the same number of windows: the ratio of throughputs.
+double sharedReaders(const std::string& path, int rounds) {
+    std::vector<double> ratios;
+    for (int r = 0; r < rounds; ++r) {
+        double seconds[2];
+        for (int pass = 0; pass < 2; ++pass) {
+            const int threads = pass == 0 ? 1 : 4;
+            ekTiffImg img(path.c_str());
+            img.setCacheBytes(kCache);
+            img.setThreads(1);  // the readers are the threads
+            const auto t0 = std::chrono::steady_clock::now();
+            std::vector<std::thread> readers;
+            for (int t = 0; t < threads; ++t)
+                readers.emplace_back([&img, t] {
+                    std::mt19937 rng{uint32_t(100 + t)};
+                    std::vector<uint8_t> buf(size_t(kWindow) * kWindow * 3);
+                    for (int i = 0; i < kWindows / 2; ++i)
+                        img.getTile(int(rng() % (kSide - kWindow)), int(rng() % (kSide - kWindow)),
+                                    kWindow, kWindow, buf.data(), nullptr);
+                });
+            for (std::thread& t : readers) t.join();
+            seconds[pass] = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0)
+                                .count() / threads;
+        }
+        ratios.push_back(seconds[0] / seconds[1]);
+    }
+    return median(ratios);
+}
+
+// A written 8192^2 Deflate image flushed with every core against one thread.
+double flushRatio(const std::string& folder, int rounds) {
+    constexpr int kSideW = 8192;
+    std::vector<uint8_t> row(size_t(kSide) * kTile * 3);
+    fillRow(row, 0, 1);
+    std::vector<double> ratios;
+    for (int r = 0; r < rounds; ++r) {
+        double seconds[2];
+        for (int pass = 0; pass < 2; ++pass) {
+            const std::string path = folder + "/flush.tif";
+            ekTiffImg img(path.c_str(), ekSize(kSideW, kSideW, 1, 3), ekUChar, ekInterleaved, kTile,
+                          kTile, ekTiffDeflate);
+            img.setCacheBytes(int64_t(kSideW) * kSideW * 3);
+            img.setThreads(pass == 0 ? 1 : 0);
+            for (int y = 0; y < kSideW; y += kTile)
+                img.setSubTile(0, y, kSideW, kTile, row.data(), 0, y, kSide, kTile, nullptr);
+            const auto t0 = std::chrono::steady_clock::now();
+            img.flush();
+            seconds[pass] =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+            img.close();
+            std::filesystem::remove(path);
+        }
+        ratios.push_back(seconds[1] / seconds[0]);
+    }
+    return median(ratios);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     if (argc > 2 && std::string(argv[1]) == "--rss") return rssMain(argv[2]);
     const std::string folder = argc > 1 ? argv[1] : "eks-bench-data";
@@ -165,17 +265,21 @@ int main(int argc, char** argv) {
                         {"full scan in rows of tiles, uncompressed", &plain, fullScan},
                         {"full scan in rows of tiles, Deflate", &deflate, fullScan}};
 
-    std::printf("%-48s %10s %10s %7s\n", "workload (median of rounds)", "eks ms", "GDAL ms",
-                "ratio");
+    std::printf("CPU: %s, %u cores\n", cpuName().c_str(), std::thread::hardware_concurrency());
+    std::printf("%-46s %8s %8s %8s %8s %6s %6s %6s\n", "workload (median ms of rounds)", "eks 1",
+                "eks all", "GDAL 1", "GDAL all", "e1/g1", "ea/e1", "ea/ga");
     for (const Row& r : rows) {
-        std::vector<double> e, g;
-        for (int i = 0; i < rounds; ++i) {
-            e.push_back(timeOnce(eksReader, *r.path, r.work));
-            g.push_back(timeOnce(gdalReader, *r.path, r.work));
-        }
-        const double me = median(e), mg = median(g);
-        std::printf("%-48s %10.1f %10.1f %7.2f\n", r.name, me * 1e3, mg * 1e3, me / mg);
+        Timings t;
+        timeRow(*r.path, r.work, rounds, t);
+        const double e1 = median(t.eks1), ea = median(t.eksAll);
+        const double g1 = median(t.gdal1), ga = median(t.gdalAll);
+        std::printf("%-46s %8.1f %8.1f %8.1f %8.1f %6.2f %6.2f %6.2f\n", r.name, e1 * 1e3,
+                    ea * 1e3, g1 * 1e3, ga * 1e3, e1 / g1, ea / e1, ea / ga);
     }
+    std::printf("\nfour threads on one shared image, throughput / one thread (Deflate): %.2f\n",
+                sharedReaders(deflate, rounds));
+    std::printf("flush of a written 8192 x 8192 Deflate image, every core / one thread: %.2f\n",
+                flushRatio(folder, rounds));
 
     // Peak resident memory of eks's random reads, measured in a fresh process
     // of this program so that nothing earlier is resident.
