@@ -72,8 +72,10 @@ struct ekTiffCreateOptions {
 // codecs libtiff lacks are refused: the status is ekNotImplemented and
 // getMessage() names what is unsupported. Files whose tags cannot describe an
 // image (no size, a page of more than 1 GiB) are refused with ekBadInput.
-// When a later directory has another geometry (a thumbnail, a mask), the
-// slices end before it and the message says so.
+// Every later directory becomes a slice while it passes the same checks and
+// agrees with the first in geometry, orientation, sample type, photometric
+// and subsampling; the slices end before the first that does not (a
+// thumbnail, a mask), and the message names the tag that differs.
 //
 // Pages. The file's tiles (or strips) are the pages: hasPages() is 1, the page
 // size is (tile width, tile height, 1, samples per pixel), one channel per page
@@ -89,9 +91,31 @@ struct ekTiffCreateOptions {
 //
 // Writing. The creating constructor makes a new tiled file of one slice. Its
 // tiles start as zeros, so the file is complete at every moment. A write goes
-// into cached pages marked dirty, which are encoded when evicted, by flush()
-// and by the destructor. A file opened for reading refuses writes with
+// into cached pages marked dirty, which are encoded when evicted, by flush(),
+// close() and the destructor. A file opened for reading refuses writes with
 // ekNotAllowed.
+//
+// Nothing written is lost by a failure. An encoded tile never overwrites the
+// bytes the file's directory names; the directory is rewritten by flush() and
+// close() only after every dirty page was written, and takes effect through
+// one small write of the file's header once everything it names is on the
+// disk. So when the disk fills (or any write fails), flush() and close()
+// answer ekBadInput with the reason in getMessage(), the file still reads as
+// the last successful flush left it, and the pages that failed stay dirty in
+// the cache: free space and flush or close again. Space that the directory
+// no longer names is reused; close() rewrites a file whose dead bytes exceed
+// a fifth of it compactly, into a new file in the same folder that replaces
+// the original once it is complete and synced (when that fails, the original
+// stays, complete but larger, and the message says so). The destructor can
+// only record a failure: call close() to learn of it.
+//
+// Threads. An image opened for reading serves any number of threads at once
+// (reads, page locks and attribute queries; set the budget, fill and thread
+// count first): a page several threads want is decoded once, and the budget
+// holds plus at most one page per reading thread. A created image serves one
+// thread at a time. Reads that need two or more compressed pages the cache
+// lacks decode them on a process-wide pool, flushes and evictions encode
+// several dirty pages there; see setThreads().
 //
 // Page locks. lockPageSet hands out the cached page itself for every request
 // at a page origin (x, y multiples of the tile size, z a slice, c 0 or, for
@@ -109,7 +133,7 @@ struct ekTiffCreateOptions {
 // ekNotImplemented for layouts it cannot represent, ekBadAttribute for
 // creation arguments it cannot use, ekNoMemory when a page cannot be had.
 //
-// Not copyable. The file stays open for the image's lifetime.
+// Not copyable. The file stays open until close() or the destructor.
 class EKS_TIFF_API ekTiffImg : public ekSIDImage {
 public:
     static ekClassList classList;  // "ekTiffImg", parent ekImage::classList
