@@ -242,3 +242,34 @@ int64_t ekTiffImg::getCacheMisses() const { return state == nullptr ? 0 : state-
 int64_t ekTiffImg::getCacheEvictions() const {
     return state == nullptr ? 0 : state->cache.evictions();
 }
+
+// --- Overviews and tags ---------------------------------------------------------------
+
+ekTiffImg::ekTiffImg(const char* path, const ekTiffOpenOptions& options)
+    : state(new (std::nothrow) State) {
+    if (state == nullptr) {
+        setStatus(ekNoMemory);
+    } else if (options.level != 0 || options.paletteIndices) {
+        state->file.note(true, "unsupported: overviews and palette indices");
+        setStatus(ekNotImplemented);
+    } else {
+        setStatus(state->file.open(path));
+        state->lay = state->file.layout();
+    }
+    initAttributes();
+}
+
+int ekTiffImg::getOverviewCount() const { return 0; }
+
+ekStatus ekTiffImg::buildOverviews(const int*, int, ekTiffResampling) {
+    if (state == nullptr) return ekNoMemory;
+    return state->writable ? ekNotImplemented : ekNotAllowed;
+}
+
+const ekTiffTag* ekTiffImg::findTag(int) const { return nullptr; }
+
+const ekTiffTag* ekTiffImg::getTag(int) const { return nullptr; }
+
+int ekTiffImg::getTagCount() const { return 0; }
+
+int ekTiffImg::getNodata(double&) const { return 0; }

@@ -21,10 +21,41 @@
 #endif
 
 // Compression of a file the image creates; the values are the TIFF tag's.
+// JPEG takes 8-bit data only (RGB is stored as YCbCr), WebP 8-bit data of 3
+// or 4 channels; LERC and WebP are lossless unless given a maximum error or
+// a quality.
 enum ekTiffCompression {
     ekTiffNone = 1,
     ekTiffLZW = 5,
+    ekTiffJPEG = 7,
     ekTiffDeflate = 8,
+    ekTiffPackBits = 32773,
+    ekTiffLERC = 34887,
+    ekTiffZSTD = 50000,
+    ekTiffWebP = 50001,
+};
+
+// A raw tag of a file: `count` values of TIFF field type `type` (1 BYTE,
+// 2 ASCII with its terminating zero, 3 SHORT, 4 LONG, 11 FLOAT, 12 DOUBLE,
+// 16 LONG8, ...) in the machine's byte order at `data`.
+struct ekTiffTag {
+    uint16_t tag = 0;
+    uint16_t type = 0;
+    uint32_t count = 0;
+    const void* data = nullptr;
+};
+
+// How pixels of a reduced-resolution level are computed from the full one.
+enum ekTiffResampling {
+    ekTiffNearest = 0,
+    ekTiffAverage = 1,
+    ekTiffMode = 2,
+};
+
+// How the opening constructor reads a file.
+struct ekTiffOpenOptions {
+    int level = 0;               // 0: the full resolution; k: the k-th overview
+    bool paletteIndices = false; // palette images as their indices, not as RGB
 };
 
 // Photometric interpretation of a created file. The automatic choice is RGB
@@ -42,10 +73,17 @@ enum ekTiffPhotometric {
 // How the creating constructor lays out a new file; the defaults make a
 // 256 x 256-tiled, uncompressed file with the automatic photometric.
 struct ekTiffCreateOptions {
-    int tileWidth = 256;   // positive multiples of 16
+    int tileWidth = 256;  // positive multiples of 16
     int tileHeight = 256;
     ekTiffCompression compression = ekTiffNone;
     ekTiffPhotometric photometric = ekTiffAutoPhotometric;
+    int level = 0;          // Deflate 1..9, ZSTD 1..22; 0: the codec's default
+    int predictor = 1;      // 1 none, 2 horizontal differencing, 3 floating point
+    int quality = 0;        // JPEG and WebP 1..100; 0: JPEG 75, WebP lossless
+    double maxError = 0;    // LERC; 0: lossless
+    bool cloudOptimized = false;  // close() writes directories first, overviews smallest first
+    const ekTiffTag* tags = nullptr;  // more tags for the file (GeoTIFF keys, nodata), copied
+    int tagCount = 0;
 };
 
 // ---------------------------------------------------------------------------
@@ -140,6 +178,9 @@ public:
 
     // Opens `path` for reading.
     explicit ekTiffImg(const char* path);
+    // Opens overview `level` of `path` (0: the full resolution), or palette
+    // images as indices; a level past the last is ekBadInput.
+    ekTiffImg(const char* path, const ekTiffOpenOptions& options);
     // Creates `path` (replacing a file of that name): size.x × size.y, size.c
     // channels, one slice (size.z must be 1), in ekInterleaved or ekSeparate
     // order, tiles tileWidth × tileHeight (positive multiples of 16).
@@ -163,6 +204,22 @@ public:
     const char* getMessage() const;
     // 1 when the image was created by this object and accepts writes.
     int isWritable() const;
+
+    // Reduced-resolution levels (overviews) the file holds beside the one
+    // this image shows.
+    int getOverviewCount() const;
+    // Writes reduced-resolution levels of a created image, each `factors[i]`
+    // times smaller (2, 4, 8, ...), of the same layout and compression, page
+    // by page. Flushes first. ekNotAllowed on an image opened for reading.
+    ekStatus buildOverviews(const int* factors, int count, ekTiffResampling method);
+    // The tags of the file this image does not interpret itself (GeoTIFF
+    // keys, nodata, metadata), by number; null when the file lacks the tag.
+    const ekTiffTag* findTag(int tag) const;
+    // Tag i of those, 0 <= i < getTagCount(); null past the end.
+    const ekTiffTag* getTag(int i) const;
+    int getTagCount() const;
+    // The GDAL_NODATA tag's value: 1 and `value` when the file has one.
+    int getNodata(double& value) const;
 
     // Byte budget of the page cache (default 64 MiB); a smaller budget evicts
     // at once (dirty pages are encoded). Negative values count as 0.
