@@ -90,8 +90,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     options.compression = kCodecs[in.byte() % 3];
     const int64_t pageBytes =
         ekDataSize(type, options.tileWidth * options.tileHeight * (order == ekSeparate ? 1 : s.c));
-    char path[] = "/tmp/eks-tiff-write-fuzz-XXXXXX";
-    const int fd = mkstemp(path);
+    // In memory where it can be: flushes sync the file.
+    char path[64];
+    int fd = -1;
+    for (const char* folder : {"/dev/shm", "/tmp"}) {
+        std::snprintf(path, sizeof path, "%s/eks-tiff-write-fuzz-XXXXXX", folder);
+        fd = mkstemp(path);
+        if (fd >= 0) break;
+    }
     if (fd < 0) return 0;
     close(fd);
     {
