@@ -90,6 +90,31 @@ TIFF* openMemory(ekTiffBytes& b, const char* mode, ekTiffFile& messages) {
     return tif;
 }
 
+// The codec's settings on a handle; the pseudo-tags are not written to a file.
+bool setCodec(TIFF* tif, const ekTiffPageFormat& f) {
+    if (!TIFFSetField(tif, TIFFTAG_COMPRESSION, f.compression)) return false;
+    if (f.predictor != 1 && !TIFFSetField(tif, TIFFTAG_PREDICTOR, f.predictor)) return false;
+    switch (f.compression) {
+        case COMPRESSION_ADOBE_DEFLATE:
+            return f.level == 0 || TIFFSetField(tif, TIFFTAG_ZIPQUALITY, f.level);
+        case COMPRESSION_ZSTD:
+            return f.level == 0 || TIFFSetField(tif, TIFFTAG_ZSTD_LEVEL, f.level);
+        case COMPRESSION_JPEG:
+            // Every tile carries its own tables, so that it decodes alone.
+            return TIFFSetField(tif, TIFFTAG_JPEGTABLESMODE, 0) &&
+                   (f.quality == 0 || TIFFSetField(tif, TIFFTAG_JPEGQUALITY, f.quality)) &&
+                   (f.photometric != PHOTOMETRIC_YCBCR ||
+                    TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB));
+        case COMPRESSION_WEBP:
+            return f.quality == 0 ? TIFFSetField(tif, TIFFTAG_WEBP_LOSSLESS, 1)
+                                  : TIFFSetField(tif, TIFFTAG_WEBP_LEVEL, f.quality);
+        case COMPRESSION_LERC:
+            return TIFFSetField(tif, TIFFTAG_LERC_MAXZERROR, f.maxError);
+        default:
+            return true;
+    }
+}
+
 // A one-tile file of the page's format, open for writing.
 TIFF* openPageFile(const ekTiffPageFormat& f, ekTiffBytes& b, ekTiffFile& messages) {
     TIFF* tif = openMemory(b, "w", messages);
@@ -102,8 +127,14 @@ TIFF* openPageFile(const ekTiffPageFormat& f, ekTiffBytes& b, ekTiffFile& messag
     TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, f.bits);
     TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, f.format);
     TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
-    if (!TIFFSetField(tif, TIFFTAG_COMPRESSION, f.compression)) {
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, f.photometric);
+    if (f.photometric == PHOTOMETRIC_RGB && f.samples > 3) {
+        uint16_t extra[4] = {EXTRASAMPLE_UNSPECIFIED, EXTRASAMPLE_UNSPECIFIED,
+                             EXTRASAMPLE_UNSPECIFIED, EXTRASAMPLE_UNSPECIFIED};
+        if (f.samples - 3 <= 4)
+            TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, uint16_t(f.samples - 3), extra);
+    }
+    if (!setCodec(tif, f)) {
         TIFFClose(tif);
         return nullptr;
     }
@@ -135,6 +166,8 @@ ekStatus ekTiffDecodePage(const ekTiffPageFormat& f, const void* encoded, uint64
     if (!written) return file.capacity == 0 ? ekNoMemory : ekBadInput;
     tif = openMemory(file, "rm", messages);
     if (tif == nullptr) return ekBadInput;
+    if (f.photometric == PHOTOMETRIC_YCBCR)
+        TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
     const tmsize_t got = TIFFReadEncodedTile(tif, 0, pixels, tmsize_t(bytes));
     TIFFClose(tif);
     if (got < 0) return ekBadInput;

@@ -14,10 +14,15 @@
 class ekTiffFile;
 
 // The tags that decide how one page is coded: a tile of width x height pixels
-// of `samples` contiguous samples.
+// of `samples` contiguous samples, and the codec's settings.
 struct ekTiffPageFormat {
     uint32_t width = 0, height = 0;
     uint16_t samples = 1, bits = 8, format = 1, compression = 1;
+    uint16_t photometric = 1;  // of the page: YCbCr for JPEG-compressed RGB, else RGB or grey
+    uint16_t predictor = 1;
+    int level = 0;        // Deflate and ZSTD; 0: the codec's default
+    int quality = 0;      // JPEG and WebP; 0: JPEG's default, WebP lossless
+    double maxError = 0;  // LERC
 };
 
 // Bytes of one encoded page, or of a directory being written; malloc-owned.

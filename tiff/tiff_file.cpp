@@ -118,7 +118,7 @@ ekTiffFile::Reader* ekTiffFile::openReader() {
         delete r;
         return nullptr;
     }
-    r->currentDir = 0;
+    r->currentDir = -1;  // the first read selects its slice, and sets it up for decoding
     std::lock_guard<std::mutex> lock(readersMutex);
     r->nextOfAll = readers;
     readers = r;

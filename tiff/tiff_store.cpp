@@ -53,72 +53,6 @@ bool readAt(int fd, uint64_t offset, void* dst, uint64_t n) {
     return true;
 }
 
-// A directory's entries, written little-endian as the header says.
-// A tag's value; a type of this file, so that the vectors' code stays internal.
-struct Value {
-    uint64_t v;
-};
-using Values = std::vector<Value>;
-
-class DirectoryWriter {
-public:
-    DirectoryWriter(bool big_, uint64_t at_) : big(big_), at(at_) {}
-
-    void add(uint16_t tag, uint16_t type, const Values& values) {
-        entries.push_back({tag, type, values});
-    }
-    void add(uint16_t tag, uint16_t type, uint64_t value) { add(tag, type, Values{Value{value}}); }
-
-    // Serializes the directory (entries sorted by tag) into `out`, whose
-    // first byte goes to file offset `at`. false when memory runs out.
-    bool write(ekTiffBytes& out) const {
-        const uint64_t n = entries.size();
-        const uint64_t head = big ? 8 + 20 * n + 8 : 2 + 12 * n + 4;
-        const uint64_t inlineBytes = big ? 8 : 4;
-        uint64_t extra = span(head);  // out-of-line values follow the entries
-        uint64_t pos = 0;
-        bool ok = put(out, pos, n, big ? 8 : 2);
-        for (const Entry& e : entries) {
-            const uint64_t bytes = e.values.size() * size(e.type);
-            ok = ok && put(out, pos, e.tag, 2) && put(out, pos, e.type, 2) &&
-                 put(out, pos, e.values.size(), big ? 8 : 4);
-            if (bytes <= inlineBytes) {
-                uint64_t p = pos;
-                for (Value v : e.values) ok = ok && put(out, p, v.v, size(e.type));
-                ok = ok && put(out, p, 0, inlineBytes - bytes);
-            } else {
-                uint64_t p = extra;
-                for (Value v : e.values) ok = ok && put(out, p, v.v, size(e.type));
-                uint64_t q = pos;
-                ok = ok && put(out, q, at + extra, inlineBytes);
-                extra = span(extra + bytes);
-            }
-            pos += inlineBytes;
-        }
-        return ok && put(out, pos, 0, big ? 8 : 4) && out.put(extra, nullptr, 0);
-    }
-
-private:
-    struct Entry {
-        uint16_t tag, type;
-        Values values;
-    };
-    static uint64_t size(uint16_t type) {
-        return type == TIFF_SHORT ? 2 : type == TIFF_LONG ? 4 : 8;
-    }
-    static bool put(ekTiffBytes& out, uint64_t& pos, uint64_t v, uint64_t bytes) {
-        unsigned char le[8];
-        for (uint64_t i = 0; i < bytes; ++i) le[i] = static_cast<unsigned char>(v >> (8 * i));
-        if (!out.put(pos, le, bytes)) return false;
-        pos += bytes;
-        return true;
-    }
-
-    bool big;
-    uint64_t at;
-    std::vector<Entry> entries;  // added in increasing tag order
-};
-
 }  // namespace
 
 ekTiffStore::~ekTiffStore() {
@@ -235,26 +169,24 @@ ekStatus ekTiffStore::create(const char* path_, const ekSize& size, ekType type,
         messages.note(true, "tile size %d x %d is not a positive multiple of 16", tileW, tileH);
         return ekBadAttribute;
     }
-    if (compression != COMPRESSION_NONE && compression != COMPRESSION_LZW &&
-        compression != COMPRESSION_ADOBE_DEFLATE) {
-        messages.note(true, "compression %d is not none (1), LZW (5) or Deflate (8)", compression);
-        return ekBadAttribute;
-    }
+    const ekStatus checked = checkCodec(options, type, order, size.c);
+    if (checked != ekOkay) return checked;
     const ekTiffPhotometric ph = resolvePhotometric(options.photometric, size.c, type);
     if (ph == ekTiffAutoPhotometric) {
         messages.note(true, "photometric %d does not fit %d channels (RGB needs 3, RGBA 4)",
                       int(options.photometric), size.c);
         return ekBadAttribute;
     }
-    if (size.z != 1 || order == ekSequential) {
-        messages.note(
-            true, "unsupported: a created file holds one slice, in interleaved or separate order");
+    if (size.z < 1 || order == ekSequential) {
+        messages.note(true,
+                      "unsupported: a created file holds slices in interleaved or "
+                      "separate order");
         return ekNotImplemented;
     }
     ekTiffLayout l;
     l.width = size.x;
     l.height = size.y;
-    l.slices = 1;
+    l.slices = size.z;
     l.channels = size.c;
     l.type = type;
     l.order = order == ekSeparate && size.c > 1 ? ekSeparate : ekInterleaved;
@@ -287,10 +219,21 @@ ekStatus ekTiffStore::create(const char* path_, const ekSize& size, ekType type,
     format.bits = bits;
     format.format = sampleFormat;
     format.compression = uint16_t(compression);
+    format.predictor = uint16_t(options.predictor);
+    format.level = options.level;
+    format.quality = options.quality;
+    format.maxError = options.maxError;
     photometric = ph == ekTiffMinIsBlack ? PHOTOMETRIC_MINISBLACK : PHOTOMETRIC_RGB;
     extraAlpha = ph == ekTiffRGBA ? EXTRASAMPLE_UNASSALPHA : EXTRASAMPLE_UNSPECIFIED;
+    // The page's own photometric: JPEG stores RGB as YCbCr, WebP takes RGB.
+    const bool rgbPage = photometric == PHOTOMETRIC_RGB && l.pageChans >= 3;
+    const bool ycbcr = rgbPage && compression == COMPRESSION_JPEG && l.pageChans == 3;
+    format.photometric = ycbcr     ? PHOTOMETRIC_YCBCR
+                         : rgbPage ? PHOTOMETRIC_RGB
+                                   : PHOTOMETRIC_MINISBLACK;
+    if (ycbcr) photometric = PHOTOMETRIC_YCBCR;
     // Past 3 GiB of pixels the classic format's 32-bit offsets may not reach.
-    big = int64_t(ekDataSize(type, 1)) * size.x * size.y * size.c > (int64_t(3) << 30);
+    big = int64_t(ekDataSize(type, 1)) * size.x * size.y * size.z * size.c > (int64_t(3) << 30);
 
     path = strdup(path_);
     if (path == nullptr) return ekNoMemory;
@@ -299,9 +242,18 @@ ekStatus ekTiffStore::create(const char* path_, const ekSize& size, ekType type,
         messages.note(true, "cannot create %s: %s", path, std::strerror(errno));
         return ekBadInput;
     }
-    const size_t tiles = size_t(l.pagesAcross) * size_t(l.pagesDown) * size_t(l.planes);
+    const int64_t perSlice = int64_t(l.pagesAcross) * l.pagesDown * l.planes;
     try {
-        current.assign(tiles, Extent{});
+        current.assign(size_t(perSlice * size.z), Extent{});
+        for (int z = 0; z < size.z; ++z)
+            levels.push_back({l.width, l.height, l.pagesAcross, l.pagesDown, perSlice * z, false});
+        for (int i = 0; i < options.tagCount && options.tags != nullptr; ++i) {
+            const ekTiffTag& t = options.tags[i];
+            const uint64_t n = ekTiffDirectory::typeBytes(t.type) * t.count;
+            if (n == 0 || t.data == nullptr) continue;
+            tags.push_back({t.tag, t.type, t.count, std::vector<Byte>(size_t(n))});
+            std::memcpy(tags.back().bytes.data(), t.data, size_t(n));
+        }
     } catch (...) {
         return ekNoMemory;
     }
@@ -323,6 +275,112 @@ ekStatus ekTiffStore::create(const char* path_, const ekSize& size, ekType type,
     s = commit();
     if (s == ekOkay) layout = lay;
     return s;
+}
+
+namespace {
+
+struct Codec {
+    int value;
+    const char* name;
+};
+constexpr Codec kCodecs[] = {
+    {COMPRESSION_NONE, "none"},         {COMPRESSION_LZW, "LZW"},
+    {COMPRESSION_JPEG, "JPEG"},         {COMPRESSION_ADOBE_DEFLATE, "Deflate"},
+    {COMPRESSION_PACKBITS, "PackBits"}, {COMPRESSION_LERC, "LERC"},
+    {COMPRESSION_ZSTD, "ZSTD"},         {COMPRESSION_WEBP, "WebP"}};
+
+const char* codecName(int value) {
+    for (const Codec& c : kCodecs)
+        if (c.value == value) return c.name;
+    return nullptr;
+}
+
+}  // namespace
+
+// The codec, its settings and the predictor must suit the data: what cannot
+// be written is refused before the file is touched, naming the codec or the
+// predictor.
+ekStatus ekTiffStore::checkCodec(const ekTiffCreateOptions& o, ekType type, ekOrder order,
+                                 int channels) {
+    const int c = int(o.compression);
+    const char* name = codecName(c);
+    if (name == nullptr) {
+        messages.note(true,
+                      "compression %d is none of none (1), LZW (5), JPEG (7), Deflate (8), "
+                      "PackBits (32773), LERC (34887), ZSTD (50000), WebP (50001)",
+                      c);
+        return ekBadAttribute;
+    }
+    if (!TIFFIsCODECConfigured(uint16_t(c))) {
+        messages.note(true, "unsupported: this libtiff has no %s codec", name);
+        return ekNotImplemented;
+    }
+    const int pageChans = order == ekSeparate ? 1 : channels;
+    const bool eightBit = type == ekUChar;
+    if (c == COMPRESSION_JPEG && (!eightBit || (pageChans != 1 && pageChans != 3))) {
+        messages.note(true,
+                      "JPEG takes 8-bit unsigned data of 1 or 3 interleaved channels "
+                      "(or separate planes)");
+        return ekBadAttribute;
+    }
+    if (c == COMPRESSION_WEBP &&
+        (!eightBit || order == ekSeparate || (channels != 3 && channels != 4))) {
+        messages.note(true, "WebP takes 8-bit unsigned data of 3 or 4 interleaved channels");
+        return ekBadAttribute;
+    }
+    if ((c == COMPRESSION_JPEG || c == COMPRESSION_WEBP) && (o.quality < 0 || o.quality > 100)) {
+        messages.note(true, "%s quality %d is not 1..100 (0: the default)", name, o.quality);
+        return ekBadAttribute;
+    }
+    if (c == COMPRESSION_LERC && !(o.maxError >= 0)) {
+        messages.note(true, "LERC maximum error %g is negative", o.maxError);
+        return ekBadAttribute;
+    }
+    const int maxLevel = c == COMPRESSION_ADOBE_DEFLATE ? 9 : c == COMPRESSION_ZSTD ? 22 : -1;
+    if (maxLevel > 0 && (o.level < 0 || o.level > maxLevel)) {
+        messages.note(true, "%s level %d is not 1..%d (0: the default)", name, o.level, maxLevel);
+        return ekBadAttribute;
+    }
+    if (o.predictor < 1 || o.predictor > 3) {
+        messages.note(true, "predictor %d is not 1 (none), 2 (horizontal) or 3 (floating point)",
+                      o.predictor);
+        return ekBadAttribute;
+    }
+    const bool predicts =
+        c == COMPRESSION_LZW || c == COMPRESSION_ADOBE_DEFLATE || c == COMPRESSION_ZSTD;
+    if (o.predictor != 1 && !predicts) {
+        messages.note(true, "predictor %d does not go with %s compression", o.predictor, name);
+        return ekBadAttribute;
+    }
+    if (o.predictor == 3 && type != ekFloat && type != ekDouble) {
+        messages.note(true, "predictor 3 (floating point) takes float data");
+        return ekBadAttribute;
+    }
+    if (o.predictor == 2 && type == ekBit) {
+        messages.note(true, "predictor 2 (horizontal) does not take 1-bit data");
+        return ekBadAttribute;
+    }
+    return ekOkay;
+}
+
+ekStatus ekTiffStore::addLevel(int32_t width, int32_t height, int64_t& first) {
+    if (fd < 0 || width < 1 || height < 1) return ekBadInput;
+    const int32_t across = int32_t((int64_t(width) + lay.pageW - 1) / lay.pageW);
+    const int32_t down = int32_t((int64_t(height) + lay.pageH - 1) / lay.pageH);
+    const size_t n = size_t(int64_t(across) * down * lay.planes);
+    first = int64_t(current.size());
+    try {
+        levels.push_back({width, height, across, down, first, true});
+        current.resize(current.size() + n, zeroTile);
+        committed.resize(committed.size() + n, Extent{});
+    } catch (...) {
+        if (levels.size() > 0 && levels.back().first == first) levels.pop_back();
+        current.resize(size_t(first));
+        committed.resize(size_t(first));
+        return ekNoMemory;
+    }
+    changed = true;
+    return ekOkay;
 }
 
 ekStatus ekTiffStore::appendZeroTile() {
@@ -387,37 +445,68 @@ ekStatus ekTiffStore::place(int64_t index, const ekTiffBytes& encoded) {
 
 // --- Directories ----------------------------------------------------------------------
 
+// The tags of one level: its size and tiles, and the file's layout, codec
+// and colour; the tags given at creation go with the first directory.
+void ekTiffStore::describeLevel(const Level& level, const std::vector<Extent>& tiles,
+                                ekTiffDirectory& d) const {
+    using Values = ekTiffDirectory::Values;
+    using Value = ekTiffDirectory::Value;
+    const size_t n = size_t(int64_t(level.across) * level.down * lay.planes);
+    Values offsets(n), counts(n);
+    for (size_t i = 0; i < n; ++i) {
+        offsets[i].v = tiles[size_t(level.first) + i].offset;
+        counts[i].v = tiles[size_t(level.first) + i].bytes;
+    }
+    const int colour = photometric == PHOTOMETRIC_MINISBLACK ? 1 : 3;
+    const int extra = lay.channels - colour;
+    Values kinds(size_t(extra > 0 ? extra : 0), Value{EXTRASAMPLE_UNSPECIFIED});
+    if (!kinds.empty()) kinds[0].v = extraAlpha;
+    const uint16_t offsetType = big ? TIFF_LONG8 : TIFF_LONG;
+    d.add(TIFFTAG_SUBFILETYPE, TIFF_LONG, level.reduced ? FILETYPE_REDUCEDIMAGE : 0);
+    d.add(TIFFTAG_IMAGEWIDTH, TIFF_LONG, uint64_t(level.width));
+    d.add(TIFFTAG_IMAGELENGTH, TIFF_LONG, uint64_t(level.height));
+    d.add(TIFFTAG_BITSPERSAMPLE, TIFF_SHORT, Values(size_t(lay.channels), Value{format.bits}));
+    d.add(TIFFTAG_COMPRESSION, TIFF_SHORT, format.compression);
+    d.add(TIFFTAG_PHOTOMETRIC, TIFF_SHORT, photometric);
+    d.add(TIFFTAG_ORIENTATION, TIFF_SHORT, ORIENTATION_TOPLEFT);
+    d.add(TIFFTAG_SAMPLESPERPIXEL, TIFF_SHORT, uint64_t(lay.channels));
+    d.add(TIFFTAG_PLANARCONFIG, TIFF_SHORT,
+          lay.order == ekSeparate ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
+    if (format.predictor != 1) d.add(TIFFTAG_PREDICTOR, TIFF_SHORT, format.predictor);
+    d.add(TIFFTAG_TILEWIDTH, TIFF_LONG, uint64_t(lay.pageW));
+    d.add(TIFFTAG_TILELENGTH, TIFF_LONG, uint64_t(lay.pageH));
+    d.add(TIFFTAG_TILEOFFSETS, offsetType, offsets);
+    d.add(TIFFTAG_TILEBYTECOUNTS, offsetType, counts);
+    if (!kinds.empty()) d.add(TIFFTAG_EXTRASAMPLES, TIFF_SHORT, kinds);
+    d.add(TIFFTAG_SAMPLEFORMAT, TIFF_SHORT, Values(size_t(lay.channels), Value{format.format}));
+    if (photometric == PHOTOMETRIC_YCBCR) {
+        d.add(TIFFTAG_YCBCRSUBSAMPLING, TIFF_SHORT, Values{Value{2}, Value{2}});
+        d.add(TIFFTAG_REFERENCEBLACKWHITE, TIFF_RATIONAL,
+              Values{Value{0}, Value{1}, Value{255}, Value{1}, Value{128}, Value{1}, Value{255},
+                     Value{1}, Value{128}, Value{1}, Value{255}, Value{1}});
+    }
+    if (format.compression == COMPRESSION_LERC)  // format version 4, no further compression
+        d.add(TIFFTAG_LERC_PARAMETERS, TIFF_LONG, Values{Value{4}, Value{0}});
+    if (&level == &levels.front())
+        for (const Tag& t : tags) d.addRaw(t.tag, t.type, t.count, t.bytes.data());
+}
+
+// Every level's directory, one after the other from file offset `at`, each
+// naming the next.
 bool ekTiffStore::buildDirectory(uint64_t at, const std::vector<Extent>& tiles,
                                  ekTiffBytes& out) const {
     try {
-        const uint16_t offsetType = big ? TIFF_LONG8 : TIFF_LONG;
-        Values offsets(tiles.size()), counts(tiles.size());
-        for (size_t i = 0; i < tiles.size(); ++i) {
-            offsets[i].v = tiles[i].offset;
-            counts[i].v = tiles[i].bytes;
-        }
-        const int extra = lay.channels - (photometric == PHOTOMETRIC_RGB ? 3 : 1);
-        Values kinds(size_t(extra > 0 ? extra : 0), Value{EXTRASAMPLE_UNSPECIFIED});
-        if (!kinds.empty()) kinds[0].v = extraAlpha;
-        DirectoryWriter d(big, at);
-        d.add(TIFFTAG_SUBFILETYPE, TIFF_LONG, 0);
-        d.add(TIFFTAG_IMAGEWIDTH, TIFF_LONG, uint64_t(lay.width));
-        d.add(TIFFTAG_IMAGELENGTH, TIFF_LONG, uint64_t(lay.height));
-        d.add(TIFFTAG_BITSPERSAMPLE, TIFF_SHORT, Values(size_t(lay.channels), Value{format.bits}));
-        d.add(TIFFTAG_COMPRESSION, TIFF_SHORT, format.compression);
-        d.add(TIFFTAG_PHOTOMETRIC, TIFF_SHORT, photometric);
-        d.add(TIFFTAG_ORIENTATION, TIFF_SHORT, ORIENTATION_TOPLEFT);
-        d.add(TIFFTAG_SAMPLESPERPIXEL, TIFF_SHORT, uint64_t(lay.channels));
-        d.add(TIFFTAG_PLANARCONFIG, TIFF_SHORT,
-              lay.order == ekSeparate ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
-        d.add(TIFFTAG_TILEWIDTH, TIFF_LONG, uint64_t(lay.pageW));
-        d.add(TIFFTAG_TILELENGTH, TIFF_LONG, uint64_t(lay.pageH));
-        d.add(TIFFTAG_TILEOFFSETS, offsetType, offsets);
-        d.add(TIFFTAG_TILEBYTECOUNTS, offsetType, counts);
-        if (!kinds.empty()) d.add(TIFFTAG_EXTRASAMPLES, TIFF_SHORT, kinds);
-        d.add(TIFFTAG_SAMPLEFORMAT, TIFF_SHORT, Values(size_t(lay.channels), Value{format.format}));
         out.size = 0;
-        return d.write(out);
+        uint64_t pos = 0;
+        for (size_t i = 0; i < levels.size(); ++i) {
+            ekTiffDirectory d(big);
+            describeLevel(levels[i], tiles, d);
+            const uint64_t bytes = d.bytes();
+            const uint64_t next = i + 1 < levels.size() ? at + pos + bytes : 0;
+            if (!d.write(out, pos, at + pos, next)) return false;
+            pos += bytes;
+        }
+        return true;
     } catch (...) {
         return false;
     }

@@ -22,6 +22,7 @@
 
 #include "eks/tiff.h"
 #include "tiff/tiff_codec.h"
+#include "tiff/tiff_directory.h"
 #include "tiff/tiff_file.h"
 
 class ekTiffStore {
@@ -36,6 +37,13 @@ public:
     // ekNotImplemented), with the reason in the messages.
     ekStatus create(const char* path, const ekSize& size, ekType type, ekOrder order,
                     const ekTiffCreateOptions& options, ekTiffLayout& layout);
+    // Adds a reduced-resolution level (an overview of slice 0) of `width` x
+    // `height` pixels, its tiles all zero until written; its tiles are
+    // numbered after those of every level before it. The index of its first
+    // tile goes to `first`.
+    ekStatus addLevel(int32_t width, int32_t height, int64_t& first);
+    // Levels: the slices first, then the overviews in the order added.
+    int levelCount() const { return int(levels.size()); }
     // Decodes tile `index` (in the file's order of tiles) into `pixels`.
     ekStatus readPage(int64_t index, void* pixels);
     // Encodes `pixels` as tile `index` into space the directory does not name.
@@ -64,6 +72,23 @@ private:
         bool operator!=(const Extent& e) const { return offset != e.offset || bytes != e.bytes; }
     };
 
+    // A slice or an overview: its size, and where its tiles start in the
+    // file's order of tiles (tiles across x down x planes of them).
+    struct Level {
+        int32_t width, height, across, down;
+        int64_t first;
+        bool reduced;
+    };
+    struct Byte {
+        unsigned char b;
+    };
+    struct Tag {  // a tag given at creation, copied
+        uint16_t tag, type;
+        uint32_t count;
+        std::vector<Byte> bytes;
+    };
+
+    ekStatus checkCodec(const ekTiffCreateOptions& o, ekType type, ekOrder order, int channels);
     bool writeAt(int target, uint64_t offset, const void* src, uint64_t n);
     bool syncData(int target);
     Extent allocate(uint64_t bytes);
@@ -72,6 +97,8 @@ private:
     ekStatus writeDirectory(int target, uint64_t at, const std::vector<Extent>& tiles,
                             uint64_t& end);
     bool buildDirectory(uint64_t at, const std::vector<Extent>& tiles, ekTiffBytes& out) const;
+    void describeLevel(const Level& level, const std::vector<Extent>& tiles,
+                       ekTiffDirectory& d) const;
     ekStatus pointHeaderAt(int target, uint64_t dirOffset);
     ekStatus compact();
     ekStatus fail(const char* what);
@@ -83,7 +110,9 @@ private:
     ekTiffLayout lay;
     ekTiffPageFormat format;
     uint16_t photometric = 1;
-    uint16_t extraAlpha = 0;        // the first extra sample is unassociated alpha
+    uint16_t extraAlpha = 0;  // the first extra sample is unassociated alpha
+    std::vector<Level> levels;
+    std::vector<Tag> tags;
     std::vector<Extent> committed;  // what the directory on disk names
     std::vector<Extent> current;    // what the next directory will name
     Extent zeroTile;                // shared by every tile never written
