@@ -261,11 +261,6 @@ ekTiffImg::ekTiffImg(const char* path, const ekTiffOpenOptions& options)
 
 int ekTiffImg::getOverviewCount() const { return 0; }
 
-ekStatus ekTiffImg::buildOverviews(const int*, int, ekTiffResampling) {
-    if (state == nullptr) return ekNoMemory;
-    return state->writable ? ekNotImplemented : ekNotAllowed;
-}
-
 const ekTiffTag* ekTiffImg::findTag(int) const { return nullptr; }
 
 const ekTiffTag* ekTiffImg::getTag(int) const { return nullptr; }

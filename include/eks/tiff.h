@@ -269,6 +269,7 @@ protected:
 
 private:
     EKS_LOCAL void initAttributes();
+    EKS_LOCAL ekStatus buildLevel(int factor, ekTiffResampling method);
 
     State* state;  // owned; null only when it could not be allocated
 };
