@@ -3,6 +3,7 @@
 // computed tile by tile from the full resolution (read through the page
 // cache, a band of source rows at a time), so that memory stays bounded
 // whatever the image's size.
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <new>
@@ -12,10 +13,10 @@
 
 namespace {
 
-// One output value from the n x m source values of a block (`stride`
-// doubles apart), for one channel.
+// One output value from the n x m source values of a block (rows `rowStride`
+// doubles apart, values `step` apart), for one channel; `scratch` holds n x m.
 double reduce(const double* block, int n, int m, int64_t rowStride, int step,
-              ekTiffResampling method, bool integral) {
+              ekTiffResampling method, bool integral, double* scratch) {
     if (method == ekTiffNearest) return block[0];
     if (method == ekTiffAverage) {
         double sum = 0;
@@ -25,19 +26,23 @@ double reduce(const double* block, int n, int m, int64_t rowStride, int step,
         return integral ? std::floor(mean + 0.5) : mean;
     }
     // The most frequent value; among equally frequent ones the first met.
-    double best = block[0];
-    int bestCount = 0;
+    // Counted on a sorted copy, so that a block of f x f values costs
+    // f^2 log f, not f^4.
+    double* sorted = scratch;
+    for (int i = 0; i < n * m; ++i) sorted[i] = block[(i / n) * rowStride + int64_t(i % n) * step];
+    std::sort(sorted, sorted + n * m);
+    const auto countOf = [&](double v) {
+        return std::upper_bound(sorted, sorted + n * m, v) -
+               std::lower_bound(sorted, sorted + n * m, v);
+    };
+    int64_t most = 0;
+    for (int i = 0; i < n * m; i += int(countOf(sorted[i])))
+        most = std::max(most, countOf(sorted[i]));
     for (int i = 0; i < n * m; ++i) {
         const double v = block[(i / n) * rowStride + int64_t(i % n) * step];
-        int count = 0;
-        for (int j = 0; j < n * m; ++j)
-            count += block[(j / n) * rowStride + int64_t(j % n) * step] == v;
-        if (count > bestCount) {
-            best = v;
-            bestCount = count;
-        }
+        if (countOf(v) == most) return v;
     }
-    return best;
+    return block[0];
 }
 
 }  // namespace
@@ -50,18 +55,29 @@ ekStatus ekTiffImg::buildOverviews(const int* factors, int count, ekTiffResampli
         state->file.note(true, "overviews need factors of 2 or more and a known method");
         return ekBadInput;
     }
-    for (int i = 0; i < count; ++i)
+    // Levels from the largest to the smallest, each factor once.
+    constexpr int kMaxLevels = 32;
+    int sorted[kMaxLevels];
+    if (count > kMaxLevels) {
+        state->file.note(true, "more than %d overviews", kMaxLevels);
+        return ekBadInput;
+    }
+    for (int i = 0; i < count; ++i) {
         if (factors[i] < 2) {
             state->file.note(true, "overview factor %d is below 2", factors[i]);
             return ekBadInput;
         }
+        sorted[i] = factors[i];
+    }
+    std::sort(sorted, sorted + count);
+    count = int(std::unique(sorted, sorted + count) - sorted);
     const ekTiffLayout& l = state->layout();
     if (l.slices != 1) {
         state->file.note(true, "unsupported: overviews of a file of several slices");
         return ekNotImplemented;
     }
     ekStatus s = flush();
-    for (int i = 0; s == ekOkay && i < count; ++i) s = buildLevel(factors[i], method);
+    for (int i = 0; s == ekOkay && i < count; ++i) s = buildLevel(sorted[i], method);
     return s == ekOkay ? state->store.commit() : s;
 }
 
@@ -82,9 +98,10 @@ ekStatus ekTiffImg::buildLevel(int f, ekTiffResampling method) {
     double* tile =
         static_cast<double*>(std::malloc(size_t(l.pageW) * l.pageH * nc * sizeof(double)));
     void* page = std::malloc(size_t(l.pageBytes));
+    double* scratch = static_cast<double*>(std::malloc(size_t(f) * f * sizeof(double)));
     ekMemoryImg pageImage(page, ekSize(l.pageW, l.pageH, 1, nc), l.type,
                           nc > 1 ? ekInterleaved : ekSeparate);
-    if (rows == nullptr || tile == nullptr || page == nullptr) s = ekNoMemory;
+    if (rows == nullptr || tile == nullptr || page == nullptr || scratch == nullptr) s = ekNoMemory;
     for (int plane = 0; s == ekOkay && plane < l.planes; ++plane)
         for (int ty = 0; s == ekOkay && ty < down; ++ty)
             for (int tx = 0; s == ekOkay && tx < across; ++tx) {
@@ -108,7 +125,7 @@ ekStatus ekTiffImg::buildLevel(int f, ekTiffResampling method) {
                             out[int64_t(x) * nc + c] =
                                 n <= 0 ? 0
                                        : reduce(rows + int64_t(x) * f * nc + c, n, m, srcW * nc, nc,
-                                                method, integral);
+                                                method, integral, scratch);
                         }
                 }
                 const ekConfig asDoubles(ekDouble, ekInterleaved, nc, nullptr, 0, ekCoordSpace(0),
@@ -120,5 +137,6 @@ ekStatus ekTiffImg::buildLevel(int f, ekTiffResampling method) {
     std::free(rows);
     std::free(tile);
     std::free(page);
+    std::free(scratch);
     return s;
 }

@@ -5,9 +5,11 @@
 #include "tiff/tiff_store.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <tiffio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -234,6 +236,7 @@ ekStatus ekTiffStore::create(const char* path_, const ekSize& size, ekType type,
     if (ycbcr) photometric = PHOTOMETRIC_YCBCR;
     // Past 3 GiB of pixels the classic format's 32-bit offsets may not reach.
     big = int64_t(ekDataSize(type, 1)) * size.x * size.y * size.z * size.c > (int64_t(3) << 30);
+    cloudOptimized = options.cloudOptimized;
 
     path = strdup(path_);
     if (path == nullptr) return ekNoMemory;
@@ -563,7 +566,7 @@ ekStatus ekTiffStore::commit() {
 // Writes the file anew beside the original (header, the tiles in order, one
 // zero tile at most, the directory), syncs it and renames it over the
 // original. The original stays as it was when anything fails.
-ekStatus ekTiffStore::compact() {
+ekStatus ekTiffStore::compact(bool cloudOptimized) {
     std::string tmpPath, folder;
     try {
         tmpPath = std::string(path) + ".XXXXXX";
@@ -575,22 +578,35 @@ ekStatus ekTiffStore::compact() {
     }
     const int out = ::mkostemp(&tmpPath[0], O_CLOEXEC);
     if (out < 0) return fail("cannot create a file to compact into");
+    struct stat st {};
+    if (::fstat(fd, &st) == 0) ::fchmod(out, st.st_mode & 07777);  // the original's permissions
     std::vector<Extent> moved;
+    std::vector<Index> order;
+    ekTiffBytes sizing;
     void* buf = nullptr;
     ekStatus s = ekOkay;
     try {
         moved.assign(current.size(), Extent{});
+        tileOrder(cloudOptimized, order);
     } catch (...) {
         s = ekNoMemory;
     }
-    uint64_t at = big ? 16 : 8;
+    const uint64_t headerBytes = big ? 16 : 8;
     const unsigned char header[16] = {'I', 'I', uint8_t(big ? 43 : 42), 0, 8, 0, 0, 0};
-    if (s == ekOkay && !writeAt(out, 0, header, at)) s = fail("cannot write the header");
+    if (s == ekOkay && !writeAt(out, 0, header, headerBytes)) s = fail("cannot write the header");
+    // A cloud-optimized file has its directories right after the header,
+    // then the tiles; another has the directories last.
+    if (s == ekOkay && cloudOptimized && !buildDirectory(0, current, sizing)) s = ekNoMemory;
+    const uint64_t dirAt = headerBytes;
+    uint64_t at = cloudOptimized ? span(headerBytes + sizing.size) : headerBytes;
     Extent newZero;
     uint64_t bufBytes = 0;
-    for (size_t i = 0; s == ekOkay && i < current.size(); ++i) {
+    for (size_t k = 0; s == ekOkay && k < order.size(); ++k) {
+        const size_t i = order[k].i;
         const Extent e = current[i];
-        const bool zero = e.offset == zeroTile.offset;
+        // Tiles never written share one zero tile, but in a cloud-optimized
+        // file, whose readers expect every level's tiles in order.
+        const bool zero = e.offset == zeroTile.offset && !cloudOptimized;
         if (zero && newZero.offset != 0) {
             moved[i] = newZero;
             continue;
@@ -608,9 +624,11 @@ ekStatus ekTiffStore::compact() {
         at += span(e.bytes);
     }
     std::free(buf);
-    uint64_t end = 0;
-    if (s == ekOkay) s = writeDirectory(out, at, moved, end);
-    if (s == ekOkay) s = pointHeaderAt(out, at);
+    uint64_t end = at, dirEnd = 0;
+    const uint64_t dirStart = cloudOptimized ? dirAt : at;
+    if (s == ekOkay) s = writeDirectory(out, dirStart, moved, dirEnd);
+    if (!cloudOptimized) end = dirEnd;
+    if (s == ekOkay) s = pointHeaderAt(out, dirStart);
     if (s == ekOkay && ::rename(tmpPath.c_str(), path) != 0) s = fail("cannot replace the file");
     if (s != ekOkay) {
         ::close(out);
@@ -627,11 +645,30 @@ ekStatus ekTiffStore::compact() {
     fd = out;
     eof = end;
     zeroTile = newZero;
-    directory = {at, end - at};
+    directory = {dirStart, dirEnd - dirStart};
     current.swap(moved);
     committed = current;
     freeSpace.clear();
     return ekOkay;
+}
+
+// Every tile, in the order a rewrite writes them: the file's order, or for a
+// cloud-optimized file the overviews from the smallest, then the full
+// resolution, each level's tiles in order. Throws std::bad_alloc.
+void ekTiffStore::tileOrder(bool cloudOptimized, std::vector<Index>& order) const {
+    std::vector<const Level*> byLevel;
+    for (const Level& level : levels) byLevel.push_back(&level);
+    if (cloudOptimized)
+        std::stable_sort(byLevel.begin(), byLevel.end(), [](const Level* a, const Level* b) {
+            const auto rank = [](const Level* l) {
+                return l->reduced ? int64_t(l->width) * l->height : INT64_MAX;
+            };
+            return rank(a) < rank(b);
+        });
+    for (const Level* level : byLevel) {
+        const int64_t n = int64_t(level->across) * level->down * lay.planes;
+        for (int64_t i = 0; i < n; ++i) order.push_back(Index{size_t(level->first + i)});
+    }
 }
 
 ekStatus ekTiffStore::close() {
@@ -640,8 +677,12 @@ ekStatus ekTiffStore::close() {
     if (s != ekOkay) return s;
     // A file with more than a fifth of dead bytes is rewritten compactly. A
     // failure there loses nothing: the file stays complete, only larger.
-    if ((eof - liveBytes()) * 5 > eof && compact() != ekOkay)
+    if (cloudOptimized) {
+        if (compact(true) != ekOkay)
+            messages.note(false, "the file could not be laid out cloud-optimized; it is complete");
+    } else if ((eof - liveBytes()) * 5 > eof && compact(false) != ekOkay) {
         messages.note(false, "the file could not be compacted; it is complete but larger");
+    }
     errno = 0;
     const int closed = ::close(fd);
     fd = -1;

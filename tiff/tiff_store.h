@@ -100,7 +100,11 @@ private:
     void describeLevel(const Level& level, const std::vector<Extent>& tiles,
                        ekTiffDirectory& d) const;
     ekStatus pointHeaderAt(int target, uint64_t dirOffset);
-    ekStatus compact();
+    struct Index {  // a tile's place in the file's order
+        size_t i;
+    };
+    ekStatus compact(bool cloudOptimized);
+    void tileOrder(bool cloudOptimized, std::vector<Index>& order) const;
     ekStatus fail(const char* what);
 
     ekTiffFile& messages;
@@ -124,6 +128,7 @@ private:
     std::map<Offset, uint64_t> freeSpace;  // offset -> bytes, not named by the directory
     uint64_t eof = 0;
     bool changed = false;
+    bool cloudOptimized = false;  // close() lays the file out for reading by ranges
 };
 
 #endif  // EKS_TIFF_TIFF_STORE_H

@@ -6,6 +6,7 @@
 #include <tiffio.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <map>
 #include <vector>
 
@@ -97,6 +98,40 @@ TEST(TiffOverviews, LevelsEqualAReferenceReduction) {
                             << "level " << level << " at " << x << ", " << y;
         }
     }
+}
+
+}  // namespace
+
+namespace {
+
+// A cloud-optimized file with overviews passes GDAL's validator (when GDAL's
+// Python bindings are installed) and reads back like any other.
+TEST(TiffOverviews, CloudOptimizedFilesPassTheValidator) {
+    const char* check =
+        "/usr/bin/python3 -c 'import osgeo_utils.samples."
+        "validate_cloud_optimized_geotiff' 2>/dev/null";
+    if (std::system(check) != 0) GTEST_SKIP() << "GDAL's Python bindings are not installed";
+    const std::string path = tempTiffPath("cog");
+    const std::vector<uint8_t> px = randomBytes(300 * 200 * 2, 22);
+    {
+        ekTiffCreateOptions options;
+        options.tileWidth = options.tileHeight = 64;
+        options.compression = ekTiffZSTD;
+        options.cloudOptimized = true;
+        ekTiffImg img(path.c_str(), ekSize(300, 200, 1, 2), ekUChar, ekSeparate, options);
+        ASSERT_EQ(ekOkay, img.setTile(0, 0, 300, 200, const_cast<uint8_t*>(px.data()), nullptr));
+        const int factors[] = {4, 2};
+        ASSERT_EQ(ekOkay, img.buildOverviews(factors, 2, ekTiffAverage));
+        ASSERT_EQ(ekOkay, img.close()) << img.getMessage();
+    }
+    EXPECT_EQ(0, std::system(("/usr/bin/python3 -m osgeo_utils.samples."
+                              "validate_cloud_optimized_geotiff -q " +
+                              path)
+                                 .c_str()));
+    ekTiffImg back(path.c_str());
+    std::vector<uint8_t> got(px.size());
+    ASSERT_EQ(ekOkay, back.getTile(0, 0, 300, 200, got.data(), nullptr));
+    EXPECT_TRUE(got == px);
 }
 
 }  // namespace
