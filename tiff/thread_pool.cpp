@@ -79,6 +79,27 @@ void ekTiffThreadPool::submit(ekTiffJob& job) {
     cv.notify_one();
 }
 
+void ekTiffThreadPool::complete(ekTiffJob& job) {
+    bool taken = false;
+    {
+        std::lock_guard<std::mutex> lock(m);
+        ekTiffJob* previous = nullptr;
+        for (ekTiffJob* j = head; j != nullptr; previous = j, j = j->next) {
+            if (j != &job) continue;
+            (previous != nullptr ? previous->next : head) = j->next;
+            if (tail == j) tail = previous;
+            taken = true;
+            break;
+        }
+    }
+    if (taken) {
+        job.run();
+        job.finish();
+    } else {
+        job.wait();
+    }
+}
+
 void ekTiffThreadPool::work() {
     for (;;) {
         ekTiffJob* job;

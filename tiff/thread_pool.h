@@ -46,9 +46,13 @@ public:
     // Threads started so far in the process.
     static int threadsStarted();
 
-    // Queues `job` for a worker. The submitter waits for it before the job
+    // Queues `job` for a worker. The submitter completes it before the job
     // goes out of scope.
     void submit(ekTiffJob& job);
+    // Returns once `job` has run: a job no worker has taken yet is taken
+    // back and run on this thread. So a thread that holds a lock a queued
+    // job would need never waits for the job behind it.
+    void complete(ekTiffJob& job);
 
 private:
     ekTiffThreadPool() = default;

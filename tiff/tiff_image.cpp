@@ -72,7 +72,7 @@ ekStatus ekTiffImg::State::writeBack(ekTiffPage** pages, int count) {
         for (int i = 1; i < n; ++i) pool->submit(jobs[i]);
         jobs[0].status = store.encode(jobs[0].pixels, jobs[0].encoded);
         for (int i = 0; i < n; ++i) {
-            if (i > 0) jobs[i].wait();
+            if (i > 0) pool->complete(jobs[i]);
             ekTiffPage& page = *pages[first + i];
             ekStatus s = jobs[i].status;
             if (s == ekOkay) s = store.place(page.key, jobs[i].encoded);

@@ -176,8 +176,8 @@ private:
             started[i] = true;
         }
         for (int i = 0; i < n; ++i) {
+            if (started[i]) pool->complete(jobs[i]);  // runs it here if no worker took it
             move(refs[i], fill, image, result);
-            if (started[i]) jobs[i].wait();
         }
     }
 

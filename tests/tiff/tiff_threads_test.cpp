@@ -133,6 +133,10 @@ TEST(TiffThreads, WritesAreByteIdenticalAndThreadsStartOnlyWhenNeeded) {
             }
             ASSERT_EQ(ekOkay,
                       img.setTile(3, 5, 150, 60, const_cast<uint8_t*>(pixels.data()), nullptr));
+            // A read of many pages while the cache is full of dirty ones: the
+            // evictions encode on the pool while its workers decode.
+            std::vector<uint8_t> window(120 * 50 * 2);
+            ASSERT_EQ(ekOkay, img.getTile(30, 20, 120, 50, window.data(), nullptr));
             ASSERT_EQ(ekOkay, img.close());
         }
         files.push_back(readFile(path));
