@@ -54,32 +54,35 @@ void ekTiffImg::State::position(int64_t k, int& x, int& y, int& z, int& c) const
     c = lay.order == ekSeparate ? int(planeAndSlice % lay.planes) : 0;
 }
 
-// Pages are encoded ahead on the pool, a window of jobs at a time, and placed
-// in the order given: the file's layout does not depend on the thread count.
+// Pages are encoded on the pool, a window of as many as there are threads
+// ahead of the one being placed, and placed in the order given: the file's
+// layout does not depend on the thread count.
 ekStatus ekTiffImg::State::writeBack(ekTiffPage** pages, int count) {
     const int workers = count > 1 && lay.compression != 1 ? threads.load() - 1 : 0;
-    ekTiffThreadPool* pool = ekTiffThreadPool::get(workers < kMaxJobs ? workers : kMaxJobs);
+    ekTiffThreadPool* pool = ekTiffThreadPool::get(workers < kMaxJobs ? workers : kMaxJobs - 1);
     const int window = pool == nullptr ? 1 : (workers + 1 < kMaxJobs ? workers + 1 : kMaxJobs);
     EncodeJob jobs[kMaxJobs];
+    const auto start = [&](int i) {
+        EncodeJob& job = jobs[i % window];
+        job.store = &store;
+        job.pixels = pages[i]->pixels;
+        job.reset();
+        if (pool != nullptr) pool->submit(job);
+    };
+    for (int i = 0; i < count && i < window; ++i) start(i);
     ekStatus result = ekOkay;
-    for (int first = 0; first < count; first += window) {
-        const int n = count - first < window ? count - first : window;
-        for (int i = 0; i < n; ++i) {
-            jobs[i].store = &store;
-            jobs[i].pixels = pages[first + i]->pixels;
+    for (int i = 0; i < count; ++i) {
+        EncodeJob& job = jobs[i % window];
+        if (pool != nullptr) {
+            pool->complete(job);  // encodes it here if no worker took it
+        } else {
+            job.status = store.encode(job.pixels, job.encoded);
         }
-        // The caller encodes the first page of the window itself.
-        for (int i = 1; i < n; ++i) pool->submit(jobs[i]);
-        jobs[0].status = store.encode(jobs[0].pixels, jobs[0].encoded);
-        for (int i = 0; i < n; ++i) {
-            if (i > 0) pool->complete(jobs[i]);
-            ekTiffPage& page = *pages[first + i];
-            ekStatus s = jobs[i].status;
-            if (s == ekOkay) s = store.place(page.key, jobs[i].encoded);
-            if (s == ekOkay) page.dirty = false;  // else it stays dirty: nothing is lost
-            if (s != ekOkay) result = s;
-        }
-        for (int i = 1; i < n; ++i) jobs[i].reset();
+        ekStatus s = job.status;
+        if (s == ekOkay) s = store.place(pages[i]->key, job.encoded);
+        if (s == ekOkay) pages[i]->dirty = false;  // else it stays dirty: nothing is lost
+        if (s != ekOkay) result = s;
+        if (i + window < count) start(i + window);
     }
     return result;
 }

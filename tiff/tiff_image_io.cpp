@@ -115,10 +115,11 @@ void fillPart(ekDataBlock dst, const ekTile& part, const ekTile* keepOut, const 
 }
 
 // Moves the pages a read touches into the caller's block, in the file's
-// order. When two or more compressed pages are not in the cache, the pages
-// are taken in windows of as many as there are threads: the pool's workers
-// decode all but the first of a window while the caller decodes the first,
-// and each page is moved as soon as its turn comes and it is ready.
+// order. When two or more compressed pages are not in the cache, a window of
+// as many pages as the image has threads slides over them: each page entering
+// it is queued for decoding on the pool, and the caller moves the page at its
+// head as soon as it is ready, decoding it itself when no worker has taken it
+// yet. The window's pages are the only ones held beyond the budget.
 class PageReader {
 public:
     PageReader(ekTiffImg::State& st_, const ekTiffLayout& l_, ekDataBlock& dst_,
@@ -126,18 +127,23 @@ public:
         : st(st_), l(l_), dst(dst_), selected(selected_), in(in_) {}
 
     ekStatus run(const ekPixel& fill, ekImage& image) {
-        ekStatus result = ekOkay;
-        const int window = windowSize();
-        int pending = 0;
+        result = ekOkay;
+        window = windowSize();
         forEachPage(in, l, selected, [&](int px, int py, int pz, int plane, const ekTile& box) {
-            Ref& r = refs[pending++];
-            r = Ref{px, py, pz, plane, box, st.key(px, py, pz, plane)};
-            if (pending == window) {
-                moveWindow(pending, fill, image, result);
-                pending = 0;
-            }
+            if (buffered == window) moveHead(fill, image);
+            const int slot = (head + buffered++) % window;
+            refs[slot] = Ref{px, py, pz, plane, box, st.key(px, py, pz, plane)};
+            started[slot] = false;
+            if (window == 1) return;
+            ekTiffPage* placeholder = st.cache.startLoad(refs[slot].key);
+            if (placeholder == nullptr) return;  // cached, loading, or left to the caller
+            jobs[slot].state = &st;
+            jobs[slot].page = placeholder;
+            jobs[slot].reset();
+            pool->submit(jobs[slot]);
+            started[slot] = true;
         });
-        moveWindow(pending, fill, image, result);
+        while (buffered > 0) moveHead(fill, image);
         return result;
     }
 
@@ -159,29 +165,19 @@ private:
             if (missing < 2 && !st.cache.has(st.key(px, py, pz, plane))) ++missing;
         });
         if (missing < 2) return 1;
-        const int window = threads < kMaxWindow ? threads : kMaxWindow;
-        pool = ekTiffThreadPool::get(window - 1);
-        return pool == nullptr ? 1 : window;
+        const int size = threads < kMaxWindow ? threads : kMaxWindow;
+        pool = ekTiffThreadPool::get(size - 1);
+        return pool == nullptr ? 1 : size;
     }
 
-    void moveWindow(int n, const ekPixel& fill, ekImage& image, ekStatus& result) {
-        bool started[kMaxWindow] = {};
-        for (int i = 1; i < n; ++i) {
-            ekTiffPage* placeholder = st.cache.startLoad(refs[i].key);
-            if (placeholder == nullptr) continue;  // cached, loading, or left to the caller
-            jobs[i].state = &st;
-            jobs[i].page = placeholder;
-            jobs[i].reset();
-            pool->submit(jobs[i]);
-            started[i] = true;
-        }
-        for (int i = 0; i < n; ++i) {
-            if (started[i]) pool->complete(jobs[i]);  // runs it here if no worker took it
-            move(refs[i], fill, image, result);
-        }
+    void moveHead(const ekPixel& fill, ekImage& image) {
+        if (started[head]) pool->complete(jobs[head]);  // runs it here if no worker took it
+        move(refs[head], fill, image);
+        head = (head + 1) % window;
+        --buffered;
     }
 
-    void move(const Ref& r, const ekPixel& fill, ekImage& image, ekStatus& result) {
+    void move(const Ref& r, const ekPixel& fill, ekImage& image) {
         ekStatus ps = ekOkay;
         ekTiffPage* page = st.cache.acquire(r.key, true, ps);
         if (page != nullptr) {
@@ -205,7 +201,10 @@ private:
     const std::vector<Selected>& selected;
     const ekTile in;
     ekTiffThreadPool* pool = nullptr;
+    ekStatus result = ekOkay;
+    int window = 1, head = 0, buffered = 0;  // a ring of the pages in the window
     Ref refs[kMaxWindow];
+    bool started[kMaxWindow] = {};
     ekTiffDecodeJob jobs[kMaxWindow];
 };
 
