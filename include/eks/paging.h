@@ -105,6 +105,11 @@ private:
 // data. The page does not own the data. The magic word tells a live handle
 // (0xFACE1234) from a destroyed one (0xDEADBEEF); getData() answers null for
 // a handle that is not valid.
+//
+// Pages are neither copyable nor assignable, through this class or any class
+// derived from it: a copy would stay valid after its image released the page
+// (its data pointer dangling), and an assignment between two pages that own
+// their buffers would release one buffer twice. Hand pages on by pointer.
 class EKS_API ekPage : public ekXYZCstruct<int> {
 public:
     static constexpr uint32_t kLiveMagic = 0xFACE1234u;
@@ -113,9 +118,8 @@ public:
     // Position (-1, -1, -1, -1), no data.
     ekPage();
     ekPage(int x, int y, int z, int c, void* data);
-    // Copies position, magic word and data pointer (the data stays shared).
-    ekPage(const ekPage& p);
-    ekPage& operator=(const ekPage& p);
+    ekPage(const ekPage&) = delete;
+    ekPage& operator=(const ekPage&) = delete;
     // Marks the handle dead: position, data pointer and magic word all become
     // 0xDEADBEEF. The data is not released.
     virtual ~ekPage();
@@ -133,13 +137,10 @@ public:
 
 // A page that owns its buffer: `size` bytes, uninitialised, allocated by the
 // constructor and released by the destructor. When the buffer cannot be had
-// (or size < 1) data is null. Not copyable: two handles would release one
-// buffer.
+// (or size < 1) data is null. Not copyable, like every page.
 class EKS_API ekImagePage : public ekPage {
 public:
     ekImagePage(int x, int y, int z, int c, int size);
-    ekImagePage(const ekImagePage&) = delete;
-    ekImagePage& operator=(const ekImagePage&) = delete;
     ~ekImagePage() override;
 };
 
