@@ -226,6 +226,7 @@ TEST(LockTile, MemoryImageSharesOnePageIntoItsBuffer) {
             EXPECT_EQ(lt->requests[i].page->getData(), src.data.data());
         }
         const ekPage* page = lt->requests[0].page;
+        EXPECT_EQ(page->matches(0, 0, 0, 0), 1);  // the origin of the buffer
         lt.reset();
         EXPECT_TRUE(page->Valid());  // still the image's after the tile let go
         lt.reset(src.img.lockTile(-9, 0, 5, 5, nullptr, 0));
