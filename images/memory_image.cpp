@@ -89,6 +89,7 @@ void ekMemoryImg::init(const ekSize& s, ekType type, ekOrder o) {
 }
 
 ekMemoryImg::~ekMemoryImg() {
+    releaseLockedTiles();  // while the page they hold is still there
     deleteRelated(1);
     delete page;
     if (allocSize != 0) std::free(dataPtr);

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-// ekLockedTile: every page a tile touches, locked at once.
+// ekLockedTile: every page a tile touches, locked at once, and the image's
+// list of its live locked tiles, which an image that dies first releases.
 #include <new>
 
 #include "eks/paging.h"
@@ -13,6 +14,10 @@ constexpr int kTileOnlyModeBits = 0x400 | 0x800;
 
 ekLockedTile::ekLockedTile(ekImage* image_, ekTileIter& iter, int mode)
     : image(image_), requests(nullptr), count(0), status(ekOkay) {
+    // Entered at the head of the image's list of live tiles.
+    nextTile = image->lockedTiles;
+    if (nextTile != nullptr) nextTile->prevTile = this;
+    image->lockedTiles = this;
     const int n = iter.getCount();
     if (n > 0) {
         // Value-initialised: a request the lock never reaches holds no page.
@@ -29,12 +34,28 @@ ekLockedTile::ekLockedTile(ekImage* image_, ekTileIter& iter, int mode)
     status = image->lockPageSet(requests, mode & ~kTileOnlyModeBits, count);
 }
 
-ekLockedTile::~ekLockedTile() {
-    // After a lock that failed part-way the pages that were filled are
-    // released too; a lock that filled nothing is not undone.
-    if (image != nullptr && (status == ekOkay || holdsPages()))
-        image->unlockPageSet(requests, count);
+ekLockedTile::~ekLockedTile() { release(); }
+
+void ekLockedTile::release() {
+    if (image != nullptr) {
+        // After a lock that failed part-way the pages that were filled are
+        // released too; a lock that filled nothing is not undone.
+        if (status == ekOkay || holdsPages()) image->unlockPageSet(requests, count);
+        if (prevTile != nullptr)
+            prevTile->nextTile = nextTile;
+        else
+            image->lockedTiles = nextTile;
+        if (nextTile != nullptr) nextTile->prevTile = prevTile;
+        prevTile = nextTile = nullptr;
+        image = nullptr;
+    }
     delete[] requests;
+    requests = nullptr;
+    count = 0;
+}
+
+void ekImage::releaseLockedTiles() {
+    while (lockedTiles != nullptr) lockedTiles->release();
 }
 
 bool ekLockedTile::holdsPages() const {

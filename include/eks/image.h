@@ -78,8 +78,10 @@ public:
     explicit ekImage(const ekSize& size);
     ekImage(const ekImage&) = delete;
     ekImage& operator=(const ekImage&) = delete;
-    // Destroys the related children, then releases the pixels and detaches
-    // the image from the graph.
+    // Releases what its live locked tiles still hold (releaseLockedTiles,
+    // through ekImage's own unlockPageSet by then), destroys the related
+    // children, then releases the pixels and detaches the image from the
+    // graph.
     ~ekImage() override;
 
     // Class identity.
@@ -343,6 +345,16 @@ protected:
 
     void setNumInputs(int n) { numInputs = n; }
 
+    // Unlocks the pages of every locked tile of this image that is still
+    // alive (through the virtual unlockPageSet, as deleting the tile would)
+    // and leaves each tile empty: no image, no requests, count 0. The caller
+    // still deletes the tiles; their destructors then do nothing. A class
+    // calls this first in its destructor, while its own unlockPageSet still
+    // works; a class whose lockPageSet hands out pages of its own must, as
+    // by the time ekImage's destructor releases the remaining tiles only
+    // ekImage::unlockPageSet (which destroys the pages) is left.
+    void releaseLockedTiles();
+
     // Derivation operations for the concrete classes' reset(). None of them
     // touches an attribute that the caller set.
     // Colour model from the channel count (4 channels: ekRGBA when flag is 0).
@@ -396,8 +408,11 @@ protected:
     int32_t priority;                // stored and returned only
     int32_t numInputs;               // input slots the class accepts
     int32_t refCount;                // ref / unref
+    ekLockedTile* lockedTiles;       // live locked tiles of this image; not owned
 
 private:
+    friend struct ekLockedTile;  // enters and leaves the list of live tiles
+
     EKS_LOCAL void init();
     // Common setter protocol: refuse unless allowed; an unchanged value only
     // marks the attribute as set; otherwise store and alter.

@@ -164,7 +164,11 @@ struct EKS_API ekLockRequest {
 // ekImage constructs one). The requests are in the iterator's order: x
 // fastest, then y, z, channel block; a request outside the image has no page.
 // Deleting the locked tile unlocks its pages (also those that a page-set lock
-// failing part-way did fill) and releases the request array. Not copyable.
+// failing part-way did fill) and releases the request array. An image that is
+// destroyed before its locked tiles unlocks their pages itself and leaves the
+// tiles empty (image null, no requests, count 0, the status as it was): the
+// caller still deletes each tile, and nothing then touches the image. Not
+// copyable.
 struct EKS_API ekLockedTile {
     ekImage* image;           // the image whose pages are locked
     ekLockRequest* requests;  // one per page the tile touches; owned
@@ -184,6 +188,14 @@ private:
     EKS_LOCAL ekLockedTile(ekImage* image, ekTileIter& iter, int mode);
     // True when some request holds a page.
     EKS_LOCAL bool holdsPages() const;
+    // Unlocks the pages through the image, leaves the image's list of live
+    // tiles and releases the requests; the tile is then empty. Nothing for a
+    // tile that is empty already.
+    EKS_LOCAL void release();
+
+    // Neighbours in the image's list of live locked tiles.
+    ekLockedTile* prevTile = nullptr;
+    ekLockedTile* nextTile = nullptr;
 };
 
 // One page position (x, y, z, c) and how much of that page lies inside the

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <tuple>
 #include <type_traits>
@@ -210,6 +211,38 @@ TEST(LockTile, FailedLockReleasesThePagesItFilled) {
 
     img.setStatus(ekBadAttribute);
     EXPECT_EQ(img.lockTile3D(0, 0, 0, 1, 1, 1, nullptr, 0), nullptr);
+}
+
+// An image destroyed before its locked tiles releases their pages and leaves
+// them empty; deleting the tiles afterwards touches nothing of the image (the
+// sanitizer build sees any access, the leak checker any page left behind).
+TEST(LockTile, ImageDestroyedFirstEmptiesItsTiles) {
+    Pixels3D src;
+    ekPixel value(ekUShort, 3);
+    const std::function<ekImage*()> makers[] = {
+        [] { return new ekMemoryImg(ekSize(20, 12, 2, 3), ekUShort, ekSeparate); },
+        [&] { return new ekSubImg(&src.img, 2, 1, 0, 10, 6, 1, nullptr); },
+        [&] { return new ekConstImg(value); },
+        [&] { return new PagedImage(src.img, {10, 6, 1, 3}); },  // the base image's copies
+    };
+    for (const auto& make : makers) {
+        ekImage* img = make();
+        SCOPED_TRACE(img->getClassName(0));
+        std::unique_ptr<ekLockedTile> tiles[3];
+        for (auto& t : tiles) {
+            t.reset(img->lockTile3D(0, 0, 0, 20, 12, 1, nullptr, 0));
+            ASSERT_NE(t, nullptr);
+            ASSERT_EQ(t->getStatus(), ekOkay);
+            ASSERT_GT(t->count, 0);
+        }
+        tiles[1].reset();  // one deleted before the image
+        delete img;
+        for (int i : {0, 2}) {
+            EXPECT_EQ(tiles[i]->image, nullptr);
+            EXPECT_EQ(tiles[i]->requests, nullptr);
+            EXPECT_EQ(tiles[i]->count, 0);
+        }
+    }
 }
 
 // --- The memory image's shared page -----------------------------------------------
