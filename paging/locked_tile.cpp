@@ -12,13 +12,20 @@ constexpr int kTileOnlyModeBits = 0x400 | 0x800;
 
 }  // namespace
 
-ekLockedTile::ekLockedTile(ekImage* image_, ekTileIter& iter, int mode)
+ekLockedTile::ekLockedTile(ekImage* image_, ekTileIter& iter, int mode, bool wantPages)
     : image(image_), requests(nullptr), count(0), status(ekOkay) {
     // Entered at the head of the image's list of live tiles.
     nextTile = image->lockedTiles;
     if (nextTile != nullptr) nextTile->prevTile = this;
     image->lockedTiles = this;
     const int n = iter.getCount();
+    if (n < 1 && wantPages) {
+        // The page count does not fit 32 bits, or the page geometry lays no
+        // pages: the lock cannot be made, and an empty tile would pass for
+        // one that lies outside the image.
+        status = ekBadInput;
+        return;
+    }
     if (n > 0) {
         // Value-initialised: a request the lock never reaches holds no page.
         requests = new (std::nothrow) ekLockRequest[n]();

@@ -233,9 +233,14 @@ public:
     virtual ekStatus seekTile3D(int x, int y, int z, int nx, int ny, int nz, const ekConfig* cfg,
                                 ekSemaphore* sem, ekImage* other);
     // Locks every page whose interior the box (in cfg's coordinate space,
-    // clipped to the image) touches, in the channels cfg selects; the caller
-    // deletes the result to unlock. Null when the image's status is not
-    // ekOkay. Bits 0x400 and 0x800 of mode are not handed to lockPageSet.
+    // clipped to the image) touches, in the channels cfg selects (clipped to
+    // the image's channels: list entries and offsets beyond them select
+    // nothing); the caller deletes the result to unlock. Null when the
+    // image's status is not ekOkay or memory is short. A box that reaches
+    // the image in some channel but whose pages cannot be listed (their count
+    // does not fit 32 bits, or the page geometry lays none) gives a tile with
+    // status ekBadInput and no request. Bits 0x400 and 0x800 of mode are not
+    // handed to lockPageSet.
     virtual ekLockedTile* lockTile3D(int x, int y, int z, int nx, int ny, int nz,
                                      const ekConfig* cfg, int mode);
     // Point of this image -> point of its input (evalXY) and back (evalUV).

@@ -184,8 +184,10 @@ private:
     friend class ekImage;
     // Fills one request per page of iter and locks them with mode, less its
     // bits 0x400 and 0x800. Without memory for the requests: status
-    // ekNoMemory, no request.
-    EKS_LOCAL ekLockedTile(ekImage* image, ekTileIter& iter, int mode);
+    // ekNoMemory, no request. When wantPages is set and iter has no page (its
+    // count does not fit 32 bits, or its geometry lays none): ekBadInput, no
+    // request, nothing locked.
+    EKS_LOCAL ekLockedTile(ekImage* image, ekTileIter& iter, int mode, bool wantPages);
     // True when some request holds a page.
     EKS_LOCAL bool holdsPages() const;
     // Unlocks the pages through the image, leaves the image's list of live

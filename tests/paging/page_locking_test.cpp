@@ -130,6 +130,11 @@ TEST(LockTile, LocksEveryPageTheTileTouchesInIteratorOrder) {
     const ekConfig firstTwo(ekUShort, ekInterleaved, 2);
     const ekConfig lastChan(ekUShort, ekInterleaved, 1, nullptr, 2);
     const ekConfig upperLeft(ekUShort, ekInterleaved, 3, nullptr, 0, ekUpperLeft);
+    // Channels beyond the image's select nothing, and no channel block past
+    // them is counted (a list entry of 2 000 000 asked for a million).
+    int far[3] = {2, 2000000, -7};
+    const ekConfig farList(ekUShort, ekInterleaved, 3, far);
+    const ekConfig wideRange(ekUShort, ekInterleaved, 4000000, nullptr, -2);
     const TileCase cases[] = {
         {"3 x 2 pages, x fastest",
          {1, 1, 0, 12, 8, 1},
@@ -154,6 +159,12 @@ TEST(LockTile, LocksEveryPageTheTileTouchesInIteratorOrder) {
          1,
          &lastChan,
          {{-1, -1, 0, 2}, {5, -1, 0, 2}}},
+        {"list entries beyond the channels", {0, 0, 0, 1, 1, 1}, 0, &farList, {{0, 0, 0, 2}}},
+        {"offset range beyond the channels",
+         {0, 0, 0, 1, 1, 1},
+         0,
+         &wideRange,
+         {{0, 0, 0, 0}, {0, 0, 0, 2}}},
         {"a tile in another space is mapped",
          {0, 0, 0, 1, 1, 1},
          0,
@@ -211,6 +222,21 @@ TEST(LockTile, FailedLockReleasesThePagesItFilled) {
 
     img.setStatus(ekBadAttribute);
     EXPECT_EQ(img.lockTile3D(0, 0, 0, 1, 1, 1, nullptr, 0), nullptr);
+}
+
+// A tile inside the image whose pages cannot be listed is refused, never
+// answered with an empty success.
+TEST(LockTile, PagesThatCannotBeListedAreRefused) {
+    ekConstImg huge;  // 128 x 128 pages: 2^48 of them
+    ASSERT_EQ(huge.setSize(ekSize(INT_MAX, INT_MAX, 1, 1)), ekOkay);
+    Pixels3D src;
+    PagedImage flat(src.img, {0, 6, 1, 3});  // pages of no width
+    for (ekImage* img : {static_cast<ekImage*>(&huge), static_cast<ekImage*>(&flat)}) {
+        std::unique_ptr<ekLockedTile> lt(img->lockTile(0, 0, INT_MAX, INT_MAX, nullptr, 0));
+        ASSERT_NE(lt, nullptr);
+        EXPECT_EQ(lt->getStatus(), ekBadInput);
+        EXPECT_EQ(lt->count, 0);
+    }
 }
 
 // An image destroyed before its locked tiles releases their pages and leaves
