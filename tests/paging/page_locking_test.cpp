@@ -249,7 +249,8 @@ TEST(LockTile, ImageDestroyedFirstEmptiesItsTiles) {
         [] { return new ekMemoryImg(ekSize(20, 12, 2, 3), ekUShort, ekSeparate); },
         [&] { return new ekSubImg(&src.img, 2, 1, 0, 10, 6, 1, nullptr); },
         [&] { return new ekConstImg(value); },
-        [&] { return new PagedImage(src.img, {10, 6, 1, 3}); },  // the base image's copies
+        // A class of the host's own: the base image's copied pages.
+        [&] { return new PagedImage(src.img, ekXYZCstruct<int>(10, 6, 1, 3)); },
     };
     for (const auto& make : makers) {
         ekImage* img = make();
