@@ -201,6 +201,12 @@ ekStatus ekMemoryImg::copyTileCfg(int x, int y, int z, int nx, int ny, int nz, e
     // base copy goes through a temporary buffer.
     if (other == this)
         return ekImage::copyTileCfg(x, y, z, nx, ny, nz, other, ox, oy, oz, cfg, direction);
+    if (emptyBox(nx, ny, nz)) {
+        // Nothing moves, so no layout is built: its channel table would cost
+        // as much as the image has channels.
+        setAltered(ekPropagateBit);
+        return ekOkay;
+    }
 
     ekConfig w;
     ekChannelTable table;
