@@ -9,6 +9,7 @@
 #include "eks/paging.h"
 #include "image/channel_table.h"
 #include "image/size_math.h"
+#include "image/wide_box.h"
 
 namespace {
 
@@ -128,10 +129,15 @@ bool clipChannels(const ekConfig* cfg, int channels, ekConfig& w, ekChannelTable
 ekLockedTile* ekImage::lockTile3D(int x, int y, int z, int nx, int ny, int nz, const ekConfig* cfg,
                                   int mode) {
     if (resetCheck() != ekOkay) return nullptr;
-    ekTile t(x, y, z, nx, ny, nz);
-    if (cfg != nullptr && cfg->coordSpace != 0) mapTile(cfg->coordSpace, t, ekCoordSpace(0));
-    // A tile wholly outside comes back empty and locks no page.
-    clipTile(t.x, t.y, t.z, t.nx, t.ny, t.nz, 0);
+    // The tile in the image's space, clipped to the image, in 64 bits: a tile
+    // far outside maps beyond the 32-bit range. One wholly outside comes
+    // back empty and locks no page.
+    ekWideBox wide(ekTile(x, y, z, nx, ny, nz));
+    if (cfg != nullptr && cfg->coordSpace != 0)
+        ekMapWide(*this, cfg->coordSpace, wide, ekCoordSpace(0));
+    ekTile t(0, 0, 0, 0, 0, 0);
+    const ekWideBox inside = ekIntersect(wide, ekWideBox(0, 0, 0, size.x, size.y, size.z));
+    if (!inside.empty()) inside.narrow(t);
     ekConfig w;
     ekChannelTable table;
     const ekConfig* channels = nullptr;
