@@ -230,8 +230,8 @@ const Entry kEntries[] = {
                      EXPECT_EQ(g.img.fillTile(x, y, 1, 2, const_cast<unsigned char*>(value), &cfg,
                                               nullptr),
                                ekOkay);
-                     EXPECT_EQ(g.img.setSubTile(x + 2 * low, y + 2 * (1 - low), 1, 1, in.data(),
-                                                x + 2 * low, y + 2 * (1 - low), 1, 1, &cfg),
+                     EXPECT_EQ(g.img.setSubTile(x + 2 * low, y + 2 * (1 - low), 1, 1, in.data(), 0,
+                                                0, 1, 1, &cfg),
                                ekOkay);
                      std::unique_ptr<ekLockedTile> lt(g.img.lockTile(x, y, 1, 2, &cfg, 0));
                      EXPECT_EQ(lt->count, 0);
