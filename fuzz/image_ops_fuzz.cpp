@@ -14,7 +14,13 @@
 // Writes, fills, copies and locks are not compared with a reference: they run
 // under the sanitizers, and every later checked read must still agree with
 // whatever they left in the images. Only reads of boxes inside the image with
-// the image's own coordinate space are checked; reads elsewhere run unchecked.
+// the image's own coordinate space are checked element by element. Boxes
+// anywhere, at the 32-bit limits too, in every pair of image and caller
+// space, are held to what holds whatever the spaces: a read changes no
+// buffer position outside its request, and a write or fill whose box reaches
+// no pixel of a memory image leaves its buffer as it was.
+#include <algorithm>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -33,6 +39,22 @@ public:
     bool done() const { return p_ >= end_; }
     unsigned byte() { return p_ < end_ ? *p_++ : 0u; }
     int range(int lo, int hi) { return lo + int(byte() % unsigned(hi - lo + 1)); }
+    // A position in lo..hi, or, for the top eight byte values, one at the
+    // 32-bit limits.
+    int coord(int lo, int hi) {
+        const unsigned b = byte();
+        if (b < 248) return lo + int(b % unsigned(hi - lo + 1));
+        static const int kLimits[8] = {INT32_MIN,     INT32_MIN + 1, INT32_MIN + 2, -INT32_MAX / 2,
+                                       INT32_MAX / 2, INT32_MAX - 2, INT32_MAX - 1, INT32_MAX};
+        return kLimits[b - 248];
+    }
+    // An extent in lo..hi, or, for the top four byte values, one near
+    // INT32_MAX (a box that the caller's buffer cannot hold whole).
+    int extent(int lo, int hi) {
+        const unsigned b = byte();
+        if (b < 252) return lo + int(b % unsigned(hi - lo + 1));
+        return INT32_MAX - int(b - 252);
+    }
     void bytes(void* out, size_t n) {
         auto* o = static_cast<uint8_t*>(out);
         for (size_t i = 0; i < n; ++i) o[i] = uint8_t(byte());
@@ -63,6 +85,37 @@ struct Slot {
     std::vector<int> list;          // the view's channel list (empty: start channel)
     int sc = 0;                     // the view's start channel
 };
+
+// Whether the part of request r inside buffer box b reaches a pixel of img,
+// with both boxes in cfg's space: the image's extent there, in 64 bits.
+bool reaches(ekImage* img, const ekConfig& cfg, const ekTile& r, const ekTile& b) {
+    ekSize s = img->getSize();
+    if (cfg.coordSpace != 0) img->getSize(s, cfg.coordSpace);
+    const int64_t lo[3] = {std::max<int64_t>({r.x, b.x, 0}), std::max<int64_t>({r.y, b.y, 0}),
+                           std::max<int64_t>({r.z, b.z, 0})};
+    const int64_t hi[3] = {std::min<int64_t>({int64_t(r.x) + r.nx, int64_t(b.x) + b.nx, s.x}),
+                           std::min<int64_t>({int64_t(r.y) + r.ny, int64_t(b.y) + b.ny, s.y}),
+                           std::min<int64_t>({int64_t(r.z) + r.nz, int64_t(b.z) + b.nz, s.z})};
+    return lo[0] < hi[0] && lo[1] < hi[1] && lo[2] < hi[2];
+}
+
+// A memory image's buffer as it stands (empty for other images).
+std::vector<uint8_t> bufferOf(ekImage* img) {
+    if (img->getClassId() != &ekMemoryImg::classList) return {};
+    auto* m = static_cast<ekMemoryImg*>(img);
+    const ekSize sz = m->getSize();
+    const auto* p = static_cast<const uint8_t*>(m->getDataPtr());
+    if (p == nullptr || m->getStatus() != ekOkay) return {};
+    const int64_t n = int64_t(sz.x) * sz.y * sz.z * sz.c;
+    return std::vector<uint8_t>(p, p + bufferBytes(m->getDataType(), n));
+}
+
+// Whether element i of two buffers of type t is the same, bit for bit.
+bool sameElement(ekType t, const uint8_t* a, const uint8_t* b, int64_t i) {
+    if (t == ekBit) return ((a[i >> 3] ^ b[i >> 3]) & (0x80 >> (i & 7))) == 0;
+    const int size = ekDataSize(t, 1);
+    return std::memcmp(a + i * size, b + i * size, size_t(size)) == 0;
+}
 
 class Session {
 public:
@@ -258,7 +311,9 @@ void Session::checkedPixel() {
     if (std::memcmp(want.data(), p.elems(), want.size() - 1) != 0) mismatch();
 }
 
-// A box anywhere near the image, in a random caller space.
+// A buffer box near the image (at the 32-bit limits now and then), and a
+// request that is the buffer box, or reaches a limit from it, or lies apart
+// from it, in a random caller space.
 void Session::randomWrite() {
     ekImage* img = pick();
     std::vector<int> list;
@@ -266,11 +321,46 @@ void Session::randomWrite() {
     const int nx = in_.range(0, 7), ny = in_.range(0, 6), nz = in_.range(0, 2);
     std::vector<uint8_t> data(bufferBytes(cfg.type, int64_t(nx) * ny * nz * cfg.nchans) + 1);
     in_.bytes(data.data(), data.size());
-    const int x = in_.range(-3, 6), y = in_.range(-3, 6), z = in_.range(-1, 2);
-    if (in_.byte() & 1)
-        img->setTile3D(x, y, z, nx, ny, nz, data.data(), &cfg);
-    else
-        img->getTile3D(x, y, z, nx, ny, nz, data.data(), &cfg);  // unchecked: clipped and filled
+    const ekTile b(in_.coord(-3, 6), in_.coord(-3, 6), in_.coord(-1, 2), nx, ny, nz);
+    const unsigned how = in_.byte();
+    ekTile r = b;
+    switch ((how >> 1) % 4) {
+        case 1:  // reaching a limit
+            r.nx = in_.extent(1, 7);
+            r.ny = in_.extent(1, 6);
+            break;
+        case 2:  // anywhere
+            r = ekTile(in_.coord(-3, 6), in_.coord(-3, 6), in_.coord(-1, 2), in_.extent(0, 7),
+                       in_.extent(0, 6), in_.extent(0, 2));
+            break;
+        default:
+            break;
+    }
+    if (how & 1) {
+        const std::vector<uint8_t> before = bufferOf(img);
+        img->setSubTile3D(r.x, r.y, r.z, r.nx, r.ny, r.nz, data.data(), b.x, b.y, b.z, b.nx, b.ny,
+                          b.nz, &cfg);
+        if (!reaches(img, cfg, r, b) && bufferOf(img) != before) mismatch();
+        return;
+    }
+    // A read: unchecked inside its request (clipped and filled), but no
+    // buffer position outside it changes.
+    const std::vector<uint8_t> before = data;
+    img->getSubTile3D(r.x, r.y, r.z, r.nx, r.ny, r.nz, data.data(), b.x, b.y, b.z, b.nx, b.ny, b.nz,
+                      &cfg);
+    if (data.back() != before.back()) mismatch();
+    for (int l = 0; l < nz; ++l)
+        for (int j = 0; j < ny; ++j)
+            for (int i = 0; i < nx; ++i) {
+                const int64_t X = int64_t(b.x) + i, Y = int64_t(b.y) + j, Z = int64_t(b.z) + l;
+                if (X >= r.x && X < int64_t(r.x) + r.nx && Y >= r.y && Y < int64_t(r.y) + r.ny &&
+                    Z >= r.z && Z < int64_t(r.z) + r.nz)
+                    continue;
+                for (int k = 0; k < cfg.nchans; ++k)
+                    if (!sameElement(cfg.type, data.data(), before.data(),
+                                     elementIndex(cfg.order, cfg.nchans, nx, ny, nz, i, j, l, k)))
+                        mismatch();
+            }
 }
 
 void Session::randomFill() {
@@ -280,11 +370,14 @@ void Session::randomFill() {
     std::vector<uint8_t> value(size_t(ekDataSize(cfg.type, cfg.nchans)) + 8);
     in_.bytes(value.data(), value.size());
     ekTile keep;
-    keep.x = in_.range(-1, 4), keep.y = in_.range(-1, 4), keep.z = 0;
-    keep.nx = in_.range(0, 3), keep.ny = in_.range(0, 3), keep.nz = 1;
-    img->fillTile3D(in_.range(-2, 5), in_.range(-2, 5), in_.range(-1, 1), in_.range(0, 7),
-                    in_.range(0, 6), in_.range(0, 2), value.data(), &cfg,
+    keep.x = in_.coord(-1, 4), keep.y = in_.coord(-1, 4), keep.z = 0;
+    keep.nx = in_.extent(0, 3), keep.ny = in_.extent(0, 3), keep.nz = 1;
+    const ekTile r(in_.coord(-2, 5), in_.coord(-2, 5), in_.coord(-1, 1), in_.extent(0, 7),
+                   in_.extent(0, 6), in_.extent(0, 2));
+    const std::vector<uint8_t> before = bufferOf(img);
+    img->fillTile3D(r.x, r.y, r.z, r.nx, r.ny, r.nz, value.data(), &cfg,
                     (in_.byte() & 1) ? &keep : nullptr);
+    if (!reaches(img, cfg, r, r) && bufferOf(img) != before) mismatch();
 }
 
 void Session::randomCopy() {
@@ -292,9 +385,11 @@ void Session::randomCopy() {
     ekImage* other = pick();
     std::vector<int> list(size_t(img->getNumChans() > 0 ? img->getNumChans() : 1));
     for (int& e : list) e = in_.range(-1, other->getNumChans());
-    img->copyTile3D(in_.range(-2, 5), in_.range(-2, 5), in_.range(-1, 1), in_.range(0, 6),
-                    in_.range(0, 5), in_.range(0, 2), other, in_.range(-2, 5), in_.range(-2, 5),
-                    in_.range(-1, 1), (in_.byte() & 1) ? list.data() : nullptr, in_.byte() & 1);
+    // Boxes of a few pixels (a copy within one image holds its box whole),
+    // anywhere.
+    img->copyTile3D(in_.coord(-2, 5), in_.coord(-2, 5), in_.coord(-1, 1), in_.range(0, 6),
+                    in_.range(0, 5), in_.range(0, 2), other, in_.coord(-2, 5), in_.coord(-2, 5),
+                    in_.coord(-1, 1), (in_.byte() & 1) ? list.data() : nullptr, in_.byte() & 1);
 }
 
 void Session::locks() {
@@ -308,8 +403,8 @@ void Session::locks() {
     }
     std::vector<int> list;
     const ekConfig cfg = randomConfig(img, list, true);
-    delete img->lockTile3D(in_.range(-2, 5), in_.range(-2, 5), in_.range(-1, 1), in_.range(0, 7),
-                           in_.range(0, 6), in_.range(0, 2), &cfg, int(in_.byte()) & 0xC03);
+    delete img->lockTile3D(in_.coord(-2, 5), in_.coord(-2, 5), in_.coord(-1, 1), in_.extent(0, 7),
+                           in_.extent(0, 6), in_.extent(0, 2), &cfg, int(in_.byte()) & 0xC03);
 }
 
 void Session::step() {

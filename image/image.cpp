@@ -20,6 +20,7 @@ ekImage::ekImage(const ekSize& s) : size(s), fill(), minValue(ekDouble, 1), maxV
 // they get inert placeholders so that nothing reads an indeterminate value.
 void ekImage::init() {
     refCount = 0;
+    lockedTiles = nullptr;
     setAllowed(ekMinValueBit | ekMaxValueBit | ekScaleBit | ekFillBit);
     pageBytes = 0;
     pageSize = ekXYZCstruct<int32_t>(0, 0, 0, 0);
@@ -37,9 +38,14 @@ void ekImage::init() {
     maxValue.setElem(0.0, 0);
 }
 
-// The related children go first, while this image is still whole; the pixels
-// are released by their destructors, then ekLink detaches the node.
-ekImage::~ekImage() { deleteRelated(1); }
+// Locked tiles that outlive the image give up their pages first (a class
+// with pages of its own has released its tiles already). The related
+// children go next, while this image is still whole; the pixels are released
+// by their destructors, then ekLink detaches the node.
+ekImage::~ekImage() {
+    releaseLockedTiles();
+    deleteRelated(1);
+}
 
 int ekImage::derivesFrom(ekClassList* c) { return classList.find(c); }
 

@@ -119,15 +119,22 @@ ekStatus ekImage::copyConverted(int, int, int, int, int, int, ekImage*, int, int
 
 namespace {
 
-// Whether every channel of a layout selects one of `channels` channels, as
-// the image classes read a selection: list entry k (the list indexed by the
-// buffer channel alone), or the offset plus k without a list.
-bool selectsEveryChannel(const ekConfig& layout, int channels) {
-    for (int k = 0; k < layout.nchans; ++k) {
-        const int64_t m =
-            layout.chanList != nullptr ? layout.chanList[k] : int64_t(layout.chanOffset) + k;
-        if (m < 0 || m >= channels) return false;
-    }
+// Whether every channel of the temporary buffer (this image's `channels`)
+// selects one of other's `otherChannels` when cfg is read as the working
+// layout reads it: list entry k (the list indexed by the buffer channel
+// alone) or the offset plus k, for the channels cfg names; channels it does
+// not name select nothing. The cost follows the channels cfg names: a list
+// is read only when it names every channel of the buffer, an offset or no
+// configuration takes no loop at all.
+bool selectsEveryChannel(const ekConfig* cfg, int channels, int otherChannels) {
+    if (channels < 1) return true;
+    if (cfg == nullptr) return channels <= otherChannels;
+    const int named = cfg->nchans != 0 ? cfg->nchans : channels;
+    if (named < channels) return false;
+    if (cfg->chanList == nullptr)
+        return cfg->chanOffset >= 0 && int64_t(cfg->chanOffset) + channels <= otherChannels;
+    for (int k = 0; k < channels; ++k)
+        if (cfg->chanList[k] < 0 || cfg->chanList[k] >= otherChannels) return false;
     return true;
 }
 
@@ -147,10 +154,6 @@ ekStatus ekImage::copyTileCfg(int x, int y, int z, int nx, int ny, int nz, ekIma
     if (!ekConfigUsable(cfg)) return ekBadAttribute;
     if (needColorConv(other, direction, cfg))
         return copyConverted(x, y, z, nx, ny, nz, other, ox, oy, oz, cfg, direction);
-    ekConfig layout;
-    ekChannelTable table;
-    if (!ekWorkingLayout(cfg, dataType, order, size.c, coordSpace, layout, table))
-        return ekNoMemory;
 
     // Byte size in 64 bits: a box that does not fit 32 bits cannot be held.
     const int channels = size.c;
@@ -158,6 +161,15 @@ ekStatus ekImage::copyTileCfg(int x, int y, int z, int nx, int ny, int nz, ekIma
     int64_t elements = empty ? 0 : ekProduct64(ekProduct64(ekProduct64(nx, ny), nz), channels);
     int64_t bytes = ekDataSize64(dataType, elements);
     if (elements > INT32_MAX || bytes > INT32_MAX) return ekNoMemory;
+
+    // The working layout's table has an entry per channel of this image: it
+    // is built only when elements move, so that its cost follows them. An
+    // empty box still asks both images (their statuses are the copy's) with
+    // a layout that names no channel.
+    ekConfig layout(dataType, order, 0, nullptr, 0, coordSpace, ekColorModel(0));
+    ekChannelTable table;
+    if (!empty && !ekWorkingLayout(cfg, dataType, order, channels, coordSpace, layout, table))
+        return ekNoMemory;
 
     ekBuffer buffer(dataType, empty ? 0 : channels, nx, ny, nz);
     unsigned char spare[16] = {};  // stands in for a buffer when nothing is moved
@@ -169,7 +181,7 @@ ekStatus ekImage::copyTileCfg(int x, int y, int z, int nx, int ny, int nz, ekIma
 
     ekStatus s = ekOkay;
     if (direction != 0) {
-        if (!selectsEveryChannel(layout, other->getCsize()))
+        if (!selectsEveryChannel(cfg, channels, other->getCsize()))
             s = getTile3D(x, y, z, nx, ny, nz, data, nullptr);
         if (s == ekOkay) s = other->getTile3D(ox, oy, oz, nx, ny, nz, data, &layout);
         if (s == ekOkay) s = setTile3D(x, y, z, nx, ny, nz, data, nullptr);

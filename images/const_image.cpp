@@ -26,6 +26,7 @@ void ekConstImg::init(const ekPixel& value) {
 }
 
 ekConstImg::~ekConstImg() {
+    releaseLockedTiles();
     if (fillPixels != nullptr) {
         purgeFillPixels();
         std::free(fillPixels);

@@ -89,6 +89,7 @@ void ekMemoryImg::init(const ekSize& s, ekType type, ekOrder o) {
 }
 
 ekMemoryImg::~ekMemoryImg() {
+    releaseLockedTiles();  // while the page they hold is still there
     deleteRelated(1);
     delete page;
     if (allocSize != 0) std::free(dataPtr);
@@ -257,9 +258,9 @@ ekStatus ekMemoryImg::lockPageSet(ekLockRequest* requests, int, int count) {
         r.status = ekOkay;
         r.page = nullptr;
         if (!isValidPage(r.x, r.y, r.z, r.c)) continue;
-        // One page for the whole image, pointing straight into the buffer.
-        if (page == nullptr)
-            page = new (std::nothrow) ekPage(size.x, size.y, size.z, size.c, dataPtr);
+        // One page for the whole image, pointing straight into the buffer:
+        // its origin is that of the buffer's first element.
+        if (page == nullptr) page = new (std::nothrow) ekPage(0, 0, 0, 0, dataPtr);
         if (page == nullptr) {
             r.status = result = ekNoMemory;
             continue;

@@ -8,6 +8,7 @@
 #include "eks/images.h"
 #include "image/caller_layout.h"
 #include "image/channel_table.h"
+#include "image/wide_box.h"
 #include "transfer/data_block.h"
 
 namespace {
@@ -64,29 +65,36 @@ ekDataBlock imageBlock(void* data, ekType type, ekOrder order, const ekSize& s) 
     return ekDataBlock(data, type, order, s.c, nullptr, s.x, s.y, s.z, 0, 0, 0, 0);
 }
 
-// The caller's buffer, holding the box b, as a block clipped to the request r.
-// Both boxes are mapped from the caller's coordinate space into the image's;
-// the block carries the flips and the transposition of that mapping.
-ekDataBlock callerBlock(ekImage& image, void* data, const ekConfig* cfg, ekType ownType,
-                        ekOrder ownOrder, int nc, const Channels& sel, ekTile r, ekTile b) {
+// The caller's buffer, holding the box b, as a block clipped to the request
+// r. Both boxes are mapped from the caller's coordinate space into the
+// image's in 64 bits and placed for the engine (ekPlaceRequest), which may
+// move a request that lies far outside the image to just before its origin;
+// the block carries the flips and the transposition of the mapping. False,
+// and no block, when the request covers nothing of the buffer box.
+bool callerBlock(ekImage& image, void* data, const ekConfig* cfg, ekType ownType, ekOrder ownOrder,
+                 int nc, const Channels& sel, const ekTile& r, const ekTile& b,
+                 ekDataBlock& block) {
     ekFlip flip = ekNoFlip;
     int trans = 0;
+    ekWideBox wr(r), wb(b);
     // A caller space that is the image's own maps nothing (the common case
     // of tile reads: checked once, without mapping the two boxes).
     if (cfg != nullptr && cfg->coordSpace != 0) {
         image.mapFlipTrans(cfg->coordSpace, flip, trans, ekCoordSpace(0));
         if (flip != ekNoFlip || trans) {
-            image.mapTile(cfg->coordSpace, r, flip, trans, ekCoordSpace(0));
-            image.mapTile(cfg->coordSpace, b, flip, trans, ekCoordSpace(0));
+            ekMapWide(image, cfg->coordSpace, wr, ekCoordSpace(0), flip, trans);
+            ekMapWide(image, cfg->coordSpace, wb, ekCoordSpace(0), flip, trans);
         }
     }
-    ekDataBlock block(data, configType(cfg, ownType), configOrder(cfg, ownOrder), nc, sel.list,
-                      b.nx, b.ny, b.nz, b.x, b.y, b.z, sel.firstChan);
-    block.setClip(r.x, r.y, r.z, r.nx, r.ny, r.nz);
+    ekTile pr, pb;
+    if (ekPlaceRequest(wr, wb, pr, pb) == ekPlacement::kNothing) return false;
+    block = ekDataBlock(data, configType(cfg, ownType), configOrder(cfg, ownOrder), nc, sel.list,
+                        pb.nx, pb.ny, pb.nz, pb.x, pb.y, pb.z, sel.firstChan);
+    block.setClip(pr.x, pr.y, pr.z, pr.nx, pr.ny, pr.nz);
     block.setFlip(flip);
     block.setTranspose(trans);
     block.saturate = saturates(cfg);
-    return block;
+    return true;
 }
 
 }  // namespace
@@ -100,7 +108,8 @@ ekStatus ekMemoryImg::getSubTile3D(int x, int y, int z, int nx, int ny, int nz, 
     const int nc = requestChannels(cfg, size.c, nx, ny, nz);
     if (nc == 0) return ekOkay;
     const Channels sel(cfg);
-    ekDataBlock dst = callerBlock(*this, data, cfg, dataType, order, nc, sel, request, box);
+    ekDataBlock dst(nullptr, dataType, order, 0, nullptr, 0, 0, 0, 0, 0, 0, 0);
+    if (!callerBlock(*this, data, cfg, dataType, order, nc, sel, request, box, dst)) return ekOkay;
     dst.copyFrom(imageBlock(dataPtr, dataType, order, size));
 
     // A request that lies wholly inside the image (the caller's block's clip
@@ -128,11 +137,13 @@ ekStatus ekMemoryImg::setSubTile3D(int x, int y, int z, int nx, int ny, int nz, 
     const int nc = requestChannels(cfg, size.c, nx, ny, nz);
     if (nc == 0) return ekOkay;
     const Channels sel(cfg);
-    const ekDataBlock src = callerBlock(*this, data, cfg, dataType, order, nc, sel, request, box);
-    // The image block bounds the write: the part of the request outside the
-    // image is dropped.
-    ekDataBlock dst = imageBlock(dataPtr, dataType, order, size);
-    dst.copyFrom(src);
+    ekDataBlock src(nullptr, dataType, order, 0, nullptr, 0, 0, 0, 0, 0, 0, 0);
+    if (callerBlock(*this, data, cfg, dataType, order, nc, sel, request, box, src)) {
+        // The image block bounds the write: the part of the request outside
+        // the image is dropped.
+        ekDataBlock dst = imageBlock(dataPtr, dataType, order, size);
+        dst.copyFrom(src);
+    }
     setAltered(ekPropagateBit);  // consumers recompute; this image keeps its data
     return ekOkay;
 }
@@ -166,24 +177,28 @@ ekStatus ekMemoryImg::fillTile3D(int x, int y, int z, int nx, int ny, int nz, vo
     }
     if (p.nc() != nc) return ekNoMemory;
 
-    ekTile r(x, y, z, nx, ny, nz);
-    ekTile keep;
-    const ekTile* keepPtr = nullptr;
-    if (keepOut != nullptr) {
-        keep = *keepOut;
-        keepPtr = &keep;
-    }
+    // The box and the keep-out box in the image's space, in 64 bits, and the
+    // box clipped to the image there: a box that reaches no pixel fills
+    // nothing (an empty clip would mean no clip to the engine). The keep-out
+    // box matters only where it meets the clipped box.
+    ekWideBox r(ekTile(x, y, z, nx, ny, nz)), keep;
+    if (keepOut != nullptr) keep = ekWideBox(*keepOut);
     if (cfg != nullptr && cfg->coordSpace != 0) {
-        mapTile(cfg->coordSpace, r, ekCoordSpace(0));
-        if (keepPtr != nullptr) mapTile(cfg->coordSpace, keep, ekCoordSpace(0));
+        ekMapWide(*this, cfg->coordSpace, r, ekCoordSpace(0));
+        if (keepOut != nullptr) ekMapWide(*this, cfg->coordSpace, keep, ekCoordSpace(0));
     }
-
-    const Channels sel(cfg);
-    ekDataBlock dst = imageBlock(dataPtr, dataType, order, size);
-    dst.setClip(r.x, r.y, r.z, r.nx, r.ny, r.nz);
-    ekDataBlock constant(p, keepPtr, sel.list, sel.firstChan);
-    constant.saturate = saturates(cfg);
-    dst.copyFrom(constant);
+    ekTile clip, kept;
+    const ekWideBox inside = ekIntersect(r, ekWideBox(0, 0, 0, size.x, size.y, size.z));
+    if (!inside.empty() && inside.narrow(clip)) {
+        const ekWideBox keepInside = ekIntersect(keep, inside);
+        const bool keeps = !keepInside.empty() && keepInside.narrow(kept);
+        const Channels sel(cfg);
+        ekDataBlock dst = imageBlock(dataPtr, dataType, order, size);
+        dst.setClip(clip.x, clip.y, clip.z, clip.nx, clip.ny, clip.nz);
+        ekDataBlock constant(p, keeps ? &kept : nullptr, sel.list, sel.firstChan);
+        constant.saturate = saturates(cfg);
+        dst.copyFrom(constant);
+    }
     setAltered(ekPropagateBit);
     return ekOkay;
 }
@@ -201,42 +216,55 @@ ekStatus ekMemoryImg::copyTileCfg(int x, int y, int z, int nx, int ny, int nz, e
     // base copy goes through a temporary buffer.
     if (other == this)
         return ekImage::copyTileCfg(x, y, z, nx, ny, nz, other, ox, oy, oz, cfg, direction);
+    if (emptyBox(nx, ny, nz)) {
+        // Nothing moves, so no layout is built: its channel table would cost
+        // as much as the image has channels.
+        setAltered(ekPropagateBit);
+        return ekOkay;
+    }
 
     ekConfig w;
     ekChannelTable table;
     if (!ekWorkingLayout(cfg, dataType, order, size.c, coordSpace, w, table)) return ekNoMemory;
 
-    // This buffer, seen as the box at d in other; the box clipped to this
-    // image, and its origin in other.
-    const int dx = ekClampToInt32(int64_t(ox) - x), dy = ekClampToInt32(int64_t(oy) - y),
-              dz = ekClampToInt32(int64_t(oz) - z);
+    // The box clipped to this image (q), and in other's frame (this image's
+    // space, displaced to o): q's origin there, and this whole buffer as the
+    // box that starts at o - (x, y, z). Both are formed in 64 bits and placed
+    // for other's 32-bit interface; where they do not fit, q lies outside
+    // other, and placing moves it to a position outside other too.
     int qx = x, qy = y, qz = z, qnx = nx, qny = ny, qnz = nz;
     clipTile(qx, qy, qz, qnx, qny, qnz, 0);
-    const int px = ekClampToInt32(int64_t(ox) + qx - x), py = ekClampToInt32(int64_t(oy) + qy - y),
-              pz = ekClampToInt32(int64_t(oz) + qz - z);
     const bool overlap = !emptyBox(qnx, qny, qnz);
+    const int64_t dx = int64_t(ox) - x, dy = int64_t(oy) - y, dz = int64_t(oz) - z;
+    const ekWideBox covered(dx, dy, dz, size.x, size.y, size.z);
+    ekTile r, b;
+    const ekPlacement placed =
+        overlap ? ekPlaceRequest(ekWideBox(dx + qx, dy + qy, dz + qz, qnx, qny, qnz), covered, r, b)
+                : ekPlacement::kNothing;
 
     ekStatus last = ekOkay;
     if (direction != 0) {
-        if (overlap)
-            last = other->getSubTile3D(px, py, pz, qnx, qny, qnz, dataPtr, dx, dy, dz, size.x,
-                                       size.y, size.z, &w);
+        if (placed != ekPlacement::kNothing)
+            last = other->getSubTile3D(r.x, r.y, r.z, r.nx, r.ny, r.nz, dataPtr, b.x, b.y, b.z,
+                                       b.nx, b.ny, b.nz, &w);
     } else {
-        if (overlap)
-            last = other->setSubTile3D(px, py, pz, qnx, qny, qnz, dataPtr, dx, dy, dz, size.x,
-                                       size.y, size.z, &w);
+        // A box that lies outside other writes nothing there.
+        if (placed == ekPlacement::kPlaced)
+            last = other->setSubTile3D(r.x, r.y, r.z, r.nx, r.ny, r.nz, dataPtr, b.x, b.y, b.z,
+                                       b.nx, b.ny, b.nz, &w);
         // The part of other's box that this image does not cover gets this
         // image's fill value (zeros when the fill has not one element per
-        // channel). Nothing to fill when this image covers the whole box.
-        const ekTile covered(dx, dy, dz, size.x, size.y, size.z);
-        const ekTile box(ox, oy, oz, nx, ny, nz);
-        if (last == ekOkay && !emptyBox(nx, ny, nz) && !covered.contains(box)) {
+        // channel). Nothing to fill when this image covers the whole box. A
+        // covered box beyond 32 bits lies outside other: no keep-out box.
+        ekTile keep;
+        const bool keeps = covered.narrow(keep);
+        if (last == ekOkay && !covered.contains(ekWideBox(ekTile(ox, oy, oz, nx, ny, nz)))) {
             void* value = nullptr;
             if (fill.nc() == size.c) {
                 value = fill.elems();
                 w.type = fill.type();
             }
-            last = other->fillTile3D(ox, oy, oz, nx, ny, nz, value, &w, &covered);
+            last = other->fillTile3D(ox, oy, oz, nx, ny, nz, value, &w, keeps ? &keep : nullptr);
         }
     }
     if (last == ekOkay) setAltered(ekPropagateBit);

@@ -48,7 +48,10 @@ void ekSubImg::init(ekImage* parent, int x, int y, int z, int c, ekConfig* cfg) 
     setConfig(cfg);
 }
 
-ekSubImg::~ekSubImg() { releaseList(); }
+ekSubImg::~ekSubImg() {
+    releaseLockedTiles();
+    releaseList();
+}
 
 int ekSubImg::derivesFrom(ekClassList* c) { return classList.find(c); }
 

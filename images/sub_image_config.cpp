@@ -4,8 +4,8 @@
 // caller's space through the view's window into the parent.
 #include <cstdint>
 
-#include "core/type_facts.h"
 #include "eks/images.h"
+#include "image/wide_box.h"
 #include "images/sub_image_request.h"
 
 namespace {
@@ -20,12 +20,6 @@ int viewChannel(const ekConfig* cfg, int k, int viewChannels) {
     if (cfg != nullptr)
         v = cfg->chanList != nullptr ? cfg->chanList[k] : int64_t(cfg->chanOffset) + k;
     return v >= 0 && v < viewChannels ? int(v) : -1;
-}
-
-void shift(ekTile& t, int dx, int dy, int dz) {
-    t.x = ekClampToInt32(int64_t(t.x) + dx);
-    t.y = ekClampToInt32(int64_t(t.y) + dy);
-    t.z = ekClampToInt32(int64_t(t.z) + dz);
 }
 
 }  // namespace
@@ -78,26 +72,40 @@ ekStatus ekSubImg::translate(const ekConfig* cfg, ekTile r, ekTile b, bool clip,
         ekConfig(q.type, q.order, n, const_cast<int*>(parentList), parentOffset, toParent, model);
     q.parentCfg.reserved = cfg != nullptr ? cfg->reserved : 0;  // flags such as ekSaturate
 
+    // The boxes go from the caller's space into the view's, through the
+    // window into the parent's, in 64 bits: a box far outside may map, or
+    // be shifted, beyond the 32-bit range. Only the part of the request in
+    // the buffer box can move.
+    ekWideBox wr(r), wb(b);
     if (cfg != nullptr && cfg->coordSpace != 0 && cfg->coordSpace != coordSpace) {
-        mapTile(cfg->coordSpace, r, q.flip, q.trans, ekCoordSpace(0));
-        mapTile(cfg->coordSpace, b, ekCoordSpace(0));
+        ekMapWide(*this, cfg->coordSpace, wr, ekCoordSpace(0), q.flip, q.trans);
+        ekMapWide(*this, cfg->coordSpace, wb, ekCoordSpace(0));
     }
-    q.request = r;
-    q.buffer = b;
+    ekWideBox moved = ekIntersect(wr, wb);
+    if (moved.empty()) {
+        q.nc = 0;  // nothing of the request lies in the buffer box
+        return ekOkay;
+    }
     if (clip) {
-        // clipTile, on the fields this reset derived.
-        q.inside = ekTile(r, ekTile(0, 0, 0, size.x, size.y, size.z));
-        q.outside = q.inside != r;
-        r = q.inside;
+        // Clipped on the fields this reset derived.
+        const ekWideBox inside = ekIntersect(moved, ekWideBox(0, 0, 0, size.x, size.y, size.z));
+        q.outside = !inside.contains(moved);
+        if (ekPlaceRequest(moved, wb, q.request, q.buffer) == ekPlacement::kPlaced &&
+            !inside.empty())
+            inside.narrow(q.inside);  // within the placed request: it fits
+        if (inside.empty()) return ekOkay;
+        moved = inside;
     }
-    shift(r, startX, startY, startZ);
-    shift(b, startX, startY, startZ);
+    moved.shift(startX, startY, startZ);
+    wb.shift(startX, startY, startZ);
     const ekCoordSpace target = toParent != 0 ? toParent : parentSpace;
     if (target != coordSpace) {
-        parentImg->mapTile(coordSpace, r, target);
-        parentImg->mapTile(coordSpace, b, target);
+        ekMapWide(*parentImg, coordSpace, moved, target);
+        ekMapWide(*parentImg, coordSpace, wb, target);
     }
-    q.parentR = r;
-    q.parentB = b;
+    // A write that lies outside the parent lands nowhere; a read there gets
+    // what the parent gives outside itself.
+    const ekPlacement p = ekPlaceRequest(moved, wb, q.parentR, q.parentB);
+    q.toParent = p == ekPlacement::kPlaced || (clip && p == ekPlacement::kOutside);
     return ekOkay;
 }

@@ -3,9 +3,9 @@
 // view's window, and copies with another image.
 #include <cstdint>
 
-#include "core/type_facts.h"
 #include "eks/images.h"
 #include "image/caller_layout.h"
+#include "image/wide_box.h"
 #include "images/sub_image_request.h"
 #include "transfer/data_block.h"
 
@@ -34,7 +34,7 @@ ekStatus ekSubImg::getSubTile3D(int x, int y, int z, int nx, int ny, int nz, voi
         const ekTile* keepOut = q.inside.empty() ? nullptr : &q.inside;
         dst.copyFrom(ekDataBlock(fill, keepOut, nullptr, 0));
     }
-    if (q.inside.empty()) return ekOkay;
+    if (!q.toParent) return ekOkay;
     const ekTile& r = q.parentR;
     const ekTile& b = q.parentB;
     return parent->getSubTile3D(r.x, r.y, r.z, r.nx, r.ny, r.nz, data, b.x, b.y, b.z, b.nx, b.ny,
@@ -49,7 +49,7 @@ ekStatus ekSubImg::setSubTile3D(int x, int y, int z, int nx, int ny, int nz, voi
     ekImage* parent = parentImg;
     Request q;
     const ekStatus t = translate(cfg, request, box, false, q);
-    if (t != ekOkay || q.nc == 0) return t;
+    if (t != ekOkay || q.nc == 0 || !q.toParent) return t;
     const ekTile& r = q.parentR;
     const ekTile& b = q.parentB;
     return parent->setSubTile3D(r.x, r.y, r.z, r.nx, r.ny, r.nz, data, b.x, b.y, b.z, b.nx, b.ny,
@@ -104,12 +104,15 @@ ekStatus ekSubImg::copyTileCfg(int x, int y, int z, int nx, int ny, int nz, ekIm
     w.coordSpace = ekCoordSpace(0);
 
     // The box is the view's (in cfg's space when it names one); the parent
-    // copies in its own space.
-    ekTile r(x, y, z, nx, ny, nz);
-    if (cfg != nullptr && cfg->coordSpace != 0) mapTile(cfg->coordSpace, r, ekCoordSpace(0));
-    r.x = ekClampToInt32(int64_t(r.x) + startX);
-    r.y = ekClampToInt32(int64_t(r.y) + startY);
-    r.z = ekClampToInt32(int64_t(r.z) + startZ);
-    parent->mapTile(coordSpace, r, ekCoordSpace(0));
+    // copies in its own space. Mapped and shifted in 64 bits; a box that does
+    // not fit 32 bits then lies outside the parent, and is placed where it
+    // still does (other's box stays where it is).
+    ekWideBox wide(ekTile(x, y, z, nx, ny, nz));
+    if (cfg != nullptr && cfg->coordSpace != 0)
+        ekMapWide(*this, cfg->coordSpace, wide, ekCoordSpace(0));
+    wide.shift(startX, startY, startZ);
+    ekMapWide(*parent, coordSpace, wide, ekCoordSpace(0));
+    ekTile r, unused;
+    ekPlaceRequest(wide, wide, r, unused);
     return parent->copyTileCfg(r.x, r.y, r.z, r.nx, r.ny, r.nz, other, ox, oy, oz, &w, direction);
 }

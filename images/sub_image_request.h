@@ -26,13 +26,17 @@ struct ekSubImg::Request {
     int nc = 0;                      // channels of the caller's buffer; 0: nothing moves
     ekType type = ekAnyType;         // the caller's element type and order
     ekOrder order = ekAnyOrder;
-    ekTile request;          // the request in the view's space, not clipped
-    ekTile buffer;           // the buffer box in the view's space
+    // Boxes in the view's space, cut to the buffer box and placed for the
+    // engine (ekPlaceRequest: a request far outside the view may have been
+    // moved, with the buffer box, to just before its origin).
+    ekTile request;          // the request, for the fill of its part outside the view
+    ekTile buffer;           // the buffer box
     ekFlip flip = ekNoFlip;  // mapping of the caller's space onto the view's
     int trans = 0;
-    ekTile inside;         // the request clipped to the view (view space)
-    bool outside = false;  // the request reaches beyond the view
-    ekTile parentR;        // request and buffer box handed to the parent
+    ekTile inside{0, 0, 0, 0, 0, 0};  // the request clipped to the view (empty: none)
+    bool outside = false;             // the request reaches beyond the view
+    bool toParent = false;            // the parent moves data: parentR and parentB are set
+    ekTile parentR;                   // request and buffer box handed to the parent
     ekTile parentB;
 };
 

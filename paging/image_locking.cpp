@@ -7,7 +7,9 @@
 
 #include "core/type_facts.h"
 #include "eks/paging.h"
+#include "image/channel_table.h"
 #include "image/size_math.h"
+#include "image/wide_box.h"
 
 namespace {
 
@@ -85,14 +87,66 @@ void ekImage::unlockPage(ekPage* page) {
     unlockPageSet(&r, 1);
 }
 
+namespace {
+
+// The channels a lock covers: cfg's selection clipped to the image's
+// channels, as a transfer reads it, so that list entries and offsets beyond
+// them select nothing and the iterator never counts channel blocks the image
+// does not have. `clipped` is what the iterator gets (null: every channel);
+// a list is copied into `table` with the entries out of range made -1.
+// False when the copy cannot be had. `any`: some channel is selected.
+bool clipChannels(const ekConfig* cfg, int channels, ekConfig& w, ekChannelTable& table,
+                  const ekConfig*& clipped, bool& any) {
+    clipped = nullptr;
+    any = channels > 0;
+    if (cfg == nullptr) return true;
+    w = *cfg;
+    clipped = &w;
+    any = false;
+    if (cfg->chanList != nullptr) {
+        const int n = cfg->nchans;
+        int* list = table.make(n > 0 ? n : 1);
+        if (list == nullptr) return false;
+        for (int k = 0; k < n; ++k) {
+            const int e = cfg->chanList[k];
+            list[k] = e >= 0 && e < channels ? e : -1;
+            any = any || list[k] >= 0;
+        }
+        w.chanList = list;
+        return true;
+    }
+    const int64_t lo = cfg->chanOffset > 0 ? cfg->chanOffset : 0;
+    const int64_t end = int64_t(cfg->chanOffset) + cfg->nchans;
+    const int64_t hi = end < channels ? end : channels;
+    any = hi > lo;
+    w.chanOffset = static_cast<int32_t>(lo);
+    w.nchans = any ? static_cast<int32_t>(hi - lo) : 0;
+    return true;
+}
+
+}  // namespace
+
 ekLockedTile* ekImage::lockTile3D(int x, int y, int z, int nx, int ny, int nz, const ekConfig* cfg,
                                   int mode) {
     if (resetCheck() != ekOkay) return nullptr;
-    ekTile t(x, y, z, nx, ny, nz);
-    if (cfg != nullptr && cfg->coordSpace != 0) mapTile(cfg->coordSpace, t, ekCoordSpace(0));
-    // A tile wholly outside comes back empty and locks no page.
-    clipTile(t.x, t.y, t.z, t.nx, t.ny, t.nz, 0);
-    ekTileIter iter(t, pageSize.x, pageSize.y, pageSize.z, pageSize.c, size.c, cfg, 0);
+    // The tile in the image's space, clipped to the image, in 64 bits: a tile
+    // far outside maps beyond the 32-bit range. One wholly outside comes
+    // back empty and locks no page.
+    ekWideBox wide(ekTile(x, y, z, nx, ny, nz));
+    if (cfg != nullptr && cfg->coordSpace != 0)
+        ekMapWide(*this, cfg->coordSpace, wide, ekCoordSpace(0));
+    ekTile t(0, 0, 0, 0, 0, 0);
+    const ekWideBox inside = ekIntersect(wide, ekWideBox(0, 0, 0, size.x, size.y, size.z));
+    if (!inside.empty()) inside.narrow(t);
+    ekConfig w;
+    ekChannelTable table;
+    const ekConfig* channels = nullptr;
+    bool anyChannel = false;
+    if (!clipChannels(cfg, size.c, w, table, channels, anyChannel)) return nullptr;
+    ekTileIter iter(t, pageSize.x, pageSize.y, pageSize.z, pageSize.c, size.c, channels, 0);
     iter.setPageBorder(pageBorder.x, pageBorder.y, pageBorder.z, 0);
-    return new (std::nothrow) ekLockedTile(this, iter, mode);
+    // A tile that reaches the image in some channel touches at least one
+    // page; an iterator that finds none could not lay the pages.
+    const bool wantPages = !t.empty() && anyChannel;
+    return new (std::nothrow) ekLockedTile(this, iter, mode, wantPages);
 }

@@ -17,15 +17,6 @@ ekPage::ekPage() : ekXYZCstruct<int>(-1, -1, -1, -1), magic(kLiveMagic), data(nu
 ekPage::ekPage(int x_, int y_, int z_, int c_, void* data_)
     : ekXYZCstruct<int>(x_, y_, z_, c_), magic(kLiveMagic), data(data_) {}
 
-ekPage::ekPage(const ekPage& p) : ekXYZCstruct<int>(p), magic(p.magic), data(p.data) {}
-
-ekPage& ekPage::operator=(const ekPage& p) {
-    ekXYZCstruct<int>::operator=(p);
-    magic = p.magic;
-    data = p.data;
-    return *this;
-}
-
 ekPage::~ekPage() {
     x = y = z = c = kDeadInt;
     data = reinterpret_cast<void*>(uintptr_t(kDeadMagic));

@@ -153,6 +153,7 @@ void ekTiffImg::initAttributes() {
 }
 
 ekTiffImg::~ekTiffImg() {
+    releaseLockedTiles();  // unlocked pages count as written: they go out below
     deleteRelated(1);
     if (state != nullptr) {
         close();

@@ -78,8 +78,10 @@ public:
     explicit ekImage(const ekSize& size);
     ekImage(const ekImage&) = delete;
     ekImage& operator=(const ekImage&) = delete;
-    // Destroys the related children, then releases the pixels and detaches
-    // the image from the graph.
+    // Releases what its live locked tiles still hold (releaseLockedTiles,
+    // through ekImage's own unlockPageSet by then), destroys the related
+    // children, then releases the pixels and detaches the image from the
+    // graph.
     ~ekImage() override;
 
     // Class identity.
@@ -231,9 +233,14 @@ public:
     virtual ekStatus seekTile3D(int x, int y, int z, int nx, int ny, int nz, const ekConfig* cfg,
                                 ekSemaphore* sem, ekImage* other);
     // Locks every page whose interior the box (in cfg's coordinate space,
-    // clipped to the image) touches, in the channels cfg selects; the caller
-    // deletes the result to unlock. Null when the image's status is not
-    // ekOkay. Bits 0x400 and 0x800 of mode are not handed to lockPageSet.
+    // clipped to the image) touches, in the channels cfg selects (clipped to
+    // the image's channels: list entries and offsets beyond them select
+    // nothing); the caller deletes the result to unlock. Null when the
+    // image's status is not ekOkay or memory is short. A box that reaches
+    // the image in some channel but whose pages cannot be listed (their count
+    // does not fit 32 bits, or the page geometry lays none) gives a tile with
+    // status ekBadInput and no request. Bits 0x400 and 0x800 of mode are not
+    // handed to lockPageSet.
     virtual ekLockedTile* lockTile3D(int x, int y, int z, int nx, int ny, int nz,
                                      const ekConfig* cfg, int mode);
     // Point of this image -> point of its input (evalXY) and back (evalUV).
@@ -343,6 +350,16 @@ protected:
 
     void setNumInputs(int n) { numInputs = n; }
 
+    // Unlocks the pages of every locked tile of this image that is still
+    // alive (through the virtual unlockPageSet, as deleting the tile would)
+    // and leaves each tile empty: no image, no requests, count 0. The caller
+    // still deletes the tiles; their destructors then do nothing. A class
+    // calls this first in its destructor, while its own unlockPageSet still
+    // works; a class whose lockPageSet hands out pages of its own must, as
+    // by the time ekImage's destructor releases the remaining tiles only
+    // ekImage::unlockPageSet (which destroys the pages) is left.
+    void releaseLockedTiles();
+
     // Derivation operations for the concrete classes' reset(). None of them
     // touches an attribute that the caller set.
     // Colour model from the channel count (4 channels: ekRGBA when flag is 0).
@@ -396,8 +413,11 @@ protected:
     int32_t priority;                // stored and returned only
     int32_t numInputs;               // input slots the class accepts
     int32_t refCount;                // ref / unref
+    ekLockedTile* lockedTiles;       // live locked tiles of this image; not owned
 
 private:
+    friend struct ekLockedTile;  // enters and leaves the list of live tiles
+
     EKS_LOCAL void init();
     // Common setter protocol: refuse unless allowed; an unchanged value only
     // marks the attribute as set; otherwise store and alter.

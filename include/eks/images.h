@@ -220,9 +220,9 @@ public:
     // channel list past its nchans entries.
     ekStatus fillTile3D(int x, int y, int z, int nx, int ny, int nz, void* value,
                         const ekConfig* cfg, const ekTile* keepOut) override;
-    // Every valid request gets the same page, which points straight into the
-    // buffer; it lives until the next reset or the destructor. ekNoMemory when
-    // the page object cannot be had.
+    // Every valid request gets the same page, at position (0, 0, 0, 0), which
+    // points straight into the buffer; it lives until the next reset or the
+    // destructor. ekNoMemory when the page object cannot be had.
     ekStatus lockPageSet(ekLockRequest* requests, int mode, int count) override;
     void unlockPageSet(ekLockRequest* requests, int count) override;  // nothing to undo
 

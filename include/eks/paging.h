@@ -105,6 +105,11 @@ private:
 // data. The page does not own the data. The magic word tells a live handle
 // (0xFACE1234) from a destroyed one (0xDEADBEEF); getData() answers null for
 // a handle that is not valid.
+//
+// Pages are neither copyable nor assignable, through this class or any class
+// derived from it: a copy would stay valid after its image released the page
+// (its data pointer dangling), and an assignment between two pages that own
+// their buffers would release one buffer twice. Hand pages on by pointer.
 class EKS_API ekPage : public ekXYZCstruct<int> {
 public:
     static constexpr uint32_t kLiveMagic = 0xFACE1234u;
@@ -113,9 +118,8 @@ public:
     // Position (-1, -1, -1, -1), no data.
     ekPage();
     ekPage(int x, int y, int z, int c, void* data);
-    // Copies position, magic word and data pointer (the data stays shared).
-    ekPage(const ekPage& p);
-    ekPage& operator=(const ekPage& p);
+    ekPage(const ekPage&) = delete;
+    ekPage& operator=(const ekPage&) = delete;
     // Marks the handle dead: position, data pointer and magic word all become
     // 0xDEADBEEF. The data is not released.
     virtual ~ekPage();
@@ -133,13 +137,10 @@ public:
 
 // A page that owns its buffer: `size` bytes, uninitialised, allocated by the
 // constructor and released by the destructor. When the buffer cannot be had
-// (or size < 1) data is null. Not copyable: two handles would release one
-// buffer.
+// (or size < 1) data is null. Not copyable, like every page.
 class EKS_API ekImagePage : public ekPage {
 public:
     ekImagePage(int x, int y, int z, int c, int size);
-    ekImagePage(const ekImagePage&) = delete;
-    ekImagePage& operator=(const ekImagePage&) = delete;
     ~ekImagePage() override;
 };
 
@@ -163,7 +164,11 @@ struct EKS_API ekLockRequest {
 // ekImage constructs one). The requests are in the iterator's order: x
 // fastest, then y, z, channel block; a request outside the image has no page.
 // Deleting the locked tile unlocks its pages (also those that a page-set lock
-// failing part-way did fill) and releases the request array. Not copyable.
+// failing part-way did fill) and releases the request array. An image that is
+// destroyed before its locked tiles unlocks their pages itself and leaves the
+// tiles empty (image null, no requests, count 0, the status as it was): the
+// caller still deletes each tile, and nothing then touches the image. Not
+// copyable.
 struct EKS_API ekLockedTile {
     ekImage* image;           // the image whose pages are locked
     ekLockRequest* requests;  // one per page the tile touches; owned
@@ -179,10 +184,20 @@ private:
     friend class ekImage;
     // Fills one request per page of iter and locks them with mode, less its
     // bits 0x400 and 0x800. Without memory for the requests: status
-    // ekNoMemory, no request.
-    EKS_LOCAL ekLockedTile(ekImage* image, ekTileIter& iter, int mode);
+    // ekNoMemory, no request. When wantPages is set and iter has no page (its
+    // count does not fit 32 bits, or its geometry lays none): ekBadInput, no
+    // request, nothing locked.
+    EKS_LOCAL ekLockedTile(ekImage* image, ekTileIter& iter, int mode, bool wantPages);
     // True when some request holds a page.
     EKS_LOCAL bool holdsPages() const;
+    // Unlocks the pages through the image, leaves the image's list of live
+    // tiles and releases the requests; the tile is then empty. Nothing for a
+    // tile that is empty already.
+    EKS_LOCAL void release();
+
+    // Neighbours in the image's list of live locked tiles.
+    ekLockedTile* prevTile = nullptr;
+    ekLockedTile* nextTile = nullptr;
 };
 
 // One page position (x, y, z, c) and how much of that page lies inside the

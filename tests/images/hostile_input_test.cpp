@@ -4,9 +4,12 @@
 // leak detection) nothing is read out of bounds or leaked.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <climits>
 #include <cstring>
 #include <functional>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "test_images.h"
@@ -193,6 +196,64 @@ const Entry kEntries[] = {
          EXPECT_EQ(g.img.getSubTile(big, 0, big, 1, beside.data(), big - 150, 0, 100, 1, &mirrored),
                    ekOkay);
          EXPECT_TRUE(beside.untouched());
+     }},
+    {"a copy after a reset that failed with a huge channel count",
+     [] {
+         // The failed reset leaves 2^31 - 1 channels and a width of 0 behind;
+         // clearing the status lets the copy run on them. It moves nothing,
+         // and must not take seconds over channels it never names.
+         ekMemoryImg a(ekSize(2, 2, 1, 1), ekUChar, ekInterleaved);
+         a.setSize(ekSize(0, 1, 1, INT_MAX));
+         EXPECT_NE(a.getStatus(), ekOkay);
+         a.clearStatus();
+         const auto start = std::chrono::steady_clock::now();
+         a << a;
+         const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+         EXPECT_EQ(a.getStatus(), ekOkay);
+         EXPECT_LT(took.count(), 0.5);
+     }},
+    {"boxes at INT32_MIN in every pair of image and caller spaces",
+     [] {
+         // Mirrored into the image's space such a box lies beyond INT32_MAX:
+         // nothing of it may be cut back onto the image or the buffer.
+         for (int own = 1; own <= 8; ++own)
+             for (int cs = 0; cs <= 8; ++cs) {
+                 SCOPED_TRACE("image space " + std::to_string(own) + ", caller space " +
+                              std::to_string(cs));
+                 Guarded g;
+                 g.img.setCoordSpace(ekCoordSpace(own));
+                 const ekConfig cfg(ekUChar, ekInterleaved, 3, nullptr, 0, ekCoordSpace(cs));
+                 const unsigned char value[3] = {1, 2, 3};
+                 Caller in(3);
+                 for (int low : {0, 1}) {  // INT32_MIN in x, then in y
+                     const int x = low ? 0 : INT_MIN, y = low ? INT_MIN : 0;
+                     EXPECT_EQ(g.img.fillTile(x, y, 1, 2, const_cast<unsigned char*>(value), &cfg,
+                                              nullptr),
+                               ekOkay);
+                     EXPECT_EQ(g.img.setSubTile(x + 2 * low, y + 2 * (1 - low), 1, 1, in.data(), 0,
+                                                0, 1, 1, &cfg),
+                               ekOkay);
+                     std::unique_ptr<ekLockedTile> lt(g.img.lockTile(x, y, 1, 2, &cfg, 0));
+                     EXPECT_EQ(lt->count, 0);
+                 }
+                 EXPECT_TRUE(g.untouched());
+                 // A read of such a box into a buffer box it does not reach.
+                 ekMemoryImg bits(ekSize(8, 9, 5, 1), ekBit, ekInterleaved);
+                 bits.setCoordSpace(ekCoordSpace(own));
+                 Caller out(10 * 4 * 4);
+                 const ekConfig bytes(ekUChar, ekInterleaved, 1, nullptr, 0, ekCoordSpace(cs));
+                 EXPECT_EQ(bits.getSubTile3D(INT_MIN, 5, -4, 9, 2, 9, out.data(), 10, 10, 1, 10, 4,
+                                             4, &bytes),
+                           ekOkay);
+                 EXPECT_TRUE(out.untouched());
+             }
+         // A copy into a box of other at INT32_MIN: other's box lies outside
+         // it, so its fill lands on the pixels of this box, and only there.
+         Guarded g, other;
+         EXPECT_EQ(g.img.copyTile(1, 0, 2, 1, &other.img, INT_MIN, 0, nullptr, 1), ekOkay);
+         EXPECT_EQ(g.bytes[16 + 0], 7);  // pixel (0, 0)
+         EXPECT_EQ(g.bytes[16 + 3], 0);  // pixel (1, 0): other's fill
+         EXPECT_EQ(g.bytes[16 + 9], 7);  // pixel (3, 0)
      }},
     {"an image that is its own input",
      [] {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <memory>
 #include <sstream>
@@ -19,8 +20,10 @@ namespace {
 // A value as it lands in an element of type t: whole numbers 0..100 are exact
 // in every type, and a bit stores whether the value is non-zero.
 int64_t landed(ekType t, int64_t v) { return t == ekBit ? (v != 0) : v; }
-bool inBox(const ekTile& b, int x, int y, int z) {
-    return x >= b.x && x < b.x + b.nx && y >= b.y && y < b.y + b.ny && z >= b.z && z < b.z + b.nz;
+// Positions in 64 bits: boxes near the 32-bit limits end beyond them.
+bool inBox(const ekTile& b, int64_t x, int64_t y, int64_t z) {
+    return x >= b.x && x < int64_t(b.x) + b.nx && y >= b.y && y < int64_t(b.y) + b.ny && z >= b.z &&
+           z < int64_t(b.z) + b.nz;
 }
 std::string str(const ekTile& b) {
     std::ostringstream s;
@@ -65,7 +68,7 @@ struct RandomImage {
     // when the fill pixel has not one element per channel. A copy within the
     // image reads its box, fill included, before it writes: always the fill.
     int64_t copyFill(int m, bool self) const { return self || nf == c ? fill[size_t(m)] : 0; }
-    bool inside(int x, int y, int z) const {
+    bool inside(int64_t x, int64_t y, int64_t z) const {
         return x >= 0 && x < w && y >= 0 && y < h && z >= 0 && z < d;
     }
     int64_t index(int x, int y, int z, int m) const {
@@ -78,9 +81,13 @@ struct RandomImage {
     void put(std::vector<unsigned char>& copy, int x, int y, int z, int m, int64_t v) const {
         writeElement(type, copy.data() + kGuard, index(x, y, z, m), landed(type, v));
     }
-    // Image position of a position in space `from` (0: the image's own).
-    void toImage(int from, int& x, int& y) const {
+    // Image position of a position in space `from` (0: the image's own),
+    // and back.
+    void toImage(int from, int64_t& x, int64_t& y) const {
         if (from != 0) mapPoint(from, cs, cs, w, h, x, y);
+    }
+    void fromImage(int to, int64_t& x, int64_t& y) const {
+        if (to != 0) mapPoint(cs, to, cs, w, h, x, y);
     }
     std::string describe() const {
         std::ostringstream s;
@@ -141,6 +148,7 @@ struct Case {
                 break;
         }
         if (rng.chance(3)) (rng.chance(50) ? r.nx : r.nz) = rng.in(-1, 0);  // moves nothing
+        if (rng.chance(15)) pushToLimits(rng, r, b);
         cfg = ekConfig(ct, co, nchans, list.empty() ? nullptr : list.data(), offset,
                        ekCoordSpace(cs));
     }
@@ -167,8 +175,8 @@ struct Case {
         for (int l = 0; l < b.nz; ++l)
             for (int j = 0; j < b.ny; ++j)
                 for (int i = 0; i < b.nx; ++i) {
-                    int x = b.x + i, y = b.y + j;
-                    const int z = b.z + l;
+                    int64_t x = int64_t(b.x) + i, y = int64_t(b.y) + j;
+                    const int64_t z = int64_t(b.z) + l;
                     if (!inBox(r, x, y, z)) continue;
                     im.toImage(cs, x, y);
                     f(i, j, l, x, y, z);
@@ -199,7 +207,7 @@ TEST(MemoryImageRandom, ReadsMatchTheElementTable) {
         std::vector<unsigned char> buffer(bufferBytes(k.ct, k.bufferElements()) + kGuard);
         for (unsigned char& v : buffer) v = static_cast<unsigned char>(rng.in(0, 255));
         std::vector<unsigned char> expected = buffer;
-        k.forEachRequested([&](int i, int j, int l, int x, int y, int z) {
+        k.forEachRequested([&](int i, int j, int l, int64_t x, int64_t y, int64_t z) {
             for (int ch = 0; ch < k.nc; ++ch) {
                 const int m = k.chanOf(ch);
                 const bool in = k.im.inside(x, y, z);
@@ -221,7 +229,7 @@ TEST(MemoryImageRandom, WritesMatchTheElementTable) {
         for (int64_t e = 0; e < k.bufferElements(); ++e)
             writeElement(k.ct, buffer.data(), e, rng.in(0, k.ct == ekBit ? 1 : 100));
         std::vector<unsigned char> expected = k.im.bytes;
-        k.forEachRequested([&](int i, int j, int l, int x, int y, int z) {
+        k.forEachRequested([&](int i, int j, int l, int64_t x, int64_t y, int64_t z) {
             if (!k.im.inside(x, y, z)) return;  // dropped
             for (int ch = 0; ch < k.nc; ++ch)
                 if (k.validChan(k.chanOf(ch)))
@@ -244,17 +252,21 @@ TEST(MemoryImageRandom, FillsMatchTheElementTable) {
             writeElement(k.ct, value.data(), ch, rng.in(0, k.ct == ekBit ? 1 : 100));
         const bool nullValue = rng.chance(10);
         const bool withKeep = rng.chance(60);
-        const ekTile keep(k.r.x + rng.in(-1, 2), k.r.y + rng.in(-1, 2), k.r.z + rng.in(-1, 1),
-                          rng.in(0, 4), rng.in(0, 4), rng.in(0, 2));
+        ekTile keep(
+            clampInt(int64_t(k.r.x) + rng.in(-1, 2)), clampInt(int64_t(k.r.y) + rng.in(-1, 2)),
+            clampInt(int64_t(k.r.z) + rng.in(-1, 1)), rng.in(0, 4), rng.in(0, 4), rng.in(0, 2));
+        if (rng.chance(10)) keep = ekTile(INT_MIN, INT_MIN, INT_MIN, INT_MAX, INT_MAX, INT_MAX);
         auto valueOf = [&](int ch) { return nullValue ? 0 : readElement(k.ct, value.data(), ch); };
+        // Every pixel of the image whose position in the caller's space lies
+        // in the box and outside the keep-out box.
         std::vector<unsigned char> expected = k.im.bytes;
-        for (int z = k.r.z; z < k.r.z + k.r.nz; ++z)
-            for (int cy = k.r.y; cy < k.r.y + k.r.ny; ++cy)
-                for (int cx = k.r.x; cx < k.r.x + k.r.nx; ++cx) {
+        for (int z = 0; z < k.im.d; ++z)
+            for (int y = 0; y < k.im.h; ++y)
+                for (int x = 0; x < k.im.w; ++x) {
+                    int64_t cx = x, cy = y;
+                    k.im.fromImage(k.cs, cx, cy);
+                    if (!inBox(k.r, cx, cy, z)) continue;
                     if (withKeep && !keep.empty() && inBox(keep, cx, cy, z)) continue;
-                    int x = cx, y = cy;
-                    k.im.toImage(k.cs, x, y);
-                    if (!k.im.inside(x, y, z)) continue;
                     for (int ch = 0; ch < k.nc; ++ch)
                         if (k.validChan(k.chanOf(ch)))
                             k.im.put(expected, x, y, z, k.chanOf(ch), valueOf(ch));
@@ -309,20 +321,25 @@ TEST(MemoryImageRandom, CopiesInBothDirectionsMatchTheElementTables) {
             const int g = kind == 2 ? list[size_t(m)] : m + offset;
             return g >= 0 && g < c ? g : -1;
         };
-        const ekTile box(rng.in(-2, a.w), rng.in(-2, a.h), rng.in(-1, a.d), rng.in(1, a.w + 2),
-                         rng.in(1, a.h + 2), rng.in(1, 2));
-        const int ox = rng.in(-2, 6), oy = rng.in(-2, 6), oz = rng.in(-1, 1);
+        ekTile box(rng.in(-2, a.w), rng.in(-2, a.h), rng.in(-1, a.d), rng.in(1, a.w + 2),
+                   rng.in(1, a.h + 2), rng.in(1, 2));
+        int ox = rng.in(-2, 6), oy = rng.in(-2, 6), oz = rng.in(-1, 1);
+        // Now and then a box or other's origin at the 32-bit limits.
+        if (rng.chance(10)) (rng.chance(50) ? box.x : box.y) = rng.nearLimit(4);
+        if (rng.chance(10)) (rng.chance(50) ? ox : oy) = rng.nearLimit(4);
+        if (rng.chance(5)) oz = rng.nearLimit(2);
         const int direction = rng.in(0, 1);
 
         std::vector<unsigned char> expectA = a.bytes, expectB = b.bytes;
         for (int l = 0; l < box.nz; ++l)
             for (int j = 0; j < box.ny; ++j)
                 for (int i = 0; i < box.nx; ++i) {
-                    const int x = box.x + i, y = box.y + j, z = box.z + l;
+                    const int64_t x = int64_t(box.x) + i, y = int64_t(box.y) + j,
+                                  z = int64_t(box.z) + l;
                     // The same pixel in b: displaced in a's space, then mapped
                     // into b's own.
-                    int bx = ox + i, by = oy + j;
-                    const int bz = oz + l;
+                    int64_t bx = int64_t(ox) + i, by = int64_t(oy) + j;
+                    const int64_t bz = int64_t(oz) + l;
                     b.toImage(a.cs, bx, by);
                     const bool inA = a.inside(x, y, z), inB = b.inside(bx, by, bz);
                     for (int m = 0; m < c; ++m) {

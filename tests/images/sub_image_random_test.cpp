@@ -35,11 +35,13 @@ struct Snapshot {
         EXPECT_EQ(img.getTile3D(0, 0, 0, w, h, d, values.data(), &cfg), ekOkay);
         for (int k = 0; k < c; ++k) fill.push_back(img.getFillValue(k));
     }
-    bool inside(int x, int y, int z) const {
+    bool inside(int64_t x, int64_t y, int64_t z) const {
         return x >= 0 && x < w && y >= 0 && y < h && z >= 0 && z < d;
     }
-    double& at(int x, int y, int z, int k) { return values[((size_t(z) * h + y) * w + x) * c + k]; }
-    double get(int x, int y, int z, int k) const {
+    double& at(int64_t x, int64_t y, int64_t z, int k) {
+        return values[((size_t(z) * h + y) * w + x) * c + k];
+    }
+    double get(int64_t x, int64_t y, int64_t z, int k) const {
         return inside(x, y, z) ? values[((size_t(z) * h + y) * w + x) * c + k] : fill[size_t(k)];
     }
 };
@@ -95,6 +97,9 @@ std::unique_ptr<ekSubImg> makeView(Rng& g, ekImage& parent, Case& t, bool duplic
     t.sx = whole ? 0 : g.in(-2, ps.x);
     t.sy = whole ? 0 : g.in(-2, ps.y);
     t.sz = whole ? 0 : g.in(-1, ps.z - 1);
+    // Now and then a window at the 32-bit limits: far outside the parent,
+    // reaching beyond them.
+    if (!whole && g.chance(5)) (g.chance(50) ? t.sx : t.sy) = g.nearLimit(4);
     t.sc = g.in(0, ps.c - 1);
     t.nx = !whole && g.chance(80) ? g.in(1, ps.x + 2) : 0;
     t.ny = t.nx != 0 ? g.in(1, ps.y + 2) : 0;
@@ -159,12 +164,15 @@ void makeCaller(Rng& g, ekSubImg& view, Case& t, bool duplicates) {
         if (t.b.nx < 1) t.b.nx = 1;
         if (t.b.ny < 1) t.b.ny = 1;
     }
+    if (g.chance(15)) pushToLimits(g, t.r, t.b);
 }
 
 // What the view shows: for each buffer element, the parent position and
 // channel it stands for (p < 0: untouched), or the view's fill (fill = true).
+// Positions in 64 bits: near the 32-bit limits they pass them.
 struct Target {
-    int x, y, z, p;
+    int64_t x, y, z;
+    int p;
     bool fill;
 };
 
@@ -189,12 +197,12 @@ struct Model {
         return v >= 0 && v < vs.c ? v : -1;
     }
     // Buffer position (i, j, l) of the caller's space.
-    Target target(int X, int Y, int Z, int k, bool clip) const {
+    Target target(int64_t X, int64_t Y, int64_t Z, int k, bool clip) const {
         Target out{0, 0, 0, -1, false};
         const int v = viewChannel(k);
         if (v < 0) return out;
         out.p = parentChannel(v);
-        int u = X, w = Y;
+        int64_t u = X, w = Y;
         if (t.cs != 0) mapPoint(t.cs, vcs, vcs, vs.x, vs.y, u, w);
         if (clip && !(u >= 0 && u < vs.x && w >= 0 && w < vs.y && Z >= 0 && Z < vs.z)) {
             out.fill = true;
@@ -212,9 +220,9 @@ struct Model {
     int64_t elem(int i, int j, int l, int k) const {
         return elementIndex(t.co, nBuf, t.b.nx, t.b.ny, t.b.nz, i, j, l, k);
     }
-    bool inRequest(int X, int Y, int Z) const {
-        return X >= t.r.x && X < t.r.x + t.r.nx && Y >= t.r.y && Y < t.r.y + t.r.ny && Z >= t.r.z &&
-               Z < t.r.z + t.r.nz;
+    bool inRequest(int64_t X, int64_t Y, int64_t Z) const {
+        return X >= t.r.x && X < int64_t(t.r.x) + t.r.nx && Y >= t.r.y &&
+               Y < int64_t(t.r.y) + t.r.ny && Z >= t.r.z && Z < int64_t(t.r.z) + t.r.nz;
     }
 };
 
@@ -238,7 +246,8 @@ void checkRead(Case& t, ekSubImg& view, const Snapshot& parent, const std::strin
         for (int j = 0; j < t.b.ny; ++j)
             for (int i = 0; i < t.b.nx; ++i)
                 for (int k = 0; k < m.nBuf; ++k) {
-                    const int X = t.b.x + i, Y = t.b.y + j, Z = t.b.z + l;
+                    const int64_t X = int64_t(t.b.x) + i, Y = int64_t(t.b.y) + j,
+                                  Z = int64_t(t.b.z) + l;
                     int64_t want = kSentinel;
                     if (m.inRequest(X, Y, Z)) {
                         const Target g = m.target(X, Y, Z, k, true);
@@ -269,7 +278,8 @@ void checkWrite(Case& t, ekSubImg& view, ekImage& parentImg, const std::string& 
                 for (int k = 0; k < m.nBuf; ++k) {
                     const int64_t value = 1 + (i * 3 + j * 5 + l * 7 + k * 11) % 99;
                     writeElement(t.ct, buf.data(), m.elem(i, j, l, k), value);
-                    const int X = t.b.x + i, Y = t.b.y + j, Z = t.b.z + l;
+                    const int64_t X = int64_t(t.b.x) + i, Y = int64_t(t.b.y) + j,
+                                  Z = int64_t(t.b.z) + l;
                     if (!m.inRequest(X, Y, Z)) continue;
                     const Target g = m.target(X, Y, Z, k, false);
                     // A parent channel that shows nothing (a view's) keeps

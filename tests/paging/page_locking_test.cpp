@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <tuple>
+#include <type_traits>
 #include <vector>
 
 #include "test_images.h"
@@ -128,6 +130,11 @@ TEST(LockTile, LocksEveryPageTheTileTouchesInIteratorOrder) {
     const ekConfig firstTwo(ekUShort, ekInterleaved, 2);
     const ekConfig lastChan(ekUShort, ekInterleaved, 1, nullptr, 2);
     const ekConfig upperLeft(ekUShort, ekInterleaved, 3, nullptr, 0, ekUpperLeft);
+    // Channels beyond the image's select nothing, and no channel block past
+    // them is counted (a list entry of 2 000 000 asked for a million).
+    int far[3] = {2, 2000000, -7};
+    const ekConfig farList(ekUShort, ekInterleaved, 3, far);
+    const ekConfig wideRange(ekUShort, ekInterleaved, 4000000, nullptr, -2);
     const TileCase cases[] = {
         {"3 x 2 pages, x fastest",
          {1, 1, 0, 12, 8, 1},
@@ -152,6 +159,12 @@ TEST(LockTile, LocksEveryPageTheTileTouchesInIteratorOrder) {
          1,
          &lastChan,
          {{-1, -1, 0, 2}, {5, -1, 0, 2}}},
+        {"list entries beyond the channels", {0, 0, 0, 1, 1, 1}, 0, &farList, {{0, 0, 0, 2}}},
+        {"offset range beyond the channels",
+         {0, 0, 0, 1, 1, 1},
+         0,
+         &wideRange,
+         {{0, 0, 0, 0}, {0, 0, 0, 2}}},
         {"a tile in another space is mapped",
          {0, 0, 0, 1, 1, 1},
          0,
@@ -211,6 +224,54 @@ TEST(LockTile, FailedLockReleasesThePagesItFilled) {
     EXPECT_EQ(img.lockTile3D(0, 0, 0, 1, 1, 1, nullptr, 0), nullptr);
 }
 
+// A tile inside the image whose pages cannot be listed is refused, never
+// answered with an empty success.
+TEST(LockTile, PagesThatCannotBeListedAreRefused) {
+    ekConstImg huge;  // 128 x 128 pages: 2^48 of them
+    ASSERT_EQ(huge.setSize(ekSize(INT_MAX, INT_MAX, 1, 1)), ekOkay);
+    Pixels3D src;
+    PagedImage flat(src.img, {0, 6, 1, 3});  // pages of no width
+    for (ekImage* img : {static_cast<ekImage*>(&huge), static_cast<ekImage*>(&flat)}) {
+        std::unique_ptr<ekLockedTile> lt(img->lockTile(0, 0, INT_MAX, INT_MAX, nullptr, 0));
+        ASSERT_NE(lt, nullptr);
+        EXPECT_EQ(lt->getStatus(), ekBadInput);
+        EXPECT_EQ(lt->count, 0);
+    }
+}
+
+// An image destroyed before its locked tiles releases their pages and leaves
+// them empty; deleting the tiles afterwards touches nothing of the image (the
+// sanitizer build sees any access, the leak checker any page left behind).
+TEST(LockTile, ImageDestroyedFirstEmptiesItsTiles) {
+    Pixels3D src;
+    ekPixel value(ekUShort, 3);
+    const std::function<ekImage*()> makers[] = {
+        [] { return new ekMemoryImg(ekSize(20, 12, 2, 3), ekUShort, ekSeparate); },
+        [&] { return new ekSubImg(&src.img, 2, 1, 0, 10, 6, 1, nullptr); },
+        [&] { return new ekConstImg(value); },
+        // A class of the host's own: the base image's copied pages.
+        [&] { return new PagedImage(src.img, ekXYZCstruct<int>(10, 6, 1, 3)); },
+    };
+    for (const auto& make : makers) {
+        ekImage* img = make();
+        SCOPED_TRACE(img->getClassName(0));
+        std::unique_ptr<ekLockedTile> tiles[3];
+        for (auto& t : tiles) {
+            t.reset(img->lockTile3D(0, 0, 0, 20, 12, 1, nullptr, 0));
+            ASSERT_NE(t, nullptr);
+            ASSERT_EQ(t->getStatus(), ekOkay);
+            ASSERT_GT(t->count, 0);
+        }
+        tiles[1].reset();  // one deleted before the image
+        delete img;
+        for (int i : {0, 2}) {
+            EXPECT_EQ(tiles[i]->image, nullptr);
+            EXPECT_EQ(tiles[i]->requests, nullptr);
+            EXPECT_EQ(tiles[i]->count, 0);
+        }
+    }
+}
+
 // --- The memory image's shared page -----------------------------------------------
 
 TEST(LockTile, MemoryImageSharesOnePageIntoItsBuffer) {
@@ -225,6 +286,7 @@ TEST(LockTile, MemoryImageSharesOnePageIntoItsBuffer) {
             EXPECT_EQ(lt->requests[i].page->getData(), src.data.data());
         }
         const ekPage* page = lt->requests[0].page;
+        EXPECT_EQ(page->matches(0, 0, 0, 0), 1);  // the origin of the buffer
         lt.reset();
         EXPECT_TRUE(page->Valid());  // still the image's after the tile let go
         lt.reset(src.img.lockTile(-9, 0, 5, 5, nullptr, 0));
@@ -341,28 +403,32 @@ TEST(PgCB, PartOfThePageInsideTheImage) {
     }
 }
 
-TEST(Page, HandlesShareThePositionAndTheData) {
+// Neither a page nor a page that owns its buffer can be copied or assigned:
+// a copy would outlive the page it stands for, an assignment would release
+// one buffer twice.
+static_assert(!std::is_copy_constructible<ekPage>::value && !std::is_copy_assignable<ekPage>::value,
+              "pages are not copyable");
+static_assert(!std::is_copy_constructible<ekImagePage>::value &&
+                  !std::is_copy_assignable<ekImagePage>::value,
+              "image pages are not copyable");
+
+TEST(Page, HandlesCarryThePositionAndTheData) {
     ekPage none;
     EXPECT_TRUE(none.Valid());
     EXPECT_EQ(none.getData(), nullptr);
     EXPECT_EQ(none.matches(-1, -1, -1, -1), 1);
     int pixels = 0;
-    const ekPage src(1, 2, 3, 4, &pixels);
-    ekPage assigned;
-    assigned = src;
-    ekPage constructed(src);
-    for (const ekPage* p : {&assigned, &constructed}) {
-        EXPECT_EQ(p->matches(1, 2, 3, 4), 1);
-        EXPECT_EQ(p->matches(1, 2, 3, 5), 0);
-        EXPECT_EQ(p->getData(), &pixels);
-    }
+    ekPage p(1, 2, 3, 4, &pixels);
+    EXPECT_EQ(p.matches(1, 2, 3, 4), 1);
+    EXPECT_EQ(p.matches(1, 2, 3, 5), 0);
+    EXPECT_EQ(p.getData(), &pixels);
     int x, y, z, c;
-    constructed.getPos(x, y, z, c);
+    p.getPos(x, y, z, c);
     EXPECT_EQ(std::vector<int>({x, y, z, c}), std::vector<int>({1, 2, 3, 4}));
-    constructed.magic = ekPage::kDeadMagic;  // what the destructor leaves behind
-    EXPECT_FALSE(constructed.Valid());
-    EXPECT_EQ(constructed.getData(), nullptr);
-    EXPECT_EQ(constructed.matches(1, 2, 3, 4), 0);
+    p.magic = ekPage::kDeadMagic;  // what the destructor leaves behind
+    EXPECT_FALSE(p.Valid());
+    EXPECT_EQ(p.getData(), nullptr);
+    EXPECT_EQ(p.matches(1, 2, 3, 4), 0);
 
     ekImagePage owned(1, 2, 3, 4, 64);
     EXPECT_EQ(owned.matches(1, 2, 3, 4), 1);

@@ -75,6 +75,28 @@ TEST(TiffView, LockedTileHoldsTheFilesPages) {
     EXPECT_EQ(9, img.getCacheEvictions());
 }
 
+// A file image destroyed before its locked tile unlocks the tile's pages,
+// writes what was written into them to the file, and leaves the tile empty.
+TEST(TiffView, ImageDestroyedBeforeItsLockedTile) {
+    const std::string path = tempTiffPath("locked-first");
+    ekLockedTile* tile = nullptr;
+    {
+        ekTiffImg img(path.c_str(), ekSize(32, 16, 1, 1), ekUChar, ekInterleaved, 16, 16,
+                      ekTiffNone);
+        tile = img.lockTile(0, 0, 32, 16, nullptr, 0);
+        ASSERT_NE(nullptr, tile);
+        ASSERT_EQ(2, tile->count);
+        static_cast<uint8_t*>(tile->requests[1].page->getData())[0] = 77;  // pixel (16, 0)
+    }
+    EXPECT_EQ(nullptr, tile->image);
+    EXPECT_EQ(0, tile->count);
+    delete tile;
+    ekTiffImg reopened(path.c_str());
+    uint8_t pixel = 0;
+    ASSERT_EQ(ekOkay, reopened.getTile(16, 0, 1, 1, &pixel, nullptr));
+    EXPECT_EQ(77, pixel);
+}
+
 TEST(TiffView, UnusableCallerLayoutsAreRefused) {
     const std::string path = tempTiffPath("layouts");
     ekTiffImg img(path.c_str(), ekSize(16, 16, 1, 1), ekUChar, ekInterleaved, 16, 16, ekTiffNone);
