@@ -6,6 +6,7 @@
 
 #include <pybind11/pybind11.h>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -85,9 +86,10 @@ public:
     // library lock is held.
     virtual std::string failureReason(ekStatus) const { return {}; }
 
-    // Locked tiles (eks.LockedTile) alive over this image; only changed with
-    // the GIL held.
-    int lockedTiles = 0;
+    // Locked tiles (eks.LockedTile) alive over this image. A tile counts
+    // itself in while it locks, under the library lock, so that an operation
+    // that releases the pages (a TIFF close) sees it under that lock too.
+    std::atomic<int> lockedTiles{0};
 
 private:
     py::object keep_;

@@ -48,12 +48,17 @@ private:
 // the close releases: it is refused while any of them is locked.
 void close(PyTiffImage& self) {
     ekTiffImg* image = self.tiff();
-    if (locked([&] { return image->isClosed(); }) != 0) return;
-    if (self.lockedTiles > 0)
+    bool pagesLocked = false;
+    const ekStatus status = withoutGil([&] {
+        if (image->isClosed() != 0) return ekOkay;
+        pagesLocked = self.lockedTiles > 0;
+        return pagesLocked ? ekNotAllowed : image->close();
+    });
+    if (pagesLocked)
         fail(ekNotAllowed,
              "close: pages of the image are locked; let go of the LockedTile and its page "
              "arrays first");
-    checkImage(self, withoutGil([&] { return image->close(); }), "close");
+    checkImage(self, status, "close");
 }
 
 // Sets the Python exception of `error`, or a RuntimeError with its text when

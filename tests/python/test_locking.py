@@ -16,6 +16,9 @@ def test_a_memory_image_locks_its_buffer(rgb):
         assert np.shares_memory(pixels, rgb) and pixels.shape == rgb.shape
         pixels[3, 4] = (1, 2, 3)
     assert rgb[3, 4].tolist() == [1, 2, 3]
+    with pytest.raises(KeyError):  # leaving the block lets exceptions through
+        with image.lock():
+            raise KeyError
 
 
 def test_pages_stay_valid_while_their_arrays_live(rng):

@@ -180,6 +180,8 @@ def test_fill_sets_a_box(rgb):
     expected[:, 0, 2], expected[:, 0, 0] = 4, 5
     image.fill((6, 7, 8), 3, 0)
     expected[0:, 3:] = (6, 7, 8)
+    image.fill(9, 4, 3, channels=[1])  # one value for the listed channels
+    expected[3, 4, 1] = 9
     np.testing.assert_array_equal(rgb, expected)
 
 
@@ -204,8 +206,8 @@ def test_bit_images_read_and_write_bool_arrays(rng):
     np.testing.assert_array_equal(image.read(dtype=np.uint8, space="lower_left"),
                                   np.flip(bits, 0).astype(np.uint8))
     # Into bool, other types keep the library's rule: 1 when the low 8 bits are not 0.
-    got = eks.MemoryImage(np.array([[0, 1, 2, 256, 511]], np.uint16)).read(dtype=bool)
-    assert got.view(np.uint8).tolist() == [[0, 1, 1, 0, 1]]
+    got = eks.MemoryImage(np.array([[2, 0, 1, 256, 511]], np.uint16)).read(dtype=bool)
+    assert got.view(np.uint8).tolist() == [[1, 0, 1, 0, 1]]
     with pytest.raises(BufferError, match="pack"):
         np.asarray(image)
     with pytest.raises(TypeError, match="bool"):

@@ -83,7 +83,7 @@ def test_close_ends_the_image_once_its_pages_are_let_go(tmp_path, rng):
     with eks.TiffImage.create(tmp_path / "closed.tif", a.shape, tile=(16, 16)) as out:
         out.write(a)
         with out.lock() as pages:  # the cached tiles themselves
-            assert pages[0].pixels.flags.writeable
+            assert pages[0].pixels.flags.writeable and pages[0].pixels.shape == (16, 16)
             with pytest.raises(eks.NotAllowedError, match="locked"):
                 out.close()
             del pages
