@@ -180,8 +180,8 @@ def test_fill_sets_a_box(rgb):
     expected[:, 0, 2], expected[:, 0, 0] = 4, 5
     image.fill((6, 7, 8), 3, 0)
     expected[0:, 3:] = (6, 7, 8)
-    image.fill(9, 4, 3, channels=[1])  # one value for the listed channels
-    expected[3, 4, 1] = 9
+    image.fill(9, 4, 3, channels=[1, 2])  # one value for the listed channels
+    expected[3, 4, 1:] = 9
     np.testing.assert_array_equal(rgb, expected)
 
 

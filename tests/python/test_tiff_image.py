@@ -80,10 +80,10 @@ def test_the_photometric_and_a_fourth_channel(shape, dtype, photometric, tags, t
 
 def test_close_ends_the_image_once_its_pages_are_let_go(tmp_path, rng):
     a = rng.integers(0, 256, (20, 30), dtype=np.uint8)
-    with eks.TiffImage.create(tmp_path / "closed.tif", a.shape, tile=(16, 16)) as out:
+    with eks.TiffImage.create(tmp_path / "closed.tif", a.shape, tile=(16, 32)) as out:
         out.write(a)
         with out.lock() as pages:  # the cached tiles themselves
-            assert pages[0].pixels.flags.writeable and pages[0].pixels.shape == (16, 16)
+            assert pages[0].pixels.flags.writeable and pages[0].pixels.shape == (32, 16)
             with pytest.raises(eks.NotAllowedError, match="locked"):
                 out.close()
             del pages
