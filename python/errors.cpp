@@ -61,12 +61,15 @@ void raise(ekStatus status, const std::string& message) {
 
 void fail(ekStatus status, const std::string& message) { throw StatusError(status, message); }
 
-void check(ekStatus status, const char* operation) {
+void setPythonError(const StatusError& error) { raise(error.status(), error.what()); }
+
+void check(ekStatus status, const char* operation, const std::string& reason) {
     if (status == ekOkay) return;
     const StatusClass* c = find(status);
     std::string name = c != nullptr ? c->name : "status " + std::to_string(int(status));
     std::string meaning = c != nullptr ? c->meaning : "unknown status";
-    fail(status, std::string(operation) + ": " + name + " (" + meaning + ")");
+    fail(status, std::string(operation) + ": " + name + " (" + meaning + ")" +
+                     (reason.empty() ? "" : ": " + reason));
 }
 
 void bindErrors(py::module_& m) {
@@ -90,7 +93,7 @@ void bindErrors(py::module_& m) {
         try {
             if (p) std::rethrow_exception(p);
         } catch (const StatusError& e) {
-            raise(e.status(), e.what());
+            setPythonError(e);
         }
     });
 }

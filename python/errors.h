@@ -25,10 +25,14 @@ private:
 };
 
 // Raises the status's exception, "<operation>: <status name> (<meaning>)",
-// unless the status is ekOkay.
-void check(ekStatus status, const char* operation);
+// followed by ": <reason>" when a reason is given, unless the status is ekOkay.
+void check(ekStatus status, const char* operation, const std::string& reason = {});
 // Raises the status's exception with a message of the module's own.
 [[noreturn]] void fail(ekStatus status, const std::string& message);
+
+// Sets the Python exception that `error` stands for (the error indicator), for
+// code that must report an error without raising it.
+void setPythonError(const StatusError& error);
 
 // Creates eks.Error and its subclasses in the module and translates
 // StatusError into them.

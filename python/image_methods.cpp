@@ -47,7 +47,7 @@ Layout boxLayout(PyImage& self, int64_t x, int64_t y, int64_t z, Extent w, Exten
     {
         LibraryLock lock;
         ekImage* image = self.image();
-        check(image->getStatus(), operation);
+        checkLocked(self, image->getStatus(), operation);
         imageChannels = image->getCsize();
         if (imageType != nullptr) *imageType = image->getDataType();
         layout.box = makeBox(image, layout.space, x, y, z, w, h, d);
@@ -127,9 +127,14 @@ py::array read(PyImage& self, int64_t x, int64_t y, Extent width, Extent height,
     ekType imageType;
     Layout layout =
         boxLayout(self, x, y, z, width, height, depth, order, space, channels, &imageType, "read");
+    // Past the last slice a missing depth would reach no slice at all: the
+    // read is then the one slice at z, all fill, as a two-dimensional read
+    // there gives. Every element of the new array is written (an empty box
+    // gives an array without elements).
+    if (!depth && layout.box.nz < 1) layout.box.nz = 1;
     layout.type = typeFromObject(dtype, imageType);
     py::array out = newArray(layout.type, arrayShape(layout, readRank(layout, self.rank())));
-    check(readInBands(self, layout, out.mutable_data()), "read");
+    checkImage(self, readInBands(self, layout, out.mutable_data()), "read");
     if (layout.type == ekBit) normaliseBools(out);
     return out;
 }
@@ -146,15 +151,32 @@ void readInto(PyImage& self, py::array& out, int64_t x, int64_t y, Extent width,
             "array's shape");
     if (!dtype.is_none() && typeFromObject(dtype, layout.type) != layout.type)
         throw py::type_error("read_into: dtype, when given, must be the array's dtype");
-    check(transfer(self, layout, out.mutable_data(), false), "read_into");
+    checkImage(self, transfer(self, layout, out.mutable_data(), false), "read_into");
     if (layout.type == ekBit) normaliseBools(out);
+}
+
+// A write of the layout's box. The library's view hands a write on to its
+// parent unclipped; here a view takes only the part inside its window (the
+// array stays the buffer of the whole box), so pixels outside it never change.
+ekStatus writeBox(PyImage& self, Layout& layout, void* data) {
+    if (layout.box.empty()) return ekOkay;
+    if (self.viewParent() == nullptr) return transfer(self, layout, data, true);
+    ekConfig cfg = layout.config();
+    const Box& b = layout.box;
+    ekImage* image = self.image();
+    return withoutGil([&] {
+        const ekTile r = writableBox(self, layout.space, ekTile(b.x, b.y, b.z, b.nx, b.ny, b.nz));
+        if (r.empty()) return ekOkay;
+        return image->setSubTile3D(r.x, r.y, r.z, r.nx, r.ny, r.nz, data, b.x, b.y, b.z, b.nx, b.ny,
+                                   b.nz, &cfg);
+    });
 }
 
 void write(PyImage& self, const py::array& array, int64_t x, int64_t y, int64_t z,
            const py::object& order, const py::object& channels, const py::object& space) {
     checkArray(array, false, "write");
     Layout layout = arrayLayout(self, array, x, y, z, order, space, channels, "write");
-    check(transfer(self, layout, const_cast<void*>(array.data()), true), "write");
+    checkImage(self, writeBox(self, layout, const_cast<void*>(array.data())), "write");
 }
 
 // The fill value as doubles, one per channel of the request (a single value
@@ -181,11 +203,29 @@ void fill(PyImage& self, const py::object& value, int64_t x, int64_t y, Extent w
                  widen ? nullptr : layout.channels.data(), 0, layout.space, ekColorModel(0));
     const Box& b = layout.box;
     ekImage* image = self.image();
-    check(withoutGil([&] {
-              return image->fillTile3D(b.x, b.y, b.z, b.nx, b.ny, b.nz, values.data(), &cfg,
-                                       nullptr);
-          }),
-          "fill");
+    checkImage(self, withoutGil([&] {
+                   return image->fillTile3D(b.x, b.y, b.z, b.nx, b.ny, b.nz, values.data(), &cfg,
+                                            nullptr);
+               }),
+               "fill");
+}
+
+// A copy into a view takes only the part of the destination box inside the
+// view's window, and the matching part of the source box. The destination box
+// is in the coordinate space the copy works in: that of the image at the root
+// of the source (a view copies through its parent). The library lock is held.
+void clipCopyToView(const PyImage& source, const PyImage& view, ekTile& from, ekTile& to) {
+    const PyImage* root = &source;
+    while (root->viewParent() != nullptr) root = root->viewParent();
+    const ekTile inside = writableBox(view, root->image()->getCoordSpace(), to);
+    if (inside.empty()) {
+        from.nx = 0;
+        return;
+    }
+    // Both inside the 32-bit range and inside `to`: the shift cannot overflow.
+    from = ekTile(from.x + (inside.x - to.x), from.y + (inside.y - to.y),
+                  from.z + (inside.z - to.z), inside.nx, inside.ny, inside.nz);
+    to = inside;
 }
 
 void copyTo(PyImage& self, PyImage& other, int64_t x, int64_t y, Extent width, Extent height,
@@ -207,11 +247,24 @@ void copyTo(PyImage& self, PyImage& other, int64_t x, int64_t y, Extent width, E
     int* list = target.channels.empty() ? nullptr : target.channels.data();
     ekImage* image = self.image();
     ekImage* dest = other.image();
-    check(withoutGil([&] {
-              return image->copyTile3D(b.x, b.y, b.z, b.nx, b.ny, b.nz, dest, t.x, t.y, t.z, list,
-                                       0);
-          }),
-          "copy_to");
+    const ekStatus status = withoutGil([&] {
+        ekTile from(b.x, b.y, b.z, b.nx, b.ny, b.nz), to(t.x, t.y, t.z, b.nx, b.ny, b.nz);
+        if (other.viewParent() != nullptr) clipCopyToView(self, other, from, to);
+        if (from.empty()) return ekOkay;
+        return image->copyTile3D(from.x, from.y, from.z, from.nx, from.ny, from.nz, dest, to.x,
+                                 to.y, to.z, list, 0);
+    });
+    if (status == ekOkay) return;
+    // Either image may have failed; a refused write (ekNotAllowed) is the
+    // destination's, since both statuses were checked above.
+    std::string reason;
+    {
+        LibraryLock lock;
+        if (status != ekNotAllowed) reason = self.failureReason(status);
+        const std::string theirs = other.failureReason(status);
+        if (!theirs.empty() && theirs != reason) reason += (reason.empty() ? "" : "; ") + theirs;
+    }
+    check(status, "copy_to", reason);
 }
 
 // --- Properties ----------------------------------------------------------------
@@ -227,8 +280,8 @@ auto get(PyImage& self, F&& f) {
 template <class F>
 void set(PyImage& self, const char* what, F&& f) {
     LibraryLock lock;
-    check(f(self.image()), what);
-    check(self.image()->getStatus(), what);
+    checkLocked(self, f(self.image()), what);
+    checkLocked(self, self.image()->getStatus(), what);
 }
 
 void refuseIfFixed(PyImage& self, const char* what) {
@@ -279,11 +332,15 @@ py::object getFill(PyImage& self) {
 }
 
 // The fill is stored in the image's data type (for a constant image the fill
-// is its value, whose type is the image's).
+// is its value, whose type is the image's). One value, or one per channel.
 void setFill(PyImage& self, const py::object& value) {
     std::vector<double> values = parseNumbers(value);
     if (values.empty()) throw py::value_error("fill: expected at least one value");
     set(self, "fill", [&](ekImage* i) {
+        const int channels = i->getCsize();
+        if (values.size() != 1 && values.size() != size_t(channels))
+            throw py::value_error("fill: expected one value or " + std::to_string(channels) +
+                                  " (one per channel), got " + std::to_string(values.size()));
         ekPixel p(i->getDataType(), int(values.size()));
         for (size_t k = 0; k < values.size(); ++k) p.setElem(values[k], int(k));
         return i->setFill(p);
@@ -404,6 +461,19 @@ void bindImage(py::module_& m) {
             })
         .def_property("fill", &getFill, &setFill,
                       "Value of the pixels outside the image, one element per channel")
+        .def(
+            "__array__",
+            [](const py::object& self, const py::object& dtype, const py::object& copy) {
+                if (!copy.is_none() && !copy.cast<bool>())
+                    throw py::value_error(
+                        "__array__: the pixels are read into a new array; copy=False cannot "
+                        "be honoured");
+                py::object array = self.attr("read")();
+                if (!dtype.is_none()) array = array.attr("astype")(dtype, "copy"_a = false);
+                return array;
+            },
+            "dtype"_a = py::none(), "copy"_a = py::none(),
+            "The whole image as read() gives it, so that numpy.asarray(image) works.")
         .def("__repr__", &repr);
 }
 

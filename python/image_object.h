@@ -6,11 +6,14 @@
 
 #include <pybind11/pybind11.h>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <utility>
 
 #include "eks/eks.h"
+#include "errors.h"
 
 namespace ekpy {
 namespace py = pybind11;
@@ -73,12 +76,49 @@ public:
     // Size, data type and order of a memory image stay as they were made: its
     // pixels may be shared with numpy arrays that must stay valid.
     virtual bool fixedLayout() const { return false; }
+    // Whether the image refuses writes, so that arrays showing its pixels must
+    // be read-only too. The library lock is held.
+    virtual bool readOnly() const { return false; }
+    // The image a view shows (eks.SubImage); null for every other image.
+    virtual const PyImage* viewParent() const { return nullptr; }
+    // Why an operation failed with `status`, beyond the status's meaning (a
+    // TIFF file's libtiff message); "" when the image has nothing to add. The
+    // library lock is held.
+    virtual std::string failureReason(ekStatus) const { return {}; }
+
+    // Locked tiles (eks.LockedTile) alive over this image. A tile counts
+    // itself in while it locks, under the library lock, so that an operation
+    // that releases the pages (a TIFF close) sees it under that lock too.
+    std::atomic<int> lockedTiles{0};
 
 private:
     py::object keep_;
     ImagePtr<> image_;
     int rank_;
 };
+
+// Raises the exception of a failed operation on `image`, its reason included.
+// checkLocked is for callers that hold the library lock; checkImage takes it,
+// and only when the status is a failure.
+inline void checkLocked(const PyImage& image, ekStatus status, const char* operation) {
+    if (status != ekOkay) check(status, operation, image.failureReason(status));
+}
+inline void checkImage(const PyImage& image, ekStatus status, const char* operation) {
+    if (status == ekOkay) return;
+    std::string reason;
+    {
+        LibraryLock lock;
+        reason = image.failureReason(status);
+    }
+    check(status, operation, reason);
+}
+
+// The part of `box` (in `space` of `image`; 0: its own) that a write to the
+// image may change: for a view (eks.SubImage) the part inside its window and
+// inside the windows of the views it shows, in the same space; any other image
+// drops what lies outside by itself and gets the box back. An empty result has
+// an extent below 1. The library lock is held.
+ekTile writableBox(const PyImage& image, ekCoordSpace space, const ekTile& box);
 
 }  // namespace ekpy
 

@@ -139,7 +139,9 @@ Box makeBox(ekImage* image, ekCoordSpace space, int64_t x, int64_t y, int64_t z,
 }
 
 int readRank(const Layout& layout, int imageRank) {
-    if (layout.box.nz > 1) return 4;
+    // An empty z axis must show in the shape: without it the array would have
+    // elements that nothing writes.
+    if (layout.box.nz != 1) return 4;
     if (layout.nchans > 1 && imageRank < 3) return 3;
     return imageRank;
 }
@@ -147,10 +149,15 @@ int readRank(const Layout& layout, int imageRank) {
 Shape arrayShape(const Layout& layout, int rank) {
     const Box& b = layout.box;
     const bool zAxis = rank >= 4, cAxis = rank >= 3 && layout.channelAxis;
-    int64_t elements = int64_t(b.nx) * b.ny * b.nz * layout.nchans;
-    if (elements > kInt32Max)
-        throw py::value_error("the box holds " + std::to_string(elements) +
-                              " elements; the library moves at most 2^31 - 1 in one call");
+    // Factor by factor, so that the count cannot overflow before the check.
+    int64_t elements = 1;
+    for (int64_t n : {int64_t(b.nx), int64_t(b.ny), int64_t(b.nz), int64_t(layout.nchans)}) {
+        elements *= std::max<int64_t>(n, 0);
+        if (elements > kInt32Max)
+            throw py::value_error(
+                "the box holds more than 2^31 - 1 elements, the most the library moves in one "
+                "call");
+    }
     Shape shape;
     if (cAxis && layout.order == ekSeparate) shape.push(layout.nchans);
     if (zAxis) shape.push(b.nz);

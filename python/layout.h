@@ -72,7 +72,7 @@ Shape arrayShape(const Layout& layout, int rank);
 // A new C-contiguous array, its elements not initialised.
 py::array newArray(ekType type, const Shape& shape);
 // The rank of the array a read returns: at least the image's, 4 for a box of
-// several slices, 3 for several channels.
+// other than one slice, 3 for several channels.
 int readRank(const Layout& layout, int imageRank);
 // Box extents and channel count from an array's shape under the layout's
 // order (the inverse of arrayShape). ValueError naming the expected shape.

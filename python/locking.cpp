@@ -19,14 +19,27 @@ namespace {
 
 py::handle pageType;  // eks.Page, a named tuple (x, y, z, c, pixels); lives with the interpreter
 
+// A locked page as it was handed out: its position and its pixels.
+struct LockedPage {
+    int x, y, z, c;
+    void* data;
+};
+
+// The pages are taken down when the tile is locked and never looked up in
+// the library's records again: an image may drop those records when it
+// changes (a memory image's reset deletes its page handle) while the pixels
+// they showed stay where they are, locked.
 class PyLockedTile {
 public:
-    PyLockedTile(py::object image, ekLockedTile* tile) : image_(std::move(image)), tile_(tile) {}
+    PyLockedTile(py::object image, ekLockedTile* tile);
     PyLockedTile(const PyLockedTile&) = delete;
     PyLockedTile& operator=(const PyLockedTile&) = delete;
     ~PyLockedTile() {
-        LibraryLock lock;
-        delete tile_;  // unlocks the pages
+        {
+            LibraryLock lock;
+            delete tile_;  // unlocks the pages
+        }
+        --owner_.lockedTiles;
     }
 
     // The locked pages, each as an array over the page's memory in the
@@ -34,50 +47,70 @@ public:
     py::list pages(const py::object& self) const;
 
 private:
+    void describe(const PyImage& owner);
+
     py::object image_;  // the PyImage, kept alive while its pages are locked
+    PyImage& owner_;    // the same
     ekLockedTile* tile_;
+    Layout page_;  // extents, channels, type and order of every page
+    int rank_;
+    bool readOnly_;
+    std::vector<LockedPage> locked_;
 };
 
-py::array pageView(const Layout& page, int rank, void* data, const py::object& base) {
+// Takes over the tile and takes its pages down; the library lock is held.
+PyLockedTile::PyLockedTile(py::object image, ekLockedTile* tile)
+    : image_(std::move(image)), owner_(image_.cast<PyImage&>()), tile_(tile) {
+    try {
+        describe(owner_);
+    } catch (...) {
+        delete tile_;
+        throw;
+    }
+    ++owner_.lockedTiles;
+}
+
+void PyLockedTile::describe(const PyImage& owner) {
+    ekImage* i = owner.image();
+    int px, py_, pz, pc;
+    i->getPageSize(px, py_, pz, pc);
+    page_.type = i->getDataType();
+    page_.order = i->getOrder();
+    // A memory image has one page, its whole buffer, whatever was asked.
+    const bool whole = dynamic_cast<ekMemoryImg*>(i) != nullptr;
+    const ekSize s = i->getSize();
+    page_.box = whole ? Box{0, 0, 0, s.x, s.y, s.z} : Box{0, 0, 0, px, py_, pz};
+    page_.nchans = whole ? s.c : pc;
+    rank_ = page_.box.nz > 1 ? 4 : owner.rank();
+    readOnly_ = owner.readOnly();
+    for (int k = 0; k < tile_->count; ++k) {
+        const ekLockRequest& r = tile_->requests[k];
+        void* data = r.page != nullptr ? r.page->getData() : nullptr;
+        if (data == nullptr) continue;  // a position outside the image has no page
+        if (whole && !locked_.empty()) break;
+        locked_.push_back({r.x, r.y, r.z, r.c, data});
+    }
+}
+
+py::array pageView(const Layout& page, int rank, void* data, bool readOnly,
+                   const py::object& base) {
     if (page.type == ekBit)
         throw py::type_error(
             "the pages of a bit image pack eight pixels to a byte and have no "
             "numpy view");
     const std::vector<py::ssize_t> shape = arrayShape(page, rank).vector();
     const py::ssize_t itemsize = arrayElementBytes(page.type);
-    return py::array(dtypeOfType(page.type), shape, py::detail::c_strides(shape, itemsize), data,
-                     base);
+    py::array array(dtypeOfType(page.type), shape, py::detail::c_strides(shape, itemsize), data,
+                    base);
+    if (readOnly) array.attr("flags").attr("writeable") = false;
+    return array;
 }
 
 py::list PyLockedTile::pages(const py::object& self) const {
-    auto& owner = image_.cast<PyImage&>();
-    Layout page;
-    int rank = owner.rank();
-    bool whole;
-    {
-        LibraryLock lock;
-        ekImage* image = owner.image();
-        int px, py_, pz, pc;
-        image->getPageSize(px, py_, pz, pc);
-        page.type = image->getDataType();
-        page.order = image->getOrder();
-        // A memory image has one page, its whole buffer, whatever was asked.
-        whole = dynamic_cast<ekMemoryImg*>(image) != nullptr;
-        const ekSize s = image->getSize();
-        page.box = whole ? Box{0, 0, 0, s.x, s.y, s.z} : Box{0, 0, 0, px, py_, pz};
-        page.nchans = whole ? s.c : pc;
-    }
-    if (page.box.nz > 1) rank = 4;
     py::list result;
-    std::vector<void*> seen;
-    for (int i = 0; i < tile_->count; ++i) {
-        const ekLockRequest& r = tile_->requests[i];
-        void* data = r.page != nullptr ? r.page->getData() : nullptr;
-        if (data == nullptr) continue;  // a position outside the image has no page
-        if (whole && !seen.empty()) break;
-        seen.push_back(data);
-        result.append(pageType(r.x, r.y, r.z, r.c, pageView(page, rank, data, self)));
-    }
+    for (const LockedPage& p : locked_)
+        result.append(
+            pageType(p.x, p.y, p.z, p.c, pageView(page_, rank_, p.data, readOnly_, self)));
     return result;
 }
 
@@ -86,21 +119,19 @@ std::unique_ptr<PyLockedTile> lockTile(const py::object& imageObject, int64_t x,
                                        const py::object& space) {
     auto& owner = imageObject.cast<PyImage&>();
     const ekCoordSpace cs = parseSpace(space);
-    ekLockedTile* tile;
-    {
-        LibraryLock lock;
-        ekImage* image = owner.image();
-        check(image->getStatus(), "lock");
-        const Box b = makeBox(image, cs, x, y, z, width, height, depth);
-        // A configuration only to name the box's space; it covers every channel.
-        ekConfig cfg(image->getDataType(), image->getOrder(), image->getCsize(), nullptr, 0, cs);
-        tile = image->lockTile3D(b.x, b.y, b.z, b.nx, b.ny, b.nz, cs != 0 ? &cfg : nullptr, 0);
-        if (tile == nullptr) fail(ekNoMemory, "lock: the locked tile could not be allocated");
-        const ekStatus status = tile->getStatus();
-        if (status != ekOkay) {
-            delete tile;
-            check(status, "lock");
-        }
+    LibraryLock lock;
+    ekImage* image = owner.image();
+    checkLocked(owner, image->getStatus(), "lock");
+    const Box b = makeBox(image, cs, x, y, z, width, height, depth);
+    // A configuration only to name the box's space; it covers every channel.
+    ekConfig cfg(image->getDataType(), image->getOrder(), image->getCsize(), nullptr, 0, cs);
+    ekLockedTile* tile =
+        image->lockTile3D(b.x, b.y, b.z, b.nx, b.ny, b.nz, cs != 0 ? &cfg : nullptr, 0);
+    if (tile == nullptr) fail(ekNoMemory, "lock: the locked tile could not be allocated");
+    const ekStatus status = tile->getStatus();
+    if (status != ekOkay) {
+        delete tile;
+        checkLocked(owner, status, "lock");
     }
     return std::make_unique<PyLockedTile>(imageObject, tile);
 }
@@ -118,9 +149,14 @@ void bindLocking(py::module_& m) {
     py::class_<PyLockedTile>(
         m, "LockedTile",
         "The pages of a tile, locked. `with image.lock(...) as pages:` gives a list of "
-        "eks.Page(x, y, z, c, pixels), `pixels` being a numpy view of the page in the image's "
-        "own type and order (for a memory image one page: its whole buffer). The pages stay "
-        "locked while the LockedTile or any of the arrays is alive.")
+        "eks.Page(x, y, z, c, pixels), `pixels` being a numpy array of the page in the image's "
+        "own type and order. Shared with the image: a memory image's one page, its whole "
+        "buffer, and a TiffImage's tiles, the cached tiles themselves (what is written into a "
+        "created file's tile goes to the file once the lock ends). Every other image hands out "
+        "copies, whose changes reach nothing. The arrays are read-only wherever the image is "
+        "(a memory image over a read-only array, a TIFF file opened for reading, a constant "
+        "image, a view of those). The pages stay locked, and a TiffImage cannot be closed, "
+        "while the LockedTile or any of the arrays is alive.")
         .def_property_readonly(
             "pages",
             [](const py::object& self) { return self.cast<const PyLockedTile&>().pages(self); })

@@ -25,7 +25,7 @@ public:
     ekMemoryImg* memory() const { return static_cast<ekMemoryImg*>(image()); }
     // Made over a read-only array: the library refuses writes, and numpy's
     // views of the pixels are read-only too.
-    bool readOnly() const { return readOnly_; }
+    bool readOnly() const override { return readOnly_; }
 
 private:
     bool readOnly_;

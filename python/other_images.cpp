@@ -20,12 +20,26 @@ namespace {
 class PyConstantImage : public PyImage {
 public:
     using PyImage::PyImage;
+    bool readOnly() const override { return true; }
 };
 
 class PySubImage : public PyImage {
 public:
-    using PyImage::PyImage;
+    PySubImage(ImagePtr<> image, const PyImage& parent, py::object parentObject, int rank)
+        : PyImage(std::move(image), std::move(parentObject), rank), parent_(parent) {}
+    bool readOnly() const override { return parent_.readOnly(); }
+    const PyImage* viewParent() const override { return &parent_; }
+    std::string failureReason(ekStatus status) const override {
+        return parent_.failureReason(status);
+    }
+
+private:
+    const PyImage& parent_;  // kept alive by the base's `keep`
 };
+
+ekTile intersect(const ekTile& box, const ekSize& size) {
+    return ekTile(box, ekTile(0, 0, 0, size.x, size.y, size.z));
+}
 
 std::unique_ptr<PyConstantImage> makeConstant(const py::object& value, const py::object& dtype,
                                               const py::object& shapeObject) {
@@ -85,10 +99,35 @@ std::unique_ptr<PySubImage> makeSub(PyImage& parent, int64_t x, int64_t y, Exten
     int rank = parent.rank();
     if (!layout.channelAxis && rank < 4) rank = 2;
     if (b.nz > 1) rank = 4;
-    return std::make_unique<PySubImage>(std::move(image), py::cast(&parent), rank);
+    return std::make_unique<PySubImage>(std::move(image), parent, py::cast(&parent), rank);
 }
 
 }  // namespace
+
+// A view hands a box to its parent mapped into its own space and shifted by
+// its start, which puts it into the parent's coordinates in the view's space;
+// the same steps taken back bring the parent's part of it home.
+ekTile writableBox(const PyImage& image, ekCoordSpace space, const ekTile& box) {
+    const PyImage* parent = image.viewParent();
+    if (parent == nullptr) return box;
+    ekImage* view = image.image();
+    const ekCoordSpace own = view->getCoordSpace();
+    const ekCoordSpace given = space != 0 ? space : own;
+    ekSize size;
+    view->getSize(size, given);
+    ekTile t = intersect(box, size);  // now small enough for any mapping
+    if (t.empty() || parent->viewParent() == nullptr) return t;
+    view->mapTile(given, t, own);
+    int sx, sy, sz;
+    static_cast<ekSubImg*>(view)->getStart(sx, sy, sz);
+    // The window lies in the 32-bit range (SubImage checks it): no overflow.
+    t = ekTile(t.x + sx, t.y + sy, t.z + sz, t.nx, t.ny, t.nz);
+    t = writableBox(*parent, own, t);
+    if (t.empty()) return t;
+    t = ekTile(t.x - sx, t.y - sy, t.z - sz, t.nx, t.ny, t.nz);
+    view->mapTile(own, t, given);
+    return t;
+}
 
 void bindOtherImages(py::module_& m) {
     using namespace pybind11::literals;
@@ -104,7 +143,8 @@ void bindOtherImages(py::module_& m) {
         m, "SubImage",
         "A view of `parent`: the window at (x, y, z) of the given extents (by default up to "
         "the parent's far edge) and the parent channels `channels` names. Reads outside the "
-        "window give the view's fill; writes reach the parent. The parent is kept alive.")
+        "window give the view's fill; writes (and copies into the view) reach the parent "
+        "inside the window only, what falls outside is dropped. The parent is kept alive.")
         .def(py::init(&makeSub), "parent"_a, "x"_a = 0, "y"_a = 0, "width"_a = py::none(),
              "height"_a = py::none(), "channels"_a = py::none(), py::kw_only(), "z"_a = 0,
              "depth"_a = py::none());

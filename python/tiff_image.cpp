@@ -4,6 +4,7 @@
 #include <pybind11/numpy.h>
 #include <pybind11/stl.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,15 +18,93 @@
 namespace ekpy {
 namespace {
 
+// Runs f with the library lock held.
+template <class F>
+auto locked(F&& f) {
+    LibraryLock lock;
+    return f();
+}
+
 class PyTiffImage : public PyImage {
 public:
-    using PyImage::PyImage;
+    PyTiffImage(ImagePtr<> image, std::string path, int rank)
+        : PyImage(std::move(image), py::none(), rank), path_(std::move(path)) {}
+    ~PyTiffImage() override;
     ekTiffImg* tiff() const { return static_cast<ekTiffImg*>(image()); }
+    bool readOnly() const override { return tiff()->isWritable() == 0; }
+    // A closed file says so; a refusal (ekNotAllowed) has nothing to add, any
+    // other failure carries libtiff's reason.
+    std::string failureReason(ekStatus status) const override {
+        if (tiff()->isClosed() != 0) return "the file is closed";
+        return status == ekNotAllowed ? std::string() : std::string(tiff()->getMessage());
+    }
+
+private:
+    std::string path_;  // as the file system takes it
 };
+
+// Closes the file, reporting a failure with its reason; a closed file stays
+// closed. Pages handed out by lock() are the cached tiles themselves, which
+// the close releases: it is refused while any of them is locked.
+void close(PyTiffImage& self) {
+    ekTiffImg* image = self.tiff();
+    bool pagesLocked = false;
+    const ekStatus status = withoutGil([&] {
+        if (image->isClosed() != 0) return ekOkay;
+        pagesLocked = self.lockedTiles > 0;
+        return pagesLocked ? ekNotAllowed : image->close();
+    });
+    if (pagesLocked)
+        fail(ekNotAllowed,
+             "close: pages of the image are locked; let go of the LockedTile and its page "
+             "arrays first");
+    checkImage(self, status, "close");
+}
+
+// Sets the Python exception of `error`, or a RuntimeError with its text when
+// that exception cannot be made.
+void setError(const StatusError& error) {
+    try {
+        setPythonError(error);
+    } catch (py::error_already_set&) {
+        PyErr_SetString(PyExc_RuntimeError, error.what());
+    }
+}
+
+// An image with writes that never reached the file was not closed: it is
+// closed here, as the library's destructor would, but not silently. Python's
+// ResourceWarning says that it should have been closed, and a close that
+// fails, losing those writes, is reported through sys.unraisablehook (a
+// destructor cannot raise).
+PyTiffImage::~PyTiffImage() {
+    ekTiffImg* image = tiff();
+    if (locked([&] { return image->hasUnwrittenData(); }) == 0) return;
+    py::error_scope pending;  // an exception already being raised stays as it is
+    PyObject* file = PyUnicode_DecodeFSDefaultAndSize(path_.data(), py::ssize_t(path_.size()));
+    if (file == nullptr) PyErr_Clear();
+    if (PyErr_ResourceWarning(nullptr, 1,
+                              "eks.TiffImage %R was not closed; its unwritten pages are written "
+                              "now. Call close() or use `with`.",
+                              file != nullptr ? file : Py_None) != 0)
+        PyErr_WriteUnraisable(file);
+    try {
+        close(*this);
+    } catch (const StatusError& e) {
+        setError(e);
+        PyErr_WriteUnraisable(file);
+    } catch (py::error_already_set& e) {
+        e.restore();
+        PyErr_WriteUnraisable(file);
+    } catch (...) {
+        // Only the report failed; the library's destructor closes the file.
+    }
+    Py_XDECREF(file);
+}
 
 // Checks the new image's status; a failure carries the image's message, which
 // tells why the file was refused.
-std::unique_ptr<PyTiffImage> make(ImagePtr<ekTiffImg> image, const char* operation) {
+std::unique_ptr<PyTiffImage> make(ImagePtr<ekTiffImg> image, std::string path,
+                                  const char* operation) {
     ekStatus status;
     std::string message;
     int rank;
@@ -38,35 +117,60 @@ std::unique_ptr<PyTiffImage> make(ImagePtr<ekTiffImg> image, const char* operati
     }
     if (status != ekOkay) {
         image.reset();
-        try {
-            check(status, operation);
-        } catch (const StatusError& e) {
-            fail(status, std::string(e.what()) + (message.empty() ? "" : ": " + message));
-        }
+        check(status, operation, message);
     }
-    return std::make_unique<PyTiffImage>(std::move(image), py::none(), rank);
+    return std::make_unique<PyTiffImage>(std::move(image), std::move(path), rank);
 }
 
-ekTiffCompression compressionFromName(const std::string& name) {
-    if (name == "none") return ekTiffNone;
-    if (name == "lzw") return ekTiffLZW;
-    if (name == "deflate") return ekTiffDeflate;
-    throw py::value_error("unknown compression '" + name + "'; expected none, lzw or deflate");
+// A path as the bytes the file system takes, from what open() accepts: str,
+// bytes or os.PathLike. An embedded NUL would cut the name short (and name
+// another file): ValueError, as open() raises.
+std::string fsPath(const py::object& path, const char* who) {
+    const std::string bytes = py::module_::import("os").attr("fsencode")(path).cast<std::string>();
+    if (bytes.find('\0') != std::string::npos)
+        throw py::value_error(std::string(who) + ": embedded null byte in the path");
+    return bytes;
 }
 
-std::unique_ptr<PyTiffImage> create(const std::string& path, const py::object& shape,
+template <class T>
+struct Named {
+    const char* name;
+    T value;
+};
+
+constexpr Named<ekTiffCompression> kCompressions[] = {
+    {"none", ekTiffNone}, {"lzw", ekTiffLZW}, {"deflate", ekTiffDeflate}};
+constexpr Named<ekTiffPhotometric> kPhotometrics[] = {
+    {"minisblack", ekTiffMinIsBlack}, {"rgb", ekTiffRGB}, {"rgba", ekTiffRGBA}};
+
+template <class T, size_t N>
+T fromName(const Named<T> (&table)[N], const std::string& name, const char* what) {
+    std::string accepted;
+    for (size_t k = 0; k < N; ++k) {
+        if (name == table[k].name) return table[k].value;
+        accepted += std::string(k == 0 ? "" : k + 1 == N ? " or " : ", ") + table[k].name;
+    }
+    throw py::value_error("unknown " + std::string(what) + " '" + name + "'; expected " + accepted);
+}
+
+std::unique_ptr<PyTiffImage> create(const py::object& path, const py::object& shape,
                                     const py::object& dtype, const py::object& order,
-                                    const std::vector<int>& tile, const std::string& compression) {
+                                    const std::vector<int>& tile, const std::string& compression,
+                                    const std::optional<std::string>& photometric) {
+    std::string file = fsPath(path, "TiffImage.create");
     const ekOrder o = parseOrder(order);
     const std::vector<py::ssize_t> dims = parseShape(shape, "TiffImage.create");
     int nx, ny, nz, nc;
     extentsFromShape(dims.data(), py::ssize_t(dims.size()), o, nx, ny, nz, nc);
     if (tile.size() != 2) throw py::value_error("TiffImage.create: tile is (width, height)");
+    ekTiffCreateOptions options;
+    options.tileWidth = tile[0];
+    options.tileHeight = tile[1];
+    options.compression = fromName(kCompressions, compression, "compression");
+    if (photometric) options.photometric = fromName(kPhotometrics, *photometric, "photometric");
     const ekType type = typeFromObject(dtype, ekUChar);
-    const ekTiffCompression c = compressionFromName(compression);
-    return make(
-        makeImage<ekTiffImg>(path.c_str(), ekSize(nx, ny, nz, nc), type, o, tile[0], tile[1], c),
-        "TiffImage.create");
+    auto image = makeImage<ekTiffImg>(file.c_str(), ekSize(nx, ny, nz, nc), type, o, options);
+    return make(std::move(image), std::move(file), "TiffImage.create");
 }
 
 }  // namespace
@@ -77,24 +181,52 @@ void bindTiffImage(py::module_& m) {
         m, "TiffImage",
         "A TIFF file as an image: TiffImage(path) opens it for reading; TiffImage.create() "
         "makes a new tiled file that accepts writes. The attributes come from the file (its "
-        "orientation is the coordinate space).")
-        .def(py::init([](const std::string& path) {
-                 return make(makeImage<ekTiffImg>(path.c_str()), "TiffImage");
+        "orientation is the coordinate space). close(), or leaving a `with` block, writes what "
+        "is left and closes the file, raising when that fails; an image collected with "
+        "unwritten pages gives a ResourceWarning. Paths are str, bytes or os.PathLike.")
+        .def(py::init([](const py::object& path) {
+                 std::string file = fsPath(path, "TiffImage");
+                 auto image = makeImage<ekTiffImg>(file.c_str());
+                 return make(std::move(image), std::move(file), "TiffImage");
              }),
              "path"_a)
-        .def_static("create", &create, "path"_a, "shape"_a, "dtype"_a = py::none(), py::kw_only(),
-                    "order"_a = "interleaved", "tile"_a = std::vector<int>{256, 256},
-                    "compression"_a = "none",
-                    "Creates `path` (replacing it): shape (y, x) or (y, x, c), (c, y, x) in "
-                    "separate order; tiles (width, height), multiples of 16; compression "
-                    "\"none\", \"lzw\" or \"deflate\".")
+        .def_static(
+            "create", &create, "path"_a, "shape"_a, "dtype"_a = py::none(), py::kw_only(),
+            "order"_a = "interleaved", "tile"_a = std::vector<int>{256, 256},
+            "compression"_a = "none", "photometric"_a = py::none(),
+            "Creates `path` (replacing it): shape (y, x) or (y, x, c), (c, y, x) in separate "
+            "order; tiles (width, height), multiples of 16; compression \"none\", \"lzw\" or "
+            "\"deflate\"; photometric \"minisblack\", \"rgb\" or \"rgba\" (a fourth channel as "
+            "alpha). By default 3 or 4 channels of uint8 or uint16 are \"rgb\", a fourth "
+            "channel being an unspecified extra sample, and everything else \"minisblack\".")
         .def(
             "flush",
             [](PyTiffImage& self) {
                 ekTiffImg* image = self.tiff();
-                check(withoutGil([&] { return image->flush(); }), "flush");
+                // A closed image has nothing to flush, and says so like every other use.
+                checkImage(self, withoutGil([&] {
+                               return image->isClosed() != 0 ? ekNotAllowed : image->flush();
+                           }),
+                           "flush");
             },
             "Writes every changed tile: the file on disk is then complete.")
+        .def("close", &close,
+             "Writes every changed tile and closes the file; raises when that fails, leaving "
+             "the image open with its unwritten pages, so that close() can be called again "
+             "(once there is room, say). Closing a closed image does nothing; every other use "
+             "of it raises NotAllowedError.")
+        .def_property_readonly(
+            "closed",
+            [](PyTiffImage& self) { return locked([&] { return self.tiff()->isClosed(); }) != 0; },
+            "True once close() has succeeded.")
+        .def("__enter__", [](const py::object& self) { return self; })
+        .def(
+            "__exit__",
+            [](PyTiffImage& self, const py::args&) {
+                close(self);
+                return false;
+            },
+            "Closes the image (see close()).")
         .def_property_readonly(
             "message",
             [](PyTiffImage& self) {

@@ -5,6 +5,7 @@ import numpy as np
 import pytest
 
 import eks
+from test_memory_image import SPACES
 
 
 def test_a_constant_reads_its_value_everywhere():
@@ -16,6 +17,7 @@ def test_a_constant_reads_its_value_everywhere():
                                   np.full((2, 2, 1), 30, np.float32))
     image.fill = (1, 2, 3)  # the fill is the value
     assert image.read(0, 0, 1, 1).tolist() == [[[1, 2, 3]]] and image.dtype == np.uint8
+    np.testing.assert_array_equal(np.asarray(image), image.read())  # as for every image
 
 
 def test_a_constant_is_read_only_and_fills_what_it_is_copied_to():
@@ -54,6 +56,41 @@ def test_a_view_reads_its_fill_outside_and_writes_through(rgb):
     patch = np.full((2, 3, 3), 200, np.uint8)
     view.write(patch)
     assert (rgb[1:3, 1:4] == 200).all() and rgb[0, 0, 0] == 0
+
+
+def assign_clipped(dst, patch, x, y):
+    """dst[y:, x:] = patch, dropping what falls outside dst."""
+    top, left = max(y, 0), max(x, 0)
+    bottom, right = min(y + patch.shape[0], dst.shape[0]), min(x + patch.shape[1], dst.shape[1])
+    if top < bottom and left < right:
+        dst[top:bottom, left:right] = patch[top - y:bottom - y, left - x:right - x]
+
+
+# Writes and copies into a view compared with numpy: assignment into the
+# window, which numpy's slicing of slices clips to every enclosing window; the
+# rest of the patch is dropped. A view of a view reaches past its parent's window.
+@pytest.mark.parametrize("space", ["upper_left", "lower_left", "right_upper"])
+@pytest.mark.parametrize("windows", [[(2, 1, 4, 5)], [(2, 1, 4, 5), (1, 2, 6, 6)]])
+def test_a_view_writes_inside_its_window_only(space, windows, rng):
+    parent = np.zeros((8, 9), np.int16)
+    view, expected = eks.MemoryImage(parent), parent.copy()
+    region = expected
+    for x, y, width, height in windows:
+        view = eks.SubImage(view, x, y, width, height)
+        region = region[y:y + height, x:x + width]
+    for k in range(16):
+        patch = rng.integers(1, 1000, rng.integers(1, 9, 2), dtype=np.int16)
+        x, y = (int(v) for v in rng.integers(-4, 8, 2))
+        scratch = np.full(view.shape, -1, np.int16)  # the innermost view's pixels
+        if k % 2:
+            view.write(patch, x, y, space=space)
+            assign_clipped(SPACES[space](scratch[..., None])[..., 0], patch, x, y)
+        else:  # copies work in the source's space, here upper-left
+            eks.MemoryImage(patch).copy_to(view, to_x=x, to_y=y)
+            assign_clipped(scratch, patch, x, y)
+        scratch = scratch[:region.shape[0], :region.shape[1]]
+        region[scratch >= 0] = scratch[scratch >= 0]
+        np.testing.assert_array_equal(parent, expected)
 
 
 def test_a_view_keeps_its_parent_alive(rgb):

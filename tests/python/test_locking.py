@@ -16,6 +16,9 @@ def test_a_memory_image_locks_its_buffer(rgb):
         assert np.shares_memory(pixels, rgb) and pixels.shape == rgb.shape
         pixels[3, 4] = (1, 2, 3)
     assert rgb[3, 4].tolist() == [1, 2, 3]
+    with pytest.raises(KeyError):  # leaving the block lets exceptions through
+        with image.lock():
+            raise KeyError
 
 
 def test_pages_stay_valid_while_their_arrays_live(rng):
@@ -24,6 +27,31 @@ def test_pages_stay_valid_while_their_arrays_live(rng):
         pixels = pages[0].pixels
     gc.collect()
     np.testing.assert_array_equal(pixels, a)
+
+
+def test_pages_outlive_changes_of_the_image(rng):
+    a = rng.random((4, 4), dtype=np.float32)
+    image = eks.MemoryImage(a)
+    tile = image.lock()
+    image.fill = 1  # the image resets: its page record goes, its pixels stay
+    image.read()
+    np.testing.assert_array_equal(tile.pages[0].pixels, a)
+
+
+def over_bytes(a):
+    """An image over an immutable bytes object holding a's elements."""
+    return eks.MemoryImage(np.frombuffer(a.tobytes(), a.dtype).reshape(a.shape))
+
+
+@pytest.mark.parametrize("make, writeable", [
+    (eks.MemoryImage, True),
+    (over_bytes, False),
+    (lambda a: eks.SubImage(over_bytes(a), 1, 1), False),
+    (lambda a: eks.ConstantImage(7, np.uint8, shape=(3, 4)), False),
+])
+def test_pages_are_read_only_where_the_image_is(make, writeable, rgb):
+    with make(rgb).lock() as pages:
+        assert pages[0].pixels.flags.writeable == writeable
 
 
 def test_boxes_outside_lock_nothing_and_bits_have_no_view(rgb):

@@ -121,6 +121,27 @@ def test_outside_the_image_reads_the_fill(rgb):
     np.testing.assert_array_equal(image.read(50, 50, 2, 2, channels=[2]), np.full((2, 2, 1), 9))
 
 
+@pytest.mark.parametrize("x, y, width, height, z, depth, shape", [
+    (0, 0, 4, 4, 5, None, (4, 4, 3)),        # past the last slice: one slice of fill
+    (0, 0, 4, 4, -2, None, (3, 4, 4, 3)),    # two slices of fill, then the image
+    (0, 0, 4, 4, 0, 0, (0, 4, 4, 3)),        # nothing asked, nothing returned
+    (-9, 2, 11, 3, 7, 2, (2, 3, 11, 3)),
+])
+def test_every_returned_element_is_written(x, y, width, height, z, depth, shape):
+    a = np.arange(4 * 4 * 3, dtype=np.uint8).reshape(4, 4, 3)
+    image = eks.MemoryImage(a)
+    image.fill = (101, 102, 103)
+    got = image.read(x, y, width, height, z=z, depth=depth)
+    assert got.shape == shape
+    # The reference: the image as one slice amid fill.
+    padded = np.empty((21, 24, 24, 3), np.uint8)
+    padded[:] = (101, 102, 103)
+    padded[10, 10:14, 10:14] = a
+    d = shape[0] if len(shape) == 4 else 1
+    want = padded[10 + z:10 + z + d, 10 + y:10 + y + height, 10 + x:10 + x + width]
+    np.testing.assert_array_equal(got, want.reshape(shape))
+
+
 def test_three_dimensional_boxes(rng):
     a = rng.random((3, 4, 5, 2), dtype=np.float32)
     image = eks.MemoryImage(a)
@@ -159,6 +180,8 @@ def test_fill_sets_a_box(rgb):
     expected[:, 0, 2], expected[:, 0, 0] = 4, 5
     image.fill((6, 7, 8), 3, 0)
     expected[0:, 3:] = (6, 7, 8)
+    image.fill(9, 4, 3, channels=[1, 2])  # one value for the listed channels
+    expected[3, 4, 1:] = 9
     np.testing.assert_array_equal(rgb, expected)
 
 
@@ -183,8 +206,8 @@ def test_bit_images_read_and_write_bool_arrays(rng):
     np.testing.assert_array_equal(image.read(dtype=np.uint8, space="lower_left"),
                                   np.flip(bits, 0).astype(np.uint8))
     # Into bool, other types keep the library's rule: 1 when the low 8 bits are not 0.
-    got = eks.MemoryImage(np.array([[0, 1, 2, 256, 511]], np.uint16)).read(dtype=bool)
-    assert got.view(np.uint8).tolist() == [[0, 1, 1, 0, 1]]
+    got = eks.MemoryImage(np.array([[2, 0, 1, 256, 511]], np.uint16)).read(dtype=bool)
+    assert got.view(np.uint8).tolist() == [[1, 0, 1, 0, 1]]
     with pytest.raises(BufferError, match="pack"):
         np.asarray(image)
     with pytest.raises(TypeError, match="bool"):
@@ -236,6 +259,8 @@ def test_refused_arrays_and_arguments(rgb):
         image.read(x=2**31, width=1)
     with pytest.raises(ValueError, match="fill"):
         image.fill((1, 2))
+    with pytest.raises(ValueError, match="fill"):
+        image.fill = (1, 2, 3, 4, 5)  # one value, or one per channel
 
 
 def test_statuses_become_exceptions(rgb):
