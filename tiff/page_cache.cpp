@@ -95,6 +95,13 @@ bool ekTiffPageCache::unlock(int64_t key, const ekPage* page, bool makeDirty) {
     return true;
 }
 
+int64_t ekTiffPageCache::lockedPages() {
+    std::lock_guard<std::mutex> lock(m);
+    int64_t n = 0;
+    for (const ekTiffPage* p = tail; p != nullptr; p = p->newer) n += p->locks > 0;
+    return n;
+}
+
 void ekTiffPageCache::markDirty(ekTiffPage* page) {
     std::lock_guard<std::mutex> lock(m);
     page->dirty = true;

@@ -79,6 +79,8 @@ public:
     void lock(ekTiffPage* page);
     bool unlock(int64_t key, const ekPage* page, bool makeDirty);
 
+    // Pages locked through page locks.
+    int64_t lockedPages();
     // Marks a pinned page dirty.
     void markDirty(ekTiffPage* page);
     // Evicts unpinned pages, least recent first, until the budget holds.

@@ -156,7 +156,7 @@ ekTiffImg::~ekTiffImg() {
     releaseLockedTiles();  // unlocked pages count as written: they go out below
     deleteRelated(1);
     if (state != nullptr) {
-        close();
+        if (!state->closed) closeFile();  // pages locked by hand go with the image
         delete state;
     }
 }
@@ -191,6 +191,7 @@ int ekTiffImg::isWritable() const { return state != nullptr && state->writable ?
 
 ekStatus ekTiffImg::setCacheBytes(int64_t bytes) {
     if (state == nullptr) return ekNoMemory;
+    if (state->closed) return ekNotAllowed;
     state->cache.setBudget(bytes);
     return state->cache.trim();
 }
@@ -199,6 +200,7 @@ int64_t ekTiffImg::getCacheBytes() const { return state == nullptr ? 0 : state->
 
 ekStatus ekTiffImg::setThreads(int n) {
     if (state == nullptr) return ekNoMemory;
+    if (state->closed) return ekNotAllowed;
     if (n < 0) return ekBadInput;
     state->threads = ekTiffResolveThreads(n);
     return ekOkay;
@@ -208,6 +210,7 @@ int ekTiffImg::getThreads() const { return state == nullptr ? 1 : state->threads
 
 ekStatus ekTiffImg::flush() {
     if (state == nullptr) return ekNoMemory;
+    if (state->closed) return ekNotAllowed;
     if (!state->writable) return ekOkay;
     // The directory is written only when every dirty page was: a page that
     // failed stays dirty, and the file keeps what its last directory names.
@@ -215,9 +218,20 @@ ekStatus ekTiffImg::flush() {
     return s != ekOkay ? s : state->store.commit();
 }
 
+// Locked tiles are released first, as when the image is destroyed; a page
+// still locked through lockPageSet would dangle, so the image then stays open.
 ekStatus ekTiffImg::close() {
     if (state == nullptr) return ekNoMemory;
     if (state->closed) return ekNotAllowed;
+    releaseLockedTiles();
+    if (state->cache.lockedPages() > 0) {
+        state->file.note(true, "pages are still locked: unlock them before closing");
+        return ekNotAllowed;
+    }
+    return closeFile();
+}
+
+ekStatus ekTiffImg::closeFile() {
     if (!state->isOpen()) return getStatus();  // it never opened: the status says why
     if (state->writable) {
         ekStatus s = flush();

@@ -238,8 +238,10 @@ public:
     // Writes every dirty page and the directory, then closes the file, and
     // says whether all of it reached the disk. A failed close leaves the image
     // open with its unwritten pages, so that the caller can free space and
-    // close again. After a close that succeeded every call, a second close()
-    // included, answers ekNotAllowed.
+    // close again. Locked tiles are released first, as at destruction (they
+    // are left empty); pages locked through lockPageSet and not unlocked make
+    // it answer ekNotAllowed, the image open. After a close that succeeded
+    // every call, a second close() included, answers ekNotAllowed.
     ekStatus close();
     // 1 once close() has succeeded.
     int isClosed() const;
@@ -269,6 +271,7 @@ protected:
 
 private:
     EKS_LOCAL void initAttributes();
+    EKS_LOCAL ekStatus closeFile();
     EKS_LOCAL ekStatus buildLevel(int factor, ekTiffResampling method);
 
     State* state;  // owned; null only when it could not be allocated

@@ -234,7 +234,16 @@ TEST(TiffWrite, PageLocksHandOutCachedPages) {
             ASSERT_EQ(pixels[size_t((32 + y) * 80 + 32 + x)], page[y * 32 + x]);
     img.unlockPageSet(req, 5);  // trims to the budget: both pages go
     EXPECT_EQ(evicted + 9, img.getCacheEvictions());
+    // A page locked by hand keeps the file open; a locked tile is released.
+    EXPECT_EQ(ekOkay, img.lockPageSet(req + 1, 0, 1));
+    ekLockedTile* tile = img.lockTile(0, 0, 20, 20, nullptr, 0);
+    EXPECT_EQ(ekNotAllowed, img.close());
+    EXPECT_EQ(nullptr, tile->image);
+    img.unlockPageSet(req + 1, 1);
     EXPECT_EQ(ekOkay, img.flush());
+    EXPECT_EQ(ekOkay, img.close());
+    EXPECT_EQ(ekNotAllowed, img.flush());
+    delete tile;  // empty: touches nothing
 }
 
 // A memory image made from the file and collapsed out of a chain merges its
