@@ -43,15 +43,19 @@ Layout boxLayout(PyImage& self, int64_t x, int64_t y, int64_t z, Extent w, Exten
     Layout layout;
     layout.order = parseOrder(order);
     layout.space = parseSpace(space);
-    int imageChannels;
+    int imageChannels = 0;
+    ekStatus status;
     {
-        LibraryLock lock;
+        ImageLock lock(self, Use::Read);
         ekImage* image = self.image();
-        checkLocked(self, image->getStatus(), operation);
-        imageChannels = image->getCsize();
-        if (imageType != nullptr) *imageType = image->getDataType();
-        layout.box = makeBox(image, layout.space, x, y, z, w, h, d);
+        status = image->getStatus();
+        if (status == ekOkay) {
+            imageChannels = image->getCsize();
+            if (imageType != nullptr) *imageType = image->getDataType();
+            layout.box = makeBox(image, layout.space, x, y, z, w, h, d);
+        }
     }
+    checkImage(self, status, operation);
     parseChannels(channels, imageChannels, layout);
     return layout;
 }
@@ -79,7 +83,7 @@ ekStatus transfer(PyImage& self, Layout& layout, void* data, bool write) {
     ekConfig cfg = layout.config();
     const Box& b = layout.box;
     ekImage* image = self.image();
-    return withoutGil([&] {
+    return withoutGil(self, write ? Use::Change : Use::Read, [&] {
         return write ? image->setTile3D(b.x, b.y, b.z, b.nx, b.ny, b.nz, data, &cfg)
                      : image->getTile3D(b.x, b.y, b.z, b.nx, b.ny, b.nz, data, &cfg);
     });
@@ -110,7 +114,7 @@ ekStatus readInBands(PyImage& self, Layout& layout, void* data) {
     if (rows >= b.ny) return transfer(self, layout, data, false);
     ekConfig cfg = layout.config();
     ekImage* image = self.image();
-    return withoutGil([&] {
+    return withoutGil(self, Use::Read, [&] {
         ekStatus status = ekOkay;
         for (int64_t y = 0; y < b.ny && status == ekOkay; y += rows) {
             const int32_t n = int32_t(std::min<int64_t>(rows, b.ny - y));
@@ -164,7 +168,7 @@ ekStatus writeBox(PyImage& self, Layout& layout, void* data) {
     ekConfig cfg = layout.config();
     const Box& b = layout.box;
     ekImage* image = self.image();
-    return withoutGil([&] {
+    return withoutGil(self, Use::Change, [&] {
         const ekTile r = writableBox(self, layout.space, ekTile(b.x, b.y, b.z, b.nx, b.ny, b.nz));
         if (r.empty()) return ekOkay;
         return image->setSubTile3D(r.x, r.y, r.z, r.nx, r.ny, r.nz, data, b.x, b.y, b.z, b.nx, b.ny,
@@ -203,7 +207,7 @@ void fill(PyImage& self, const py::object& value, int64_t x, int64_t y, Extent w
                  widen ? nullptr : layout.channels.data(), 0, layout.space, ekColorModel(0));
     const Box& b = layout.box;
     ekImage* image = self.image();
-    checkImage(self, withoutGil([&] {
+    checkImage(self, withoutGil(self, Use::Change, [&] {
                    return image->fillTile3D(b.x, b.y, b.z, b.nx, b.ny, b.nz, values.data(), &cfg,
                                             nullptr);
                }),
@@ -213,7 +217,7 @@ void fill(PyImage& self, const py::object& value, int64_t x, int64_t y, Extent w
 // A copy into a view takes only the part of the destination box inside the
 // view's window, and the matching part of the source box. The destination box
 // is in the coordinate space the copy works in: that of the image at the root
-// of the source (a view copies through its parent). The library lock is held.
+// of the source (a view copies through its parent). The graphs' locks are held.
 void clipCopyToView(const PyImage& source, const PyImage& view, ekTile& from, ekTile& to) {
     const PyImage* root = &source;
     while (root->viewParent() != nullptr) root = root->viewParent();
@@ -247,23 +251,29 @@ void copyTo(PyImage& self, PyImage& other, int64_t x, int64_t y, Extent width, E
     int* list = target.channels.empty() ? nullptr : target.channels.data();
     ekImage* image = self.image();
     ekImage* dest = other.image();
-    const ekStatus status = withoutGil([&] {
+    const ekStatus status = [&] {
+        // The destination's graph is changed; the source's only read.
+        py::gil_scoped_release nogil;
+        PairGuard lock(self.graph(), accessFor(self, Use::Read), other.graph(), Access::Exclusive);
         ekTile from(b.x, b.y, b.z, b.nx, b.ny, b.nz), to(t.x, t.y, t.z, b.nx, b.ny, b.nz);
         if (other.viewParent() != nullptr) clipCopyToView(self, other, from, to);
         if (from.empty()) return ekOkay;
         return image->copyTile3D(from.x, from.y, from.z, from.nx, from.ny, from.nz, dest, to.x,
                                  to.y, to.z, list, 0);
-    });
+    }();
     if (status == ekOkay) return;
     // Either image may have failed; a refused write (ekNotAllowed) is the
     // destination's, since both statuses were checked above.
-    std::string reason;
-    {
-        LibraryLock lock;
-        if (status != ekNotAllowed) reason = self.failureReason(status);
-        const std::string theirs = other.failureReason(status);
-        if (!theirs.empty() && theirs != reason) reason += (reason.empty() ? "" : "; ") + theirs;
+    std::string reason, theirs;
+    if (status != ekNotAllowed) {
+        ImageLock lock(self, Use::Change);
+        reason = self.failureReason(status);
     }
+    {
+        ImageLock lock(other, Use::Change);
+        theirs = other.failureReason(status);
+    }
+    if (!theirs.empty() && theirs != reason) reason += (reason.empty() ? "" : "; ") + theirs;
     check(status, "copy_to", reason);
 }
 
@@ -271,7 +281,7 @@ void copyTo(PyImage& self, PyImage& other, int64_t x, int64_t y, Extent width, E
 
 template <class F>
 auto get(PyImage& self, F&& f) {
-    LibraryLock lock;
+    ImageLock lock(self, Use::Read);
     return f(self.image());
 }
 
@@ -279,7 +289,7 @@ auto get(PyImage& self, F&& f) {
 // serve with raises here rather than at the next read.
 template <class F>
 void set(PyImage& self, const char* what, F&& f) {
-    LibraryLock lock;
+    ImageLock lock(self, Use::Change);
     checkLocked(self, f(self.image()), what);
     checkLocked(self, self.image()->getStatus(), what);
 }
@@ -347,8 +357,8 @@ void setFill(PyImage& self, const py::object& value) {
     });
 }
 
-// Python objects are made only once the library lock is released: releasing
-// one may destroy an image, which takes the lock itself.
+// Python objects are made only once the graph's lock is released: releasing
+// one may destroy an image of the graph, which takes the lock itself.
 std::string repr(const py::object& object) {
     auto& self = object.cast<PyImage&>();
     ekSize s;
@@ -357,7 +367,7 @@ std::string repr(const py::object& object) {
     ekCoordSpace space;
     bool okay;
     {
-        LibraryLock lock;
+        ImageLock lock(self, Use::Read);
         ekImage* i = self.image();
         s = i->getSize();
         okay = i->getStatus() == ekOkay;
@@ -414,7 +424,7 @@ void bindImage(py::module_& m) {
         .def(
             "clear_status",
             [](PyImage& self) {
-                LibraryLock lock;
+                ImageLock lock(self, Use::Change);
                 self.image()->clearStatus();
             },
             "Forgets a failure recorded on the image, so that the next access tries again.")

@@ -40,7 +40,7 @@ std::unique_ptr<PyMemoryImage> make(ImagePtr<ekMemoryImg> image, py::object keep
                                     bool readOnly) {
     ekStatus status;
     {
-        LibraryLock lock;
+        GraphGuard lock(graphOf(image), Access::Exclusive);
         const ekSize size = image->getSize();
         status = image->setSize(size);
         if (status == ekOkay) status = image->setCoordSpace(ekUpperLeft);
@@ -77,7 +77,7 @@ std::unique_ptr<PyMemoryImage> fromShape(const py::object& shapeObject, ekType t
     auto image = makeImage<ekMemoryImg>(ekSize(nx, ny, nz, nc), type, order);
     ekStatus status;
     {
-        LibraryLock lock;
+        GraphGuard lock(graphOf(image), Access::Exclusive);
         void* data = image->getDataPtr();
         status = image->getStatus();
         if (status == ekOkay) std::memset(data, 0, size_t(ekDataSize(type, nx * ny * nz * nc)));
@@ -120,7 +120,7 @@ extern "C" int getBuffer(PyObject* object, Py_buffer* view, int flags) {
         Layout layout;
         void* data;
         {
-            LibraryLock lock;
+            ImageLock lock(self, Use::Read);
             ekMemoryImg* image = self.memory();
             data = image->getDataPtr();
             check(image->getStatus(), "buffer");

@@ -3,20 +3,9 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
-#include <mutex>
-
 #include "bindings.h"
 #include "errors.h"
 #include "image_object.h"
-
-namespace ekpy {
-
-std::mutex& libraryMutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-
-}  // namespace ekpy
 
 PYBIND11_MODULE(eks, m) {
     m.doc() =

@@ -55,7 +55,7 @@ std::unique_ptr<PyConstantImage> makeConstant(const py::object& value, const py:
     auto image = makeImage<ekConstImg>(pixel);
     ekStatus status;
     {
-        LibraryLock lock;
+        GraphGuard lock(graphOf(image), Access::Exclusive);
         // Like every image made for numpy arrays, row 0 is the top row.
         status = image->setCoordSpace(ekUpperLeft);
         const size_t n = shape.size();
@@ -75,7 +75,7 @@ std::unique_ptr<PySubImage> makeSub(PyImage& parent, int64_t x, int64_t y, Exten
     Layout layout;
     int parentChannels;
     {
-        LibraryLock lock;
+        ImageLock lock(parent, Use::Read);
         ekImage* image = parent.image();
         check(image->getStatus(), "SubImage");
         parentChannels = image->getCsize();
@@ -88,11 +88,11 @@ std::unique_ptr<PySubImage> makeSub(PyImage& parent, int64_t x, int64_t y, Exten
     config.nchans = layout.nchans;
     config.chanList = layout.channels.data();
     const Box& b = layout.box;
-    auto image = makeImage<ekSubImg>(parent.image(), b.x, b.y, b.z, b.nx, b.ny, b.nz,
+    auto image = makeImageIn<ekSubImg>(parent.graphPtr(), parent.image(), b.x, b.y, b.z, b.nx, b.ny, b.nz,
                                      layout.channels.empty() ? nullptr : &config);
     ekStatus status;
     {
-        LibraryLock lock;
+        GraphGuard lock(graphOf(image), Access::Exclusive);
         status = image->getStatus();
     }
     check(status, "SubImage");  // the image is released without the lock held

@@ -18,13 +18,6 @@
 namespace ekpy {
 namespace {
 
-// Runs f with the library lock held.
-template <class F>
-auto locked(F&& f) {
-    LibraryLock lock;
-    return f();
-}
-
 class PyTiffImage : public PyImage {
 public:
     PyTiffImage(ImagePtr<> image, std::string path, int rank)
@@ -32,6 +25,9 @@ public:
     ~PyTiffImage() override;
     ekTiffImg* tiff() const { return static_cast<ekTiffImg*>(image()); }
     bool readOnly() const override { return tiff()->isWritable() == 0; }
+    // A file opened for reading serves many threads at once; a created one
+    // serves one at a time.
+    bool concurrentReads() const override { return readOnly(); }
     // A closed file says so; a refusal (ekNotAllowed) has nothing to add, any
     // other failure carries libtiff's reason.
     std::string failureReason(ekStatus status) const override {
@@ -49,7 +45,7 @@ private:
 void close(PyTiffImage& self) {
     ekTiffImg* image = self.tiff();
     bool pagesLocked = false;
-    const ekStatus status = withoutGil([&] {
+    const ekStatus status = withoutGil(self, Use::Change, [&] {
         if (image->isClosed() != 0) return ekOkay;
         pagesLocked = self.lockedTiles > 0;
         return pagesLocked ? ekNotAllowed : image->close();
@@ -78,7 +74,10 @@ void setError(const StatusError& error) {
 // destructor cannot raise).
 PyTiffImage::~PyTiffImage() {
     ekTiffImg* image = tiff();
-    if (locked([&] { return image->hasUnwrittenData(); }) == 0) return;
+    {
+        ImageLock lock(*this, Use::Read);
+        if (image->hasUnwrittenData() == 0) return;
+    }
     py::error_scope pending;  // an exception already being raised stays as it is
     PyObject* file = PyUnicode_DecodeFSDefaultAndSize(path_.data(), py::ssize_t(path_.size()));
     if (file == nullptr) PyErr_Clear();
@@ -109,7 +108,7 @@ std::unique_ptr<PyTiffImage> make(ImagePtr<ekTiffImg> image, std::string path,
     std::string message;
     int rank;
     {
-        LibraryLock lock;
+        GraphGuard lock(graphOf(image), Access::Exclusive);
         status = image->getStatus();
         message = image->getMessage();
         const ekSize s = image->getSize();
@@ -169,7 +168,11 @@ std::unique_ptr<PyTiffImage> create(const py::object& path, const py::object& sh
     options.compression = fromName(kCompressions, compression, "compression");
     if (photometric) options.photometric = fromName(kPhotometrics, *photometric, "photometric");
     const ekType type = typeFromObject(dtype, ekUChar);
-    auto image = makeImage<ekTiffImg>(file.c_str(), ekSize(nx, ny, nz, nc), type, o, options);
+    ImagePtr<ekTiffImg> image;
+    {
+        py::gil_scoped_release nogil;  // creating the file may take a while
+        image = makeImage<ekTiffImg>(file.c_str(), ekSize(nx, ny, nz, nc), type, o, options);
+    }
     return make(std::move(image), std::move(file), "TiffImage.create");
 }
 
@@ -186,7 +189,11 @@ void bindTiffImage(py::module_& m) {
         "unwritten pages gives a ResourceWarning. Paths are str, bytes or os.PathLike.")
         .def(py::init([](const py::object& path) {
                  std::string file = fsPath(path, "TiffImage");
-                 auto image = makeImage<ekTiffImg>(file.c_str());
+                 ImagePtr<ekTiffImg> image;
+                 {
+                     py::gil_scoped_release nogil;  // opening reads the file's directories
+                     image = makeImage<ekTiffImg>(file.c_str());
+                 }
                  return make(std::move(image), std::move(file), "TiffImage");
              }),
              "path"_a)
@@ -204,7 +211,7 @@ void bindTiffImage(py::module_& m) {
             [](PyTiffImage& self) {
                 ekTiffImg* image = self.tiff();
                 // A closed image has nothing to flush, and says so like every other use.
-                checkImage(self, withoutGil([&] {
+                checkImage(self, withoutGil(self, Use::Change, [&] {
                                return image->isClosed() != 0 ? ekNotAllowed : image->flush();
                            }),
                            "flush");
@@ -217,7 +224,10 @@ void bindTiffImage(py::module_& m) {
              "of it raises NotAllowedError.")
         .def_property_readonly(
             "closed",
-            [](PyTiffImage& self) { return locked([&] { return self.tiff()->isClosed(); }) != 0; },
+            [](PyTiffImage& self) {
+                ImageLock lock(self, Use::Read);
+                return self.tiff()->isClosed() != 0;
+            },
             "True once close() has succeeded.")
         .def("__enter__", [](const py::object& self) { return self; })
         .def(
@@ -230,7 +240,7 @@ void bindTiffImage(py::module_& m) {
         .def_property_readonly(
             "message",
             [](PyTiffImage& self) {
-                LibraryLock lock;
+                ImageLock lock(self, Use::Change);  // reads change the message
                 return std::string(self.tiff()->getMessage());
             },
             "The last failure or libtiff warning; \"\" when there is none.");
