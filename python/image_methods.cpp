@@ -13,6 +13,7 @@
 #include "image_object.h"
 #include "layout.h"
 #include "names.h"
+#include "transfers.h"
 
 namespace ekpy {
 namespace {
@@ -78,53 +79,6 @@ Layout arrayLayout(PyImage& self, const py::array& array, int64_t x, int64_t y, 
     return layout;
 }
 
-ekStatus transfer(PyImage& self, Layout& layout, void* data, bool write) {
-    if (layout.box.empty()) return ekOkay;
-    ekConfig cfg = layout.config();
-    const Box& b = layout.box;
-    ekImage* image = self.image();
-    return withoutGil(self, write ? Use::Change : Use::Read, [&] {
-        return write ? image->setTile3D(b.x, b.y, b.z, b.nx, b.ny, b.nz, data, &cfg)
-                     : image->getTile3D(b.x, b.y, b.z, b.nx, b.ny, b.nz, data, &cfg);
-    });
-}
-
-// Bool arrays are read as bytes: a bit image gives 0 or 1, any other type its
-// low 8 bits. Mapping those to 0 or 1 gives the library's own conversion to
-// bits (1 when the low 8 bits are not 0) and bools numpy can hold.
-void normaliseBools(py::array& out) {
-    auto* p = static_cast<uint8_t*>(out.mutable_data());
-    for (py::ssize_t i = 0, n = out.size(); i < n; ++i) p[i] = p[i] != 0;
-}
-
-// A read into a new array, in bands of rows of about kBandBytes each. The
-// array's pages are fresh: the kernel clears each page as the read first
-// touches it, which leaves the page in the caches, and the streaming stores
-// the library uses for large boxes must then evict those lines again (a
-// 2048 x 2048 RGB read as float32 took 1.05 to 1.2 times numpy's astype in
-// one call, 0.94 to 1.0 times in bands). Each band is a sub-box of the same buffer box, so the
-// array receives exactly what one call would give.
-constexpr int64_t kBandBytes = int64_t(2) << 20;
-
-ekStatus readInBands(PyImage& self, Layout& layout, void* data) {
-    const Box& b = layout.box;
-    if (b.empty()) return ekOkay;
-    const int64_t rowBytes = int64_t(b.nx) * b.nz * layout.nchans * arrayElementBytes(layout.type);
-    const int64_t rows = std::max<int64_t>(1, kBandBytes / std::max<int64_t>(rowBytes, 1));
-    if (rows >= b.ny) return transfer(self, layout, data, false);
-    ekConfig cfg = layout.config();
-    ekImage* image = self.image();
-    return withoutGil(self, Use::Read, [&] {
-        ekStatus status = ekOkay;
-        for (int64_t y = 0; y < b.ny && status == ekOkay; y += rows) {
-            const int32_t n = int32_t(std::min<int64_t>(rows, b.ny - y));
-            status = image->getSubTile3D(b.x, int32_t(b.y + y), b.z, b.nx, n, b.nz, data, b.x, b.y,
-                                         b.z, b.nx, b.ny, b.nz, &cfg);
-        }
-        return status;
-    });
-}
-
 py::array read(PyImage& self, int64_t x, int64_t y, Extent width, Extent height, int64_t z,
                Extent depth, const py::object& dtype, const py::object& order,
                const py::object& channels, const py::object& space) {
@@ -157,23 +111,6 @@ void readInto(PyImage& self, py::array& out, int64_t x, int64_t y, Extent width,
         throw py::type_error("read_into: dtype, when given, must be the array's dtype");
     checkImage(self, transfer(self, layout, out.mutable_data(), false), "read_into");
     if (layout.type == ekBit) normaliseBools(out);
-}
-
-// A write of the layout's box. The library's view hands a write on to its
-// parent unclipped; here a view takes only the part inside its window (the
-// array stays the buffer of the whole box), so pixels outside it never change.
-ekStatus writeBox(PyImage& self, Layout& layout, void* data) {
-    if (layout.box.empty()) return ekOkay;
-    if (self.viewParent() == nullptr) return transfer(self, layout, data, true);
-    ekConfig cfg = layout.config();
-    const Box& b = layout.box;
-    ekImage* image = self.image();
-    return withoutGil(self, Use::Change, [&] {
-        const ekTile r = writableBox(self, layout.space, ekTile(b.x, b.y, b.z, b.nx, b.ny, b.nz));
-        if (r.empty()) return ekOkay;
-        return image->setSubTile3D(r.x, r.y, r.z, r.nx, r.ny, r.nz, data, b.x, b.y, b.z, b.nx, b.ny,
-                                   b.nz, &cfg);
-    });
 }
 
 void write(PyImage& self, const py::array& array, int64_t x, int64_t y, int64_t z,
@@ -318,15 +255,7 @@ void setSize(PyImage& self, const std::vector<int32_t>& s) {
     });
 }
 
-py::tuple getShape(PyImage& self) {
-    Layout layout;
-    layout.box = get(self, [](ekImage* i) {
-        const ekSize s = i->getSize();
-        return Box{0, 0, 0, s.x, s.y, s.z};
-    });
-    layout.nchans = get(self, [](ekImage* i) { return i->getCsize(); });
-    return py::cast(arrayShape(layout, readRank(layout, self.rank())).vector());
-}
+py::tuple getShape(PyImage& self) { return py::cast(defaultShape(self)); }
 
 py::object getFill(PyImage& self) {
     ekPixel p;

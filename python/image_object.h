@@ -12,6 +12,7 @@
 #include <shared_mutex>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "eks/eks.h"
 #include "errors.h"
@@ -78,6 +79,10 @@ public:
     // Whether the image refuses writes, so that arrays showing its pixels must
     // be read-only too. The graph's lock is held.
     virtual bool readOnly() const { return false; }
+    // The extents of the image's pages (a TIFF file's tiles or strips) when
+    // they are the natural blocks to read it by; false for images read best
+    // as a whole. The graph's lock is held.
+    virtual bool pageBlock(int& /*width*/, int& /*height*/) const { return false; }
     // The image a view shows (eks.SubImage); null for every other image.
     virtual const PyImage* viewParent() const { return nullptr; }
     // Why an operation failed with `status`, beyond the status's meaning (a
@@ -142,6 +147,9 @@ inline void checkImage(const PyImage& image, ekStatus status, const char* operat
     }
     check(status, operation, reason);
 }
+
+// The shape read() gives by default: (y, x), (y, x, c) or (z, y, x, c).
+std::vector<py::ssize_t> defaultShape(PyImage& self);
 
 // The part of `box` (in `space` of `image`; 0: its own) that a write to the
 // image may change: for a view (eks.SubImage) the part inside its window and

@@ -190,14 +190,23 @@ void bindMemoryImage(py::module_& m) {
             return fromShape(source, typeFromObject(dtype, ekDouble), o);
         }),
         "source"_a, "dtype"_a = py::none(), py::kw_only(), "order"_a = "interleaved");
-    // numpy.asarray falls back to __array__ when the buffer is refused: raise the
-    // buffer's error instead of handing back an array of one object.
+    // numpy.asarray falls back to __array__ when the buffer is refused. Bit
+    // images, which have no view, give what read() gives, as every other
+    // image does; a refusal of any other kind is raised.
     cls.def(
         "__array__",
-        [](const py::object& self, const py::object& dtype) {
-            return py::module_::import("numpy").attr("asarray")(py::memoryview(self), dtype);
+        [](const py::object& self, const py::object& dtype, const py::object& copy) {
+            py::object numpy = py::module_::import("numpy");
+            if (self.attr("dtype").equal(numpy.attr("bool_"))) {
+                auto base = py::module_::import("eks").attr("Image").attr("__array__");
+                return base(self, dtype, copy);
+            }
+            py::object view = numpy.attr("asarray")(py::memoryview(self), dtype);
+            return !copy.is_none() && copy.cast<bool>() ? view.attr("copy")() : view;
         },
-        "dtype"_a = py::none());
+        "dtype"_a = py::none(), "copy"_a = py::none(),
+        "A view of the pixels (a copy with copy=True); bit images, which have none, as read() "
+        "gives them.");
     // Replaces pybind11's buffer handler by one that can refuse (see getBuffer).
     auto* type = reinterpret_cast<PyTypeObject*>(cls.ptr());
     type->tp_as_buffer->bf_getbuffer = getBuffer;

@@ -15,6 +15,7 @@ PYBIND11_MODULE(eks, m) {
     pybind11::module_::import("numpy");
     ekpy::bindErrors(m);
     ekpy::bindImage(m);
+    ekpy::bindArrayProtocol(m);
     ekpy::bindMemoryImage(m);
     ekpy::bindOtherImages(m);
     ekpy::bindLocking(m);

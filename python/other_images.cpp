@@ -29,6 +29,9 @@ public:
         : PyImage(std::move(image), std::move(parentObject), rank), parent_(parent) {}
     bool readOnly() const override { return parent_.readOnly(); }
     const PyImage* viewParent() const override { return &parent_; }
+    bool pageBlock(int& width, int& height) const override {
+        return parent_.pageBlock(width, height);
+    }
     std::string failureReason(ekStatus status) const override {
         return parent_.failureReason(status);
     }

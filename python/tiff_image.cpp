@@ -28,6 +28,11 @@ public:
     // A file opened for reading serves many threads at once; a created one
     // serves one at a time.
     bool concurrentReads() const override { return readOnly(); }
+    bool pageBlock(int& width, int& height) const override {
+        int depth, channels;
+        image()->getPageSize(width, height, depth, channels);
+        return true;
+    }
     // A closed file says so; a refusal (ekNotAllowed) has nothing to add, any
     // other failure carries libtiff's reason.
     std::string failureReason(ekStatus status) const override {
