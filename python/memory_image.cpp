@@ -13,6 +13,7 @@
 #include "image_object.h"
 #include "layout.h"
 #include "names.h"
+#include "pickling.h"
 
 namespace ekpy {
 namespace {
@@ -167,6 +168,49 @@ extern "C" int getBuffer(PyObject* object, Py_buffer* view, int flags) {
     return -1;
 }
 
+// The shape of the image's own buffer: that of the array it was made over.
+py::tuple ownShape(const PyMemoryImage& self) {
+    Layout layout;
+    {
+        ImageLock lock(self, Use::Read);
+        const ekSize s = self.image()->getSize();
+        layout.box = Box{0, 0, 0, s.x, s.y, s.z};
+        layout.nchans = s.c;
+        layout.order = self.image()->getOrder();
+    }
+    return py::cast(arrayShape(layout, readRank(layout, self.rank())).vector());
+}
+
+bool isBits(const py::object& self) {
+    return self.attr("dtype").equal(py::module_::import("numpy").attr("bool_"));
+}
+
+// A copy of the pixels in the shape of the image's own buffer; bit images,
+// which have no buffer, as a shape to make and the pixels read() gives.
+py::tuple reduceMemory(const py::object& self) {
+    auto& image = self.cast<const PyMemoryImage&>();
+    py::dict kwargs, state = commonState(self);
+    kwargs["order"] = self.attr("order");
+    if (isBits(self)) {
+        kwargs["source"] = ownShape(image);
+        kwargs["dtype"] = self.attr("dtype");
+        state["pixels"] = self.attr("read")();
+    } else {
+        kwargs["source"] = py::module_::import("numpy").attr("array")(py::memoryview(self));
+        if (image.readOnly()) state["read_only"] = true;
+    }
+    return reduceTo(self, kwargs, state);
+}
+
+// The content itself: a digest of the pixels, with their type and layout.
+py::object tokenizeMemory(const py::object& self) {
+    py::object pixels = isBits(self) ? self.attr("read")() : py::memoryview(self);
+    py::object digest = py::module_::import("hashlib").attr("md5")(
+        pixels, py::arg("usedforsecurity") = false);
+    return commonToken(self) + py::make_tuple(py::str(self.attr("dtype")), self.attr("shape"),
+                                              self.attr("order"), digest.attr("hexdigest")());
+}
+
 }  // namespace
 
 void bindMemoryImage(py::module_& m) {
@@ -207,6 +251,9 @@ void bindMemoryImage(py::module_& m) {
         "dtype"_a = py::none(), "copy"_a = py::none(),
         "A view of the pixels (a copy with copy=True); bit images, which have none, as read() "
         "gives them.");
+    cls.def("__reduce__", &reduceMemory, "Pickles the pixels.");
+    cls.def("__dask_tokenize__", &tokenizeMemory,
+            "A token of the pixels (a digest), dtype, shape and order, for dask.");
     // Replaces pybind11's buffer handler by one that can refuse (see getBuffer).
     auto* type = reinterpret_cast<PyTypeObject*>(cls.ptr());
     type->tp_as_buffer->bf_getbuffer = getBuffer;

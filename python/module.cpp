@@ -16,6 +16,7 @@ PYBIND11_MODULE(eks, m) {
     ekpy::bindErrors(m);
     ekpy::bindImage(m);
     ekpy::bindArrayProtocol(m);
+    ekpy::bindPickling(m);
     ekpy::bindMemoryImage(m);
     ekpy::bindOtherImages(m);
     ekpy::bindLocking(m);

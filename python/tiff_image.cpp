@@ -14,35 +14,10 @@
 #include "image_object.h"
 #include "layout.h"
 #include "names.h"
+#include "tiff_object.h"
 
 namespace ekpy {
 namespace {
-
-class PyTiffImage : public PyImage {
-public:
-    PyTiffImage(ImagePtr<> image, std::string path, int rank)
-        : PyImage(std::move(image), py::none(), rank), path_(std::move(path)) {}
-    ~PyTiffImage() override;
-    ekTiffImg* tiff() const { return static_cast<ekTiffImg*>(image()); }
-    bool readOnly() const override { return tiff()->isWritable() == 0; }
-    // A file opened for reading serves many threads at once; a created one
-    // serves one at a time.
-    bool concurrentReads() const override { return readOnly(); }
-    bool pageBlock(int& width, int& height) const override {
-        int depth, channels;
-        image()->getPageSize(width, height, depth, channels);
-        return true;
-    }
-    // A closed file says so; a refusal (ekNotAllowed) has nothing to add, any
-    // other failure carries libtiff's reason.
-    std::string failureReason(ekStatus status) const override {
-        if (tiff()->isClosed() != 0) return "the file is closed";
-        return status == ekNotAllowed ? std::string() : std::string(tiff()->getMessage());
-    }
-
-private:
-    std::string path_;  // as the file system takes it
-};
 
 // Closes the file, reporting a failure with its reason; a closed file stays
 // closed. Pages handed out by lock() are the cached tiles themselves, which
@@ -71,6 +46,8 @@ void setError(const StatusError& error) {
         PyErr_SetString(PyExc_RuntimeError, error.what());
     }
 }
+
+}  // namespace
 
 // An image with writes that never reached the file was not closed: it is
 // closed here, as the library's destructor would, but not silently. Python's
@@ -104,6 +81,8 @@ PyTiffImage::~PyTiffImage() {
     }
     Py_XDECREF(file);
 }
+
+namespace {
 
 // Checks the new image's status; a failure carries the image's message, which
 // tells why the file was refused.
@@ -178,28 +157,32 @@ std::unique_ptr<PyTiffImage> create(const py::object& path, const py::object& sh
         py::gil_scoped_release nogil;  // creating the file may take a while
         image = makeImage<ekTiffImg>(file.c_str(), ekSize(nx, ny, nz, nc), type, o, options);
     }
-    return make(std::move(image), std::move(file), "TiffImage.create");
+    auto result = make(std::move(image), std::move(file), "TiffImage.create");
+    result->takeStamp();
+    return result;
 }
 
 }  // namespace
 
 void bindTiffImage(py::module_& m) {
     using namespace pybind11::literals;
-    py::class_<PyTiffImage, PyImage>(
+    TiffClass cls(
         m, "TiffImage",
         "A TIFF file as an image: TiffImage(path) opens it for reading; TiffImage.create() "
         "makes a new tiled file that accepts writes. The attributes come from the file (its "
         "orientation is the coordinate space). close(), or leaving a `with` block, writes what "
         "is left and closes the file, raising when that fails; an image collected with "
-        "unwritten pages gives a ResourceWarning. Paths are str, bytes or os.PathLike.")
-        .def(py::init([](const py::object& path) {
+        "unwritten pages gives a ResourceWarning. Paths are str, bytes or os.PathLike.");
+    cls.def(py::init([](const py::object& path) {
                  std::string file = fsPath(path, "TiffImage");
                  ImagePtr<ekTiffImg> image;
                  {
                      py::gil_scoped_release nogil;  // opening reads the file's directories
                      image = makeImage<ekTiffImg>(file.c_str());
                  }
-                 return make(std::move(image), std::move(file), "TiffImage");
+                 auto result = make(std::move(image), std::move(file), "TiffImage");
+                 result->takeStamp();
+                 return result;
              }),
              "path"_a)
         .def_static(
@@ -249,6 +232,7 @@ void bindTiffImage(py::module_& m) {
                 return std::string(self.tiff()->getMessage());
             },
             "The last failure or libtiff warning; \"\" when there is none.");
+    bindTiffSharing(m, cls);
 }
 
 }  // namespace ekpy
