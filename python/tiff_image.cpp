@@ -4,6 +4,7 @@
 #include <pybind11/numpy.h>
 #include <pybind11/stl.h>
 
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
@@ -97,6 +98,13 @@ std::unique_ptr<PyTiffImage> make(ImagePtr<ekTiffImg> image, std::string path,
         message = image->getMessage();
         const ekSize s = image->getSize();
         rank = s.z > 1 ? 4 : s.c > 1 ? 3 : 2;
+        // Python programs scale with threads of their own and dask workers,
+        // which a pool under every read would crowd out on the same cores: a
+        // file opened for reading decodes on the calling thread unless
+        // EKS_NUM_THREADS says otherwise. A created file keeps the pool, which
+        // is the only way its writes, one thread at a time, use more cores.
+        if (status == ekOkay && image->isWritable() == 0 && std::getenv("EKS_NUM_THREADS") == nullptr)
+            status = image->setThreads(1);
     }
     if (status != ekOkay) {
         image.reset();

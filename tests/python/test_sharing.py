@@ -92,9 +92,13 @@ def test_created_and_closed_tiffs_refuse_pickling(tmp_path):
 
 
 @pytest.mark.skipif(not has_tiff, reason="built without eks_tiff")
-def test_cache_budget_counters_and_threads(tmp_path, rng):
+def test_cache_budget_counters_and_threads(tmp_path, rng, monkeypatch):
+    monkeypatch.delenv("EKS_NUM_THREADS", raising=False)
     image = tiff_of(rng.integers(0, 255, (64, 64), dtype=np.uint8), tmp_path / "s.tif")
-    image.threads = 1
+    assert image.threads == 1  # reads stay on the calling thread
+    assert eks.TiffImage.create(tmp_path / "w.tif", (16, 16)).threads == os.cpu_count()
+    monkeypatch.setenv("EKS_NUM_THREADS", "3")
+    assert eks.TiffImage(tmp_path / "s.tif").threads == 3
     image[:32, :32]
     image[:16, :16]
     assert image.cache_stats == (1, 4, 0) and image.cache_stats["misses"] == 4
