@@ -316,6 +316,7 @@ std::string repr(const py::object& object) {
 void bindImage(py::module_& m) {
     sizeType = py::module_::import("collections").attr("namedtuple")("Size", "x y z c").release();
     sizeType.attr("__module__") = "eks";
+    sizeType.attr("__doc__") = "An image's size: width x, height y, depth z and channels c.";
     m.attr("Size") = sizeType;
     py::dict scope;
     scope["__builtins__"] = py::module_::import("builtins");
@@ -369,7 +370,8 @@ void bindImage(py::module_& m) {
                 if (dtype.is_none()) throw py::type_error("dtype: expected a numpy dtype");
                 ekType type = typeFromObject(dtype, ekAnyType);
                 set(self, "dtype", [&](ekImage* i) { return i->setDataType(type); });
-            })
+            },
+            "The numpy dtype of the pixels (bool for bit images); memory images keep theirs.")
         .def_property(
             "order",
             [](PyImage& self) {
@@ -379,7 +381,9 @@ void bindImage(py::module_& m) {
                 refuseIfFixed(self, "order");
                 ekOrder order = orderFromName(name);
                 set(self, "order", [&](ekImage* i) { return i->setOrder(order); });
-            })
+            },
+            "How the image stores its channels: \"interleaved\", \"separate\" or "
+            "\"sequential\"; memory images keep theirs.")
         .def_property(
             "coord_space",
             [](PyImage& self) {
@@ -388,7 +392,9 @@ void bindImage(py::module_& m) {
             [](PyImage& self, const std::string& name) {
                 ekCoordSpace space = spaceFromName(name);
                 set(self, "coord_space", [&](ekImage* i) { return i->setCoordSpace(space); });
-            })
+            },
+            "Where the image's row 0 and column 0 lie: \"upper_left\" (row 0 on top), "
+            "\"lower_left\", \"left_upper\" (transposed) and the other five.")
         .def_property(
             "color_model",
             [](PyImage& self) {
@@ -397,7 +403,9 @@ void bindImage(py::module_& m) {
             [](PyImage& self, const std::string& name) {
                 ekColorModel model = colorModelFromName(name);
                 set(self, "color_model", [&](ekImage* i) { return i->setColorModel(model); });
-            })
+            },
+            "The recorded colour model (\"greyscale\", \"rgb\", \"rgba\", ...); nothing "
+            "converts between models.")
         .def_property("fill", &getFill, &setFill,
                       "Value of the pixels outside the image, one element per channel")
         .def(
@@ -413,7 +421,7 @@ void bindImage(py::module_& m) {
             },
             "dtype"_a = py::none(), "copy"_a = py::none(),
             "The whole image as read() gives it, so that numpy.asarray(image) works.")
-        .def("__repr__", &repr);
+        .def("__repr__", &repr, "<eks.Class WxHxDxC dtype order space>");
 }
 
 }  // namespace ekpy

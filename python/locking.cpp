@@ -160,6 +160,9 @@ void bindLocking(py::module_& m) {
     pageType =
         py::module_::import("collections").attr("namedtuple")("Page", "x y z c pixels").release();
     pageType.attr("__module__") = "eks";
+    pageType.attr("__doc__") =
+        "A locked page: its position (x, y, z, c) in the image and its pixels, a numpy array "
+        "over the page's memory.";
     m.attr("Page") = pageType;
 
     py::class_<PyLockedTile>(
@@ -175,10 +178,16 @@ void bindLocking(py::module_& m) {
         "while the LockedTile or any of the arrays is alive.")
         .def_property_readonly(
             "pages",
-            [](const py::object& self) { return self.cast<const PyLockedTile&>().pages(self); })
-        .def("__enter__",
-             [](const py::object& self) { return self.cast<const PyLockedTile&>().pages(self); })
-        .def("__exit__", [](const py::object&, const py::args&) { return false; });
+            [](const py::object& self) { return self.cast<const PyLockedTile&>().pages(self); },
+            "The locked pages: a list of eks.Page(x, y, z, c, pixels).")
+        .def(
+            "__enter__",
+            [](const py::object& self) { return self.cast<const PyLockedTile&>().pages(self); },
+            "Gives the list of pages.")
+        .def(
+            "__exit__", [](const py::object&, const py::args&) { return false; },
+            "Lets exceptions through; the pages stay locked while the tile or any page array "
+            "is alive.");
 
     image.def("lock", &lockTile, "x"_a = 0, "y"_a = 0, "width"_a = py::none(),
               "height"_a = py::none(), py::kw_only(), "z"_a = 0, "depth"_a = py::none(),

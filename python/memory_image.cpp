@@ -233,7 +233,9 @@ void bindMemoryImage(py::module_& m) {
             }
             return fromShape(source, typeFromObject(dtype, ekDouble), o);
         }),
-        "source"_a, "dtype"_a = py::none(), py::kw_only(), "order"_a = "interleaved");
+        "source"_a, "dtype"_a = py::none(), py::kw_only(), "order"_a = "interleaved",
+        "MemoryImage(array) wraps the array without copying; MemoryImage(shape, dtype) owns "
+        "zeroed pixels (dtype float64 by default).");
     // numpy.asarray falls back to __array__ when the buffer is refused. Bit
     // images, which have no view, give what read() gives, as every other
     // image does; a refusal of any other kind is raised.

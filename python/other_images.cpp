@@ -171,7 +171,9 @@ void bindOtherImages(py::module_& m) {
         "NotAllowedError; `fill` is the value. `shape` (y, x) or (z, y, x) sets the size "
         "(default 1 x 1).")
         .def(py::init(&makeConstant), "value"_a, "dtype"_a = py::none(), py::kw_only(),
-             "shape"_a = py::none())
+             "shape"_a = py::none(),
+             "An image of `value` everywhere, of `dtype` (default float64), `shape` (y, x) or "
+             "(z, y, x).")
         .def(
             "__reduce__",
             [](const py::object& self) {
@@ -193,7 +195,9 @@ void bindOtherImages(py::module_& m) {
         "inside the window only, what falls outside is dropped. The parent is kept alive.")
         .def(py::init(&makeSub), "parent"_a, "x"_a = 0, "y"_a = 0, "width"_a = py::none(),
              "height"_a = py::none(), "channels"_a = py::none(), py::kw_only(), "z"_a = 0,
-             "depth"_a = py::none())
+             "depth"_a = py::none(),
+             "A view of the window of `parent` at (x, y, z) (by default to its far edges) and "
+             "the parent channels `channels` names (a list, or one int that drops the axis).")
         .def(
             "__reduce__",
             [](const py::object& self) {

@@ -192,7 +192,8 @@ void bindTiffImage(py::module_& m) {
                  result->takeStamp();
                  return result;
              }),
-             "path"_a)
+             "path"_a,
+             "Opens the TIFF file at `path` (str, bytes or os.PathLike) for reading.")
         .def_static(
             "create", &create, "path"_a, "shape"_a, "dtype"_a = py::none(), py::kw_only(),
             "order"_a = "interleaved", "tile"_a = std::vector<int>{256, 256},
@@ -225,7 +226,9 @@ void bindTiffImage(py::module_& m) {
                 return self.tiff()->isClosed() != 0;
             },
             "True once close() has succeeded.")
-        .def("__enter__", [](const py::object& self) { return self; })
+        .def(
+            "__enter__", [](const py::object& self) { return self; },
+            "Gives the image; leaving the block closes it.")
         .def(
             "__exit__",
             [](PyTiffImage& self, const py::args&) {

@@ -30,6 +30,7 @@ class CacheStats(namedtuple("CacheStats", "hits misses evictions")):
     __slots__ = ()
 
     def __getitem__(self, key):
+        """A counter by name ("hits") or by position."""
         return getattr(self, key) if isinstance(key, str) else super().__getitem__(key)
 )";
 
