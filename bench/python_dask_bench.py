@@ -27,6 +27,7 @@ import subprocess
 import sys
 import threading
 import time
+import warnings
 
 import numpy as np
 
@@ -115,9 +116,11 @@ def windows(path, threads, count=240, side=512):
 
 def cluster_row(path):
     from dask.distributed import Client, LocalCluster
+    # The threaded side runs while the cluster's client exists, on purpose.
+    warnings.filterwarnings("ignore", "Running on a single-machine scheduler")
     reference = np.asarray(eks.TiffImage(path)).mean(axis=(0, 1))
     with LocalCluster(n_workers=2, processes=True, threads_per_worker=1,
-                      dashboard_address=None) as cluster, Client(cluster):
+                      dashboard_address=":0") as cluster, Client(cluster):
         cluster_means = []
 
         def on_cluster():

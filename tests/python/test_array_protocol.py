@@ -186,3 +186,9 @@ def test_dask_reads_and_stores_tiffs(tmp_path, rng):
     with eks.TiffImage.create(tmp_path / "out.tif", a.shape, a.dtype, tile=(32, 16)) as out:
         da.store(x[::-1] // 2, out, lock=False, scheduler="threads")
     np.testing.assert_array_equal(np.asarray(eks.TiffImage(tmp_path / "out.tif")), a[::-1] // 2)
+    # Chunks that share tiles, each tile evicted between its writes.
+    with eks.TiffImage.create(tmp_path / "shared.tif", a.shape, a.dtype, tile=(32, 16),
+                              compression="deflate") as out:
+        out.cache_bytes = 0
+        da.store(x.rechunk((11, 13, 3)) + 1, out, lock=False, scheduler="threads")
+    np.testing.assert_array_equal(np.asarray(eks.TiffImage(tmp_path / "shared.tif")), a + 1)
