@@ -396,7 +396,8 @@ public:
     // The parent's copyTileCfg over the box shifted by the start (the box is
     // in the view's own space, or in cfg's when it names one; not clipped),
     // with cfg's selection of other's channels carried over to the parent
-    // channels the view shows.
+    // channels the view shows. A box that, shifted and mapped into the
+    // parent's space, starts beyond the 32-bit range moves nothing.
     ekStatus copyTileCfg(int x, int y, int z, int nx, int ny, int nz, ekImage* other, int ox,
                          int oy, int oz, const ekConfig* cfg, int direction) override;
     // The parent's hasPages; 0 without a parent.
