@@ -254,6 +254,20 @@ const Entry kEntries[] = {
          EXPECT_EQ(g.bytes[16 + 0], 7);  // pixel (0, 0)
          EXPECT_EQ(g.bytes[16 + 3], 0);  // pixel (1, 0): other's fill
          EXPECT_EQ(g.bytes[16 + 9], 7);  // pixel (3, 0)
+         // Written there through a view, or through a view of a view, whose
+         // window starts inside its parent (also by a copy into the view):
+         // beyond the 32-bit range nothing of the box reaches the parent,
+         // which must stay as it was.
+         Guarded parent;
+         ekSubImg window(&parent.img, 2, 0, 0, 2, 3, 1, nullptr);
+         ekSubImg outer(&window, 2, 0, 0, 2, 3, 1, nullptr);
+         EXPECT_EQ(g.img.copyTile(1, 0, 2, 1, &window, INT_MIN, 0, nullptr, 0), ekOkay);
+         Caller in(3 * 2);
+         EXPECT_EQ(outer.setSubTile(INT_MAX - 1, 0, 2, 1, in.data(), INT_MAX - 1, 0, 2, 1, nullptr),
+                   ekOkay);
+         ekSubImg far(&window, INT_MAX, 0, 0, 2, 3, 1, nullptr);
+         EXPECT_EQ(far.copyTileCfg(1, 0, 0, 2, 1, 1, &g.img, 0, 0, 0, nullptr, 1), ekOkay);
+         EXPECT_TRUE(parent.untouched());
      }},
     {"an image that is its own input",
      [] {
