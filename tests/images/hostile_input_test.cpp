@@ -4,7 +4,6 @@
 // leak detection) nothing is read out of bounds or leaked.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <climits>
 #include <cstring>
 #include <functional>
@@ -200,17 +199,15 @@ const Entry kEntries[] = {
     {"a copy after a reset that failed with a huge channel count",
      [] {
          // The failed reset leaves 2^31 - 1 channels and a width of 0 behind;
-         // clearing the status lets the copy run on them. It moves nothing,
-         // and must not take seconds over channels it never names.
+         // clearing the status lets the copy run on them. It moves nothing
+         // (a copy that walked those channels took seconds: the suite's
+         // time limit, not a clock here, catches that).
          ekMemoryImg a(ekSize(2, 2, 1, 1), ekUChar, ekInterleaved);
          a.setSize(ekSize(0, 1, 1, INT_MAX));
          EXPECT_NE(a.getStatus(), ekOkay);
          a.clearStatus();
-         const auto start = std::chrono::steady_clock::now();
          a << a;
-         const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
          EXPECT_EQ(a.getStatus(), ekOkay);
-         EXPECT_LT(took.count(), 0.5);
      }},
     {"boxes at INT32_MIN in every pair of image and caller spaces",
      [] {
