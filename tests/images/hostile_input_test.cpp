@@ -201,7 +201,7 @@ const Entry kEntries[] = {
          // The failed reset leaves 2^31 - 1 channels and a width of 0 behind;
          // clearing the status lets the copy run on them. It moves nothing
          // (a copy that walked those channels took seconds: the suite's
-         // time limit, not a clock here, catches that).
+         // time limit of 120 s, not a clock here, catches that).
          ekMemoryImg a(ekSize(2, 2, 1, 1), ekUChar, ekInterleaved);
          a.setSize(ekSize(0, 1, 1, INT_MAX));
          EXPECT_NE(a.getStatus(), ekOkay);
