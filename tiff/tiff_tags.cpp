@@ -189,12 +189,15 @@ ekStatus ekTiffTagSet::read(ekTiffFile& file, uint64_t offset, bool bigTiff, boo
     ekStatus s = ekOkay;
     if (!readAt(file.descriptor(), entries, n * uint64_t(entryBytes), first)) n = 0;
     uint64_t budget = kMaxTagBytes;
+    uint64_t seen[65536 / 64] = {0};  // a bit per tag number: a tag is kept once, as libtiff does
     for (uint64_t i = 0; i < n && s == ekOkay; ++i) {
         const uint8_t* e = entries + i * uint64_t(entryBytes);
         const uint16_t tag = uint16_t(readUint(e, 2, swapped));
         const uint16_t type = uint16_t(readUint(e + 2, 2, swapped));
         const uint64_t count = readUint(e + 4, bigTiff ? 8 : 4, swapped);
-        if (interpreted(tag) || find(tag) != nullptr) continue;  // libtiff keeps the first too
+        const uint64_t bit = uint64_t(1) << (tag % 64);
+        if (interpreted(tag) || (seen[tag / 64] & bit) != 0) continue;
+        seen[tag / 64] |= bit;
         if (!keep(file, tag, type, count, e + (bigTiff ? 12 : 8), bigTiff, swapped, budget))
             s = ekNoMemory;
     }
