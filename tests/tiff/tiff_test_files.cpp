@@ -54,8 +54,12 @@ void writeTag(TIFF* tif, const RawTag& t) {
         TIFFSetField(tif, t.tag, t.text.c_str());
         return;
     }
-    std::vector<uint16_t> shorts(t.numbers.begin(), t.numbers.end());
-    std::vector<uint32_t> longs(t.numbers.begin(), t.numbers.end());
+    std::vector<uint16_t> shorts;
+    std::vector<uint32_t> longs;
+    for (double v : t.numbers) {
+        if (t.type == TIFF_SHORT) shorts.push_back(uint16_t(v));
+        if (t.type == TIFF_LONG) longs.push_back(uint32_t(v));
+    }
     const void* values = t.type == TIFF_SHORT  ? static_cast<const void*>(shorts.data())
                          : t.type == TIFF_LONG ? static_cast<const void*>(longs.data())
                                                : static_cast<const void*>(t.numbers.data());
