@@ -171,7 +171,7 @@ TEST(TiffThreads, WritesAreByteIdenticalAndThreadsStartOnlyWhenNeeded) {
             ASSERT_EQ(ekOkay, img.setCacheBytes(5 * 32 * 16));  // evictions write too
             ASSERT_EQ(ekOkay,
                       img.setTile(0, 0, 200, 90, const_cast<uint8_t*>(pixels.data()), nullptr));
-            std::vector<uint8_t> one(4);
+            std::vector<uint8_t> one(2 * 2 * 2);                                // two channels
             ASSERT_EQ(ekOkay, img.getTile(40, 20, 2, 2, one.data(), nullptr));  // one page
             if (threads == 1) {
                 EXPECT_EQ(before, threadsInProcess());
