@@ -163,7 +163,6 @@ ekStatus ekTiffFile::open(const char* path, const ekTiffOpenOptions& options) {
     }
     fileBytes = uint64_t(st.st_size);
     paletteIndices = options.paletteIndices;
-    ekTiffRegisterTags();  // before the first handle reads a directory
     Reader* r = openReader();
     ekStatus s = r != nullptr ? ekOkay : ekBadInput;
     if (s == ekOkay) {

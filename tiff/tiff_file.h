@@ -49,7 +49,9 @@ bool ekTiffTypeTags(ekType type, uint16_t& bits, uint16_t& format);
 
 class ekTiffFile {
 public:
-    ekTiffFile() = default;
+    // Every image holds one, made before it uses libtiff on any thread: the
+    // tags are registered by then.
+    ekTiffFile() { ekTiffRegisterTags(); }
     ekTiffFile(const ekTiffFile&) = delete;
     ekTiffFile& operator=(const ekTiffFile&) = delete;
     ~ekTiffFile() { close(); }
