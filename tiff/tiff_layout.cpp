@@ -264,28 +264,23 @@ ekStatus ekTiffFile::checkPages(const ekTiffGeometry& g, Format& f) {
     l.pagesAcross = int32_t((int64_t(l.width) + l.pageW - 1) / l.pageW);
     l.pagesDown = int32_t((int64_t(l.height) + l.pageH - 1) / l.pageH);
     // A row of the page as the image holds it and as libtiff decodes it;
-    // bounded first, so that no product below can overflow.
+    // bounded first (1 GiB of bits), so that no product below can overflow.
     const int64_t imageRow = int64_t(l.pageW) * l.pageChans;
     const int64_t decodedRow = int64_t(l.pageW) * (l.order == ekSeparate ? 1 : g.spp);
-    const int64_t maxRow = 8 * kMaxPageBytes / l.pageH;  // 1 GiB of bits
-    int64_t bytes = 0;
-    if (imageRow <= maxRow && decodedRow <= maxRow) {
-        f.unpack.bits = g.bits;
-        f.unpack.rowSamples = decodedRow;
-        f.unpack.rows = l.pageH;
-        f.unpack.type = l.type;
-        // Rows of bits that fill whole bytes need no packing.
-        if (f.unpack.kind == ekTiffUnpack::kBits && decodedRow % 8 == 0)
-            f.unpack.kind = ekTiffUnpack::kAsStored;
-        const int64_t elems = imageRow * l.pageH;
-        bytes = l.type == ekBit ? (elems + 7) / 8 : elems * ekDataSize(l.type, 1);
-        if (f.unpack.decodedBytes() > bytes) bytes = f.unpack.decodedBytes();
-    }
-    if (bytes == 0 || bytes > kMaxPageBytes) {
+    const int64_t maxRow = 8 * kMaxPageBytes / l.pageH;
+    f.unpack.bits = g.bits;
+    f.unpack.rowSamples = decodedRow;
+    f.unpack.rows = l.pageH;
+    f.unpack.type = l.type;
+    // Rows of bits that fill whole bytes need no packing.
+    if (f.unpack.kind == ekTiffUnpack::kBits && decodedRow % 8 == 0)
+        f.unpack.kind = ekTiffUnpack::kAsStored;
+    const int64_t elems = imageRow <= maxRow && decodedRow <= maxRow ? imageRow * l.pageH : -1;
+    const int64_t bytes = l.type == ekBit ? (elems + 7) / 8 : elems * ekDataSize(l.type, 1);
+    if (elems < 0 || bytes > kMaxPageBytes || f.unpack.decodedBytes() > kMaxPageBytes) {
         note(true, "a page of %d x %d x %d samples is too large", l.pageW, l.pageH, l.pageChans);
         return ekBadInput;
     }
-    l.pageBytes = int32_t(l.type == ekBit ? (imageRow * l.pageH + 7) / 8
-                                          : imageRow * l.pageH * ekDataSize(l.type, 1));
+    l.pageBytes = int32_t(bytes);
     return ekOkay;
 }

@@ -104,11 +104,7 @@ struct LookUp {
 }  // namespace
 
 ekType ekTiffWidenedType(int bits) {
-    return bits < 1     ? ekAnyType
-           : bits <= 8  ? ekUChar
-           : bits <= 16 ? ekUShort
-           : bits <= 32 ? ekULong
-                        : ekAnyType;
+    return bits <= 8 ? ekUChar : bits <= 16 ? ekUShort : bits <= 32 ? ekULong : ekAnyType;
 }
 
 void ekTiffUnpackPage(const ekTiffUnpack& u, const unsigned char* in, void* out) {

@@ -37,8 +37,8 @@ struct ekTiffUnpack {
     int64_t decodedBytes() const { return rowBytes() * rows; }
 };
 
-// The smallest of ekUChar, ekUShort and ekULong that holds `bits` bits;
-// ekAnyType past 32.
+// The smallest of ekUChar, ekUShort and ekULong that holds samples of
+// `bits` bits (at least 1); ekAnyType past 32.
 ekType ekTiffWidenedType(int bits);
 
 // Turns the decoded page `in` (u.decodedBytes() bytes) into the image's page

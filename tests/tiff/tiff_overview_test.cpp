@@ -53,8 +53,8 @@ TEST(TiffOverview, ReducedDirectoriesOpenAsLevelsOfTheirOwn) {
             // two overviews and a full-size SubIFD; B follows in the chain.
             RawTiffSpec a = directory(40, 30, 0, palette), o1 = directory(20, 15, 1, palette),
                         b = a, mask = directory(40, 30, FILETYPE_MASK, palette),
-                        o2 = directory(10, 8, 1, palette),
-                        maskOverview = directory(20, 15, FILETYPE_MASK | 1, palette);
+                        o2 = directory(1, 1, 1, palette),  // as small as GDAL's go
+                maskOverview = directory(20, 15, FILETYPE_MASK | 1, palette);
             a.tags.push_back(RawTag{42113, TIFF_ASCII, {}, "7"});  // the overviews take it
             std::vector<RawTiffSpec> chain = {a, o1, b, mask, o2, maskOverview};
             if (subIfds) {

@@ -322,6 +322,7 @@ TEST(TiffRead, LaterDirectoriesThatDifferEndTheSlices) {
         EXPECT_EQ(c.named == nullptr ? 2 : 1, img.getZsize());
         if (c.named != nullptr) {
             EXPECT_NE(nullptr, std::strstr(img.getMessage(), c.named)) << img.getMessage();
+            EXPECT_NE(nullptr, std::strstr(img.getMessage(), "directory 1 ")) << img.getMessage();
         }
         uint8_t last[3] = {};
         const int z = img.getZsize() - 1;

@@ -56,13 +56,19 @@ void writeTag(TIFF* tif, const RawTag& t) {
     }
     std::vector<uint16_t> shorts;
     std::vector<uint32_t> longs;
+    std::vector<float> floats;  // libtiff takes rationals as floats
+    std::vector<int64_t> longs8;
     for (double v : t.numbers) {
         if (t.type == TIFF_SHORT) shorts.push_back(uint16_t(v));
         if (t.type == TIFF_LONG) longs.push_back(uint32_t(v));
+        if (t.type == TIFF_RATIONAL) floats.push_back(float(v));
+        if (t.type == TIFF_SLONG8) longs8.push_back(int64_t(v));
     }
-    const void* values = t.type == TIFF_SHORT  ? static_cast<const void*>(shorts.data())
-                         : t.type == TIFF_LONG ? static_cast<const void*>(longs.data())
-                                               : static_cast<const void*>(t.numbers.data());
+    const void* values = t.type == TIFF_SHORT      ? static_cast<const void*>(shorts.data())
+                         : t.type == TIFF_LONG     ? static_cast<const void*>(longs.data())
+                         : t.type == TIFF_RATIONAL ? static_cast<const void*>(floats.data())
+                         : t.type == TIFF_SLONG8   ? static_cast<const void*>(longs8.data())
+                                                   : static_cast<const void*>(t.numbers.data());
     TIFFSetField(tif, t.tag, int(t.numbers.size()), values);
 }
 
