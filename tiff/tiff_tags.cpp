@@ -121,24 +121,15 @@ void swapWords(uint8_t* p, uint64_t bytes, int word) {
         }
 }
 
-// An unsigned integer of `bytes` bytes at p in the file's byte order.
+constexpr bool kHostBigEndian = __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__;
+
+// An unsigned integer of `bytes` bytes at p, in the machine's byte order or,
+// when `swapped`, the other one.
 uint64_t readUint(const uint8_t* p, int bytes, bool swapped) {
-    uint8_t v[8] = {0};
-    std::memcpy(v, p, size_t(bytes));
-    if (swapped) swapWords(v, uint64_t(bytes), bytes);
-    uint64_t out = 0;
-    if (bytes == 2) {
-        uint16_t s;
-        std::memcpy(&s, v, 2);
-        out = s;
-    } else if (bytes == 4) {
-        uint32_t l;
-        std::memcpy(&l, v, 4);
-        out = l;
-    } else {
-        std::memcpy(&out, v, 8);
-    }
-    return out;
+    const bool bigEndian = swapped != kHostBigEndian;
+    uint64_t v = 0;
+    for (int i = 0; i < bytes; ++i) v = v << 8 | p[bigEndian ? i : bytes - 1 - i];
+    return v;
 }
 
 bool readAt(int fd, void* buf, uint64_t n, uint64_t at) {

@@ -90,6 +90,9 @@ TEST(TiffRead, EveryLayoutReadsBackExactly) {
                     EXPECT_EQ(tiled ? 16 : s.width, img.getPageSizeX());
                     EXPECT_EQ(tiled ? 16 : s.rowsPerStrip, img.getPageSizeY());
                     EXPECT_EQ(separate ? 1 : 3, img.getPageSizeC());
+                    double nodata = 0;  // and no tag that lays out no pixels
+                    EXPECT_EQ(0, img.getNodata(nodata));
+                    EXPECT_EQ(0, img.getTagCount());
                     const int64_t bits =
                         s.bits == 1 ? int64_t(s.width) * s.height * 3 : rawBytes(s) * 8;
                     EXPECT_TRUE(sameBits(readAll(img, rawBytes(s)), pixels, bits));
@@ -236,6 +239,36 @@ TEST(TiffRead, PaletteImagesReadThroughTheirColourMap) {
                                         (c.type == ekUChar ? 257 : 1)));
         }
         EXPECT_TRUE(got == want);
+    }
+}
+
+// The directories of a palette image are slices while their colour maps
+// agree; a grey overview of other indices than the map's does not read
+// through it.
+TEST(TiffRead, PaletteSlicesShareTheirColourMap) {
+    RawTiffSpec s;
+    s.photometric = PHOTOMETRIC_PALETTE;
+    s.colormap.assign(3 * 256, 257);
+    RawTiffSpec other = s, overview = s;
+    other.colormap[5] = 0;
+    overview.photometric = PHOTOMETRIC_MINISBLACK;
+    overview.colormap.clear();
+    overview.bits = 16;
+    overview.subfileType = FILETYPE_REDUCEDIMAGE;
+    const std::vector<uint8_t> pixels = randomPixels(s, 1), wide = randomPixels(overview, 2);
+    for (bool same : {true, false}) {
+        const RawTiffSpec& second = same ? s : other;
+        const std::string path = tempTiffPath("slices");
+        ASSERT_TRUE(writeRawTiffs(path, {s, second, overview}, {pixels, pixels, wide}));
+        ekTiffImg img(path.c_str());
+        ASSERT_EQ(ekOkay, img.getStatus()) << img.getMessage();
+        EXPECT_EQ(same ? 2 : 1, img.getZsize());
+        EXPECT_EQ(same, std::strstr(img.getMessage(), "ColorMap") == nullptr);
+        ekTiffOpenOptions level;
+        level.level = 1;
+        ekTiffImg grey(path.c_str(), level);
+        EXPECT_EQ(ekGreyscale, grey.getColorModel());
+        EXPECT_TRUE(readAll(grey, rawBytes(overview)) == wide);
     }
 }
 

@@ -44,6 +44,27 @@ void putElem(const RawTiffSpec& s, uint8_t* buf, int64_t rowBytes, int row, int6
         }
 }
 
+template <class T>
+void packAs(const std::vector<double>& numbers, std::vector<uint8_t>& out) {
+    for (double v : numbers) {
+        const T t = T(v);
+        const uint8_t* p = reinterpret_cast<const uint8_t*>(&t);
+        out.insert(out.end(), p, p + sizeof t);
+    }
+}
+
+// How libtiff takes the values of each type (rationals as floats); the IFD
+// types are not written.
+using Packer = void (*)(const std::vector<double>&, std::vector<uint8_t>&);
+Packer packerOf(uint16_t type) {
+    static const Packer kPackers[] = {
+        nullptr,       packAs<uint8_t>,  nullptr,         packAs<uint16_t>, packAs<uint32_t>,
+        packAs<float>, packAs<int8_t>,   packAs<uint8_t>, packAs<int16_t>,  packAs<int32_t>,
+        packAs<float>, packAs<float>,    packAs<double>,  nullptr,          nullptr,
+        nullptr,       packAs<uint64_t>, packAs<int64_t>};
+    return kPackers[type];
+}
+
 // Tells libtiff of the tag (anew for every directory) and sets it.
 void writeTag(TIFF* tif, const RawTag& t) {
     const bool text = t.type == TIFF_ASCII;
@@ -54,22 +75,9 @@ void writeTag(TIFF* tif, const RawTag& t) {
         TIFFSetField(tif, t.tag, t.text.c_str());
         return;
     }
-    std::vector<uint16_t> shorts;
-    std::vector<uint32_t> longs;
-    std::vector<float> floats;  // libtiff takes rationals as floats
-    std::vector<int64_t> longs8;
-    for (double v : t.numbers) {
-        if (t.type == TIFF_SHORT) shorts.push_back(uint16_t(v));
-        if (t.type == TIFF_LONG) longs.push_back(uint32_t(v));
-        if (t.type == TIFF_RATIONAL) floats.push_back(float(v));
-        if (t.type == TIFF_SLONG8) longs8.push_back(int64_t(v));
-    }
-    const void* values = t.type == TIFF_SHORT      ? static_cast<const void*>(shorts.data())
-                         : t.type == TIFF_LONG     ? static_cast<const void*>(longs.data())
-                         : t.type == TIFF_RATIONAL ? static_cast<const void*>(floats.data())
-                         : t.type == TIFF_SLONG8   ? static_cast<const void*>(longs8.data())
-                                                   : static_cast<const void*>(t.numbers.data());
-    TIFFSetField(tif, t.tag, int(t.numbers.size()), values);
+    std::vector<uint8_t> values;
+    packerOf(t.type)(t.numbers, values);
+    TIFFSetField(tif, t.tag, int(t.numbers.size()), values.data());
 }
 
 bool writeDirectory(TIFF* tif, const RawTiffSpec& s, const uint8_t* img) {

@@ -11,8 +11,8 @@
 
 #include "eks/eks.h"
 
-// A tag written beside the image: SHORT, LONG, RATIONAL, DOUBLE or SLONG8
-// numbers, or ASCII text.
+// A tag written beside the image: numbers of any TIFF type but IFD, or
+// ASCII text.
 struct RawTag {
     uint16_t tag, type;
     std::vector<double> numbers;
