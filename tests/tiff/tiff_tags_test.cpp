@@ -92,7 +92,7 @@ TEST(TiffTags, KeptRawInEveryByteOrderWithNodataAsTheFill) {
         bool privateTags;  // of every type of numbers
     };
     const Case cases[] = {{"w", 16, SAMPLEFORMAT_INT, 2, false, "-9999", -9999, false},
-                          {"wb", 32, SAMPLEFORMAT_IEEEFP, 3, false, " 12.5 ", 12.5, true},
+                          {"wb", 32, SAMPLEFORMAT_IEEEFP, 3, false, " +12.5 ", 12.5, true},
                           {"w8", 32, SAMPLEFORMAT_IEEEFP, 1, false, "nan", NAN, false},
                           {"w8b", 8, SAMPLEFORMAT_UINT, 1, true, "3", 3, true},
                           {"w", 8, SAMPLEFORMAT_UINT, 1, false, "none", NAN, false}};
