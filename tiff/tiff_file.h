@@ -72,7 +72,7 @@ public:
     // overview without one takes the full resolution's).
     const ekTiffTagSet& tags() const { return tagSet; }
     bool nodata(double& value) const {
-        value = nodataValue;
+        if (hasNodata) value = nodataValue;  // else left alone
         return hasNodata;
     }
     // Channel c of the nodata value as a pixel of the image: the value, or
