@@ -34,14 +34,18 @@ ekType typeOf(int bits, int format) {
     return ekAnyType;
 }
 
-ekColorModel modelOf(int photometric, int channels) {
+// `unspecifiedExtra`: the file says its first extra sample is not alpha (an
+// RGB file with a fourth band of another kind, say near infrared).
+ekColorModel modelOf(int photometric, int channels, bool unspecifiedExtra) {
     switch (photometric) {
         case PHOTOMETRIC_MINISWHITE:
             return channels == 1 ? ekMinWhite : ekMultiSpectral;
         case PHOTOMETRIC_MINISBLACK:
             return channels == 1 ? ekGreyscale : ekMultiSpectral;
         case PHOTOMETRIC_RGB:
-            return channels == 3 ? ekRGB : channels == 4 ? ekRGBA : ekMultiSpectral;
+            return channels == 3                        ? ekRGB
+                   : channels == 4 && !unspecifiedExtra ? ekRGBA
+                                                        : ekMultiSpectral;
         case PHOTOMETRIC_SEPARATED:
             return channels == 4 ? ekCMYK : channels == 3 ? ekCMY : ekMultiSpectral;
         case PHOTOMETRIC_YCBCR:
@@ -165,7 +169,11 @@ ekStatus ekTiffFile::checkSamples(const ekTiffGeometry& g, Format& f) {
     }
     f.lay.type = type;
     f.lay.channels = g.spp;
-    f.lay.model = f.jpegYCbCr ? ekRGB : modelOf(g.photometric, g.spp);
+    uint16_t extras = 0;
+    uint16_t* kinds = nullptr;
+    const bool unspecified = TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &extras, &kinds) == 1 &&
+                             extras > 0 && kinds != nullptr && kinds[0] == EXTRASAMPLE_UNSPECIFIED;
+    f.lay.model = f.jpegYCbCr ? ekRGB : modelOf(g.photometric, g.spp, unspecified);
     return ekOkay;
 }
 

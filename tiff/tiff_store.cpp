@@ -193,10 +193,10 @@ ekStatus ekTiffStore::create(const char* path_, const ekSize& size, ekType type,
     l.type = type;
     l.order = order == ekSeparate && size.c > 1 ? ekSeparate : ekInterleaved;
     l.space = ekUpperLeft;
-    l.model = ph == ekTiffMinIsBlack ? (size.c == 1 ? ekGreyscale : ekMultiSpectral)
-              : size.c == 3          ? ekRGB
-              : size.c == 4          ? ekRGBA
-                                     : ekMultiSpectral;
+    l.model = ph == ekTiffMinIsBlack            ? (size.c == 1 ? ekGreyscale : ekMultiSpectral)
+              : size.c == 3                     ? ekRGB
+              : size.c == 4 && ph == ekTiffRGBA ? ekRGBA
+                                                : ekMultiSpectral;
     l.compression = compression;
     l.tiled = true;
     l.pageW = tileW;

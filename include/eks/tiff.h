@@ -106,7 +106,9 @@ struct ekTiffCreateOptions {
 //   coordinate  the orientation tag: 1..8 are the spaces of the same number
 //   space       (ekUpperLeft .. ekLeftLower), 1 when the tag is absent;
 //   colour      min-is-white ekMinWhite; min-is-black ekGreyscale; RGB ekRGB
-//   model       (4 samples: ekRGBA); separated ekCMYK (3 samples: ekCMY);
+//   model       (4 samples: ekRGBA, but ekMultiSpectral when the file says
+//               the fourth is an unspecified extra sample); separated
+//               ekCMYK (3 samples: ekCMY);
 //               YCbCr ekYCC (JPEG-compressed YCbCr is decoded to ekRGB);
 //               palette ekRGB through the colour map, or with
 //               ekTiffOpenOptions::paletteIndices ekColorIndex, the indices
