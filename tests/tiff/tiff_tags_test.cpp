@@ -197,6 +197,30 @@ TEST(TiffTags, FileWrittenByGdal) {
         EXPECT_EQ((s.height + (1 << level) - 1) >> level, overview.getYsize());
         EXPECT_EQ(1, overview.getNodata(nodata));
     }
+
+    // Every tag copied into a created file: GDAL reads the same
+    // georeferencing and nodata from it.
+    std::vector<ekTiffTag> tags;
+    for (int i = 0; i < img.getTagCount(); ++i) tags.push_back(*img.getTag(i));
+    ekTiffCreateOptions options;
+    options.tags = tags.data();
+    options.tagCount = int(tags.size());
+    const std::string copy = tempTiffPath("copied-tags");
+    {
+        ekTiffImg created(copy.c_str(), ekSize(s.width, s.height, 1, 3), ekUShort, ekInterleaved,
+                          options);
+        ASSERT_EQ(ekOkay, created.setTile(0, 0, s.width, s.height, got.data(), nullptr));
+        ASSERT_EQ(ekOkay, created.close()) << created.getMessage();
+    }
+    const std::string compare =
+        "/usr/bin/python3 -c \"import sys; from osgeo import gdal; a, b = (gdal.Open(p) for p in "
+        "sys.argv[1:]); sys.exit(a.GetGeoTransform() != b.GetGeoTransform() or "
+        "a.GetProjection() != b.GetProjection() or "
+        "a.GetRasterBand(1).GetNoDataValue() != b.GetRasterBand(1).GetNoDataValue())\" " +
+        path + " " + copy + " 2>/dev/null";
+    if (std::system("/usr/bin/python3 -c 'import osgeo.gdal' 2>/dev/null") == 0) {
+        EXPECT_EQ(0, std::system(compare.c_str()));
+    }
 }
 
 }  // namespace
