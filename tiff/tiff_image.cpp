@@ -74,7 +74,12 @@ ekStatus ekTiffImg::State::writeBack(ekTiffPage** pages, int count) {
     for (int i = 0; i < count; ++i) {
         EncodeJob& job = jobs[i % window];
         if (pool != nullptr) {
-            pool->complete(job);  // encodes it here if no worker took it
+            // Encoded here if no worker took it; while a worker does, this
+            // thread encodes the pages after it.
+            ekTiffJob* ahead[kMaxJobs];
+            int n = 0;
+            for (int k = i + 1; k < count && k < i + window; ++k) ahead[n++] = &jobs[k % window];
+            pool->completeHelping(job, ahead, n);
         } else {
             job.status = store.encode(job.pixels, job.encoded);
         }
