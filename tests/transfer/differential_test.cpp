@@ -332,8 +332,8 @@ void runKernelShapes(uint64_t first, int count) {
 // rows often a multiple of 64 bytes: the 64 x 64 transposition blocks and the
 // whole-line stores of the splits and merges (with streaming stores); now and
 // then a transposition of several staged tiles, a plain copy of more than
-// a megabyte, or a conversion whose runs (whole slices) take more than
-// 256 KB of destination each.
+// a megabyte, or a conversion or order change whose runs (whole slices) take
+// more than 256 KB each.
 void runLargeBlocks(uint64_t first, int count) {
     runCases("large blocks", first, count, [](Rng& r, Case& c) {
         const int nc = r.chance(0.5) ? 1 : r.range(2, 4);
@@ -379,6 +379,15 @@ void runLargeBlocks(uint64_t first, int count) {
             c.dst.order = c.src.order = ekInterleaved;
             c.dst.transpose = c.src.transpose = c.src.flip = 0;
             c.saturate = r.chance(0.3);
+        } else if (r.chance(0.1)) {
+            // Splits of whole slices, in regions, and merges of the same.
+            c.dst.nc = c.src.nc = r.range(2, 4);
+            const int nx = r.range(500, 640);
+            c.dst.box = c.src.box =
+                ekTile(0, 0, 0, nx, r.range(265000, 300000) / (nx * c.dst.nc) + 1, r.range(1, 2));
+            c.dst.order = r.chance(0.5) ? ekInterleaved : ekSeparate;
+            c.src.order = c.dst.order == ekInterleaved ? ekSeparate : ekInterleaved;
+            c.dst.transpose = c.src.transpose = c.src.flip = 0;
         }
         return true;
     });
