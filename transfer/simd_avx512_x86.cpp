@@ -104,7 +104,8 @@ EK_AVX512 void floatToByteAvx512(void* dst, int64_t dpos, const void* src, int64
     uchar* d = static_cast<uchar*>(dst) + dpos;
     const float* s = reinterpret_cast<const float*>(static_cast<const uchar*>(src) + spos * 4);
     int64_t i = 0;
-    for (const int64_t head = NT ? headTo64(d, 1, n) : 0; i < head; ++i) d[i] = floatToByte(s[i]);
+    for (const int64_t head = NT ? headTo64(d, 1, n) : 0; i < head; ++i)
+        d[i] = floatToByte(floatAt(s + i));
     const __m512i order = _mm512_setr_epi32(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
     for (; i + 64 <= n; i += 64) {
         const __m512i ab = _mm512_packs_epi32(truncLowByte16(s + i), truncLowByte16(s + i + 16));
@@ -112,7 +113,7 @@ EK_AVX512 void floatToByteAvx512(void* dst, int64_t dpos, const void* src, int64
             _mm512_packs_epi32(truncLowByte16(s + i + 32), truncLowByte16(s + i + 48));
         store64<NT>(d + i, _mm512_permutexvar_epi32(order, _mm512_packus_epi16(ab, ce)));
     }
-    for (; i < n; ++i) d[i] = floatToByte(s[i]);
+    for (; i < n; ++i) d[i] = floatToByte(floatAt(s + i));
 }
 
 // ekFloat to two-byte destinations, 32 a step: the low 16 bits of each
@@ -123,7 +124,7 @@ EK_AVX512 void floatToWordAvx512(void* dst, int64_t dpos, const void* src, int64
     uchar* d = static_cast<uchar*>(dst) + dpos * 2;
     const float* s = reinterpret_cast<const float*>(static_cast<const uchar*>(src) + spos * 4);
     auto one = [&](int64_t k) {
-        const uint16_t w = floatToWord(s[k]);
+        const uint16_t w = floatToWord(floatAt(s + k));
         std::memcpy(d + 2 * k, &w, 2);
     };
     int64_t i = 0;

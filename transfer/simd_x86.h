@@ -15,6 +15,7 @@
 #include <emmintrin.h>
 
 #include <cstdint>
+#include <cstring>
 
 #define EK_SSSE3 __attribute__((target("ssse3")))
 #define EK_AVX2 __attribute__((target("avx2")))
@@ -36,6 +37,14 @@ inline void store16(uchar* p, __m128i v) {
 inline __m128i load16(const uchar* p) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
 }
+// One float of a caller's buffer, and one stored into it: the buffers need
+// not be aligned for their type, so single elements go through memcpy.
+inline float floatAt(const float* p) {
+    float v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+inline void putFloat(float* p, float v) { std::memcpy(p, &v, 4); }
 
 // The lines holding n bytes from p (n >= 1), requested with locality L (3:
 // into every cache level, 1: the outer ones only).

@@ -194,8 +194,8 @@ std::string runCase(const Case& c, Rng& r) {
     std::vector<unsigned char> got = dstInit, want = dstInit;
     std::vector<unsigned char> srcMem;
     ekPixel pixel;
-    // The destination at any byte offset: a caller's buffer need not be
-    // aligned for its type, and the streaming stores need alignment.
+    // Both blocks at any byte offset: a caller's buffer need not be aligned
+    // for its type, and the streaming stores need alignment.
     const size_t lead = kGuard - size_t(r.range(0, 7));
     ekDataBlock dBlock = c.dst.block(got.data() + lead);
     ekDataBlock rBlock = c.dst.block(want.data() + lead);
@@ -208,8 +208,9 @@ std::string runCase(const Case& c, Rng& r) {
                                      c.src.firstChan));
     } else {
         srcMem.resize(c.src.bytes() + 2 * kGuard);
-        fillSource(r, c.src, srcMem.data(), srcMem.size());
-        sBlock.reset(new ekDataBlock(c.src.block(srcMem.data() + kGuard)));
+        const size_t srcLead = kGuard - size_t(r.range(0, 7));
+        fillSource(r, c.src, srcMem.data() + srcLead, srcMem.size() - srcLead);
+        sBlock.reset(new ekDataBlock(c.src.block(srcMem.data() + srcLead)));
     }
     if (c.saturate) {
         // The flag on either block makes the transfer saturate.
@@ -219,9 +220,12 @@ std::string runCase(const Case& c, Rng& r) {
             sBlock->saturate = true;
         // Ties and values just beyond the 8- and 16-bit limits.
         if (!c.constant && c.src.type == ekFloat && r.chance(0.5)) {
-            float* f = reinterpret_cast<float*>(srcMem.data());
-            for (size_t i = 0; i < srcMem.size() / 4; ++i)
-                f[i] = float(r.range(-70000, 70000)) * (r.chance(0.5) ? 0.5f : 0.0039f);
+            unsigned char* first = static_cast<unsigned char*>(sBlock->data);
+            const size_t count = size_t(srcMem.data() + srcMem.size() - first) / 4;
+            for (size_t i = 0; i < count; ++i) {
+                const float f = float(r.range(-70000, 70000)) * (r.chance(0.5) ? 0.5f : 0.0039f);
+                std::memcpy(first + 4 * i, &f, 4);
+            }
         }
     }
     const std::vector<unsigned char> srcCopy = srcMem;
