@@ -92,7 +92,7 @@ int main(int argc, char** argv) {
     std::vector<unsigned char> got(size_t(kChunk) * 4);
     const int savedCap = ekSimdLevelCap;
     const int64_t savedStream = ekStreamBytes;
-    const char* levels[] = {"portable", "SSE2", "SSSE3", "AVX2"};
+    const char* levels[] = {"portable", "SSE2", "SSSE3", "AVX2", "AVX-512"};
     // Plain casts keep the same low bits in both signednesses: one of each
     // width is checked. Saturation differs: all six.
     const struct {

@@ -6,7 +6,7 @@
 // written as a picture (PPM/PGM) into the output folder (./eks-tour unless one
 // is given), and ends with locked tiles: the pages a tile touches, handed out
 // for direct access. Built with eks_tiff, it also writes the picture as a TIFF
-// file and reads it back through the page cache. The exit status is 0 only
+// file with two overviews and reads it back through the page cache. The exit status is 0 only
 // when every step succeeded.
 #include "tour.h"
 

@@ -22,6 +22,26 @@ bool report(const char* what, ekStatus s, ekTiffImg& img) {
 
 }  // namespace
 
+namespace {
+
+// The second overview opens as an image of its own, a quarter of the size.
+bool tourOverview(const std::string& path, const std::filesystem::path& dir) {
+    ekTiffOpenOptions level2;
+    level2.level = 2;
+    ekTiffImg small(path.c_str(), level2);
+    if (!report("open overview level 2", small.getStatus(), small)) return false;
+    const int w = small.getXsize(), h = small.getYsize();
+    std::printf("  %d overviews; level 2 is %d x %d\n", small.getOverviewCount(), w, h);
+    std::vector<unsigned char> pixels(size_t(w) * h * 3);
+    bool ok = report("read all of it", small.getTile(0, 0, w, h, pixels.data(), nullptr), small);
+    if (ok) ok = tourWritePpm((dir / "17-tiff-overview-quarter.ppm").string(), w, h, pixels.data());
+    std::printf("  17-tiff-overview-quarter.ppm: %s\n",
+                ok ? "the picture at a quarter of its size" : "(not written)");
+    return ok;
+}
+
+}  // namespace
+
 bool tourTiff(const char* folder) {
     std::printf("\nImages on disk: the test picture as a tiled TIFF file (eks_tiff)\n");
     int w = 0, h = 0;
@@ -39,6 +59,14 @@ bool tourTiff(const char* folder) {
             ok = report("write the picture (setTile)",
                         file.setTile(0, 0, w, h, picture.data(), nullptr), file);
         if (ok) ok = report("flush: encode the dirty tiles", file.flush(), file);
+        // Reduced-resolution levels, each twice smaller, averaged tile by
+        // tile; close() writes what is left and says whether it all reached
+        // the disk.
+        const int factors[] = {2, 4};
+        if (ok)
+            ok = report("build overviews 1/2 and 1/4 (average)",
+                        file.buildOverviews(factors, 2, ekTiffAverage), file);
+        if (ok) ok = report("close", file.close(), file);
     }
     if (!ok) return false;
 
@@ -66,5 +94,5 @@ bool tourTiff(const char* folder) {
         ok = tourWritePpm((dir / "16-tiff-window-upside-down.ppm").string(), nx, ny, window.data());
     std::printf("  16-tiff-window-upside-down.ppm: %s\n",
                 ok ? "the L upside down at the lower left" : "(not written)");
-    return ok;
+    return ok && tourOverview(path, dir);
 }

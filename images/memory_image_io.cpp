@@ -256,7 +256,7 @@ ekStatus ekMemoryImg::copyTileCfg(int x, int y, int z, int nx, int ny, int nz, e
         // image's fill value (zeros when the fill has not one element per
         // channel). Nothing to fill when this image covers the whole box. A
         // covered box beyond 32 bits lies outside other: no keep-out box.
-        ekTile keep;
+        ekTile keep(0, 0, 0, 0, 0, 0);
         const bool keeps = covered.narrow(keep);
         if (last == ekOkay && !covered.contains(ekWideBox(ekTile(ox, oy, oz, nx, ny, nz)))) {
             void* value = nullptr;

@@ -104,15 +104,16 @@ ekStatus ekSubImg::copyTileCfg(int x, int y, int z, int nx, int ny, int nz, ekIm
     w.coordSpace = ekCoordSpace(0);
 
     // The box is the view's (in cfg's space when it names one); the parent
-    // copies in its own space. Mapped and shifted in 64 bits; a box that does
-    // not fit 32 bits then lies outside the parent, and is placed where it
-    // still does (other's box stays where it is).
+    // copies in its own space. Mapped and shifted in 64 bits: a box that does
+    // not fit 32 bits there names no position the parent can be asked for
+    // (a parent that is a view would shift a box placed elsewhere back onto
+    // its own parent), so nothing moves.
     ekWideBox wide(ekTile(x, y, z, nx, ny, nz));
     if (cfg != nullptr && cfg->coordSpace != 0)
         ekMapWide(*this, cfg->coordSpace, wide, ekCoordSpace(0));
     wide.shift(startX, startY, startZ);
     ekMapWide(*parent, coordSpace, wide, ekCoordSpace(0));
-    ekTile r, unused;
-    ekPlaceRequest(wide, wide, r, unused);
+    ekTile r;
+    if (!wide.narrow(r)) return ekOkay;
     return parent->copyTileCfg(r.x, r.y, r.z, r.nx, r.ny, r.nz, other, ox, oy, oz, &w, direction);
 }

@@ -79,25 +79,33 @@ void ekTiffThreadPool::submit(ekTiffJob& job) {
     cv.notify_one();
 }
 
-void ekTiffThreadPool::complete(ekTiffJob& job) {
-    bool taken = false;
+bool ekTiffThreadPool::tryRun(ekTiffJob& job) {
     {
         std::lock_guard<std::mutex> lock(m);
         ekTiffJob* previous = nullptr;
-        for (ekTiffJob* j = head; j != nullptr; previous = j, j = j->next) {
-            if (j != &job) continue;
-            (previous != nullptr ? previous->next : head) = j->next;
-            if (tail == j) tail = previous;
-            taken = true;
-            break;
+        ekTiffJob* j = head;
+        while (j != nullptr && j != &job) {
+            previous = j;
+            j = j->next;
         }
+        if (j == nullptr) return false;
+        (previous != nullptr ? previous->next : head) = j->next;
+        if (tail == j) tail = previous;
     }
-    if (taken) {
-        job.run();
-        job.finish();
-    } else {
-        job.wait();
-    }
+    job.run();
+    job.finish();
+    return true;
+}
+
+void ekTiffThreadPool::complete(ekTiffJob& job) {
+    if (!tryRun(job)) job.wait();
+}
+
+void ekTiffThreadPool::completeHelping(ekTiffJob& job, ekTiffJob* const* ahead, int n) {
+    if (tryRun(job)) return;
+    for (int k = 0; k < n && !job.isDone(); ++k)
+        if (ahead[k] != nullptr) tryRun(*ahead[k]);
+    job.wait();
 }
 
 void ekTiffThreadPool::work() {

@@ -53,6 +53,13 @@ public:
     // back and run on this thread. So a thread that holds a lock a queued
     // job would need never waits for the job behind it.
     void complete(ekTiffJob& job);
+    // Runs `job` on this thread when no worker has taken it yet; false when
+    // a worker has (or it ran already).
+    bool tryRun(ekTiffJob& job);
+    // complete(), but while a worker runs `job` this thread runs the jobs
+    // ahead of it in `ahead` (n of them, null entries skipped) that no worker
+    // has taken, instead of waiting idle.
+    void completeHelping(ekTiffJob& job, ekTiffJob* const* ahead, int n);
 
 private:
     ekTiffThreadPool() = default;

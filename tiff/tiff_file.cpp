@@ -118,7 +118,9 @@ ekTiffFile::Reader* ekTiffFile::openReader() {
         delete r;
         return nullptr;
     }
-    r->currentDir = -1;  // the first read selects its slice, and sets it up for decoding
+    // Unknown, although libtiff read the first directory: the image may show
+    // another, and the pseudo-tags a slice needs are set when it is selected.
+    r->currentDir = -1;
     std::lock_guard<std::mutex> lock(readersMutex);
     r->nextOfAll = readers;
     readers = r;
@@ -146,7 +148,7 @@ void ekTiffFile::releaseReader(Reader* r) {
 
 // --- Opening and closing ----------------------------------------------------------------
 
-ekStatus ekTiffFile::open(const char* path) {
+ekStatus ekTiffFile::open(const char* path, const ekTiffOpenOptions& options) {
     close();
     if (path == nullptr) {
         note(true, "no file name");
@@ -160,12 +162,12 @@ ekStatus ekTiffFile::open(const char* path) {
         return ekBadInput;
     }
     fileBytes = uint64_t(st.st_size);
+    paletteIndices = options.paletteIndices;
     Reader* r = openReader();
     ekStatus s = r != nullptr ? ekOkay : ekBadInput;
     if (s == ekOkay) {
         tif = r->tif;
-        s = describe();
-        if (s == ekOkay) s = checkSlices();
+        s = openLevel(options.level);
         tif = nullptr;
         r->currentDir = -1;  // the walk over the directories left it elsewhere
         releaseReader(r);
@@ -185,6 +187,7 @@ void ekTiffFile::close() {
     idle = nullptr;
     if (fd >= 0) ::close(fd);
     fd = -1;
+    tagSet.clear();
 }
 
 // --- Pages ------------------------------------------------------------------------------
@@ -198,7 +201,7 @@ ekStatus ekTiffFile::selectSlice(Reader& r, int z) {
         return ekBadInput;
     }
     r.currentDir = z;
-    if (jpegYCbCr) TIFFSetField(r.tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+    if (fmt.jpegYCbCr) TIFFSetField(r.tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
     return ekOkay;
 }
 
@@ -224,35 +227,6 @@ ekStatus ekTiffFile::decode(Reader& r, int64_t index, void* buf, int64_t bytes) 
     return ekOkay;
 }
 
-// Packs `rows` rows of `rowBits` bits (most significant bit first), each
-// starting on a byte of `in`, rowBytes apart, end to end into `out`, which
-// holds zeros. A byte at a time: a file can declare pages of up to a
-// gigabyte, and a bit at a time that took minutes.
-namespace {
-
-void packBitRows(unsigned char* out, const unsigned char* in, int64_t rowBytes, int64_t rowBits,
-                 int64_t rows) {
-    const int lastBits = int(rowBits - 8 * (rowBytes - 1));  // 1..8 bits in a row's last byte
-    const unsigned lastMask = (0xFF00u >> lastBits) & 0xFFu;
-    for (int64_t r = 0; r < rows; ++r) {
-        const unsigned char* src = in + r * rowBytes;
-        const int64_t at = r * rowBits;
-        unsigned char* dst = out + (at >> 3);
-        const int shift = int(at & 7);
-        for (int64_t b = 0; b < rowBytes; ++b) {
-            const bool last = b == rowBytes - 1;
-            const unsigned v = last ? src[b] & lastMask : src[b];
-            dst[b] |= static_cast<unsigned char>(v >> shift);
-            // The bits pushed past this byte are the row's own, so the next
-            // byte is in the page whenever there are any.
-            if (shift != 0 && (!last || shift + lastBits > 8))
-                dst[b + 1] |= static_cast<unsigned char>(v << (8 - shift));
-        }
-    }
-}
-
-}  // namespace
-
 ekStatus ekTiffFile::readPage(int px, int py, int z, int plane, void* buf) {
     if (fd < 0) return ekBadInput;
     Reader* r = acquireReader();
@@ -263,23 +237,18 @@ ekStatus ekTiffFile::readPage(int px, int py, int z, int plane, void* buf) {
     return s;
 }
 
+// Pages whose samples the image takes as stored are decoded in place; the
+// others go through a buffer of the decoded samples.
 ekStatus ekTiffFile::readWith(Reader& r, int px, int py, int z, int plane, void* buf) {
     ekStatus s = selectSlice(r, z);
     if (s != ekOkay) return s;
-    // libtiff pads every row of bits to a whole byte; the page has no padding.
-    const int64_t rowBits = int64_t(lay.pageW) * lay.pageChans;
-    if (lay.type != ekBit || rowBits % 8 == 0)
-        return decode(r, stripOrTile(px, py, plane), buf, lay.pageBytes);
-    const int64_t rowBytes = (rowBits + 7) / 8;
-    const int64_t padded = rowBytes * lay.pageH;
-    unsigned char* tmp = static_cast<unsigned char*>(std::malloc(size_t(padded)));
+    const int64_t index = stripOrTile(px, py, plane);
+    if (fmt.unpack.kind == ekTiffUnpack::kAsStored) return decode(r, index, buf, lay.pageBytes);
+    const int64_t bytes = fmt.unpack.decodedBytes();
+    unsigned char* tmp = static_cast<unsigned char*>(std::malloc(size_t(bytes)));
     if (tmp == nullptr) return ekNoMemory;
-    s = decode(r, stripOrTile(px, py, plane), tmp, padded);
-    if (s == ekOkay) {
-        unsigned char* out = static_cast<unsigned char*>(buf);
-        std::memset(out, 0, size_t(lay.pageBytes));
-        packBitRows(out, tmp, rowBytes, rowBits, lay.pageH);
-    }
+    s = decode(r, index, tmp, bytes);
+    if (s == ekOkay) ekTiffUnpackPage(fmt.unpack, tmp, buf);
     std::free(tmp);
     return s;
 }

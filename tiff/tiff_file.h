@@ -4,6 +4,11 @@
 // pages (tiles or strips) from any number of threads at once, and collects
 // libtiff's messages, also those of the files the image creates.
 //
+// The image a file shows is its first directory with the full-resolution
+// directories that agree with it as slices, or one of its reduced-resolution
+// directories (an overview) by itself; the tags of that directory that the
+// image does not interpret are kept raw.
+//
 // One descriptor serves every thread: each decoding thread takes a libtiff
 // handle of its own from a pool, which reads the file with positional reads,
 // so that no thread waits for another's decode.
@@ -16,8 +21,11 @@
 #include <vector>
 
 #include "eks/tiff.h"
+#include "tiff/tiff_samples.h"
+#include "tiff/tiff_tags.h"
 
 struct tiff;
+struct ekTiffGeometry;
 
 // What the image needs to know about the file. A page is one tile (or strip)
 // of one directory, holding pageChans channels: all samples for contiguous
@@ -41,23 +49,39 @@ bool ekTiffTypeTags(ekType type, uint16_t& bits, uint16_t& format);
 
 class ekTiffFile {
 public:
-    ekTiffFile() = default;
+    // Every image holds one, made before it uses libtiff on any thread: the
+    // tags are registered by then.
+    ekTiffFile() { ekTiffRegisterTags(); }
     ekTiffFile(const ekTiffFile&) = delete;
     ekTiffFile& operator=(const ekTiffFile&) = delete;
     ~ekTiffFile() { close(); }
 
-    // Opens for reading and describes the file; ekBadInput when it cannot be
-    // opened or its tags are unusable, ekNotImplemented for a layout the
+    // Opens for reading and describes the file, or its overview
+    // `options.level`; ekBadInput when it cannot be opened, its tags are
+    // unusable or it has no such level, ekNotImplemented for a layout the
     // image cannot represent. The message says which.
-    ekStatus open(const char* path);
+    ekStatus open(const char* path, const ekTiffOpenOptions& options);
     // Closes the file. Safe to repeat; no read may be under way.
     void close();
 
     const ekTiffLayout& layout() const { return lay; }
     bool isOpen() const { return fd >= 0; }
+    // Reduced-resolution directories in the file, whichever level is open.
+    int overviewCount() const { return int(overviews.size()); }
+    // The raw tags of the directory shown, and its GDAL_NODATA value (an
+    // overview without one takes the full resolution's).
+    const ekTiffTagSet& tags() const { return tagSet; }
+    bool nodata(double& value) const {
+        if (hasNodata) value = nodataValue;  // else left alone
+        return hasNodata;
+    }
+    // Channel c of the nodata value as a pixel of the image: the value, or
+    // for a palette image read as RGB a component of that index's colour.
+    bool nodataElement(int c, double& value) const;
 
     // Decodes page (px, py) of plane `plane` in slice z into `buf`, which
-    // holds layout().pageBytes bytes; rows past the end of a short last strip
+    // holds layout().pageBytes bytes of the image's type (samples widened,
+    // palette indices looked up); rows past the end of a short last strip
     // and pages the file never stored (byte count 0) read as zeros. Safe from
     // any number of threads at once.
     ekStatus readPage(int px, int py, int z, int plane, void* buf);
@@ -73,12 +97,33 @@ public:
     uint64_t bytes() const { return fileBytes; }
 
 private:
+    struct DirOffset {  // a library type, so that the vector's code stays internal
+        uint64_t at;
+    };
+    // What check() finds in a directory.
+    struct Format {
+        ekTiffLayout lay;
+        ekTiffUnpack unpack;  // its palette pointer is set when the format is kept
+        bool jpegYCbCr = false;
+        std::vector<ekTiffColor> palette;  // of a palette image
+    };
     Reader* openReader();
     Reader* acquireReader();
     void releaseReader(Reader* r);
+    ekStatus openLevel(int level);
     ekStatus describe();
-    ekStatus check(ekTiffLayout& l);
-    ekStatus checkSlices();
+    ekStatus check(Format& f);
+    ekStatus checkSamples(const ekTiffGeometry& g, Format& f);
+    ekStatus checkPalette(const ekTiffGeometry& g, int format, Format& f);
+    ekStatus checkPages(const ekTiffGeometry& g, Format& f);
+    ekStatus keepFirstMap();
+    ekStatus readMap(int bits, std::vector<ekTiffColor>& map);
+    ekStatus copyMap(const std::vector<ekTiffColor>& from, std::vector<ekTiffColor>& to);
+    bool usesFirstMap(const ekTiffGeometry& g, int format) const;
+    ekStatus walk(bool slices);
+    bool isSlice(const ekTiffGeometry& first, int index);
+    void findSubOverviews(const std::vector<DirOffset>& subs);
+    ekStatus readTags(int level, uint64_t firstDir);
     ekStatus selectSlice(Reader& r, int z);
     int64_t stripOrTile(int px, int py, int plane) const;
     ekStatus decode(Reader& r, int64_t index, void* buf, int64_t bytes);
@@ -90,12 +135,16 @@ private:
     std::mutex readersMutex;
     Reader* idle = nullptr;     // handles no thread is using
     Reader* readers = nullptr;  // every handle, for closing
-    struct DirOffset {          // a library type, so that the vector's code stays internal
-        uint64_t at;
-    };
+    // Written while opening only: the threads that decode pages read them.
     std::vector<DirOffset> dirOffsets;  // of every slice's directory
-    ekTiffLayout lay;
-    bool jpegYCbCr = false;
+    std::vector<DirOffset> overviews;   // of every reduced-resolution directory
+    Format fmt;                         // of the directory shown
+    std::vector<ekTiffColor> firstMap;  // of a palette image's full resolution, for its overviews
+    ekTiffLayout& lay = fmt.lay;        // the image's layout
+    bool paletteIndices = false;        // palette images as indices
+    ekTiffTagSet tagSet;
+    bool hasNodata = false;
+    double nodataValue = 0;
     std::mutex messageMutex;
     bool messageIsError = false;
     char msg[512] = {0};

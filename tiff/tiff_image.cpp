@@ -74,7 +74,12 @@ ekStatus ekTiffImg::State::writeBack(ekTiffPage** pages, int count) {
     for (int i = 0; i < count; ++i) {
         EncodeJob& job = jobs[i % window];
         if (pool != nullptr) {
-            pool->complete(job);  // encodes it here if no worker took it
+            // Encoded here if no worker took it; while a worker does, this
+            // thread encodes the pages after it.
+            ekTiffJob* ahead[kMaxJobs];
+            int n = 0;
+            for (int k = i + 1; k < count && k < i + window; ++k) ahead[n++] = &jobs[k % window];
+            pool->completeHelping(job, ahead, n);
         } else {
             job.status = store.encode(job.pixels, job.encoded);
         }
@@ -89,15 +94,7 @@ ekStatus ekTiffImg::State::writeBack(ekTiffPage** pages, int count) {
 
 // --- Construction ---------------------------------------------------------------
 
-ekTiffImg::ekTiffImg(const char* path) : state(new (std::nothrow) State) {
-    if (state == nullptr) {
-        setStatus(ekNoMemory);
-    } else {
-        setStatus(state->file.open(path));
-        state->lay = state->file.layout();
-    }
-    initAttributes();
-}
+ekTiffImg::ekTiffImg(const char* path) : ekTiffImg(path, ekTiffOpenOptions()) {}
 
 ekTiffImg::ekTiffImg(const char* path, const ekSize& s, ekType type, ekOrder o,
                      const ekTiffCreateOptions& options)
@@ -145,6 +142,12 @@ void ekTiffImg::initAttributes() {
     coordSpace = l.space;
     colorModel = l.model;
     compression = ekCompress(l.compression);  // the value range and pages follow at reset
+    // The file's nodata value is the default fill of every channel.
+    double v = 0;
+    if (state->file.nodataElement(0, v)) {
+        fill.set(dataType, size.c, nullptr);
+        for (int c = 0; c < size.c && state->file.nodataElement(c, v); ++c) fill.setElem(v, c);
+    }
     state->cache.setPageBytes(l.pageBytes);
     state->threads = ekTiffDefaultThreads();
     // Brought up to date now, so that the queries and reads of many threads
@@ -267,22 +270,27 @@ ekTiffImg::ekTiffImg(const char* path, const ekTiffOpenOptions& options)
     : state(new (std::nothrow) State) {
     if (state == nullptr) {
         setStatus(ekNoMemory);
-    } else if (options.level != 0 || options.paletteIndices) {
-        state->file.note(true, "unsupported: overviews and palette indices");
-        setStatus(ekNotImplemented);
     } else {
-        setStatus(state->file.open(path));
+        setStatus(state->file.open(path, options));
         state->lay = state->file.layout();
     }
     initAttributes();
 }
 
-int ekTiffImg::getOverviewCount() const { return 0; }
+int ekTiffImg::getOverviewCount() const {
+    return state == nullptr ? 0 : state->file.overviewCount();
+}
 
-const ekTiffTag* ekTiffImg::findTag(int) const { return nullptr; }
+const ekTiffTag* ekTiffImg::findTag(int tag) const {
+    return state == nullptr ? nullptr : state->file.tags().find(tag);
+}
 
-const ekTiffTag* ekTiffImg::getTag(int) const { return nullptr; }
+const ekTiffTag* ekTiffImg::getTag(int i) const {
+    return state == nullptr ? nullptr : state->file.tags().at(i);
+}
 
-int ekTiffImg::getTagCount() const { return 0; }
+int ekTiffImg::getTagCount() const { return state == nullptr ? 0 : state->file.tags().count(); }
 
-int ekTiffImg::getNodata(double&) const { return 0; }
+int ekTiffImg::getNodata(double& value) const {
+    return state != nullptr && state->file.nodata(value) ? 1 : 0;
+}

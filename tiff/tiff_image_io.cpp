@@ -171,7 +171,17 @@ private:
     }
 
     void moveHead(const ekPixel& fill, ekImage& image) {
-        if (started[head]) pool->complete(jobs[head]);  // runs it here if no worker took it
+        if (started[head]) {
+            // Decoded here if no worker took it; while a worker does, this
+            // thread decodes the pages after it in the window.
+            ekTiffJob* ahead[kMaxWindow];
+            int n = 0;
+            for (int k = 1; k < buffered; ++k) {
+                const int slot = (head + k) % window;
+                ahead[n++] = started[slot] ? &jobs[slot] : nullptr;
+            }
+            pool->completeHelping(jobs[head], ahead, n);
+        }
         move(refs[head], fill, image);
         head = (head + 1) % window;
         --buffered;

@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: Apache-2.0
-// Tags to layout: what the file holds, in the image's terms, or the reason
-// why the image cannot represent it.
+// Tags to layout: what a directory holds, in the image's terms, or the
+// reason why the image cannot represent it and the nearest layout it can.
 #include <tiffio.h>
 
 #include <cstdint>
 #include <cstdio>
 
 #include "tiff/tiff_file.h"
+#include "tiff/tiff_geometry.h"
 
 namespace {
 
@@ -33,14 +34,18 @@ ekType typeOf(int bits, int format) {
     return ekAnyType;
 }
 
-ekColorModel modelOf(int photometric, int channels) {
+// `unspecifiedExtra`: the file says its first extra sample is not alpha (an
+// RGB file with a fourth band of another kind, say near infrared).
+ekColorModel modelOf(int photometric, int channels, bool unspecifiedExtra) {
     switch (photometric) {
         case PHOTOMETRIC_MINISWHITE:
             return channels == 1 ? ekMinWhite : ekMultiSpectral;
         case PHOTOMETRIC_MINISBLACK:
             return channels == 1 ? ekGreyscale : ekMultiSpectral;
         case PHOTOMETRIC_RGB:
-            return channels == 3 ? ekRGB : channels == 4 ? ekRGBA : ekMultiSpectral;
+            return channels == 3                        ? ekRGB
+                   : channels == 4 && !unspecifiedExtra ? ekRGBA
+                                                        : ekMultiSpectral;
         case PHOTOMETRIC_SEPARATED:
             return channels == 4 ? ekCMYK : channels == 3 ? ekCMY : ekMultiSpectral;
         case PHOTOMETRIC_YCBCR:
@@ -50,63 +55,25 @@ ekColorModel modelOf(int photometric, int channels) {
     }
 }
 
-// The tags that must agree between directories for them to be slices.
-struct Geometry {
-    uint32_t width = 0, height = 0, tileW = 0, tileH = 0, rows = 0;
-    uint16_t spp = 0, bits = 0, format = 0, planar = 0, photometric = 0, compression = 0;
-    uint16_t orientation = ORIENTATION_TOPLEFT, subH = 1, subV = 1;
-    bool tiled = false;
-
-    explicit Geometry(TIFF* tif) {
-        TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
-        TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
-        TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &spp);
-        TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
-        TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &format);
-        TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
-        TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
-        if (!TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric)) photometric = 0xFFFF;
-        TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &orientation);
-        if (orientation < 1 || orientation > 8) orientation = ORIENTATION_TOPLEFT;
-        if (photometric == PHOTOMETRIC_YCBCR)
-            TIFFGetFieldDefaulted(tif, TIFFTAG_YCBCRSUBSAMPLING, &subH, &subV);
-        tiled = TIFFIsTiled(tif) != 0;
-        if (tiled) {
-            TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tileW);
-            TIFFGetField(tif, TIFFTAG_TILELENGTH, &tileH);
-        } else {
-            TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &rows);
-        }
-    }
-    // The name of the first tag in which `g` differs, or null when the two
-    // describe slices of one image. JPEG-compressed YCbCr is decoded to RGB,
-    // so whether a directory is that counts as its compression.
-    const char* firstDifference(const Geometry& g) const {
-        const bool jpeg = compression == COMPRESSION_JPEG,
-                   gJpeg = g.compression == COMPRESSION_JPEG;
-        const struct {
-            bool differs;
-            const char* tag;
-        } checks[] = {
-            {width != g.width, "ImageWidth"},
-            {height != g.height, "ImageLength"},
-            {tiled != g.tiled, "TileWidth"},
-            {tileW != g.tileW, "TileWidth"},
-            {tileH != g.tileH, "TileLength"},
-            {rows != g.rows, "RowsPerStrip"},
-            {spp != g.spp, "SamplesPerPixel"},
-            {bits != g.bits, "BitsPerSample"},
-            {format != g.format, "SampleFormat"},
-            {planar != g.planar, "PlanarConfiguration"},
-            {photometric != g.photometric, "PhotometricInterpretation"},
-            {orientation != g.orientation, "Orientation"},
-            {subH != g.subH || subV != g.subV, "YCbCrSubsampling"},
-            {photometric == PHOTOMETRIC_YCBCR && jpeg != gJpeg, "Compression"},
-        };
-        for (const auto& c : checks)
-            if (c.differs) return c.tag;
-        return nullptr;
-    }
+// Sample sizes and formats that are refused, with the nearest layout read.
+// Unsigned samples of up to 32 bits are all read (widened when need be).
+struct Refusal {
+    uint16_t format, minBits, maxBits;
+    const char* what;
+    const char* nearest;
+};
+constexpr Refusal kRefusals[] = {
+    {SAMPLEFORMAT_UINT, 33, 0xFFFF, "unsigned", "32-bit unsigned or 64-bit floating-point samples"},
+    {SAMPLEFORMAT_INT, 1, 7, "signed", "8-bit signed samples"},
+    {SAMPLEFORMAT_INT, 9, 15, "signed", "16-bit signed samples"},
+    {SAMPLEFORMAT_INT, 17, 31, "signed", "32-bit signed samples"},
+    {SAMPLEFORMAT_INT, 33, 0xFFFF, "signed", "32-bit signed or 64-bit floating-point samples"},
+    {SAMPLEFORMAT_IEEEFP, 1, 31, "floating-point", "32-bit floating-point samples"},
+    {SAMPLEFORMAT_IEEEFP, 33, 0xFFFF, "floating-point", "64-bit floating-point samples"},
+    {SAMPLEFORMAT_COMPLEXINT, 1, 0xFFFF, "complex integer",
+     "the real and imaginary parts as two channels of signed samples"},
+    {SAMPLEFORMAT_COMPLEXIEEEFP, 1, 0xFFFF, "complex floating-point",
+     "the real and imaginary parts as two channels of floating-point samples"},
 };
 
 }  // namespace
@@ -121,20 +88,19 @@ bool ekTiffTypeTags(ekType type, uint16_t& bits, uint16_t& format) {
     return false;
 }
 
-// Reads the current directory's tags into the layout. Everything a corrupt
-// file could get wrong is checked here, before a page is ever decoded.
+// Reads the current directory's tags into the format of the image shown.
+// Everything a corrupt file could get wrong is checked here, before a page is
+// ever decoded.
 ekStatus ekTiffFile::describe() {
-    ekTiffLayout l;
-    const ekStatus s = check(l);
-    if (s != ekOkay) return s;
-    lay = l;
-    return ekOkay;
+    const ekStatus s = check(fmt);
+    fmt.unpack.palette = fmt.palette.empty() ? nullptr : fmt.palette.data();
+    return s;
 }
 
-// Checks the current directory and describes it in `l`; every directory that
+// Checks the current directory and describes it in `f`; every directory that
 // becomes a slice passes these checks.
-ekStatus ekTiffFile::check(ekTiffLayout& l) {
-    const Geometry g(tif);
+ekStatus ekTiffFile::check(Format& f) {
+    const ekTiffGeometry g(tif);
     if (g.width == 0 || g.height == 0 || g.width > INT32_MAX || g.height > INT32_MAX) {
         note(true, "unusable image size %u x %u", g.width, g.height);
         return ekBadInput;
@@ -143,103 +109,186 @@ ekStatus ekTiffFile::check(ekTiffLayout& l) {
         note(true, "no samples per pixel");
         return ekBadInput;
     }
-    if (g.photometric == PHOTOMETRIC_PALETTE) {
-        note(true, "unsupported: palette colour (photometric interpretation 3)");
-        return ekNotImplemented;
-    }
     if (!TIFFIsCODECConfigured(g.compression)) {
-        note(true, "unsupported: compression %u (no codec)", unsigned(g.compression));
+        note(true,
+             "unsupported: compression %u (no codec); the layouts read are compressed with "
+             "a codec libtiff has, such as Deflate or LZW, or not at all",
+             unsigned(g.compression));
         return ekNotImplemented;
     }
-    jpegYCbCr = false;
+    f.jpegYCbCr = false;
     if (g.photometric == PHOTOMETRIC_YCBCR) {
-        uint16_t sh = 1, sv = 1;
-        TIFFGetFieldDefaulted(tif, TIFFTAG_YCBCRSUBSAMPLING, &sh, &sv);
-        jpegYCbCr = g.compression == COMPRESSION_JPEG;
-        if ((sh != 1 || sv != 1) && !jpegYCbCr) {
-            note(true, "unsupported: subsampled YCbCr (%u x %u) without JPEG compression",
-                 unsigned(sh), unsigned(sv));
+        f.jpegYCbCr = g.compression == COMPRESSION_JPEG;
+        if ((g.subH != 1 || g.subV != 1) && !f.jpegYCbCr) {
+            note(true,
+                 "unsupported: subsampled YCbCr (%u x %u) without JPEG compression; the "
+                 "nearest layouts read are YCbCr without subsampling and JPEG-compressed YCbCr",
+                 unsigned(g.subH), unsigned(g.subV));
             return ekNotImplemented;
         }
-        if (jpegYCbCr) TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
-    }
-    const ekType type = typeOf(g.bits, g.format);
-    if (type == ekAnyType) {
-        note(true, "unsupported: %u-bit samples of sample format %u", unsigned(g.bits),
-             unsigned(g.format));
-        return ekNotImplemented;
+        if (f.jpegYCbCr) TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
     }
     if (g.planar != PLANARCONFIG_CONTIG && g.planar != PLANARCONFIG_SEPARATE) {
         note(true, "unusable planar configuration %u", unsigned(g.planar));
         return ekBadInput;
     }
-    l.width = int32_t(g.width);
-    l.height = int32_t(g.height);
-    l.slices = 1;
-    l.channels = g.spp;
-    l.type = type;
-    l.order = g.planar == PLANARCONFIG_SEPARATE && g.spp > 1 ? ekSeparate : ekInterleaved;
-    l.space = ekCoordSpace(g.orientation);  // TIFF orientations 1..8 are the spaces 1..8
-    l.model = jpegYCbCr ? ekRGB : modelOf(g.photometric, g.spp);
-    l.compression = g.compression;
-    l.tiled = g.tiled;
-    l.pageW = g.tiled ? int32_t(g.tileW) : l.width;
-    const uint32_t rows = g.rows == 0 || g.rows > g.height ? g.height : g.rows;
-    l.pageH = g.tiled ? int32_t(g.tileH) : int32_t(rows);
-    if (g.tiled && (g.tileW == 0 || g.tileH == 0 || g.tileW > INT32_MAX || g.tileH > INT32_MAX)) {
-        note(true, "unusable tile size %u x %u", g.tileW, g.tileH);
+    const ekStatus s = checkSamples(g, f);
+    return s != ekOkay ? s : checkPages(g, f);
+}
+
+// The image's type and channels for the directory's samples, and how the
+// decoded samples become its elements; the refusals name the nearest layout
+// that is read.
+ekStatus ekTiffFile::checkSamples(const ekTiffGeometry& g, Format& f) {
+    const int format = g.format == SAMPLEFORMAT_VOID ? SAMPLEFORMAT_UINT : g.format;
+    if (g.bits == 0) {
+        note(true, "unusable bits per sample 0");
         return ekBadInput;
     }
-    l.pageChans = l.order == ekSeparate ? 1 : l.channels;
-    l.planes = l.order == ekSeparate ? l.channels : 1;
-    l.pagesAcross = int32_t((int64_t(l.width) + l.pageW - 1) / l.pageW);
-    l.pagesDown = int32_t((int64_t(l.height) + l.pageH - 1) / l.pageH);
-    const int64_t elems = int64_t(l.pageW) * l.pageH * l.pageChans;
-    const int64_t bytes = type == ekBit ? (elems + 7) / 8 : elems * (g.bits / 8);
-    if (bytes > kMaxPageBytes) {
-        note(true, "a page of %d x %d x %d samples is too large", l.pageW, l.pageH, l.pageChans);
-        return ekBadInput;
+    f.palette.clear();
+    if (g.photometric == PHOTOMETRIC_PALETTE || usesFirstMap(g, format))
+        return checkPalette(g, format, f);
+    ekType type = typeOf(g.bits, format);
+    f.unpack.kind = type == ekBit ? ekTiffUnpack::kBits : ekTiffUnpack::kAsStored;
+    if (type == ekAnyType && format == SAMPLEFORMAT_UINT) {
+        type = ekTiffWidenedType(g.bits);
+        f.unpack.kind = ekTiffUnpack::kWiden;
     }
-    l.pageBytes = int32_t(bytes);
+    if (type == ekAnyType) {
+        for (const Refusal& r : kRefusals)
+            if (r.format == format && g.bits >= r.minBits && g.bits <= r.maxBits) {
+                note(true, "unsupported: %u-bit %s samples; the nearest layout read is %s",
+                     unsigned(g.bits), r.what, r.nearest);
+                return ekNotImplemented;
+            }
+        note(true,
+             "unsupported: sample format %u; the nearest layouts read are unsigned, signed and "
+             "floating-point samples",
+             unsigned(format));
+        return ekNotImplemented;
+    }
+    f.lay.type = type;
+    f.lay.channels = g.spp;
+    uint16_t extras = 0;
+    uint16_t* kinds = nullptr;
+    const bool unspecified = TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &extras, &kinds) == 1 &&
+                             extras > 0 && kinds != nullptr && kinds[0] == EXTRASAMPLE_UNSPECIFIED;
+    f.lay.model = f.jpegYCbCr ? ekRGB : modelOf(g.photometric, g.spp, unspecified);
     return ekOkay;
 }
 
-// The directories that follow the first one become slices while they pass
-// the first one's checks and agree with it in geometry, orientation, sample
-// type, photometric and subsampling; the first that does not (a thumbnail, a
-// mask) ends them. Each slice's offset is kept, so that switching slices
-// reads one directory, not the chain up to it.
-ekStatus ekTiffFile::checkSlices() {
-    const Geometry first(tif);
+// A palette image reads as RGB through its colour map: 8-bit when every entry
+// is a multiple of 257 (a map of 8-bit colours), else 16-bit as the map
+// stores it. As indices, it reads as unsigned samples of one channel.
+ekStatus ekTiffFile::checkPalette(const ekTiffGeometry& g, int format, Format& f) {
+    if (g.spp != 1) {
+        note(true,
+             "unsupported: palette images of %u samples per pixel; the nearest layout read is "
+             "one index per pixel",
+             unsigned(g.spp));
+        return ekNotImplemented;
+    }
+    if (format != SAMPLEFORMAT_UINT || g.bits > 16) {
+        note(true,
+             "unsupported: %u-bit palette indices of sample format %u; the nearest layout read "
+             "is unsigned indices of up to 16 bits",
+             unsigned(g.bits), unsigned(format));
+        return ekNotImplemented;
+    }
+    const ekStatus s = g.photometric == PHOTOMETRIC_PALETTE ? readMap(g.bits, f.palette)
+                                                            : copyMap(firstMap, f.palette);
+    if (s != ekOkay) return s;
+    bool eightBit = true;
+    for (const ekTiffColor& c : f.palette)
+        eightBit = eightBit && c.r % 257 == 0 && c.g % 257 == 0 && c.b % 257 == 0;
+    f.lay.channels = paletteIndices ? 1 : 3;
+    f.lay.model = paletteIndices ? ekColorIndex : ekRGB;
+    if (!paletteIndices) {
+        f.lay.type = eightBit ? ekUChar : ekUShort;
+        f.unpack.kind = ekTiffUnpack::kPalette;
+    } else {
+        f.lay.type = g.bits == 1 ? ekBit : ekTiffWidenedType(g.bits);
+        f.unpack.kind = g.bits == 1                   ? ekTiffUnpack::kBits
+                        : g.bits == 8 || g.bits == 16 ? ekTiffUnpack::kAsStored
+                                                      : ekTiffUnpack::kWiden;
+    }
+    return ekOkay;
+}
+
+// The colour map of the current directory, 2^bits entries.
+ekStatus ekTiffFile::readMap(int bits, std::vector<ekTiffColor>& map) {
+    uint16_t *r = nullptr, *g = nullptr, *b = nullptr;
+    if (!TIFFGetField(tif, TIFFTAG_COLORMAP, &r, &g, &b) || !r || !g || !b) {
+        note(true, "a palette image without a colour map");
+        return ekBadInput;
+    }
+    const size_t n = size_t(1) << bits;  // libtiff keeps a map of exactly 2^bits entries
     try {
-        dirOffsets.assign(1, DirOffset{TIFFCurrentDirOffset(tif)});
+        map.assign(n, ekTiffColor{0, 0, 0});
     } catch (...) {
         note(true, "out of memory");
         return ekNoMemory;
     }
-    int32_t slices = 1;
-    while (slices < INT32_MAX && TIFFReadDirectory(tif) == 1) {
-        const char* tag = Geometry(tif).firstDifference(first);
-        if (tag != nullptr) {
-            note(false, "directory %d differs in %s; the image ends before it", slices, tag);
-            break;
-        }
-        ekTiffLayout l;
-        if (check(l) != ekOkay) {
-            char why[sizeof msg];
-            std::snprintf(why, sizeof why, "%s", msg);
-            messageIsError = false;
-            note(false, "directory %d: %s; the image ends before it", slices, why);
-            break;
-        }
-        try {
-            dirOffsets.push_back(DirOffset{TIFFCurrentDirOffset(tif)});
-        } catch (...) {
-            note(true, "out of memory");
-            return ekNoMemory;
-        }
-        ++slices;
+    for (size_t i = 0; i < n; ++i) map[i] = ekTiffColor{r[i], g[i], b[i]};
+    return ekOkay;
+}
+
+ekStatus ekTiffFile::copyMap(const std::vector<ekTiffColor>& from, std::vector<ekTiffColor>& to) {
+    try {
+        to = from;
+    } catch (...) {
+        note(true, "out of memory");
+        return ekNoMemory;
     }
-    lay.slices = slices;
+    return ekOkay;
+}
+
+// GDAL writes the overviews of a palette image as grey images of the same
+// indices, without a colour map: they take the full resolution's.
+bool ekTiffFile::usesFirstMap(const ekTiffGeometry& g, int format) const {
+    return !firstMap.empty() && g.photometric == PHOTOMETRIC_MINISBLACK && g.spp == 1 &&
+           format == SAMPLEFORMAT_UINT && g.bits <= 16 && firstMap.size() == size_t(1) << g.bits;
+}
+
+// The pages: tiles or strips, their size in the image and as decoded.
+ekStatus ekTiffFile::checkPages(const ekTiffGeometry& g, Format& f) {
+    ekTiffLayout& l = f.lay;
+    l.width = int32_t(g.width);
+    l.height = int32_t(g.height);
+    l.slices = 1;
+    l.order = g.planar == PLANARCONFIG_SEPARATE && g.spp > 1 ? ekSeparate : ekInterleaved;
+    l.space = ekCoordSpace(g.orientation);  // TIFF orientations 1..8 are the spaces 1..8
+    l.compression = g.compression;
+    l.tiled = g.tiled;
+    if (g.tiled && (g.tileW == 0 || g.tileH == 0 || g.tileW > INT32_MAX || g.tileH > INT32_MAX)) {
+        note(true, "unusable tile size %u x %u", g.tileW, g.tileH);
+        return ekBadInput;
+    }
+    l.pageW = g.tiled ? int32_t(g.tileW) : l.width;
+    const uint32_t rows = g.rows == 0 || g.rows > g.height ? g.height : g.rows;
+    l.pageH = g.tiled ? int32_t(g.tileH) : int32_t(rows);
+    l.pageChans = l.order == ekSeparate ? 1 : l.channels;
+    l.planes = l.order == ekSeparate ? l.channels : 1;
+    l.pagesAcross = int32_t((int64_t(l.width) + l.pageW - 1) / l.pageW);
+    l.pagesDown = int32_t((int64_t(l.height) + l.pageH - 1) / l.pageH);
+    // A row of the page as the image holds it and as libtiff decodes it;
+    // bounded first (1 GiB of bits), so that no product below can overflow.
+    const int64_t imageRow = int64_t(l.pageW) * l.pageChans;
+    const int64_t decodedRow = int64_t(l.pageW) * (l.order == ekSeparate ? 1 : g.spp);
+    const int64_t maxRow = 8 * kMaxPageBytes / l.pageH;
+    f.unpack.bits = g.bits;
+    f.unpack.rowSamples = decodedRow;
+    f.unpack.rows = l.pageH;
+    f.unpack.type = l.type;
+    // Rows of bits that fill whole bytes need no packing.
+    if (f.unpack.kind == ekTiffUnpack::kBits && decodedRow % 8 == 0)
+        f.unpack.kind = ekTiffUnpack::kAsStored;
+    const int64_t elems = imageRow <= maxRow && decodedRow <= maxRow ? imageRow * l.pageH : -1;
+    const int64_t bytes = l.type == ekBit ? (elems + 7) / 8 : elems * ekDataSize(l.type, 1);
+    if (elems < 0 || bytes > kMaxPageBytes || f.unpack.decodedBytes() > kMaxPageBytes) {
+        note(true, "a page of %d x %d x %d samples is too large", l.pageW, l.pageH, l.pageChans);
+        return ekBadInput;
+    }
+    l.pageBytes = int32_t(bytes);
     return ekOkay;
 }

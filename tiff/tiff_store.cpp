@@ -11,9 +11,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 namespace {
 
@@ -193,10 +193,10 @@ ekStatus ekTiffStore::create(const char* path_, const ekSize& size, ekType type,
     l.type = type;
     l.order = order == ekSeparate && size.c > 1 ? ekSeparate : ekInterleaved;
     l.space = ekUpperLeft;
-    l.model = ph == ekTiffMinIsBlack ? (size.c == 1 ? ekGreyscale : ekMultiSpectral)
-              : size.c == 3          ? ekRGB
-              : size.c == 4          ? ekRGBA
-                                     : ekMultiSpectral;
+    l.model = ph == ekTiffMinIsBlack            ? (size.c == 1 ? ekGreyscale : ekMultiSpectral)
+              : size.c == 3                     ? ekRGB
+              : size.c == 4 && ph == ekTiffRGBA ? ekRGBA
+                                                : ekMultiSpectral;
     l.compression = compression;
     l.tiled = true;
     l.pageW = tileW;
@@ -567,16 +567,25 @@ ekStatus ekTiffStore::commit() {
 // zero tile at most, the directory), syncs it and renames it over the
 // original. The original stays as it was when anything fails.
 ekStatus ekTiffStore::compact(bool cloudOptimized) {
-    std::string tmpPath, folder;
-    try {
-        tmpPath = std::string(path) + ".XXXXXX";
-        folder = path;
-        const size_t slash = folder.rfind('/');
-        folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
-    } catch (...) {
-        return ekNoMemory;
+    // The new file's name (the original's with a unique suffix) and folder.
+    struct Name {
+        char* text;
+        ~Name() { std::free(text); }
+    };
+    const size_t length = std::strlen(path);
+    const Name tmpPath{static_cast<char*>(std::malloc(length + 8))};
+    const Name folder{static_cast<char*>(std::malloc(length + 2))};
+    if (tmpPath.text == nullptr || folder.text == nullptr) return ekNoMemory;
+    std::snprintf(tmpPath.text, length + 8, "%s.XXXXXX", path);
+    const char* slash = std::strrchr(path, '/');
+    if (slash == nullptr) {
+        std::strcpy(folder.text, ".");
+    } else {
+        const size_t n = slash == path ? 1 : size_t(slash - path);
+        std::memcpy(folder.text, path, n);
+        folder.text[n] = '\0';
     }
-    const int out = ::mkostemp(&tmpPath[0], O_CLOEXEC);
+    const int out = ::mkostemp(tmpPath.text, O_CLOEXEC);
     if (out < 0) return fail("cannot create a file to compact into");
     struct stat st {};
     if (::fstat(fd, &st) == 0) ::fchmod(out, st.st_mode & 07777);  // the original's permissions
@@ -629,14 +638,14 @@ ekStatus ekTiffStore::compact(bool cloudOptimized) {
     if (s == ekOkay) s = writeDirectory(out, dirStart, moved, dirEnd);
     if (!cloudOptimized) end = dirEnd;
     if (s == ekOkay) s = pointHeaderAt(out, dirStart);
-    if (s == ekOkay && ::rename(tmpPath.c_str(), path) != 0) s = fail("cannot replace the file");
+    if (s == ekOkay && ::rename(tmpPath.text, path) != 0) s = fail("cannot replace the file");
     if (s != ekOkay) {
         ::close(out);
-        ::unlink(tmpPath.c_str());
+        ::unlink(tmpPath.text);
         return s;
     }
     // The folder's entry for the new file reaches the disk too.
-    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int dirFd = ::open(folder.text, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd >= 0) {
         ::fsync(dirFd);
         ::close(dirFd);

@@ -24,10 +24,11 @@ eks_need test -f /usr/lib/cmake/pybind11/pybind11Config.cmake -- pybind11-dev
 eks_need test -x /usr/bin/python3-config -- python3-dev
 eks_need /usr/bin/python3 -c 'import numpy' -- python3-numpy
 eks_need /usr/bin/python3 -c 'import pytest' -- python3-pytest
-# Readers other than libtiff, for the tests only (never needed at run time):
-# GDAL's Python bindings (its cloud-optimized validator among them) and
-# tifffile.
+# Readers and writers other than libtiff, for the tests only (never needed at
+# run time): GDAL's Python bindings (its cloud-optimized validator among
+# them) and command-line tools, and tifffile.
 eks_need /usr/bin/python3 -c 'import osgeo.gdal' -- python3-gdal
+eks_need command -v gdal_translate -- gdal-bin
 eks_need /usr/bin/python3 -c 'import tifffile' -- python3-tifffile
 # What the module plugs into, for the tests and the guide's recipes only (the
 # module imports without them): dask on threads and on a local cluster,

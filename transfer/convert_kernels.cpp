@@ -69,7 +69,7 @@ void ekBlockMover::runLoop() {
                 row = box.ny - 1;  // the slice's rows are done
             }
             if (simd)
-                simd(dd, dstPos, sd, srcPos, n);
+                ekSimdLongRun(simd, int(sizeof(ekValue<D>)), dd, dstPos, sd, srcPos, n);
             else
                 unitRun<D, S, Sat>(dd, dstPos, sd, srcPos, n);
         } else {

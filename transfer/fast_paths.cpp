@@ -145,16 +145,16 @@ bool ekBlockMover::tryFastPath() {
     const int64_t volume = int64_t(box.nx) * box.ny * box.nz;
 
     // One copy of n elements from the current positions. A large box whose
-    // two ranges do not overlap is written with streaming stores (the C
-    // library's memmove keeps ordinary stores far beyond the cache size on
-    // some CPUs); anything else goes to memmove.
+    // two ranges do not overlap is written with streaming stores where the
+    // CPU's kernels have them (the C library's memmove keeps ordinary stores
+    // far beyond the cache size on some CPUs); anything else goes to memmove.
     const ekSimdKernels* simd = ekSimd(stream);
     auto copy = [&](int64_t n) {
         unsigned char* to = byteAt(d.data, dstPos, esize);
         const unsigned char* from = byteAt(s.data, srcPos, esize);
         const int64_t bytes = byteCount(n, esize);
-        if (simd && simd->copyRow && disjoint(to, from, bytes))
-            simd->copyRow(to, from, bytes);
+        if (simd && simd->copyBlock && disjoint(to, from, bytes))
+            simd->copyBlock(to, from, bytes);
         else
             std::memmove(to, from, size_t(bytes));
     };

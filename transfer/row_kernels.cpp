@@ -200,6 +200,29 @@ void splitOrMerge(bool toPlanar, int c, uchar* planar, int64_t planeStride, ucha
     }
 }
 
+// A long split (a whole slice of interleaved pixels into planes, in a large
+// box) goes as kRegions regions, kRegionPiece pixels of each in turn, after
+// the pixels that bring the first plane to a line boundary: its one source
+// stream is read from four distant places at once, which memory serves
+// faster (a 3-channel 4096 x 4096 split measured 0.87 to 0.92 of the time of
+// one pass; two regions or pieces of 256 or 1024 pixels gained less). A
+// merge reads a stream per plane already: regions measured no faster there.
+constexpr int64_t kRegionBytes = int64_t(256) << 10;  // interleaved bytes of a run, at least
+constexpr int64_t kRegions = 4;
+constexpr int64_t kRegionPiece = 512;
+
+void splitLong(ekSplitFn k, int c, uchar* dst, int64_t planeStride, const uchar* src, int64_t n) {
+    if (n * c < kRegionBytes) return k(dst, planeStride, src, n);
+    const int64_t head = int64_t((64 - reinterpret_cast<uintptr_t>(dst) % 64) % 64);
+    k(dst, planeStride, src, head);
+    const int64_t q = (n - head) / kRegions / kRegionPiece * kRegionPiece;
+    for (int64_t off = head; off < head + q; off += kRegionPiece)
+        for (int64_t r = 0; r < kRegions; ++r)
+            k(dst + r * q + off, planeStride, src + (r * q + off) * c, kRegionPiece);
+    const int64_t done = head + kRegions * q;
+    k(dst + done, planeStride, src + done * c, n - done);
+}
+
 }  // namespace
 
 bool ekBlockMover::tryRowKernels() {
@@ -293,7 +316,7 @@ bool ekBlockMover::tryRowKernels() {
             uchar* dp = dd + (dstStart + z * d.zStride + y * d.yStride) * e;
             uchar* sp = const_cast<uchar*>(sd) + (srcStart + z * s.zStride + y * s.yStride) * e;
             if (toPlanar && splitK)
-                splitK(dp, planeStride, sp, n);
+                splitLong(splitK, c, dp, planeStride, sp, n);
             else if (!toPlanar && mergeK)
                 mergeK(dp, sp, planeStride, n);
             else if (e == 1)

@@ -43,7 +43,7 @@ void floatToByteSse2(void* dst, int64_t dpos, const void* src, int64_t spos, int
         NT ? alignHead([&](int64_t k) { return reinterpret_cast<uintptr_t>(d) + uintptr_t(k); }, n)
            : 0;
     int64_t i = 0;
-    for (; i < head; ++i) d[i] = floatToByte(s[i]);
+    for (; i < head; ++i) d[i] = floatToByte(floatAt(s + i));
     for (; i + 16 <= n; i += 16) {
         const __m128i a = truncLowByte(_mm_loadu_ps(s + i));
         const __m128i b = truncLowByte(_mm_loadu_ps(s + i + 4));
@@ -53,7 +53,7 @@ void floatToByteSse2(void* dst, int64_t dpos, const void* src, int64_t spos, int
         const __m128i ab = _mm_packs_epi32(a, b), ce = _mm_packs_epi32(c, e);
         store16<NT>(d + i, _mm_packus_epi16(ab, ce));
     }
-    for (; i < n; ++i) d[i] = floatToByte(s[i]);
+    for (; i < n; ++i) d[i] = floatToByte(floatAt(s + i));
 }
 
 // The same with AVX2, 32 at a time. The packs work within 128-bit lanes, so
@@ -72,7 +72,7 @@ EK_AVX2 void floatToByteAvx2(void* dst, int64_t dpos, const void* src, int64_t s
         if (head > n) head = n;
     }
     int64_t i = 0;
-    for (; i < head; ++i) d[i] = floatToByte(s[i]);
+    for (; i < head; ++i) d[i] = floatToByte(floatAt(s + i));
     const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
     for (; i + 32 <= n; i += 32) {
         const __m256i a = truncLowByte8(_mm256_loadu_ps(s + i));
@@ -86,7 +86,7 @@ EK_AVX2 void floatToByteAvx2(void* dst, int64_t dpos, const void* src, int64_t s
         else
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + i), packed);
     }
-    for (; i < n; ++i) d[i] = floatToByte(s[i]);
+    for (; i < n; ++i) d[i] = floatToByte(floatAt(s + i));
 }
 
 // ekFloat to 16- and 32-bit destinations needs the low bits of the 64-bit
@@ -128,7 +128,7 @@ EK_AVX2 void floatToWordAvx2(void* dst, int64_t dpos, const void* src, int64_t s
            : 0;
     int64_t i = 0;
     auto one = [&](int64_t k) {
-        const uint16_t w = uint16_t(floatLow32(s[k]));
+        const uint16_t w = uint16_t(floatLow32(floatAt(s + k)));
         std::memcpy(d + 2 * k, &w, 2);
     };
     for (; i < head; ++i) one(i);
@@ -155,7 +155,7 @@ EK_AVX2 void floatToDwordAvx2(void* dst, int64_t dpos, const void* src, int64_t 
            : 0;
     int64_t i = 0;
     auto one = [&](int64_t k) {
-        const uint32_t w = floatLow32(s[k]);
+        const uint32_t w = floatLow32(floatAt(s + k));
         std::memcpy(d + 4 * k, &w, 4);
     };
     for (; i < head; ++i) one(i);
@@ -244,7 +244,7 @@ EK_AVX2 void byteToFloatAvx2(void* dst, int64_t dpos, const void* src, int64_t s
     float* d = reinterpret_cast<float*>(static_cast<uchar*>(dst) + dpos * 4);
     const uchar* s = static_cast<const uchar*>(src) + spos;
     auto one = [&](int64_t k) {
-        d[k] = Signed ? float(static_cast<signed char>(s[k])) : float(s[k]);
+        putFloat(d + k, Signed ? float(static_cast<signed char>(s[k])) : float(s[k]));
     };
     int64_t i = 0;
     const uintptr_t a = reinterpret_cast<uintptr_t>(d);

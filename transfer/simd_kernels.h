@@ -53,7 +53,10 @@ struct ekSimdKernels {
     ekUnitRunFn floatToDword;  // ekFloat to ekULong or ekLong
     ekUnitRunFn ucharToFloat;  // ekUChar to ekFloat
     ekUnitRunFn charToFloat;   // ekChar to ekFloat
-    void (*copyRow)(unsigned char* dst, const unsigned char* src, int64_t n);  // streaming only
+    // Plain copies, for large boxes only (null: the C library's memmove):
+    // one row of many, and one contiguous box (whole rows of both sides).
+    void (*copyRow)(unsigned char* dst, const unsigned char* src, int64_t n);
+    void (*copyBlock)(unsigned char* dst, const unsigned char* src, int64_t n);
     ekCopyRowsFn copyShortRows;  // rows of 2 KB or less
 };
 
@@ -62,11 +65,23 @@ struct ekSimdKernels {
 // in them anyway). The tests lower it to exercise those kernels.
 extern int64_t ekStreamBytes;
 // The highest instruction set level the kernels may use (0 none, 1 SSE2,
-// 2 SSSE3, 3 AVX2); the CPU's features limit it further. The tests lower it
-// to run every level's kernels. 0 in a build without the SIMD kernels.
+// 2 SSSE3, 3 AVX2, 4 AVX-512 with its byte and 256-bit forms: F, BW, VL);
+// the CPU's features limit it further. The tests lower it to run every
+// level's kernels. 0 in a build without the SIMD kernels.
 extern int ekSimdLevelCap;
 // The level in use: ekSimdLevelCap limited by the CPU's features.
 int ekSimdLevel();
+
+// Where kernels that give the same bytes differ in speed from one CPU
+// family to another, the choice follows the family measured: ekTuneAmd
+// (AMD and every CPU that is not Intel's) or ekTuneIntel. ekSimdTuning is
+// -1 for the family of the CPU that runs the program; the tests set each
+// family in turn, to run every kernel on any machine.
+enum { ekTuneAmd = 0, ekTuneIntel = 1 };
+extern int ekSimdTuning;
+// The family in use, and its name ("AMD", "Intel").
+int ekSimdTune();
+const char* ekSimdTuningName();
 
 #if EKS_SIMD
 // The kernels for this CPU, or null; `stream` selects the streaming-store
@@ -79,10 +94,20 @@ ekUnitRunFn ekSimdUnitRun(ekType dstType, ekType srcType, bool stream, bool satu
 // Orders streaming stores before whatever follows; called after a box that
 // used them.
 void ekSimdFence();
+// Runs kernel k (a unit-step run of ekSimdUnitRun, destination elements of
+// dstBytes bytes) over n elements. A run of a large box long enough to be
+// worth it goes as four streams, a piece of each in turn: memory serves
+// four distant places at once faster than one. The same bytes either way.
+void ekSimdLongRun(ekUnitRunFn k, int dstBytes, void* dst, int64_t dpos, const void* src,
+                   int64_t spos, int64_t n);
 #else
 inline const ekSimdKernels* ekSimd(bool) { return nullptr; }
 inline ekUnitRunFn ekSimdUnitRun(ekType, ekType, bool, bool) { return nullptr; }
 inline void ekSimdFence() {}
+inline void ekSimdLongRun(ekUnitRunFn k, int, void* dst, int64_t dpos, const void* src,
+                          int64_t spos, int64_t n) {
+    k(dst, dpos, src, spos, n);
+}
 #endif
 
 #endif  // EKS_TRANSFER_SIMD_KERNELS_H

@@ -388,14 +388,6 @@ EK_AVX2 void copyStreamAvx2(uchar* dst, const uchar* src, int64_t n) {
     std::memcpy(dst + i, src + i, size_t(n - i));
 }
 
-// The lines holding n bytes from p, requested with locality L (3: into
-// every cache level, 1: the outer ones only).
-template <int L = 3>
-inline void prefetchBytes(const uchar* p, int64_t n) {
-    for (int64_t k = 0; k < n; k += 64) __builtin_prefetch(p + k, 0, L);
-    __builtin_prefetch(p + n - 1, 0, L);
-}
-
 // Short rows (tile reads): rows of n bytes with W-byte moves, K per row: K-1
 // from the row's start and one ending at its end (overlapping its
 // predecessor). Straight-line code per row, since a tile's rows are a few
@@ -478,6 +470,14 @@ EK_AVX2 void copyShortRowsAvx2(uchar* dst, int64_t dstStride, const uchar* src, 
         if (i + 16 <= n) moveW<16>(dst, src, i);
         if (n & 15) moveW<16>(dst, src, n - 16);
     }
+}
+
+// The Intel tuning: one memcpy per row beyond the straight-line lengths.
+void copyShortRowsLibc(uchar* dst, int64_t dstStride, const uchar* src, int64_t srcStride,
+                       int64_t n, int64_t rows, int64_t ahead, bool next) {
+    if (n <= 128) return copyShortRowsAvx2(dst, dstStride, src, srcStride, n, rows, ahead, next);
+    for (int64_t r = 0; r < rows; ++r, dst += dstStride, src += srcStride)
+        std::memcpy(dst, src, size_t(n));
 }
 
 // The instances the dispatch tables use.

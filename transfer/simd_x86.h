@@ -15,9 +15,11 @@
 #include <emmintrin.h>
 
 #include <cstdint>
+#include <cstring>
 
 #define EK_SSSE3 __attribute__((target("ssse3")))
 #define EK_AVX2 __attribute__((target("avx2")))
+#define EK_AVX512 __attribute__((target("avx2,avx512f,avx512bw,avx512vl")))
 
 namespace ekX86 {
 
@@ -34,6 +36,22 @@ inline void store16(uchar* p, __m128i v) {
 }
 inline __m128i load16(const uchar* p) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+// One float of a caller's buffer, and one stored into it: the buffers need
+// not be aligned for their type, so single elements go through memcpy.
+inline float floatAt(const float* p) {
+    float v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+inline void putFloat(float* p, float v) { std::memcpy(p, &v, 4); }
+
+// The lines holding n bytes from p (n >= 1), requested with locality L (3:
+// into every cache level, 1: the outer ones only).
+template <int L = 3>
+inline void prefetchBytes(const uchar* p, int64_t n) {
+    for (int64_t k = 0; k < n; k += 64) __builtin_prefetch(p + k, 0, L);
+    __builtin_prefetch(p + n - 1, 0, L);
 }
 
 // The number of leading items (0..15, handled one at a time) after which the
@@ -65,6 +83,10 @@ void copyStream(uchar* dst, const uchar* src, int64_t n);
 EK_AVX2 void copyStreamAvx2(uchar* dst, const uchar* src, int64_t n);
 EK_AVX2 void copyShortRowsAvx2(uchar* dst, int64_t dstStride, const uchar* src, int64_t srcStride,
                                int64_t n, int64_t rows, int64_t ahead, bool next);
+// Rows of 128 bytes or less as copyShortRowsAvx2, longer ones one memcpy
+// each (Intel tuning).
+void copyShortRowsLibc(uchar* dst, int64_t dstStride, const uchar* src, int64_t srcStride,
+                       int64_t n, int64_t rows, int64_t ahead, bool next);
 
 // simd_transpose_x86.cpp
 void transpose8Sse2(uchar* dst, int64_t dstStride, const uchar* src, int64_t srcStride, int64_t w,
@@ -90,6 +112,16 @@ template <bool NT>
 EK_AVX2 void shortToByteAvx2(void* dst, int64_t dpos, const void* src, int64_t spos, int64_t n);
 template <bool NT, bool Signed>
 EK_AVX2 void byteToFloatAvx2(void* dst, int64_t dpos, const void* src, int64_t spos, int64_t n);
+
+// simd_avx512_x86.cpp: ekFloat to 8- and 16-bit integers, and short rows
+// of more than 128 bytes in 64-byte moves.
+template <bool NT>
+EK_AVX512 void floatToByteAvx512(void* dst, int64_t dpos, const void* src, int64_t spos, int64_t n);
+template <bool NT>
+EK_AVX512 void floatToWordAvx512(void* dst, int64_t dpos, const void* src, int64_t spos, int64_t n);
+EK_AVX512 void copyShortRowsAvx512(uchar* dst, int64_t dstStride, const uchar* src,
+                                   int64_t srcStride, int64_t n, int64_t rows, int64_t ahead,
+                                   bool next);
 
 // simd_saturate_x86.cpp: the saturating kernel of a type pair for an
 // instruction set level (1 SSE2 ... 3 AVX2), or null.

@@ -136,7 +136,8 @@ private:
 // no image channel are left untouched inside the image; outside it a read gives
 // them the last fill value, the fill pixel being widened to the buffer's
 // channel count. An empty request box (any extent below 1) moves nothing and
-// answers ekOkay.
+// answers ekOkay. Boxes are mapped between spaces and clipped in 64 bits, so
+// a box anywhere up to the 32-bit limits moves exactly the pixels it covers.
 // With ekSaturate in the reserved word (core.h), every narrowing conversion
 // of a read (its outside fill included), write, fill value or copy rounds
 // and clamps instead of casting.
@@ -351,7 +352,10 @@ private:
 // rest of the buffer stays as it was); the part inside the view but outside
 // the parent gets what the parent's read gives there. A write is not clipped
 // to the view: what lies outside the view but inside the parent is written to
-// the parent. An empty request box moves nothing and answers ekOkay.
+// the parent. An empty request box moves nothing and answers ekOkay. Boxes
+// go through the window in 64 bits; what lies beyond the parent's 32-bit
+// range after the shift is outside it: a read there gets what the parent
+// gives outside itself, a write lands nowhere.
 //
 // Statuses: ekBadInput without a parent, when the parent is not ekOkay, or
 // once the parent was destroyed (the link to it is cut); ekNoMemory when the
@@ -396,7 +400,8 @@ public:
     // The parent's copyTileCfg over the box shifted by the start (the box is
     // in the view's own space, or in cfg's when it names one; not clipped),
     // with cfg's selection of other's channels carried over to the parent
-    // channels the view shows.
+    // channels the view shows. A box that, shifted and mapped into the
+    // parent's space, starts beyond the 32-bit range moves nothing.
     ekStatus copyTileCfg(int x, int y, int z, int nx, int ny, int nz, ekImage* other, int ox,
                          int oy, int oz, const ekConfig* cfg, int direction) override;
     // The parent's hasPages; 0 without a parent.

@@ -91,29 +91,67 @@ struct ekTiffCreateOptions {
 //
 // Attributes come from the file's tags and cannot be set (only the fill,
 // minimum, maximum and scale, as on every image):
-//   size        width and height; every directory (page) of the file as one
-//               slice, all of them with the first directory's geometry and
-//               layout, else the file is refused; samples per pixel as
-//               channels;
+//   size        width and height; the first directory (page) of the file and
+//               the full-resolution directories after it that agree with it
+//               (see below) as slices; samples per pixel as channels (a
+//               palette image read as RGB: 3);
 //   data type   1-bit unsigned as ekBit; 8, 16 and 32-bit signed and unsigned
-//               integers; 32 and 64-bit floats;
+//               integers; 32 and 64-bit floats; unsigned integers of any
+//               other size up to 32 bits (2, 4, 12, 24-bit, ...) widened to
+//               the next of ekUChar, ekUShort and ekULong; palette images
+//               read as RGB: ekUChar when every entry of the colour map is a
+//               multiple of 257 (a map of 8-bit colours, as GDAL writes
+//               them), else ekUShort, the map's values as stored;
 //   order       contiguous planes ekInterleaved, separate planes ekSeparate;
 //   coordinate  the orientation tag: 1..8 are the spaces of the same number
 //   space       (ekUpperLeft .. ekLeftLower), 1 when the tag is absent;
 //   colour      min-is-white ekMinWhite; min-is-black ekGreyscale; RGB ekRGB
-//   model       (4 samples: ekRGBA); separated ekCMYK (3 samples: ekCMY);
+//   model       (4 samples: ekRGBA, but ekMultiSpectral when the file says
+//               the fourth is an unspecified extra sample); separated
+//               ekCMYK (3 samples: ekCMY);
 //               YCbCr ekYCC (JPEG-compressed YCbCr is decoded to ekRGB);
-//               any other count of samples ekMultiSpectral;
+//               palette ekRGB through the colour map, or with
+//               ekTiffOpenOptions::paletteIndices ekColorIndex, the indices
+//               as unsigned samples of one channel; any other count of
+//               samples ekMultiSpectral;
 //   compression the compression tag (recorded; libtiff decodes).
-// Palette images, samples of other sizes (2, 4, 12, 24-bit, 64-bit integers)
-// or formats (complex), subsampled YCbCr other than JPEG-compressed, and
-// codecs libtiff lacks are refused: the status is ekNotImplemented and
-// getMessage() names what is unsupported. Files whose tags cannot describe an
-// image (no size, a page of more than 1 GiB) are refused with ekBadInput.
-// Every later directory becomes a slice while it passes the same checks and
-// agrees with the first in geometry, orientation, sample type, photometric
-// and subsampling; the slices end before the first that does not (a
-// thumbnail, a mask), and the message names the tag that differs.
+// Signed integers other than 8, 16 and 32-bit, unsigned integers past 32
+// bits, floats other than 32 and 64-bit, complex samples, palette images of
+// more than one sample or of indices past 16 bits, subsampled YCbCr other
+// than JPEG-compressed, and codecs libtiff lacks are refused: the status is
+// ekNotImplemented and getMessage() names what is unsupported and the
+// nearest layout that is read. Files whose tags cannot describe an image (no
+// size, a page of more than 1 GiB, a palette without a colour map) are
+// refused with ekBadInput. Every later full-resolution directory becomes a
+// slice while it passes the same checks and agrees with the first in
+// geometry, orientation, sample type, photometric, subsampling and colour
+// map; the slices end before the first that does not (a thumbnail, a mask),
+// and the message names the tag that differs.
+//
+// Overviews. A directory marked as a reduced-resolution image (NewSubfileType
+// 1, not a mask), in the chain of directories as GDAL writes them or among
+// the first directory's SubIFDs, is an overview, not a slice. The opening
+// constructor with ekTiffOpenOptions::level k opens the k-th of them, in the
+// file's order (the chain's, then the SubIFDs'), as an image of one slice
+// with its own size and pages; getOverviewCount() counts them at every
+// level. The grey overviews GDAL writes of a palette image, without a colour
+// map of their own, read through the full resolution's map.
+//
+// Tags. The GeoTIFF tags (33550, 33922, 34264, 34735, 34736, 34737) and
+// GDAL's metadata and nodata tags (42112, 42113) are registered with libtiff,
+// once per process, so that a file holding them opens without a warning.
+// Every tag of the directory shown (for slices, the first) is kept raw, as
+// the file stores it, but those that lay out the pixels: NewSubfileType,
+// ImageWidth, ImageLength, BitsPerSample, Compression,
+// PhotometricInterpretation, FillOrder, StripOffsets, Orientation,
+// SamplesPerPixel, RowsPerStrip, StripByteCounts, PlanarConfiguration,
+// Predictor, TileWidth, TileLength, TileOffsets, TileByteCounts, SubIFDs,
+// SampleFormat, JPEGTables and YCbCrSubSampling. A tag whose values cannot be
+// kept (a type of unknown size, values outside the file, more than 64 MiB of
+// tags) is left out with a warning. GDAL_NODATA's text, when it is a number,
+// is getNodata()'s value and the default fill of every channel (of a palette
+// image read as RGB, the colour of that index); an overview without the tag
+// takes the full resolution's.
 //
 // Pages. The file's tiles (or strips) are the pages: hasPages() is 1, the page
 // size is (tile width, tile height, 1, samples per pixel), one channel per page
@@ -178,8 +216,10 @@ public:
 
     // Opens `path` for reading.
     explicit ekTiffImg(const char* path);
-    // Opens overview `level` of `path` (0: the full resolution), or palette
-    // images as indices; a level past the last is ekBadInput.
+    // Opens overview `options.level` of `path` (0: the full resolution, 1
+    // the first overview), palette images as indices when asked; a level
+    // past the last, or negative, is ekBadInput, and the message says how
+    // many overviews there are.
     ekTiffImg(const char* path, const ekTiffOpenOptions& options);
     // Creates `path` (replacing a file of that name): size.x × size.y, size.c
     // channels, one slice (size.z must be 1), in ekInterleaved or ekSeparate
@@ -205,20 +245,23 @@ public:
     // 1 when the image was created by this object and accepts writes.
     int isWritable() const;
 
-    // Reduced-resolution levels (overviews) the file holds beside the one
-    // this image shows.
+    // The overviews (reduced-resolution levels) the file holds, whichever
+    // level this image shows: levels 1 .. getOverviewCount() open.
     int getOverviewCount() const;
     // Writes reduced-resolution levels of a created image, each `factors[i]`
     // times smaller (2, 4, 8, ...), of the same layout and compression, page
     // by page. Flushes first. ekNotAllowed on an image opened for reading.
     ekStatus buildOverviews(const int* factors, int count, ekTiffResampling method);
     // The tags of the file this image does not interpret itself (GeoTIFF
-    // keys, nodata, metadata), by number; null when the file lacks the tag.
+    // keys, nodata, metadata; see Tags above), by number; null when the file
+    // lacks the tag. The values stay valid while the image is open.
     const ekTiffTag* findTag(int tag) const;
-    // Tag i of those, 0 <= i < getTagCount(); null past the end.
+    // Tag i of those, in the file's order, 0 <= i < getTagCount(); null past
+    // the end.
     const ekTiffTag* getTag(int i) const;
     int getTagCount() const;
-    // The GDAL_NODATA tag's value: 1 and `value` when the file has one.
+    // The GDAL_NODATA tag's value: 1 and `value` when the file has one whose
+    // text is a number.
     int getNodata(double& value) const;
 
     // Byte budget of the page cache (default 64 MiB); a smaller budget evicts

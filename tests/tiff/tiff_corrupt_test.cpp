@@ -14,10 +14,28 @@
 
 namespace {
 
-// Opens the file and reads a bounded window twice, in the image's layout and
-// in another one; returns the first failure status seen (or ekOkay).
-ekStatus openAndRead(const std::string& path, std::string& message) {
-    ekTiffImg img(path.c_str());
+// The bytes of every raw tag, read (the sanitizer build checks that they
+// are there).
+unsigned touchTags(const ekTiffImg& img) {
+    static const unsigned kBytes[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4, 0, 0, 8, 8, 8};
+    unsigned sum = 0;
+    for (int i = 0; i < img.getTagCount(); ++i) {
+        const ekTiffTag* t = img.getTag(i);
+        const uint64_t n = uint64_t(t->count) * (t->type < 19 ? kBytes[t->type] : 0);
+        for (uint64_t k = 0; k < n; ++k) sum += static_cast<const uint8_t*>(t->data)[k];
+    }
+    return sum;
+}
+
+// Opens the file (and its last overview, if any) and reads a bounded window
+// twice, in the image's layout and in another one; returns the first failure
+// status seen (or ekOkay).
+ekStatus openAndRead(const std::string& path, std::string& message, int level = 0) {
+    ekTiffOpenOptions options;
+    options.level = level;
+    ekTiffImg img(path.c_str(), options);
+    volatile unsigned sum = touchTags(img);
+    (void)sum;
     ekStatus s = img.getStatus();
     if (s == ekOkay) {
         const int nx = std::min(img.getXsize(), 70), ny = std::min(img.getYsize(), 50);
@@ -29,6 +47,8 @@ ekStatus openAndRead(const std::string& path, std::string& message) {
         if (s == ekOkay) s = again;
     }
     message = img.getMessage();
+    if (s == ekOkay && level == 0 && img.getOverviewCount() > 0)
+        s = openAndRead(path, message, img.getOverviewCount());
     return s;
 }
 
@@ -56,6 +76,21 @@ std::vector<std::vector<uint8_t>> validFiles() {
         EXPECT_TRUE(writeRawTiff(path, s, randomBytes(rawBytes(s) * s.directories, 4)));
         files.push_back(readFile(path));
     }
+    // A big-endian 4-bit palette image with GDAL's tags and an overview.
+    RawTiffSpec palette = plain;
+    palette.mode = "wb";
+    palette.bits = 4;
+    palette.photometric = PHOTOMETRIC_PALETTE;
+    palette.colormap.assign(3 * 16, 4000);
+    palette.tags = {{33550, TIFF_DOUBLE, {60, 60, 0}, ""}, {42113, TIFF_ASCII, {}, "3"}};
+    RawTiffSpec overview = palette;
+    overview.width = 30;
+    overview.height = 23;
+    overview.subfileType = FILETYPE_REDUCEDIMAGE;
+    const std::string path = tempTiffPath("valid" + std::to_string(files.size()));
+    EXPECT_TRUE(writeRawTiffs(path, {palette, overview},
+                              {randomPixels(palette, 5), randomPixels(overview, 6)}));
+    files.push_back(readFile(path));
     return files;
 }
 

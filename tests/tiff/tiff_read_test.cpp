@@ -15,32 +15,18 @@
 
 namespace {
 
+// Every sample size and format read; sizes other than 1, 8, 16, 32 and 64
+// bits widen to the next type.
 struct Sample {
     int bits, format;
 };
 const Sample kSamples[] = {
     {1, SAMPLEFORMAT_UINT},  {8, SAMPLEFORMAT_UINT},    {8, SAMPLEFORMAT_INT},
     {16, SAMPLEFORMAT_UINT}, {16, SAMPLEFORMAT_INT},    {32, SAMPLEFORMAT_UINT},
-    {32, SAMPLEFORMAT_INT},  {32, SAMPLEFORMAT_IEEEFP}, {64, SAMPLEFORMAT_IEEEFP}};
+    {32, SAMPLEFORMAT_INT},  {32, SAMPLEFORMAT_IEEEFP}, {64, SAMPLEFORMAT_IEEEFP},
+    {2, SAMPLEFORMAT_UINT},  {4, SAMPLEFORMAT_UINT},    {5, SAMPLEFORMAT_UINT},
+    {12, SAMPLEFORMAT_UINT}, {24, SAMPLEFORMAT_UINT},   {31, SAMPLEFORMAT_UINT}};
 const int kCompressions[] = {COMPRESSION_NONE, COMPRESSION_LZW, COMPRESSION_ADOBE_DEFLATE};
-
-// Pixels for a spec; floats are kept finite so that conversions compare.
-std::vector<uint8_t> pixelsFor(const RawTiffSpec& s, uint32_t seed) {
-    std::vector<uint8_t> p = randomBytes(rawBytes(s) * s.directories, seed);
-    if (s.format == SAMPLEFORMAT_IEEEFP) {
-        std::mt19937 rng(seed);
-        for (size_t i = 0; i + s.bits / 8 <= p.size(); i += size_t(s.bits / 8)) {
-            const double v = double(int(rng() % 2001) - 1000) / 8.0;
-            if (s.bits == 32) {
-                const float f = float(v);
-                std::memcpy(&p[i], &f, 4);
-            } else {
-                std::memcpy(&p[i], &v, 8);
-            }
-        }
-    }
-    return p;
-}
 
 ekSize sizeOf(const RawTiffSpec& s) { return ekSize(s.width, s.height, s.directories, s.channels); }
 
@@ -70,8 +56,9 @@ bool sameBits(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, int6
 
 // ---------------------------------------------------------------------------
 
-// Every sample type, both plane configurations, tiles and strips, and the
-// three compressions read back bit for bit, with the attributes of the tags.
+// Every sample size, both plane configurations, tiles and strips, and the
+// three compressions read back bit for bit (widened samples as the values
+// written), with the attributes of the tags.
 TEST(TiffRead, EveryLayoutReadsBackExactly) {
     int seed = 1;
     for (const Sample& smp : kSamples)
@@ -91,7 +78,7 @@ TEST(TiffRead, EveryLayoutReadsBackExactly) {
                                  << "bits " << s.bits << " format " << s.format << " separate "
                                  << separate << " tiled " << tiled << " compression " << comp);
                     const std::string path = tempTiffPath("layout");
-                    const std::vector<uint8_t> pixels = pixelsFor(s, uint32_t(seed++));
+                    const std::vector<uint8_t> pixels = randomPixels(s, uint32_t(seed++));
                     ASSERT_TRUE(writeRawTiff(path, s, pixels));
                     ekTiffImg img(path.c_str());
                     ASSERT_EQ(ekOkay, img.getStatus()) << img.getMessage();
@@ -103,8 +90,12 @@ TEST(TiffRead, EveryLayoutReadsBackExactly) {
                     EXPECT_EQ(tiled ? 16 : s.width, img.getPageSizeX());
                     EXPECT_EQ(tiled ? 16 : s.rowsPerStrip, img.getPageSizeY());
                     EXPECT_EQ(separate ? 1 : 3, img.getPageSizeC());
-                    EXPECT_TRUE(sameBits(readAll(img, rawBytes(s)), pixels,
-                                         int64_t(s.width) * s.height * s.channels * s.bits));
+                    double nodata = 0;  // and no tag that lays out no pixels
+                    EXPECT_EQ(0, img.getNodata(nodata));
+                    EXPECT_EQ(0, img.getTagCount());
+                    const int64_t bits =
+                        s.bits == 1 ? int64_t(s.width) * s.height * 3 : rawBytes(s) * 8;
+                    EXPECT_TRUE(sameBits(readAll(img, rawBytes(s)), pixels, bits));
                 }
 }
 
@@ -129,7 +120,7 @@ TEST(TiffRead, AnyCallerLayoutMatchesMemoryImage) {
         s.orientation = orientation;
         s.compression = orientation % 2 ? COMPRESSION_ADOBE_DEFLATE : COMPRESSION_NONE;
         const std::string path = tempTiffPath("layout" + std::to_string(file++));
-        std::vector<uint8_t> pixels = pixelsFor(s, uint32_t(orientation));
+        std::vector<uint8_t> pixels = randomPixels(s, uint32_t(orientation));
         ASSERT_TRUE(writeRawTiff(path, s, pixels));
         ekTiffImg img(path.c_str());
         ASSERT_EQ(ekOkay, img.getStatus()) << img.getMessage();
@@ -192,22 +183,117 @@ TEST(TiffRead, OrientationTagPlacesTheOrigin) {
     }
 }
 
+// Palette images read as RGB through the colour map (8-bit when every entry
+// is a multiple of 257, else 16-bit as the map stores it), or as indices.
+TEST(TiffRead, PaletteImagesReadThroughTheirColourMap) {
+    struct Case {
+        int bits;
+        bool eightBitMap, indices, tiled;
+        ekType type;
+    };
+    const Case cases[] = {{8, true, false, true, ekUChar},    {8, false, false, false, ekUShort},
+                          {16, false, false, true, ekUShort}, {4, true, false, false, ekUChar},
+                          {1, false, false, true, ekUShort},  {2, true, true, false, ekUChar},
+                          {16, true, true, true, ekUShort},   {1, true, true, false, ekBit}};
+    std::mt19937 rng(3);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "bits " << c.bits << " indices " << c.indices);
+        RawTiffSpec s;
+        s.width = 37;
+        s.height = 21;
+        s.bits = c.bits;
+        s.photometric = PHOTOMETRIC_PALETTE;
+        s.tiled = c.tiled;
+        s.compression = COMPRESSION_ADOBE_DEFLATE;
+        for (int i = 0; i < 3 << c.bits; ++i)
+            s.colormap.push_back(uint16_t(c.eightBitMap ? rng() % 256 * 257 : rng()));
+        if (!c.eightBitMap) s.colormap[0] = 1;  // one entry that is not 8-bit
+        const std::vector<uint8_t> pixels = randomPixels(s, uint32_t(c.bits));
+        const std::string path = tempTiffPath("palette");
+        ASSERT_TRUE(writeRawTiff(path, s, pixels));
+        ekTiffOpenOptions options;
+        options.paletteIndices = c.indices;
+        ekTiffImg img(path.c_str(), options);
+        ASSERT_EQ(ekOkay, img.getStatus()) << img.getMessage();
+        EXPECT_EQ(c.type, img.getDataType());
+        EXPECT_EQ(c.indices ? 1 : 3, img.getCsize());
+        EXPECT_EQ(c.indices ? ekColorIndex : ekRGB, img.getColorModel());
+        const int64_t n = int64_t(s.width) * s.height;
+        if (c.indices) {
+            EXPECT_TRUE(
+                sameBits(readAll(img, rawBytes(s)), pixels, c.bits == 1 ? n : rawBytes(s) * 8));
+            continue;
+        }
+        std::vector<uint16_t> got(size_t(n * 3)), want;
+        const ekConfig cfg(ekUShort, ekInterleaved, 3, nullptr, 0, ekCoordSpace(0),
+                           ekColorModel(0));
+        ASSERT_EQ(ekOkay, img.getTile(0, 0, s.width, s.height, got.data(), &cfg));
+        const int entries = 1 << c.bits;
+        for (int64_t i = 0; i < n; ++i) {
+            const int index = c.bits == 1 ? (pixels[size_t(i >> 3)] >> (7 - (i & 7))) & 1
+                              : c.bits <= 8
+                                  ? pixels[size_t(i)]
+                                  : pixels[size_t(2 * i)] | pixels[size_t(2 * i + 1)] << 8;
+            for (int k = 0; k < 3; ++k)
+                want.push_back(uint16_t(s.colormap[size_t(k * entries + index)] /
+                                        (c.type == ekUChar ? 257 : 1)));
+        }
+        EXPECT_TRUE(got == want);
+    }
+}
+
+// The directories of a palette image are slices while their colour maps
+// agree; a grey overview of other indices than the map's does not read
+// through it.
+TEST(TiffRead, PaletteSlicesShareTheirColourMap) {
+    RawTiffSpec s;
+    s.photometric = PHOTOMETRIC_PALETTE;
+    s.colormap.assign(3 * 256, 257);
+    RawTiffSpec other = s, overview = s;
+    other.colormap[5] = 0;
+    overview.photometric = PHOTOMETRIC_MINISBLACK;
+    overview.colormap.clear();
+    overview.bits = 16;
+    overview.subfileType = FILETYPE_REDUCEDIMAGE;
+    const std::vector<uint8_t> pixels = randomPixels(s, 1), wide = randomPixels(overview, 2);
+    for (bool same : {true, false}) {
+        const RawTiffSpec& second = same ? s : other;
+        const std::string path = tempTiffPath("slices");
+        ASSERT_TRUE(writeRawTiffs(path, {s, second, overview}, {pixels, pixels, wide}));
+        ekTiffImg img(path.c_str());
+        ASSERT_EQ(ekOkay, img.getStatus()) << img.getMessage();
+        EXPECT_EQ(same ? 2 : 1, img.getZsize());
+        EXPECT_EQ(same, std::strstr(img.getMessage(), "ColorMap") == nullptr);
+        ekTiffOpenOptions level;
+        level.level = 1;
+        ekTiffImg grey(path.c_str(), level);
+        EXPECT_EQ(ekGreyscale, grey.getColorModel());
+        EXPECT_TRUE(readAll(grey, rawBytes(overview)) == wide);
+    }
+}
+
+// What remains refused is named, with the nearest layout that is read.
 TEST(TiffRead, LayoutsItCannotRepresentAreRefusedByName) {
     struct Case {
-        int bits, photometric, channels, subsampling;
+        int bits, format, photometric, channels, subsampling;
         const char* named;
     };
-    const Case cases[] = {{8, PHOTOMETRIC_PALETTE, 1, 1, "palette"},
-                          {4, PHOTOMETRIC_MINISBLACK, 1, 1, "4-bit"},
-                          {12, PHOTOMETRIC_MINISBLACK, 1, 1, "12-bit"},
-                          {8, PHOTOMETRIC_YCBCR, 3, 2, "subsampled YCbCr"}};
+    const Case cases[] = {
+        {64, SAMPLEFORMAT_INT, PHOTOMETRIC_MINISBLACK, 1, 1, "64-bit signed"},
+        {64, SAMPLEFORMAT_UINT, PHOTOMETRIC_MINISBLACK, 1, 1, "64-bit unsigned"},
+        {16, SAMPLEFORMAT_IEEEFP, PHOTOMETRIC_MINISBLACK, 1, 1, "16-bit floating-point"},
+        {4, SAMPLEFORMAT_INT, PHOTOMETRIC_MINISBLACK, 1, 1, "4-bit signed"},
+        {32, SAMPLEFORMAT_COMPLEXINT, PHOTOMETRIC_MINISBLACK, 1, 1, "complex"},
+        {8, SAMPLEFORMAT_UINT, PHOTOMETRIC_PALETTE, 2, 1, "palette images of 2 samples"},
+        {8, SAMPLEFORMAT_UINT, PHOTOMETRIC_YCBCR, 3, 2, "subsampled YCbCr"}};
     for (const Case& c : cases) {
-        const std::string path = tempTiffPath(c.named);
+        const std::string path = tempTiffPath("refused");
         TIFF* tif = TIFFOpen(path.c_str(), "w");
         ASSERT_NE(nullptr, tif);
         TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 16u);
         TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 16u);
         TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, uint16_t(c.bits));
+        TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, uint16_t(c.format));
         TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, uint16_t(c.channels));
         TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, uint16_t(c.photometric));
         TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 16u);
@@ -217,7 +303,7 @@ TEST(TiffRead, LayoutsItCannotRepresentAreRefusedByName) {
         }
         if (c.subsampling > 1)
             TIFFSetField(tif, TIFFTAG_YCBCRSUBSAMPLING, uint16_t(2), uint16_t(2));
-        std::vector<uint8_t> strip(16 * 16 * 3 * 2, 0);
+        std::vector<uint8_t> strip(16 * 16 * 3 * 8, 0);
         TIFFWriteEncodedStrip(tif, 0, strip.data(), tmsize_t(TIFFStripSize(tif)));
         TIFFClose(tif);
 
@@ -225,6 +311,7 @@ TEST(TiffRead, LayoutsItCannotRepresentAreRefusedByName) {
         ekTiffImg img(path.c_str());
         EXPECT_EQ(ekNotImplemented, img.getStatus()) << c.named;
         EXPECT_NE(nullptr, std::strstr(img.getMessage(), c.named)) << img.getMessage();
+        EXPECT_NE(nullptr, std::strstr(img.getMessage(), "nearest")) << img.getMessage();
         std::vector<uint8_t> buf(16 * 16 * 3);
         EXPECT_EQ(ekNotImplemented, img.getTile(0, 0, 16, 16, buf.data(), nullptr));
         EXPECT_EQ("", testing::internal::GetCapturedStderr());
@@ -268,6 +355,7 @@ TEST(TiffRead, LaterDirectoriesThatDifferEndTheSlices) {
         EXPECT_EQ(c.named == nullptr ? 2 : 1, img.getZsize());
         if (c.named != nullptr) {
             EXPECT_NE(nullptr, std::strstr(img.getMessage(), c.named)) << img.getMessage();
+            EXPECT_NE(nullptr, std::strstr(img.getMessage(), "directory 1 ")) << img.getMessage();
         }
         uint8_t last[3] = {};
         const int z = img.getZsize() - 1;

@@ -13,23 +13,133 @@
 
 namespace {
 
-// Element (x, y, c) of directory image `img` in the memory layout, as bits.
+// Bytes of one element in the memory layout (1-bit samples: packed).
+int elemBytes(int bits) { return bits <= 8 ? 1 : bits <= 16 ? 2 : bits <= 32 ? 4 : 8; }
+
+bool byteSized(int bits) { return bits == 8 || bits == 16 || bits == 32 || bits == 64; }
+
+// Element (x, y, c) of directory image `img` in the memory layout.
 uint64_t getElem(const RawTiffSpec& s, const uint8_t* img, int x, int y, int c) {
     const int64_t i = s.separate ? (int64_t(c) * s.height + y) * s.width + x
                                  : (int64_t(y) * s.width + x) * s.channels + c;
     if (s.bits == 1) return (img[i >> 3] >> (7 - (i & 7))) & 1;
     uint64_t v = 0;
-    std::memcpy(&v, img + i * (s.bits / 8), size_t(s.bits / 8));
+    std::memcpy(&v, img + i * elemBytes(s.bits), size_t(elemBytes(s.bits)));
     return v;
 }
 
-// Sets element i of a libtiff buffer whose rows are rowBits bits, padded.
+// Sets element i of a libtiff buffer whose rows are rowBytes long: whole
+// bytes in the machine's order, any other size as bits, most significant
+// first (as libtiff hands them over).
 void putElem(const RawTiffSpec& s, uint8_t* buf, int64_t rowBytes, int row, int64_t i, uint64_t v) {
-    if (s.bits == 1) {
-        if (v != 0) buf[row * rowBytes + (i >> 3)] |= uint8_t(0x80 >> (i & 7));
+    uint8_t* p = buf + row * rowBytes;
+    if (byteSized(s.bits)) {
+        std::memcpy(p + i * (s.bits / 8), &v, size_t(s.bits / 8));
         return;
     }
-    std::memcpy(buf + row * rowBytes + i * (s.bits / 8), &v, size_t(s.bits / 8));
+    for (int b = 0; b < s.bits; ++b)
+        if ((v >> (s.bits - 1 - b)) & 1) {
+            const int64_t at = i * s.bits + b;
+            p[at >> 3] |= uint8_t(0x80 >> (at & 7));
+        }
+}
+
+template <class T>
+void packAs(const std::vector<double>& numbers, std::vector<uint8_t>& out) {
+    for (double v : numbers) {
+        const T t = T(v);
+        const uint8_t* p = reinterpret_cast<const uint8_t*>(&t);
+        out.insert(out.end(), p, p + sizeof t);
+    }
+}
+
+// How libtiff takes the values of each type (rationals as floats); the IFD
+// types are not written.
+using Packer = void (*)(const std::vector<double>&, std::vector<uint8_t>&);
+Packer packerOf(uint16_t type) {
+    static const Packer kPackers[] = {
+        nullptr,       packAs<uint8_t>,  nullptr,         packAs<uint16_t>, packAs<uint32_t>,
+        packAs<float>, packAs<int8_t>,   packAs<uint8_t>, packAs<int16_t>,  packAs<int32_t>,
+        packAs<float>, packAs<float>,    packAs<double>,  nullptr,          nullptr,
+        nullptr,       packAs<uint64_t>, packAs<int64_t>};
+    return kPackers[type];
+}
+
+// Tells libtiff of the tag (anew for every directory) and sets it.
+void writeTag(TIFF* tif, const RawTag& t) {
+    const bool text = t.type == TIFF_ASCII;
+    const TIFFFieldInfo info = {t.tag,        -1, -1,    TIFFDataType(t.type),
+                                FIELD_CUSTOM, 1,  !text, const_cast<char*>("test tag")};
+    TIFFMergeFieldInfo(tif, &info, 1);
+    if (text) {
+        TIFFSetField(tif, t.tag, t.text.c_str());
+        return;
+    }
+    std::vector<uint8_t> values;
+    packerOf(t.type)(t.numbers, values);
+    TIFFSetField(tif, t.tag, int(t.numbers.size()), values.data());
+}
+
+bool writeDirectory(TIFF* tif, const RawTiffSpec& s, const uint8_t* img) {
+    for (const RawTag& t : s.tags) writeTag(tif, t);
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(s.width));
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(s.height));
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, uint16_t(s.channels));
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, uint16_t(s.bits));
+    TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, uint16_t(s.format));
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG,
+                 s.separate ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, uint16_t(s.photometric));
+    TIFFSetField(tif, TIFFTAG_ORIENTATION, uint16_t(s.orientation));
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, uint16_t(s.compression));
+    if (s.subfileType != 0) TIFFSetField(tif, TIFFTAG_SUBFILETYPE, uint32_t(s.subfileType));
+    const int colours = s.photometric == PHOTOMETRIC_RGB || s.photometric == PHOTOMETRIC_YCBCR ? 3
+                        : s.photometric == PHOTOMETRIC_SEPARATED                               ? 4
+                                                                                               : 1;
+    if (s.channels > colours) {
+        std::vector<uint16_t> extra(size_t(s.channels - colours), EXTRASAMPLE_UNSPECIFIED);
+        TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, uint16_t(extra.size()), extra.data());
+    }
+    if (!s.colormap.empty()) {
+        const size_t n = s.colormap.size() / 3;
+        TIFFSetField(tif, TIFFTAG_COLORMAP, s.colormap.data(), s.colormap.data() + n,
+                     s.colormap.data() + 2 * n);
+    }
+    std::vector<toff_t> subIfds(size_t(s.subIfds), 0);
+    if (s.subIfds > 0) TIFFSetField(tif, TIFFTAG_SUBIFD, uint16_t(s.subIfds), subIfds.data());
+    if (s.tiled) {
+        TIFFSetField(tif, TIFFTAG_TILEWIDTH, uint32_t(s.tileW));
+        TIFFSetField(tif, TIFFTAG_TILELENGTH, uint32_t(s.tileH));
+    } else {
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, uint32_t(s.rowsPerStrip));
+    }
+    const int pw = s.tiled ? s.tileW : s.width, ph = s.tiled ? s.tileH : s.rowsPerStrip;
+    const int pc = s.separate ? 1 : s.channels;
+    const int64_t rowBits = int64_t(pw) * pc * s.bits;
+    const int64_t rowBytes = (rowBits + 7) / 8;
+    const int planes = s.separate ? s.channels : 1;
+    uint32_t index = 0;
+    bool ok = true;
+    for (int plane = 0; plane < planes; ++plane)
+        for (int y0 = 0; y0 < s.height; y0 += ph)
+            for (int x0 = 0; x0 < s.width; x0 += pw, ++index) {
+                const int rows = s.tiled ? ph : std::min(ph, s.height - y0);
+                std::vector<uint8_t> buf(size_t(rowBytes * rows), 0);
+                for (int r = 0; r < rows && y0 + r < s.height; ++r)
+                    for (int x = 0; x < pw && x0 + x < s.width; ++x)
+                        for (int c = 0; c < pc; ++c)
+                            putElem(s, buf.data(), rowBytes, r, int64_t(x) * pc + c,
+                                    getElem(s, img, x0 + x, y0 + r, s.separate ? plane : c));
+                // Rows of bits end in padding that readers must ignore:
+                // ones here, as a careless writer might leave.
+                if (rowBits % 8 != 0)
+                    for (int r = 0; r < rows; ++r)
+                        buf[size_t(r * rowBytes + rowBytes - 1)] |= uint8_t(0xFF >> (rowBits % 8));
+                const tmsize_t n = tmsize_t(buf.size());
+                ok = ok && (s.tiled ? TIFFWriteEncodedTile(tif, index, buf.data(), n)
+                                    : TIFFWriteEncodedStrip(tif, index, buf.data(), n)) >= 0;
+            }
+    return ok && TIFFWriteDirectory(tif) == 1;
 }
 
 }  // namespace
@@ -37,20 +147,34 @@ void putElem(const RawTiffSpec& s, uint8_t* buf, int64_t rowBytes, int row, int6
 ekType specType(const RawTiffSpec& s) {
     if (s.format == SAMPLEFORMAT_IEEEFP) return s.bits == 32 ? ekFloat : ekDouble;
     const bool sgn = s.format == SAMPLEFORMAT_INT;
-    switch (s.bits) {
-        case 1:
-            return ekBit;
-        case 8:
-            return sgn ? ekChar : ekUChar;
-        case 16:
-            return sgn ? ekShort : ekUShort;
-        default:
-            return sgn ? ekLong : ekULong;
-    }
+    if (s.bits == 1) return ekBit;
+    if (s.bits <= 8) return sgn ? ekChar : ekUChar;
+    if (s.bits <= 16) return sgn ? ekShort : ekUShort;
+    return sgn ? ekLong : ekULong;
 }
 
 int64_t rawBytes(const RawTiffSpec& s) {
-    return (int64_t(s.width) * s.height * s.channels * s.bits + 7) / 8;
+    const int64_t n = int64_t(s.width) * s.height * s.channels;
+    return s.bits == 1 ? (n + 7) / 8 : n * elemBytes(s.bits);
+}
+
+std::vector<uint8_t> randomPixels(const RawTiffSpec& s, uint32_t seed) {
+    std::vector<uint8_t> p = randomBytes(rawBytes(s) * s.directories, seed);
+    std::mt19937 rng(seed);
+    const size_t step = size_t(elemBytes(s.bits));
+    for (size_t i = 0; s.bits != 1 && i + step <= p.size(); i += step) {
+        if (s.format == SAMPLEFORMAT_IEEEFP) {  // finite, so that conversions compare
+            const double v = double(int(rng() % 2001) - 1000) / 8.0;
+            const float f = float(v);
+            std::memcpy(&p[i], s.bits == 32 ? static_cast<const void*>(&f) : &v, step);
+        } else if (!byteSized(s.bits)) {
+            uint64_t v = 0;
+            std::memcpy(&v, &p[i], step);
+            v &= (uint64_t(1) << s.bits) - 1;
+            std::memcpy(&p[i], &v, step);
+        }
+    }
+    return p;
 }
 
 std::vector<uint8_t> randomBytes(int64_t n, uint32_t seed) {
@@ -81,60 +205,22 @@ void writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
 
 bool writeRawTiff(const std::string& path, const RawTiffSpec& s,
                   const std::vector<uint8_t>& pixels) {
-    TIFF* tif = TIFFOpen(path.c_str(), "w");
+    TIFF* tif = TIFFOpen(path.c_str(), s.mode);
     if (tif == nullptr) return false;
     bool ok = true;
-    const int64_t dirBytes = rawBytes(s);
-    for (int d = 0; d < s.directories && ok; ++d) {
-        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(s.width));
-        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(s.height));
-        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, uint16_t(s.channels));
-        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, uint16_t(s.bits));
-        TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, uint16_t(s.format));
-        TIFFSetField(tif, TIFFTAG_PLANARCONFIG,
-                     s.separate ? PLANARCONFIG_SEPARATE : PLANARCONFIG_CONTIG);
-        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, uint16_t(s.photometric));
-        TIFFSetField(tif, TIFFTAG_ORIENTATION, uint16_t(s.orientation));
-        TIFFSetField(tif, TIFFTAG_COMPRESSION, uint16_t(s.compression));
-        if (s.photometric == PHOTOMETRIC_RGB && s.channels > 3) {
-            std::vector<uint16_t> extra(size_t(s.channels - 3), EXTRASAMPLE_UNSPECIFIED);
-            TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, uint16_t(extra.size()), extra.data());
-        }
-        if (s.tiled) {
-            TIFFSetField(tif, TIFFTAG_TILEWIDTH, uint32_t(s.tileW));
-            TIFFSetField(tif, TIFFTAG_TILELENGTH, uint32_t(s.tileH));
-        } else {
-            TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, uint32_t(s.rowsPerStrip));
-        }
-        const uint8_t* img = pixels.data() + d * dirBytes;
-        const int pw = s.tiled ? s.tileW : s.width, ph = s.tiled ? s.tileH : s.rowsPerStrip;
-        const int pc = s.separate ? 1 : s.channels;
-        const int64_t rowBytes = (int64_t(pw) * pc * s.bits + 7) / 8;
-        const int planes = s.separate ? s.channels : 1;
-        uint32_t index = 0;
-        for (int plane = 0; plane < planes; ++plane)
-            for (int y0 = 0; y0 < s.height; y0 += ph)
-                for (int x0 = 0; x0 < s.width; x0 += pw, ++index) {
-                    const int rows = s.tiled ? ph : std::min(ph, s.height - y0);
-                    std::vector<uint8_t> buf(size_t(rowBytes * rows), 0);
-                    for (int r = 0; r < rows && y0 + r < s.height; ++r)
-                        for (int x = 0; x < pw && x0 + x < s.width; ++x)
-                            for (int c = 0; c < pc; ++c)
-                                putElem(s, buf.data(), rowBytes, r, int64_t(x) * pc + c,
-                                        getElem(s, img, x0 + x, y0 + r, s.separate ? plane : c));
-                    // Rows of bits end in padding that readers must ignore:
-                    // ones here, as a careless writer might leave.
-                    const int64_t rowBits = int64_t(pw) * pc * s.bits;
-                    if (rowBits % 8 != 0)
-                        for (int r = 0; r < rows; ++r)
-                            buf[size_t(r * rowBytes + rowBytes - 1)] |=
-                                uint8_t(0xFF >> (rowBits % 8));
-                    const tmsize_t n = tmsize_t(buf.size());
-                    ok = ok && (s.tiled ? TIFFWriteEncodedTile(tif, index, buf.data(), n)
-                                        : TIFFWriteEncodedStrip(tif, index, buf.data(), n)) >= 0;
-                }
-        ok = ok && TIFFWriteDirectory(tif) == 1;
-    }
+    for (int d = 0; d < s.directories && ok; ++d)
+        ok = writeDirectory(tif, s, pixels.data() + d * rawBytes(s));
+    TIFFClose(tif);
+    return ok;
+}
+
+bool writeRawTiffs(const std::string& path, const std::vector<RawTiffSpec>& specs,
+                   const std::vector<std::vector<uint8_t>>& pixels) {
+    TIFF* tif = TIFFOpen(path.c_str(), specs.empty() ? "w" : specs[0].mode);
+    if (tif == nullptr) return false;
+    bool ok = true;
+    for (size_t d = 0; d < specs.size() && ok; ++d)
+        ok = writeDirectory(tif, specs[d], pixels[d].data());
     TIFFClose(tif);
     return ok;
 }

@@ -11,9 +11,18 @@
 
 #include "eks/eks.h"
 
+// A tag written beside the image: numbers of any TIFF type but IFD, or
+// ASCII text.
+struct RawTag {
+    uint16_t tag, type;
+    std::vector<double> numbers;
+    std::string text;
+};
+
 // How to write a file. Pixels are given per directory in the memory image's
 // layout: interleaved, or one plane per channel when `separate`; 1-bit
-// samples packed without row padding.
+// samples packed without row padding, samples of other sizes as elements of
+// the type they widen to (specType).
 struct RawTiffSpec {
     int width = 40, height = 30, channels = 1;
     int bits = 8, format = 1;  // SAMPLEFORMAT_UINT
@@ -25,6 +34,11 @@ struct RawTiffSpec {
     int orientation = 1;
     int compression = 1;
     int directories = 1;
+    int subfileType = 0;  // 1 reduced resolution, 4 mask
+    int subIfds = 0;      // writeRawTiffs: the directories after this one are its SubIFDs
+    std::vector<uint16_t> colormap;  // palette: 2^bits red, then green, then blue
+    std::vector<RawTag> tags;
+    const char* mode = "w";  // of the file (the first spec's): "wb" big-endian, "w8" BigTIFF
 };
 
 // Bytes of one directory's pixels in that layout.
@@ -35,13 +49,19 @@ std::vector<uint8_t> randomBytes(int64_t n, uint32_t seed);
 // False when libtiff refused (the test then fails).
 bool writeRawTiff(const std::string& path, const RawTiffSpec& spec,
                   const std::vector<uint8_t>& pixels);
+// Writes one directory per spec (each of one directory) with its pixels.
+bool writeRawTiffs(const std::string& path, const std::vector<RawTiffSpec>& specs,
+                   const std::vector<std::vector<uint8_t>>& pixels);
 
 // A fresh path in the test's temporary folder.
 std::string tempTiffPath(const std::string& name);
 std::vector<uint8_t> readFile(const std::string& path);
 void writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
 
-// The element type of a spec (the image's data type).
+// The element type of a spec (the image's data type; the type of the
+// indices of a palette).
 ekType specType(const RawTiffSpec& spec);
+// Random pixels for a spec, every sample within its bits.
+std::vector<uint8_t> randomPixels(const RawTiffSpec& spec, uint32_t seed);
 
 #endif  // EKS_TESTS_TIFF_TEST_FILES_H

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <random>
@@ -110,6 +112,49 @@ TEST(TiffThreads, ACorruptPageFailsAloneWithAnyThreadCount) {
                 ASSERT_EQ(inBad ? 0 : pixels[i], all[i]) << threads << " " << x << " " << y;
             }
     }
+}
+
+// JPEG-compressed YCbCr decodes to RGB on every handle, also on those the
+// pool's threads open: the reads of one and of four threads agree, and are
+// near the RGB pixels written.
+TEST(TiffThreads, EveryHandleDecodesJpegYCbCrAsRgb) {
+    const std::string path = tempTiffPath("jpeg");
+    std::vector<uint8_t> rgb(150 * 110 * 3);
+    for (size_t i = 0; i < rgb.size(); ++i) rgb[i] = uint8_t(i / 3 % 150 + i % 3 * 40);
+    TIFF* tif = TIFFOpen(path.c_str(), "w");
+    ASSERT_NE(nullptr, tif);
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 150u);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 110u);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, uint16_t(3));
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, uint16_t(8));
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, uint16_t(PHOTOMETRIC_YCBCR));
+    TIFFSetField(tif, TIFFTAG_COMPRESSION, uint16_t(COMPRESSION_JPEG));
+    TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
+    TIFFSetField(tif, TIFFTAG_TILEWIDTH, 16u);
+    TIFFSetField(tif, TIFFTAG_TILELENGTH, 16u);
+    std::vector<uint8_t> tile(16 * 16 * 3);
+    for (uint32_t y0 = 0; y0 < 110; y0 += 16)
+        for (uint32_t x0 = 0; x0 < 150; x0 += 16) {
+            for (uint32_t i = 0; i < 16 * 16 * 3; ++i) {
+                const uint32_t x = std::min(x0 + i / 3 % 16, 149u), y = std::min(y0 + i / 48, 109u);
+                tile[i] = rgb[(y * 150 + x) * 3 + i % 3];
+            }
+            ASSERT_GE(TIFFWriteTile(tif, tile.data(), x0, y0, 0, 0), 0);
+        }
+    TIFFClose(tif);
+    std::vector<std::vector<uint8_t>> reads;
+    for (int threads : {1, 4}) {
+        ekTiffImg img(path.c_str());
+        ASSERT_EQ(ekOkay, img.getStatus()) << img.getMessage();
+        ASSERT_EQ(ekRGB, img.getColorModel());
+        ASSERT_EQ(ekOkay, img.setThreads(threads));
+        reads.emplace_back(rgb.size());
+        ASSERT_EQ(ekOkay, img.getTile(0, 0, 150, 110, reads.back().data(), nullptr));
+    }
+    EXPECT_TRUE(reads[0] == reads[1]);
+    int64_t error = 0;
+    for (size_t i = 0; i < rgb.size(); ++i) error += std::abs(int(reads[1][i]) - int(rgb[i]));
+    EXPECT_LT(error, int64_t(rgb.size()) * 4);  // a few levels a sample: JPEG is lossy
 }
 
 // The same writes give the same file whatever the thread count; a created

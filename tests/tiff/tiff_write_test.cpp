@@ -172,23 +172,44 @@ TEST(TiffWrite, WritingOneChannelKeepsTheOthers) {
 
 // Four channels are RGB with alpha, two grey with an extra sample, also for
 // libtiff.
+// The photometric a created file gets, the colour model it reads back with
+// and what its first extra sample says: a fourth channel is alpha only when
+// asked.
 TEST(TiffWrite, CreatedChannelCountsKeepTheirColourModel) {
+    struct Case {
+        int channels;
+        ekTiffPhotometric photometric;
+        ekColorModel model;
+        int extras, firstKind;
+    };
+    const Case cases[] = {{1, ekTiffAutoPhotometric, ekGreyscale, 0, 0},
+                          {2, ekTiffAutoPhotometric, ekMultiSpectral, 1, EXTRASAMPLE_UNSPECIFIED},
+                          {3, ekTiffAutoPhotometric, ekRGB, 0, 0},
+                          {4, ekTiffAutoPhotometric, ekMultiSpectral, 1, EXTRASAMPLE_UNSPECIFIED},
+                          {4, ekTiffRGBA, ekRGBA, 1, EXTRASAMPLE_UNASSALPHA},
+                          {3, ekTiffMinIsBlack, ekMultiSpectral, 2, EXTRASAMPLE_UNSPECIFIED}};
     const std::string path = tempTiffPath("models");
-    for (int c : {1, 2, 3, 4}) {
+    for (const Case& k : cases) {
         {
-            ekTiffImg created(path.c_str(), ekSize(16, 16, 1, c), ekUShort, ekSeparate, 16, 16,
-                              ekTiffNone);
+            ekTiffCreateOptions options;
+            options.tileWidth = options.tileHeight = 16;
+            options.photometric = k.photometric;
+            ekTiffImg created(path.c_str(), ekSize(16, 16, 1, k.channels), ekUShort, ekSeparate,
+                              options);
+            EXPECT_EQ(k.model, created.getColorModel());
         }
         ekTiffImg img(path.c_str());
-        EXPECT_EQ(c, img.getCsize());
-        const ekColorModel models[] = {ekGreyscale, ekMultiSpectral, ekRGB, ekRGBA};
-        EXPECT_EQ(models[c - 1], img.getColorModel());
+        EXPECT_EQ(k.channels, img.getCsize());
+        EXPECT_EQ(k.model, img.getColorModel()) << k.channels << " " << k.photometric;
         TIFF* tif = TIFFOpen(path.c_str(), "r");
         ASSERT_NE(nullptr, tif);
         uint16_t extra = 0;
         uint16_t* kinds = nullptr;
         TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &extra, &kinds);
-        EXPECT_EQ(c == 4 || c == 2 ? 1 : 0, int(extra));
+        EXPECT_EQ(k.extras, int(extra));
+        if (extra > 0) {
+            EXPECT_EQ(k.firstKind, int(kinds[0]));
+        }
         TIFFClose(tif);
     }
 }

@@ -194,8 +194,11 @@ std::string runCase(const Case& c, Rng& r) {
     std::vector<unsigned char> got = dstInit, want = dstInit;
     std::vector<unsigned char> srcMem;
     ekPixel pixel;
-    ekDataBlock dBlock = c.dst.block(got.data() + kGuard);
-    ekDataBlock rBlock = c.dst.block(want.data() + kGuard);
+    // Both blocks at any byte offset: a caller's buffer need not be aligned
+    // for its type, and the streaming stores need alignment.
+    const size_t lead = kGuard - size_t(r.range(0, 7));
+    ekDataBlock dBlock = c.dst.block(got.data() + lead);
+    ekDataBlock rBlock = c.dst.block(want.data() + lead);
 
     std::unique_ptr<ekDataBlock> sBlock;
     if (c.constant) {
@@ -205,8 +208,9 @@ std::string runCase(const Case& c, Rng& r) {
                                      c.src.firstChan));
     } else {
         srcMem.resize(c.src.bytes() + 2 * kGuard);
-        fillSource(r, c.src, srcMem.data(), srcMem.size());
-        sBlock.reset(new ekDataBlock(c.src.block(srcMem.data() + kGuard)));
+        const size_t srcLead = kGuard - size_t(r.range(0, 7));
+        fillSource(r, c.src, srcMem.data() + srcLead, srcMem.size() - srcLead);
+        sBlock.reset(new ekDataBlock(c.src.block(srcMem.data() + srcLead)));
     }
     if (c.saturate) {
         // The flag on either block makes the transfer saturate.
@@ -216,9 +220,12 @@ std::string runCase(const Case& c, Rng& r) {
             sBlock->saturate = true;
         // Ties and values just beyond the 8- and 16-bit limits.
         if (!c.constant && c.src.type == ekFloat && r.chance(0.5)) {
-            float* f = reinterpret_cast<float*>(srcMem.data());
-            for (size_t i = 0; i < srcMem.size() / 4; ++i)
-                f[i] = float(r.range(-70000, 70000)) * (r.chance(0.5) ? 0.5f : 0.0039f);
+            unsigned char* first = static_cast<unsigned char*>(sBlock->data);
+            const size_t count = size_t(srcMem.data() + srcMem.size() - first) / 4;
+            for (size_t i = 0; i < count; ++i) {
+                const float f = float(r.range(-70000, 70000)) * (r.chance(0.5) ? 0.5f : 0.0039f);
+                std::memcpy(first + 4 * i, &f, 4);
+            }
         }
     }
     const std::vector<unsigned char> srcCopy = srcMem;
@@ -230,7 +237,7 @@ std::string runCase(const Case& c, Rng& r) {
             char buf[128];
             std::snprintf(buf, sizeof buf,
                           "byte %zd of the destination (guard %zu): got %02x want %02x",
-                          ptrdiff_t(i) - ptrdiff_t(kGuard), kGuard, got[i], want[i]);
+                          ptrdiff_t(i) - ptrdiff_t(lead), lead, got[i], want[i]);
             return buf;
         }
     return "";
@@ -328,8 +335,9 @@ void runKernelShapes(uint64_t first, int count) {
 // Transpositions and order changes of boxes of a few hundred pixels a side,
 // rows often a multiple of 64 bytes: the 64 x 64 transposition blocks and the
 // whole-line stores of the splits and merges (with streaming stores); now and
-// then a transposition of several staged tiles, or a plain copy of more than
-// a megabyte.
+// then a transposition of several staged tiles, a plain copy of more than
+// a megabyte, or a conversion or order change whose runs (whole slices) take
+// more than 256 KB each.
 void runLargeBlocks(uint64_t first, int count) {
     runCases("large blocks", first, count, [](Rng& r, Case& c) {
         const int nc = r.chance(0.5) ? 1 : r.range(2, 4);
@@ -357,6 +365,32 @@ void runLargeBlocks(uint64_t first, int count) {
             c.dst.box = c.src.box = ekTile(0, 0, 0, r.range(500, 700), r.range(380, 420), 1);
             c.dst.nc = c.src.nc = 4;
             c.dst.order = c.src.order = ekInterleaved;
+            c.dst.transpose = c.src.transpose = c.src.flip = 0;
+        } else if (r.chance(0.1)) {
+            // Conversions with vector kernels as runs of four streams, the
+            // second slice's run starting at another alignment.
+            const ekType pairs[][2] = {{ekUChar, ekFloat},
+                                       {ekShort, ekFloat},
+                                       {ekLong, ekFloat},
+                                       {ekChar, ekUShort},
+                                       {ekFloat, ekUChar}};
+            const auto& p = pairs[r.range(0, 4)];
+            c.dst.type = p[0], c.src.type = p[1];
+            c.dst.nc = c.src.nc = r.range(1, 3);
+            const int nx = r.range(500, 640), nz = r.range(1, 2);
+            const int ny = r.range(265000, 300000) / ekDataSize(p[0], 1) / (nx * c.dst.nc) + 1;
+            c.dst.box = c.src.box = ekTile(0, 0, 0, nx, ny, nz);
+            c.dst.order = c.src.order = ekInterleaved;
+            c.dst.transpose = c.src.transpose = c.src.flip = 0;
+            c.saturate = r.chance(0.3);
+        } else if (r.chance(0.1)) {
+            // Splits of whole slices, in regions, and merges of the same.
+            c.dst.nc = c.src.nc = r.range(2, 4);
+            const int nx = r.range(500, 640);
+            c.dst.box = c.src.box =
+                ekTile(0, 0, 0, nx, r.range(265000, 300000) / (nx * c.dst.nc) + 1, r.range(1, 2));
+            c.dst.order = r.chance(0.5) ? ekInterleaved : ekSeparate;
+            c.src.order = c.dst.order == ekInterleaved ? ekSeparate : ekInterleaved;
             c.dst.transpose = c.src.transpose = c.src.flip = 0;
         }
         return true;
@@ -413,6 +447,19 @@ int caseCount() {
 #endif
 }
 
+// Runs f(salt) with the kernels of each CPU family's tuning; restores the
+// setting.
+template <class F>
+void atEveryTuning(F f) {
+    const int saved = ekSimdTuning;
+    for (int t : {ekTuneAmd, ekTuneIntel}) {
+        ekSimdTuning = t;
+        EXPECT_EQ(ekSimdTune(), t);
+        f(uint64_t(t) * 1000000);
+    }
+    ekSimdTuning = saved;
+}
+
 // Runs f(salt) at every instruction set level from `top` down to none, with
 // ordinary stores and, when `streaming`, with
 // every box counted as large (the streaming-store variants: aligned heads,
@@ -451,7 +498,7 @@ TEST(TransferDifferential, StreamingStoreKernelsMatchReference) {
     runKernelShapes(3000000, caseCount() / 10);
     runSeeds(4000000, caseCount() / 10);
     runLargerRows(5000000, caseCount() / 20);
-    runLargeBlocks(5500000, caseCount() / 100);
+    atEveryTuning([](uint64_t salt) { runLargeBlocks(5500000 + salt, caseCount() / 200); });
     ekStreamBytes = saved;
 }
 
@@ -465,8 +512,11 @@ TEST(TransferDifferential, EveryInstructionSetLevelMatchesReference) {
 }
 
 TEST(TransferDifferential, TileReadsMatchReference) {
-    atEveryLevel(ekSimdLevel(), false,
-                 [](uint64_t salt) { runTileReads(8000000 + salt, caseCount() / 20); });
+    atEveryTuning([](uint64_t tuning) {
+        atEveryLevel(ekSimdLevel(), false, [tuning](uint64_t salt) {
+            runTileReads(8000000 + tuning + salt, caseCount() / 40);
+        });
+    });
 }
 
 TEST(TransferDifferential, SaturatingConversionsMatchReference) {
