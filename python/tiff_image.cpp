@@ -5,7 +5,6 @@
 #include <pybind11/stl.h>
 
 #include <cstdlib>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -83,12 +82,8 @@ PyTiffImage::~PyTiffImage() {
     Py_XDECREF(file);
 }
 
-namespace {
-
-// Checks the new image's status; a failure carries the image's message, which
-// tells why the file was refused.
-std::unique_ptr<PyTiffImage> make(ImagePtr<ekTiffImg> image, std::string path,
-                                  const char* operation) {
+std::unique_ptr<PyTiffImage> makeTiff(ImagePtr<ekTiffImg> image, std::string path,
+                                      const ekTiffOpenOptions& opened, const char* operation) {
     ekStatus status;
     std::string message;
     int rank;
@@ -103,19 +98,21 @@ std::unique_ptr<PyTiffImage> make(ImagePtr<ekTiffImg> image, std::string path,
         // file opened for reading decodes on the calling thread unless
         // EKS_NUM_THREADS says otherwise. A created file keeps the pool, which
         // is the only way its writes, one thread at a time, use more cores.
-        if (status == ekOkay && image->isWritable() == 0 && std::getenv("EKS_NUM_THREADS") == nullptr)
+        if (status == ekOkay && image->isWritable() == 0 &&
+            std::getenv("EKS_NUM_THREADS") == nullptr)
             status = image->setThreads(1);
     }
     if (status != ekOkay) {
         image.reset();
         check(status, operation, message);
     }
-    return std::make_unique<PyTiffImage>(std::move(image), std::move(path), rank);
+    auto result = std::make_unique<PyTiffImage>(std::move(image), std::move(path), rank, opened);
+    result->takeStamp();
+    return result;
 }
 
-// A path as the bytes the file system takes, from what open() accepts: str,
-// bytes or os.PathLike. An embedded NUL would cut the name short (and name
-// another file): ValueError, as open() raises.
+// An embedded NUL would cut the name short (and name another file):
+// ValueError, as open() raises.
 std::string fsPath(const py::object& path, const char* who) {
     const std::string bytes = py::module_::import("os").attr("fsencode")(path).cast<std::string>();
     if (bytes.find('\0') != std::string::npos)
@@ -123,86 +120,32 @@ std::string fsPath(const py::object& path, const char* who) {
     return bytes;
 }
 
-template <class T>
-struct Named {
-    const char* name;
-    T value;
-};
-
-constexpr Named<ekTiffCompression> kCompressions[] = {
-    {"none", ekTiffNone}, {"lzw", ekTiffLZW}, {"deflate", ekTiffDeflate}};
-constexpr Named<ekTiffPhotometric> kPhotometrics[] = {
-    {"minisblack", ekTiffMinIsBlack}, {"rgb", ekTiffRGB}, {"rgba", ekTiffRGBA}};
-
-template <class T, size_t N>
-T fromName(const Named<T> (&table)[N], const std::string& name, const char* what) {
-    std::string accepted;
-    for (size_t k = 0; k < N; ++k) {
-        if (name == table[k].name) return table[k].value;
-        accepted += std::string(k == 0 ? "" : k + 1 == N ? " or " : ", ") + table[k].name;
-    }
-    throw py::value_error("unknown " + std::string(what) + " '" + name + "'; expected " + accepted);
-}
-
-std::unique_ptr<PyTiffImage> create(const py::object& path, const py::object& shape,
-                                    const py::object& dtype, const py::object& order,
-                                    const std::vector<int>& tile, const std::string& compression,
-                                    const std::optional<std::string>& photometric) {
-    std::string file = fsPath(path, "TiffImage.create");
-    const ekOrder o = parseOrder(order);
-    const std::vector<py::ssize_t> dims = parseShape(shape, "TiffImage.create");
-    int nx, ny, nz, nc;
-    extentsFromShape(dims.data(), py::ssize_t(dims.size()), o, nx, ny, nz, nc);
-    if (tile.size() != 2) throw py::value_error("TiffImage.create: tile is (width, height)");
-    ekTiffCreateOptions options;
-    options.tileWidth = tile[0];
-    options.tileHeight = tile[1];
-    options.compression = fromName(kCompressions, compression, "compression");
-    if (photometric) options.photometric = fromName(kPhotometrics, *photometric, "photometric");
-    const ekType type = typeFromObject(dtype, ekUChar);
-    ImagePtr<ekTiffImg> image;
-    {
-        py::gil_scoped_release nogil;  // creating the file may take a while
-        image = makeImage<ekTiffImg>(file.c_str(), ekSize(nx, ny, nz, nc), type, o, options);
-    }
-    auto result = make(std::move(image), std::move(file), "TiffImage.create");
-    result->takeStamp();
-    return result;
-}
-
-}  // namespace
-
 void bindTiffImage(py::module_& m) {
     using namespace pybind11::literals;
     TiffClass cls(
         m, "TiffImage",
-        "A TIFF file as an image: TiffImage(path) opens it for reading; TiffImage.create() "
-        "makes a new tiled file that accepts writes. The attributes come from the file (its "
+        "A TIFF file as an image: TiffImage(path) opens it (or one of its overviews) for "
+        "reading; TiffImage.create() makes a new tiled file that accepts writes. The attributes come from the file (its "
         "orientation is the coordinate space). close(), or leaving a `with` block, writes what "
         "is left and closes the file, raising when that fails; an image collected with "
         "unwritten pages gives a ResourceWarning. Paths are str, bytes or os.PathLike.");
-    cls.def(py::init([](const py::object& path) {
+    cls.def(py::init([](const py::object& path, int level, bool paletteIndices) {
                  std::string file = fsPath(path, "TiffImage");
+                 ekTiffOpenOptions opened;
+                 opened.level = level;
+                 opened.paletteIndices = paletteIndices;
                  ImagePtr<ekTiffImg> image;
                  {
                      py::gil_scoped_release nogil;  // opening reads the file's directories
-                     image = makeImage<ekTiffImg>(file.c_str());
+                     image = makeImage<ekTiffImg>(file.c_str(), opened);
                  }
-                 auto result = make(std::move(image), std::move(file), "TiffImage");
-                 result->takeStamp();
-                 return result;
+                 return makeTiff(std::move(image), std::move(file), opened, "TiffImage");
              }),
-             "path"_a,
-             "Opens the TIFF file at `path` (str, bytes or os.PathLike) for reading.")
-        .def_static(
-            "create", &create, "path"_a, "shape"_a, "dtype"_a = py::none(), py::kw_only(),
-            "order"_a = "interleaved", "tile"_a = std::vector<int>{256, 256},
-            "compression"_a = "none", "photometric"_a = py::none(),
-            "Creates `path` (replacing it): shape (y, x) or (y, x, c), (c, y, x) in separate "
-            "order; tiles (width, height), multiples of 16; compression \"none\", \"lzw\" or "
-            "\"deflate\"; photometric \"minisblack\", \"rgb\" or \"rgba\" (a fourth channel as "
-            "alpha). By default 3 or 4 channels of uint8 or uint16 are \"rgb\", a fourth "
-            "channel being an unspecified extra sample, and everything else \"minisblack\".")
+             "path"_a, "level"_a = 0, py::kw_only(), "palette_indices"_a = false,
+             "Opens the TIFF file at `path` (str, bytes or os.PathLike) for reading: its full "
+             "resolution, or with `level` k its k-th overview (1 the first; past the last "
+             "raises BadInputError). A palette image reads as RGB through its colour map, or "
+             "as its indices with palette_indices=True.")
         .def(
             "flush",
             [](PyTiffImage& self) {
@@ -243,6 +186,8 @@ void bindTiffImage(py::module_& m) {
                 return std::string(self.tiff()->getMessage());
             },
             "The last failure or libtiff warning; \"\" when there is none.");
+    bindTiffCreation(cls);
+    bindTiffTags(cls);
     bindTiffSharing(m, cls);
 }
 

@@ -7,6 +7,7 @@
 #include <pybind11/pybind11.h>
 
 #include <string>
+#include <vector>
 
 #include "eks/tiff.h"
 #include "image_object.h"
@@ -16,8 +17,8 @@ namespace py = pybind11;
 
 class PyTiffImage : public PyImage {
 public:
-    PyTiffImage(ImagePtr<> image, std::string path, int rank)
-        : PyImage(std::move(image), py::none(), rank), path_(std::move(path)) {}
+    PyTiffImage(ImagePtr<> image, std::string path, int rank, const ekTiffOpenOptions& opened)
+        : PyImage(std::move(image), py::none(), rank), path_(std::move(path)), opened_(opened) {}
     ~PyTiffImage() override;
     ekTiffImg* tiff() const { return static_cast<ekTiffImg*>(image()); }
     bool readOnly() const override { return tiff()->isWritable() == 0; }
@@ -37,6 +38,8 @@ public:
     }
 
     const std::string& path() const { return path_; }
+    // How a file opened for reading was opened: its level, palette indices.
+    const ekTiffOpenOptions& opened() const { return opened_; }
     // Takes down what names the file's content for pickles and dask tokens
     // (see stamp()); called once the image is made.
     void takeStamp();
@@ -49,11 +52,33 @@ public:
 
 private:
     std::string path_;  // as the file system takes it
+    ekTiffOpenOptions opened_;
     py::object absolute_, stamp_;
 };
 
 using TiffClass = py::class_<PyTiffImage, PyImage>;
 
+// The Python object of a new image, once its status is checked (a failure
+// raises with the image's message, which tells why the file was refused).
+std::unique_ptr<PyTiffImage> makeTiff(ImagePtr<ekTiffImg> image, std::string path,
+                                      const ekTiffOpenOptions& opened, const char* operation);
+// A path as the bytes the file system takes, from what open() accepts: str,
+// bytes or os.PathLike; ValueError for an embedded NUL.
+std::string fsPath(const py::object& path, const char* who);
+
+// Raw tags between numpy and the library (tiff_tags.cpp). TagList owns the
+// values of the tags it lists.
+struct TagList {
+    std::vector<ekTiffTag> tags;
+    std::vector<std::vector<unsigned char>> values;
+};
+// {tag number: value} -> tags; TypeError or ValueError naming the tag.
+TagList parseTags(const py::handle& tags);
+
+// Creation: options, tags, overviews (tiff_create.cpp).
+void bindTiffCreation(TiffClass& cls);
+// Raw tags, nodata and the count of overviews (tiff_tags.cpp).
+void bindTiffTags(TiffClass& cls);
 // Cache, threads, pickling and dask tokens (tiff_sharing.cpp).
 void bindTiffSharing(py::module_& m, TiffClass& cls);
 

@@ -58,6 +58,8 @@ py::tuple reduceTiff(const py::object& self) {
     checkPicklable(image);
     py::dict kwargs, state = commonState(self);
     kwargs["path"] = image.absolutePath();
+    kwargs["level"] = image.opened().level;
+    kwargs["palette_indices"] = image.opened().paletteIndices;
     state["cache_bytes"] = self.attr("cache_bytes");
     state["threads"] = self.attr("threads");
     return reduceTo(self, kwargs, state);
@@ -85,7 +87,8 @@ void PyTiffImage::takeStamp() {
         return;
     }
     py::object st = os.attr("stat")(absolute_);
-    stamp_ = py::make_tuple(absolute_, st.attr("st_size"), st.attr("st_mtime_ns"));
+    stamp_ = py::make_tuple(absolute_, st.attr("st_size"), st.attr("st_mtime_ns"), opened_.level,
+                            opened_.paletteIndices);
 }
 
 void bindTiffSharing(py::module_& m, TiffClass& cls) {
@@ -127,8 +130,8 @@ void bindTiffSharing(py::module_& m, TiffClass& cls) {
             "Threads that decode the pages of one read (and encode those of one flush), the "
             "caller's included: 0 sets the number of cores, 1 uses no pool.")
         .def("__reduce__", &reduceTiff,
-             "Pickles the absolute path, cache budget, thread count and fill of a file opened "
-             "for reading, which unpickling opens again. Created files refuse "
+             "Pickles the absolute path, level, cache budget, thread count and fill of a file "
+             "opened for reading, which unpickling opens again. Created files refuse "
              "(NotAllowedError): close one and pickle the file opened for reading.")
         .def(
             "__dask_tokenize__",
@@ -136,8 +139,8 @@ void bindTiffSharing(py::module_& m, TiffClass& cls) {
                 return commonToken(self) + py::tuple(self.cast<PyTiffImage&>().stamp());
             },
             "A token from the absolute path, size and modification time of the file when it "
-            "was opened (a created file: a token of its own), so that dask names tasks "
-            "without reading pixels.");
+            "was opened, and the level opened (a created file: a token of its own), so that "
+            "dask names tasks without reading pixels.");
 }
 
 }  // namespace ekpy
