@@ -55,11 +55,15 @@ def machine():
                          capture_output=True, text=True).stdout.splitlines()
     busy = [line.strip() for line in top if float(line.split()[0]) >= 5][:8]
     print("processes using 5 % of a core or more:", "; ".join(busy) or "none")
-    # What the peers leave us: the scheduler shares the cores between sessions,
-    # so rows 1, 3 and 4 can gain only up to this many cores.
+    available_cores("at the start")
+
+
+def available_cores(when):
+    """What the peers leave us: the kernel shares the cores between sessions,
+    so rows 1, 3 and 4 can gain only up to this many cores."""
     with multiprocessing.Pool(os.cpu_count()) as pool:
         cores = sum(pool.map(spin, [1.0] * os.cpu_count()))
-    print(f"cores available to this run (spinning processes, 1 s): {cores:.2f}")
+    print(f"cores available to this run {when} (spinning processes, 1 s): {cores:.2f}")
 
 
 def make_file(path):
@@ -81,19 +85,24 @@ def make_file(path):
 
 
 def timed(fn):
-    start = time.perf_counter()
-    result = fn()
-    return time.perf_counter() - start, result
+    """Seconds fn takes, and the cores this process used meanwhile."""
+    cpu, start = os.times(), time.perf_counter()
+    fn()
+    seconds, used = time.perf_counter() - start, os.times()
+    return seconds, (used.user - cpu.user + used.system - cpu.system) / seconds
 
 
 def ratio_row(name, target, ours, theirs):
-    """Times both sides in turns; prints the ratio of the medians."""
+    """Times both sides in turns; prints the ratio of the medians and the
+    cores each side kept busy in this process (a cluster's work is elsewhere)."""
     a, b = [], []
     for _ in range(ROUNDS):
-        a.append(timed(ours)[0])
-        b.append(timed(theirs)[0])
-    ma, mb = statistics.median(a), statistics.median(b)
-    print(f"| {name} | {ma:.2f} s / {mb:.2f} s = {ma / mb:.2f} | {target} |", flush=True)
+        a.append(timed(ours))
+        b.append(timed(theirs))
+    ma, mb = statistics.median(t for t, _ in a), statistics.median(t for t, _ in b)
+    ca, cb = statistics.median(c for _, c in a), statistics.median(c for _, c in b)
+    print(f"| {name} | {ma:.2f} s / {mb:.2f} s = {ma / mb:.2f} | {ca:.2f} / {cb:.2f} "
+          f"| {target} |", flush=True)
 
 
 def dask_mean(path, **compute):
@@ -149,7 +158,7 @@ def main():
     machine()
     path = os.path.join(FOLDER, f"dask-{SIDE}-rgb16-deflate.tif")
     make_file(path)
-    print("\n| workload | eks / reference | target |\n|---|---|---|")
+    print("\n| workload | eks / reference | cores used | target |\n|---|---|---|---|")
     ratio_row("1. threaded scheduler, 2 workers / 1 worker", "≤ 0.60",
               lambda: dask_mean(path, scheduler="threads", num_workers=2),
               lambda: dask_mean(path, scheduler="threads", num_workers=1))
@@ -158,6 +167,7 @@ def main():
     cluster_row(path)
     ratio_row("4. random 512² windows: 4 threads / 1 thread, time per thread's windows",
               "≤ 0.59 (throughput ≥ 1.7)", lambda: windows(path, 4), lambda: windows(path, 1))
+    available_cores("at the end")
 
 
 if __name__ == "__main__":
