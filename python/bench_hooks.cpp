@@ -19,7 +19,7 @@ void bindBenchHooks(py::module_& m) {
     m.def(
         "_cpp_tile_reads",
         [](PyImage& self, int tile, int count) {
-            LibraryLock lock;
+            ImageLock lock(self, Use::Read);
             ekImage* image = self.image();
             check(image->getStatus(), "_cpp_tile_reads");
             const ekSize s = image->getSize();

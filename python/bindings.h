@@ -9,6 +9,8 @@ namespace ekpy {
 namespace py = pybind11;
 
 void bindImage(py::module_& m);        // eks.Image, eks.Size (image_methods.cpp)
+void bindArrayProtocol(py::module_& m);  // Image.__getitem__, chunks, ... (indexing.cpp)
+void bindPickling(py::module_& m);     // eks._rebuild (pickling.cpp)
 void bindMemoryImage(py::module_& m);  // eks.MemoryImage (memory_image.cpp)
 void bindOtherImages(py::module_& m);  // eks.ConstantImage, eks.SubImage (other_images.cpp)
 void bindLocking(py::module_& m);      // Image.lock, eks.LockedTile, eks.Page (locking.cpp)

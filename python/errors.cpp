@@ -84,7 +84,9 @@ void bindErrors(py::module_& m) {
                               ? py::make_tuple(py::handle(baseClass), py::handle(c->builtin))
                               : py::make_tuple(py::handle(baseClass));
         std::string qualified = std::string("eks.") + c->className;
-        PyObject* cls = PyErr_NewException(qualified.c_str(), bases.ptr(), nullptr);
+        const std::string doc = std::string("The status ") + c->name + ": " + c->meaning + ".";
+        PyObject* cls =
+            PyErr_NewExceptionWithDoc(qualified.c_str(), doc.c_str(), bases.ptr(), nullptr);
         if (cls == nullptr) throw py::error_already_set();
         classOf[c->status] = cls;
         m.attr(c->className) = py::handle(cls);

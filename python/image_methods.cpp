@@ -13,6 +13,7 @@
 #include "image_object.h"
 #include "layout.h"
 #include "names.h"
+#include "transfers.h"
 
 namespace ekpy {
 namespace {
@@ -43,15 +44,19 @@ Layout boxLayout(PyImage& self, int64_t x, int64_t y, int64_t z, Extent w, Exten
     Layout layout;
     layout.order = parseOrder(order);
     layout.space = parseSpace(space);
-    int imageChannels;
+    int imageChannels = 0;
+    ekStatus status;
     {
-        LibraryLock lock;
+        ImageLock lock(self, Use::Read);
         ekImage* image = self.image();
-        checkLocked(self, image->getStatus(), operation);
-        imageChannels = image->getCsize();
-        if (imageType != nullptr) *imageType = image->getDataType();
-        layout.box = makeBox(image, layout.space, x, y, z, w, h, d);
+        status = image->getStatus();
+        if (status == ekOkay) {
+            imageChannels = image->getCsize();
+            if (imageType != nullptr) *imageType = image->getDataType();
+            layout.box = makeBox(image, layout.space, x, y, z, w, h, d);
+        }
     }
+    checkImage(self, status, operation);
     parseChannels(channels, imageChannels, layout);
     return layout;
 }
@@ -72,53 +77,6 @@ Layout arrayLayout(PyImage& self, const py::array& array, int64_t x, int64_t y, 
             " channels, the request " + std::to_string(layout.nchans) +
             (channels.is_none() ? " (the image's; pass channels=[...] to select)" : " (channels)"));
     return layout;
-}
-
-ekStatus transfer(PyImage& self, Layout& layout, void* data, bool write) {
-    if (layout.box.empty()) return ekOkay;
-    ekConfig cfg = layout.config();
-    const Box& b = layout.box;
-    ekImage* image = self.image();
-    return withoutGil([&] {
-        return write ? image->setTile3D(b.x, b.y, b.z, b.nx, b.ny, b.nz, data, &cfg)
-                     : image->getTile3D(b.x, b.y, b.z, b.nx, b.ny, b.nz, data, &cfg);
-    });
-}
-
-// Bool arrays are read as bytes: a bit image gives 0 or 1, any other type its
-// low 8 bits. Mapping those to 0 or 1 gives the library's own conversion to
-// bits (1 when the low 8 bits are not 0) and bools numpy can hold.
-void normaliseBools(py::array& out) {
-    auto* p = static_cast<uint8_t*>(out.mutable_data());
-    for (py::ssize_t i = 0, n = out.size(); i < n; ++i) p[i] = p[i] != 0;
-}
-
-// A read into a new array, in bands of rows of about kBandBytes each. The
-// array's pages are fresh: the kernel clears each page as the read first
-// touches it, which leaves the page in the caches, and the streaming stores
-// the library uses for large boxes must then evict those lines again (a
-// 2048 x 2048 RGB read as float32 took 1.05 to 1.2 times numpy's astype in
-// one call, 0.94 to 1.0 times in bands). Each band is a sub-box of the same buffer box, so the
-// array receives exactly what one call would give.
-constexpr int64_t kBandBytes = int64_t(2) << 20;
-
-ekStatus readInBands(PyImage& self, Layout& layout, void* data) {
-    const Box& b = layout.box;
-    if (b.empty()) return ekOkay;
-    const int64_t rowBytes = int64_t(b.nx) * b.nz * layout.nchans * arrayElementBytes(layout.type);
-    const int64_t rows = std::max<int64_t>(1, kBandBytes / std::max<int64_t>(rowBytes, 1));
-    if (rows >= b.ny) return transfer(self, layout, data, false);
-    ekConfig cfg = layout.config();
-    ekImage* image = self.image();
-    return withoutGil([&] {
-        ekStatus status = ekOkay;
-        for (int64_t y = 0; y < b.ny && status == ekOkay; y += rows) {
-            const int32_t n = int32_t(std::min<int64_t>(rows, b.ny - y));
-            status = image->getSubTile3D(b.x, int32_t(b.y + y), b.z, b.nx, n, b.nz, data, b.x, b.y,
-                                         b.z, b.nx, b.ny, b.nz, &cfg);
-        }
-        return status;
-    });
 }
 
 py::array read(PyImage& self, int64_t x, int64_t y, Extent width, Extent height, int64_t z,
@@ -155,23 +113,6 @@ void readInto(PyImage& self, py::array& out, int64_t x, int64_t y, Extent width,
     if (layout.type == ekBit) normaliseBools(out);
 }
 
-// A write of the layout's box. The library's view hands a write on to its
-// parent unclipped; here a view takes only the part inside its window (the
-// array stays the buffer of the whole box), so pixels outside it never change.
-ekStatus writeBox(PyImage& self, Layout& layout, void* data) {
-    if (layout.box.empty()) return ekOkay;
-    if (self.viewParent() == nullptr) return transfer(self, layout, data, true);
-    ekConfig cfg = layout.config();
-    const Box& b = layout.box;
-    ekImage* image = self.image();
-    return withoutGil([&] {
-        const ekTile r = writableBox(self, layout.space, ekTile(b.x, b.y, b.z, b.nx, b.ny, b.nz));
-        if (r.empty()) return ekOkay;
-        return image->setSubTile3D(r.x, r.y, r.z, r.nx, r.ny, r.nz, data, b.x, b.y, b.z, b.nx, b.ny,
-                                   b.nz, &cfg);
-    });
-}
-
 void write(PyImage& self, const py::array& array, int64_t x, int64_t y, int64_t z,
            const py::object& order, const py::object& channels, const py::object& space) {
     checkArray(array, false, "write");
@@ -203,7 +144,7 @@ void fill(PyImage& self, const py::object& value, int64_t x, int64_t y, Extent w
                  widen ? nullptr : layout.channels.data(), 0, layout.space, ekColorModel(0));
     const Box& b = layout.box;
     ekImage* image = self.image();
-    checkImage(self, withoutGil([&] {
+    checkImage(self, withoutGil(self, Use::Change, [&] {
                    return image->fillTile3D(b.x, b.y, b.z, b.nx, b.ny, b.nz, values.data(), &cfg,
                                             nullptr);
                }),
@@ -213,7 +154,7 @@ void fill(PyImage& self, const py::object& value, int64_t x, int64_t y, Extent w
 // A copy into a view takes only the part of the destination box inside the
 // view's window, and the matching part of the source box. The destination box
 // is in the coordinate space the copy works in: that of the image at the root
-// of the source (a view copies through its parent). The library lock is held.
+// of the source (a view copies through its parent). The graphs' locks are held.
 void clipCopyToView(const PyImage& source, const PyImage& view, ekTile& from, ekTile& to) {
     const PyImage* root = &source;
     while (root->viewParent() != nullptr) root = root->viewParent();
@@ -247,23 +188,29 @@ void copyTo(PyImage& self, PyImage& other, int64_t x, int64_t y, Extent width, E
     int* list = target.channels.empty() ? nullptr : target.channels.data();
     ekImage* image = self.image();
     ekImage* dest = other.image();
-    const ekStatus status = withoutGil([&] {
+    const ekStatus status = [&] {
+        // The destination's graph is changed; the source's only read.
+        py::gil_scoped_release nogil;
+        PairGuard lock(self.graph(), accessFor(self, Use::Read), other.graph(), Access::Exclusive);
         ekTile from(b.x, b.y, b.z, b.nx, b.ny, b.nz), to(t.x, t.y, t.z, b.nx, b.ny, b.nz);
         if (other.viewParent() != nullptr) clipCopyToView(self, other, from, to);
         if (from.empty()) return ekOkay;
         return image->copyTile3D(from.x, from.y, from.z, from.nx, from.ny, from.nz, dest, to.x,
                                  to.y, to.z, list, 0);
-    });
+    }();
     if (status == ekOkay) return;
     // Either image may have failed; a refused write (ekNotAllowed) is the
     // destination's, since both statuses were checked above.
-    std::string reason;
-    {
-        LibraryLock lock;
-        if (status != ekNotAllowed) reason = self.failureReason(status);
-        const std::string theirs = other.failureReason(status);
-        if (!theirs.empty() && theirs != reason) reason += (reason.empty() ? "" : "; ") + theirs;
+    std::string reason, theirs;
+    if (status != ekNotAllowed) {
+        ImageLock lock(self, Use::Change);
+        reason = self.failureReason(status);
     }
+    {
+        ImageLock lock(other, Use::Change);
+        theirs = other.failureReason(status);
+    }
+    if (!theirs.empty() && theirs != reason) reason += (reason.empty() ? "" : "; ") + theirs;
     check(status, "copy_to", reason);
 }
 
@@ -271,7 +218,7 @@ void copyTo(PyImage& self, PyImage& other, int64_t x, int64_t y, Extent width, E
 
 template <class F>
 auto get(PyImage& self, F&& f) {
-    LibraryLock lock;
+    ImageLock lock(self, Use::Read);
     return f(self.image());
 }
 
@@ -279,7 +226,7 @@ auto get(PyImage& self, F&& f) {
 // serve with raises here rather than at the next read.
 template <class F>
 void set(PyImage& self, const char* what, F&& f) {
-    LibraryLock lock;
+    ImageLock lock(self, Use::Change);
     checkLocked(self, f(self.image()), what);
     checkLocked(self, self.image()->getStatus(), what);
 }
@@ -308,15 +255,7 @@ void setSize(PyImage& self, const std::vector<int32_t>& s) {
     });
 }
 
-py::tuple getShape(PyImage& self) {
-    Layout layout;
-    layout.box = get(self, [](ekImage* i) {
-        const ekSize s = i->getSize();
-        return Box{0, 0, 0, s.x, s.y, s.z};
-    });
-    layout.nchans = get(self, [](ekImage* i) { return i->getCsize(); });
-    return py::cast(arrayShape(layout, readRank(layout, self.rank())).vector());
-}
+py::tuple getShape(PyImage& self) { return py::cast(defaultShape(self)); }
 
 py::object getFill(PyImage& self) {
     ekPixel p;
@@ -347,8 +286,8 @@ void setFill(PyImage& self, const py::object& value) {
     });
 }
 
-// Python objects are made only once the library lock is released: releasing
-// one may destroy an image, which takes the lock itself.
+// Python objects are made only once the graph's lock is released: releasing
+// one may destroy an image of the graph, which takes the lock itself.
 std::string repr(const py::object& object) {
     auto& self = object.cast<PyImage&>();
     ekSize s;
@@ -357,7 +296,7 @@ std::string repr(const py::object& object) {
     ekCoordSpace space;
     bool okay;
     {
-        LibraryLock lock;
+        ImageLock lock(self, Use::Read);
         ekImage* i = self.image();
         s = i->getSize();
         okay = i->getStatus() == ekOkay;
@@ -377,6 +316,7 @@ std::string repr(const py::object& object) {
 void bindImage(py::module_& m) {
     sizeType = py::module_::import("collections").attr("namedtuple")("Size", "x y z c").release();
     sizeType.attr("__module__") = "eks";
+    sizeType.attr("__doc__") = "An image's size: width x, height y, depth z and channels c.";
     m.attr("Size") = sizeType;
     py::dict scope;
     scope["__builtins__"] = py::module_::import("builtins");
@@ -414,7 +354,7 @@ void bindImage(py::module_& m) {
         .def(
             "clear_status",
             [](PyImage& self) {
-                LibraryLock lock;
+                ImageLock lock(self, Use::Change);
                 self.image()->clearStatus();
             },
             "Forgets a failure recorded on the image, so that the next access tries again.")
@@ -430,7 +370,8 @@ void bindImage(py::module_& m) {
                 if (dtype.is_none()) throw py::type_error("dtype: expected a numpy dtype");
                 ekType type = typeFromObject(dtype, ekAnyType);
                 set(self, "dtype", [&](ekImage* i) { return i->setDataType(type); });
-            })
+            },
+            "The numpy dtype of the pixels (bool for bit images); memory images keep theirs.")
         .def_property(
             "order",
             [](PyImage& self) {
@@ -440,7 +381,9 @@ void bindImage(py::module_& m) {
                 refuseIfFixed(self, "order");
                 ekOrder order = orderFromName(name);
                 set(self, "order", [&](ekImage* i) { return i->setOrder(order); });
-            })
+            },
+            "How the image stores its channels: \"interleaved\", \"separate\" or "
+            "\"sequential\"; memory images keep theirs.")
         .def_property(
             "coord_space",
             [](PyImage& self) {
@@ -449,7 +392,9 @@ void bindImage(py::module_& m) {
             [](PyImage& self, const std::string& name) {
                 ekCoordSpace space = spaceFromName(name);
                 set(self, "coord_space", [&](ekImage* i) { return i->setCoordSpace(space); });
-            })
+            },
+            "Where the image's row 0 and column 0 lie: \"upper_left\" (row 0 on top), "
+            "\"lower_left\", \"left_upper\" (transposed) and the other five.")
         .def_property(
             "color_model",
             [](PyImage& self) {
@@ -458,7 +403,9 @@ void bindImage(py::module_& m) {
             [](PyImage& self, const std::string& name) {
                 ekColorModel model = colorModelFromName(name);
                 set(self, "color_model", [&](ekImage* i) { return i->setColorModel(model); });
-            })
+            },
+            "The recorded colour model (\"greyscale\", \"rgb\", \"rgba\", ...); nothing "
+            "converts between models.")
         .def_property("fill", &getFill, &setFill,
                       "Value of the pixels outside the image, one element per channel")
         .def(
@@ -474,7 +421,7 @@ void bindImage(py::module_& m) {
             },
             "dtype"_a = py::none(), "copy"_a = py::none(),
             "The whole image as read() gives it, so that numpy.asarray(image) works.")
-        .def("__repr__", &repr);
+        .def("__repr__", &repr, "<eks.Class WxHxDxC dtype order space>");
 }
 
 }  // namespace ekpy

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // The Python side of an image: the library image it owns, what must outlive
-// it, and the lock that keeps the library to one thread at a time.
+// it, and the lock of its graph that every call into the library holds.
 #ifndef EKS_PYTHON_IMAGE_OBJECT_H
 #define EKS_PYTHON_IMAGE_OBJECT_H
 
@@ -9,53 +9,48 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "eks/eks.h"
 #include "errors.h"
+#include "graph_lock.h"
 
 namespace ekpy {
 namespace py = pybind11;
 
-// The library serves one thread at a time (getters reset images, the graph is
-// process-wide), so every call into it holds this lock.
-std::mutex& libraryMutex();
-
-class LibraryLock {
-public:
-    LibraryLock() : lock_(libraryMutex()) {}
-
-private:
-    std::lock_guard<std::mutex> lock_;
-};
-
-// Runs f without the GIL (other Python threads go on meanwhile) and with the
-// library lock. The lock is released before the GIL is taken back, so a
-// thread waiting for the lock while holding the GIL cannot deadlock with us.
-template <class F>
-auto withoutGil(F&& f) {
-    py::gil_scoped_release nogil;
-    LibraryLock lock;
-    return std::forward<F>(f)();
-}
-
-// Images are made and destroyed under the library lock too (both touch the
-// process-wide graph). The deleter takes the lock: never let an ImagePtr go
-// while holding it.
-struct LockedDelete {
+// Images are made and destroyed under the lock of their graph (both touch
+// the graph: a view enters its parent's list of children). The deleter holds
+// the graph's lock object and takes it, blocking: never let an ImagePtr go
+// while holding the lock of its graph.
+struct GraphDelete {
+    GraphLockPtr graph;
     void operator()(ekImage* image) const {
-        LibraryLock lock;
+        std::unique_lock<std::shared_mutex> lock(graph->mutex);
         delete image;
     }
 };
 template <class T = ekImage>
-using ImagePtr = std::unique_ptr<T, LockedDelete>;
+using ImagePtr = std::unique_ptr<T, GraphDelete>;
 
+// A new image in `graph` (the parent's for a view; a new graph by default).
+template <class T, class... Args>
+ImagePtr<T> makeImageIn(GraphLockPtr graph, Args&&... args) {
+    std::unique_lock<std::shared_mutex> lock(graph->mutex);
+    return ImagePtr<T>(new T(std::forward<Args>(args)...), GraphDelete{std::move(graph)});
+}
 template <class T, class... Args>
 ImagePtr<T> makeImage(Args&&... args) {
-    LibraryLock lock;
-    return ImagePtr<T>(new T(std::forward<Args>(args)...));
+    return makeImageIn<T>(std::make_shared<GraphLock>(), std::forward<Args>(args)...);
+}
+
+// The lock of a new image's graph, for setting it up before it is handed to
+// a PyImage.
+template <class T>
+GraphLock& graphOf(const ImagePtr<T>& image) {
+    return *image.get_deleter().graph;
 }
 
 // Base of the module's image classes. `keep` holds what the image's pixels or
@@ -70,6 +65,11 @@ public:
     virtual ~PyImage() { image_.reset(); }  // before keep_ lets go of the parent
 
     ekImage* image() const { return image_.get(); }
+    GraphLock& graph() const { return *image_.get_deleter().graph; }
+    const GraphLockPtr& graphPtr() const { return image_.get_deleter().graph; }
+    // Whether reads, page locks and queries of the image are safe from many
+    // threads at once (they take the graph's lock shared).
+    virtual bool concurrentReads() const { return false; }
     // Rank of the arrays that hold the whole image (2: (y, x), 3: (y, x, c),
     // 4: (z, y, x, c)); reads return at least this rank.
     int rank() const { return rank_; }
@@ -77,18 +77,23 @@ public:
     // pixels may be shared with numpy arrays that must stay valid.
     virtual bool fixedLayout() const { return false; }
     // Whether the image refuses writes, so that arrays showing its pixels must
-    // be read-only too. The library lock is held.
+    // be read-only too. The graph's lock is held.
     virtual bool readOnly() const { return false; }
+    // The extents of the image's pages (a TIFF file's tiles or strips) when
+    // they are the natural blocks to read it by; false for images read best
+    // as a whole. The graph's lock is held.
+    virtual bool pageBlock(int& /*width*/, int& /*height*/) const { return false; }
     // The image a view shows (eks.SubImage); null for every other image.
     virtual const PyImage* viewParent() const { return nullptr; }
     // Why an operation failed with `status`, beyond the status's meaning (a
     // TIFF file's libtiff message); "" when the image has nothing to add. The
-    // library lock is held.
+    // graph's lock is held exclusively.
     virtual std::string failureReason(ekStatus) const { return {}; }
 
     // Locked tiles (eks.LockedTile) alive over this image. A tile counts
-    // itself in while it locks, under the library lock, so that an operation
-    // that releases the pages (a TIFF close) sees it under that lock too.
+    // itself in while it locks, under the graph's lock, so that an operation
+    // that releases the pages (a TIFF close, which takes the lock
+    // exclusively) sees it under that lock too.
     std::atomic<int> lockedTiles{0};
 
 private:
@@ -97,9 +102,39 @@ private:
     int rank_;
 };
 
+// What a call does with an image: Read (reads, page locks, queries) takes
+// the graph's lock shared where the image allows concurrent reads, Change
+// (everything else) always exclusively.
+enum class Use { Read, Change };
+
+inline Access accessFor(const PyImage& image, Use use) {
+    return use == Use::Read && image.concurrentReads() ? Access::Shared : Access::Exclusive;
+}
+
+// Holds the lock of the image's graph.
+class ImageLock {
+public:
+    explicit ImageLock(const PyImage& image, Use use = Use::Change)
+        : guard_(image.graph(), accessFor(image, use)) {}
+
+private:
+    GraphGuard guard_;
+};
+
+// Runs f without the GIL (other Python threads go on meanwhile) and with the
+// lock of the image's graph. The lock is released before the GIL is taken
+// back, so a thread waiting for the lock while holding the GIL cannot
+// deadlock with us.
+template <class F>
+auto withoutGil(const PyImage& image, Use use, F&& f) {
+    py::gil_scoped_release nogil;
+    ImageLock lock(image, use);
+    return std::forward<F>(f)();
+}
+
 // Raises the exception of a failed operation on `image`, its reason included.
-// checkLocked is for callers that hold the library lock; checkImage takes it,
-// and only when the status is a failure.
+// checkLocked is for callers that hold the graph's lock exclusively;
+// checkImage takes it, and only when the status is a failure.
 inline void checkLocked(const PyImage& image, ekStatus status, const char* operation) {
     if (status != ekOkay) check(status, operation, image.failureReason(status));
 }
@@ -107,17 +142,20 @@ inline void checkImage(const PyImage& image, ekStatus status, const char* operat
     if (status == ekOkay) return;
     std::string reason;
     {
-        LibraryLock lock;
+        ImageLock lock(image, Use::Change);
         reason = image.failureReason(status);
     }
     check(status, operation, reason);
 }
 
+// The shape read() gives by default: (y, x), (y, x, c) or (z, y, x, c).
+std::vector<py::ssize_t> defaultShape(PyImage& self);
+
 // The part of `box` (in `space` of `image`; 0: its own) that a write to the
 // image may change: for a view (eks.SubImage) the part inside its window and
 // inside the windows of the views it shows, in the same space; any other image
 // drops what lies outside by itself and gets the box back. An empty result has
-// an extent below 1. The library lock is held.
+// an extent below 1. The graph's lock is held.
 ekTile writableBox(const PyImage& image, ekCoordSpace space, const ekTile& box);
 
 }  // namespace ekpy

@@ -36,7 +36,7 @@ public:
     PyLockedTile& operator=(const PyLockedTile&) = delete;
     ~PyLockedTile() {
         {
-            LibraryLock lock;
+            ImageLock lock(owner_, Use::Read);
             delete tile_;  // unlocks the pages
         }
         --owner_.lockedTiles;
@@ -58,7 +58,7 @@ private:
     std::vector<LockedPage> locked_;
 };
 
-// Takes over the tile and takes its pages down; the library lock is held.
+// Takes over the tile and takes its pages down; the graph's lock is held.
 PyLockedTile::PyLockedTile(py::object image, ekLockedTile* tile)
     : image_(std::move(image)), owner_(image_.cast<PyImage&>()), tile_(tile) {
     try {
@@ -114,15 +114,11 @@ py::list PyLockedTile::pages(const py::object& self) const {
     return result;
 }
 
-std::unique_ptr<PyLockedTile> lockTile(const py::object& imageObject, int64_t x, int64_t y,
-                                       Extent width, Extent height, int64_t z, Extent depth,
-                                       const py::object& space) {
-    auto& owner = imageObject.cast<PyImage&>();
-    const ekCoordSpace cs = parseSpace(space);
-    LibraryLock lock;
+// Locks the box's pages; the graph's lock is held. A failure leaves `tile`
+// null and is returned, to be raised once the lock is released.
+ekStatus lockPages(const py::object& imageObject, PyImage& owner, const Box& b, ekCoordSpace cs,
+                   std::unique_ptr<PyLockedTile>& result) {
     ekImage* image = owner.image();
-    checkLocked(owner, image->getStatus(), "lock");
-    const Box b = makeBox(image, cs, x, y, z, width, height, depth);
     // A configuration only to name the box's space; it covers every channel.
     ekConfig cfg(image->getDataType(), image->getOrder(), image->getCsize(), nullptr, 0, cs);
     ekLockedTile* tile =
@@ -131,9 +127,29 @@ std::unique_ptr<PyLockedTile> lockTile(const py::object& imageObject, int64_t x,
     const ekStatus status = tile->getStatus();
     if (status != ekOkay) {
         delete tile;
-        checkLocked(owner, status, "lock");
+        return status;
     }
-    return std::make_unique<PyLockedTile>(imageObject, tile);
+    result = std::make_unique<PyLockedTile>(imageObject, tile);
+    return ekOkay;
+}
+
+std::unique_ptr<PyLockedTile> lockTile(const py::object& imageObject, int64_t x, int64_t y,
+                                       Extent width, Extent height, int64_t z, Extent depth,
+                                       const py::object& space) {
+    auto& owner = imageObject.cast<PyImage&>();
+    const ekCoordSpace cs = parseSpace(space);
+    ekStatus status;
+    std::unique_ptr<PyLockedTile> result;
+    {
+        ImageLock lock(owner, Use::Read);
+        status = owner.image()->getStatus();
+        if (status == ekOkay) {
+            const Box b = makeBox(owner.image(), cs, x, y, z, width, height, depth);
+            status = lockPages(imageObject, owner, b, cs, result);
+        }
+    }
+    checkImage(owner, status, "lock");  // the reason is read under the exclusive lock
+    return result;
 }
 
 }  // namespace
@@ -144,6 +160,9 @@ void bindLocking(py::module_& m) {
     pageType =
         py::module_::import("collections").attr("namedtuple")("Page", "x y z c pixels").release();
     pageType.attr("__module__") = "eks";
+    pageType.attr("__doc__") =
+        "A locked page: its position (x, y, z, c) in the image and its pixels, a numpy array "
+        "over the page's memory.";
     m.attr("Page") = pageType;
 
     py::class_<PyLockedTile>(
@@ -159,10 +178,16 @@ void bindLocking(py::module_& m) {
         "while the LockedTile or any of the arrays is alive.")
         .def_property_readonly(
             "pages",
-            [](const py::object& self) { return self.cast<const PyLockedTile&>().pages(self); })
-        .def("__enter__",
-             [](const py::object& self) { return self.cast<const PyLockedTile&>().pages(self); })
-        .def("__exit__", [](const py::object&, const py::args&) { return false; });
+            [](const py::object& self) { return self.cast<const PyLockedTile&>().pages(self); },
+            "The locked pages: a list of eks.Page(x, y, z, c, pixels).")
+        .def(
+            "__enter__",
+            [](const py::object& self) { return self.cast<const PyLockedTile&>().pages(self); },
+            "Gives the list of pages.")
+        .def(
+            "__exit__", [](const py::object&, const py::args&) { return false; },
+            "Lets exceptions through; the pages stay locked while the tile or any page array "
+            "is alive.");
 
     image.def("lock", &lockTile, "x"_a = 0, "y"_a = 0, "width"_a = py::none(),
               "height"_a = py::none(), py::kw_only(), "z"_a = 0, "depth"_a = py::none(),

@@ -13,6 +13,7 @@
 #include "image_object.h"
 #include "layout.h"
 #include "names.h"
+#include "pickling.h"
 
 namespace ekpy {
 namespace {
@@ -40,7 +41,7 @@ std::unique_ptr<PyMemoryImage> make(ImagePtr<ekMemoryImg> image, py::object keep
                                     bool readOnly) {
     ekStatus status;
     {
-        LibraryLock lock;
+        GraphGuard lock(graphOf(image), Access::Exclusive);
         const ekSize size = image->getSize();
         status = image->setSize(size);
         if (status == ekOkay) status = image->setCoordSpace(ekUpperLeft);
@@ -77,7 +78,7 @@ std::unique_ptr<PyMemoryImage> fromShape(const py::object& shapeObject, ekType t
     auto image = makeImage<ekMemoryImg>(ekSize(nx, ny, nz, nc), type, order);
     ekStatus status;
     {
-        LibraryLock lock;
+        GraphGuard lock(graphOf(image), Access::Exclusive);
         void* data = image->getDataPtr();
         status = image->getStatus();
         if (status == ekOkay) std::memset(data, 0, size_t(ekDataSize(type, nx * ny * nz * nc)));
@@ -120,7 +121,7 @@ extern "C" int getBuffer(PyObject* object, Py_buffer* view, int flags) {
         Layout layout;
         void* data;
         {
-            LibraryLock lock;
+            ImageLock lock(self, Use::Read);
             ekMemoryImg* image = self.memory();
             data = image->getDataPtr();
             check(image->getStatus(), "buffer");
@@ -167,6 +168,49 @@ extern "C" int getBuffer(PyObject* object, Py_buffer* view, int flags) {
     return -1;
 }
 
+// The shape of the image's own buffer: that of the array it was made over.
+py::tuple ownShape(const PyMemoryImage& self) {
+    Layout layout;
+    {
+        ImageLock lock(self, Use::Read);
+        const ekSize s = self.image()->getSize();
+        layout.box = Box{0, 0, 0, s.x, s.y, s.z};
+        layout.nchans = s.c;
+        layout.order = self.image()->getOrder();
+    }
+    return py::cast(arrayShape(layout, readRank(layout, self.rank())).vector());
+}
+
+bool isBits(const py::object& self) {
+    return self.attr("dtype").equal(py::module_::import("numpy").attr("bool_"));
+}
+
+// A copy of the pixels in the shape of the image's own buffer; bit images,
+// which have no buffer, as a shape to make and the pixels read() gives.
+py::tuple reduceMemory(const py::object& self) {
+    auto& image = self.cast<const PyMemoryImage&>();
+    py::dict kwargs, state = commonState(self);
+    kwargs["order"] = self.attr("order");
+    if (isBits(self)) {
+        kwargs["source"] = ownShape(image);
+        kwargs["dtype"] = self.attr("dtype");
+        state["pixels"] = self.attr("read")();
+    } else {
+        kwargs["source"] = py::module_::import("numpy").attr("array")(py::memoryview(self));
+        if (image.readOnly()) state["read_only"] = true;
+    }
+    return reduceTo(self, kwargs, state);
+}
+
+// The content itself: a digest of the pixels, with their type and layout.
+py::object tokenizeMemory(const py::object& self) {
+    py::object pixels = isBits(self) ? self.attr("read")() : py::memoryview(self);
+    py::object digest = py::module_::import("hashlib").attr("md5")(
+        pixels, py::arg("usedforsecurity") = false);
+    return commonToken(self) + py::make_tuple(py::str(self.attr("dtype")), self.attr("shape"),
+                                              self.attr("order"), digest.attr("hexdigest")());
+}
+
 }  // namespace
 
 void bindMemoryImage(py::module_& m) {
@@ -189,15 +233,29 @@ void bindMemoryImage(py::module_& m) {
             }
             return fromShape(source, typeFromObject(dtype, ekDouble), o);
         }),
-        "source"_a, "dtype"_a = py::none(), py::kw_only(), "order"_a = "interleaved");
-    // numpy.asarray falls back to __array__ when the buffer is refused: raise the
-    // buffer's error instead of handing back an array of one object.
+        "source"_a, "dtype"_a = py::none(), py::kw_only(), "order"_a = "interleaved",
+        "MemoryImage(array) wraps the array without copying; MemoryImage(shape, dtype) owns "
+        "zeroed pixels (dtype float64 by default).");
+    // numpy.asarray falls back to __array__ when the buffer is refused. Bit
+    // images, which have no view, give what read() gives, as every other
+    // image does; a refusal of any other kind is raised.
     cls.def(
         "__array__",
-        [](const py::object& self, const py::object& dtype) {
-            return py::module_::import("numpy").attr("asarray")(py::memoryview(self), dtype);
+        [](const py::object& self, const py::object& dtype, const py::object& copy) {
+            py::object numpy = py::module_::import("numpy");
+            if (self.attr("dtype").equal(numpy.attr("bool_"))) {
+                auto base = py::module_::import("eks").attr("Image").attr("__array__");
+                return base(self, dtype, copy);
+            }
+            py::object view = numpy.attr("asarray")(py::memoryview(self), dtype);
+            return !copy.is_none() && copy.cast<bool>() ? view.attr("copy")() : view;
         },
-        "dtype"_a = py::none());
+        "dtype"_a = py::none(), "copy"_a = py::none(),
+        "A view of the pixels (a copy with copy=True); bit images, which have none, as read() "
+        "gives them.");
+    cls.def("__reduce__", &reduceMemory, "Pickles the pixels.");
+    cls.def("__dask_tokenize__", &tokenizeMemory,
+            "A token of the pixels (a digest), dtype, shape and order, for dask.");
     // Replaces pybind11's buffer handler by one that can refuse (see getBuffer).
     auto* type = reinterpret_cast<PyTypeObject*>(cls.ptr());
     type->tp_as_buffer->bf_getbuffer = getBuffer;

@@ -13,6 +13,7 @@
 #include "image_object.h"
 #include "layout.h"
 #include "names.h"
+#include "pickling.h"
 
 namespace ekpy {
 namespace {
@@ -25,16 +26,37 @@ public:
 
 class PySubImage : public PyImage {
 public:
-    PySubImage(ImagePtr<> image, const PyImage& parent, py::object parentObject, int rank)
-        : PyImage(std::move(image), std::move(parentObject), rank), parent_(parent) {}
+    PySubImage(ImagePtr<> image, const PyImage& parent, py::object parentObject, int rank,
+               Layout window)
+        : PyImage(std::move(image), std::move(parentObject), rank),
+          parent_(parent),
+          window_(std::move(window)) {}
     bool readOnly() const override { return parent_.readOnly(); }
     const PyImage* viewParent() const override { return &parent_; }
+    bool pageBlock(int& width, int& height) const override {
+        return parent_.pageBlock(width, height);
+    }
     std::string failureReason(ekStatus status) const override {
         return parent_.failureReason(status);
     }
 
+    // The arguments that make the same view of the same parent again.
+    py::dict arguments() const {
+        using namespace pybind11::literals;
+        const Box& b = window_.box;
+        py::object channels = py::none();
+        if (!window_.channelAxis)
+            channels = py::int_(window_.channels.at(0));
+        else if (!window_.channels.empty())
+            channels = py::cast(window_.channels);
+        return py::dict("parent"_a = py::cast(&parent_), "x"_a = b.x, "y"_a = b.y,
+                        "width"_a = b.nx, "height"_a = b.ny, "channels"_a = channels, "z"_a = b.z,
+                        "depth"_a = b.nz);
+    }
+
 private:
     const PyImage& parent_;  // kept alive by the base's `keep`
+    Layout window_;          // the window in the parent and the parent's channels it shows
 };
 
 ekTile intersect(const ekTile& box, const ekSize& size) {
@@ -55,7 +77,7 @@ std::unique_ptr<PyConstantImage> makeConstant(const py::object& value, const py:
     auto image = makeImage<ekConstImg>(pixel);
     ekStatus status;
     {
-        LibraryLock lock;
+        GraphGuard lock(graphOf(image), Access::Exclusive);
         // Like every image made for numpy arrays, row 0 is the top row.
         status = image->setCoordSpace(ekUpperLeft);
         const size_t n = shape.size();
@@ -75,7 +97,7 @@ std::unique_ptr<PySubImage> makeSub(PyImage& parent, int64_t x, int64_t y, Exten
     Layout layout;
     int parentChannels;
     {
-        LibraryLock lock;
+        ImageLock lock(parent, Use::Read);
         ekImage* image = parent.image();
         check(image->getStatus(), "SubImage");
         parentChannels = image->getCsize();
@@ -88,18 +110,29 @@ std::unique_ptr<PySubImage> makeSub(PyImage& parent, int64_t x, int64_t y, Exten
     config.nchans = layout.nchans;
     config.chanList = layout.channels.data();
     const Box& b = layout.box;
-    auto image = makeImage<ekSubImg>(parent.image(), b.x, b.y, b.z, b.nx, b.ny, b.nz,
+    auto image = makeImageIn<ekSubImg>(parent.graphPtr(), parent.image(), b.x, b.y, b.z, b.nx, b.ny, b.nz,
                                      layout.channels.empty() ? nullptr : &config);
     ekStatus status;
     {
-        LibraryLock lock;
+        GraphGuard lock(graphOf(image), Access::Exclusive);
         status = image->getStatus();
     }
     check(status, "SubImage");  // the image is released without the lock held
     int rank = parent.rank();
     if (!layout.channelAxis && rank < 4) rank = 2;
     if (b.nz > 1) rank = 4;
-    return std::make_unique<PySubImage>(std::move(image), parent, py::cast(&parent), rank);
+    return std::make_unique<PySubImage>(std::move(image), parent, py::cast(&parent), rank,
+                                        std::move(layout));
+}
+
+// The value, dtype and shape that make the same constant image again.
+py::dict constantArguments(const py::object& self) {
+    using namespace pybind11::literals;
+    const py::tuple size = self.attr("size");
+    py::tuple shape = py::make_tuple(size[1], size[0]);
+    if (self.cast<const PyImage&>().rank() == 4) shape = py::make_tuple(size[2], size[1], size[0]);
+    return py::dict("value"_a = fillTuple(self), "dtype"_a = self.attr("dtype"),
+                    "shape"_a = shape);
 }
 
 }  // namespace
@@ -138,7 +171,22 @@ void bindOtherImages(py::module_& m) {
         "NotAllowedError; `fill` is the value. `shape` (y, x) or (z, y, x) sets the size "
         "(default 1 x 1).")
         .def(py::init(&makeConstant), "value"_a, "dtype"_a = py::none(), py::kw_only(),
-             "shape"_a = py::none());
+             "shape"_a = py::none(),
+             "An image of `value` everywhere, of `dtype` (default float64), `shape` (y, x) or "
+             "(z, y, x).")
+        .def(
+            "__reduce__",
+            [](const py::object& self) {
+                return reduceTo(self, constantArguments(self), commonState(self));
+            },
+            "Pickles the value, dtype and shape.")
+        .def(
+            "__dask_tokenize__",
+            [](const py::object& self) {
+                return commonToken(self) + py::make_tuple(py::str(self.attr("dtype")),
+                                                          py::tuple(self.attr("size")));
+            },
+            "A token of the value, dtype and size, for dask.");
     py::class_<PySubImage, PyImage>(
         m, "SubImage",
         "A view of `parent`: the window at (x, y, z) of the given extents (by default up to "
@@ -147,7 +195,25 @@ void bindOtherImages(py::module_& m) {
         "inside the window only, what falls outside is dropped. The parent is kept alive.")
         .def(py::init(&makeSub), "parent"_a, "x"_a = 0, "y"_a = 0, "width"_a = py::none(),
              "height"_a = py::none(), "channels"_a = py::none(), py::kw_only(), "z"_a = 0,
-             "depth"_a = py::none());
+             "depth"_a = py::none(),
+             "A view of the window of `parent` at (x, y, z) (by default to its far edges) and "
+             "the parent channels `channels` names (a list, or one int that drops the axis).")
+        .def(
+            "__reduce__",
+            [](const py::object& self) {
+                return reduceTo(self, self.cast<const PySubImage&>().arguments(),
+                                commonState(self));
+            },
+            "Pickles the parent, the window and the channels.")
+        .def(
+            "__dask_tokenize__",
+            [](const py::object& self) {
+                py::dict a = self.cast<const PySubImage&>().arguments();
+                py::object parent = a["parent"];
+                a["parent"] = parent.attr("__dask_tokenize__")();
+                return commonToken(self) + py::make_tuple(py::tuple(a.attr("items")()));
+            },
+            "A token of the parent's token, the window and the channels, for dask.");
 }
 
 }  // namespace ekpy

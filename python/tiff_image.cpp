@@ -4,7 +4,7 @@
 #include <pybind11/numpy.h>
 #include <pybind11/stl.h>
 
-#include <optional>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -14,34 +14,10 @@
 #include "image_object.h"
 #include "layout.h"
 #include "names.h"
+#include "tiff_object.h"
 
 namespace ekpy {
 namespace {
-
-// Runs f with the library lock held.
-template <class F>
-auto locked(F&& f) {
-    LibraryLock lock;
-    return f();
-}
-
-class PyTiffImage : public PyImage {
-public:
-    PyTiffImage(ImagePtr<> image, std::string path, int rank)
-        : PyImage(std::move(image), py::none(), rank), path_(std::move(path)) {}
-    ~PyTiffImage() override;
-    ekTiffImg* tiff() const { return static_cast<ekTiffImg*>(image()); }
-    bool readOnly() const override { return tiff()->isWritable() == 0; }
-    // A closed file says so; a refusal (ekNotAllowed) has nothing to add, any
-    // other failure carries libtiff's reason.
-    std::string failureReason(ekStatus status) const override {
-        if (tiff()->isClosed() != 0) return "the file is closed";
-        return status == ekNotAllowed ? std::string() : std::string(tiff()->getMessage());
-    }
-
-private:
-    std::string path_;  // as the file system takes it
-};
 
 // Closes the file, reporting a failure with its reason; a closed file stays
 // closed. Pages handed out by lock() are the cached tiles themselves, which
@@ -49,7 +25,7 @@ private:
 void close(PyTiffImage& self) {
     ekTiffImg* image = self.tiff();
     bool pagesLocked = false;
-    const ekStatus status = withoutGil([&] {
+    const ekStatus status = withoutGil(self, Use::Change, [&] {
         if (image->isClosed() != 0) return ekOkay;
         pagesLocked = self.lockedTiles > 0;
         return pagesLocked ? ekNotAllowed : image->close();
@@ -71,6 +47,8 @@ void setError(const StatusError& error) {
     }
 }
 
+}  // namespace
+
 // An image with writes that never reached the file was not closed: it is
 // closed here, as the library's destructor would, but not silently. Python's
 // ResourceWarning says that it should have been closed, and a close that
@@ -78,7 +56,10 @@ void setError(const StatusError& error) {
 // destructor cannot raise).
 PyTiffImage::~PyTiffImage() {
     ekTiffImg* image = tiff();
-    if (locked([&] { return image->hasUnwrittenData(); }) == 0) return;
+    {
+        ImageLock lock(*this, Use::Read);
+        if (image->hasUnwrittenData() == 0) return;
+    }
     py::error_scope pending;  // an exception already being raised stays as it is
     PyObject* file = PyUnicode_DecodeFSDefaultAndSize(path_.data(), py::ssize_t(path_.size()));
     if (file == nullptr) PyErr_Clear();
@@ -101,30 +82,37 @@ PyTiffImage::~PyTiffImage() {
     Py_XDECREF(file);
 }
 
-// Checks the new image's status; a failure carries the image's message, which
-// tells why the file was refused.
-std::unique_ptr<PyTiffImage> make(ImagePtr<ekTiffImg> image, std::string path,
-                                  const char* operation) {
+std::unique_ptr<PyTiffImage> makeTiff(ImagePtr<ekTiffImg> image, std::string path,
+                                      const ekTiffOpenOptions& opened, const char* operation) {
     ekStatus status;
     std::string message;
     int rank;
     {
-        LibraryLock lock;
+        GraphGuard lock(graphOf(image), Access::Exclusive);
         status = image->getStatus();
         message = image->getMessage();
         const ekSize s = image->getSize();
         rank = s.z > 1 ? 4 : s.c > 1 ? 3 : 2;
+        // Python programs scale with threads of their own and dask workers,
+        // which a pool under every read would crowd out on the same cores: a
+        // file opened for reading decodes on the calling thread unless
+        // EKS_NUM_THREADS says otherwise. A created file keeps the pool, which
+        // is the only way its writes, one thread at a time, use more cores.
+        if (status == ekOkay && image->isWritable() == 0 &&
+            std::getenv("EKS_NUM_THREADS") == nullptr)
+            status = image->setThreads(1);
     }
     if (status != ekOkay) {
         image.reset();
         check(status, operation, message);
     }
-    return std::make_unique<PyTiffImage>(std::move(image), std::move(path), rank);
+    auto result = std::make_unique<PyTiffImage>(std::move(image), std::move(path), rank, opened);
+    result->takeStamp();
+    return result;
 }
 
-// A path as the bytes the file system takes, from what open() accepts: str,
-// bytes or os.PathLike. An embedded NUL would cut the name short (and name
-// another file): ValueError, as open() raises.
+// An embedded NUL would cut the name short (and name another file):
+// ValueError, as open() raises.
 std::string fsPath(const py::object& path, const char* who) {
     const std::string bytes = py::module_::import("os").attr("fsencode")(path).cast<std::string>();
     if (bytes.find('\0') != std::string::npos)
@@ -132,79 +120,38 @@ std::string fsPath(const py::object& path, const char* who) {
     return bytes;
 }
 
-template <class T>
-struct Named {
-    const char* name;
-    T value;
-};
-
-constexpr Named<ekTiffCompression> kCompressions[] = {
-    {"none", ekTiffNone}, {"lzw", ekTiffLZW}, {"deflate", ekTiffDeflate}};
-constexpr Named<ekTiffPhotometric> kPhotometrics[] = {
-    {"minisblack", ekTiffMinIsBlack}, {"rgb", ekTiffRGB}, {"rgba", ekTiffRGBA}};
-
-template <class T, size_t N>
-T fromName(const Named<T> (&table)[N], const std::string& name, const char* what) {
-    std::string accepted;
-    for (size_t k = 0; k < N; ++k) {
-        if (name == table[k].name) return table[k].value;
-        accepted += std::string(k == 0 ? "" : k + 1 == N ? " or " : ", ") + table[k].name;
-    }
-    throw py::value_error("unknown " + std::string(what) + " '" + name + "'; expected " + accepted);
-}
-
-std::unique_ptr<PyTiffImage> create(const py::object& path, const py::object& shape,
-                                    const py::object& dtype, const py::object& order,
-                                    const std::vector<int>& tile, const std::string& compression,
-                                    const std::optional<std::string>& photometric) {
-    std::string file = fsPath(path, "TiffImage.create");
-    const ekOrder o = parseOrder(order);
-    const std::vector<py::ssize_t> dims = parseShape(shape, "TiffImage.create");
-    int nx, ny, nz, nc;
-    extentsFromShape(dims.data(), py::ssize_t(dims.size()), o, nx, ny, nz, nc);
-    if (tile.size() != 2) throw py::value_error("TiffImage.create: tile is (width, height)");
-    ekTiffCreateOptions options;
-    options.tileWidth = tile[0];
-    options.tileHeight = tile[1];
-    options.compression = fromName(kCompressions, compression, "compression");
-    if (photometric) options.photometric = fromName(kPhotometrics, *photometric, "photometric");
-    const ekType type = typeFromObject(dtype, ekUChar);
-    auto image = makeImage<ekTiffImg>(file.c_str(), ekSize(nx, ny, nz, nc), type, o, options);
-    return make(std::move(image), std::move(file), "TiffImage.create");
-}
-
-}  // namespace
-
 void bindTiffImage(py::module_& m) {
     using namespace pybind11::literals;
-    py::class_<PyTiffImage, PyImage>(
+    TiffClass cls(
         m, "TiffImage",
-        "A TIFF file as an image: TiffImage(path) opens it for reading; TiffImage.create() "
-        "makes a new tiled file that accepts writes. The attributes come from the file (its "
+        "A TIFF file as an image: TiffImage(path) opens it (or one of its overviews) for "
+        "reading; TiffImage.create() makes a new tiled file that accepts writes. The attributes come from the file (its "
         "orientation is the coordinate space). close(), or leaving a `with` block, writes what "
         "is left and closes the file, raising when that fails; an image collected with "
-        "unwritten pages gives a ResourceWarning. Paths are str, bytes or os.PathLike.")
-        .def(py::init([](const py::object& path) {
+        "unwritten pages gives a ResourceWarning. Paths are str, bytes or os.PathLike.");
+    cls.def(py::init([](const py::object& path, int level, bool paletteIndices) {
                  std::string file = fsPath(path, "TiffImage");
-                 auto image = makeImage<ekTiffImg>(file.c_str());
-                 return make(std::move(image), std::move(file), "TiffImage");
+                 ekTiffOpenOptions opened;
+                 opened.level = level;
+                 opened.paletteIndices = paletteIndices;
+                 ImagePtr<ekTiffImg> image;
+                 {
+                     py::gil_scoped_release nogil;  // opening reads the file's directories
+                     image = makeImage<ekTiffImg>(file.c_str(), opened);
+                 }
+                 return makeTiff(std::move(image), std::move(file), opened, "TiffImage");
              }),
-             "path"_a)
-        .def_static(
-            "create", &create, "path"_a, "shape"_a, "dtype"_a = py::none(), py::kw_only(),
-            "order"_a = "interleaved", "tile"_a = std::vector<int>{256, 256},
-            "compression"_a = "none", "photometric"_a = py::none(),
-            "Creates `path` (replacing it): shape (y, x) or (y, x, c), (c, y, x) in separate "
-            "order; tiles (width, height), multiples of 16; compression \"none\", \"lzw\" or "
-            "\"deflate\"; photometric \"minisblack\", \"rgb\" or \"rgba\" (a fourth channel as "
-            "alpha). By default 3 or 4 channels of uint8 or uint16 are \"rgb\", a fourth "
-            "channel being an unspecified extra sample, and everything else \"minisblack\".")
+             "path"_a, "level"_a = 0, py::kw_only(), "palette_indices"_a = false,
+             "Opens the TIFF file at `path` (str, bytes or os.PathLike) for reading: its full "
+             "resolution, or with `level` k its k-th overview (1 the first; past the last "
+             "raises BadInputError). A palette image reads as RGB through its colour map, or "
+             "as its indices with palette_indices=True.")
         .def(
             "flush",
             [](PyTiffImage& self) {
                 ekTiffImg* image = self.tiff();
                 // A closed image has nothing to flush, and says so like every other use.
-                checkImage(self, withoutGil([&] {
+                checkImage(self, withoutGil(self, Use::Change, [&] {
                                return image->isClosed() != 0 ? ekNotAllowed : image->flush();
                            }),
                            "flush");
@@ -217,9 +164,14 @@ void bindTiffImage(py::module_& m) {
              "of it raises NotAllowedError.")
         .def_property_readonly(
             "closed",
-            [](PyTiffImage& self) { return locked([&] { return self.tiff()->isClosed(); }) != 0; },
+            [](PyTiffImage& self) {
+                ImageLock lock(self, Use::Read);
+                return self.tiff()->isClosed() != 0;
+            },
             "True once close() has succeeded.")
-        .def("__enter__", [](const py::object& self) { return self; })
+        .def(
+            "__enter__", [](const py::object& self) { return self; },
+            "Gives the image; leaving the block closes it.")
         .def(
             "__exit__",
             [](PyTiffImage& self, const py::args&) {
@@ -230,10 +182,13 @@ void bindTiffImage(py::module_& m) {
         .def_property_readonly(
             "message",
             [](PyTiffImage& self) {
-                LibraryLock lock;
+                ImageLock lock(self, Use::Change);  // reads change the message
                 return std::string(self.tiff()->getMessage());
             },
             "The last failure or libtiff warning; \"\" when there is none.");
+    bindTiffCreation(cls);
+    bindTiffTags(cls);
+    bindTiffSharing(m, cls);
 }
 
 }  // namespace ekpy

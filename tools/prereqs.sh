@@ -30,6 +30,13 @@ eks_need /usr/bin/python3 -c 'import pytest' -- python3-pytest
 eks_need /usr/bin/python3 -c 'import osgeo.gdal' -- python3-gdal
 eks_need command -v gdal_translate -- gdal-bin
 eks_need /usr/bin/python3 -c 'import tifffile' -- python3-tifffile
+# What the module plugs into, for the tests and the guide's recipes only (the
+# module imports without them): dask on threads and on a local cluster,
+# xarray; and mypy, which checks the module's type stubs.
+eks_need /usr/bin/python3 -c 'import dask.array' -- python3-dask
+eks_need /usr/bin/python3 -c 'import distributed' -- python3-distributed
+eks_need /usr/bin/python3 -c 'import xarray' -- python3-xarray
+eks_need /usr/bin/python3 -c 'import mypy' -- mypy
 
 if ((${#eks_missing[@]})); then
     if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null 2>&1; then

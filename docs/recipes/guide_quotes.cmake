@@ -6,15 +6,16 @@
 #   ...the file, exactly...
 #   ```
 #
+# (Python recipes, name.py, in a ```python block.)
+#
 # Check (default): fails when a quoted block differs from its file, or when a
 # recipe file is quoted nowhere.
 #   cmake -DGUIDE=docs/guide.md -DRECIPES=docs/recipes -P docs/recipes/guide_quotes.cmake
 # Update: add -DUPDATE=ON to rewrite every quoted block from its file.
 cmake_minimum_required(VERSION 3.20)
 set(marker "<!-- recipe: ")
-set(open " -->\n```cpp\n")
+set(open " -->\n```")
 string(LENGTH "${marker}" marker_len)
-string(LENGTH "${open}" open_len)
 
 file(READ ${GUIDE} rest)
 set(out "")
@@ -29,14 +30,24 @@ while(TRUE)
   string(SUBSTRING "${rest}" 0 ${at} before)
   string(APPEND out "${before}")
   string(SUBSTRING "${rest}" ${at} -1 rest)
-  # The marker line and the fence that opens the block.
+  # The marker line and the fence that opens the block, in the recipe's language.
   string(FIND "${rest}" "${open}" close)
   if(close EQUAL -1)
-    message(FATAL_ERROR "a recipe marker without a ```cpp block after it in ${GUIDE}")
+    message(FATAL_ERROR "a recipe marker without a code block after it in ${GUIDE}")
   endif()
   math(EXPR name_len "${close} - ${marker_len}")
   string(SUBSTRING "${rest}" ${marker_len} ${name_len} name)
-  math(EXPR header_len "${close} + ${open_len}")
+  if(name MATCHES "\\.py$")
+    set(opening " -->\n```python\n")
+  else()
+    set(opening " -->\n```cpp\n")
+  endif()
+  string(LENGTH "${opening}" opening_len)
+  string(SUBSTRING "${rest}" ${close} ${opening_len} found)
+  if(NOT found STREQUAL opening)
+    message(FATAL_ERROR "the block of ${name} is not in the recipe's language in ${GUIDE}")
+  endif()
+  math(EXPR header_len "${close} + ${opening_len}")
   string(SUBSTRING "${rest}" 0 ${header_len} header)
   string(SUBSTRING "${rest}" ${header_len} -1 rest)
   # The block runs to the closing fence; it keeps its last newline. An empty
@@ -68,7 +79,7 @@ while(TRUE)
 endwhile()
 string(APPEND out "${rest}")
 
-file(GLOB recipes RELATIVE ${RECIPES} ${RECIPES}/*.cpp)
+file(GLOB recipes RELATIVE ${RECIPES} ${RECIPES}/*.cpp ${RECIPES}/*.py)
 foreach(name IN LISTS recipes)
   if(NOT name IN_LIST quoted)
     string(APPEND problems "  ${name}: not quoted in the guide\n")

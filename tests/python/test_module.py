@@ -1,0 +1,77 @@
+# SPDX-License-Identifier: Apache-2.0
+# The module as a whole: its version, documentation, type stubs, and what an
+# interpreter without numpy is told.
+import ast
+import inspect
+import os
+import subprocess
+import sys
+
+import pytest
+
+import eks
+
+STUBS = os.path.join(os.path.dirname(eks.__file__), "eks.pyi")
+
+
+def public_members():
+    """(name, object) of the module's public names and its classes' members."""
+    for name in dir(eks):
+        if name.startswith("_"):
+            continue
+        obj = getattr(eks, name)
+        yield name, obj
+        if inspect.isclass(obj) and not issubclass(obj, (Exception, tuple)):
+            for member, value in vars(obj).items():
+                if not member.startswith("_") or member in ("__getitem__", "__setitem__"):
+                    yield f"{name}.{member}", value
+
+
+def test_version_and_a_docstring_for_everything_public():
+    assert eks.__version__.count(".") == 2
+    for name, obj in public_members():
+        doc = (obj.__doc__ or "").strip()
+        text = doc.split(")", 1)[-1] if doc.startswith(name.split(".")[-1] + "(") else doc
+        assert text.strip(" ->\n"), name
+
+
+def stub_names():
+    names = set()
+    for node in ast.parse(open(STUBS).read()).body:
+        if isinstance(node, ast.ClassDef):
+            names.add(node.name)
+            names.update(f"{node.name}.{n.name}" for n in node.body
+                         if isinstance(n, ast.FunctionDef))
+        elif isinstance(node, ast.AnnAssign):
+            names.add(node.target.id)
+    return names
+
+
+def test_the_stubs_name_everything_and_type_check(tmp_path, monkeypatch):
+    stubbed = stub_names()
+    missing = [name for name, _ in public_members()
+               if name not in stubbed and name.split(".")[0] not in ("Error", "FillValue")]
+    assert not missing
+    mypy = pytest.importorskip("mypy.api")
+    program = tmp_path / "use.py"
+    program.write_text(
+        "import numpy as np\nimport numpy.typing as npt\nimport eks\n"
+        "image = eks.MemoryImage(np.zeros((4, 5), np.uint8))\n"
+        "rows: npt.NDArray[np.float32] = image.read(0, 0, 2, 2, dtype=np.float32)\n"
+        "image[1:2] = 3\nn: int = image.ndim + len(image) + image.size.x\n"
+        "tiff: eks.TiffImage = eks.TiffImage.create('t.tif', (16, 16), np.uint8)\n"
+        "hits: int = tiff.cache_stats.hits + tiff.threads\n"
+        "wrong: str = image.ndim\n")
+    monkeypatch.setenv("MYPYPATH", os.path.dirname(STUBS))
+    out, _, status = mypy.run(["--strict", "--no-incremental", "--cache-dir", os.devnull,
+                               str(program)])
+    # Only the last line is wrong.
+    assert status == 1 and out.count("error:") == 1, out
+    assert 'use.py:10: error: Incompatible types in assignment (expression has type "int"' in out
+
+
+def test_an_interpreter_without_numpy_is_told_so():
+    hide = "import sys; sys.modules['numpy'] = None; import eks"
+    done = subprocess.run([sys.executable, "-c", hide], capture_output=True, text=True,
+                          env={**os.environ, "PYTHONPATH": os.path.dirname(eks.__file__)})
+    assert "eks needs numpy" in done.stderr and "python3-numpy" in done.stderr

@@ -1,0 +1,139 @@
+# SPDX-License-Identifier: Apache-2.0
+# Images shared by threads and processes: pickles that make the same image
+# again, dask tokens that name the content, the TIFF cache and thread count,
+# and many threads on one TIFF file and on graphs of their own.
+import os
+import pickle
+import threading
+
+import numpy as np
+import pytest
+
+import eks
+
+has_tiff = hasattr(eks, "TiffImage")
+
+
+def tiff_of(a, path):
+    with eks.TiffImage.create(path, a.shape, a.dtype, tile=(16, 16), compression="lzw") as out:
+        out.write(a)
+    return eks.TiffImage(path)
+
+
+def picklable_images(tmp_path, rng):
+    a = rng.integers(0, 255, (9, 11, 3), dtype=np.uint8)
+    read_only = np.frombuffer(a.tobytes(), np.uint8).reshape(a.shape)
+    bits = eks.MemoryImage((5, 7), bool)
+    bits.write(rng.random((5, 7)) < 0.5)
+    flipped = eks.MemoryImage(a.transpose(2, 0, 1).copy(), order="separate")
+    flipped.coord_space = "lower_left"
+    made = [eks.MemoryImage(a), eks.MemoryImage(read_only), bits, flipped,
+            eks.ConstantImage((1, 2), np.float32, shape=(2, 3, 4)),
+            eks.SubImage(eks.SubImage(eks.MemoryImage(a), 1, 1, 8, 6), 2, 1, channels=1)]
+    if has_tiff:
+        made.append(tiff_of(a, tmp_path / "a.tif"))
+        made.append(eks.SubImage(made[-1], 3, 2, 5, 5, channels=[2, 0]))
+    return made
+
+
+def test_pickles_make_the_same_image(tmp_path, rng):
+    for image in picklable_images(tmp_path, rng):
+        image.fill = 7
+        copy = pickle.loads(pickle.dumps(image))
+        assert type(copy) is type(image) and repr(copy) == repr(image)
+        assert copy.fill == image.fill and copy.shape == image.shape
+        box = (-1, -1, image.size.x + 2, image.size.y + 2)  # the fill shows around
+        np.testing.assert_array_equal(copy.read(*box), image.read(*box))
+        assert copy.__dask_tokenize__() == image.__dask_tokenize__()
+    read_only = pickle.loads(pickle.dumps(picklable_images(tmp_path, rng)[1]))
+    with pytest.raises(eks.NotAllowedError):
+        read_only[0, 0] = 1
+
+
+def test_memory_tokens_follow_the_pixels(rng):
+    a = rng.random((4, 5))
+    image = eks.MemoryImage(a)
+    before = image.__dask_tokenize__()
+    assert eks.MemoryImage(a.copy()).__dask_tokenize__() == before
+    a[3, 4] += 1
+    assert image.__dask_tokenize__() != before
+
+
+@pytest.mark.skipif(not has_tiff, reason="built without eks_tiff")
+def test_tiff_pickles_carry_the_cache_and_threads_and_tokens_the_file(tmp_path, rng, monkeypatch):
+    a = rng.integers(0, 255, (20, 20), dtype=np.uint8)
+    image = tiff_of(a, tmp_path / "t.tif")
+    image.cache_bytes, image.threads = 12345, 1
+    monkeypatch.chdir(tmp_path)
+    relative = eks.TiffImage("t.tif")  # pickles the absolute path
+    assert relative.__dask_tokenize__() == image.__dask_tokenize__()
+    copy = pickle.loads(pickle.dumps(image))
+    assert (copy.cache_bytes, copy.threads) == (12345, 1)
+    monkeypatch.chdir("/")
+    np.testing.assert_array_equal(pickle.loads(pickle.dumps(relative)).read(), a)
+    token = copy.__dask_tokenize__()
+    rewritten = tiff_of(a + 1, tmp_path / "t.tif")
+    os.utime(tmp_path / "t.tif", ns=(1, 1))  # whatever the clock's granularity
+    assert eks.TiffImage(tmp_path / "t.tif").__dask_tokenize__() != token
+    assert rewritten.__dask_tokenize__() != token
+
+
+@pytest.mark.skipif(not has_tiff, reason="built without eks_tiff")
+def test_created_and_closed_tiffs_refuse_pickling(tmp_path):
+    out = eks.TiffImage.create(tmp_path / "c.tif", (16, 16))
+    with pytest.raises(eks.NotAllowedError, match="close.*reading"):
+        pickle.dumps(out)
+    assert out.__dask_tokenize__() == out.__dask_tokenize__()
+    assert out.__dask_tokenize__() != eks.TiffImage.create(tmp_path / "d.tif",
+                                                           (16, 16)).__dask_tokenize__()
+    out.close()
+    with pytest.raises(eks.NotAllowedError, match="closed"):
+        pickle.dumps(out)
+
+
+@pytest.mark.skipif(not has_tiff, reason="built without eks_tiff")
+def test_cache_budget_counters_and_threads(tmp_path, rng, monkeypatch):
+    monkeypatch.delenv("EKS_NUM_THREADS", raising=False)
+    image = tiff_of(rng.integers(0, 255, (64, 64), dtype=np.uint8), tmp_path / "s.tif")
+    assert image.threads == 1  # reads stay on the calling thread
+    assert eks.TiffImage.create(tmp_path / "w.tif", (16, 16)).threads == os.cpu_count()
+    monkeypatch.setenv("EKS_NUM_THREADS", "3")
+    assert eks.TiffImage(tmp_path / "s.tif").threads == 3
+    image[:32, :32]
+    image[:16, :16]
+    assert image.cache_stats == (1, 4, 0) and image.cache_stats["misses"] == 4
+    image.cache_bytes = 0  # evicts all but the page in use
+    assert image.cache_bytes == 0 and image.cache_stats.evictions == 4
+    image.threads = 0
+    assert image.threads == os.cpu_count()
+    with pytest.raises(eks.BadInputError):
+        image.threads = -1
+
+
+def test_threads_share_a_tiff_and_use_graphs_of_their_own(tmp_path, rng):
+    a = rng.integers(0, 65535, (96, 80, 3), dtype=np.uint16)
+    shared = tiff_of(a, tmp_path / "shared.tif") if has_tiff else eks.MemoryImage(a)
+    shared.cache_bytes = 40000  # a few tiles: pages come and go while threads read
+    failures = []
+
+    def work(seed):
+        r = np.random.default_rng(seed)
+        own = eks.MemoryImage(np.zeros_like(a))
+        view = eks.SubImage(own, 8, 8)
+        try:
+            for _ in range(150):
+                y, x = r.integers(0, 80, 2)
+                key = np.s_[y:y + 24:r.integers(1, 3), x:x + 20]
+                np.testing.assert_array_equal(shared[key], a[key])
+                view[y:y + 9, x:x + 9] = shared[y + 8:y + 17, x + 8:x + 17]  # clipped alike
+            written = np.asarray(own)
+            assert np.all((written == 0) | (written == a))
+        except Exception as e:  # reported by the main thread
+            failures.append(e)
+
+    threads = [threading.Thread(target=work, args=(k,)) for k in range(6)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert not failures, failures[0]
