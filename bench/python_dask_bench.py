@@ -21,6 +21,7 @@ Times are medians over `rounds` (default 3), the two sides of a row taking
 turns. The machine's CPU and the processes loading it are printed first: on a
 shared machine only ratios measured together mean anything.
 """
+import multiprocessing
 import os
 import statistics
 import subprocess
@@ -38,6 +39,14 @@ ROUNDS = int(sys.argv[2]) if len(sys.argv) > 2 else 3
 SIDE, TILE = 12000, 256
 
 
+def spin(seconds):
+    """CPU seconds one process gets while spinning for `seconds`."""
+    start, cpu = time.time(), time.process_time()
+    while time.time() - start < seconds:
+        pass
+    return time.process_time() - cpu
+
+
 def machine():
     with open("/proc/cpuinfo") as f:
         model = next((line.split(":", 1)[1].strip() for line in f if "model name" in line), "?")
@@ -46,6 +55,11 @@ def machine():
                          capture_output=True, text=True).stdout.splitlines()
     busy = [line.strip() for line in top if float(line.split()[0]) >= 5][:8]
     print("processes using 5 % of a core or more:", "; ".join(busy) or "none")
+    # What the peers leave us: the scheduler shares the cores between sessions,
+    # so rows 1, 3 and 4 can gain only up to this many cores.
+    with multiprocessing.Pool(os.cpu_count()) as pool:
+        cores = sum(pool.map(spin, [1.0] * os.cpu_count()))
+    print(f"cores available to this run (spinning processes, 1 s): {cores:.2f}")
 
 
 def make_file(path):

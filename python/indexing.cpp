@@ -38,7 +38,7 @@ struct Pick {
 
 // The image as the array protocol sees it, taken under one lock.
 struct Geometry {
-    std::vector<py::ssize_t> shape;  // read()'s default shape
+    std::vector<py::ssize_t> shape;    // read()'s default shape
     int z = -1, y = 0, x = 1, c = -1;  // its axes (-1: none)
     ekType type = ekAnyType;
     int channels = 1;
@@ -98,8 +98,9 @@ Pick pickOf(const py::handle& item, int axis, py::ssize_t n) {
     long long i = PyLong_AsLongLongAndOverflow(number, &overflow);
     Py_DECREF(number);
     if (overflow != 0 || i < -n || i >= n)
-        throw py::index_error("index " + std::string(py::str(item)) + " is out of bounds for axis " +
-                              std::to_string(axis) + " with size " + std::to_string(n));
+        throw py::index_error("index " + std::string(py::str(item)) +
+                              " is out of bounds for axis " + std::to_string(axis) + " with size " +
+                              std::to_string(n));
     return Pick{i < 0 ? i + n : i, 1, 1, true};
 }
 
@@ -112,8 +113,8 @@ struct Selection {
 };
 
 Selection parseKey(const py::handle& key, const std::vector<py::ssize_t>& dims) {
-    const py::tuple items = PyTuple_Check(key.ptr()) ? py::reinterpret_borrow<py::tuple>(key)
-                                                     : py::make_tuple(key);
+    const py::tuple items =
+        PyTuple_Check(key.ptr()) ? py::reinterpret_borrow<py::tuple>(key) : py::make_tuple(key);
     const int ndim = int(dims.size());
     int indexed = 0, ellipses = 0;
     for (const py::handle item : items) {
@@ -164,8 +165,8 @@ Layout spanLayout(const Geometry& g, const Selection& sel, Picks& p) {
     p.x = sel.picks[size_t(g.x)];
     Layout l;
     l.type = g.type;
-    l.box = Box{int32_t(p.x.low()), int32_t(p.y.low()), int32_t(p.z.low()), int32_t(p.x.span()),
-                int32_t(p.y.span()), int32_t(p.z.span())};
+    l.box = Box{int32_t(p.x.low()),  int32_t(p.y.low()),  int32_t(p.z.low()),
+                int32_t(p.x.span()), int32_t(p.y.span()), int32_t(p.z.span())};
     l.nchans = g.channels;
     if (g.c >= 0) {
         const Pick& c = sel.picks[size_t(g.c)];
@@ -194,15 +195,16 @@ ekStatus strided(PyImage& self, Layout& l, const Picks& p, char* data, bool writ
     ekConfig cfg = b.config();
     for (int64_t k = 0; k < p.z.count; ++k) {
         for (int64_t r = 0; r < p.y.count; r += rows) {
-            const Pick band_rows{p.y.start + r * p.y.step, std::min(rows, p.y.count - r), p.y.step};
-            b.box = Box{int32_t(p.x.low()), int32_t(band_rows.low()),
-                        int32_t(p.z.start + k * p.z.step), int32_t(p.x.span()),
-                        int32_t(band_rows.span()), 1};
+            const Pick bandRows{p.y.start + r * p.y.step, std::min(rows, p.y.count - r), p.y.step};
+            b.box = Box{
+                int32_t(p.x.low()),  int32_t(bandRows.low()),  int32_t(p.z.start + k * p.z.step),
+                int32_t(p.x.span()), int32_t(bandRows.span()), 1};
             const Box& bb = b.box;
-            ekStatus st = self.image()->getTile3D(bb.x, bb.y, bb.z, bb.nx, bb.ny, 1, band.data(), &cfg);
+            ekStatus st =
+                self.image()->getTile3D(bb.x, bb.y, bb.z, bb.nx, bb.ny, 1, band.data(), &cfg);
             if (st != ekOkay) return st;
-            for (int64_t i = 0; i < band_rows.count; ++i) {
-                char* span = band.data() + (band_rows.start + i * p.y.step - bb.y) * spanRow;
+            for (int64_t i = 0; i < bandRows.count; ++i) {
+                char* span = band.data() + (bandRows.start + i * p.y.step - bb.y) * spanRow;
                 char* picked = data + ((k * p.y.count) + r + i) * row;
                 if (p.x.step == 1) {
                     write ? std::memcpy(span, picked, size_t(row))
@@ -236,8 +238,9 @@ py::object getItem(PyImage& self, const py::handle& key) {
     if (out.size() > 0) {
         char* data = static_cast<char*>(out.mutable_data());
         const ekStatus status =
-            banded(p, l) ? withoutGil(self, Use::Read, [&] { return strided(self, l, p, data, false); })
-                         : readInBands(self, l, data);
+            banded(p, l)
+                ? withoutGil(self, Use::Read, [&] { return strided(self, l, p, data, false); })
+                : readInBands(self, l, data);
         checkImage(self, status, "__getitem__");
         if (g.type == ekBit) normaliseBools(out);
     }
@@ -259,14 +262,16 @@ void setItem(PyImage& self, const py::handle& key, const py::handle& value) {
     const Selection sel = parseKey(key, g.shape);
     // numpy converts and broadcasts the value exactly as into an array.
     py::array values(dtypeOfType(g.type), sel.shape);
-    if (PyObject_SetItem(values.ptr(), Py_Ellipsis, value.ptr()) != 0) throw py::error_already_set();
+    if (PyObject_SetItem(values.ptr(), Py_Ellipsis, value.ptr()) != 0)
+        throw py::error_already_set();
     if (values.size() == 0) return;
     Picks p;
     Layout l = spanLayout(g, sel, p);
     char* data = static_cast<char*>(values.mutable_data());
     const ekStatus status =
-        banded(p, l) ? withoutGil(self, Use::Change, [&] { return strided(self, l, p, data, true); })
-                     : writeBox(self, l, data);
+        banded(p, l)
+            ? withoutGil(self, Use::Change, [&] { return strided(self, l, p, data, true); })
+            : writeBox(self, l, data);
     checkImage(self, status, "__setitem__");
 }
 

@@ -53,8 +53,7 @@ py::tuple reduceTo(const py::object& image, const py::dict& kwargs, const py::di
 
 py::tuple commonToken(const py::object& image) {
     return py::make_tuple("eks." + std::string(py::str(py::type::of(image).attr("__qualname__"))),
-                          image.attr("coord_space"), image.attr("color_model"),
-                          fillTuple(image));
+                          image.attr("coord_space"), image.attr("color_model"), fillTuple(image));
 }
 
 void bindPickling(py::module_& m) {

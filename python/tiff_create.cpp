@@ -23,9 +23,9 @@ struct Named {
 };
 
 constexpr Named<ekTiffCompression> kCompressions[] = {
-    {"none", ekTiffNone},         {"lzw", ekTiffLZW},   {"deflate", ekTiffDeflate},
-    {"zstd", ekTiffZSTD},         {"jpeg", ekTiffJPEG}, {"webp", ekTiffWebP},
-    {"lerc", ekTiffLERC},         {"packbits", ekTiffPackBits}};
+    {"none", ekTiffNone}, {"lzw", ekTiffLZW},          {"deflate", ekTiffDeflate},
+    {"zstd", ekTiffZSTD}, {"jpeg", ekTiffJPEG},        {"webp", ekTiffWebP},
+    {"lerc", ekTiffLERC}, {"packbits", ekTiffPackBits}};
 constexpr Named<ekTiffPhotometric> kPhotometrics[] = {
     {"minisblack", ekTiffMinIsBlack}, {"rgb", ekTiffRGB}, {"rgba", ekTiffRGBA}};
 constexpr Named<ekTiffResampling> kResamplings[] = {
@@ -86,10 +86,13 @@ std::unique_ptr<PyTiffImage> create(const py::object& path, const py::object& sh
 void buildOverviews(PyTiffImage& self, const std::vector<int>& factors, const std::string& method) {
     const ekTiffResampling resampling = fromName(kResamplings, method, "resampling");
     ekTiffImg* image = self.tiff();
-    checkImage(self, withoutGil(self, Use::Change, [&] {
-                   if (image->isClosed() != 0) return ekNotAllowed;
-                   return image->buildOverviews(factors.data(), int(factors.size()), resampling);
-               }),
+    checkImage(self,
+               withoutGil(self, Use::Change,
+                          [&] {
+                              if (image->isClosed() != 0) return ekNotAllowed;
+                              return image->buildOverviews(factors.data(), int(factors.size()),
+                                                           resampling);
+                          }),
                "build_overviews");
 }
 
@@ -100,13 +103,12 @@ void bindTiffCreation(TiffClass& cls) {
     cls.def_static(
            "create",
            [](const py::object& path, const py::object& shape, const py::object& dtype,
-              const py::object& order, const std::vector<int>& tile,
-              const std::string& compression, int level, int predictor, int quality,
-              double maxError, const std::optional<std::string>& photometric, bool cog,
-              const py::object& tags) {
+              const py::object& order, const std::vector<int>& tile, const std::string& compression,
+              int level, int predictor, int quality, double maxError,
+              const std::optional<std::string>& photometric, bool cog, const py::object& tags) {
                return create(path, shape, dtype, order, tile,
-                             Coding{compression, level, predictor, quality, maxError},
-                             photometric, cog, tags);
+                             Coding{compression, level, predictor, quality, maxError}, photometric,
+                             cog, tags);
            },
            "path"_a, "shape"_a, "dtype"_a = py::none(), py::kw_only(), "order"_a = "interleaved",
            "tile"_a = std::vector<int>{256, 256}, "compression"_a = "none", "level"_a = 0,

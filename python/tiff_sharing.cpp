@@ -101,7 +101,9 @@ void bindTiffSharing(py::module_& m, TiffClass& cls) {
 
     cls.def_property(
            "cache_bytes",
-           [](PyTiffImage& self) { return query(self, [](ekTiffImg* t) { return t->getCacheBytes(); }); },
+           [](PyTiffImage& self) {
+               return query(self, [](ekTiffImg* t) { return t->getCacheBytes(); });
+           },
            [](PyTiffImage& self, int64_t bytes) {
                change(self, "cache_bytes", [&](ekTiffImg* t) { return t->setCacheBytes(bytes); });
            },
@@ -123,7 +125,9 @@ void bindTiffSharing(py::module_& m, TiffClass& cls) {
             "opened.")
         .def_property(
             "threads",
-            [](PyTiffImage& self) { return query(self, [](ekTiffImg* t) { return t->getThreads(); }); },
+            [](PyTiffImage& self) {
+                return query(self, [](ekTiffImg* t) { return t->getThreads(); });
+            },
             [](PyTiffImage& self, int n) {
                 change(self, "threads", [&](ekTiffImg* t) { return t->setThreads(n); });
             },

@@ -28,11 +28,10 @@ struct FieldType {
     int bytes;
 };
 const FieldType kFieldTypes[] = {
-    {1, "u1", 1},         {2, "", 1},   {3, "u2", 2},  {4, "u4", 4},
-    {5, "rational", 8},   {6, "i1", 1}, {7, "V1", 1},  {8, "i2", 2},
-    {9, "i4", 4},         {10, "srational", 8},        {11, "f4", 4},
-    {12, "f8", 8},        {13, "u4", 4}, {16, "u8", 8}, {17, "i8", 8},
-    {18, "u8", 8}};
+    {1, "u1", 1},       {2, "", 1},           {3, "u2", 2},  {4, "u4", 4},
+    {5, "rational", 8}, {6, "i1", 1},         {7, "V1", 1},  {8, "i2", 2},
+    {9, "i4", 4},       {10, "srational", 8}, {11, "f4", 4}, {12, "f8", 8},
+    {13, "u4", 4},      {16, "u8", 8},        {17, "i8", 8}, {18, "u8", 8}};
 
 py::dtype dtypeOf(const FieldType& t) {
     const std::string name = t.dtype;
@@ -115,7 +114,8 @@ void parseValue(int tag, const py::handle& value, TagList& list) {
                 break;
             }
         if (t.type == 0)
-            throw py::type_error(where + ": no TIFF type holds dtype " + std::string(py::str(dtype)) +
+            throw py::type_error(where + ": no TIFF type holds dtype " +
+                                 std::string(py::str(dtype)) +
                                  "; use uint8/16/32/64, int8/16/32/64, float32/64, rational "
                                  "pairs, void bytes (undefined) or str (ASCII)");
         bytes = array.attr("tobytes")().cast<std::string>();
@@ -135,8 +135,7 @@ TagList parseTags(const py::handle& tags) {
     for (const auto item : py::reinterpret_borrow<py::dict>(tags)) {
         const int tag = py::cast<int>(item.first);
         if (tag < 1 || tag > 65535)
-            throw py::value_error("tags: tag number " + std::to_string(tag) +
-                                  " is not 1..65535");
+            throw py::value_error("tags: tag number " + std::to_string(tag) + " is not 1..65535");
         parseValue(tag, item.second, list);
     }
     // The values are owned by the list; point the tags at them once all are in.

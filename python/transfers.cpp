@@ -72,7 +72,8 @@ ekStatus writeLocked(PyImage& self, const Layout& layout, const Box& box, void* 
 ekStatus writeBox(PyImage& self, Layout& layout, void* data) {
     if (layout.box.empty()) return ekOkay;
     if (self.viewParent() == nullptr) return transfer(self, layout, data, true);
-    return withoutGil(self, Use::Change, [&] { return writeLocked(self, layout, layout.box, data); });
+    return withoutGil(self, Use::Change,
+                      [&] { return writeLocked(self, layout, layout.box, data); });
 }
 
 }  // namespace ekpy
