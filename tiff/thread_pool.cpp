@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-// ekTiffThreadPool: a FIFO of jobs served by detached worker threads that
-// live as long as the process. The pool itself is never destroyed, so that a
-// worker never outlives what it waits on, even during the process's exit.
+// ekTiffThreadPool: a FIFO of jobs served by worker threads that live until
+// the process exits, when a static object's destructor ends and joins them.
 #include "tiff/thread_pool.h"
 
 #include <atomic>
@@ -12,9 +11,16 @@
 
 namespace {
 
-std::mutex poolMutex;                 // guards the creation and growth of the pool
-ekTiffThreadPool* thePool = nullptr;  // created once, never destroyed
+std::mutex poolMutex;                 // guards the creation, growth and end of the pool
+ekTiffThreadPool* thePool = nullptr;  // created once, ended at exit
+bool poolEnded = false;               // after the end, work stays on the calling thread
 std::atomic<int> startedThreads{0};
+
+// Ends the pool's workers when static objects are destroyed at exit, so that
+// no thread outlives what it waits on.
+struct PoolEnd {
+    ~PoolEnd() { ekTiffThreadPool::shutDown(); }
+} poolEnd;
 
 int cores() {
     const unsigned n = std::thread::hardware_concurrency();
@@ -47,6 +53,7 @@ void ekTiffJob::finish() {
 ekTiffThreadPool* ekTiffThreadPool::get(int workers) {
     if (workers < 1) return nullptr;
     std::lock_guard<std::mutex> lock(poolMutex);
+    if (poolEnded) return nullptr;  // an image flushed by a static destructor
     if (thePool == nullptr) thePool = new (std::nothrow) ekTiffThreadPool;
     if (thePool == nullptr) return nullptr;
     return thePool->grow(workers) || thePool->threads > 0 ? thePool : nullptr;
@@ -56,9 +63,10 @@ int ekTiffThreadPool::threadsStarted() { return startedThreads.load(); }
 
 // Called with poolMutex held. False when not one more thread could start.
 bool ekTiffThreadPool::grow(int workers) {
+    if (workers > kMaxThreads) workers = kMaxThreads;
     while (threads < workers) {
         try {
-            std::thread([this] { work(); }).detach();
+            workerThreads[threads] = std::thread([this] { work(); });
         } catch (...) {  // no thread to be had: the pool keeps what it has
             return false;
         }
@@ -67,6 +75,20 @@ bool ekTiffThreadPool::grow(int workers) {
         ++startedThreads;
     }
     return true;
+}
+
+void ekTiffThreadPool::shutDown() {
+    std::lock_guard<std::mutex> lock(poolMutex);
+    poolEnded = true;
+    if (thePool == nullptr) return;
+    {
+        std::lock_guard<std::mutex> stop(thePool->m);
+        thePool->stopping = true;
+    }
+    thePool->cv.notify_all();
+    for (int i = 0; i < thePool->threads; ++i) thePool->workerThreads[i].join();
+    delete thePool;
+    thePool = nullptr;
 }
 
 void ekTiffThreadPool::submit(ekTiffJob& job) {
@@ -113,7 +135,8 @@ void ekTiffThreadPool::work() {
         ekTiffJob* job;
         {
             std::unique_lock<std::mutex> lock(m);
-            cv.wait(lock, [this] { return head != nullptr; });
+            cv.wait(lock, [this] { return head != nullptr || stopping; });
+            if (head == nullptr) return;  // stopping, and nothing left
             job = head;
             head = job->next;
             if (head == nullptr) tail = nullptr;

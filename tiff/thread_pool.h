@@ -4,11 +4,13 @@
 // request for more than one thread, and grows, one thread at a time, to the
 // largest number any request has asked for; a program that never asks starts
 // no thread. Jobs are owned by their submitter, which waits for each one.
+// The workers are ended and joined when the process exits.
 #ifndef EKS_TIFF_THREAD_POOL_H
 #define EKS_TIFF_THREAD_POOL_H
 
 #include <condition_variable>
 #include <mutex>
+#include <thread>
 
 // A unit of work. run() is called once, on a worker or on the submitter's
 // thread; finish() is then called so that wait() returns.
@@ -61,7 +63,13 @@ public:
     // has taken, instead of waiting idle.
     void completeHelping(ekTiffJob& job, ekTiffJob* const* ahead, int n);
 
+    // Ends the workers when the process exits (no job is under way then:
+    // every submitter completes its jobs before it returns).
+    static void shutDown();
+
 private:
+    static constexpr int kMaxThreads = 1024;
+
     ekTiffThreadPool() = default;
     bool grow(int workers);
     void work();
@@ -70,7 +78,9 @@ private:
     std::condition_variable cv;
     ekTiffJob* head = nullptr;
     ekTiffJob* tail = nullptr;
+    bool stopping = false;
     int threads = 0;
+    std::thread workerThreads[kMaxThreads];
 };
 
 // The number of threads a new image uses: EKS_NUM_THREADS when it is a
