@@ -3,7 +3,6 @@
 // the process exits, when a static object's destructor ends and joins them.
 #include "tiff/thread_pool.h"
 
-#include <atomic>
 #include <cstdlib>
 #include <new>
 #include <system_error>
@@ -14,7 +13,6 @@ namespace {
 std::mutex poolMutex;                 // guards the creation, growth and end of the pool
 ekTiffThreadPool* thePool = nullptr;  // created once, ended at exit
 bool poolEnded = false;               // after the end, work stays on the calling thread
-std::atomic<int> startedThreads{0};
 
 // Ends the pool's workers when static objects are destroyed at exit, so that
 // no thread outlives what it waits on.
@@ -59,8 +57,6 @@ ekTiffThreadPool* ekTiffThreadPool::get(int workers) {
     return thePool->grow(workers) || thePool->threads > 0 ? thePool : nullptr;
 }
 
-int ekTiffThreadPool::threadsStarted() { return startedThreads.load(); }
-
 // Called with poolMutex held. False when not one more thread could start.
 bool ekTiffThreadPool::grow(int workers) {
     if (workers > kMaxThreads) workers = kMaxThreads;
@@ -72,7 +68,6 @@ bool ekTiffThreadPool::grow(int workers) {
         }
         std::lock_guard<std::mutex> lock(m);
         ++threads;
-        ++startedThreads;
     }
     return true;
 }
@@ -117,10 +112,6 @@ bool ekTiffThreadPool::tryRun(ekTiffJob& job) {
     job.run();
     job.finish();
     return true;
-}
-
-void ekTiffThreadPool::complete(ekTiffJob& job) {
-    if (!tryRun(job)) job.wait();
 }
 
 void ekTiffThreadPool::completeHelping(ekTiffJob& job, ekTiffJob* const* ahead, int n) {

@@ -45,22 +45,16 @@ public:
     // The pool with at least `workers` threads (started now as needed), or
     // null when `workers` is below 1 or no thread could be started.
     static ekTiffThreadPool* get(int workers);
-    // Threads started so far in the process.
-    static int threadsStarted();
 
     // Queues `job` for a worker. The submitter completes it before the job
     // goes out of scope.
     void submit(ekTiffJob& job);
-    // Returns once `job` has run: a job no worker has taken yet is taken
-    // back and run on this thread. So a thread that holds a lock a queued
-    // job would need never waits for the job behind it.
-    void complete(ekTiffJob& job);
     // Runs `job` on this thread when no worker has taken it yet; false when
     // a worker has (or it ran already).
     bool tryRun(ekTiffJob& job);
-    // complete(), but while a worker runs `job` this thread runs the jobs
-    // ahead of it in `ahead` (n of them, null entries skipped) that no worker
-    // has taken, instead of waiting idle.
+    // Returns once `job` has run (here, when no worker has taken it); while a
+    // worker runs it, this thread runs the jobs in `ahead` (n of them, null
+    // entries skipped) that no worker has taken, instead of waiting idle.
     void completeHelping(ekTiffJob& job, ekTiffJob* const* ahead, int n);
 
     // Ends the workers when the process exits (no job is under way then:

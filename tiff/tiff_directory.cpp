@@ -9,8 +9,6 @@
 
 namespace {
 
-uint64_t span(uint64_t bytes) { return (bytes + 1) & ~uint64_t(1); }
-
 bool put(ekTiffBytes& out, uint64_t& pos, uint64_t v, uint64_t bytes) {
     unsigned char le[8];
     for (uint64_t i = 0; i < bytes; ++i) le[i] = static_cast<unsigned char>(v >> (8 * i));
@@ -75,9 +73,9 @@ bool ekTiffDirectory::has(uint16_t tag) const {
 uint64_t ekTiffDirectory::bytes() const {
     const uint64_t n = entries.size();
     const uint64_t inlineBytes = big ? 8 : 4;
-    uint64_t total = span(big ? 8 + 20 * n + 8 : 2 + 12 * n + 4);
+    uint64_t total = ekTiffSpan(big ? 8 + 20 * n + 8 : 2 + 12 * n + 4);
     for (const Entry& e : entries)
-        if (e.data.size() > inlineBytes) total += span(e.data.size());
+        if (e.data.size() > inlineBytes) total += ekTiffSpan(e.data.size());
     return total;
 }
 
@@ -92,7 +90,7 @@ bool ekTiffDirectory::write(ekTiffBytes& out, uint64_t pos, uint64_t at, uint64_
               [](const Entry* a, const Entry* b) { return a->tag < b->tag; });
     const uint64_t n = sorted.size();
     const uint64_t inlineBytes = big ? 8 : 4;
-    uint64_t extra = span(big ? 8 + 20 * n + 8 : 2 + 12 * n + 4);  // out-of-line values
+    uint64_t extra = ekTiffSpan(big ? 8 + 20 * n + 8 : 2 + 12 * n + 4);  // out-of-line values
     const uint64_t start = pos;
     bool ok = put(out, pos, n, big ? 8 : 2);
     for (const Entry* e : sorted) {
@@ -107,7 +105,7 @@ bool ekTiffDirectory::write(ekTiffBytes& out, uint64_t pos, uint64_t at, uint64_
             ok = ok && out.put(start + extra, e->data.data(), bytes);
             uint64_t q = pos;
             ok = ok && put(out, q, at + extra, inlineBytes);
-            extra = span(extra + bytes);
+            extra = ekTiffSpan(extra + bytes);
         }
         pos += inlineBytes;
     }

@@ -11,6 +11,10 @@
 
 #include "tiff/tiff_codec.h"
 
+// Bytes an extent of `bytes` takes in a file: every extent starts on an even
+// offset, as directories must.
+inline uint64_t ekTiffSpan(uint64_t bytes) { return (bytes + 1) & ~uint64_t(1); }
+
 class ekTiffDirectory {
 public:
     // A number held by a tag; a type of this library, so that the vectors'

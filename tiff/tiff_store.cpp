@@ -19,9 +19,6 @@ namespace {
 
 constexpr uint64_t kClassicLimit = 0xFFFFFFFFu;
 
-// Every extent starts on an even offset, as directories must.
-uint64_t span(uint64_t bytes) { return (bytes + 1) & ~uint64_t(1); }
-
 // The photometric a created file gets: the caller's, or RGB for 3 or 4
 // channels of 8- or 16-bit unsigned data and min-is-black otherwise.
 // ekTiffAutoPhotometric when the choice does not fit the channels.
@@ -93,7 +90,7 @@ bool ekTiffStore::syncData(int target) {
 // First fit in the free space, else the end of the file. An extent of 0
 // bytes at offset 0 when a classic file would pass 4 GiB.
 ekTiffStore::Extent ekTiffStore::allocate(uint64_t bytes) {
-    const uint64_t need = span(bytes);
+    const uint64_t need = ekTiffSpan(bytes);
     for (auto it = freeSpace.begin(); it != freeSpace.end(); ++it) {
         if (it->second < need) continue;
         const uint64_t at = it->first.at, left = it->second - need;
@@ -111,7 +108,7 @@ ekTiffStore::Extent ekTiffStore::allocate(uint64_t bytes) {
 // space at the end of the file is cut off.
 void ekTiffStore::release(const Extent& e) {
     if (e.offset == 0 || e.offset == zeroTile.offset) return;
-    uint64_t at = e.offset, n = span(e.bytes);
+    uint64_t at = e.offset, n = ekTiffSpan(e.bytes);
     auto next = freeSpace.lower_bound(Offset{at});
     if (next != freeSpace.end() && next->first.at == at + n) {
         n += next->second;
@@ -138,16 +135,16 @@ void ekTiffStore::release(const Extent& e) {
 }
 
 uint64_t ekTiffStore::liveBytes() const {
-    uint64_t live = (big ? 16 : 8) + span(directory.bytes);
+    uint64_t live = (big ? 16 : 8) + ekTiffSpan(directory.bytes);
     bool zeros = false;
     for (const Extent& e : current) {
         if (e.offset == zeroTile.offset) {
             zeros = true;
         } else {
-            live += span(e.bytes);
+            live += ekTiffSpan(e.bytes);
         }
     }
-    return zeros ? live + span(zeroTile.bytes) : live;
+    return zeros ? live + ekTiffSpan(zeroTile.bytes) : live;
 }
 
 // --- Creating ---------------------------------------------------------------------
@@ -607,7 +604,7 @@ ekStatus ekTiffStore::compact(bool cloudOptimized) {
     // then the tiles; another has the directories last.
     if (s == ekOkay && cloudOptimized && !buildDirectory(0, current, sizing)) s = ekNoMemory;
     const uint64_t dirAt = headerBytes;
-    uint64_t at = cloudOptimized ? span(headerBytes + sizing.size) : headerBytes;
+    uint64_t at = cloudOptimized ? ekTiffSpan(headerBytes + sizing.size) : headerBytes;
     Extent newZero;
     uint64_t bufBytes = 0;
     for (size_t k = 0; s == ekOkay && k < order.size(); ++k) {
@@ -630,7 +627,7 @@ ekStatus ekTiffStore::compact(bool cloudOptimized) {
         if (s == ekOkay && !writeAt(out, at, buf, e.bytes)) s = fail("cannot write a tile");
         moved[i] = {at, e.bytes};
         if (zero) newZero = moved[i];
-        at += span(e.bytes);
+        at += ekTiffSpan(e.bytes);
     }
     std::free(buf);
     uint64_t end = at, dirEnd = 0;
