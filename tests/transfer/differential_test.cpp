@@ -110,15 +110,33 @@ Layout randomLayout(Rng& r) {
     return l;
 }
 
-// Fills a source buffer: random bytes, or for floating types often values
-// in a range where conversions keep meaningful bits.
+// Values at the limits of 32 and 64 bits, and of 8 and 16 bits, where the
+// truncating and saturating conversions (and the kernels' shortcuts) turn.
+const double kLimits[] = {2147483648.0,
+                          2147483520.0,
+                          4294967296.0,
+                          4294967040.0,
+                          1099511627776.0,
+                          9223371487098961920.0,
+                          9223372036854775808.0,
+                          18446744073709551616.0,
+                          1e-40,
+                          255.99998,
+                          65535.996};
+
+// Fills a source buffer: random bytes (for floating types, bit patterns of
+// every kind: NaNs, infinities, huge and tiny values), or for floating types
+// often values in a range where conversions keep meaningful bits, sprinkled
+// with the limits above.
 void fillSource(Rng& r, const Layout& l, unsigned char* p, size_t n) {
     for (size_t i = 0; i < n; ++i) p[i] = r.byte();
     if ((l.type == ekFloat || l.type == ekDouble) && r.chance(0.7)) {
         const size_t es = size_t(ekDataSize(l.type, 1));
+        const bool limits = r.chance(0.3);
         for (size_t i = 0; i + es <= n; i += es) {
-            const double v = std::uniform_real_distribution<double>(-70000, 70000)(r.g) /
-                             (r.chance(0.5) ? 1.0 : 300.0);
+            double v = std::uniform_real_distribution<double>(-70000, 70000)(r.g) /
+                       (r.chance(0.5) ? 1.0 : 300.0);
+            if (limits && r.chance(0.5)) v = kLimits[r.range(0, 10)] * (r.chance(0.5) ? 1 : -1);
             if (es == 4) {
                 const float f = float(v);
                 std::memcpy(p + i, &f, 4);
@@ -167,7 +185,10 @@ Case randomCase(Rng& r) {
         c.src = c.dst;
         c.src.type = compatibleType(r, c.dst.type);
         if (r.chance(0.25)) c.src.order = kOrders[r.range(0, 2)];
-        if (r.chance(0.3)) c.src.box = randomBox(r, 9, 6, 3);
+        if (r.chance(0.3))
+            c.src.box = randomBox(r, 9, 6, 3);
+        else if (r.chance(0.1))
+            c.src.box.ny = r.range(1, 6);  // whole rows, but slices of another height
         if (r.chance(0.15)) c.dst.flip = 2;
         if (r.chance(0.1)) c.dst.list = randomList(r, c.dst.nc, c.dst.nc);
     } else {
