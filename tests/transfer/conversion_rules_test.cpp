@@ -94,17 +94,9 @@ const ConvCase kCases[] = {
 // Stores v into element i of a buffer of type t (values in the table are
 // representable in their source type).
 void store(ekType t, void* p, int64_t i, double v) {
-    ref::Value val{false, 0, 0.0, false, 0.0f};
-    if (t == ekFloat) {
-        val.isFloat = val.raw32 = true;
-        val.f32 = float(v);
-    } else if (t == ekDouble) {
-        val.isFloat = true;
-        val.f = v;
-    } else {
-        val.i = int64_t(v);
-    }
-    ref::writeElem(t, p, i, val);
+    const bool real = t == ekFloat || t == ekDouble;
+    const float f = t == ekFloat ? float(v) : 0.0f;
+    ref::writeElem(t, p, i, ref::Value{real, real ? 0 : int64_t(v), v, t == ekFloat, f});
 }
 
 double load(ekType t, const void* p, int64_t i) {

@@ -34,21 +34,25 @@ struct Rng {
     uint8_t byte() { return uint8_t(g()); }
 };
 
-// Another type that copies bit for bit with t (or t itself).
+// Another type that copies bit for bit with t: the other signedness of an
+// integer type, or t itself.
 ekType compatibleType(Rng& r, ekType t) {
-    switch (t) {
-        case ekUChar:
-        case ekChar:
-            return r.chance(0.5) ? ekUChar : ekChar;
-        case ekUShort:
-        case ekShort:
-            return r.chance(0.5) ? ekUShort : ekShort;
-        case ekULong:
-        case ekLong:
-            return r.chance(0.5) ? ekULong : ekLong;
-        default:
-            return t;
-    }
+    const ekType pairs[][2] = {{ekUChar, ekChar}, {ekUShort, ekShort}, {ekULong, ekLong}};
+    for (const auto& p : pairs)
+        if (t == p[0] || t == p[1]) return p[r.range(0, 1)];
+    return t;
+}
+
+std::string text(const ekTile& b) {
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "(%d,%d,%d %dx%dx%d)", b.x, b.y, b.z, b.nx, b.ny, b.nz);
+    return buf;
+}
+
+std::string text(const std::vector<int>& list) {
+    std::string s = "[";
+    for (int c : list) s += std::to_string(c) + " ";
+    return s + "]";
 }
 
 // A block layout with its own memory (guard bytes on both sides).
@@ -76,15 +80,10 @@ struct Layout {
         return b;
     }
     std::string describe() const {
-        char buf[256];
-        std::snprintf(buf, sizeof buf,
-                      "type %d order %d nc %d box (%d,%d,%d %dx%dx%d) first %d flip %d T %d "
-                      "clip (%d,%d,%d %dx%dx%d) list [",
-                      type, order, nc, box.x, box.y, box.z, box.nx, box.ny, box.nz, firstChan, flip,
-                      transpose, clip.x, clip.y, clip.z, clip.nx, clip.ny, clip.nz);
-        std::string s = buf;
-        for (int c : list) s += std::to_string(c) + " ";
-        return s + "]";
+        return "type " + std::to_string(type) + " order " + std::to_string(order) + " nc " +
+               std::to_string(nc) + " box " + text(box) + " first " + std::to_string(firstChan) +
+               " flip " + std::to_string(flip) + " T " + std::to_string(transpose) + " clip " +
+               text(clip) + " list " + text(list);
     }
 };
 
@@ -265,18 +264,10 @@ std::string runCase(const Case& c, Rng& r) {
 }
 
 std::string describe(const Case& c) {
-    std::string s = "dst: " + c.dst.describe() + "\nsrc: ";
-    if (c.constant) {
-        char buf[160];
-        std::snprintf(buf, sizeof buf,
-                      "pixel type %d nc %d first %d keepOut (%d,%d,%d %dx%dx%d) list [",
-                      c.pixelType, c.pixelNc, c.src.firstChan, c.keepOut.x, c.keepOut.y,
-                      c.keepOut.z, c.keepOut.nx, c.keepOut.ny, c.keepOut.nz);
-        s += buf;
-        for (int v : c.src.list) s += std::to_string(v) + " ";
-        return s + "]";
-    }
-    return s + c.src.describe();
+    if (!c.constant) return "dst: " + c.dst.describe() + "\nsrc: " + c.src.describe();
+    return "dst: " + c.dst.describe() + "\nsrc: pixel type " + std::to_string(c.pixelType) +
+           " nc " + std::to_string(c.pixelNc) + " first " + std::to_string(c.src.firstChan) +
+           " keepOut " + text(c.keepOut) + " list " + text(c.src.list);
 }
 
 // Runs `count` seeded cases from seed `first`: make(r, c) builds each case

@@ -40,38 +40,20 @@ void store(unsigned char* p, int64_t off, T x) {
 inline Value readElem(ekType t, const void* base, int64_t off) {
     const unsigned char* p = static_cast<const unsigned char*>(base);
     Value v{false, 0, 0.0, false, 0.0f};
-    switch (t) {
-        case ekBit:
-            v.i = (p[off >> 3] >> (7 - (off & 7))) & 1;
-            break;
-        case ekUChar:
-            v.i = p[off];
-            break;
-        case ekChar:
-            v.i = int8_t(p[off]);
-            break;
-        case ekUShort:
-            v.i = load<uint16_t>(p, off);
-            break;
-        case ekShort:
-            v.i = load<int16_t>(p, off);
-            break;
-        case ekULong:
-            v.i = load<uint32_t>(p, off);
-            break;
-        case ekLong:
-            v.i = load<int32_t>(p, off);
-            break;
-        case ekFloat:  // f32 keeps the exact bits
-            v.isFloat = v.raw32 = true;
-            v.f = v.f32 = load<float>(p, off);
-            break;
-        case ekDouble:
-            v.isFloat = true;
-            v.f = load<double>(p, off);
-            break;
-        default:
-            break;
+    if (t == ekBit) v.i = (p[off >> 3] >> (7 - (off & 7))) & 1;
+    if (t == ekUChar) v.i = p[off];
+    if (t == ekChar) v.i = int8_t(p[off]);
+    if (t == ekUShort) v.i = load<uint16_t>(p, off);
+    if (t == ekShort) v.i = load<int16_t>(p, off);
+    if (t == ekULong) v.i = load<uint32_t>(p, off);
+    if (t == ekLong) v.i = load<int32_t>(p, off);
+    if (t == ekFloat) {  // f32 keeps the exact bits
+        v.isFloat = v.raw32 = true;
+        v.f = v.f32 = load<float>(p, off);
+    }
+    if (t == ekDouble) {
+        v.isFloat = true;
+        v.f = load<double>(p, off);
     }
     return v;
 }
@@ -121,33 +103,15 @@ inline void writeElem(ekType t, void* base, int64_t off, Value v) {
     unsigned char* p = static_cast<unsigned char*>(base);
     const uint64_t bits = uint64_t(v.isFloat ? truncate(v.f) : v.i);  // low bits are what count
     const unsigned char mask = static_cast<unsigned char>(0x80 >> (off & 7));
-    switch (t) {
-        case ekBit:
-            p[off >> 3] =
-                static_cast<unsigned char>(bits & 0xFF ? p[off >> 3] | mask : p[off >> 3] & ~mask);
-            break;
-        case ekUChar:
-        case ekChar:
-            p[off] = static_cast<unsigned char>(bits & 0xFF);
-            break;
-        case ekUShort:
-        case ekShort:
-            store(p, off, uint16_t(bits));
-            break;
-        case ekULong:
-        case ekLong:
-            store(p, off, uint32_t(bits));
-            break;
-        // A float source arrives bit for bit (a signalling NaN stays one).
-        case ekFloat:
-            store(p, off, v.isFloat ? (v.raw32 ? v.f32 : float(v.f)) : float(v.i));
-            break;
-        case ekDouble:
-            store(p, off, v.isFloat ? (v.raw32 ? double(v.f32) : v.f) : double(v.i));
-            break;
-        default:
-            break;
-    }
+    if (t == ekBit)
+        p[off >> 3] =
+            static_cast<unsigned char>(bits & 0xFF ? p[off >> 3] | mask : p[off >> 3] & ~mask);
+    if (t == ekUChar || t == ekChar) p[off] = static_cast<unsigned char>(bits & 0xFF);
+    if (t == ekUShort || t == ekShort) store(p, off, uint16_t(bits));
+    if (t == ekULong || t == ekLong) store(p, off, uint32_t(bits));
+    // A float source arrives bit for bit (a signalling NaN stays one).
+    if (t == ekFloat) store(p, off, v.isFloat ? (v.raw32 ? v.f32 : float(v.f)) : float(v.i));
+    if (t == ekDouble) store(p, off, v.isFloat ? (v.raw32 ? double(v.f32) : v.f) : double(v.i));
 }
 
 inline bool inside(const ekTile& b, int64_t x, int64_t y, int64_t z) {
