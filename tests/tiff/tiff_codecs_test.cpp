@@ -89,6 +89,8 @@ TEST(TiffCodecs, WrittenFilesReadBackInEveryCodecAndPredictor) {
     }
 }
 
+// Codecs and predictors, and also tile sizes, types and orders, that cannot
+// be written.
 TEST(TiffCodecs, CombinationsThatCannotBeWrittenAreRefusedByName) {
     struct Refused {
         ekTiffCompression codec;
@@ -96,6 +98,9 @@ TEST(TiffCodecs, CombinationsThatCannotBeWrittenAreRefusedByName) {
         ekType type;
         int channels;
         const char* named;
+        ekOrder order = ekInterleaved;
+        int tileWidth = 16;
+        ekStatus status = ekBadAttribute;
     };
     const Refused refused[] = {{ekTiffJPEG, 1, ekUShort, 3, "JPEG"},
                                {ekTiffWebP, 1, ekUChar, 1, "WebP"},
@@ -105,14 +110,19 @@ TEST(TiffCodecs, CombinationsThatCannotBeWrittenAreRefusedByName) {
                                {ekTiffJPEG, 2, ekUChar, 1, "predictor 2"},
                                {ekTiffLERC, 3, ekFloat, 1, "predictor 3"},
                                {ekTiffDeflate, 3, ekUShort, 1, "predictor 3"},
-                               {ekTiffCompression(6), 1, ekUChar, 1, "compression 6"}};
+                               {ekTiffCompression(6), 1, ekUChar, 1, "compression 6"},
+                               {ekTiffNone, 1, ekUChar, 1, "", ekInterleaved, 20},
+                               {ekTiffNone, 1, ekAnyType, 1, ""},
+                               {ekTiffNone, 1, ekUChar, 1, "", ekSequential, 16, ekNotImplemented}};
     for (const Refused& r : refused) {
         ekTiffCreateOptions options;
         options.compression = r.codec;
         options.predictor = r.predictor;
+        options.tileWidth = r.tileWidth;
+        options.tileHeight = 16;
         const std::string path = tempTiffPath("refused");
-        ekTiffImg img(path.c_str(), ekSize(20, 20, 1, r.channels), r.type, ekInterleaved, options);
-        EXPECT_EQ(ekBadAttribute, img.getStatus()) << r.named;
+        ekTiffImg img(path.c_str(), ekSize(20, 20, 1, r.channels), r.type, r.order, options);
+        EXPECT_EQ(r.status, img.getStatus()) << r.named;
         EXPECT_NE(nullptr, std::strstr(img.getMessage(), r.named)) << img.getMessage();
     }
 }

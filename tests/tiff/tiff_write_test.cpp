@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
-// Writing: created files read back in every type, order and compression;
-// writes through a cache too small to hold them; the page cache's counters;
-// page locks; seed merges; read-only files.
+// Writing: created files in every type, order and compression written
+// through a cache too small to hold them, against a memory image; the page
+// cache's counters; page locks; seed merges; read-only files; colour models.
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
@@ -17,8 +17,10 @@ const ekType kTypes[] = {ekBit,   ekUChar, ekChar,  ekUShort, ekShort,
                          ekULong, ekLong,  ekFloat, ekDouble};
 
 std::vector<uint8_t> imageBytes(const ekSize& s, ekType t, uint32_t seed) {
-    std::vector<uint8_t> p = randomBytes(ekDataSize(t, s.x * s.y * s.z * s.c), seed);
-    if (t == ekFloat || t == ekDouble) {  // finite values only
+    const int n = s.x * s.y * s.z * s.c;
+    std::vector<uint8_t> p = randomBytes(ekDataSize(t, n), seed);
+    if (t == ekBit && n % 8) p.back() &= uint8_t(0xFF << (8 - n % 8));  // reads leave padding
+    if (t == ekFloat || t == ekDouble) {                                // finite values only
         const int w = t == ekFloat ? 4 : 8;
         for (size_t i = 0; i < p.size(); i += size_t(w)) p[i + size_t(w) - 1] &= 0x3F;
     }
@@ -33,90 +35,59 @@ std::vector<uint8_t> readAll(ekImage& img) {
     return out;
 }
 
-TEST(TiffWrite, CreatedFilesReadBackInEveryTypeOrderAndCompression) {
-    const ekSize size(48, 35, 1, 3);
-    uint32_t seed = 1;
+// Created files of every type, order and compression, written whole and then
+// in random windows through a one-page cache (every write evicts a dirty
+// page, partial pages are decoded again, the other channels of interleaved
+// pages kept), in random caller layouts, from buffer boxes that need not
+// cover the request: they equal the same writes into a memory image, before
+// and after the file is reopened with the attributes it was created with.
+TEST(TiffWrite, RandomWritesMatchMemoryImage) {
+    std::mt19937 rng(3);
     for (ekType t : kTypes)
         for (ekOrder o : {ekInterleaved, ekSeparate})
             for (ekTiffCompression comp : {ekTiffNone, ekTiffLZW, ekTiffDeflate}) {
                 SCOPED_TRACE(testing::Message()
                              << "type " << t << " order " << o << " comp " << comp);
+                const ekSize size(40 + int(rng() % 30), 30 + int(rng() % 20), 1,
+                                  1 + int(rng() % 3));
+                std::vector<uint8_t> pixels = imageBytes(size, t, rng());
                 const std::string path = tempTiffPath("created");
-                const std::vector<uint8_t> pixels = imageBytes(size, t, seed++);
                 {
                     ekTiffImg img(path.c_str(), size, t, o, 16, 32, comp);
                     ASSERT_EQ(ekOkay, img.getStatus()) << img.getMessage();
                     EXPECT_EQ(1, img.isWritable());
-                    ASSERT_EQ(ekOkay, img.setTile3D(0, 0, 0, 48, 35, 1,
-                                                    const_cast<uint8_t*>(pixels.data()), nullptr));
+                    ASSERT_EQ(ekOkay, img.setTile(0, 0, size.x, size.y, pixels.data(), nullptr));
+                    ekMemoryImg ref(pixels.data(), size, t, o);
+                    ref.setCoordSpace(ekUpperLeft);           // a created file's orientation
+                    ASSERT_EQ(ekOkay, img.setCacheBytes(1));  // keeps only the page in use
+                    for (int i = 0; i < 6; ++i) {
+                        const int x = int(rng() % 70) - 5, y = int(rng() % 50) - 5;
+                        const int nx = 1 + int(rng() % 40), ny = 1 + int(rng() % 30);
+                        int list[1] = {int(rng() % uint32_t(size.c))};
+                        const bool useList = rng() % 2;
+                        const int offset = useList ? 0 : int(rng() % uint32_t(size.c));
+                        const int nc = useList ? 1 : 1 + int(rng() % uint32_t(size.c - offset));
+                        const ekConfig cfg(kTypes[rng() % 9], ekInterleaved, nc,
+                                           useList ? list : nullptr, offset,
+                                           ekCoordSpace(rng() % 9), ekColorModel(0));
+                        const int bx = x + int(rng() % 9) - 4, by = y + int(rng() % 9) - 4;
+                        const int bnx = 1 + int(rng() % 40), bny = 1 + int(rng() % 30);
+                        std::vector<uint8_t> data =
+                            randomBytes(ekDataSize(cfg.type, bnx * bny * nc), rng());
+                        ASSERT_EQ(ekOkay, img.setSubTile(x, y, nx, ny, data.data(), bx, by, bnx,
+                                                         bny, &cfg));
+                        ref.setSubTile(x, y, nx, ny, data.data(), bx, by, bnx, bny, &cfg);
+                    }
+                    EXPECT_GT(img.getCacheEvictions(), 0);
+                    EXPECT_TRUE(readAll(img) == pixels);
                 }  // the destructor writes the dirty pages
                 ekTiffImg back(path.c_str());
                 ASSERT_EQ(ekOkay, back.getStatus()) << back.getMessage();
                 EXPECT_EQ(t, back.getDataType());
-                EXPECT_EQ(o, back.getOrder());
+                EXPECT_EQ(size.c > 1 ? o : ekInterleaved, back.getOrder());
                 EXPECT_EQ(int(comp), int(back.getCompression()));
                 EXPECT_TRUE(readAll(back) == pixels);
             }
-}
-
-// Another reader sees what the image wrote: libtiff's own tile decoder.
-TEST(TiffWrite, LibtiffReadsTheTilesWritten) {
-    const std::string path = tempTiffPath("rgb");
-    const ekSize size(40, 20, 1, 3);
-    const std::vector<uint8_t> pixels = imageBytes(size, ekUChar, 9);
-    {
-        ekTiffImg img(path.c_str(), size, ekUChar, ekInterleaved, 32, 16, ekTiffDeflate);
-        ASSERT_EQ(ekOkay, img.setTile(0, 0, 40, 20, const_cast<uint8_t*>(pixels.data()), nullptr));
-        ASSERT_EQ(ekOkay, img.flush());
-    }
-    TIFF* tif = TIFFOpen(path.c_str(), "r");
-    ASSERT_NE(nullptr, tif);
-    std::vector<uint8_t> tile(32 * 16 * 3);
-    ASSERT_EQ(tmsize_t(tile.size()),
-              TIFFReadEncodedTile(tif, 1, tile.data(), tmsize_t(tile.size())));
-    TIFFClose(tif);
-    for (int y = 0; y < 16; ++y)
-        for (int x = 32; x < 40; ++x)
-            for (int c = 0; c < 3; ++c)
-                ASSERT_EQ(pixels[size_t((y * 40 + x) * 3 + c)],
-                          tile[size_t((y * 32 + x - 32) * 3 + c)]);
-}
-
-// Random windows written through a one-page cache (every write evicts a
-// dirty page, partial pages are decoded again), from buffer boxes that need
-// not cover the request, equal the same writes into a memory image, before
-// and after the file is reopened.
-TEST(TiffWrite, WritesThroughATinyCacheEvictDirtyPages) {
-    const std::string path = tempTiffPath("tiny");
-    const ekSize size(70, 50, 1, 2);
-    std::vector<uint8_t> refPixels(size_t(70 * 50 * 2), 0);
-    ekMemoryImg ref(refPixels.data(), size, ekUChar, ekSeparate);
-    ref.setCoordSpace(ekUpperLeft);  // a created file's orientation
-    std::mt19937 rng(3);
-    {
-        ekTiffImg img(path.c_str(), size, ekUChar, ekSeparate, 16, 16, ekTiffLZW);
-        ASSERT_EQ(ekOkay, img.getStatus());
-        ASSERT_EQ(ekOkay, img.setCacheBytes(1));  // below one page: keeps only the page in use
-        for (int i = 0; i < 40; ++i) {
-            const int x = int(rng() % 80) - 5, y = int(rng() % 60) - 5;
-            const int nx = 1 + int(rng() % 40), ny = 1 + int(rng() % 30);
-            int list[1] = {int(rng() % 2)};
-            const ekConfig cfg(ekFloat, ekInterleaved, 1, rng() % 2 ? list : nullptr, 0,
-                               ekCoordSpace(rng() % 9), ekColorModel(0));
-            // The buffer box may be smaller than the request: only their
-            // common part is written, the rest of a page must survive.
-            const int bx = x + int(rng() % 9) - 4, by = y + int(rng() % 9) - 4;
-            const int bnx = 1 + int(rng() % 40), bny = 1 + int(rng() % 30);
-            std::vector<float> data(size_t(bnx * bny));
-            for (float& v : data) v = float(rng() % 256);
-            ASSERT_EQ(ekOkay, img.setSubTile(x, y, nx, ny, data.data(), bx, by, bnx, bny, &cfg));
-            ref.setSubTile(x, y, nx, ny, data.data(), bx, by, bnx, bny, &cfg);
-        }
-        EXPECT_GT(img.getCacheEvictions(), 30);
-        EXPECT_TRUE(readAll(img) == refPixels);
-    }
-    ekTiffImg back(path.c_str());
-    EXPECT_TRUE(readAll(back) == refPixels);
 }
 
 // Reading a 4 × 4 grid of tiles row by row with room for two pages: every
@@ -154,24 +125,6 @@ TEST(TiffWrite, FileOpenedForReadingRefusesWrites) {
     EXPECT_EQ(ekNotAllowed, img.setDataType(ekShort));  // attributes follow the file
 }
 
-// A write of some channels of interleaved pages decodes the pages first, so
-// the other channels keep their values.
-TEST(TiffWrite, WritingOneChannelKeepsTheOthers) {
-    const std::string path = tempTiffPath("onechannel");
-    const ekSize size(32, 32, 1, 2);
-    std::vector<uint8_t> pixels = imageBytes(size, ekUChar, 8);
-    ekTiffImg img(path.c_str(), size, ekUChar, ekInterleaved, 16, 16, ekTiffLZW);
-    ASSERT_EQ(ekOkay, img.setTile(0, 0, 32, 32, pixels.data(), nullptr));
-    ASSERT_EQ(ekOkay, img.setCacheBytes(0));  // every page back into the file
-    std::vector<uint8_t> ones(32 * 32, 1);
-    const ekConfig second(ekUChar, ekInterleaved, 1, nullptr, 1, ekCoordSpace(0), ekColorModel(0));
-    ASSERT_EQ(ekOkay, img.setTile(0, 0, 32, 32, ones.data(), &second));
-    for (size_t i = 1; i < pixels.size(); i += 2) pixels[i] = 1;
-    EXPECT_TRUE(readAll(img) == pixels);
-}
-
-// Four channels are RGB with alpha, two grey with an extra sample, also for
-// libtiff.
 // The photometric a created file gets, the colour model it reads back with
 // and what its first extra sample says: a fourth channel is alpha only when
 // asked.
@@ -212,18 +165,6 @@ TEST(TiffWrite, CreatedChannelCountsKeepTheirColourModel) {
         }
         TIFFClose(tif);
     }
-}
-
-TEST(TiffWrite, CreationArgumentsItCannotUseAreRefused) {
-    const std::string path = tempTiffPath("bad");
-    const ekSize ok(20, 20, 1, 1);
-    EXPECT_EQ(ekBadAttribute,
-              ekTiffImg(path.c_str(), ok, ekUChar, ekInterleaved, 20, 16, ekTiffNone).getStatus());
-    EXPECT_EQ(
-        ekBadAttribute,
-        ekTiffImg(path.c_str(), ok, ekAnyType, ekInterleaved, 16, 16, ekTiffNone).getStatus());
-    EXPECT_EQ(ekNotImplemented,
-              ekTiffImg(path.c_str(), ok, ekUChar, ekSequential, 16, 16, ekTiffNone).getStatus());
 }
 
 // Locked pages are the cached pages, hold the pixels of their box, and stay
