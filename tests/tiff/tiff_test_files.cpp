@@ -92,6 +92,9 @@ bool writeDirectory(TIFF* tif, const RawTiffSpec& s, const uint8_t* img) {
     TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, uint16_t(s.photometric));
     TIFFSetField(tif, TIFFTAG_ORIENTATION, uint16_t(s.orientation));
     TIFFSetField(tif, TIFFTAG_COMPRESSION, uint16_t(s.compression));
+    // JPEG is handed RGB and stores YCbCr.
+    if (s.compression == COMPRESSION_JPEG)
+        TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
     if (s.subfileType != 0) TIFFSetField(tif, TIFFTAG_SUBFILETYPE, uint32_t(s.subfileType));
     const int colours = s.photometric == PHOTOMETRIC_RGB || s.photometric == PHOTOMETRIC_YCBCR ? 3
                         : s.photometric == PHOTOMETRIC_SEPARATED                               ? 4
