@@ -54,6 +54,24 @@ bool sameBits(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, int6
     return rest == 0 || ((a[whole] ^ b[whole]) & mask) == 0;
 }
 
+// Writes a 16 x 16 file of one strip per directory, directory d's fields set
+// by fields(tif, d) and its bytes d + 1.
+template <class Fields>
+void writeStrips(const std::string& path, int directories, Fields fields) {
+    TIFF* tif = TIFFOpen(path.c_str(), "w");
+    ASSERT_NE(nullptr, tif);
+    for (int d = 0; d < directories; ++d) {
+        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 16u);
+        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 16u);
+        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 16u);
+        fields(tif, d);
+        std::vector<uint8_t> strip(16 * 16 * 3 * 8, uint8_t(d + 1));
+        TIFFWriteEncodedStrip(tif, 0, strip.data(), tmsize_t(TIFFStripSize(tif)));
+        TIFFWriteDirectory(tif);
+    }
+    TIFFClose(tif);
+}
+
 // ---------------------------------------------------------------------------
 
 // Every sample size, both plane configurations, tiles and strips, and the
@@ -258,24 +276,17 @@ TEST(TiffRead, LayoutsItCannotRepresentAreRefusedByName) {
         {8, SAMPLEFORMAT_UINT, PHOTOMETRIC_YCBCR, 3, 2, "subsampled YCbCr"}};
     for (const Case& c : cases) {
         const std::string path = tempTiffPath("refused");
-        TIFF* tif = TIFFOpen(path.c_str(), "w");
-        ASSERT_NE(nullptr, tif);
-        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 16u);
-        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 16u);
-        TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, uint16_t(c.bits));
-        TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, uint16_t(c.format));
-        TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, uint16_t(c.channels));
-        TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, uint16_t(c.photometric));
-        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 16u);
-        if (c.photometric == PHOTOMETRIC_PALETTE) {
+        writeStrips(path, 1, [&c](TIFF* tif, int) {
+            TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, uint16_t(c.bits));
+            TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, uint16_t(c.format));
+            TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, uint16_t(c.channels));
+            TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, uint16_t(c.photometric));
             std::vector<uint16_t> map(256, 0);
-            TIFFSetField(tif, TIFFTAG_COLORMAP, map.data(), map.data(), map.data());
-        }
-        if (c.subsampling > 1)
-            TIFFSetField(tif, TIFFTAG_YCBCRSUBSAMPLING, uint16_t(2), uint16_t(2));
-        std::vector<uint8_t> strip(16 * 16 * 3 * 8, 0);
-        TIFFWriteEncodedStrip(tif, 0, strip.data(), tmsize_t(TIFFStripSize(tif)));
-        TIFFClose(tif);
+            if (c.photometric == PHOTOMETRIC_PALETTE)
+                TIFFSetField(tif, TIFFTAG_COLORMAP, map.data(), map.data(), map.data());
+            if (c.subsampling > 1)
+                TIFFSetField(tif, TIFFTAG_YCBCRSUBSAMPLING, uint16_t(2), uint16_t(2));
+        });
 
         testing::internal::CaptureStderr();
         ekTiffImg img(path.c_str());
@@ -302,24 +313,15 @@ TEST(TiffRead, LaterDirectoriesThatDifferEndTheSlices) {
                           {1, 1, 16, "BitsPerSample"}};
     for (const Case& c : cases) {
         const std::string path = tempTiffPath("later");
-        TIFF* tif = TIFFOpen(path.c_str(), "w");
-        ASSERT_NE(nullptr, tif);
-        for (int d = 0; d < 2; ++d) {
+        writeStrips(path, 2, [&c](TIFF* tif, int d) {
             const bool later = d == 1;
-            TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 16u);
-            TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 16u);
             TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, uint16_t(later ? c.bits : 8));
             TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, uint16_t(3));
             TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, uint16_t(PHOTOMETRIC_YCBCR));
-            TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 16u);
             TIFFSetField(tif, TIFFTAG_ORIENTATION, uint16_t(later ? c.orientation : 1));
             const uint16_t sub = uint16_t(later ? c.subsampling : 1);
             TIFFSetField(tif, TIFFTAG_YCBCRSUBSAMPLING, sub, sub);
-            std::vector<uint8_t> strip(16 * 16 * 3 * 2, uint8_t(d + 1));
-            TIFFWriteEncodedStrip(tif, 0, strip.data(), tmsize_t(TIFFStripSize(tif)));
-            TIFFWriteDirectory(tif);
-        }
-        TIFFClose(tif);
+        });
         ekTiffImg img(path.c_str());
         ASSERT_EQ(ekOkay, img.getStatus()) << img.getMessage();
         EXPECT_EQ(c.named == nullptr ? 2 : 1, img.getZsize());

@@ -111,17 +111,11 @@ Layout randomLayout(Rng& r) {
 
 // Values at the limits of 32 and 64 bits, and of 8 and 16 bits, where the
 // truncating and saturating conversions (and the kernels' shortcuts) turn.
-const double kLimits[] = {2147483648.0,
-                          2147483520.0,
-                          4294967296.0,
-                          4294967040.0,
-                          1099511627776.0,
-                          9223371487098961920.0,
-                          9223372036854775808.0,
-                          18446744073709551616.0,
-                          1e-40,
-                          255.99998,
-                          65535.996};
+// clang-format off
+const double kLimits[] = {2147483648.0, 2147483520.0, 4294967296.0, 4294967040.0, 1099511627776.0,
+                          9223371487098961920.0, 9223372036854775808.0, 18446744073709551616.0,
+                          1e-40, 255.99998, 65535.996};
+// clang-format on
 
 // Fills a source buffer: random bytes (for floating types, bit patterns of
 // every kind: NaNs, infinities, huge and tiny values), or for floating types
