@@ -100,10 +100,6 @@ TEST(TiffOverviews, LevelsEqualAReferenceReduction) {
     }
 }
 
-}  // namespace
-
-namespace {
-
 // A cloud-optimized file with overviews passes GDAL's validator (when GDAL's
 // Python bindings are installed) and reads back like any other.
 TEST(TiffOverviews, CloudOptimizedFilesPassTheValidator) {

@@ -88,6 +88,7 @@ TEST(TiffRead, EveryLayoutMatchesMemoryImage) {
                             ekULong, ekLong,  ekFloat, ekDouble};
     const ekOrder orders[] = {ekInterleaved, ekSequential, ekSeparate};
     int seed = 1;
+    int64_t evictions = 0;
     for (const Sample& smp : kSamples)
         for (bool separate : {false, true})
             for (bool tiled : {true, false})
@@ -168,7 +169,9 @@ TEST(TiffRead, EveryLayoutMatchesMemoryImage) {
                                                    bny, bnz, &cfg));
                         ASSERT_TRUE(got == want);
                     }
+                    evictions += img.getCacheEvictions();
                 }
+    EXPECT_GT(evictions, 0);
 }
 
 // Palette images read as RGB through the colour map (8-bit when every entry

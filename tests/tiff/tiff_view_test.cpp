@@ -58,7 +58,7 @@ TEST(TiffView, ImageDestroyedBeforeItsLockedTile) {
         ASSERT_NE(nullptr, tile);
         ASSERT_EQ(2, tile->count);
         static_cast<uint8_t*>(tile->requests[1].page->getData())[0] = 77;  // pixel (16, 0)
-        img.setCacheBytes(0);  // the locked pages stay
+        img.setCacheBytes(0);                                              // the locked pages stay
         EXPECT_EQ(0, img.getCacheEvictions());
     }
     EXPECT_EQ(nullptr, tile->image);

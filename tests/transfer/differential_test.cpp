@@ -120,16 +120,18 @@ const double kLimits[] = {2147483648.0, 2147483520.0, 4294967296.0, 4294967040.0
 // Fills a source buffer: random bytes (for floating types, bit patterns of
 // every kind: NaNs, infinities, huge and tiny values), or for floating types
 // often values in a range where conversions keep meaningful bits, sprinkled
-// with the limits above.
+// with the limits above, or ties and values just beyond the 8- and 16-bit
+// limits.
 void fillSource(Rng& r, const Layout& l, unsigned char* p, size_t n) {
     for (size_t i = 0; i < n; ++i) p[i] = r.byte();
     if ((l.type == ekFloat || l.type == ekDouble) && r.chance(0.7)) {
         const size_t es = size_t(ekDataSize(l.type, 1));
-        const bool limits = r.chance(0.3);
+        const int kind = r.range(0, 2);
         for (size_t i = 0; i + es <= n; i += es) {
             double v = std::uniform_real_distribution<double>(-70000, 70000)(r.g) /
                        (r.chance(0.5) ? 1.0 : 300.0);
-            if (limits && r.chance(0.5)) v = kLimits[r.range(0, 10)] * (r.chance(0.5) ? 1 : -1);
+            if (kind == 1 && r.chance(0.5)) v = kLimits[r.range(0, 10)] * (r.chance(0.5) ? 1 : -1);
+            if (kind == 2) v = r.range(-70000, 70000) * (r.chance(0.5) ? 0.5 : 0.0039);
             if (es == 4) {
                 const float f = float(v);
                 std::memcpy(p + i, &f, 4);
@@ -232,15 +234,6 @@ std::string runCase(const Case& c, Rng& r) {
             dBlock.saturate = rBlock.saturate = true;
         else
             sBlock->saturate = true;
-        // Ties and values just beyond the 8- and 16-bit limits.
-        if (!c.constant && c.src.type == ekFloat && r.chance(0.5)) {
-            unsigned char* first = static_cast<unsigned char*>(sBlock->data);
-            const size_t count = size_t(srcMem.data() + srcMem.size() - first) / 4;
-            for (size_t i = 0; i < count; ++i) {
-                const float f = float(r.range(-70000, 70000)) * (r.chance(0.5) ? 0.5f : 0.0039f);
-                std::memcpy(first + 4 * i, &f, 4);
-            }
-        }
     }
     const std::vector<unsigned char> srcCopy = srcMem;
     dBlock.copyFrom(*sBlock);
