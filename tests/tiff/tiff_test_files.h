@@ -32,7 +32,7 @@ struct RawTiffSpec {
     int rowsPerStrip = 7;        // when not
     int photometric = 1;         // PHOTOMETRIC_MINISBLACK
     int orientation = 1;
-    int compression = 1;
+    int compression = 1;  // JPEG: pixels given as RGB, stored as YCbCr
     int directories = 1;
     int subfileType = 0;  // 1 reduced resolution, 4 mask
     int subIfds = 0;      // writeRawTiffs: the directories after this one are its SubIFDs
