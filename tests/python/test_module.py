@@ -70,6 +70,13 @@ def test_the_stubs_name_everything_and_type_check(tmp_path, monkeypatch):
     assert 'use.py:10: error: Incompatible types in assignment (expression has type "int"' in out
 
 
+def test_a_module_linked_with_the_tiff_library_has_tiff_images():
+    # Else every TIFF test would be skipped as if the module were built without it.
+    with open("/proc/self/maps") as maps:
+        if "libeks_tiff" in maps.read():
+            assert hasattr(eks, "TiffImage")
+
+
 def test_an_interpreter_without_numpy_is_told_so():
     hide = "import sys; sys.modules['numpy'] = None; import eks"
     done = subprocess.run([sys.executable, "-c", hide], capture_output=True, text=True,
