@@ -65,7 +65,8 @@ def images(tmp_path, rng):
         (eks.MemoryImage(np.moveaxis(a3, 2, 0).copy(), order="separate"), a3),
         (eks.SubImage(eks.MemoryImage(a3), 1, 2, 4, 3, channels=[2, 0]), a3[2:5, 1:5][..., [2, 0]]),
         (eks.SubImage(eks.SubImage(eks.MemoryImage(a3), 1, 1), 2, 0, channels=-1), a3[1:, 3:, 2]),
-        (eks.ConstantImage((1, 2), np.int32, shape=(2, 4, 5)), np.tile(np.int32([1, 2]), (2, 4, 5, 1))),
+        (eks.ConstantImage((1, 2), np.int32, shape=(2, 4, 5)),
+         np.tile(np.int32([1, 2]), (2, 4, 5, 1))),
     ]
     if has_tiff:
         a = rng.integers(0, 65535, (40, 37, 3), dtype=np.uint16)

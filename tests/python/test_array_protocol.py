@@ -72,14 +72,12 @@ def test_chunks_of_strips_and_slices(tmp_path, rng):
 
 
 @needs_tiff
-def test_dask_reads_and_stores_tiffs(tmp_path, rng):
+def test_dask_stores_chunks_that_share_tiles(tmp_path, rng):
     da = pytest.importorskip("dask.array")
     a = rng.integers(0, 65535, (70, 90, 3), dtype=np.uint16)
     image = tiff_of(a, tmp_path / "in.tif", tile=(32, 16))
     x = da.from_array(image, chunks=image.chunks)
     assert x.chunksize == (16, 32, 3)
-    np.testing.assert_allclose(x.mean(axis=(0, 1)).compute(scheduler="threads"),
-                               a.mean(axis=(0, 1)))
     # Chunks that share tiles, each tile evicted between its writes.
     with eks.TiffImage.create(tmp_path / "shared.tif", a.shape, a.dtype, tile=(32, 16),
                               compression="deflate") as out:

@@ -49,23 +49,24 @@ def test_reads_match_numpy(images, rng):
         image.fill = [rng.choice(a.reshape(-1, image.size.c)[:, c]) for c in range(image.size.c)]
         if isinstance(image, eks.ConstantImage):  # its fill is its value
             a = np.broadcast_to(np.asarray(image.fill, a.dtype), a.shape)
-        types = exact_types(np.append(a, image.fill))
+        types, (nx, ny, nz, n) = exact_types(np.append(a, image.fill)), image.size
         for _ in range(60):
             space = rng.choice(list(SPACES))
-            sz = image.size
-            s = SPACES[space](np.empty((sz.z, sz.y, sz.x, 1))).shape
+            s = SPACES[space](np.empty((nz, ny, nx, 1))).shape
             (x, width, w), (y, height, h), (z, depth, d) = extents = random_extents(
                 rng, s[2::-1])
             if depth is None and d < 1:  # past the last slice: that slice, all fill
                 d, extents[2] = 1, (z, None, 1)
-            n = image.size.c
             channels = [None, int(rng.integers(-n, n)),
                         list(rng.integers(-n, n, rng.integers(1, 4)))][rng.integers(3)]
             dtype, order = rng.choice(types), rng.choice(ORDERS)
             want = expected_read(image, a, space, extents, channels).astype(dtype)
-            several = want.ndim == 4 and want.shape[3] > 1  # channels
+            # The array's axes: z unless one slice of an image of fewer axes, c
+            # unless an integer picks it or one channel of an image of two axes.
+            several = want.ndim == 4 and want.shape[3] > 1
             rank = 4 if d != 1 else 3 if several and image.ndim < 3 else image.ndim
-            want = want if rank == 4 else want[0] if rank == 3 or want.ndim == 3 else want[0, ..., 0]
+            if rank < 4:
+                want = want[0] if rank == 3 or want.ndim == 3 else want[0, ..., 0]
             if rank >= 3 and want.ndim == rank and order in ("separate", "sequential"):
                 want = np.moveaxis(want, -1, 0 if order == "separate" else -2)
             got = image.read(x, y, width, height, z=z, depth=depth, dtype=dtype, order=order,

@@ -1,7 +1,7 @@
 # SPDX-License-Identifier: Apache-2.0
-# TiffImage, when the module is built with eks_tiff: what paths and shapes it
-# refuses, the photometric it writes, and closing, which reports what did not
-# reach the disk.
+# TiffImage, when the module is built with eks_tiff: the paths, shapes and
+# codings it refuses, the photometric it writes, and closing, which reports
+# what did not reach the disk.
 import gc
 import subprocess
 
@@ -9,8 +9,9 @@ import numpy as np
 import pytest
 
 import eks
+from conftest import needs_tiff
 
-pytestmark = pytest.mark.skipif(not hasattr(eks, "TiffImage"), reason="built without eks_tiff")
+pytestmark = needs_tiff
 
 
 @pytest.mark.parametrize("make, error, match", [
@@ -27,6 +28,31 @@ def test_refused_paths_and_photometrics_leave_files_alone(make, error, match, tm
     with pytest.raises(error, match=match):
         make(tmp_path)
     assert (tmp_path / "keep.tif").read_bytes() == b"kept"
+
+
+# Each refused before the file is made; what the library refuses names the codec.
+@pytest.mark.parametrize("shape, dtype, keywords, error, message", [
+    ((16, 16, 3), np.uint16, {"compression": "jpeg"}, eks.BadAttributeError, "JPEG"),
+    ((16, 16), np.uint8, {"compression": "webp"}, eks.BadAttributeError, "WebP"),
+    ((16, 16), np.uint8, {"compression": "packbits", "predictor": 2}, eks.BadAttributeError,
+     "predictor 2"),
+    ((16, 16), np.uint16, {"compression": "lzw", "predictor": 3}, eks.BadAttributeError,
+     "predictor 3"),
+    ((16, 16), np.uint8, {"compression": "deflate", "level": 10}, eks.BadAttributeError,
+     "Deflate level 10"),
+    ((16, 16, 3), np.uint8, {"compression": "jpeg", "quality": 101}, eks.BadAttributeError,
+     "quality"),
+    ((16, 16), np.float32, {"compression": "lerc", "max_error": -1}, eks.BadAttributeError,
+     "LERC"),
+    ((16, 16), np.uint8, {"compression": "bzip2"}, ValueError, "bzip2"),
+    ((16, 16), np.uint8, {"tags": {70000: "x"}}, ValueError, ""),
+    ((16, 16), np.uint8, {"tags": {65000: np.array([1j])}}, TypeError, ""),
+    ((16, 16), np.uint8, {"tags": {65000: np.array([], np.uint16)}}, ValueError, ""),
+])
+def test_what_cannot_be_written_is_refused(shape, dtype, keywords, error, message, tmp_path):
+    with pytest.raises(error, match=message):
+        eks.TiffImage.create(tmp_path / "no.tif", shape, dtype, **keywords)
+    assert not (tmp_path / "no.tif").exists()
 
 
 # Photometric 1 min-is-black, 2 RGB; extra sample 0 unspecified, 2 alpha.
