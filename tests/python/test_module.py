@@ -35,20 +35,14 @@ def test_version_and_a_docstring_for_everything_public():
         assert text.strip(" ->\n"), name
 
 
-def stub_names():
-    names = set()
+def test_the_stubs_name_everything_and_type_check(tmp_path, monkeypatch):
+    stubbed = set()
     for node in ast.parse(open(STUBS).read()).body:
         if isinstance(node, ast.ClassDef):
-            names.add(node.name)
-            names.update(f"{node.name}.{n.name}" for n in node.body
-                         if isinstance(n, ast.FunctionDef))
+            stubbed |= {node.name} | {f"{node.name}.{n.name}" for n in node.body
+                                      if isinstance(n, ast.FunctionDef)}
         elif isinstance(node, ast.AnnAssign):
-            names.add(node.target.id)
-    return names
-
-
-def test_the_stubs_name_everything_and_type_check(tmp_path, monkeypatch):
-    stubbed = stub_names()
+            stubbed.add(node.target.id)
     missing = [name for name, _ in public_members()
                if name not in stubbed and name.split(".")[0] not in ("Error", "FillValue")]
     assert not missing
@@ -68,6 +62,13 @@ def test_the_stubs_name_everything_and_type_check(tmp_path, monkeypatch):
     # Only the last line is wrong.
     assert status == 1 and out.count("error:") == 1, out
     assert 'use.py:10: error: Incompatible types in assignment (expression has type "int"' in out
+
+
+def test_a_module_linked_with_the_tiff_library_has_tiff_images():
+    # Else every TIFF test would be skipped as if the module were built without it.
+    with open("/proc/self/maps") as maps:
+        if "libeks_tiff" in maps.read():
+            assert hasattr(eks, "TiffImage")
 
 
 def test_an_interpreter_without_numpy_is_told_so():

@@ -10,48 +10,23 @@ import numpy as np
 import pytest
 
 import eks
-
-has_tiff = hasattr(eks, "TiffImage")
-
-
-def tiff_of(a, path):
-    with eks.TiffImage.create(path, a.shape, a.dtype, tile=(16, 16), compression="lzw") as out:
-        out.write(a)
-    return eks.TiffImage(path)
+from conftest import has_tiff, needs_tiff, tiff_of
 
 
-def picklable_images(tmp_path, rng):
-    a = rng.integers(0, 255, (9, 11, 3), dtype=np.uint8)
-    read_only = np.frombuffer(a.tobytes(), np.uint8).reshape(a.shape)
-    bits = eks.MemoryImage((5, 7), bool)
-    bits.write(rng.random((5, 7)) < 0.5)
-    flipped = eks.MemoryImage(a.transpose(2, 0, 1).copy(), order="separate")
-    flipped.coord_space = "lower_left"
-    made = [eks.MemoryImage(a), eks.MemoryImage(read_only), bits, flipped,
-            eks.ConstantImage((1, 2), np.float32, shape=(2, 3, 4)),
-            eks.SubImage(eks.SubImage(eks.MemoryImage(a), 1, 1, 8, 6), 2, 1, channels=1)]
-    if has_tiff:
-        made.append(tiff_of(a, tmp_path / "a.tif"))
-        made.append(eks.SubImage(made[-1], 3, 2, 5, 5, channels=[2, 0]))
-    return made
-
-
-def test_pickles_make_the_same_image(tmp_path, rng):
-    for image in picklable_images(tmp_path, rng):
+def test_pickles_make_the_same_image(images):
+    for image, _ in images:
         image.fill = 7
         copy = pickle.loads(pickle.dumps(image))
         assert type(copy) is type(image) and repr(copy) == repr(image)
-        assert copy.fill == image.fill and copy.shape == image.shape
+        for name in ("shape", "fill", "order", "coord_space", "color_model"):
+            assert getattr(copy, name) == getattr(image, name), name
         box = (-1, -1, image.size.x + 2, image.size.y + 2)  # the fill shows around
         np.testing.assert_array_equal(copy.read(*box), image.read(*box))
         assert copy.__dask_tokenize__() == image.__dask_tokenize__()
-    read_only = pickle.loads(pickle.dumps(picklable_images(tmp_path, rng)[1]))
+    read_only = pickle.loads(pickle.dumps(images[1][0]))
     with pytest.raises(eks.NotAllowedError):
         read_only[0, 0] = 1
-
-
-def test_memory_tokens_follow_the_pixels(rng):
-    a = rng.random((4, 5))
+    a = images[0][1]  # a memory image's token follows its pixels
     image = eks.MemoryImage(a)
     before = image.__dask_tokenize__()
     assert eks.MemoryImage(a.copy()).__dask_tokenize__() == before
@@ -59,7 +34,7 @@ def test_memory_tokens_follow_the_pixels(rng):
     assert image.__dask_tokenize__() != before
 
 
-@pytest.mark.skipif(not has_tiff, reason="built without eks_tiff")
+@needs_tiff
 def test_tiff_pickles_carry_the_cache_and_threads_and_tokens_the_file(tmp_path, rng, monkeypatch):
     a = rng.integers(0, 255, (20, 20), dtype=np.uint8)
     image = tiff_of(a, tmp_path / "t.tif")
@@ -76,10 +51,7 @@ def test_tiff_pickles_carry_the_cache_and_threads_and_tokens_the_file(tmp_path, 
     os.utime(tmp_path / "t.tif", ns=(1, 1))  # whatever the clock's granularity
     assert eks.TiffImage(tmp_path / "t.tif").__dask_tokenize__() != token
     assert rewritten.__dask_tokenize__() != token
-
-
-@pytest.mark.skipif(not has_tiff, reason="built without eks_tiff")
-def test_created_and_closed_tiffs_refuse_pickling(tmp_path):
+    # A file being written has no pickle, and a token of its own.
     out = eks.TiffImage.create(tmp_path / "c.tif", (16, 16))
     with pytest.raises(eks.NotAllowedError, match="close.*reading"):
         pickle.dumps(out)
@@ -91,7 +63,7 @@ def test_created_and_closed_tiffs_refuse_pickling(tmp_path):
         pickle.dumps(out)
 
 
-@pytest.mark.skipif(not has_tiff, reason="built without eks_tiff")
+@needs_tiff
 def test_cache_budget_counters_and_threads(tmp_path, rng, monkeypatch):
     monkeypatch.delenv("EKS_NUM_THREADS", raising=False)
     image = tiff_of(rng.integers(0, 255, (64, 64), dtype=np.uint8), tmp_path / "s.tif")
@@ -112,8 +84,10 @@ def test_cache_budget_counters_and_threads(tmp_path, rng, monkeypatch):
 
 def test_threads_share_a_tiff_and_use_graphs_of_their_own(tmp_path, rng):
     a = rng.integers(0, 65535, (96, 80, 3), dtype=np.uint16)
-    shared = tiff_of(a, tmp_path / "shared.tif") if has_tiff else eks.MemoryImage(a)
-    shared.cache_bytes = 40000  # a few tiles: pages come and go while threads read
+    shared = eks.MemoryImage(a)
+    if has_tiff:
+        shared = tiff_of(a, tmp_path / "shared.tif", compression="lzw")
+        shared.cache_bytes = 40000  # a few tiles: pages come and go while threads read
     failures = []
 
     def work(seed):

@@ -1,16 +1,17 @@
 # SPDX-License-Identifier: Apache-2.0
 # TIFF files the module writes, read back by other readers (GDAL, tifffile;
-# skipped when absent): every codec, predictor and type it accepts, what it
-# refuses, overview levels against a reference downsampling, cloud-optimized
-# layout, and tags that make a GeoTIFF.
+# skipped when absent): every codec, predictor and type it accepts, overview
+# levels against a reference downsampling, cloud-optimized layout, and tags
+# that make a GeoTIFF.
 import pickle
 
 import numpy as np
 import pytest
 
 import eks
+from conftest import needs_tiff
 
-pytestmark = pytest.mark.skipif(not hasattr(eks, "TiffImage"), reason="built without eks_tiff")
+pytestmark = needs_tiff
 gdal = pytest.importorskip("osgeo.gdal")
 gdal.UseExceptions()
 
@@ -23,7 +24,7 @@ CODECS = {
     "packbits": (INTS + FLOATS, [1], 0, {}),
     "lzw": (INTS + FLOATS, [1, 2, 3], 0, {}),
     "deflate": (INTS + FLOATS, [1, 2, 3], 0, {"level": 9}),
-    "zstd": (INTS + FLOATS, [1, 2, 3], 0, {"level": 19}),
+    "zstd": (INTS + FLOATS, [1, 2, 3], 0, {"level": 9}),
     "lerc": (INTS + FLOATS, [1], 2.0, {"max_error": 2.0}),
     "webp": (["uint8"], [1], 0, {}),  # lossless without a quality
     "jpeg": (["uint8"], [1], (3, 40), {"quality": 90}),
@@ -77,49 +78,17 @@ def test_codecs_round_trip_through_other_readers(codec, dtype, predictor, tmp_pa
     np.testing.assert_array_equal(other, ours)
 
 
-@pytest.mark.parametrize("shape, dtype, keywords, message", [
-    ((16, 16, 3), np.uint16, {"compression": "jpeg"}, "JPEG"),
-    ((16, 16), np.uint8, {"compression": "webp"}, "WebP"),
-    ((16, 16), np.uint8, {"compression": "packbits", "predictor": 2}, "predictor 2"),
-    ((16, 16), np.uint16, {"compression": "lzw", "predictor": 3}, "predictor 3"),
-    ((16, 16), np.uint8, {"compression": "deflate", "level": 10}, "Deflate level 10"),
-    ((16, 16, 3), np.uint8, {"compression": "jpeg", "quality": 101}, "quality"),
-    ((16, 16), np.float32, {"compression": "lerc", "max_error": -1}, "LERC"),
-])
-def test_what_cannot_be_written_is_refused_by_name(shape, dtype, keywords, message, tmp_path):
-    with pytest.raises(eks.BadAttributeError, match=message):
-        eks.TiffImage.create(tmp_path / "no.tif", shape, dtype, **keywords)
-
-
-@pytest.mark.parametrize("keywords, error", [
-    ({"compression": "bzip2"}, ValueError), ({"tags": {70000: "x"}}, ValueError),
-    ({"tags": {65000: np.array([1j])}}, TypeError), ({"tags": {65000: np.array([], np.uint16)}}, ValueError),
-])
-def test_bad_arguments_raise_before_the_file_is_made(keywords, error, tmp_path):
-    with pytest.raises(error):
-        eks.TiffImage.create(tmp_path / "no.tif", (16, 16), np.uint8, **keywords)
-    assert not (tmp_path / "no.tif").exists()
-
-
 def downsample(a, f, method):
     """Each pixel from its f x f block (cut at the edges): the first pixel, the
     mean (rounded for integers), or the most frequent value, the first met
     among equals."""
-    h, w = -(-a.shape[0] // f), -(-a.shape[1] // f)
-    out = np.empty((h, w, a.shape[2]), a.dtype)
-    for y in range(h):
-        for x in range(w):
-            block = a[y * f:(y + 1) * f, x * f:(x + 1) * f].reshape(-1, a.shape[2])
-            for c in range(a.shape[2]):
-                v = block[:, c]
-                if method == "nearest":
-                    out[y, x, c] = v[0]
-                elif method == "average":
-                    out[y, x, c] = np.floor(v.mean() + 0.5)
-                else:
-                    values, counts = np.unique(v, return_counts=True)
-                    common = values[counts == counts.max()]
-                    out[y, x, c] = next(p for p in v if p in common)
+    out = np.empty((-(-a.shape[0] // f), -(-a.shape[1] // f), a.shape[2]), a.dtype)
+    for y, x, c in np.ndindex(out.shape):
+        v = a[y * f:(y + 1) * f, x * f:(x + 1) * f, c].ravel()
+        values, counts = np.unique(v, return_counts=True)
+        common = v[np.isin(v, values[counts == counts.max()])]
+        pick = {"nearest": v[0], "average": np.floor(v.mean() + 0.5), "mode": common[0]}
+        out[y, x, c] = pick[method]
     return out
 
 
@@ -209,7 +178,8 @@ def test_tags_of_every_type_keep_their_type(tmp_path):
         np.array([-5], np.int32), np.array([0.5], np.float32), np.array([1e300]),
         np.array([(1, 3)], rational), np.frombuffer(b"a\0b", "V1"), "text \u00e9",
         np.array([1, 2], ">u2")])}  # any byte order
-    with eks.TiffImage.create(tmp_path / "t.tif", (16, 16), tags=tags):
+    with eks.TiffImage.create(tmp_path / "t.tif", (16, 16), tags=tags, compression="zstd",
+                              level=19):  # beyond Deflate's levels
         pass
     read = eks.TiffImage(tmp_path / "t.tif").tags
     for tag, value in tags.items():
