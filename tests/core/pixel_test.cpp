@@ -4,7 +4,6 @@
 // to catch double frees, reads of released storage and leaks).
 #include <gtest/gtest.h>
 
-#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -35,23 +34,14 @@ TEST(Pixel, StoresWithTheElementRule) {
         double in, out;  // out: what getElem reads back
     } rows[] = {
         // clang-format off
-        // Integers keep the low bits of the truncation toward zero.
-        {ekUChar, 300.0, 44}, {ekUChar, -1.0, 255}, {ekUChar, -0.9, 0}, {ekChar, 200.0, -56},
-        {ekUShort, -1.0, 65535}, {ekShort, 2.9, 2}, {ekShort, -2.9, -2},
-        {ekULong, 4294967296.0 + 7, 7}, {ekLong, 2147483648.0, -2147483648.0},
-        {ekLong, 1e18, -1486618624},
-        // NaN, infinities and values beyond int64 store 0.
-        {ekUChar, kNaN, 0}, {ekChar, kInf, 0}, {ekULong, 1e19, 0},
-        {ekLong, 9223372036854775808.0, 0},
-        {ekLong, -9223372036854775808.0, 0},  // fits int64: low 32 bits are 0
-        // ekBit tests the low 32 bits of the truncation.
-        {ekBit, 256.0, 1}, {ekBit, 0.9, 0}, {ekBit, -1.0, 1},
-        {ekBit, 4294967296.0, 0}, {ekBit, kNaN, 0},
-        // Floats round to nearest; far beyond the float range: infinity.
-        {ekFloat, 0.1, double(0.1f)}, {ekFloat, 1e300, kInf},
-        {ekFloat, -1e300, -kInf}, {ekFloat, double(FLT_MAX) * (1 + 1e-9), FLT_MAX},
-        {ekFloat, 340282356779733661637539395458142568448.0, kInf},  // tie: to even
-        {ekDouble, -kInf, -kInf},
+        // The element rule itself is the transfer engine's, checked there against the
+        // reference over random bit patterns; here each type stores by it, and
+        // ekBit, unlike a transfer, tests the low 32 bits of the truncation.
+        {ekUChar, 300.0, 44}, {ekUChar, -1.0, 255}, {ekChar, 200.0, -56}, {ekUShort, -1.0, 65535},
+        {ekShort, -2.9, -2}, {ekULong, 4294967296.0 + 7, 7}, {ekLong, 2147483648.0, -2147483648.0},
+        {ekUChar, kNaN, 0}, {ekLong, -9223372036854775808.0, 0}, {ekBit, 256.0, 1}, {ekBit, 0.9, 0},
+        {ekBit, -1.0, 1}, {ekBit, 4294967296.0, 0}, {ekBit, kNaN, 0}, {ekFloat, 0.1, double(0.1f)},
+        {ekFloat, 1e300, kInf}, {ekDouble, -kInf, -kInf},
         // clang-format on
     };
     for (const auto& r : rows) {
@@ -143,7 +133,8 @@ TEST(Pixel, EqualityMinMaxAndDeepCopies) {
     const int16_t s[] = {5, -7, 12, 0}, up[] = {-9, 9}, down[] = {9, -9};
     EXPECT_TRUE(ekPixel(ekShort, 4, s).minElem() == -7 && ekPixel(ekShort, 4, s).maxElem() == 12);
     // The first element counts too.
-    EXPECT_TRUE(ekPixel(ekShort, 2, up).minElem() == -9 && ekPixel(ekShort, 2, down).maxElem() == 9);
+    EXPECT_TRUE(ekPixel(ekShort, 2, up).minElem() == -9 &&
+                ekPixel(ekShort, 2, down).maxElem() == 9);
     const int32_t v[] = {1, 2, 3};
     ekPixel x(ekLong, 3, v), y(x);
     EXPECT_NE(x.elems(), y.elems());
@@ -188,7 +179,7 @@ TEST(Buffer, WrapsCallerMemoryUntilItIsTooSmall) {
     EXPECT_TRUE(b.resize(500) == mem.data() && b.getAllocated() == 1000);
     b.resize(2000);  // own memory; the caller's is neither used nor released
     EXPECT_TRUE(b.data() != mem.data() && b.getAllocated() == 2000 && mem[999] == 7);
-    EXPECT_NE(ekBuffer(nullptr, ekUChar, 64).data(), nullptr);  // nothing to wrap: allocates
+    EXPECT_NE(ekBuffer(nullptr, ekUChar, 64).data(), nullptr);       // nothing to wrap: allocates
     EXPECT_EQ(ekBuffer(mem.data(), ekUChar, 0).data(), mem.data());  // even an empty layout
     // Nothing to allocate and nothing to wrap: no memory, whatever the
     // storage of the buffer held before.

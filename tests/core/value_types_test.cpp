@@ -73,9 +73,9 @@ TEST(Config, InvertIsInvertableCompose) {
         std::vector<int> inverse;
         int invertable;
     } rows[] = {
-        {{1, 1, 0}, 2, {2, 1}, 0},              // the later buffer channel wins
-        {{-1, 5, 0}, 4, {2, -1, -1, -1}, 1},    // -1 never lands; 5 is past n and dropped
-        {{-1, 0, -1}, 1, {1}, 0},               // equal negative entries count as a clash
+        {{1, 1, 0}, 2, {2, 1}, 0},            // the later buffer channel wins
+        {{-1, 5, 0}, 4, {2, -1, -1, -1}, 1},  // -1 never lands; 5 is past n and dropped
+        {{-1, 0, -1}, 1, {1}, 0},             // equal negative entries count as a clash
     };
     for (const auto& r : rows) {
         const ekConfig m(ekUChar, ekInterleaved, 3, const_cast<int*>(r.list));
