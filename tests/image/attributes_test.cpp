@@ -88,6 +88,10 @@ TEST(ImageSetters, ScaleAltersDescendantsOnlyAndShowsAtOnce) {
     EXPECT_EQ(typed.getScaleMax(), 255.0);
     EXPECT_EQ(typed.setScaleType(ekType(0)), ekOkay);  // the image's own type
     EXPECT_EQ(typed.getScaleMin(), -32768.0);
+    AttrImage src(ekUShort);  // the type that the view's reset takes over
+    PagedImage view(src, {4, 4, 1, 1});
+    EXPECT_EQ(view.setScaleType(ekType(0)), ekOkay);  // brings the view up to date first
+    EXPECT_EQ(view.getScaleMax(), 65535.0);
 }
 
 TEST(ImageSetters, SetSizeTwoStopsAtTheFirstFailure) {
