@@ -150,7 +150,7 @@ void checkBoxRules(std::mt19937& rng, bool nearLimits) {
 
 TEST(Tile, RandomBoxesFollowTheAxisRules) {
     std::mt19937 rng(7u);
-    for (int round = 0; round < 20000; ++round) {
+    for (int round = 0; round < 4000; ++round) {
         checkBoxRules<ekTile>(rng, round % 2 == 1);
         checkBoxRules<ekTileFloat>(rng, false);
         if (HasFailure()) return;
