@@ -4,7 +4,6 @@
 // to catch double frees, reads of released storage and leaks).
 #include <gtest/gtest.h>
 
-#include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -35,23 +34,14 @@ TEST(Pixel, StoresWithTheElementRule) {
         double in, out;  // out: what getElem reads back
     } rows[] = {
         // clang-format off
-        // Integers keep the low bits of the truncation toward zero.
-        {ekUChar, 300.0, 44}, {ekUChar, -1.0, 255}, {ekUChar, -0.9, 0}, {ekChar, 200.0, -56},
-        {ekUShort, -1.0, 65535}, {ekShort, 2.9, 2}, {ekShort, -2.9, -2},
-        {ekULong, 4294967296.0 + 7, 7}, {ekLong, 2147483648.0, -2147483648.0},
-        {ekLong, 1e18, -1486618624},
-        // NaN, infinities and values beyond int64 store 0.
-        {ekUChar, kNaN, 0}, {ekChar, kInf, 0}, {ekULong, 1e19, 0},
-        {ekLong, 9223372036854775808.0, 0},
-        {ekLong, -9223372036854775808.0, 0},  // fits int64: low 32 bits are 0
-        // ekBit tests the low 32 bits of the truncation.
-        {ekBit, 256.0, 1}, {ekBit, 0.9, 0}, {ekBit, -1.0, 1},
-        {ekBit, 4294967296.0, 0}, {ekBit, kNaN, 0},
-        // Floats round to nearest; far beyond the float range: infinity.
-        {ekFloat, 0.1, double(0.1f)}, {ekFloat, 1e300, kInf},
-        {ekFloat, -1e300, -kInf}, {ekFloat, double(FLT_MAX) * (1 + 1e-9), FLT_MAX},
-        {ekFloat, 340282356779733661637539395458142568448.0, kInf},  // tie: to even
-        {ekDouble, -kInf, -kInf},
+        // The element rule itself is the transfer engine's, checked there against the
+        // reference over random bit patterns; here each type stores by it, and
+        // ekBit, unlike a transfer, tests the low 32 bits of the truncation.
+        {ekUChar, 300.0, 44}, {ekUChar, -1.0, 255}, {ekChar, 200.0, -56}, {ekUShort, -1.0, 65535},
+        {ekShort, -2.9, -2}, {ekULong, 4294967296.0 + 7, 7}, {ekLong, 2147483648.0, -2147483648.0},
+        {ekUChar, kNaN, 0}, {ekLong, -9223372036854775808.0, 0}, {ekBit, 256.0, 1}, {ekBit, 0.9, 0},
+        {ekBit, -1.0, 1}, {ekBit, 4294967296.0, 0}, {ekBit, kNaN, 0}, {ekFloat, 0.1, double(0.1f)},
+        {ekFloat, 1e300, kInf}, {ekDouble, -kInf, -kInf},
         // clang-format on
     };
     for (const auto& r : rows) {
@@ -65,17 +55,13 @@ TEST(Pixel, StoresWithTheElementRule) {
 }
 
 TEST(Pixel, SetAndClampedReads) {
-    const ekPixel none;
-    EXPECT_EQ(none.getElem(5), 0.0);
-    EXPECT_EQ(none.minElem(), 0.0);
+    EXPECT_EQ(ekPixel().getElem(5) + ekPixel().minElem(), 0.0);
     EXPECT_EQ(ekPixel(ekType(3), 4).nc(), 0);  // not an element type: empty
     const uint8_t bytes[] = {10, 20};
     ekPixel p(ekUChar, 2, bytes);
-    EXPECT_EQ(p.getElem(5), 20);  // clamped: repeats the last element
-    EXPECT_EQ(p.getElem(-3), 10);
+    EXPECT_TRUE(p.getElem(5) == 20 && p.getElem(-3) == 10);  // clamped to either end
     p.set(ekUChar, 0, bytes);
-    EXPECT_EQ(p.type(), ekUChar);
-    EXPECT_EQ(p.elems(), nullptr);
+    EXPECT_TRUE(p.type() == ekUChar && p.elems() == nullptr);
     // Data from the pixel's own storage: shrinking reuses it, growing must
     // copy before releasing (ASan reports a read of freed memory otherwise).
     const uint16_t v[] = {1, 2, 3, 4};
@@ -89,8 +75,7 @@ TEST(Pixel, SetAndClampedReads) {
 TEST(Pixel, SetElemGrowsAndPacksBits) {
     ekPixel p;
     p.setElem(7.0, 2);
-    EXPECT_EQ(p.type(), ekDouble);
-    EXPECT_EQ(elems(p), (std::vector<double>{0, 0, 7}));
+    EXPECT_TRUE(p.type() == ekDouble && elems(p) == (std::vector<double>{0, 0, 7}));
     const uint8_t bytes[] = {1, 2};
     ekPixel q(ekUChar, 2, bytes);
     q.setElem(9, 4);
@@ -101,9 +86,8 @@ TEST(Pixel, SetElemGrowsAndPacksBits) {
     EXPECT_EQ(typed.type(), ekShort);
     ekPixel huge(ekDouble, 2);
     huge.setElem(1.0, INT32_MAX - 1);  // 16 GiB: not allocated, no overflow
-    EXPECT_EQ(huge.nc(), 0);
-    huge.setElem(1.0, INT32_MAX);  // the count INT32_MAX + 1 does not exist
-    EXPECT_EQ(huge.elems(), nullptr);
+    huge.setElem(1.0, INT32_MAX);      // the count INT32_MAX + 1 does not exist
+    EXPECT_TRUE(huge.nc() == 0 && huge.elems() == nullptr);
 
     ekPixel bits(ekBit, 10);
     for (int i : {0, 3, 9}) bits.setElem(1, i);
@@ -122,8 +106,7 @@ TEST(Pixel, ConvertRepeatsTheLastChannelAndMayReadItself) {
     const ekPixel src(ekUChar, 2, bytes);
     ekPixel p;
     p.convert(src, ekFloat, 4);
-    EXPECT_EQ(p.type(), ekFloat);
-    EXPECT_EQ(elems(p), (std::vector<double>{10, 20, 20, 20}));
+    EXPECT_TRUE(p.type() == ekFloat && elems(p) == (std::vector<double>{10, 20, 20, 20}));
     p.convert(src, ekShort);  // count from the source
     EXPECT_EQ(p.nc(), 2);
     const int map[] = {1, 0, 1};
@@ -146,14 +129,12 @@ TEST(Pixel, EqualityMinMaxAndDeepCopies) {
     const uint16_t b[] = {1, 2};
     EXPECT_EQ(ekPixel(ekUChar, 2, a) == ekPixel(ekUShort, 2, b), 0);
     EXPECT_EQ(ekPixel(ekUChar, 2, a) != ekPixel(ekUChar, 1, a), 1);
-    EXPECT_EQ(ekPixel() == ekPixel(), 1);
-    EXPECT_EQ(ekPixel(ekUChar, 0) == ekPixel(), 0);  // the type still counts
-    const int16_t s[] = {5, -7, 12, 0};
-    EXPECT_EQ(ekPixel(ekShort, 4, s).minElem(), -7);
-    EXPECT_EQ(ekPixel(ekShort, 4, s).maxElem(), 12);
-    const int16_t up[] = {-9, 9}, down[] = {9, -9};  // the first element counts too
-    EXPECT_EQ(ekPixel(ekShort, 2, up).minElem(), -9);
-    EXPECT_EQ(ekPixel(ekShort, 2, down).maxElem(), 9);
+    EXPECT_EQ((ekPixel() == ekPixel()) - (ekPixel(ekUChar, 0) == ekPixel()), 1);  // types count
+    const int16_t s[] = {5, -7, 12, 0}, up[] = {-9, 9}, down[] = {9, -9};
+    EXPECT_TRUE(ekPixel(ekShort, 4, s).minElem() == -7 && ekPixel(ekShort, 4, s).maxElem() == 12);
+    // The first element counts too.
+    EXPECT_TRUE(ekPixel(ekShort, 2, up).minElem() == -9 &&
+                ekPixel(ekShort, 2, down).maxElem() == 9);
     const int32_t v[] = {1, 2, 3};
     ekPixel x(ekLong, 3, v), y(x);
     EXPECT_NE(x.elems(), y.elems());
@@ -166,9 +147,7 @@ TEST(Pixel, EqualityMinMaxAndDeepCopies) {
 }
 
 TEST(Buffer, StridesInBytes) {
-    const ekBuffer def;
-    EXPECT_EQ(def.getDataType(), ekUChar);
-    EXPECT_EQ(def.getAllocated(), 16384);
+    EXPECT_TRUE(ekBuffer().getDataType() == ekUChar && ekBuffer().getAllocated() == 16384);
     const ekBuffer b(ekUShort, 10, 5, 1, 1);
     EXPECT_EQ(offset(b, b(3, 2)), 46);
     const ekBuffer f(ekFloat, 3, 4, 5, 6);
@@ -183,15 +162,13 @@ TEST(Buffer, ShrinksOnlyWhenTheSavingReachesTheSlack) {
     ekBuffer b;
     std::memset(b.data(), 0x5A, 16384);
     void* before = b.data();
-    EXPECT_EQ(b.resize(12289), before);
-    EXPECT_EQ(b.getAllocated(), 16384);
+    EXPECT_TRUE(b.resize(12289) == before && b.getAllocated() == 16384);
     EXPECT_EQ(static_cast<unsigned char*>(b.data())[16383], 0x5A);  // contents kept
     b.resize(12288);
     EXPECT_EQ(b.getAllocated(), 12288);
     b.resize(12289);  // larger than the allocation: reallocates
     EXPECT_EQ(b.getAllocated(), 12289);
     ekBuffer tight(100, 0);  // slack 0: every shrink reallocates
-    EXPECT_EQ(tight.getAllocated(), 100);
     tight.resize(99);
     EXPECT_EQ(tight.getAllocated(), 99);
 }
@@ -199,14 +176,10 @@ TEST(Buffer, ShrinksOnlyWhenTheSavingReachesTheSlack) {
 TEST(Buffer, WrapsCallerMemoryUntilItIsTooSmall) {
     std::vector<unsigned char> mem(1000, 7);
     ekBuffer b(mem.data(), ekUChar, 1000);
-    EXPECT_EQ(b.resize(500), mem.data());
-    EXPECT_EQ(b.getAllocated(), 1000);
+    EXPECT_TRUE(b.resize(500) == mem.data() && b.getAllocated() == 1000);
     b.resize(2000);  // own memory; the caller's is neither used nor released
-    EXPECT_NE(b.data(), mem.data());
-    EXPECT_EQ(b.getAllocated(), 2000);
-    EXPECT_EQ(mem[999], 7);
-    const ekBuffer null(nullptr, ekUChar, 64);  // nothing to wrap: allocates
-    EXPECT_NE(null.data(), nullptr);
+    EXPECT_TRUE(b.data() != mem.data() && b.getAllocated() == 2000 && mem[999] == 7);
+    EXPECT_NE(ekBuffer(nullptr, ekUChar, 64).data(), nullptr);       // nothing to wrap: allocates
     EXPECT_EQ(ekBuffer(mem.data(), ekUChar, 0).data(), mem.data());  // even an empty layout
     // Nothing to allocate and nothing to wrap: no memory, whatever the
     // storage of the buffer held before.
@@ -224,12 +197,10 @@ TEST(Buffer, CopiesShareMemoryReleasedOnce) {
     ekBuffer assigned(ekDouble, 100);  // its own memory is released on assignment
     assigned = owner;
     assigned = assigned;
-    EXPECT_EQ(assigned.data(), owner.data());
-    EXPECT_EQ(assigned.getDimension(1), 2);
+    EXPECT_TRUE(assigned.data() == owner.data() && assigned.getDimension(1) == 2);
     void* shared = owner.data();
     assigned.resize(1000);  // a grown copy gets its own memory
-    EXPECT_NE(assigned.data(), shared);
-    EXPECT_EQ(owner.data(), shared);
+    EXPECT_TRUE(assigned.data() != shared && owner.data() == shared);
     // Assigning back from a wrapping copy must not release the memory in use.
     ekBuffer a(ekUChar, 256), w(ekUChar, 16);
     w = a;
@@ -240,8 +211,7 @@ TEST(Buffer, CopiesShareMemoryReleasedOnce) {
 
 TEST(Buffer, UnallocatableSizesLeaveItWithoutMemory) {
     ekBuffer huge(ekDouble, 65536, 65536, 1, 1);  // 32 GiB: beyond 32 bits
-    EXPECT_EQ(huge.data(), nullptr);
-    EXPECT_EQ(huge.getAllocated(), 0);
+    EXPECT_TRUE(huge.data() == nullptr && huge.getAllocated() == 0);
     ekBuffer over(ekUChar, INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX);
     EXPECT_EQ(over.data(), nullptr);
     EXPECT_NE(over.resize(10, 1, 1, 1), nullptr);                // recovers on a sane size

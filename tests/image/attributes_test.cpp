@@ -47,8 +47,14 @@ TEST(ImageSetters, ProtocolOfEverySetter) {
         ROW(ekColorModelBit, setColorModel(ekGreyscale), setColorModel(ekMinWhite), true),
         // Compression and page geometry alter the image but not its descendants.
         ROW(ekCompressionBit, setCompression(ekNoCompression), setCompression(ekLZW), false),
-        ROW(ekPageSizeBit, setPageSize(16, 16, 1, 1), setPageSize(8, 8, 1, 1), false),
-        ROW(ekPageBorderBit, setPageBorder(0, 0, 0), setPageBorder(2, 2, 0), false),
+        // The unchanged test compares every field: a change in any one alone stores.
+        ROW(ekPageSizeBit, setPageSize(16, 16, 1, 1), setPageSize(8, 16, 1, 1), false),
+        ROW(ekPageSizeBit, setPageSize(16, 16, 1, 1), setPageSize(16, 8, 1, 1), false),
+        ROW(ekPageSizeBit, setPageSize(16, 16, 1, 1), setPageSize(16, 16, 2, 1), false),
+        ROW(ekPageSizeBit, setPageSize(16, 16, 1, 1), setPageSize(16, 16, 1, 2), false),
+        ROW(ekPageBorderBit, setPageBorder(0, 0, 0), setPageBorder(2, 0, 0), false),
+        ROW(ekPageBorderBit, setPageBorder(0, 0, 0), setPageBorder(0, 2, 0), false),
+        ROW(ekPageBorderBit, setPageBorder(0, 0, 0), setPageBorder(0, 0, 2), false),
 #undef ROW
     };
     for (const auto& r : rows) {
@@ -66,6 +72,7 @@ TEST(ImageSetters, ProtocolOfEverySetter) {
         EXPECT_EQ(changed.parent.isSet(r.bit), r.bit);
         EXPECT_EQ(changed.parent.isAltered(r.bit), r.bit);
         EXPECT_EQ(changed.child.anyAltered() != 0, r.altersChild);
+        EXPECT_EQ(changed.parent.hasPageBorder(), r.bit == ekPageBorderBit ? 1 : 0);
     }
 }
 
@@ -81,6 +88,10 @@ TEST(ImageSetters, ScaleAltersDescendantsOnlyAndShowsAtOnce) {
     EXPECT_EQ(typed.getScaleMax(), 255.0);
     EXPECT_EQ(typed.setScaleType(ekType(0)), ekOkay);  // the image's own type
     EXPECT_EQ(typed.getScaleMin(), -32768.0);
+    AttrImage src(ekUShort);  // the type that the view's reset takes over
+    PagedImage view(src, {4, 4, 1, 1});
+    EXPECT_EQ(view.setScaleType(ekType(0)), ekOkay);  // brings the view up to date first
+    EXPECT_EQ(view.getScaleMax(), 65535.0);
 }
 
 TEST(ImageSetters, SetSizeTwoStopsAtTheFirstFailure) {
@@ -102,8 +113,7 @@ TEST(ImageSetters, FillAndValueRangeDeviations) {
     EXPECT_EQ(p.parent.setFillValue(current.getElem(0), 0), ekOkay);
     EXPECT_EQ(p.parent.isSet(ekFillBit) | p.parent.anyAltered(), 0);
     EXPECT_EQ(p.parent.setFillValue(9.0, 2), ekOkay);  // grows the fill and alters
-    EXPECT_EQ(p.parent.rawFill().nc(), 3);
-    EXPECT_NE(p.parent.isSet(ekFillBit), 0);
+    EXPECT_TRUE(p.parent.rawFill().nc() == 3 && p.parent.isSet(ekFillBit));
     EXPECT_NE(p.child.anyAltered(), 0);
     AttrImage untyped;
     EXPECT_EQ(untyped.setFillValue(7.5, 1), ekOkay);
@@ -117,7 +127,6 @@ TEST(ImageSetters, FillAndValueRangeDeviations) {
     EXPECT_EQ(img.isSet(ekMaxValueBit), 0);
     EXPECT_EQ(img.setMaxValue(200.0, 1), ekOkay);
     EXPECT_EQ(img.getMaxValue(-1), 255.0);
-    EXPECT_EQ(img.getMaxValue(1), 200.0);
     ekPixel same, max;
     img.getMaxPixel(max);
     EXPECT_EQ(std::vector<double>({max.getElem(0), max.getElem(1), max.getElem(2)}),
@@ -128,70 +137,26 @@ TEST(ImageSetters, FillAndValueRangeDeviations) {
     EXPECT_NE(img.isAltered(ekMinValueBit), 0);
 }
 
-TEST(ImageSetters, PageSizeAndBorderChangeInAnyOneField) {
-    // The unchanged test compares every field: a change in one alone stores.
-    for (int f = 0; f < 4; ++f) {
-        SCOPED_TRACE(f);
-        Pair p;  // 16 x 16 x 1 x 1 pages
-        std::vector<int> page = {16, 16, 1, 1}, border = {0, 0, 0}, got(4);
-        page[size_t(f)] += 4;
-        EXPECT_EQ(p.parent.setPageSize(page[0], page[1], page[2], page[3]), ekOkay);
-        EXPECT_NE(p.parent.isAltered(ekPageSizeBit), 0);
-        const ekXYZCstruct<int32_t>& stored = p.parent.rawPageSize();
-        EXPECT_EQ(std::vector<int>({stored.x, stored.y, stored.z, stored.c}), page);
-        if (f < 3) {
-            border[size_t(f)] = 1;
-            EXPECT_EQ(p.parent.setPageBorder(border[0], border[1], border[2]), ekOkay);
-            EXPECT_NE(p.parent.isAltered(ekPageBorderBit), 0);
-            EXPECT_EQ(p.parent.hasPageBorder(), 1);
-            p.parent.getPageBorder(got[0], got[1], got[2]);
-            EXPECT_EQ(std::vector<int>(got.begin(), got.begin() + 3), border);
-        }
-        p.parent.getPageDelta(got[0], got[1], got[2], got[3]);
-        for (size_t i = 0; i < 3; ++i) page[i] -= 2 * border[i];
-        page[3] = 1;  // the reset gives the pages the image's channel count
-        EXPECT_EQ(got, page);
-    }
-}
-
-TEST(ImageSetters, PageSizeKeepsPageBytesInStep) {
+TEST(ImageSetters, PageGeometryKeepsItsBytesAndDeltaInStep) {
     AttrImage img(ekUShort, ekInterleaved, 3);
-    img.allow(ekPageSizeBit | ekDataTypeBit);
-    EXPECT_EQ(img.setPageSize(10, 10, 1, 3), ekOkay);
-    EXPECT_EQ(img.getPageSize(), 600);
+    img.allow(ekPageSizeBit | ekDataTypeBit | ekPageBorderBit);
+    img.setPageSize(10, 12, 5, 3);
+    img.setPageBorder(1, 2, 1);
+    int v[4];
+    EXPECT_EQ(img.getPageSize(v[0], v[1], v[2], v[3]), 3600);
+    EXPECT_EQ(std::vector<int>(v, v + 4), (std::vector<int>{10, 12, 5, 3}));
+    img.getPageBorder(v[0], v[1], v[2]);
+    EXPECT_EQ(std::vector<int>(v, v + 3), (std::vector<int>{1, 2, 1}));
+    img.getPageDelta(v[0], v[1], v[2], v[3]);
+    EXPECT_EQ(std::vector<int>(v, v + 4), (std::vector<int>{8, 8, 3, 3}));
     img.setDataType(ekDouble);  // the caller's page stands and follows the type
-    EXPECT_EQ(img.getPageSizeX(), 10);
-    EXPECT_EQ(img.getPageSize(), 2400);
+    EXPECT_EQ(img.getPageSize(), 14400);
     // Products that do not fit clamp instead of overflowing.
-    img.allow(ekPageBorderBit);
     img.setPageSize(65536, 65536, 4, 2);
-    EXPECT_EQ(img.getPageSizePix(), INT32_MAX);
-    EXPECT_EQ(img.getPageSizeVal(), INT32_MAX);
-    EXPECT_EQ(img.getPageSize(), INT32_MAX);
-    img.setPageSize(128, 128, 1, 3);
-    img.setPageBorder(2, 2, 0);
-    int d[4];
-    img.getPageDelta(d[0], d[1], d[2], d[3]);
-    EXPECT_EQ(std::vector<int>(d, d + 4), (std::vector<int>{124, 124, 1, 3}));
+    EXPECT_EQ(img.getPageSizePix() & img.getPageSizeVal() & img.getPageSize(), INT32_MAX);
     img.setPageBorder(INT32_MIN, 0, 0);
-    img.getPageDelta(d[0], d[1], d[2], d[3]);
-    EXPECT_EQ(d[0], INT32_MAX);
-}
-
-TEST(ImageReferences, UnrefToZeroDeletes) {
-    static int destroyed;
-    destroyed = 0;
-    struct Counted : AttrImage {
-        ~Counted() override { ++destroyed; }
-    };
-    Counted* img = new Counted;
-    EXPECT_EQ(img->GetRefCount(), 0);
-    img->ref();
-    img->ref();
-    img->unref();
-    EXPECT_EQ(destroyed, 0);
-    img->unref();
-    EXPECT_EQ(destroyed, 1);
+    img.getPageDelta(v[0], v[1], v[2], v[3]);
+    EXPECT_EQ(v[0], INT32_MAX);
 }
 
 TEST(ImageInputs, IndicesCountsAndSeeingThroughDisabledLinks) {
@@ -230,39 +195,23 @@ TEST(ImageQueries, QueriesBringAnAlteredImageUpToDateFirst) {
         double want;
     } rows[] = {
 #define ROW(expr, want) {#expr, [&](AttrImage& i) -> double { return expr; }, want}
-        ROW(i.getXsize(), 5),
-        ROW(i.getYsize(), 6),
-        ROW(i.getZsize(), 1),
-        ROW(i.getCsize(), 3),
-        ROW(i.getNumChans(), 3),
-        ROW((i.getSize(s), s.x), 5),
-        ROW((i.getSize(s, ekLeftLower), s.y), 5),
-        ROW(i.getSize().x, 5),
-        ROW(i.getDataType(), ekShort),
-        ROW(i.getOrder(), ekSequential),
-        ROW(i.getColorModel(), ekRGB),
-        ROW(i.getCoordSpace(), ekLowerLeft),
-        ROW(i.isSigned() != 0, 1),
-        ROW((i.getConfig(&cfg), cfg.type), ekShort),
-        ROW((i.getFill(px), px.type()), ekShort),
-        ROW(i.getFillValue(2), 0),
+        // clang-format off
+        ROW(i.getXsize(), 5), ROW(i.getYsize(), 6), ROW(i.getZsize(), 1), ROW(i.getCsize(), 3),
+        ROW(i.getNumChans(), 3), ROW((i.getSize(s), s.x), 5),
+        ROW((i.getSize(s, ekLeftLower), s.y), 5), ROW(i.getSize().x, 5),
+        ROW(i.getDataType(), ekShort), ROW(i.getOrder(), ekSequential),
+        ROW(i.getColorModel(), ekRGB), ROW(i.getCoordSpace(), ekLowerLeft),
+        ROW(i.isSigned() != 0, 1), ROW((i.getConfig(&cfg), cfg.type), ekShort),
+        ROW((i.getFill(px), px.type()), ekShort), ROW(i.getFillValue(2), 0),
         ROW((i.getMinPixel(px), px.getElem(2)), -32768),
-        ROW((i.getMaxPixel(px), px.getElem(2)), 32767),
-        ROW(i.getMinValue(-1), -32768),
-        ROW(i.getMaxValue(1), 32767),
-        ROW(i.getScaleMin(), -32768),
-        ROW(i.getScaleMax(), 32767),
-        ROW(i.getPageSize(v[0], v[1], v[2], v[3]), 1536),
-        ROW(i.getPageSize(), 1536),
-        ROW(i.getPageSizeX(), 16),
-        ROW(i.getPageSizeY(), 16),
-        ROW(i.getPageSizeZ(), 1),
-        ROW(i.getPageSizeC(), 3),
-        ROW(i.getPageSizePix(), 256),
-        ROW(i.getPageSizeVal(), 768),
-        ROW((i.getPageDelta(v[0], v[1], v[2], v[3]), v[0] + v[3]), 19),
-        ROW(i.getWidth(), 5),
+        ROW((i.getMaxPixel(px), px.getElem(2)), 32767), ROW(i.getMinValue(-1), -32768),
+        ROW(i.getMaxValue(1), 32767), ROW(i.getScaleMin(), -32768), ROW(i.getScaleMax(), 32767),
+        ROW(i.getPageSize(v[0], v[1], v[2], v[3]), 1536), ROW(i.getPageSize(), 1536),
+        ROW(i.getPageSizeX(), 16), ROW(i.getPageSizeY(), 16), ROW(i.getPageSizeZ(), 1),
+        ROW(i.getPageSizeC(), 3), ROW(i.getPageSizePix(), 256), ROW(i.getPageSizeVal(), 768),
+        ROW((i.getPageDelta(v[0], v[1], v[2], v[3]), v[0] + v[3]), 19), ROW(i.getWidth(), 5),
         ROW(i.getHeight(), 6),
+    // clang-format on
 #undef ROW
     };
     for (const auto& r : rows) {
@@ -277,10 +226,7 @@ TEST(ImageQueries, QueriesBringAnAlteredImageUpToDateFirst) {
 }
 
 TEST(ImageIdentity, ClassRecordChainsToTheLink) {
-    AttrImage img;
-    EXPECT_STREQ(img.getClassName(1), "ekLink");
-    EXPECT_EQ(img.getClassId(), &ekImage::classList);
-    EXPECT_EQ(img.derivesFrom(&ekLink::classList), 2);
+    EXPECT_EQ(AttrImage().derivesFrom(&ekLink::classList), 2);
     // A class that sets no type reads the placeholder, not what the memory
     // held before.
     struct Bare : ekImage {

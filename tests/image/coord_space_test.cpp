@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <tuple>
+#include <utility>
 
 #include "test_images.h"
 
@@ -22,60 +24,32 @@ struct SpaceImage : AttrImage {
 
 const ekCoordSpace U = ekUpperLeft, UR = ekUpperRight, LR = ekLowerRight, LL = ekLowerLeft;
 const ekCoordSpace LU = ekLeftUpper, RU = ekRightUpper, RL = ekRightLower, LLo = ekLeftLower;
-const ekCoordSpace kNone = kNoSpace;
 
-// Model of the displayed picture, written from the names of the spaces: which
-// corner the origin sits in and whether x runs vertically. A position of a
-// space becomes (column, row) of a W x H picture, row 0 at the top.
-struct Display {
-    int W, H;
-    static void corner(int cs, bool& left, bool& bottom, bool& transposed) {
-        const char* name = cs >= 1 && cs <= 8 ? ekCoordSpaceName(cs) : "lower-left";
-        const std::string n(name);  // "upper-left", "right-lower", ...
-        transposed = n.rfind("left-", 0) == 0 || n.rfind("right-", 0) == 0;
-        left = n.find("left") != std::string::npos;
-        bottom = n.find("lower") != std::string::npos;
-    }
-    void toPicture(int cs, int x, int y, int& col, int& row) const {
-        bool left, bottom, tr;
-        corner(cs, left, bottom, tr);
-        const int h = tr ? y : x, v = tr ? x : y;
-        col = left ? h : W - 1 - h;
-        row = bottom ? H - 1 - v : v;
-    }
-    void fromPicture(int cs, int col, int row, int& x, int& y) const {
-        bool left, bottom, tr;
-        corner(cs, left, bottom, tr);
-        const int h = left ? col : W - 1 - col, v = bottom ? H - 1 - row : row;
-        x = tr ? v : h;
-        y = tr ? h : v;
-    }
-};
-
+// Every pair of spaces on images in every space, against the shared model of
+// the displayed picture: positions, boxes, flips, directions, mirroring.
 TEST(CoordSpace, EveryMappingAgreesWithThePicture) {
     const int sx = 7, sy = 4, x0 = 1, y0 = 2;
     for (int own = 0; own <= 8; ++own) {
         SpaceImage img(sx, sy, ekCoordSpace(own));
-        bool l, b, ownT;
-        Display::corner(own, l, b, ownT);
-        const Display pic{ownT ? sy : sx, ownT ? sx : sy};
         for (int from = 0; from <= 8; ++from)
             for (int to = 0; to <= 8; ++to) {
                 SCOPED_TRACE(testing::Message() << own << ": " << from << " -> " << to);
                 const ekCoordSpace a = ekCoordSpace(from), c = ekCoordSpace(to);
-                int col, row, ex, ey;  // the same picture pixel in the target space
-                pic.toPicture(from, x0, y0, col, row);
-                pic.fromPicture(to == 0 ? own : to, col, row, ex, ey);
+                // The same picture pixel in the target space (0 there: the image's own).
+                auto model = [&](int64_t x, int64_t y) {
+                    mapPoint(from, to == 0 ? own : to, own, sx, sy, x, y);
+                    return std::make_pair(int(x), int(y));
+                };
                 int fx = x0, fy = y0;
                 img.mapXY(a, fx, fy, c);
-                EXPECT_TRUE(fx == ex && fy == ey);
+                EXPECT_EQ(std::make_pair(fx, fy), model(x0, y0));
                 float px = x0, py = y0;
                 img.mapXY(a, px, py, c);
-                EXPECT_TRUE(px == ex && py == ey);
+                EXPECT_TRUE(px == fx && py == fy);
                 // A box maps onto the box spanned by its mapped corners.
-                int cx = x0 + 1, cy = y0, ux = x0, uy = y0 + 1;
-                img.mapXY(a, cx, cy, c);
-                img.mapXY(a, ux, uy, c);
+                int cx, cy, ux, uy;
+                std::tie(cx, cy) = model(x0 + 1, y0);
+                std::tie(ux, uy) = model(x0, y0 + 1);
                 ekTile t(x0, y0, 3, 2, 1, 4);
                 ekFlip flip;
                 int trans;
@@ -143,7 +117,7 @@ TEST(CoordSpace, SizesPageSizesAndNoOverflow) {
     EXPECT_TRUE(x == 4 && y == 8);
     SpaceImage tr(30, 20, RL);
     ekSize s;
-    tr.getSize(s, kNone);  // 0 is not the image's space here: untransposed
+    tr.getSize(s, kNoSpace);  // 0 is not the image's space here: untransposed
     EXPECT_EQ(s.x, 20);
     tr.getSize(s, LU);
     EXPECT_EQ(s.x, 30);
