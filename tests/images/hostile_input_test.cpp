@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "eks/paging.h"
 #include "test_images.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "test_images.h"
+#include "layout_model.h"
 
 namespace {
 

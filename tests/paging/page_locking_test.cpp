@@ -11,9 +11,94 @@
 #include <type_traits>
 #include <vector>
 
+#include "eks/paging.h"
 #include "test_images.h"
 
 namespace {
+
+// A 20 x 12 x 2 x 3 ekUShort interleaved memory image; channel k of (x, y, z)
+// holds its own element index + 1, so every element is distinct.
+struct Pixels3D {
+    static constexpr int kX = 20, kY = 12, kZ = 2, kC = 3;
+    std::vector<uint16_t> data;
+    ekMemoryImg img;
+    explicit Pixels3D(ekOrder order = ekInterleaved)
+        : data(size_t(kX) * kY * kZ * kC), img(nullptr, ekSize(kX, kY, kZ, kC), ekUShort, order) {
+        for (size_t i = 0; i < data.size(); ++i) data[i] = uint16_t(i + 1);
+        img.setDataPtr(data.data());
+    }
+};
+
+// Reads go straight to `src`; pages are the base image's copies, with a page
+// geometry of the test's choosing. Reads of boxes that start at or right of
+// failFromX fail with ekBadInput.
+class PagedImage : public ekImage {
+public:
+    PagedImage(ekImage& src, ekXYZCstruct<int> page, ekXYZCstruct<int> border = {})
+        : src_(src), page_(page), border_(border) {
+        setNumInputs(1);
+        setInput(&src, 0);
+    }
+    using ekLink::setStatus;
+    int failFromX = INT_MAX;
+    int lastMode = -1;
+    int unlockCalls = 0;
+    ekLockRequest lastUnlocked{};  // the first request of the last unlock
+
+    int hasPages() override { return 1; }  // pages of its own, unlike the memory image
+
+    ekStatus getSubTile3D(int x, int y, int z, int nx, int ny, int nz, void* data, int bx, int by,
+                          int bz, int bnx, int bny, int bnz, const ekConfig* cfg) override {
+        const ekStatus s = resetCheck();
+        if (s != ekOkay) return s;
+        if (x >= failFromX) return ekBadInput;
+        return src_.getSubTile3D(x, y, z, nx, ny, nz, data, bx, by, bz, bnx, bny, bnz, cfg);
+    }
+    ekStatus setSubTile3D(int, int, int, int, int, int, void*, int, int, int, int, int, int,
+                          const ekConfig*) override {
+        return ekNotAllowed;  // pages are read only
+    }
+    ekStatus lockPageSet(ekLockRequest* requests, int mode, int count) override {
+        lastMode = mode;
+        return ekImage::lockPageSet(requests, mode, count);
+    }
+    void unlockPageSet(ekLockRequest* requests, int count) override {
+        ++unlockCalls;
+        if (count > 0) lastUnlocked = requests[0];
+        ekImage::unlockPageSet(requests, count);
+    }
+
+protected:
+    void reset() override {
+        src_.getSize(size);
+        dataType = src_.getDataType();
+        order = src_.getOrder();
+        coordSpace = src_.getCoordSpace();
+        initColorModel(0);
+        initMinMax(0);
+        checkColorModel();
+        initPageSize(page_.x, page_.y, page_.z, page_.c);
+        pageSize.c = page_.c;  // checkColorModel ties it to the order
+        pageBorder = {border_.x, border_.y, border_.z};
+        ekImage::reset();
+    }
+
+private:
+    ekImage& src_;
+    ekXYZCstruct<int> page_, border_;
+};
+
+// Whether a locked page holds its page box read with getTile3D, as
+// lockPageSet fills it: page size large, the image's type and order, the
+// page's channels.
+inline bool holdsPageBox(ekImage& img, const ekPage* p) {
+    int px, py, pz, pc;
+    img.getPageSize(px, py, pz, pc);
+    std::vector<uint16_t> want(size_t(px) * py * pz * pc);
+    ekConfig cfg(ekUShort, img.getOrder(), pc, nullptr, p->c);
+    if (img.getTile3D(p->x, p->y, p->z, px, py, pz, want.data(), &cfg) != ekOkay) return false;
+    return std::memcmp(p->getData(), want.data(), want.size() * sizeof(uint16_t)) == 0;
+}
 
 using Pos = std::tuple<int, int, int, int>;
 
