@@ -13,36 +13,22 @@
 
 namespace {
 
-// Exposes the description each image class gives itself.
-template <class T>
-class Described : public T {
-public:
-    using T::T;
-    std::string description() { return this->getDefaultDescription(); }
-};
-
-TEST(ImageClasses, NamesIdsAndDescriptions) {
+TEST(ImageClasses, NamesAndIds) {
     ekMemoryImg parent(ekSize(4, 4, 1, 1), ekUChar, ekInterleaved);
-    Described<ekMemoryImg> mem(ekSize(5, 4, 1, 3), ekUShort, ekSeparate);
-    Described<ekConstImg> constant;
-    Described<ekSubImg> view(&parent, nullptr);
+    ekConstImg constant;
+    ekSubImg view(&parent, nullptr);
     const struct {
         ekImage* img;
         const char* name;
         ekClassList* id;
-        std::string description;
-        std::string own;
-    } rows[] = {
-        {&mem, "ekMemoryImg", &ekMemoryImg::classList, "Memory", mem.description()},
-        {&constant, "ekConstImg", &ekConstImg::classList, "Constant", constant.description()},
-        {&view, "ekSubImg", &ekSubImg::classList, "Sub Image", view.description()}};
+    } rows[] = {{&parent, "ekMemoryImg", &ekMemoryImg::classList},
+                {&constant, "ekConstImg", &ekConstImg::classList},
+                {&view, "ekSubImg", &ekSubImg::classList}};
     for (const auto& r : rows) {
-        SCOPED_TRACE(r.name);
         EXPECT_STREQ(r.img->getClassName(0), r.name);
         EXPECT_STREQ(r.img->getClassName(1), "ekImage");
         EXPECT_EQ(r.img->getClassId(), r.id);
         EXPECT_EQ(r.img->derivesFrom(&ekImage::classList), 2);
-        EXPECT_EQ(r.own, r.description);
     }
 }
 
@@ -261,8 +247,6 @@ TEST(MemoryImage, BadAttributesAndTheirPrecedence) {
         EXPECT_EQ(img.getStatus(), ekBadAttribute) << o;
         EXPECT_NE(img.getDataPtr(), nullptr) << o;
     }
-    ekMemoryImg many(ekSize(2, 1, 1, 10000), ekUShort, ekSeparate);
-    EXPECT_EQ(many.getStatus(), ekOkay);
 
     // Setters record; the reset judges, and a broken image moves nothing.
     std::vector<unsigned char> guarded(4, 7);
