@@ -38,6 +38,7 @@ TEST(ConstImage, AttributesFollowTheValue) {
     // A count set apart from the value is never read past the value: its
     // last element repeats.
     ekConstImg six(pixelOf(ekUChar, {6}));
+    EXPECT_EQ(six.getCsize(), 1);  // the first reset takes the value's count
     EXPECT_EQ(six.setCsize(4), ekOkay);
     EXPECT_EQ(six.getCsize(), 4);
     std::vector<unsigned char> buf(3 * 4, 0);
