@@ -351,9 +351,11 @@ TEST(MemoryImage, TakesTheInputsAttributesInItsOwnSpace) {
     ekPixel fill(ekUChar, 1);
     fill.setElem(42, 0);
     src.setFill(fill);
+    src.setColorModel(ekMinWhite);
 
     ekMemoryImg mem(&src, 1);
     mem.setCoordSpace(ekLowerLeft);
+    EXPECT_EQ(mem.getColorModel(), ekMinWhite);  // not derived from the channel count
     EXPECT_EQ(mem.getXsize(), 3);  // exchanged into this image's space
     EXPECT_EQ(mem.getYsize(), 4);
     EXPECT_EQ(mem.getFillValue(0), 42.0);
@@ -364,7 +366,7 @@ TEST(MemoryImage, TakesTheInputsAttributesInItsOwnSpace) {
 
     // Colour model set to differ from the input's: read through the input's
     // colour image, which within the library is the input itself.
-    mem.setColorModel(ekMinWhite);
+    mem.setColorModel(ekGreyscale);
     EXPECT_EQ(mem.getStatus(), ekOkay);
     EXPECT_EQ(mem.getInput(0), &src);
     // The caller's size wins over the input's.
