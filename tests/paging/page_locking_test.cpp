@@ -201,14 +201,6 @@ TEST(LockPage, BaseUnlockDestroysEveryPageItIsGiven) {
 
 // --- Locked tiles over the base image --------------------------------------------
 
-struct TileCase {
-    const char* name;
-    ekTile tile;
-    int border;
-    const ekConfig* cfg;
-    std::vector<Pos> pages;
-};
-
 TEST(LockTile, LocksEveryPageTheTileTouchesInIteratorOrder) {
     int list[2] = {2, 0};
     const ekConfig twoChans(ekUShort, ekInterleaved, 2, list);
@@ -220,44 +212,30 @@ TEST(LockTile, LocksEveryPageTheTileTouchesInIteratorOrder) {
     int far[3] = {2, 2000000, -7};
     const ekConfig farList(ekUShort, ekInterleaved, 3, far);
     const ekConfig wideRange(ekUShort, ekInterleaved, 4000000, nullptr, -2);
-    const TileCase cases[] = {
-        {"3 x 2 pages, x fastest",
-         {1, 1, 0, 12, 8, 1},
+    const ekTile one(0, 0, 0, 1, 1, 1);
+    const struct {
+        ekTile tile;
+        int border;
+        const ekConfig* cfg;
+        std::vector<Pos> pages;
+    } cases[] = {
+        // 3 x 2 pages, x fastest; both slices and channel blocks.
+        {{1, 1, 0, 12, 8, 1},
          0,
          &firstTwo,
          {{0, 0, 0, 0}, {6, 0, 0, 0}, {12, 0, 0, 0}, {0, 5, 0, 0}, {6, 5, 0, 0}, {12, 5, 0, 0}}},
-        {"both slices and channel blocks",
-         {0, 0, 0, 1, 1, 2},
-         0,
-         nullptr,
-         {{0, 0, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 2}, {0, 0, 1, 2}}},
-        {"channel list picks blocks",
-         {0, 0, 0, 1, 1, 1},
-         0,
-         &twoChans,
-         {{0, 0, 0, 0}, {0, 0, 0, 2}}},
-        {"channel offset", {0, 0, 0, 1, 1, 1}, 0, &lastChan, {{0, 0, 0, 2}}},
-        {"clipped to the image", {18, 10, 0, 50, 50, 1}, 0, &lastChan, {{18, 10, 0, 2}}},
-        {"wholly outside", {30, 0, 0, 5, 5, 1}, 0, nullptr, {}},
-        {"border pages start one border low",
-         {0, 0, 0, 7, 1, 1},
-         1,
-         &lastChan,
-         {{-1, -1, 0, 2}, {5, -1, 0, 2}}},
-        {"list entries beyond the channels", {0, 0, 0, 1, 1, 1}, 0, &farList, {{0, 0, 0, 2}}},
-        {"offset range beyond the channels",
-         {0, 0, 0, 1, 1, 1},
-         0,
-         &wideRange,
-         {{0, 0, 0, 0}, {0, 0, 0, 2}}},
-        {"a tile in another space is mapped",
-         {0, 0, 0, 1, 1, 1},
-         0,
-         &upperLeft,
-         {{0, 10, 0, 0}, {0, 10, 0, 2}}},
+        {{0, 0, 0, 1, 1, 2}, 0, nullptr, {{0, 0, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 2}, {0, 0, 1, 2}}},
+        {one, 0, &twoChans, {{0, 0, 0, 0}, {0, 0, 0, 2}}},         // a list picks blocks
+        {one, 0, &lastChan, {{0, 0, 0, 2}}},                       // so does an offset
+        {{18, 10, 0, 50, 50, 1}, 0, &lastChan, {{18, 10, 0, 2}}},  // clipped to the image
+        {{30, 0, 0, 5, 5, 1}, 0, nullptr, {}},                     // wholly outside
+        {{0, 0, 0, 7, 1, 1}, 1, &lastChan, {{-1, -1, 0, 2}, {5, -1, 0, 2}}},  // one border low
+        {one, 0, &farList, {{0, 0, 0, 2}}},
+        {one, 0, &wideRange, {{0, 0, 0, 0}, {0, 0, 0, 2}}},
+        {one, 0, &upperLeft, {{0, 10, 0, 0}, {0, 10, 0, 2}}},  // a tile in another space
     };
-    for (const TileCase& k : cases) {
-        SCOPED_TRACE(k.name);
+    for (const auto& k : cases) {
+        SCOPED_TRACE(&k - cases);
         Pixels3D src;
         PagedImage img(src.img, {6 + 2 * k.border, 5 + 2 * k.border, 1, 2},
                        {k.border, k.border, 0, 0});
