@@ -106,15 +106,6 @@ const Entry kEntries[] = {
          expectRefusedEverywhere(ekConfig(ekUChar, ekInterleaved, -1));
          expectRefusedEverywhere(ekConfig(ekUChar, ekInterleaved, INT_MIN));
      }},
-    {"inputs out of range",
-     [] {
-         Guarded g;
-         EXPECT_EQ(g.img.setInput(nullptr, 0), ekOkay);
-         EXPECT_EQ(g.img.setInput(&g.img, 7), ekBadIndex);
-         EXPECT_EQ(g.img.getInput(5), nullptr);
-         EXPECT_EQ(g.img.getStatus(), ekOkay);
-         EXPECT_TRUE(g.untouched());
-     }},
     {"null buffers",
      [] {
          Guarded g;

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-// Memory image: identity, attributes, buffer ownership, reset statuses and
+// Memory image: attributes, buffer ownership, reset statuses and
 // synchronisation with the input.
 #include <gtest/gtest.h>
 #include <malloc.h>
@@ -13,29 +13,8 @@
 
 namespace {
 
-TEST(ImageClasses, NamesAndIds) {
-    ekMemoryImg parent(ekSize(4, 4, 1, 1), ekUChar, ekInterleaved);
-    ekConstImg constant;
-    ekSubImg view(&parent, nullptr);
-    const struct {
-        ekImage* img;
-        const char* name;
-        ekClassList* id;
-    } rows[] = {{&parent, "ekMemoryImg", &ekMemoryImg::classList},
-                {&constant, "ekConstImg", &ekConstImg::classList},
-                {&view, "ekSubImg", &ekSubImg::classList}};
-    for (const auto& r : rows) {
-        EXPECT_STREQ(r.img->getClassName(0), r.name);
-        EXPECT_STREQ(r.img->getClassName(1), "ekImage");
-        EXPECT_EQ(r.img->getClassId(), r.id);
-        EXPECT_EQ(r.img->derivesFrom(&ekImage::classList), 2);
-    }
-}
-
 TEST(MemoryImage, InitialAttributesAndTheWholeImagePage) {
     ekMemoryImg mem(ekSize(5, 4, 1, 3), ekUShort, ekSeparate);
-    EXPECT_EQ(mem.getImageType(), ekMemoryImageType);
-    EXPECT_EQ(mem.getCoordSpace(), ekLowerLeft);
     EXPECT_EQ(mem.getColorModel(), ekRGB);
     EXPECT_EQ(mem.getMaxValue(0), 65535.0);
     int page[4];  // one page: the whole image, after every resize too
