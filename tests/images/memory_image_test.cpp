@@ -6,7 +6,6 @@
 
 #include <cstring>
 #include <functional>
-#include <string>
 #include <vector>
 
 #include "test_images.h"
