@@ -4,6 +4,8 @@
 // page geometry records.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -12,7 +14,7 @@
 #include <vector>
 
 #include "eks/paging.h"
-#include "test_images.h"
+#include "images/layout_model.h"
 
 namespace {
 
@@ -104,39 +106,6 @@ using Pos = std::tuple<int, int, int, int>;
 
 // --- Single pages of the base image -------------------------------------------
 
-TEST(LockPage, CopiesThePageBoxOrGivesNoPageOutside) {
-    const struct {
-        const char* name;
-        int border, x, y, z, c;
-        bool page;  // a page comes back
-    } cases[] = {
-        {"first page", 0, 0, 0, 0, 0, true},
-        {"last page of the 2 x 2 grid", 0, 10, 6, 1, 0, true},
-        {"second channel block", 0, 10, 0, 0, 2, true},
-        {"low border is a position", 2, -2, -2, 0, 0, true},
-        {"beyond the low border", 2, -3, 0, 0, 0, false},
-        {"x at the width", 0, 20, 0, 0, 0, false},
-        {"channel at the count", 0, 0, 0, 0, 3, false},
-    };
-    for (const auto& k : cases) {
-        SCOPED_TRACE(k.name);
-        Pixels3D src;
-        PagedImage img(src.img, {10, 6, 1, 2}, {k.border, k.border, 0, 0});
-        ekStatus s = ekBadInput;
-        ekPage* p = img.lockPage(k.x, k.y, k.z, k.c, s, 0x401);
-        EXPECT_EQ(s, ekOkay);
-        EXPECT_EQ(img.lastMode, 0x401);  // handed down unchanged
-        ASSERT_EQ(p != nullptr, k.page);
-        if (p == nullptr) continue;
-        EXPECT_EQ(p->matches(k.x, k.y, k.z, k.c), 1);
-        EXPECT_TRUE(holdsPageBox(img, p));
-        img.unlockPage(p);  // hands the page's position on
-        EXPECT_EQ(img.unlockCalls, 1);
-        const ekLockRequest& r = img.lastUnlocked;
-        EXPECT_EQ(std::vector<int>({r.x, r.y, r.z, r.c}), std::vector<int>({k.x, k.y, k.z, k.c}));
-    }
-}
-
 TEST(LockPage, FailuresGiveNoPageAndTheirStatus) {
     Pixels3D src;
     PagedImage broken(src.img, {10, 6, 1, 3});
@@ -201,49 +170,69 @@ TEST(LockPage, BaseUnlockDestroysEveryPageItIsGiven) {
 
 // --- Locked tiles over the base image --------------------------------------------
 
-TEST(LockTile, LocksEveryPageTheTileTouchesInIteratorOrder) {
-    int list[2] = {2, 0};
-    const ekConfig twoChans(ekUShort, ekInterleaved, 2, list);
-    const ekConfig firstTwo(ekUShort, ekInterleaved, 2);
-    const ekConfig lastChan(ekUShort, ekInterleaved, 1, nullptr, 2);
-    const ekConfig upperLeft(ekUShort, ekInterleaved, 3, nullptr, 0, ekUpperLeft);
-    // Channels beyond the image's select nothing, and no channel block past
-    // them is counted (a list entry of 2 000 000 asked for a million).
-    int far[3] = {2, 2000000, -7};
-    const ekConfig farList(ekUShort, ekInterleaved, 3, far);
-    const ekConfig wideRange(ekUShort, ekInterleaved, 4000000, nullptr, -2);
-    const ekTile one(0, 0, 0, 1, 1, 1);
-    const struct {
-        ekTile tile;
-        int border;
-        const ekConfig* cfg;
-        std::vector<Pos> pages;
-    } cases[] = {
-        // 3 x 2 pages, x fastest; both slices and channel blocks.
-        {{1, 1, 0, 12, 8, 1},
-         0,
-         &firstTwo,
-         {{0, 0, 0, 0}, {6, 0, 0, 0}, {12, 0, 0, 0}, {0, 5, 0, 0}, {6, 5, 0, 0}, {12, 5, 0, 0}}},
-        {{0, 0, 0, 1, 1, 2}, 0, nullptr, {{0, 0, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 2}, {0, 0, 1, 2}}},
-        {one, 0, &twoChans, {{0, 0, 0, 0}, {0, 0, 0, 2}}},         // a list picks blocks
-        {one, 0, &lastChan, {{0, 0, 0, 2}}},                       // so does an offset
-        {{18, 10, 0, 50, 50, 1}, 0, &lastChan, {{18, 10, 0, 2}}},  // clipped to the image
-        {{30, 0, 0, 5, 5, 1}, 0, nullptr, {}},                     // wholly outside
-        {{0, 0, 0, 7, 1, 1}, 1, &lastChan, {{-1, -1, 0, 2}, {5, -1, 0, 2}}},  // one border low
-        {one, 0, &farList, {{0, 0, 0, 2}}},
-        {one, 0, &wideRange, {{0, 0, 0, 0}, {0, 0, 0, 2}}},
-        {one, 0, &upperLeft, {{0, 10, 0, 0}, {0, 10, 0, 2}}},  // a tile in another space
-    };
-    for (const auto& k : cases) {
-        SCOPED_TRACE(&k - cases);
+// Origins of the pages that cover the span from a to b (either way round) of
+// an axis of extent n, clipped to it: interiors on multiples of page - 2
+// border, each origin a border before.
+std::vector<int> gridOrigins(int64_t a, int64_t b, int n, int page, int border) {
+    std::vector<int> out;
+    const int64_t lo = std::max<int64_t>(std::min(a, b), 0),
+                  hi = std::min<int64_t>(std::max(a, b), n - 1);
+    for (int64_t s = lo / (page - 2 * border) * (page - 2 * border); lo <= hi && s <= hi;
+         s += page - 2 * border)
+        out.push_back(int(s - border));
+    return out;
+}
+
+// Random tiles, caller spaces, channel selections and page geometries against
+// the grid: every page the tile (clipped to the image) touches, channel
+// blocks outermost and x fastest, each a copy of its page box with its record
+// of the part inside the image; single pages of the same positions.
+TEST(LockTile, LocksThePagesOfTheGridInIteratorOrder) {
+    Rng g(5);
+    const int extent[4] = {Pixels3D::kX, Pixels3D::kY, Pixels3D::kZ, Pixels3D::kC};
+    for (int round = 0; round < 1500; ++round) {
+        SCOPED_TRACE(round);
         Pixels3D src;
-        PagedImage img(src.img, {6 + 2 * k.border, 5 + 2 * k.border, 1, 2},
-                       {k.border, k.border, 0, 0});
-        const ekTile& t = k.tile;
-        std::unique_ptr<ekLockedTile> lt(
-            img.lockTile3D(t.x, t.y, t.z, t.nx, t.ny, t.nz, k.cfg, 0xC07));
+        src.img.setCoordSpace(ekCoordSpace(g.in(1, 8)));
+        int page[4], border[4] = {g.chance(30) ? g.in(1, 2) : 0, g.chance(30) ? g.in(1, 2) : 0};
+        for (int a = 0; a < 4; ++a) page[a] = 2 * border[a] + g.in(1, extent[a]);
+        PagedImage img(src.img, {page[0], page[1], page[2], page[3]}, {border[0], border[1], 0, 0});
+        const ekTile t(g.in(-5, 22), g.in(-5, 14), g.in(-1, 2), g.in(-1, 25), g.in(-1, 16),
+                       g.in(0, 3));
+        // Channels by an offset and count or a list, with entries far beyond
+        // the image's (a list entry of 2 000 000 once counted a million blocks).
+        std::vector<int> list;
+        for (int k = g.in(1, 4); k > 0; --k) list.push_back(g.chance(10) ? 2000000 : g.in(-7, 4));
+        const int kind = g.in(0, 2), cs = g.chance(40) ? g.in(1, 8) : 0;
+        const ekConfig cfg(ekUShort, ekInterleaved,
+                           kind == 2                   ? int(list.size())
+                           : kind == 1 && g.chance(10) ? 4000000
+                                                       : g.in(1, 4),
+                           kind == 2 ? list.data() : nullptr, kind == 1 ? g.in(-2, 3) : 0,
+                           ekCoordSpace(cs));
+        const ekConfig* c = kind == 0 && cs == 0 ? nullptr : &cfg;
+        auto selects = [&](int e) {
+            if (kind == 2) return std::count(list.begin(), list.end(), e) > 0;
+            return c == nullptr || (e >= cfg.chanOffset && e < int64_t(cfg.chanOffset) + cfg.nchans);
+        };
+        // The tile's corners in the image's space.
+        const int own = img.getCoordSpace();
+        int64_t ax = t.x, ay = t.y, bx = int64_t(t.x) + t.nx - 1, by = int64_t(t.y) + t.ny - 1;
+        mapPoint(cs != 0 ? cs : own, own, own, extent[0], extent[1], ax, ay);
+        mapPoint(cs != 0 ? cs : own, own, own, extent[0], extent[1], bx, by);
+        std::vector<Pos> want;
+        for (int b = 0; t.nx > 0 && t.ny > 0 && t.nz > 0 && b < extent[3]; b += page[3]) {
+            bool any = false;
+            for (int e = b; e < std::min(b + page[3], extent[3]); ++e) any = any || selects(e);
+            for (int z :
+                 any ? gridOrigins(t.z, t.z + t.nz - 1, extent[2], page[2], 0) : std::vector<int>())
+                for (int y : gridOrigins(ay, by, extent[1], page[1], border[1]))
+                    for (int x : gridOrigins(ax, bx, extent[0], page[0], border[0]))
+                        want.emplace_back(x, y, z, b);
+        }
+        std::unique_ptr<ekLockedTile> lt(img.lockTile3D(t.x, t.y, t.z, t.nx, t.ny, t.nz, c, 0xC07));
         ASSERT_NE(lt, nullptr);
-        EXPECT_EQ(lt->getStatus(), ekOkay);
+        ASSERT_EQ(lt->getStatus(), ekOkay);
         EXPECT_EQ(lt->image, &img);
         std::vector<Pos> got;
         for (int i = 0; i < lt->count; ++i) {
@@ -251,14 +240,36 @@ TEST(LockTile, LocksEveryPageTheTileTouchesInIteratorOrder) {
             got.emplace_back(r.x, r.y, r.z, r.c);
             ASSERT_NE(r.page, nullptr);
             EXPECT_EQ(r.page->matches(r.x, r.y, r.z, r.c), 1);
-            EXPECT_TRUE(holdsPageBox(img, r.page));
+            ASSERT_TRUE(holdsPageBox(img, r.page));
+            const ekPgCB cb(&img, r.x, r.y, r.z, r.c);
+            const int inside[4] = {extent[0] + border[0] - r.x, extent[1] + border[1] - r.y,
+                                   extent[2] - r.z, extent[3] - r.c};
+            const int got[4] = {cb.nx, cb.ny, cb.nz, cb.nc};
+            for (int a = 0; a < 4; ++a) EXPECT_EQ(got[a], std::min(page[a], inside[a]));
         }
-        EXPECT_EQ(got, k.pages);
-        if (!k.pages.empty()) {
+        ASSERT_EQ(got, want);
+        if (!want.empty()) {
             EXPECT_EQ(img.lastMode, 0x007);  // 0x400 and 0x800 kept back
         }
         lt.reset();
         EXPECT_EQ(img.unlockCalls, 1);
+        // The first page alone, the mode handed down as it is; none past the grid.
+        const Pos first = want.empty() ? Pos(-border[0], -border[1], 0, 0) : want[0];
+        ekStatus s = ekBadInput;
+        ekPage* p = img.lockPage(std::get<0>(first), std::get<1>(first), std::get<2>(first),
+                                 std::get<3>(first), s, 0x401);
+        EXPECT_EQ(s, ekOkay);
+        EXPECT_EQ(img.lastMode, 0x401);
+        ASSERT_NE(p, nullptr);
+        EXPECT_TRUE(holdsPageBox(img, p));
+        img.unlockPage(p);  // hands the page's position on
+        const ekLockRequest& r = img.lastUnlocked;
+        EXPECT_EQ(Pos(r.x, r.y, r.z, r.c), first);
+        const int past[3][4] = {
+            {-border[0] - 1, 0, 0, 0}, {extent[0], 0, 0, 0}, {0, 0, 0, extent[3]}};
+        const int* q = past[g.in(0, 2)];
+        EXPECT_EQ(img.lockPage(q[0], q[1], q[2], q[3], s, 0), nullptr);
+        EXPECT_EQ(s, ekOkay);
     }
 }
 
@@ -430,26 +441,16 @@ TEST(LockTile, ViewAndConstantPagesAreCopiesOfTheirPageBoxes) {
 
 // --- Page records -------------------------------------------------------------------
 
+// The paged image's records are the randomized test's; a memory image has
+// one page, the whole image, and without an image nothing lies inside.
 TEST(PgCB, PartOfThePageInsideTheImage) {
-    Pixels3D src;
     ekMemoryImg wide(ekSize(100, 40, 1, 3), ekUChar, ekInterleaved);
-    PagedImage paged(wide, {64, 32, 1, 2}, {2, 2, 0, 0});
-    const struct {
-        ekImage* img;
-        int x, y, z, c;
-        int nx, ny, nz, nc;
-    } cases[] = {
-        {&paged, 0, 0, 0, 0, 64, 32, 1, 2},
-        {&paged, 64, 32, 0, 2, 38, 10, 1, 1},  // size + border - position
-        {&paged, -2, -2, 0, 0, 64, 32, 1, 2},
-        {&wide, 10, 0, 0, 1, 90, 40, 1, 2},  // one page: the whole image
-        {nullptr, 5, 6, 7, 8, 0, 0, 0, 0},
-    };
-    for (const auto& k : cases) {
-        const ekPgCB cb(k.img, k.x, k.y, k.z, k.c);
-        EXPECT_EQ(std::vector<int>({cb.x, cb.y, cb.z, cb.c, cb.nx, cb.ny, cb.nz, cb.nc}),
-                  std::vector<int>({k.x, k.y, k.z, k.c, k.nx, k.ny, k.nz, k.nc}));
-    }
+    const ekPgCB cb(&wide, 10, 0, 0, 1), none(nullptr, 5, 6, 7, 8);
+    EXPECT_EQ(std::vector<int>({cb.x, cb.y, cb.z, cb.c, cb.nx, cb.ny, cb.nz, cb.nc}),
+              std::vector<int>({10, 0, 0, 1, 90, 40, 1, 2}));
+    EXPECT_EQ(
+        std::vector<int>({none.x, none.y, none.z, none.c, none.nx, none.ny, none.nz, none.nc}),
+        std::vector<int>({5, 6, 7, 8, 0, 0, 0, 0}));
 }
 
 // Neither a page nor a page that owns its buffer can be copied or assigned:
