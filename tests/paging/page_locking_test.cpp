@@ -204,16 +204,15 @@ TEST(LockTile, LocksThePagesOfTheGridInIteratorOrder) {
         std::vector<int> list;
         for (int k = g.in(1, 4); k > 0; --k) list.push_back(g.chance(10) ? 2000000 : g.in(-7, 4));
         const int kind = g.in(0, 2), cs = g.chance(40) ? g.in(1, 8) : 0;
-        const ekConfig cfg(ekUShort, ekInterleaved,
-                           kind == 2                   ? int(list.size())
-                           : kind == 1 && g.chance(10) ? 4000000
-                                                       : g.in(1, 4),
-                           kind == 2 ? list.data() : nullptr, kind == 1 ? g.in(-2, 3) : 0,
-                           ekCoordSpace(cs));
+        int nchans = kind == 2 ? int(list.size()) : g.in(1, 4);
+        if (kind == 1 && g.chance(10)) nchans = 4000000;
+        const ekConfig cfg(ekUShort, ekInterleaved, nchans, kind == 2 ? list.data() : nullptr,
+                           kind == 1 ? g.in(-2, 3) : 0, ekCoordSpace(cs));
         const ekConfig* c = kind == 0 && cs == 0 ? nullptr : &cfg;
         auto selects = [&](int e) {
             if (kind == 2) return std::count(list.begin(), list.end(), e) > 0;
-            return c == nullptr || (e >= cfg.chanOffset && e < int64_t(cfg.chanOffset) + cfg.nchans);
+            return c == nullptr ||
+                   (e >= cfg.chanOffset && e < int64_t(cfg.chanOffset) + cfg.nchans);
         };
         // The tile's corners in the image's space.
         const int own = img.getCoordSpace();
@@ -224,8 +223,8 @@ TEST(LockTile, LocksThePagesOfTheGridInIteratorOrder) {
         for (int b = 0; t.nx > 0 && t.ny > 0 && t.nz > 0 && b < extent[3]; b += page[3]) {
             bool any = false;
             for (int e = b; e < std::min(b + page[3], extent[3]); ++e) any = any || selects(e);
-            for (int z :
-                 any ? gridOrigins(t.z, t.z + t.nz - 1, extent[2], page[2], 0) : std::vector<int>())
+            if (!any) continue;
+            for (int z : gridOrigins(t.z, t.z + t.nz - 1, extent[2], page[2], 0))
                 for (int y : gridOrigins(ay, by, extent[1], page[1], border[1]))
                     for (int x : gridOrigins(ax, bx, extent[0], page[0], border[0]))
                         want.emplace_back(x, y, z, b);
