@@ -204,38 +204,28 @@ const Entry kEntries[] = {
          EXPECT_EQ(child.getInput(0), nullptr);
          EXPECT_EQ(child.getStatus(), ekOkay);  // keeps its own copy and attributes
      }},
-    {"a cycle of three images",
+    {"cycles of three images, auto-synced or not",
      [] {
-         auto* a = new ekMemoryImg(ekSize(2, 2, 1, 1), ekUChar, ekInterleaved);
-         auto* b = new ekMemoryImg(a, 0);
-         auto* c = new ekMemoryImg(b, 0);
-         EXPECT_EQ(a->setInput(c, 0), ekOkay);
-         a->getStatus();  // answers without recursing for ever
-         a->setXsize(3);
-         a->getStatus();
-         delete b;  // breaks the cycle; the others see a missing input
-         delete a;
-         delete c;
-     }},
-    {"a cycle of three auto-sync images",
-     [] {
-         auto* a = new ekMemoryImg(ekSize(2, 2, 1, 1), ekUChar, ekInterleaved);
-         auto* b = new ekMemoryImg(a, 1);
-         auto* c = new ekMemoryImg(b, 1);
-         a->setInput(c, 0);
-         a->getStatus();
-         a->setXsize(64);
-         a->setYsize(64);
-         // b copies a while a's reset waits for c: a has its new size but not
-         // yet its new buffer, and must refuse the read rather than overrun.
-         EXPECT_EQ(a->getStatus(), ekOkay);
-         EXPECT_EQ(a->getXsize() * a->getYsize(), 64 * 64);
-         std::vector<unsigned char> pixels(64 * 64);
-         for (ekMemoryImg* img : {a, b, c})
-             EXPECT_EQ(img->getTile(0, 0, 64, 64, pixels.data(), nullptr), ekOkay);
-         delete a;
-         delete b;
-         delete c;
+         for (int sync : {0, 1}) {
+             auto* a = new ekMemoryImg(ekSize(2, 2, 1, 1), ekUChar, ekInterleaved);
+             auto* b = new ekMemoryImg(a, sync);
+             auto* c = new ekMemoryImg(b, sync);
+             EXPECT_EQ(a->setInput(c, 0), ekOkay);
+             a->getStatus();  // answers without recursing for ever
+             a->setXsize(64);
+             a->setYsize(64);
+             // Auto-synced, b copies a while a's reset waits for c: a has its
+             // new size but not yet its new buffer, and must refuse the read
+             // rather than overrun.
+             EXPECT_EQ(a->getStatus(), ekOkay);
+             EXPECT_EQ(a->getXsize() * a->getYsize(), 64 * 64);
+             std::vector<unsigned char> pixels(64 * 64);
+             for (ekMemoryImg* img : {a, b, c})
+                 EXPECT_EQ(img->getTile(0, 0, 64, 64, pixels.data(), nullptr), ekOkay);
+             delete (sync ? a : b);  // unsynced: b first breaks the cycle
+             delete (sync ? b : a);
+             delete c;
+         }
      }},
     {"mutual related children",
      [] {

@@ -304,12 +304,15 @@ TEST(LockTile, PagesThatCannotBeListedAreRefused) {
     ASSERT_EQ(huge.setSize(ekSize(INT_MAX, INT_MAX, 1, 1)), ekOkay);
     Pixels3D src;
     PagedImage flat(src.img, {0, 6, 1, 3});  // pages of no width
-    for (ekImage* img : {static_cast<ekImage*>(&huge), static_cast<ekImage*>(&flat)}) {
-        std::unique_ptr<ekLockedTile> lt(img->lockTile(0, 0, INT_MAX, INT_MAX, nullptr, 0));
-        ASSERT_NE(lt, nullptr);
-        EXPECT_EQ(lt->getStatus(), ekBadInput);
-        EXPECT_EQ(lt->count, 0);
-    }
+    int first[2] = {0, -1};                  // channel 0 alone, by a list
+    const ekConfig listed(ekUChar, ekInterleaved, 2, first);
+    for (ekImage* img : {static_cast<ekImage*>(&huge), static_cast<ekImage*>(&flat)})
+        for (const ekConfig* cfg : {static_cast<const ekConfig*>(nullptr), &listed}) {
+            std::unique_ptr<ekLockedTile> lt(img->lockTile(0, 0, INT_MAX, INT_MAX, cfg, 0));
+            ASSERT_NE(lt, nullptr);
+            EXPECT_EQ(lt->getStatus(), ekBadInput);
+            EXPECT_EQ(lt->count, 0);
+        }
 }
 
 // An image destroyed before its locked tiles releases their pages and leaves
