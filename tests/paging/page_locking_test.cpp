@@ -190,7 +190,7 @@ std::vector<int> gridOrigins(int64_t a, int64_t b, int n, int page, int border) 
 TEST(LockTile, LocksThePagesOfTheGridInIteratorOrder) {
     Rng g(5);
     const int extent[4] = {Pixels3D::kX, Pixels3D::kY, Pixels3D::kZ, Pixels3D::kC};
-    for (int round = 0; round < 1500; ++round) {
+    for (int round = 0; round < 800; ++round) {
         SCOPED_TRACE(round);
         Pixels3D src;
         src.img.setCoordSpace(ekCoordSpace(g.in(1, 8)));
