@@ -56,7 +56,7 @@ TEST(ConstImage, AttributesFollowTheValue) {
 TEST(ConstImage, RandomReadsDeliverTheValueInsideTheRequestOnly) {
     Rng g(3);
     const int kKept = 99;
-    for (int round = 0; round < 800; ++round) {
+    for (int round = 0; round < 600; ++round) {
         SCOPED_TRACE(round);
         const ekType vt = g.chance(50) ? ekUChar : kTypes[g.in(1, 8)];
         const int nv = g.chance(50) ? 4 : g.in(1, 5), zero = g.chance(20);

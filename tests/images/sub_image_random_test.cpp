@@ -387,7 +387,7 @@ void restore(ekImage& img, const Snapshot& s) {
 // parent's space (the view takes it, other's box is mapped from it).
 TEST(SubImageRandom, CopiesMatchAReadAndAWrite) {
     Rng g(800);
-    for (int round = 0; round < 1000; ++round) {
+    for (int round = 0; round < 700; ++round) {
         SCOPED_TRACE(round);
         std::unique_ptr<ekMemoryImg> root = makeParent(g);
         const ekCoordSpace cs = root->getCoordSpace();
