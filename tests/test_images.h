@@ -1,24 +1,19 @@
 // SPDX-License-Identifier: Apache-2.0
 // The tests' own images and reference helpers: small image classes with
-// their protected parts reachable (the image core has no concrete image, and
-// the library's images are tested against images of another class), element
-// access by the buffer's element-index table (element values through the
-// transfer tests' reference model), an independent model of the coordinate
-// spaces, and paged images for the page locking tests.
+// their protected parts reachable, element access by the buffer's
+// element-index table and an independent model of the coordinate spaces.
 #ifndef EKS_TESTS_TEST_IMAGES_H
 #define EKS_TESTS_TEST_IMAGES_H
 
 #include <algorithm>
 #include <climits>
 #include <cstdint>
-#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "eks/image.h"
 #include "eks/images.h"
-#include "eks/paging.h"
 #include "transfer/reference_mover.h"
 
 constexpr ekCoordSpace kNoSpace = ekCoordSpace(0);  // the image's own
@@ -254,49 +249,6 @@ struct Rng {
     }
 };
 
-inline int clampInt(int64_t v) {
-    return int(std::max<int64_t>(INT_MIN, std::min<int64_t>(INT_MAX, v)));
-}
-
-// Moves a request (origin o, extent n) and its buffer box (origin bo) on one
-// axis to the 32-bit limits: both the same distance (the request keeps its
-// buffer positions, the image lies far from both), the request alone to
-// reach a limit or to lie near one, or the buffer box alone (in the last two
-// the request covers none of the buffer box).
-inline void pushToLimits(Rng& rng, int& o, int& n, int& bo) {
-    switch (rng.in(0, 3)) {
-        case 0: {
-            const int64_t delta = int64_t(rng.nearLimit(6)) - o;
-            if (clampInt(bo + delta) != bo + delta) return;
-            o = int(o + delta);
-            bo = int(bo + delta);
-            break;
-        }
-        case 1:
-            if (rng.chance(50)) o = INT_MIN;
-            n = INT_MAX;
-            break;
-        case 2:
-            o = rng.nearLimit(6);
-            break;
-        default:
-            bo = rng.nearLimit(6);
-            break;
-    }
-}
-
-// pushToLimits on one axis, chosen at random, of a request and its buffer box.
-inline void pushToLimits(Rng& rng, ekTile& r, ekTile& b) {
-    switch (rng.in(0, 2)) {
-        case 0:
-            return pushToLimits(rng, r.x, r.nx, b.x);
-        case 1:
-            return pushToLimits(rng, r.y, r.ny, b.y);
-        default:
-            return pushToLimits(rng, r.z, r.nz, b.z);
-    }
-}
-
 // Element index of (x, y, z, channel k) in a dense box of nx * ny * nz pixels
 // with nc channels, by the buffer's element-index table.
 inline int64_t elementIndex(ekOrder order, int nc, int nx, int ny, int nz, int x, int y, int z,
@@ -325,117 +277,6 @@ inline void writeElement(ekType t, void* base, int64_t i, int64_t v) {
 }
 inline size_t bufferBytes(ekType t, int64_t n) {
     return t == ekBit ? size_t((n + 7) / 8) : size_t(n) * size_t(ekDataSize(t, 1));
-}
-
-// The coordinate spaces, told apart by three flags: origin left, origin at
-// the bottom, x running vertically (space 0 is the default, ekLowerLeft).
-struct SpaceFlags {
-    int left, bottom, trans;
-};
-inline SpaceFlags flagsOf(int cs) {
-    static const SpaceFlags f[9] = {{1, 1, 0}, {1, 0, 0}, {0, 0, 0}, {0, 1, 0}, {1, 1, 0},
-                                    {1, 0, 1}, {0, 0, 1}, {0, 1, 1}, {1, 1, 1}};
-    return f[cs];
-}
-// Position (u, v) of space `from`, in space `to`, for an image whose own
-// space `own` has the extents (w, h): both through the display's (column,
-// row from the top). With 64-bit positions, boxes near the 32-bit limits map
-// without overflow.
-template <class T>
-void mapPoint(int from, int to, int own, int w, int h, T& u, T& v) {
-    const T dw = flagsOf(own).trans ? h : w, dh = flagsOf(own).trans ? w : h;
-    const SpaceFlags f = flagsOf(from), t = flagsOf(to);
-    const T hor = f.trans ? v : u, ver = f.trans ? u : v;
-    const T col = f.left ? hor : dw - 1 - hor, row = f.bottom ? dh - 1 - ver : ver;
-    const T h2 = t.left ? col : dw - 1 - col, v2 = t.bottom ? dh - 1 - row : row;
-    u = t.trans ? v2 : h2;
-    v = t.trans ? h2 : v2;
-}
-
-// --- Paged images ----------------------------------------------------------------
-
-// A 20 x 12 x 2 x 3 ekUShort interleaved memory image; channel k of (x, y, z)
-// holds its own element index + 1, so every element is distinct.
-struct Pixels3D {
-    static constexpr int kX = 20, kY = 12, kZ = 2, kC = 3;
-    std::vector<uint16_t> data;
-    ekMemoryImg img;
-    explicit Pixels3D(ekOrder order = ekInterleaved)
-        : data(size_t(kX) * kY * kZ * kC), img(nullptr, ekSize(kX, kY, kZ, kC), ekUShort, order) {
-        for (size_t i = 0; i < data.size(); ++i) data[i] = uint16_t(i + 1);
-        img.setDataPtr(data.data());
-    }
-};
-
-// Reads go straight to `src`; pages are the base image's copies, with a page
-// geometry of the test's choosing. Reads of boxes that start at or right of
-// failFromX fail with ekBadInput.
-class PagedImage : public ekImage {
-public:
-    PagedImage(ekImage& src, ekXYZCstruct<int> page, ekXYZCstruct<int> border = {})
-        : src_(src), page_(page), border_(border) {
-        setNumInputs(1);
-        setInput(&src, 0);
-    }
-    using ekLink::setStatus;
-    int failFromX = INT_MAX;
-    int lastMode = -1;
-    int unlockCalls = 0;
-    ekLockRequest lastUnlocked{};  // the first request of the last unlock
-
-    int hasPages() override { return 1; }  // pages of its own, unlike the memory image
-
-    ekStatus getSubTile3D(int x, int y, int z, int nx, int ny, int nz, void* data, int bx, int by,
-                          int bz, int bnx, int bny, int bnz, const ekConfig* cfg) override {
-        const ekStatus s = resetCheck();
-        if (s != ekOkay) return s;
-        if (x >= failFromX) return ekBadInput;
-        return src_.getSubTile3D(x, y, z, nx, ny, nz, data, bx, by, bz, bnx, bny, bnz, cfg);
-    }
-    ekStatus setSubTile3D(int, int, int, int, int, int, void*, int, int, int, int, int, int,
-                          const ekConfig*) override {
-        return ekNotAllowed;  // pages are read only
-    }
-    ekStatus lockPageSet(ekLockRequest* requests, int mode, int count) override {
-        lastMode = mode;
-        return ekImage::lockPageSet(requests, mode, count);
-    }
-    void unlockPageSet(ekLockRequest* requests, int count) override {
-        ++unlockCalls;
-        if (count > 0) lastUnlocked = requests[0];
-        ekImage::unlockPageSet(requests, count);
-    }
-
-protected:
-    void reset() override {
-        src_.getSize(size);
-        dataType = src_.getDataType();
-        order = src_.getOrder();
-        coordSpace = src_.getCoordSpace();
-        initColorModel(0);
-        initMinMax(0);
-        checkColorModel();
-        initPageSize(page_.x, page_.y, page_.z, page_.c);
-        pageSize.c = page_.c;  // checkColorModel ties it to the order
-        pageBorder = {border_.x, border_.y, border_.z};
-        ekImage::reset();
-    }
-
-private:
-    ekImage& src_;
-    ekXYZCstruct<int> page_, border_;
-};
-
-// Whether a locked page holds its page box read with getTile3D, as
-// lockPageSet fills it: page size large, the image's type and order, the
-// page's channels.
-inline bool holdsPageBox(ekImage& img, const ekPage* p) {
-    int px, py, pz, pc;
-    img.getPageSize(px, py, pz, pc);
-    std::vector<uint16_t> want(size_t(px) * py * pz * pc);
-    ekConfig cfg(ekUShort, img.getOrder(), pc, nullptr, p->c);
-    if (img.getTile3D(p->x, p->y, p->z, px, py, pz, want.data(), &cfg) != ekOkay) return false;
-    return std::memcmp(p->getData(), want.data(), want.size() * sizeof(uint16_t)) == 0;
 }
 
 #endif  // EKS_TESTS_TEST_IMAGES_H

@@ -3,6 +3,7 @@
 // path (direct byte fills and the engine), refused writes and copies.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -17,25 +18,12 @@ ekPixel pixelOf(ekType t, std::vector<double> v) {
     return p;
 }
 
-TEST(ConstImage, DefaultIsOneByteChannelOfZero) {
-    ekConstImg img;
-    EXPECT_EQ(img.getStatus(), ekOkay);
-    EXPECT_EQ(img.getDataType(), ekUChar);
-    EXPECT_EQ(img.getCsize(), 1);
-    EXPECT_EQ(img.getOrder(), ekInterleaved);
-    EXPECT_EQ(img.getCoordSpace(), ekLowerLeft);
-    EXPECT_EQ(img.getXsize(), 1);
-    EXPECT_EQ(img.getYsize(), 1);
+TEST(ConstImage, AttributesFollowTheValue) {
+    ekConstImg img;  // one byte channel of 0, 128 x 128 pages
     EXPECT_EQ(img.getPageSizeX(), 128);
-    EXPECT_EQ(img.getPageSizeY(), 128);
-    EXPECT_EQ(img.getPageSizeZ(), 1);
     unsigned char b[4] = {9, 9, 9, 9};
     EXPECT_EQ(img.getTile(0, 0, 2, 2, b, nullptr), ekOkay);
     EXPECT_EQ(std::vector<unsigned char>(b, b + 4), std::vector<unsigned char>(4, 0));
-}
-
-TEST(ConstImage, TypeAndChannelsFollowTheValue) {
-    ekConstImg img(pixelOf(ekUChar, {1}));
     EXPECT_EQ(img.setFill(pixelOf(ekFloat, {0.5, 1.5, 2.5})), ekOkay);
     EXPECT_EQ(img.getCsize(), 3);
     EXPECT_EQ(img.getDataType(), ekFloat);
@@ -46,100 +34,81 @@ TEST(ConstImage, TypeAndChannelsFollowTheValue) {
     EXPECT_EQ(img.setSize(ekSize(300, 200, 2, 3)), ekOkay);
     EXPECT_EQ(img.setCoordSpace(ekUpperLeft), ekOkay);
     EXPECT_EQ(img.getXsize(), 300);
-    EXPECT_EQ(img.getCsize(), 3);
     EXPECT_EQ(img.setMaxValue(9.0, -1), ekOkay);  // the caller's range outlives a reset
     EXPECT_EQ(img.getMaxValue(2), 9.0);
-}
-
-// Reads in many layouts against the value, element by element; the buffer is
-// larger than the request, whose outside must stay as it was.
-const int kKept = -100;
-
-struct ReadCase {
-    const char* name;
-    std::vector<double> value;
-    ekType valueType;
-    ekType type;  // 0: no configuration
-    ekOrder order;
-    int nchans, offset;
-    std::vector<int> list;
-    int cs;
-    std::vector<int> want;  // per buffer channel; kKept: as it was
-};
-
-const ReadCase kReads[] = {
-    {"direct 1", {7}, ekUChar, ekType(0), ekInterleaved, 0, 0, {}, 0, {7}},
-    {"direct 4", {1, 2, 3, 4}, ekUChar, ekType(0), ekInterleaved, 0, 0, {}, 0, {1, 2, 3, 4}},
-    {"direct 4 cfg", {1, 2, 3, 4}, ekUChar, ekUChar, ekInterleaved, 4, 0, {}, 7, {1, 2, 3, 4}},
-    {"zero 4", {0, 0, 0, 0}, ekUChar, ekType(0), ekInterleaved, 0, 0, {}, 0, {0, 0, 0, 0}},
-    {"two channels", {5, 6}, ekUChar, ekType(0), ekInterleaved, 0, 0, {}, 0, {5, 6}},
-    {"separate", {1, 2, 3, 4}, ekUChar, ekUChar, ekSeparate, 4, 0, {}, 0, {1, 2, 3, 4}},
-    {"to float", {1, 2, 3, 4}, ekUChar, ekFloat, ekSequential, 4, 0, {}, 0, {1, 2, 3, 4}},
-    {"float to short", {-3, 8, 9}, ekFloat, ekShort, ekInterleaved, 3, 0, {}, 0, {-3, 8, 9}},
-    {"offset", {1, 2, 3, 4}, ekUChar, ekUChar, ekInterleaved, 2, 1, {}, 0, {2, 3}},
-    {"list", {1, 2, 3, 4}, ekUChar, ekUChar, ekInterleaved, 3, 0, {3, -1, 0}, 0, {4, kKept, 1}},
-    {"count 0", {1, 2, 3}, ekUChar, ekDouble, ekInterleaved, 0, 0, {}, 0, {1, 2, 3}},
-    {"shorter", {1, 2, 3, 4}, ekUChar, ekUChar, ekInterleaved, 1, 0, {}, 0, {1}},
-};
-
-TEST(ConstImage, ReadsDeliverTheValueInsideTheRequestOnly) {
-    for (const ReadCase& c : kReads) {
-        for (int wide : {3, 40}) {  // short rows, and rows of more than 16 words
-            ekConstImg img(pixelOf(c.valueType, c.value));
-            const int n = int(c.want.size());
-            const ekType t = c.type != 0 ? c.type : c.valueType;
-            const int bnx = wide + 4, bny = 5;
-            const int64_t total = int64_t(bnx) * bny * n;
-            std::vector<unsigned char> buf(bufferBytes(t, total) + 8);
-            for (int64_t i = 0; i < total; ++i) writeElement(t, buf.data() + 1, i, 99);
-            ekConfig cfg(c.type, c.order, c.nchans,
-                         c.list.empty() ? nullptr : const_cast<int*>(c.list.data()), c.offset,
-                         ekCoordSpace(c.cs));
-            // Request (-1, 2) wide x 2 into a buffer at (-3, 1): far beyond the
-            // nominal 1 x 1 image, never clipped to it. The buffer is not
-            // aligned, to reach the word fill's first store.
-            ASSERT_EQ(img.getSubTile3D(-1, 2, 0, wide, 2, 1, buf.data() + 1, -3, 1, 0, bnx, bny, 1,
-                                       c.type != 0 ? &cfg : nullptr),
-                      ekOkay)
-                << c.name;
-            const ekOrder o = c.type != 0 ? c.order : ekInterleaved;
-            for (int y = 0; y < bny; ++y)
-                for (int x = 0; x < bnx; ++x)
-                    for (int k = 0; k < n; ++k) {
-                        const bool in = x >= 2 && x < 2 + wide && y >= 1 && y < 3;
-                        const int64_t want = in && c.want[k] != kKept ? c.want[k] : 99;
-                        ASSERT_EQ(readElement(t, buf.data() + 1,
-                                              elementIndex(o, n, bnx, bny, 1, x, y, 0, k)),
-                                  want)
-                            << c.name << " at " << x << "," << y << " channel " << k;
-                    }
-        }
-    }
-}
-
-TEST(ConstImage, ReadsOfOtherSlicesLeaveTheBufferAlone) {
-    ekConstImg img(pixelOf(ekUChar, {1, 2, 3, 4}));
-    std::vector<unsigned char> buf(2 * 2 * 4, 9);
-    // The buffer holds slice 0; the request asks for slice 1 only.
-    EXPECT_EQ(img.getSubTile3D(0, 0, 1, 2, 2, 1, buf.data(), 0, 0, 0, 2, 2, 1, nullptr), ekOkay);
-    EXPECT_EQ(buf, std::vector<unsigned char>(16, 9));
-    // Two slices of a two-slice buffer, through the engine.
-    std::vector<unsigned char> two(2 * 4, 9);
-    EXPECT_EQ(img.getSubTile3D(0, 0, 0, 1, 1, 2, two.data(), 0, 0, 0, 1, 1, 2, nullptr), ekOkay);
-    EXPECT_EQ(two, std::vector<unsigned char>({1, 2, 3, 4, 1, 2, 3, 4}));
-    // An empty request moves nothing.
-    EXPECT_EQ(img.getSubTile3D(0, 0, 0, 0, 2, 1, buf.data(), 0, 0, 0, 2, 2, 1, nullptr), ekOkay);
-    EXPECT_EQ(buf, std::vector<unsigned char>(16, 9));
-}
-
-TEST(ConstImage, CountSetApartFromTheValueIsNeverReadPastTheValue) {
-    ekConstImg img(pixelOf(ekUChar, {6}));
-    EXPECT_EQ(img.getCsize(), 1);
-    EXPECT_EQ(img.setCsize(4), ekOkay);  // the value keeps one element
-    EXPECT_EQ(img.getCsize(), 4);
+    // A count set apart from the value is never read past the value: its
+    // last element repeats.
+    ekConstImg six(pixelOf(ekUChar, {6}));
+    EXPECT_EQ(six.getCsize(), 1);  // the first reset takes the value's count
+    EXPECT_EQ(six.setCsize(4), ekOkay);
+    EXPECT_EQ(six.getCsize(), 4);
     std::vector<unsigned char> buf(3 * 4, 0);
-    EXPECT_EQ(img.getTile(0, 0, 3, 1, buf.data(), nullptr), ekOkay);
-    EXPECT_EQ(buf, std::vector<unsigned char>(12, 6));  // the last element repeated
+    EXPECT_EQ(six.getTile(0, 0, 3, 1, buf.data(), nullptr), ekOkay);
+    EXPECT_EQ(buf, std::vector<unsigned char>(12, 6));
+}
+
+// Random reads against the value, element by element: values of one to five
+// channels (all zero now and then, for the byte fills), a channel count set
+// apart from the value's, caller layouts of every type, order, space and
+// channel selection, requests of rows wider than 16 words, far from the
+// nominal 1 x 1 image and never clipped to it, into an unaligned buffer box
+// of its own slices, whose elements outside the request must stay as they were.
+TEST(ConstImage, RandomReadsDeliverTheValueInsideTheRequestOnly) {
+    Rng g(3);
+    const int kKept = 99;
+    for (int round = 0; round < 600; ++round) {
+        SCOPED_TRACE(round);
+        const ekType vt = g.chance(50) ? ekUChar : kTypes[g.in(1, 8)];
+        const int nv = g.chance(50) ? 4 : g.in(1, 5), zero = g.chance(20);
+        ekPixel value(vt, nv);
+        for (int k = 0; k < nv; ++k) value.setElem(zero ? 0 : g.in(1, 9), k);
+        ekConstImg img(value);
+        // A count set apart from the value's: the value's last element
+        // repeats into the buffer's channels past it, and no further.
+        const int nc = g.chance(20) ? g.in(1, 6) : nv;
+        ASSERT_EQ(img.getCsize(), nv);  // the first reset takes the value's count
+        if (nc != nv) ASSERT_EQ(img.setCsize(nc), ekOkay);
+        // The caller's layout: now and then none, or only some of its fields.
+        const bool useCfg = g.chance(70);
+        const ekType ct = g.chance(20) ? ekAnyType : kTypes[g.in(1, 8)];
+        const ekOrder co = g.chance(20) ? ekAnyOrder : kOrders[g.in(0, 2)];
+        const int nchans = g.chance(40) ? 0 : g.in(1, nc);
+        const int n = nchans != 0 ? nchans : nc, offset = g.chance(70) ? 0 : g.in(0, nc - n);
+        std::vector<int> list;
+        if (g.chance(30))
+            for (int i = 0; i < n; ++i) list.push_back(g.in(-1, nc - 1));
+        const ekConfig cfg(ct, co, nchans, list.empty() ? nullptr : list.data(), offset,
+                           ekCoordSpace(g.chance(50) ? g.in(1, 8) : 0));
+        const ekType t = useCfg && ct != ekAnyType ? ct : vt;
+        const ekOrder o = useCfg && co != ekAnyOrder ? co : ekInterleaved;
+        ekTile r(g.in(-3, 3), g.in(-3, 3), g.in(-1, 1), g.in(0, 40), g.in(0, 3), g.in(0, 2));
+        ekTile b(r.x - g.in(0, 2), r.y - g.in(0, 2), r.z + g.in(-1, 1), 0, 0, g.in(1, 2));
+        b.nx = std::max(1, r.x + r.nx - b.x + g.in(-1, 2));
+        b.ny = std::max(1, r.y + r.ny - b.y + g.in(-1, 2));
+        const int nb = useCfg ? n : nc;
+        const int64_t total = int64_t(b.nx) * b.ny * b.nz * nb;
+        const int skew = g.in(0, 7);  // the word fill's first stores
+        std::vector<unsigned char> buf(bufferBytes(t, total) + 8);
+        for (int64_t i = 0; i < total; ++i) writeElement(t, buf.data() + skew, i, kKept);
+        ASSERT_EQ(img.getSubTile3D(r.x, r.y, r.z, r.nx, r.ny, r.nz, buf.data() + skew, b.x, b.y,
+                                   b.z, b.nx, b.ny, b.nz, useCfg ? &cfg : nullptr),
+                  ekOkay);
+        for (int l = 0; l < b.nz; ++l)
+            for (int j = 0; j < b.ny; ++j)
+                for (int i = 0; i < b.nx; ++i)
+                    for (int k = 0; k < nb; ++k) {
+                        const int x = b.x + i, y = b.y + j, z = b.z + l;
+                        const int v = !useCfg ? k : list.empty() ? offset + k : list[size_t(k)];
+                        const bool in = x >= r.x && x < r.x + r.nx && y >= r.y && y < r.y + r.ny &&
+                                        z >= r.z && z < r.z + r.nz && v >= 0 &&
+                                        v < std::max(nv, nb);
+                        const int64_t want = in ? int64_t(value[std::min(v, nv - 1)]) : kKept;
+                        ASSERT_EQ(readElement(t, buf.data() + skew,
+                                              elementIndex(o, nb, b.nx, b.ny, b.nz, i, j, l, k)),
+                                  want)
+                            << "at " << x << "," << y << "," << z << " channel " << k;
+                    }
+    }
 }
 
 TEST(ConstImage, WritesAreRefusedAndCopiesFillTheOtherImage) {

@@ -13,9 +13,15 @@
 #include <string>
 #include <vector>
 
-#include "test_images.h"
+#include "layout_model.h"
 
 namespace {
+
+// Channel selections and spaces far outside their ranges, drawn now and then:
+// they select no channel, and a space given outside the table counts as
+// ekLowerLeft.
+const int kFar[4] = {INT_MAX, INT_MIN, 1000000, -3};
+const int kNoSpaces[5] = {9, 16, -1, INT_MAX, INT_MIN};
 
 // A value as it lands in an element of type t: whole numbers 0..100 are exact
 // in every type, and a bit stores whether the value is non-zero.
@@ -103,8 +109,10 @@ struct Case {
     RandomImage im;
     ekType ct;
     ekOrder co;
-    int cs, nchans, nc, offset = 0;  // nchans as given (0: the image's count), nc effective
-    std::vector<int> list;           // empty: no list
+    int cs, space;   // the caller's space as given, and as it counts
+    int nchans, nc;  // as given (0: the image's count), and effective
+    int offset = 0;
+    std::vector<int> list;  // empty: no list
     ekTile r, b;
     ekConfig cfg;
 
@@ -113,6 +121,8 @@ struct Case {
         ct = kTypes[rng.in(0, 8)];
         co = kOrders[rng.in(0, 2)];
         cs = rng.in(0, 8);
+        space = rng.chance(5) ? kNoSpaces[rng.in(0, 4)] : cs;
+        if (space != cs) cs = ekLowerLeft;
         nchans = rng.chance(25) ? 0 : rng.in(1, c + 1);
         nc = nchans != 0 ? nchans : c;
         if (rng.chance(40)) {
@@ -124,10 +134,11 @@ struct Case {
             for (int i = 0; i < nc; ++i) {
                 const int pick = uniqueChannels ? rng.in(0, int(pool.size()) - 1) : -1;
                 list.push_back(uniqueChannels ? pool[size_t(pick)] : rng.in(-1, c));
+                if (rng.chance(5)) list.back() = kFar[rng.in(0, 3)];
                 if (uniqueChannels && list.back() >= 0) pool.erase(pool.begin() + pick);
             }
         } else {
-            offset = rng.in(-1, c - 1);
+            offset = rng.chance(5) ? kFar[rng.in(0, 3)] : rng.in(-1, c - 1);
         }
         // Boxes in the caller's space, around the image's extent there.
         const bool swapped = cs != 0 && flagsOf(cs).trans != flagsOf(im.cs).trans;
@@ -150,12 +161,15 @@ struct Case {
         if (rng.chance(3)) (rng.chance(50) ? r.nx : r.nz) = rng.in(-1, 0);  // moves nothing
         if (rng.chance(15)) pushToLimits(rng, r, b);
         cfg = ekConfig(ct, co, nchans, list.empty() ? nullptr : list.data(), offset,
-                       ekCoordSpace(cs));
+                       ekCoordSpace(space));
     }
 
     // The image channel buffer channel k selects: list entry k (the list is
     // indexed by the buffer channel alone), or k + offset without a list.
-    int chanOf(int k) const { return list.empty() ? k + offset : list[size_t(k)]; }
+    int chanOf(int k) const {
+        const int64_t m = list.empty() ? int64_t(k) + offset : list[size_t(k)];
+        return m >= INT_MIN && m <= INT_MAX ? int(m) : -1;
+    }
     bool validChan(int m) const { return m >= 0 && m < im.c; }
     // Fill value of image channel m on a read: the fill pixel (nf elements,
     // no list) is widened to the buffer's channel count by repeating its last
@@ -191,7 +205,7 @@ struct Case {
     std::string describe() const {
         std::ostringstream s;
         s << "image " << im.describe() << "; caller type " << ct << " order " << co << " space "
-          << cs << " nchans " << nchans << " offset " << offset << " list";
+          << space << " nchans " << nchans << " offset " << offset << " list";
         for (int v : list) s << " " << v;
         s << "; box " << str(r) << "; buffer " << str(b);
         return s.str();
@@ -303,7 +317,8 @@ TEST(MemoryImageRandom, CopiesInBothDirectionsMatchTheElementTables) {
             for (int m = 0; m < c; ++m) {
                 const int pick =
                     pool.empty() || rng.chance(20) ? -1 : rng.in(0, int(pool.size()) - 1);
-                list.push_back(pick < 0 ? -1 : pool[size_t(pick)]);
+                list.push_back(pick >= 0 ? pool[size_t(pick)] : -1);
+                if (pick < 0 && rng.chance(20)) list.back() = kFar[rng.in(0, 3)];  // none either
                 if (pick >= 0) pool.erase(pool.begin() + pick);
             }
         }

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "test_images.h"
+#include "layout_model.h"
 
 namespace {
 
@@ -368,6 +368,115 @@ TEST(SubImageRandom, WritesReachTheParentThroughTheWindow) {
         ASSERT_EQ(v.getStatus(), ekOkay);
         makeCaller(g, v, t, false);
         checkWrite(t, v, *parent, "round " + std::to_string(round));
+        if (HasFailure()) return;
+    }
+}
+
+// Writes a snapshot's values back.
+void restore(ekImage& img, const Snapshot& s) {
+    std::vector<double> v = s.values;
+    const ekConfig cfg(ekDouble, ekInterleaved, s.c);
+    EXPECT_EQ(img.setTile3D(0, 0, 0, s.w, s.h, s.d, v.data(), &cfg), ekOkay);
+}
+
+// Copies between a view and another image, both ways, against a read of the
+// view's box and a write into other's (or the other way round): view channel
+// k pairs with other's channel that the caller's configuration gives it (its
+// list entry, the offset plus k, or k), a view channel that shows nothing
+// with none. The boxes lie inside view, parent and other, all in the
+// parent's space (the view takes it, other's box is mapped from it).
+TEST(SubImageRandom, CopiesMatchAReadAndAWrite) {
+    Rng g(800);
+    for (int round = 0; round < 700; ++round) {
+        SCOPED_TRACE(round);
+        std::unique_ptr<ekMemoryImg> root = makeParent(g);
+        const ekCoordSpace cs = root->getCoordSpace();
+        Case outer{}, t{};
+        const bool nested = g.chance(30);  // a view of a view that covers the parent
+        std::unique_ptr<ekSubImg> view = makeView(g, *root, outer, false, nested), top;
+        view->setCoordSpace(cs);
+        if (nested) top = makeView(g, *view, t, false);
+        ekSubImg& v = top ? *top : *view;
+        const Case& w = top ? t : outer;
+        v.setCoordSpace(cs);
+        ekSize vs;
+        v.getSize(vs);
+        // The box lies inside the window's parent too: the copy is not
+        // clipped, the read and the write are.
+        ekImage& under = top ? static_cast<ekImage&>(*view) : *root;
+        const int64_t start[3] = {w.sx, w.sy, w.sz}, ve[3] = {vs.x, vs.y, vs.z},
+                      pe[3] = {std::min(under.getXsize(), root->getXsize()),
+                               std::min(under.getYsize(), root->getYsize()),
+                               std::min(under.getZsize(), root->getZsize())};
+        int box[6];
+        bool inside = vs.c > 0;
+        for (int a = 0; a < 3 && inside; ++a) {
+            const int64_t lo = std::max<int64_t>(0, -start[a]),
+                          hi = std::min(ve[a], pe[a] - start[a]);
+            inside = lo < hi;
+            box[a] = inside ? g.in(int(lo), int(hi - 1)) : 0;
+            box[3 + a] = inside ? g.in(1, int(hi - box[a])) : 0;
+        }
+        if (!inside) continue;
+        // Other's channels by the caller's list or offset. No colour
+        // conversion is asked for: other has the parent's colour model (and
+        // channel count) when the caller selects no channels explicitly or
+        // by a list, with which the parent may see the copy as one between
+        // its own channels from 0 on.
+        const bool withCfg = g.chance(70), useList = withCfg && g.chance(40);
+        const int offset = withCfg && !useList && g.chance(60) ? g.in(1, 2) : 0;
+        const int oc = offset != 0 ? g.in(1, 5) : useList ? root->getCsize() : vs.c;
+        if (offset == 0 && !useList && v.getColorModel() != root->getColorModel()) continue;
+        const int nchans = withCfg && g.chance(60) ? g.in(1, vs.c) : 0;
+        // Distinct entries: two view channels copied into one channel of
+        // other would leave the order of the two writes to the copy.
+        std::vector<int> list;
+        if (useList) list = randomList(g, nchans != 0 ? nchans : vs.c, -1, oc, false);
+        const ekConfig cfg(ekAnyType, ekAnyOrder, nchans, useList ? list.data() : nullptr, offset);
+        const int side = std::max(box[3], box[4]) + g.in(0, 2), od = box[5] + g.in(0, 1);
+        ekMemoryImg other(ekSize(side, side, od, oc), kViewTypes[g.in(0, 4)], kOrders[g.in(0, 2)]);
+        other.setCoordSpace(ekCoordSpace(g.in(1, 8)));
+        if (offset == 0) other.setColorModel(root->getColorModel());
+        Snapshot pattern(other);
+        for (size_t i = 0; i < pattern.values.size(); ++i) pattern.values[i] = 1 + (i * 53) % 99;
+        restore(other, pattern);
+        const int o[3] = {g.in(0, side - box[3]), g.in(0, side - box[4]), g.in(0, od - box[5])};
+        const int direction = g.in(0, 1);
+        const Snapshot rootBefore(*root), otherBefore(other);  // restored for the reference
+        ASSERT_EQ(v.copyTileCfg(box[0], box[1], box[2], box[3], box[4], box[5], &other, o[0], o[1],
+                                o[2], withCfg ? &cfg : nullptr, direction),
+                  ekOkay);
+        const Snapshot rootCopied(*root), otherCopied(other);
+        restore(*root, rootBefore);
+        restore(other, otherBefore);
+        // The view's box, read whole; a channel that shows nothing stays -1.
+        std::vector<double> buf(size_t(box[3]) * box[4] * box[5] * vs.c, -1.0);
+        const ekConfig viewAll(ekDouble, ekInterleaved, vs.c);
+        ASSERT_EQ(v.getTile3D(box[0], box[1], box[2], box[3], box[4], box[5], buf.data(), &viewAll),
+                  ekOkay);
+        std::vector<int> pairs(size_t(vs.c), -1);
+        for (int k = 0; k < vs.c; ++k) {
+            const int e = !withCfg                             ? k
+                          : k >= (nchans != 0 ? nchans : vs.c) ? -1
+                          : useList                            ? list[size_t(k)]
+                                                               : offset + k;
+            pairs[size_t(k)] = buf[size_t(k)] >= 0 && e < oc ? e : -1;
+        }
+        const ekConfig otherSide(ekDouble, ekInterleaved, vs.c, pairs.data(), 0, cs);
+        if (direction == 0) {
+            ASSERT_EQ(
+                other.setTile3D(o[0], o[1], o[2], box[3], box[4], box[5], buf.data(), &otherSide),
+                ekOkay);
+        } else {
+            ASSERT_EQ(
+                other.getTile3D(o[0], o[1], o[2], box[3], box[4], box[5], buf.data(), &otherSide),
+                ekOkay);
+            ASSERT_EQ(
+                v.setTile3D(box[0], box[1], box[2], box[3], box[4], box[5], buf.data(), &viewAll),
+                ekOkay);
+        }
+        EXPECT_EQ(rootCopied.values, Snapshot(*root).values);
+        EXPECT_EQ(otherCopied.values, Snapshot(other).values);
         if (HasFailure()) return;
     }
 }

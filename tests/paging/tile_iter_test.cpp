@@ -94,57 +94,55 @@ std::vector<Pos> reference(const IterSetup& s, const std::vector<int>& selected,
 
 // --- Literal cases -----------------------------------------------------------
 
-// Channel cases the randomised test does not reach: entries past the
-// channels, no usable entry, empty and negative ranges, skipped blocks.
-TEST(TileIter, ChannelBlocksFromOffsetsAndLists) {
+// What the randomised test does not reach: channel entries past the channels,
+// no usable entry, empty and negative ranges, skipped blocks; degenerate
+// tiles and page geometries, which give no pages; the end of the range.
+TEST(TileIter, LiteralCases) {
+    const ekTile tile(0, 0, 0, 5, 5, 1), one(0, 0, 0, 1, 1, 1);
+    int l09[2] = {0, 9}, l9[1] = {9}, none[1] = {-1}, empty[1] = {0};
+    const ekConfig c09(ekUChar, ekInterleaved, 2, l09), c9(ekUChar, ekInterleaved, 1, l9),
+        cNone(ekUChar, ekInterleaved, 1, none), cEmpty(ekUChar, ekInterleaved, 0, empty),
+        from3(ekUChar, ekInterleaved, 2, nullptr, 3), zero(ekUChar, ekInterleaved, 0),
+        from5(ekUChar, ekInterleaved, 0, nullptr, 5), below(ekUChar, ekInterleaved, 2, nullptr, -3);
     const struct {
-        std::vector<int> list;  // with useList
-        bool useList;
-        int offset, count;  // without a list
-        int unaligned, wantCount;
-        std::vector<int> wantBlocks;
+        IterSetup s;
+        int count;
+        std::vector<Pos> pages;
     } cases[] = {
-        {{0, 9}, true, 0, 0, 0, 3, {0, 8}},  // block 4 counted, skipped
-        {{9}, true, 0, 0, 0, 1, {8}},        // past the 8 channels: still visited
-        {{-1}, true, 0, 0, 0, 0, {}},       {{}, true, 0, 0, 0, 0, {}},
-        {{}, false, 3, 2, 1, 1, {3}},       {{}, false, 0, 0, 0, 0, {}},
-        {{}, false, 5, 0, 0, 0, {}},        {{}, false, -3, 2, 0, 0, {}},
+        // Channel blocks of 4 from lists and offsets, 8 channels.
+        {{one, {1, 1, 1, 4}, {0, 0, 0}, 1, 8, 0, &c09}, 3, {{0, 0, 0, 0}, {0, 0, 0, 8}}},
+        {{one, {1, 1, 1, 4}, {0, 0, 0}, 1, 8, 0, &c9}, 1, {{0, 0, 0, 8}}},  // still visited
+        {{one, {1, 1, 1, 4}, {0, 0, 0}, 1, 8, 0, &cNone}, 0, {}},
+        {{one, {1, 1, 1, 4}, {0, 0, 0}, 1, 8, 0, &cEmpty}, 0, {}},
+        {{one, {1, 1, 1, 4}, {0, 0, 0}, 1, 8, 1, &from3}, 1, {{0, 0, 0, 3}}},
+        {{one, {1, 1, 1, 4}, {0, 0, 0}, 1, 8, 0, &zero}, 0, {}},
+        {{one, {1, 1, 1, 4}, {0, 0, 0}, 1, 8, 0, &from5}, 0, {}},
+        {{one, {1, 1, 1, 4}, {0, 0, 0}, 1, 8, 0, &below}, 0, {}},
+        // Degenerate: an empty tile, a negative extent, page = 2 x border,
+        // page < 2 x border, no page depth, a negative border, no channels
+        // per page, an image without channels.
+        {{{0, 0, 0, 0, 5, 1}, {8, 8, 1, 1}, {0, 0, 0}, 1, 1, 0, nullptr}, 0, {}},
+        {{{0, 0, 0, 5, -1, 1}, {8, 8, 1, 1}, {0, 0, 0}, 1, 1, 0, nullptr}, 0, {}},
+        {{tile, {8, 8, 1, 1}, {4, 0, 0}, 0, 1, 0, nullptr}, 0, {}},
+        {{tile, {8, 8, 1, 1}, {0, 5, 0}, 1, 1, 0, nullptr}, 0, {}},
+        {{tile, {8, 8, 0, 1}, {0, 0, 0}, 1, 1, 0, nullptr}, 0, {}},
+        {{tile, {8, 8, 1, 1}, {-1, 0, 0}, 1, 1, 0, nullptr}, 0, {}},
+        {{tile, {8, 8, 1, 0}, {0, 0, 0}, 1, 1, 0, nullptr}, 0, {}},
+        {{tile, {8, 8, 1, 1}, {0, 0, 0}, 1, 0, 0, nullptr}, 0, {}},
+        // A count beyond 32 bits; a first page below the 32-bit range.
+        {{{INT_MIN, INT_MIN, 0, INT_MAX, INT_MAX, 1}, {1, 1, 1, 1}, {0, 0, 0}, 1, 1, 0, nullptr},
+         0,
+         {}},
+        {{{INT_MIN, 0, 0, 4, 1, 1}, {8, 8, 1, 1}, {2, 0, 0}, 1, 1, 0, nullptr}, 0, {}},
+        // Pages near the end of the range do not wrap: the grid runs from 0.
+        {{{INT_MAX - 10, 0, 0, 10, 1, 1}, {4, 1, 1, 1}, {0, 0, 0}, 1, 1, 0, nullptr},
+         3,
+         {{INT_MAX - 11, 0, 0, 0}, {INT_MAX - 7, 0, 0, 0}, {INT_MAX - 3, 0, 0, 0}}},
     };
     for (const auto& k : cases) {
-        std::vector<int> list = k.list;
-        list.push_back(0);  // never read: keeps the pointer non-null for an empty list
-        const ekConfig cfg(ekUChar, ekInterleaved, k.useList ? int(k.list.size()) : k.count,
-                           k.useList ? list.data() : nullptr, k.useList ? 0 : k.offset);
-        const IterSetup s{{0, 0, 0, 1, 1, 1}, {1, 1, 1, 4}, {0, 0, 0}, 1, 8, k.unaligned, &cfg};
-        ekTileIter it = s.make();
-        EXPECT_EQ(it.getCount(), k.wantCount) << k.offset << " " << k.count;
-        std::vector<int> blocks;
-        for (const Pos& p : visits(it)) blocks.push_back(std::get<3>(p));
-        EXPECT_EQ(blocks, k.wantBlocks) << k.offset << " " << k.count;
-    }
-}
-
-// --- Degenerate settings give no pages ----------------------------------------
-
-TEST(TileIter, DegenerateSettingsGiveNoPages) {
-    const ekTile tile(0, 0, 0, 5, 5, 1);
-    const IterSetup cases[] = {
-        {{0, 0, 0, 0, 5, 1}, {8, 8, 1, 1}, {0, 0, 0}, 1, 1, 0, nullptr},   // empty tile
-        {{0, 0, 0, 5, -1, 1}, {8, 8, 1, 1}, {0, 0, 0}, 1, 1, 0, nullptr},  // negative extent
-        {tile, {8, 8, 1, 1}, {4, 0, 0}, 0, 1, 0, nullptr},                 // page = 2 x border
-        {tile, {8, 8, 1, 1}, {0, 5, 0}, 1, 1, 0, nullptr},                 // page < 2 x border
-        {tile, {8, 8, 0, 1}, {0, 0, 0}, 1, 1, 0, nullptr},                 // zero page depth
-        {tile, {8, 8, 1, 1}, {-1, 0, 0}, 1, 1, 0, nullptr},                // negative border
-        {tile, {8, 8, 1, 0}, {0, 0, 0}, 1, 1, 0, nullptr},                 // no channels per page
-        {tile, {8, 8, 1, 1}, {0, 0, 0}, 1, 0, 0, nullptr},                 // image without channels
-        // A count beyond 32 bits; a first page below the 32-bit range.
-        {{INT_MIN, INT_MIN, 0, INT_MAX, INT_MAX, 1}, {1, 1, 1, 1}, {0, 0, 0}, 1, 1, 0, nullptr},
-        {{INT_MIN, 0, 0, 4, 1, 1}, {8, 8, 1, 1}, {2, 0, 0}, 1, 1, 0, nullptr},
-    };
-    for (const IterSetup& k : cases) {
-        ekTileIter it = k.make();
-        EXPECT_EQ(it.getCount(), 0) << &k - cases;
-        EXPECT_EQ(it.more(), 0) << &k - cases;
+        ekTileIter it = k.s.make();
+        EXPECT_EQ(it.getCount(), k.count) << &k - cases;
+        EXPECT_EQ(visits(it), k.pages) << &k - cases;
     }
     // Channels from INT32_MIN: the block before the first would start below
     // the 32-bit range (the sanitizer build sees any overflow).
@@ -154,14 +152,6 @@ TEST(TileIter, DegenerateSettingsGiveNoPages) {
     EXPECT_EQ(unset.getCount(), 0);
     unset.setPageSize(4, 4, 1, 1);
     EXPECT_EQ(unset.getCount(), 4);
-}
-
-TEST(TileIter, PagesNearTheEndOfTheRangeDoNotWrap) {
-    const IterSetup s{{INT_MAX - 10, 0, 0, 10, 1, 1}, {4, 1, 1, 1}, {0, 0, 0}, 1, 1, 0, nullptr};
-    ekTileIter it = s.make();
-    const std::vector<Pos> v = visits(it);
-    ASSERT_EQ(v.size(), 3u);
-    EXPECT_EQ(std::get<0>(v.back()), INT_MAX - 3);  // the grid runs from 0
 }
 
 // --- Settings changed around a preparation ---------------------------------------
