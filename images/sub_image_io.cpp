@@ -97,7 +97,11 @@ ekStatus ekSubImg::copyTileCfg(int x, int y, int z, int nx, int ny, int nz, ekIm
 
     ekConfig w(ekAnyType, ekAnyOrder, 0);
     if (cfg != nullptr) w = *cfg;
-    const bool run = isChannelRun(inv, parentChannels);
+    // A list (the view's own or the caller's) stays a list even when it runs
+    // 0, 1, 2, ...: as an offset it would let the parent see a copy between
+    // different colour models as a request for conversion and refuse it.
+    const bool listed = config.chanList != nullptr || (cfg != nullptr && cfg->chanList != nullptr);
+    const bool run = !listed && isChannelRun(inv, parentChannels);
     w.nchans = parentChannels;
     w.chanList = run ? nullptr : inv;
     w.chanOffset = run && parentChannels > 0 ? inv[0] : 0;

@@ -67,7 +67,9 @@ TEST(ConstImage, RandomReadsDeliverTheValueInsideTheRequestOnly) {
         // repeats into the buffer's channels past it, and no further.
         const int nc = g.chance(20) ? g.in(1, 6) : nv;
         ASSERT_EQ(img.getCsize(), nv);  // the first reset takes the value's count
-        if (nc != nv) ASSERT_EQ(img.setCsize(nc), ekOkay);
+        if (nc != nv) {
+            ASSERT_EQ(img.setCsize(nc), ekOkay);
+        }
         // The caller's layout: now and then none, or only some of its fields.
         const bool useCfg = g.chance(70);
         const ekType ct = g.chance(20) ? ekAnyType : kTypes[g.in(1, 8)];
