@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
 // ekTiffImg::buildOverviews: reduced-resolution levels of a created file,
-// computed tile by tile from the full resolution (read through the page
-// cache, a band of source rows at a time), so that memory stays bounded
-// whatever the image's size.
+// each value computed from its block of the full resolution (read through
+// the page cache), tile by tile, so that memory stays bounded whatever the
+// image's size. Levels whose blocks never straddle a tile of the full
+// resolution (factors that are powers of two dividing the tile's sides, the
+// usual 2, 4, 8, 16) are built together in one pass that reads each tile
+// once; any other level takes a pass of its own.
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -12,6 +15,8 @@
 #include "tiff/tiff_state.h"
 
 namespace {
+
+constexpr int kMaxLevels = 32;  // overviews one call builds at most
 
 // One output value from the n x m source values of a block (rows `rowStride`
 // doubles apart, values `step` apart), for one channel; `scratch` holds n x m.
@@ -45,6 +50,205 @@ double reduce(const double* block, int n, int m, int64_t rowStride, int step,
     return block[0];
 }
 
+
+// One reduced level: its factor, its size in pixels and tiles, the index of
+// its first tile in the file's order of tiles.
+struct Level {
+    int f = 0;
+    int32_t ow = 0, oh = 0;
+    int across = 0, down = 0;
+    int64_t first = 0;
+};
+
+// Whether the blocks of factor f lie within single tiles of the full
+// resolution, nested in those of every larger such factor.
+bool nests(int f, const ekTiffLayout& l) {
+    return (f & (f - 1)) == 0 && l.pageW % f == 0 && l.pageH % f == 0;
+}
+
+// Buffers of doubles and the page that a level's tile is encoded from.
+struct Scratch {
+    explicit Scratch(const ekTiffImg::State& st)
+        : page(std::malloc(size_t(st.layout().pageBytes))),
+          image(page, ekSize(st.layout().pageW, st.layout().pageH, 1, st.layout().pageChans),
+                st.layout().type, st.layout().pageChans > 1 ? ekInterleaved : ekSeparate) {}
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+    ~Scratch() {
+        release();
+        std::free(page);
+    }
+    // n doubles that live until release(); null when memory runs out.
+    double* doubles(int64_t n) {
+        if (used == kMaxBuffers) return nullptr;
+        double* b = static_cast<double*>(std::malloc(size_t(n) * sizeof(double)));
+        if (b != nullptr) buffers[used++] = b;
+        return b;
+    }
+    void release() {
+        for (int i = 0; i < used; ++i) std::free(buffers[i]);
+        used = 0;
+    }
+    void* page;
+    ekMemoryImg image;  // over page, to convert a tile of doubles to the file's type
+    static constexpr int kMaxBuffers = kMaxLevels + 8;
+    double* buffers[kMaxBuffers] = {};
+    int used = 0;
+};
+
+// Reduces the f x f blocks of `src` (cols x rows values of nc channels, rows
+// `stride` doubles apart, its origin on a block corner) into `out` (a level
+// tile of doubles, pageW values wide) from output pixel (ox, oy) on.
+void reduceInto(const double* src, int cols, int rows, int64_t stride, int nc, int f,
+                ekTiffResampling method, bool integral, double* scratch, double* out,
+                int outWidth, int ox, int oy) {
+    for (int y = 0; y * f < rows; ++y) {
+        const int m = std::min(f, rows - y * f);
+        double* o = out + (int64_t(oy + y) * outWidth + ox) * nc;
+        for (int x = 0; x * f < cols; ++x) {
+            const int n = std::min(f, cols - x * f);
+            for (int c = 0; c < nc; ++c)
+                o[int64_t(x) * nc + c] =
+                    reduce(src + y * f * stride + int64_t(x) * f * nc + c, n, m, stride, nc,
+                           method, integral, scratch);
+        }
+    }
+}
+
+// The levels whose blocks nest, built in one pass: the full resolution is
+// visited in squares of 2 x 2 tiles in Z order, so that the f x f tiles
+// under one tile of level f come one after another; each square is read once
+// (its tiles decoded together), reduced into the tile of every level above
+// it, and a level's tile is written once its last square is in.
+class NestedLevels {
+public:
+    NestedLevels(ekTiffImg& img_, ekTiffImg::State& st_, const Level* levels_, int count_,
+                 ekTiffResampling method_, Scratch& mem_)
+        : img(img_), st(st_), l(st_.layout()), levels(levels_), count(count_),
+          method(method_), mem(mem_) {}
+
+    ekStatus run() {
+        const int nc = l.pageChans;
+        const int64_t tileValues = int64_t(l.pageW) * l.pageH * nc;
+        region = mem.doubles(4 * tileValues);
+        scratch = mem.doubles(int64_t(levels[count - 1].f) * levels[count - 1].f);
+        for (int k = 0; k < count; ++k) tiles[k] = mem.doubles(tileValues);
+        for (int k = 0; k < count; ++k)
+            if (tiles[k] == nullptr) return ekNoMemory;
+        if (region == nullptr || scratch == nullptr || mem.page == nullptr) return ekNoMemory;
+        const int side = levels[count - 1].f;  // squares of the largest factor, in rows
+        const int across = (l.width + l.pageW - 1) / l.pageW;
+        const int down = (l.height + l.pageH - 1) / l.pageH;
+        for (plane = 0; status == ekOkay && plane < l.planes; ++plane) {
+            for (int k = 0; k < count; ++k) std::fill(tiles[k], tiles[k] + tileValues, 0.0);
+            for (int64_t y = 0; status == ekOkay && y < down; y += side)
+                for (int64_t x = 0; status == ekOkay && x < across; x += side)
+                    visit(x, y, side, across, down);
+        }
+        return status;
+    }
+
+private:
+    void visit(int64_t x, int64_t y, int size, int across, int down) {
+        if (status != ekOkay || x >= across || y >= down) return;
+        if (size == 2) {
+            reduceSquare(x, y);
+        } else {
+            const int half = size / 2;
+            visit(x, y, half, across, down);
+            visit(x + half, y, half, across, down);
+            visit(x, y + half, half, across, down);
+            visit(x + half, y + half, half, across, down);
+        }
+        for (int k = 0; status == ekOkay && k < count; ++k)
+            if (levels[k].f == size) writeTile(k, x / size, y / size);
+    }
+
+    // The 2 x 2 tiles from tile (x, y) on, read as doubles in one request.
+    void reduceSquare(int64_t x, int64_t y) {
+        const int nc = l.pageChans;
+        const int64_t px = x * l.pageW, py = y * l.pageH;
+        const int cols = int(std::min<int64_t>(2 * l.pageW, l.width - px));
+        const int rows = int(std::min<int64_t>(2 * l.pageH, l.height - py));
+        const ekConfig cfg(ekDouble, ekInterleaved, nc, nullptr, l.planes > 1 ? plane : 0,
+                           ekCoordSpace(0), ekColorModel(0));
+        status = img.getSubTile3D(int(px), int(py), 0, cols, rows, 1, region, int(px), int(py), 0,
+                                  2 * l.pageW, 2 * l.pageH, 1, &cfg);
+        const bool integral = l.type != ekFloat && l.type != ekDouble;
+        for (int k = 0; status == ekOkay && k < count; ++k) {
+            const int f = levels[k].f;
+            reduceInto(region, cols, rows, int64_t(2) * l.pageW * nc, nc, f, method, integral,
+                       scratch, tiles[k], l.pageW, int(x % f) * l.pageW / f,
+                       int(y % f) * l.pageH / f);
+        }
+    }
+
+    void writeTile(int k, int64_t tx, int64_t ty) {
+        const Level& v = levels[k];
+        const ekConfig asDoubles(ekDouble, ekInterleaved, l.pageChans, nullptr, 0,
+                                 ekCoordSpace(0), ekColorModel(0));
+        status = mem.image.setTile(0, 0, l.pageW, l.pageH, tiles[k], &asDoubles);
+        const int64_t index = v.first + (int64_t(plane) * v.down + ty) * v.across + tx;
+        if (status == ekOkay) status = st.store.writePage(index, mem.page);
+        std::fill(tiles[k], tiles[k] + int64_t(l.pageW) * l.pageH * l.pageChans, 0.0);
+    }
+
+    ekTiffImg& img;
+    ekTiffImg::State& st;
+    const ekTiffLayout& l;
+    const Level* levels;  // ascending factors
+    const int count;
+    const ekTiffResampling method;
+    Scratch& mem;
+    ekStatus status = ekOkay;
+    int plane = 0;
+    double* region = nullptr;   // 2 x 2 tiles of the full resolution
+    double* scratch = nullptr;  // one block, for the mode
+    double* tiles[kMaxLevels] = {};  // the tile each level is filling
+};
+
+// A level whose blocks may straddle tiles: every tile from the band of
+// f x tile-height source rows it covers, read a tile row at a time.
+ekStatus separateLevel(ekTiffImg& img, ekTiffImg::State& st, const Level& v,
+                       ekTiffResampling method, Scratch& mem) {
+    const ekTiffLayout& l = st.layout();
+    const int f = v.f, nc = l.pageChans;
+    const int64_t srcW = int64_t(l.pageW) * f;  // source columns of one tile
+    const bool integral = l.type != ekFloat && l.type != ekDouble;
+    double* rows = mem.doubles(srcW * f * nc);
+    double* tile = mem.doubles(int64_t(l.pageW) * l.pageH * nc);
+    double* scratch = mem.doubles(int64_t(f) * f);
+    if (rows == nullptr || tile == nullptr || scratch == nullptr || mem.page == nullptr)
+        return ekNoMemory;
+    const ekConfig asDoubles(ekDouble, ekInterleaved, nc, nullptr, 0, ekCoordSpace(0),
+                             ekColorModel(0));
+    ekStatus s = ekOkay;
+    for (int plane = 0; s == ekOkay && plane < l.planes; ++plane)
+        for (int ty = 0; s == ekOkay && ty < v.down; ++ty)
+            for (int tx = 0; s == ekOkay && tx < v.across; ++tx) {
+                const ekConfig cfg(ekDouble, ekInterleaved, nc, nullptr, l.planes > 1 ? plane : 0,
+                                   ekCoordSpace(0), ekColorModel(0));
+                std::fill(tile, tile + int64_t(l.pageW) * l.pageH * nc, 0.0);
+                for (int r = 0; s == ekOkay && r < l.pageH; ++r) {
+                    const int64_t oy = int64_t(ty) * l.pageH + r;
+                    const int64_t sy = oy * f, sx = int64_t(tx) * srcW;
+                    const int m = int(std::min<int64_t>(f, l.height - sy));
+                    const int cols = int(std::min<int64_t>(srcW, l.width - sx));
+                    if (oy >= v.oh || cols <= 0) continue;
+                    s = img.getSubTile3D(int(sx), int(sy), 0, cols, m, 1, rows, int(sx), int(sy),
+                                         0, int(srcW), f, 1, &cfg);
+                    if (s == ekOkay)
+                        reduceInto(rows, cols, m, srcW * nc, nc, f, method, integral, scratch,
+                                   tile, l.pageW, 0, r);
+                }
+                if (s == ekOkay) s = mem.image.setTile(0, 0, l.pageW, l.pageH, tile, &asDoubles);
+                const int64_t index = v.first + (int64_t(plane) * v.down + ty) * v.across + tx;
+                if (s == ekOkay) s = st.store.writePage(index, mem.page);
+            }
+    mem.release();
+    return s;
+}
+
 }  // namespace
 
 ekStatus ekTiffImg::buildOverviews(const int* factors, int count, ekTiffResampling method) {
@@ -56,7 +260,6 @@ ekStatus ekTiffImg::buildOverviews(const int* factors, int count, ekTiffResampli
         return ekBadInput;
     }
     // Levels from the largest to the smallest, each factor once.
-    constexpr int kMaxLevels = 32;
     int sorted[kMaxLevels];
     if (count > kMaxLevels) {
         state->file.note(true, "more than %d overviews", kMaxLevels);
@@ -77,66 +280,31 @@ ekStatus ekTiffImg::buildOverviews(const int* factors, int count, ekTiffResampli
         return ekNotImplemented;
     }
     ekStatus s = flush();
-    for (int i = 0; s == ekOkay && i < count; ++i) s = buildLevel(sorted[i], method);
+    if (s == ekOkay) s = buildLevels(sorted, count, method);
     return s == ekOkay ? state->store.commit() : s;
 }
 
-// One level, `f` times smaller: every tile from the band of f x tile-height
-// source rows it covers, read a tile row at a time as doubles.
-ekStatus ekTiffImg::buildLevel(int f, ekTiffResampling method) {
+// The levels of ascending `factors`, added to the file in that order: those
+// whose blocks nest in one pass, the others a pass each.
+ekStatus ekTiffImg::buildLevels(const int* factors, int count, ekTiffResampling method) {
     const ekTiffLayout& l = state->layout();
-    const int32_t ow = int32_t((int64_t(l.width) + f - 1) / f);
-    const int32_t oh = int32_t((int64_t(l.height) + f - 1) / f);
-    int64_t first = 0;
-    ekStatus s = state->store.addLevel(ow, oh, first);
-    if (s != ekOkay) return s;
-    const int across = (ow + l.pageW - 1) / l.pageW, down = (oh + l.pageH - 1) / l.pageH;
-    const int nc = l.pageChans;
-    const int64_t srcW = int64_t(l.pageW) * f;  // source columns of one tile
-    const bool integral = l.type != ekFloat && l.type != ekDouble;
-    double* rows = static_cast<double*>(std::malloc(size_t(srcW * f * nc) * sizeof(double)));
-    double* tile =
-        static_cast<double*>(std::malloc(size_t(l.pageW) * l.pageH * nc * sizeof(double)));
-    void* page = std::malloc(size_t(l.pageBytes));
-    double* scratch = static_cast<double*>(std::malloc(size_t(f) * f * sizeof(double)));
-    ekMemoryImg pageImage(page, ekSize(l.pageW, l.pageH, 1, nc), l.type,
-                          nc > 1 ? ekInterleaved : ekSeparate);
-    if (rows == nullptr || tile == nullptr || page == nullptr || scratch == nullptr) s = ekNoMemory;
-    for (int plane = 0; s == ekOkay && plane < l.planes; ++plane)
-        for (int ty = 0; s == ekOkay && ty < down; ++ty)
-            for (int tx = 0; s == ekOkay && tx < across; ++tx) {
-                const ekConfig cfg(ekDouble, ekInterleaved, nc, nullptr, l.planes > 1 ? plane : 0,
-                                   ekCoordSpace(0), ekColorModel(0));
-                for (int r = 0; s == ekOkay && r < l.pageH; ++r) {
-                    double* out = tile + int64_t(r) * l.pageW * nc;
-                    const int64_t oy = int64_t(ty) * l.pageH + r;
-                    const int64_t sy = oy * f, sx = int64_t(tx) * srcW;
-                    const int m = int(std::min<int64_t>(f, l.height - sy));
-                    const int cols = int(std::min<int64_t>(srcW, l.width - sx));
-                    if (oy >= oh || cols <= 0) {
-                        for (int64_t i = 0; i < int64_t(l.pageW) * nc; ++i) out[i] = 0;
-                        continue;
-                    }
-                    s = getSubTile3D(int(sx), int(sy), 0, cols, m, 1, rows, int(sx), int(sy), 0,
-                                     int(srcW), f, 1, &cfg);
-                    for (int x = 0; s == ekOkay && x < l.pageW; ++x)
-                        for (int c = 0; c < nc; ++c) {
-                            const int n = std::min(f, cols - x * f);
-                            out[int64_t(x) * nc + c] =
-                                n <= 0 ? 0
-                                       : reduce(rows + int64_t(x) * f * nc + c, n, m, srcW * nc, nc,
-                                                method, integral, scratch);
-                        }
-                }
-                const ekConfig asDoubles(ekDouble, ekInterleaved, nc, nullptr, 0, ekCoordSpace(0),
-                                         ekColorModel(0));
-                if (s == ekOkay) s = pageImage.setTile(0, 0, l.pageW, l.pageH, tile, &asDoubles);
-                const int64_t index = first + (int64_t(plane) * down + ty) * across + tx;
-                if (s == ekOkay) s = state->store.writePage(index, page);
-            }
-    std::free(rows);
-    std::free(tile);
-    std::free(page);
-    std::free(scratch);
+    Level levels[kMaxLevels], nested[kMaxLevels];
+    int nestedCount = 0;
+    for (int i = 0; i < count; ++i) {
+        Level& v = levels[i];
+        v.f = factors[i];
+        v.ow = int32_t((int64_t(l.width) + v.f - 1) / v.f);
+        v.oh = int32_t((int64_t(l.height) + v.f - 1) / v.f);
+        v.across = (v.ow + l.pageW - 1) / l.pageW;
+        v.down = (v.oh + l.pageH - 1) / l.pageH;
+        const ekStatus s = state->store.addLevel(v.ow, v.oh, v.first);
+        if (s != ekOkay) return s;
+        if (nests(v.f, l)) nested[nestedCount++] = v;
+    }
+    Scratch mem(*state);
+    ekStatus s = ekOkay;
+    if (nestedCount > 0) s = NestedLevels(*this, *state, nested, nestedCount, method, mem).run();
+    for (int i = 0; s == ekOkay && i < count; ++i)
+        if (!nests(levels[i].f, l)) s = separateLevel(*this, *state, levels[i], method, mem);
     return s;
 }

@@ -315,7 +315,7 @@ protected:
 private:
     EKS_LOCAL void initAttributes();
     EKS_LOCAL ekStatus closeFile();
-    EKS_LOCAL ekStatus buildLevel(int factor, ekTiffResampling method);
+    EKS_LOCAL ekStatus buildLevels(const int* factors, int count, ekTiffResampling method);
 
     State* state;  // owned; null only when it could not be allocated
 };
