@@ -35,42 +35,13 @@ def test_pickles_make_the_same_image(images):
 
 
 @needs_tiff
-def test_tiff_pickles_carry_the_cache_and_threads_and_tokens_the_file(tmp_path, rng, monkeypatch):
-    a = rng.integers(0, 255, (20, 20), dtype=np.uint8)
-    image = tiff_of(a, tmp_path / "t.tif")
-    image.cache_bytes, image.threads = 12345, 1
-    monkeypatch.chdir(tmp_path)
-    relative = eks.TiffImage("t.tif")  # pickles the absolute path
-    assert relative.__dask_tokenize__() == image.__dask_tokenize__()
-    copy = pickle.loads(pickle.dumps(image))
-    assert (copy.cache_bytes, copy.threads) == (12345, 1)
-    monkeypatch.chdir("/")
-    np.testing.assert_array_equal(pickle.loads(pickle.dumps(relative)).read(), a)
-    token = copy.__dask_tokenize__()
-    rewritten = tiff_of(a + 1, tmp_path / "t.tif")
-    os.utime(tmp_path / "t.tif", ns=(1, 1))  # whatever the clock's granularity
-    assert eks.TiffImage(tmp_path / "t.tif").__dask_tokenize__() != token
-    assert rewritten.__dask_tokenize__() != token
-    # A file being written has no pickle, and a token of its own.
-    out = eks.TiffImage.create(tmp_path / "c.tif", (16, 16))
-    with pytest.raises(eks.NotAllowedError, match="close.*reading"):
-        pickle.dumps(out)
-    assert out.__dask_tokenize__() == out.__dask_tokenize__()
-    assert out.__dask_tokenize__() != eks.TiffImage.create(tmp_path / "d.tif",
-                                                           (16, 16)).__dask_tokenize__()
-    out.close()
-    with pytest.raises(eks.NotAllowedError, match="closed"):
-        pickle.dumps(out)
-
-
-@needs_tiff
-def test_cache_budget_counters_and_threads(tmp_path, rng, monkeypatch):
+def test_tiff_cache_threads_pickles_and_tokens(tmp_path, rng, monkeypatch):
     monkeypatch.delenv("EKS_NUM_THREADS", raising=False)
-    image = tiff_of(rng.integers(0, 255, (64, 64), dtype=np.uint8), tmp_path / "s.tif")
+    out = eks.TiffImage.create(tmp_path / "c.tif", (16, 16))  # a file being written
+    assert out.threads == os.cpu_count()
+    a = rng.integers(0, 255, (64, 64), dtype=np.uint8)
+    image = tiff_of(a, tmp_path / "t.tif")
     assert image.threads == 1  # reads stay on the calling thread
-    assert eks.TiffImage.create(tmp_path / "w.tif", (16, 16)).threads == os.cpu_count()
-    monkeypatch.setenv("EKS_NUM_THREADS", "3")
-    assert eks.TiffImage(tmp_path / "s.tif").threads == 3
     image[:32, :32]
     image[:16, :16]
     assert image.cache_stats == (1, 4, 0) and image.cache_stats["misses"] == 4
@@ -80,6 +51,29 @@ def test_cache_budget_counters_and_threads(tmp_path, rng, monkeypatch):
     assert image.threads == os.cpu_count()
     with pytest.raises(eks.BadInputError):
         image.threads = -1
+    image.cache_bytes, image.threads = 12345, 1
+    copy = pickle.loads(pickle.dumps(image))
+    assert (copy.cache_bytes, copy.threads) == (12345, 1)
+    monkeypatch.setenv("EKS_NUM_THREADS", "3")
+    monkeypatch.chdir(tmp_path)
+    relative = eks.TiffImage("t.tif")  # pickles the absolute path
+    assert relative.threads == 3 and relative.__dask_tokenize__() == image.__dask_tokenize__()
+    monkeypatch.chdir("/")
+    np.testing.assert_array_equal(pickle.loads(pickle.dumps(relative)).read(), a)
+    token = copy.__dask_tokenize__()
+    rewritten = tiff_of(a + 1, tmp_path / "t.tif")
+    os.utime(tmp_path / "t.tif", ns=(1, 1))  # whatever the clock's granularity
+    assert eks.TiffImage(tmp_path / "t.tif").__dask_tokenize__() != token
+    assert rewritten.__dask_tokenize__() != token
+    # A file being written has no pickle, and a token of its own.
+    with pytest.raises(eks.NotAllowedError, match="close.*reading"):
+        pickle.dumps(out)
+    assert out.__dask_tokenize__() == out.__dask_tokenize__()
+    assert out.__dask_tokenize__() != eks.TiffImage.create(tmp_path / "d.tif",
+                                                           (16, 16)).__dask_tokenize__()
+    out.close()
+    with pytest.raises(eks.NotAllowedError, match="closed"):
+        pickle.dumps(out)
 
 
 def test_threads_share_a_tiff_and_use_graphs_of_their_own(tmp_path, rng):
