@@ -34,16 +34,6 @@ def test_bad_keys_raise_as_in_numpy(key, error, rgb):
         image[key] = 1
 
 
-def test_values_convert_and_broadcast_as_in_numpy(rgb):
-    image, want = eks.MemoryImage(rgb.copy()), rgb.copy()
-    for key, value in [((1, slice(None)), 2.7), ((slice(2, 4),), [1, 2, 3]),
-                       ((..., 1), np.float64(-1.5))]:
-        image[key] = want[key] = value
-    np.testing.assert_array_equal(np.asarray(image), want)
-    with pytest.raises(ValueError, match="broadcast"):
-        image[:2] = np.zeros((3, 5, 3))
-
-
 # Files written by another writer: tiles (height, width), slices and strips.
 @needs_tiff
 @pytest.mark.parametrize("shape, layout, chunks", [
