@@ -2,7 +2,8 @@
 # read(), read_into(), write(), fill() and copy_to() of every kind of image,
 # compared with numpy over random boxes, spaces, channels, types and orders:
 # a read is the image in the asked space amid its fill, a write is numpy
-# assignment into the window, clipped to every enclosing window.
+# assignment into the window, clipped to every enclosing window, and refused
+# by read-only images.
 import numpy as np
 import pytest
 
@@ -128,8 +129,9 @@ def writable(tmp_path, rng):
 
 
 def read_only(tmp_path, rng):
+    """Images that refuse writes, of the writable images' size and type."""
     a = rng.integers(0, 60000, (20, 23, 3), dtype=np.uint16)
-    made = [eks.ConstantImage((1, 2, 3), np.uint16, shape=(4, 5)), eks.MemoryImage(frozen(a)),
+    made = [eks.ConstantImage((1, 2, 3), np.uint16, shape=a.shape[:2]), eks.MemoryImage(frozen(a)),
             eks.SubImage(eks.MemoryImage(frozen(a)), 1, 1)]
     return made + [tiff_of(a, tmp_path / "r.tif")] if has_tiff else made
 

@@ -100,7 +100,7 @@ def test_overviews_by_each_method_in_a_cloud_optimized_file(method, tmp_path, rn
     with pytest.raises(eks.BadInputError):
         eks.TiffImage(path, 3)
     with pytest.raises(eks.NotAllowedError):
-        eks.TiffImage(path).build_overviews([2])
+        out.build_overviews([2])  # once closed
 
 
 # A geographic file from nothing but numbers: pixel size, the corner's
