@@ -34,41 +34,26 @@ def test_bad_keys_raise_as_in_numpy(key, error, rgb):
         image[key] = 1
 
 
-def test_values_convert_and_broadcast_as_in_numpy(rgb):
-    image, want = eks.MemoryImage(rgb.copy()), rgb.copy()
-    for key, value in [((1, slice(None)), 2.7), ((slice(2, 4),), [1, 2, 3]),
-                       ((..., 1), np.float64(-1.5))]:
-        image[key] = want[key] = value
-    np.testing.assert_array_equal(np.asarray(image), want)
-    with pytest.raises(ValueError, match="broadcast"):
-        image[:2] = np.zeros((3, 5, 3))
-
-
+# Files written by another writer: tiles (height, width), slices and strips.
 @needs_tiff
-@pytest.mark.parametrize("shape, tile, chunks", [
-    ((40, 50, 3), (32, 16), (16, 32, 3)),
-    ((40, 50), (16, 16), (16, 16)),
-    ((10, 12), (16, 16), (10, 12)),
+@pytest.mark.parametrize("shape, layout, chunks", [
+    ((40, 50, 3), {"tile": (16, 32)}, (16, 32, 3)),
+    ((40, 50), {"tile": (16, 16)}, (16, 16)),
+    ((10, 12), {"tile": (16, 16)}, (10, 12)),
+    ((3, 20, 30, 2), {"tile": (16, 16)}, (1, 16, 16, 2)),
+    ((20, 30, 2), {"rowsperstrip": 8, "photometric": "minisblack"}, (8, 30, 2)),
 ])
-def test_chunks_are_tiles(tmp_path, shape, tile, chunks):
-    image = tiff_of(np.zeros(shape, np.uint8), tmp_path / "c.tif", tile=tile)
-    assert image.chunks == chunks
-    view = eks.SubImage(image, 1, 1, 8, 8)
-    assert view.chunks == tuple(min(8, n) for n in chunks[:2]) + chunks[2:]
-    assert eks.MemoryImage(np.zeros(shape, np.uint8)).chunks == shape
-
-
-@needs_tiff
-def test_chunks_of_strips_and_slices(tmp_path, rng):
+def test_chunks_are_tiles_slices_or_strips(shape, layout, chunks, tmp_path, rng):
     tifffile = pytest.importorskip("tifffile")
-    slices = rng.integers(0, 255, (3, 20, 30, 2), dtype=np.uint8)
-    tifffile.imwrite(tmp_path / "s.tif", slices, tile=(16, 16), planarconfig="contig")
-    image = eks.TiffImage(tmp_path / "s.tif")
-    assert image.chunks == (1, 16, 16, 2)
-    np.testing.assert_array_equal(image[1:, 3:17:2, ::-3], slices[1:, 3:17:2, ::-3])
-    tifffile.imwrite(tmp_path / "strips.tif", slices[0], rowsperstrip=8, photometric="minisblack",
-                     planarconfig="contig")
-    assert eks.TiffImage(tmp_path / "strips.tif").chunks == (8, 30, 2)
+    a = rng.integers(0, 255, shape, dtype=np.uint8)
+    tifffile.imwrite(tmp_path / "c.tif", a, planarconfig="contig", **layout)
+    image = eks.TiffImage(tmp_path / "c.tif")
+    assert image.chunks == chunks and eks.MemoryImage(a).chunks == shape
+    key = np.s_[1:, 3:17:2, ::-3][:a.ndim]
+    np.testing.assert_array_equal(image[key], a[key])
+    if len(shape) < 4:
+        view = eks.SubImage(image, 1, 1, 8, 8)
+        assert view.chunks == tuple(min(8, n) for n in chunks[:2]) + chunks[2:]
 
 
 @needs_tiff

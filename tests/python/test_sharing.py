@@ -4,7 +4,7 @@
 # and many threads on one TIFF file and on graphs of their own.
 import os
 import pickle
-import threading
+from concurrent.futures import ThreadPoolExecutor
 
 import numpy as np
 import pytest
@@ -35,15 +35,29 @@ def test_pickles_make_the_same_image(images):
 
 
 @needs_tiff
-def test_tiff_pickles_carry_the_cache_and_threads_and_tokens_the_file(tmp_path, rng, monkeypatch):
-    a = rng.integers(0, 255, (20, 20), dtype=np.uint8)
+def test_tiff_cache_threads_pickles_and_tokens(tmp_path, rng, monkeypatch):
+    monkeypatch.delenv("EKS_NUM_THREADS", raising=False)
+    out = eks.TiffImage.create(tmp_path / "c.tif", (16, 16))  # a file being written
+    assert out.threads == os.cpu_count()
+    a = rng.integers(0, 255, (64, 64), dtype=np.uint8)
     image = tiff_of(a, tmp_path / "t.tif")
+    assert image.threads == 1  # reads stay on the calling thread
+    image[:32, :32]
+    image[:16, :16]
+    assert image.cache_stats == (1, 4, 0) and image.cache_stats["misses"] == 4
+    image.cache_bytes = 0  # evicts all but the page in use
+    assert image.cache_bytes == 0 and image.cache_stats.evictions == 4
+    image.threads = 0
+    assert image.threads == os.cpu_count()
+    with pytest.raises(eks.BadInputError):
+        image.threads = -1
     image.cache_bytes, image.threads = 12345, 1
-    monkeypatch.chdir(tmp_path)
-    relative = eks.TiffImage("t.tif")  # pickles the absolute path
-    assert relative.__dask_tokenize__() == image.__dask_tokenize__()
     copy = pickle.loads(pickle.dumps(image))
     assert (copy.cache_bytes, copy.threads) == (12345, 1)
+    monkeypatch.setenv("EKS_NUM_THREADS", "3")
+    monkeypatch.chdir(tmp_path)
+    relative = eks.TiffImage("t.tif")  # pickles the absolute path
+    assert relative.threads == 3 and relative.__dask_tokenize__() == image.__dask_tokenize__()
     monkeypatch.chdir("/")
     np.testing.assert_array_equal(pickle.loads(pickle.dumps(relative)).read(), a)
     token = copy.__dask_tokenize__()
@@ -52,7 +66,6 @@ def test_tiff_pickles_carry_the_cache_and_threads_and_tokens_the_file(tmp_path, 
     assert eks.TiffImage(tmp_path / "t.tif").__dask_tokenize__() != token
     assert rewritten.__dask_tokenize__() != token
     # A file being written has no pickle, and a token of its own.
-    out = eks.TiffImage.create(tmp_path / "c.tif", (16, 16))
     with pytest.raises(eks.NotAllowedError, match="close.*reading"):
         pickle.dumps(out)
     assert out.__dask_tokenize__() == out.__dask_tokenize__()
@@ -63,51 +76,24 @@ def test_tiff_pickles_carry_the_cache_and_threads_and_tokens_the_file(tmp_path, 
         pickle.dumps(out)
 
 
-@needs_tiff
-def test_cache_budget_counters_and_threads(tmp_path, rng, monkeypatch):
-    monkeypatch.delenv("EKS_NUM_THREADS", raising=False)
-    image = tiff_of(rng.integers(0, 255, (64, 64), dtype=np.uint8), tmp_path / "s.tif")
-    assert image.threads == 1  # reads stay on the calling thread
-    assert eks.TiffImage.create(tmp_path / "w.tif", (16, 16)).threads == os.cpu_count()
-    monkeypatch.setenv("EKS_NUM_THREADS", "3")
-    assert eks.TiffImage(tmp_path / "s.tif").threads == 3
-    image[:32, :32]
-    image[:16, :16]
-    assert image.cache_stats == (1, 4, 0) and image.cache_stats["misses"] == 4
-    image.cache_bytes = 0  # evicts all but the page in use
-    assert image.cache_bytes == 0 and image.cache_stats.evictions == 4
-    image.threads = 0
-    assert image.threads == os.cpu_count()
-    with pytest.raises(eks.BadInputError):
-        image.threads = -1
-
-
 def test_threads_share_a_tiff_and_use_graphs_of_their_own(tmp_path, rng):
     a = rng.integers(0, 65535, (96, 80, 3), dtype=np.uint16)
     shared = eks.MemoryImage(a)
     if has_tiff:
         shared = tiff_of(a, tmp_path / "shared.tif", compression="lzw")
         shared.cache_bytes = 40000  # a few tiles: pages come and go while threads read
-    failures = []
 
     def work(seed):
         r = np.random.default_rng(seed)
         own = eks.MemoryImage(np.zeros_like(a))
         view = eks.SubImage(own, 8, 8)
-        try:
-            for _ in range(150):
-                y, x = r.integers(0, 80, 2)
-                key = np.s_[y:y + 24:r.integers(1, 3), x:x + 20]
-                np.testing.assert_array_equal(shared[key], a[key])
-                view[y:y + 9, x:x + 9] = shared[y + 8:y + 17, x + 8:x + 17]  # clipped alike
-            written = np.asarray(own)
-            assert np.all((written == 0) | (written == a))
-        except Exception as e:  # reported by the main thread
-            failures.append(e)
+        for _ in range(150):
+            y, x = r.integers(0, 80, 2)
+            key = np.s_[y:y + 24:r.integers(1, 3), x:x + 20]
+            np.testing.assert_array_equal(shared[key], a[key])
+            view[y:y + 9, x:x + 9] = shared[y + 8:y + 17, x + 8:x + 17]  # clipped alike
+        written = np.asarray(own)
+        assert np.all((written == 0) | (written == a))
 
-    threads = [threading.Thread(target=work, args=(k,)) for k in range(6)]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
-    assert not failures, failures[0]
+    with ThreadPoolExecutor(6) as pool:  # its results raise what a thread raised
+        list(pool.map(work, range(6)))
