@@ -227,3 +227,35 @@ bool writeRawTiffs(const std::string& path, const std::vector<RawTiffSpec>& spec
     TIFFClose(tif);
     return ok;
 }
+
+LibtiffDirectory readWithLibtiff(const std::string& path, int directory) {
+    LibtiffDirectory d;
+    TIFF* tif = TIFFOpen(path.c_str(), "r");
+    if (tif == nullptr) return d;
+    uint32_t tw = 0, th = 0;
+    uint16_t spp = 1, planar = PLANARCONFIG_CONTIG;
+    bool ok = TIFFSetDirectory(tif, tdir_t(directory)) == 1;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &d.width);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &d.height);
+    TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tw);
+    TIFFGetField(tif, TIFFTAG_TILELENGTH, &th);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &spp);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetField(tif, TIFFTAG_SUBFILETYPE, &d.subfileType);
+    const int planes = planar == PLANARCONFIG_SEPARATE ? spp : 1, per = spp / planes;
+    std::vector<uint8_t> t(size_t(TIFFTileSize(tif)));
+    d.pixels.resize(size_t(d.width) * d.height * spp);
+    for (int p = 0; p < planes; ++p)
+        for (uint32_t y = 0; y < d.height; y += th)
+            for (uint32_t x = 0; x < d.width; x += tw) {
+                ok = ok && TIFFReadTile(tif, t.data(), x, y, 0, uint16_t(p)) > 0;
+                for (uint32_t r = 0; r < th && y + r < d.height; ++r)
+                    for (uint32_t c = 0; c < tw && x + c < d.width; ++c)
+                        for (int s = 0; s < per; ++s)
+                            d.pixels[((y + r) * d.width + x + c) * spp + uint32_t(p + s)] =
+                                t[(r * tw + c) * uint32_t(per) + uint32_t(s)];
+            }
+    TIFFClose(tif);
+    if (!ok) d.pixels.clear();
+    return d;
+}
