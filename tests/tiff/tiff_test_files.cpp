@@ -208,13 +208,10 @@ void writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
 
 bool writeRawTiff(const std::string& path, const RawTiffSpec& s,
                   const std::vector<uint8_t>& pixels) {
-    TIFF* tif = TIFFOpen(path.c_str(), s.mode);
-    if (tif == nullptr) return false;
-    bool ok = true;
-    for (int d = 0; d < s.directories && ok; ++d)
-        ok = writeDirectory(tif, s, pixels.data() + d * rawBytes(s));
-    TIFFClose(tif);
-    return ok;
+    std::vector<std::vector<uint8_t>> images;
+    for (int64_t d = 0, n = rawBytes(s); d < s.directories; ++d)
+        images.emplace_back(pixels.begin() + d * n, pixels.begin() + (d + 1) * n);
+    return writeRawTiffs(path, std::vector<RawTiffSpec>(images.size(), s), images);
 }
 
 bool writeRawTiffs(const std::string& path, const std::vector<RawTiffSpec>& specs,
