@@ -127,7 +127,8 @@ void compareWindows(ekImage& img, ekMemoryImg& ref, int slices, std::mt19937& rn
 // ---------------------------------------------------------------------------
 
 // Every sample size and palette, both plane configurations, tiles and
-// strips, and the three compressions: the attributes of the tags, the image
+// strips, the three compressions, both byte orders and BigTIFF: the
+// attributes of the tags, the image
 // read back bit for bit in its own layout (widened samples as the values
 // written, palettes as their colours or indices), and random requests through
 // a cache of a few pages give what a memory image over the same pixels gives.
@@ -142,7 +143,9 @@ TEST(TiffRead, EveryLayoutMatchesMemoryImage) {
                     // A palette has one channel: two files of it, in two compressions.
                     if (smp.palette && (separate || comp != kCompressions[(smp.bits + tiled) % 3]))
                         continue;
-                    const RawTiffSpec s = layoutSpec(smp, separate, tiled, comp, rng);
+                    RawTiffSpec s = layoutSpec(smp, separate, tiled, comp, rng);
+                    const char* modes[] = {"w", "wb", "w8", "w8b"};  // byte orders, BigTIFF
+                    s.mode = modes[seed % 4];
                     ekTiffOpenOptions options;
                     options.paletteIndices = smp.palette && tiled;  // strips through the map
                     const bool viaMap = smp.palette && !options.paletteIndices;
@@ -150,7 +153,8 @@ TEST(TiffRead, EveryLayoutMatchesMemoryImage) {
                                  << "bits " << s.bits << " format " << s.format << " palette "
                                  << smp.palette << " indices " << options.paletteIndices
                                  << " separate " << separate << " tiled " << tiled
-                                 << " compression " << comp << " orientation " << s.orientation);
+                                 << " compression " << comp << " orientation " << s.orientation
+                                 << " mode " << s.mode);
                     const std::string path = tempTiffPath("layout");
                     const std::vector<uint8_t> pixels = randomPixels(s, uint32_t(seed++));
                     ASSERT_TRUE(writeRawTiff(path, s, pixels));
