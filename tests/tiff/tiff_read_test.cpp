@@ -128,10 +128,10 @@ void compareWindows(ekImage& img, ekMemoryImg& ref, int slices, std::mt19937& rn
 
 // Every sample size and palette, both plane configurations, tiles and
 // strips, the three compressions, both byte orders and BigTIFF: the
-// attributes of the tags, the image
-// read back bit for bit in its own layout (widened samples as the values
-// written, palettes as their colours or indices), and random requests through
-// a cache of a few pages give what a memory image over the same pixels gives.
+// attributes of the tags, the image read back bit for bit in its own layout
+// (widened samples as the values written, palettes as their colours or
+// indices), and random requests through a cache of a few pages give what a
+// memory image over the same pixels gives.
 TEST(TiffRead, EveryLayoutMatchesMemoryImage) {
     std::mt19937 rng(7);
     int seed = 1;
