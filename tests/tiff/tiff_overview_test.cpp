@@ -128,26 +128,35 @@ uint8_t reduced(const std::vector<uint8_t>& px, int w, int h, int f, int ox, int
     return 0;
 }
 
+// Each method in each order, over factors that divide the tiles' sides (2,
+// 4, 8, 16) and factors that do not.
 TEST(TiffOverviews, LevelsEqualAReferenceReduction) {
+    const struct {
+        ekTiffResampling method;
+        ekOrder order;
+        int factors[4];  // the full resolution's 1, then the levels'
+    } rows[] = {{ekTiffNearest, ekSeparate, {1, 2, 4, 8}},
+                {ekTiffAverage, ekInterleaved, {1, 2, 3, 8}},
+                {ekTiffMode, ekSeparate, {1, 3, 4, 16}},
+                {ekTiffAverage, ekSeparate, {1, 2, 4, 16}}};
     const int w = 70, h = 45;
     std::vector<uint8_t> px = randomBytes(w * h * 3, 21);
     for (size_t i = 0; i < px.size(); i += 2) px[i] &= 3;  // repeated values for the mode
-    for (ekTiffResampling method : {ekTiffNearest, ekTiffAverage, ekTiffMode}) {
-        SCOPED_TRACE(testing::Message() << "method " << method);
+    const ekConfig interleaved(ekUChar, ekInterleaved, 3);
+    for (const auto& r : rows) {
+        SCOPED_TRACE(testing::Message() << "method " << r.method << " order " << r.order);
         const std::string path = tempTiffPath("overviews");
         {
             ekTiffCreateOptions options;
             options.tileWidth = options.tileHeight = 16;
             options.compression = ekTiffDeflate;
-            ekTiffImg img(path.c_str(), ekSize(w, h, 1, 3), ekUChar, ekInterleaved, options);
-            ASSERT_EQ(ekOkay, img.setTile(0, 0, w, h, px.data(), nullptr));
-            const int factors[] = {2, 3, 8};
-            ASSERT_EQ(ekOkay, img.buildOverviews(factors, 3, method)) << img.getMessage();
+            ekTiffImg img(path.c_str(), ekSize(w, h, 1, 3), ekUChar, r.order, options);
+            ASSERT_EQ(ekOkay, img.setTile(0, 0, w, h, px.data(), &interleaved));
+            ASSERT_EQ(ekOkay, img.buildOverviews(r.factors + 1, 3, r.method)) << img.getMessage();
             ASSERT_EQ(ekOkay, img.close());
         }
-        const int factors[] = {1, 2, 3, 8};
         for (int level = 0; level < 4; ++level) {
-            const int f = factors[level];
+            const int f = r.factors[level];
             const LibtiffDirectory got = readWithLibtiff(path, level);
             ASSERT_EQ(uint32_t((w + f - 1) / f), got.width);
             ASSERT_EQ(uint32_t((h + f - 1) / f), got.height);
@@ -155,7 +164,7 @@ TEST(TiffOverviews, LevelsEqualAReferenceReduction) {
             for (int y = 0; y < int(got.height); ++y)
                 for (int x = 0; x < int(got.width); ++x)
                     for (int c = 0; c < 3; ++c)
-                        ASSERT_EQ(reduced(px, w, h, f, x, y, c, method),
+                        ASSERT_EQ(reduced(px, w, h, f, x, y, c, r.method),
                                   got.pixels[size_t((y * int(got.width) + x) * 3 + c)])
                             << "level " << level << " at " << x << ", " << y;
         }
