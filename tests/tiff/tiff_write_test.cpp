@@ -60,13 +60,12 @@ void compareViews(ekImage& file, ekImage& mem, int channels, std::mt19937& rng) 
 }
 
 // Created files of every type and order, the compressions in turn, written
-// whole and then
-// in random windows through a one-page cache (every write evicts a dirty
-// page, partial pages are decoded again, the other channels of interleaved
-// pages kept), in random caller layouts, from buffer boxes that need not
-// cover the request, and through a view: they equal the same writes into a
-// memory image, before and after the file is reopened with the attributes it
-// was created with.
+// whole and then in random windows through a one-page cache (every write
+// evicts a dirty page, partial pages are decoded again, the other channels of
+// interleaved pages kept), in random caller layouts, from buffer boxes that
+// need not cover the request, and through a view: they equal the same writes
+// into a memory image, before and after the file is reopened with the
+// attributes it was created with.
 TEST(TiffWrite, RandomWritesMatchMemoryImage) {
     std::mt19937 rng(3);
     const ekTiffCompression comps[] = {ekTiffNone, ekTiffLZW, ekTiffDeflate};
