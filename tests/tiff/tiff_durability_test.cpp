@@ -17,19 +17,6 @@
 
 namespace {
 
-// Every tile of the file's first directory, decoded by libtiff alone.
-std::vector<uint8_t> decodeTiles(const std::string& path) {
-    TIFF* tif = TIFFOpen(path.c_str(), "r");
-    if (tif == nullptr) return {};
-    const tmsize_t bytes = TIFFTileSize(tif);
-    std::vector<uint8_t> all(size_t(bytes) * TIFFNumberOfTiles(tif));
-    for (uint32_t t = 0; t < TIFFNumberOfTiles(tif); ++t)
-        if (TIFFReadEncodedTile(tif, t, all.data() + size_t(bytes) * t, bytes) != bytes)
-            all.clear();
-    TIFFClose(tif);
-    return all;
-}
-
 uint64_t fileBytes(const std::string& path) {
     struct stat st {};
     return stat(path.c_str(), &st) == 0 ? uint64_t(st.st_size) : 0;
@@ -65,7 +52,7 @@ TEST(TiffDurability, AFailedWriteKeepsTheFlushedFileAndThePages) {
     ekTiffImg img(path.c_str(), kSize, ekUChar, ekInterleaved, 32, 32, ekTiffDeflate);
     writeAll(img, first);
     ASSERT_EQ(ekOkay, img.flush());
-    const std::vector<uint8_t> flushed = decodeTiles(path);
+    const std::vector<uint8_t> flushed = readWithLibtiff(path, 0).pixels;
     ASSERT_FALSE(flushed.empty());
     writeAll(img, second);
     {
@@ -74,7 +61,7 @@ TEST(TiffDurability, AFailedWriteKeepsTheFlushedFileAndThePages) {
         EXPECT_NE(std::string(), img.getMessage());
         EXPECT_EQ(ekBadInput, img.close());  // still open, pages kept
         EXPECT_EQ(1, img.hasUnwrittenData());
-        EXPECT_TRUE(decodeTiles(path) == flushed);
+        EXPECT_TRUE(readWithLibtiff(path, 0).pixels == flushed);
     }
     // Space again: everything written is there.
     ASSERT_EQ(ekOkay, img.close()) << img.getMessage();
@@ -93,13 +80,13 @@ TEST(TiffDurability, ADestructorThatCannotWriteLeavesTheFlushedFile) {
         std::make_unique<ekTiffImg>(path.c_str(), kSize, ekUChar, ekSeparate, 32, 32, ekTiffLZW);
     writeAll(*img, randomBytes(128 * 128 * 3, 3));
     ASSERT_EQ(ekOkay, img->flush());
-    const std::vector<uint8_t> flushed = decodeTiles(path);
+    const std::vector<uint8_t> flushed = readWithLibtiff(path, 0).pixels;
     writeAll(*img, randomBytes(128 * 128 * 3, 4));
     {
         FileSizeLimit full(fileBytes(path));
         img.reset();  // its pages cannot be written
     }
-    EXPECT_TRUE(decodeTiles(path) == flushed);
+    EXPECT_TRUE(readWithLibtiff(path, 0).pixels == flushed);
 }
 
 // Rewritten and flushed 40 times, a file stays near its live size; closed,

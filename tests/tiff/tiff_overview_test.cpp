@@ -1,11 +1,16 @@
 // SPDX-License-Identifier: Apache-2.0
 // Overviews: reduced-resolution directories, in the chain as GDAL writes them
-// or as SubIFDs as tifffile writes them, open as images of their own; the
-// full-resolution directories stay the slices.
+// or as SubIFDs as tifffile writes them, open as images of their own (the
+// full-resolution directories stay the slices); the overviews of created
+// files, read by libtiff alone, equal a plain reference reduction; a
+// cloud-optimized file passes GDAL's validator.
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
+#include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <map>
 #include <vector>
 
 #include "eks/tiff.h"
@@ -36,15 +41,12 @@ RawTiffSpec directory(int width, int height, int subfileType, bool palette) {
 std::vector<uint16_t> expected(const RawTiffSpec& first, const std::vector<uint8_t>& pixels) {
     std::vector<uint16_t> out;
     for (uint8_t p : pixels)
-        if (first.colormap.empty()) {
-            out.push_back(p);
-        } else {
-            for (int k = 0; k < 3; ++k) out.push_back(first.colormap[size_t(k * 256 + p)]);
-        }
+        for (int k = 0; k < (first.colormap.empty() ? 1 : 3); ++k)
+            out.push_back(first.colormap.empty() ? p : first.colormap[size_t(k * 256 + p)]);
     return out;
 }
 
-TEST(TiffOverview, ReducedDirectoriesOpenAsLevelsOfTheirOwn) {
+TEST(TiffOverviews, ReducedDirectoriesOpenAsLevelsOfTheirOwn) {
     for (bool subIfds : {false, true})
         for (bool palette : {false, true}) {
             SCOPED_TRACE(testing::Message() << "SubIFDs " << subIfds << " palette " << palette);
@@ -66,20 +68,22 @@ TEST(TiffOverview, ReducedDirectoriesOpenAsLevelsOfTheirOwn) {
                 pixels.push_back(randomPixels(chain[d], uint32_t(d + 1)));
             const std::string path = tempTiffPath("levels");
             ASSERT_TRUE(writeRawTiffs(path, chain, pixels));
-
-            const std::vector<uint8_t>& o1Pixels = pixels[1];
-            const std::vector<uint8_t>& o2Pixels = pixels[subIfds ? 2 : 4];
-            const struct {
-                const RawTiffSpec& spec;
-                const std::vector<uint8_t>& pixels;
-            } levels[] = {{a, pixels[0]}, {o1, o1Pixels}, {o2, o2Pixels}};
-            for (int level = 0; level < 3; ++level) {
+            const RawTiffSpec* specs[] = {&a, &o1, &o2};
+            const std::vector<uint8_t>* levelPixels[] = {&pixels[0], &pixels[1],
+                                                         &pixels[subIfds ? 2 : 4]};
+            for (int level = -1; level < 4; ++level) {
                 ekTiffOpenOptions options;
                 options.level = level;
                 ekTiffImg img(path.c_str(), options);
+                if (level < 0 || level > 2) {
+                    EXPECT_EQ(ekBadInput, img.getStatus());
+                    EXPECT_NE(nullptr, std::strstr(img.getMessage(), "overview"))
+                        << img.getMessage();
+                    continue;
+                }
                 ASSERT_EQ(ekOkay, img.getStatus()) << level << ": " << img.getMessage();
                 EXPECT_EQ(2, img.getOverviewCount());
-                const RawTiffSpec& s = levels[level].spec;
+                const RawTiffSpec& s = *specs[level];
                 EXPECT_EQ(s.width, img.getXsize());
                 EXPECT_EQ(s.height, img.getYsize());
                 EXPECT_EQ(level == 0 ? 2 : 1, img.getZsize());
@@ -92,20 +96,105 @@ TEST(TiffOverview, ReducedDirectoriesOpenAsLevelsOfTheirOwn) {
                 const ekConfig cfg(ekUShort, ekInterleaved, 3, nullptr, 0, ekCoordSpace(0),
                                    ekColorModel(0));
                 ASSERT_EQ(ekOkay, img.getTile(0, 0, s.width, s.height, got.data(), &cfg));
-                EXPECT_TRUE(got == expected(a, levels[level].pixels));
+                EXPECT_TRUE(got == expected(a, *levelPixels[level]));
                 if (level == 0 && !subIfds) {
                     EXPECT_NE(nullptr, std::strstr(img.getMessage(), "NewSubfileType"))
                         << img.getMessage();
                 }
             }
-            for (int level : {3, -1}) {
-                ekTiffOpenOptions options;
-                options.level = level;
-                ekTiffImg img(path.c_str(), options);
-                EXPECT_EQ(ekBadInput, img.getStatus());
-                EXPECT_NE(nullptr, std::strstr(img.getMessage(), "overview")) << img.getMessage();
-            }
         }
+}
+
+// Sample c of the reference reduction's pixel (ox, oy): of the f x f block
+// (or the part of it within the image) of 3-channel pixels.
+uint8_t reduced(const std::vector<uint8_t>& px, int w, int h, int f, int ox, int oy, int c,
+                ekTiffResampling method) {
+    std::vector<uint8_t> block;
+    for (int y = oy * f; y < std::min(h, oy * f + f); ++y)
+        for (int x = ox * f; x < std::min(w, ox * f + f); ++x)
+            block.push_back(px[size_t((y * w + x) * 3 + c)]);
+    if (method == ekTiffNearest) return block[0];
+    if (method == ekTiffAverage) {
+        double sum = 0;
+        for (uint8_t v : block) sum += v;
+        return uint8_t(std::floor(sum / double(block.size()) + 0.5));
+    }
+    // The first value met among the most frequent ones.
+    std::map<uint8_t, int> counts;
+    int most = 0;
+    for (uint8_t v : block) most = std::max(most, ++counts[v]);
+    for (uint8_t v : block)
+        if (counts[v] == most) return v;
+    return 0;
+}
+
+// Each method in each order, over factors that divide the tiles' sides (2,
+// 4, 8, 16) and factors that do not.
+TEST(TiffOverviews, LevelsEqualAReferenceReduction) {
+    const struct {
+        ekTiffResampling method;
+        ekOrder order;
+        int factors[4];  // the full resolution's 1, then the levels'
+    } rows[] = {{ekTiffNearest, ekSeparate, {1, 2, 4, 8}},
+                {ekTiffAverage, ekInterleaved, {1, 2, 3, 8}},
+                {ekTiffMode, ekSeparate, {1, 3, 4, 16}},
+                {ekTiffAverage, ekSeparate, {1, 2, 4, 16}}};
+    const int w = 70, h = 45;
+    std::vector<uint8_t> px = randomBytes(w * h * 3, 21);
+    for (size_t i = 0; i < px.size(); i += 2) px[i] &= 3;  // repeated values for the mode
+    const ekConfig interleaved(ekUChar, ekInterleaved, 3);
+    for (const auto& r : rows) {
+        SCOPED_TRACE(testing::Message() << "method " << r.method << " order " << r.order);
+        const std::string path = tempTiffPath("overviews");
+        {
+            ekTiffCreateOptions options;
+            options.tileWidth = options.tileHeight = 16;
+            options.compression = ekTiffDeflate;
+            ekTiffImg img(path.c_str(), ekSize(w, h, 1, 3), ekUChar, r.order, options);
+            ASSERT_EQ(ekOkay, img.setTile(0, 0, w, h, px.data(), &interleaved));
+            ASSERT_EQ(ekOkay, img.buildOverviews(r.factors + 1, 3, r.method)) << img.getMessage();
+            ASSERT_EQ(ekOkay, img.close());
+        }
+        for (int level = 0; level < 4; ++level) {
+            const int f = r.factors[level];
+            const LibtiffDirectory got = readWithLibtiff(path, level);
+            ASSERT_EQ(uint32_t((w + f - 1) / f), got.width);
+            ASSERT_EQ(uint32_t((h + f - 1) / f), got.height);
+            EXPECT_EQ(level == 0 ? 0u : uint32_t(FILETYPE_REDUCEDIMAGE), got.subfileType);
+            for (int y = 0; y < int(got.height); ++y)
+                for (int x = 0; x < int(got.width); ++x)
+                    for (int c = 0; c < 3; ++c)
+                        ASSERT_EQ(reduced(px, w, h, f, x, y, c, r.method),
+                                  got.pixels[size_t((y * int(got.width) + x) * 3 + c)])
+                            << "level " << level << " at " << x << ", " << y;
+        }
+    }
+}
+
+// A cloud-optimized file with overviews passes GDAL's validator (when GDAL's
+// Python bindings are installed) and reads back like any other.
+TEST(TiffOverviews, CloudOptimizedFilesPassTheValidator) {
+    const std::string validator = "osgeo_utils.samples.validate_cloud_optimized_geotiff";
+    if (std::system(("/usr/bin/python3 -c 'import " + validator + "' 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "GDAL's Python bindings are not installed";
+    const std::string path = tempTiffPath("cog");
+    const std::vector<uint8_t> px = randomBytes(300 * 200 * 2, 22);
+    {
+        ekTiffCreateOptions options;
+        options.tileWidth = options.tileHeight = 64;
+        options.compression = ekTiffZSTD;
+        options.cloudOptimized = true;
+        ekTiffImg img(path.c_str(), ekSize(300, 200, 1, 2), ekUChar, ekSeparate, options);
+        ASSERT_EQ(ekOkay, img.setTile(0, 0, 300, 200, const_cast<uint8_t*>(px.data()), nullptr));
+        const int factors[] = {4, 2};
+        ASSERT_EQ(ekOkay, img.buildOverviews(factors, 2, ekTiffAverage));
+        ASSERT_EQ(ekOkay, img.close()) << img.getMessage();
+    }
+    EXPECT_EQ(0, std::system(("/usr/bin/python3 -m " + validator + " -q " + path).c_str()));
+    ekTiffImg back(path.c_str());
+    std::vector<uint8_t> got(px.size());
+    ASSERT_EQ(ekOkay, back.getTile(0, 0, 300, 200, got.data(), nullptr));
+    EXPECT_TRUE(got == px);
 }
 
 }  // namespace

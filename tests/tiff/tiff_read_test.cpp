@@ -15,20 +15,23 @@
 
 namespace {
 
-// Every sample size and format read; sizes other than 1, 8, 16, 32 and 64
-// bits widen to the next type.
+// Every sample size and format read, and palettes of 1 to 16 bits (read
+// through their colour map, 8-bit when every entry is a multiple of 257, or
+// as indices); sizes other than 1, 8, 16, 32 and 64 bits widen to the next
+// type.
 struct Sample {
     int bits, format;
+    bool palette = false;
 };
 const Sample kSamples[] = {
-    {1, SAMPLEFORMAT_UINT},  {8, SAMPLEFORMAT_UINT},    {8, SAMPLEFORMAT_INT},
-    {16, SAMPLEFORMAT_UINT}, {16, SAMPLEFORMAT_INT},    {32, SAMPLEFORMAT_UINT},
-    {32, SAMPLEFORMAT_INT},  {32, SAMPLEFORMAT_IEEEFP}, {64, SAMPLEFORMAT_IEEEFP},
-    {2, SAMPLEFORMAT_UINT},  {4, SAMPLEFORMAT_UINT},    {5, SAMPLEFORMAT_UINT},
-    {12, SAMPLEFORMAT_UINT}, {24, SAMPLEFORMAT_UINT},   {31, SAMPLEFORMAT_UINT}};
+    {1, SAMPLEFORMAT_UINT},       {8, SAMPLEFORMAT_UINT},       {8, SAMPLEFORMAT_INT},
+    {16, SAMPLEFORMAT_UINT},      {16, SAMPLEFORMAT_INT},       {32, SAMPLEFORMAT_UINT},
+    {32, SAMPLEFORMAT_INT},       {32, SAMPLEFORMAT_IEEEFP},    {64, SAMPLEFORMAT_IEEEFP},
+    {2, SAMPLEFORMAT_UINT},       {4, SAMPLEFORMAT_UINT},       {5, SAMPLEFORMAT_UINT},
+    {12, SAMPLEFORMAT_UINT},      {24, SAMPLEFORMAT_UINT},      {31, SAMPLEFORMAT_UINT},
+    {1, SAMPLEFORMAT_UINT, true}, {2, SAMPLEFORMAT_UINT, true}, {4, SAMPLEFORMAT_UINT, true},
+    {8, SAMPLEFORMAT_UINT, true}, {16, SAMPLEFORMAT_UINT, true}};
 const int kCompressions[] = {COMPRESSION_NONE, COMPRESSION_LZW, COMPRESSION_ADOBE_DEFLATE};
-
-ekSize sizeOf(const RawTiffSpec& s) { return ekSize(s.width, s.height, s.directories, s.channels); }
 
 ekOrder orderOf(const RawTiffSpec& s) {
     return s.separate && s.channels > 1 ? ekSeparate : ekInterleaved;
@@ -42,300 +45,241 @@ std::vector<uint8_t> readAll(ekTiffImg& img, int64_t bytes) {
     return out;
 }
 
-// The first `bits` bits of two buffers are equal (a bit image's last byte
-// holds padding that a read leaves alone).
-bool sameBits(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, int64_t bits) {
-    const size_t whole = size_t(bits / 8);
-    if (a.size() < whole || b.size() < whole ||
-        !std::equal(a.begin(), a.begin() + whole, b.begin()))
-        return false;
-    const int rest = int(bits % 8);
-    const uint8_t mask = uint8_t(0xFF00 >> rest);
-    return rest == 0 || ((a[whole] ^ b[whole]) & mask) == 0;
+// A file of the sample in the layout: three channels (or one palette index)
+// in a random orientation, one or two directories, a random colour map.
+RawTiffSpec layoutSpec(const Sample& smp, bool separate, bool tiled, int comp, std::mt19937& rng) {
+    RawTiffSpec s;
+    s.bits = smp.bits;
+    s.format = smp.format;
+    s.channels = smp.palette ? 1 : 3;
+    s.photometric = smp.palette ? PHOTOMETRIC_PALETTE : PHOTOMETRIC_RGB;
+    s.separate = separate;
+    s.tiled = tiled;
+    s.width = tiled ? 37 : 29;  // odd widths: padded rows of bits in strips
+    // Heights a multiple of 8: slices of bits start at whole bytes.
+    s.height = 8 * (3 + int(rng() % 3));
+    s.compression = comp;
+    s.orientation = 1 + int(rng() % 8);
+    // Several slices only interleaved: the test files hold the planes of one
+    // directory together, the memory image one channel's slices.
+    s.directories = separate ? 1 : 1 + int(rng() % 3 == 0);
+    const bool eightBit = rng() % 2;
+    for (int i = 0; smp.palette && i < 3 << s.bits; ++i)
+        s.colormap.push_back(uint16_t(eightBit ? rng() % 256 * 257 : rng()));
+    return s;
 }
 
-// Writes a 16 x 16 file of one strip per directory, directory d's fields set
-// by fields(tif, d) and its bytes d + 1.
-template <class Fields>
-void writeStrips(const std::string& path, int directories, Fields fields) {
-    TIFF* tif = TIFFOpen(path.c_str(), "w");
-    ASSERT_NE(nullptr, tif);
-    for (int d = 0; d < directories; ++d) {
-        TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 16u);
-        TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 16u);
-        TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 16u);
-        fields(tif, d);
-        std::vector<uint8_t> strip(16 * 16 * 3 * 8, uint8_t(d + 1));
-        TIFFWriteEncodedStrip(tif, 0, strip.data(), tmsize_t(TIFFStripSize(tif)));
-        TIFFWriteDirectory(tif);
+bool eightBitMap(const RawTiffSpec& s) {
+    return std::all_of(s.colormap.begin(), s.colormap.end(),
+                       [](uint16_t v) { return v % 257 == 0; });
+}
+
+// A palette image's pixels as colours of its map: RGB of 8 or 16 bits.
+std::vector<uint8_t> throughMap(const RawTiffSpec& s, const std::vector<uint8_t>& pixels) {
+    std::vector<uint8_t> out;
+    for (int64_t i = 0; i < int64_t(s.width) * s.height * s.directories; ++i) {
+        const int index = s.bits == 1   ? (pixels[size_t(i >> 3)] >> (7 - (i & 7))) & 1
+                          : s.bits <= 8 ? pixels[size_t(i)]
+                                        : pixels[size_t(2 * i)] | pixels[size_t(2 * i + 1)] << 8;
+        for (int k = 0; k < 3; ++k) {
+            const uint16_t v = s.colormap[size_t((k << s.bits) + index)];
+            out.push_back(uint8_t(eightBitMap(s) ? v / 257 : v & 0xFF));
+            if (!eightBitMap(s)) out.push_back(uint8_t(v >> 8));
+        }
     }
-    TIFFClose(tif);
+    return out;
+}
+
+// Random requests in random caller layouts (type, order, channel list or
+// offset, coordinate space, a buffer larger than the request, boxes that
+// straddle every edge) give what the memory image gives.
+void compareWindows(ekImage& img, ekMemoryImg& ref, int slices, std::mt19937& rng) {
+    const ekType types[] = {ekBit,   ekUChar, ekChar,  ekUShort, ekShort,
+                            ekULong, ekLong,  ekFloat, ekDouble};
+    const ekOrder orders[] = {ekInterleaved, ekSequential, ekSeparate};
+    for (int trial = 0; trial < 3; ++trial) {
+        const int nx = 1 + int(rng() % 60), ny = 1 + int(rng() % 50);
+        const int nz = 1 + int(rng() % uint32_t(slices + 1));
+        const int x = int(rng() % 70) - 12, y = int(rng() % 60) - 10;
+        const int z = int(rng() % uint32_t(slices + 1)) - (slices > 1);
+        const int bx = x - int(rng() % 3), by = y - int(rng() % 3);
+        const int bnx = nx + 4, bny = ny + 3, bnz = nz;
+        int list[4] = {2, 0, 5, 1};
+        const int nc = 1 + int(rng() % 4);
+        const bool useList = rng() % 3 == 0;
+        ekConfig cfg(types[rng() % 9], orders[rng() % 3], nc, useList ? list : nullptr,
+                     useList ? 0 : int(rng() % 3), ekCoordSpace(rng() % 9), ekColorModel(0));
+        SCOPED_TRACE(testing::Message()
+                     << "trial " << trial << " box " << x << "," << y << "," << z << " " << nx
+                     << "x" << ny << "x" << nz << " type " << cfg.type << " order " << cfg.order
+                     << " channels " << nc << (useList ? " list" : " offset ") << cfg.chanOffset
+                     << " space " << cfg.coordSpace);
+        const int64_t n = int64_t(bnx) * bny * bnz * nc;
+        std::vector<uint8_t> got = randomBytes(ekDataSize(cfg.type, int(n)), uint32_t(trial));
+        std::vector<uint8_t> want = got;
+        ASSERT_EQ(
+            ref.getSubTile3D(x, y, z, nx, ny, nz, want.data(), bx, by, z, bnx, bny, bnz, &cfg),
+            img.getSubTile3D(x, y, z, nx, ny, nz, got.data(), bx, by, z, bnx, bny, bnz, &cfg));
+        ASSERT_TRUE(got == want);
+    }
 }
 
 // ---------------------------------------------------------------------------
 
-// Every sample size, both plane configurations, tiles and strips, and the
-// three compressions, each in a random orientation, with one or two
-// directories: the attributes of the tags, the image read back bit for bit in
-// its own layout (widened samples as the values written), and random requests
-// in random caller layouts (type, order, channel list or offset, coordinate
-// space, a buffer larger than the request, boxes that straddle every edge)
-// through a cache of a few pages give what a memory image over the same
-// pixels gives.
+// Every sample size and palette, both plane configurations, tiles and
+// strips, the three compressions, both byte orders and BigTIFF: the
+// attributes of the tags, the image read back bit for bit in its own layout
+// (widened samples as the values written, palettes as their colours or
+// indices), and random requests through a cache of a few pages give what a
+// memory image over the same pixels gives.
 TEST(TiffRead, EveryLayoutMatchesMemoryImage) {
     std::mt19937 rng(7);
-    const ekType types[] = {ekBit,   ekUChar, ekChar,  ekUShort, ekShort,
-                            ekULong, ekLong,  ekFloat, ekDouble};
-    const ekOrder orders[] = {ekInterleaved, ekSequential, ekSeparate};
     int seed = 1;
     int64_t evictions = 0;
     for (const Sample& smp : kSamples)
         for (bool separate : {false, true})
             for (bool tiled : {true, false})
                 for (int comp : kCompressions) {
-                    RawTiffSpec s;
-                    s.bits = smp.bits;
-                    s.format = smp.format;
-                    s.channels = 3;
-                    s.separate = separate;
-                    s.tiled = tiled;
-                    s.width = tiled ? 37 : 29;  // odd widths: padded rows of bits in strips
-                    // Heights a multiple of 8: slices of bits start at whole bytes.
-                    s.height = 8 * (3 + int(rng() % 3));
-                    s.compression = comp;
-                    s.photometric = PHOTOMETRIC_RGB;
-                    s.orientation = 1 + int(rng() % 8);
-                    // Several slices only interleaved: the test files hold the
-                    // planes of one directory together, the memory image one
-                    // channel's slices.
-                    s.directories = separate ? 1 : 1 + int(rng() % 3 == 0);
+                    // A palette has one channel: two files of it, in two compressions.
+                    if (smp.palette && (separate || comp != kCompressions[(smp.bits + tiled) % 3]))
+                        continue;
+                    RawTiffSpec s = layoutSpec(smp, separate, tiled, comp, rng);
+                    const char* modes[] = {"w", "wb", "w8", "w8b"};  // byte orders, BigTIFF
+                    s.mode = modes[seed % 4];
+                    ekTiffOpenOptions options;
+                    // Through the map in strips, but 1-bit in tiles.
+                    options.paletteIndices = smp.palette && tiled == (smp.bits > 1);
+                    const bool viaMap = smp.palette && !options.paletteIndices;
                     SCOPED_TRACE(testing::Message()
-                                 << "bits " << s.bits << " format " << s.format << " separate "
-                                 << separate << " tiled " << tiled << " compression " << comp
-                                 << " orientation " << s.orientation);
+                                 << "bits " << s.bits << " format " << s.format << " palette "
+                                 << smp.palette << " indices " << options.paletteIndices
+                                 << " separate " << separate << " tiled " << tiled
+                                 << " compression " << comp << " orientation " << s.orientation
+                                 << " mode " << s.mode);
                     const std::string path = tempTiffPath("layout");
                     const std::vector<uint8_t> pixels = randomPixels(s, uint32_t(seed++));
                     ASSERT_TRUE(writeRawTiff(path, s, pixels));
-                    ekTiffImg img(path.c_str());
+                    const std::vector<uint8_t> want = viaMap ? throughMap(s, pixels) : pixels;
+                    const ekType type = !viaMap ? specType(s) : eightBitMap(s) ? ekUChar : ekUShort;
+                    const int channels = viaMap ? 3 : s.channels;
+                    ekTiffImg img(path.c_str(), options);
                     ASSERT_EQ(ekOkay, img.getStatus()) << img.getMessage();
-                    EXPECT_EQ(specType(s), img.getDataType());
+                    EXPECT_EQ(type, img.getDataType());
                     EXPECT_EQ(orderOf(s), img.getOrder());
-                    EXPECT_EQ(ekRGB, img.getColorModel());
+                    EXPECT_EQ(channels, img.getCsize());
+                    EXPECT_EQ(options.paletteIndices ? ekColorIndex : ekRGB, img.getColorModel());
                     ASSERT_EQ(ekCoordSpace(s.orientation), img.getCoordSpace());
                     ASSERT_EQ(s.directories, img.getZsize());
                     EXPECT_EQ(1, img.hasPages());
                     EXPECT_EQ(tiled ? 16 : s.width, img.getPageSizeX());
                     EXPECT_EQ(tiled ? 16 : s.rowsPerStrip, img.getPageSizeY());
-                    EXPECT_EQ(separate ? 1 : 3, img.getPageSizeC());
-                    double nodata = 0;  // and no tag that lays out no pixels
+                    EXPECT_EQ(separate ? 1 : channels, img.getPageSizeC());
+                    double nodata = 0;  // and no tag that lays out pixels; a palette's map
                     EXPECT_EQ(0, img.getNodata(nodata));
-                    EXPECT_EQ(0, img.getTagCount());
-                    const int64_t bytes = rawBytes(s) * s.directories;
-                    EXPECT_TRUE(readAll(img, bytes) == pixels);
+                    EXPECT_EQ(int(smp.palette), img.getTagCount());
+                    EXPECT_TRUE(readAll(img, int64_t(want.size())) == want);
 
                     img.setCacheBytes(3 * 16 * 16 * 3 * 2);  // a few pages: requests evict
-                    ekMemoryImg ref(const_cast<uint8_t*>(pixels.data()), sizeOf(s), specType(s),
+                    ekMemoryImg ref(const_cast<uint8_t*>(want.data()),
+                                    ekSize(s.width, s.height, s.directories, channels), type,
                                     orderOf(s));
                     ref.setCoordSpace(ekCoordSpace(s.orientation));
-                    EXPECT_EQ(ref.getWidth(),
-                              img.getWidth());  // rows and columns swapped from 5 on
-                    for (int trial = 0; trial < 3; ++trial) {
-                        const int nx = 1 + int(rng() % 60), ny = 1 + int(rng() % 50);
-                        const int nz = 1 + int(rng() % uint32_t(s.directories + 1));
-                        const int x = int(rng() % 70) - 12, y = int(rng() % 60) - 10;
-                        const int z =
-                            int(rng() % uint32_t(s.directories + 1)) - (s.directories > 1);
-                        const int bx = x - int(rng() % 3), by = y - int(rng() % 3);
-                        const int bnx = nx + 4, bny = ny + 3, bnz = nz;
-                        int list[4] = {2, 0, 5, 1};
-                        const int nc = 1 + int(rng() % 4);
-                        const bool useList = rng() % 3 == 0;
-                        ekConfig cfg(types[rng() % 9], orders[rng() % 3], nc,
-                                     useList ? list : nullptr, useList ? 0 : int(rng() % 3),
-                                     ekCoordSpace(rng() % 9), ekColorModel(0));
-                        SCOPED_TRACE(testing::Message()
-                                     << "trial " << trial << " box " << x << "," << y << "," << z
-                                     << " " << nx << "x" << ny << "x" << nz << " type " << cfg.type
-                                     << " order " << cfg.order << " channels " << nc
-                                     << (useList ? " list" : " offset ") << cfg.chanOffset
-                                     << " space " << cfg.coordSpace);
-                        const int64_t n = int64_t(bnx) * bny * bnz * nc;
-                        std::vector<uint8_t> got =
-                            randomBytes(ekDataSize(cfg.type, int(n)), uint32_t(trial));
-                        std::vector<uint8_t> want = got;
-                        ASSERT_EQ(ref.getSubTile3D(x, y, z, nx, ny, nz, want.data(), bx, by, z, bnx,
-                                                   bny, bnz, &cfg),
-                                  img.getSubTile3D(x, y, z, nx, ny, nz, got.data(), bx, by, z, bnx,
-                                                   bny, bnz, &cfg));
-                        ASSERT_TRUE(got == want);
-                    }
+                    EXPECT_EQ(ref.getWidth(), img.getWidth());  // rows and columns swap from 5 on
+                    compareWindows(img, ref, s.directories, rng);
                     evictions += img.getCacheEvictions();
                 }
     EXPECT_GT(evictions, 0);
 }
 
-// Palette images read as RGB through the colour map (8-bit when every entry
-// is a multiple of 257, else 16-bit as the map stores it), or as indices.
-TEST(TiffRead, PaletteImagesReadThroughTheirColourMap) {
-    struct Case {
-        int bits;
-        bool eightBitMap, indices, tiled;
-        ekType type;
-    };
-    const Case cases[] = {{8, true, false, true, ekUChar},    {8, false, false, false, ekUShort},
-                          {16, false, false, true, ekUShort}, {4, true, false, false, ekUChar},
-                          {1, false, false, true, ekUShort},  {2, true, true, false, ekUChar},
-                          {16, true, true, true, ekUShort},   {1, true, true, false, ekBit}};
-    std::mt19937 rng(3);
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "bits " << c.bits << " indices " << c.indices);
-        RawTiffSpec s;
-        s.width = 37;
-        s.height = 21;
-        s.bits = c.bits;
-        s.photometric = PHOTOMETRIC_PALETTE;
-        s.tiled = c.tiled;
-        s.compression = COMPRESSION_ADOBE_DEFLATE;
-        for (int i = 0; i < 3 << c.bits; ++i)
-            s.colormap.push_back(uint16_t(c.eightBitMap ? rng() % 256 * 257 : rng()));
-        if (!c.eightBitMap) s.colormap[0] = 1;  // one entry that is not 8-bit
-        const std::vector<uint8_t> pixels = randomPixels(s, uint32_t(c.bits));
-        const std::string path = tempTiffPath("palette");
-        ASSERT_TRUE(writeRawTiff(path, s, pixels));
-        ekTiffOpenOptions options;
-        options.paletteIndices = c.indices;
-        ekTiffImg img(path.c_str(), options);
-        ASSERT_EQ(ekOkay, img.getStatus()) << img.getMessage();
-        EXPECT_EQ(c.type, img.getDataType());
-        EXPECT_EQ(c.indices ? 1 : 3, img.getCsize());
-        EXPECT_EQ(c.indices ? ekColorIndex : ekRGB, img.getColorModel());
-        const int64_t n = int64_t(s.width) * s.height;
-        if (c.indices) {
-            EXPECT_TRUE(
-                sameBits(readAll(img, rawBytes(s)), pixels, c.bits == 1 ? n : rawBytes(s) * 8));
-            continue;
-        }
-        std::vector<uint16_t> got(size_t(n * 3)), want;
-        const ekConfig cfg(ekUShort, ekInterleaved, 3, nullptr, 0, ekCoordSpace(0),
-                           ekColorModel(0));
-        ASSERT_EQ(ekOkay, img.getTile(0, 0, s.width, s.height, got.data(), &cfg));
-        const int entries = 1 << c.bits;
-        for (int64_t i = 0; i < n; ++i) {
-            const int index = c.bits == 1 ? (pixels[size_t(i >> 3)] >> (7 - (i & 7))) & 1
-                              : c.bits <= 8
-                                  ? pixels[size_t(i)]
-                                  : pixels[size_t(2 * i)] | pixels[size_t(2 * i + 1)] << 8;
-            for (int k = 0; k < 3; ++k)
-                want.push_back(uint16_t(s.colormap[size_t(k * entries + index)] /
-                                        (c.type == ekUChar ? 257 : 1)));
-        }
-        EXPECT_TRUE(got == want);
-    }
-}
-
-// The directories of a palette image are slices while their colour maps
-// agree; a grey overview of other indices than the map's does not read
-// through it.
-TEST(TiffRead, PaletteSlicesShareTheirColourMap) {
+// A grey overview of a palette image, of other indices than the map's, does
+// not read through the map.
+TEST(TiffRead, GreyOverviewOfAPaletteImageIsGrey) {
     RawTiffSpec s;
     s.photometric = PHOTOMETRIC_PALETTE;
     s.colormap.assign(3 * 256, 257);
-    RawTiffSpec other = s, overview = s;
-    other.colormap[5] = 0;
+    RawTiffSpec overview = s;
     overview.photometric = PHOTOMETRIC_MINISBLACK;
     overview.colormap.clear();
     overview.bits = 16;
     overview.subfileType = FILETYPE_REDUCEDIMAGE;
-    const std::vector<uint8_t> pixels = randomPixels(s, 1), wide = randomPixels(overview, 2);
-    for (bool same : {true, false}) {
-        const RawTiffSpec& second = same ? s : other;
-        const std::string path = tempTiffPath("slices");
-        ASSERT_TRUE(writeRawTiffs(path, {s, second, overview}, {pixels, pixels, wide}));
-        ekTiffImg img(path.c_str());
-        ASSERT_EQ(ekOkay, img.getStatus()) << img.getMessage();
-        EXPECT_EQ(same ? 2 : 1, img.getZsize());
-        EXPECT_EQ(same, std::strstr(img.getMessage(), "ColorMap") == nullptr);
-        ekTiffOpenOptions level;
-        level.level = 1;
-        ekTiffImg grey(path.c_str(), level);
-        EXPECT_EQ(ekGreyscale, grey.getColorModel());
-        EXPECT_TRUE(readAll(grey, rawBytes(overview)) == wide);
-    }
+    const std::vector<uint8_t> wide = randomPixels(overview, 2);
+    const std::string path = tempTiffPath("grey-overview");
+    ASSERT_TRUE(writeRawTiffs(path, {s, overview}, {randomPixels(s, 1), wide}));
+    ekTiffOpenOptions level;
+    level.level = 1;
+    ekTiffImg grey(path.c_str(), level);
+    EXPECT_EQ(ekGreyscale, grey.getColorModel());
+    EXPECT_TRUE(readAll(grey, rawBytes(overview)) == wide);
 }
 
-// What remains refused is named, with the nearest layout that is read.
-TEST(TiffRead, LayoutsItCannotRepresentAreRefusedByName) {
+// Layouts that are refused, by name and with the nearest layout that is read;
+// and later directories, which become slices only when they agree with the
+// first in everything the image takes from it (a palette's colour map too):
+// the first that does not ends the slices, and the message names the tag. Each file: two
+// directories of one 16 x 16 strip, directory d's bytes d + 1; nothing said on stderr.
+TEST(TiffRead, RefusedLayoutsAndLaterDirectoriesThatDiffer) {
     struct Case {
         int bits, format, photometric, channels, subsampling;
-        const char* named;
+        int laterOrientation, laterSubsampling, laterBits;  // of directory 1
+        const char* named;                                  // nullptr: two slices
+        bool refused;
     };
+    const int kGrey = PHOTOMETRIC_MINISBLACK, kYCbCr = PHOTOMETRIC_YCBCR, kUint = SAMPLEFORMAT_UINT;
     const Case cases[] = {
-        {64, SAMPLEFORMAT_INT, PHOTOMETRIC_MINISBLACK, 1, 1, "64-bit signed"},
-        {64, SAMPLEFORMAT_UINT, PHOTOMETRIC_MINISBLACK, 1, 1, "64-bit unsigned"},
-        {16, SAMPLEFORMAT_IEEEFP, PHOTOMETRIC_MINISBLACK, 1, 1, "16-bit floating-point"},
-        {4, SAMPLEFORMAT_INT, PHOTOMETRIC_MINISBLACK, 1, 1, "4-bit signed"},
-        {32, SAMPLEFORMAT_COMPLEXINT, PHOTOMETRIC_MINISBLACK, 1, 1, "complex"},
-        {8, SAMPLEFORMAT_UINT, PHOTOMETRIC_PALETTE, 2, 1, "palette images of 2 samples"},
-        {8, SAMPLEFORMAT_UINT, PHOTOMETRIC_YCBCR, 3, 2, "subsampled YCbCr"}};
+        {64, SAMPLEFORMAT_INT, kGrey, 1, 1, 1, 1, 64, "64-bit signed", true},
+        {64, kUint, kGrey, 1, 1, 1, 1, 64, "64-bit unsigned", true},
+        {16, SAMPLEFORMAT_IEEEFP, kGrey, 1, 1, 1, 1, 16, "16-bit floating-point", true},
+        {4, SAMPLEFORMAT_INT, kGrey, 1, 1, 1, 1, 4, "4-bit signed", true},
+        {32, SAMPLEFORMAT_COMPLEXINT, kGrey, 1, 1, 1, 1, 32, "complex", true},
+        {8, kUint, PHOTOMETRIC_PALETTE, 2, 1, 1, 1, 8, "palette images of 2 samples", true},
+        {8, kUint, kYCbCr, 3, 2, 1, 2, 8, "subsampled YCbCr", true},
+        {8, kUint, kYCbCr, 3, 1, 1, 1, 8, nullptr, false},
+        {8, kUint, kYCbCr, 3, 1, 3, 1, 8, "Orientation", false},
+        {8, kUint, kYCbCr, 3, 1, 1, 2, 8, "YCbCrSubsampling", false},
+        {8, kUint, kYCbCr, 3, 1, 1, 1, 16, "BitsPerSample", false},
+        {8, kUint, PHOTOMETRIC_PALETTE, 1, 1, 1, 1, 8, "ColorMap", false}};
     for (const Case& c : cases) {
-        const std::string path = tempTiffPath("refused");
-        writeStrips(path, 1, [&c](TIFF* tif, int) {
-            TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, uint16_t(c.bits));
+        SCOPED_TRACE(c.named == nullptr ? "slices" : c.named);
+        const std::string path = tempTiffPath("directories");
+        TIFF* tif = TIFFOpen(path.c_str(), "w");
+        ASSERT_NE(nullptr, tif);
+        for (int d = 0; d < 2; ++d) {
+            TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 16u);
+            TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 16u);
+            TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 16u);
+            TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, uint16_t(d ? c.laterBits : c.bits));
             TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, uint16_t(c.format));
             TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, uint16_t(c.channels));
             TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, uint16_t(c.photometric));
-            std::vector<uint16_t> map(256, 0);
+            TIFFSetField(tif, TIFFTAG_ORIENTATION, uint16_t(d ? c.laterOrientation : 1));
+            // Another map in each directory, of colour d + 1 as the bytes.
+            std::vector<uint16_t> map(256, uint16_t((d + 1) * 257));
             if (c.photometric == PHOTOMETRIC_PALETTE)
                 TIFFSetField(tif, TIFFTAG_COLORMAP, map.data(), map.data(), map.data());
-            if (c.subsampling > 1)
-                TIFFSetField(tif, TIFFTAG_YCBCRSUBSAMPLING, uint16_t(2), uint16_t(2));
-        });
+            const uint16_t sub = uint16_t(d ? c.laterSubsampling : c.subsampling);
+            if (c.photometric == kYCbCr) TIFFSetField(tif, TIFFTAG_YCBCRSUBSAMPLING, sub, sub);
+            std::vector<uint8_t> strip(16 * 16 * 3 * 8, uint8_t(d + 1));
+            TIFFWriteEncodedStrip(tif, 0, strip.data(), tmsize_t(TIFFStripSize(tif)));
+            TIFFWriteDirectory(tif);
+        }
+        TIFFClose(tif);
 
         testing::internal::CaptureStderr();
         ekTiffImg img(path.c_str());
-        EXPECT_EQ(ekNotImplemented, img.getStatus()) << c.named;
-        EXPECT_NE(nullptr, std::strstr(img.getMessage(), c.named)) << img.getMessage();
-        EXPECT_NE(nullptr, std::strstr(img.getMessage(), "nearest")) << img.getMessage();
-        std::vector<uint8_t> buf(16 * 16 * 3);
-        EXPECT_EQ(ekNotImplemented, img.getTile(0, 0, 16, 16, buf.data(), nullptr));
-        EXPECT_EQ("", testing::internal::GetCapturedStderr());
-    }
-}
-
-// A later directory becomes a slice only when it agrees with the first in
-// everything the image takes from it; the first that does not ends the
-// slices, and the message names the tag.
-TEST(TiffRead, LaterDirectoriesThatDifferEndTheSlices) {
-    struct Case {
-        int orientation, subsampling, bits;
-        const char* named;
-    };
-    const Case cases[] = {{1, 1, 8, nullptr},
-                          {3, 1, 8, "Orientation"},
-                          {1, 2, 8, "YCbCrSubsampling"},
-                          {1, 1, 16, "BitsPerSample"}};
-    for (const Case& c : cases) {
-        const std::string path = tempTiffPath("later");
-        writeStrips(path, 2, [&c](TIFF* tif, int d) {
-            const bool later = d == 1;
-            TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, uint16_t(later ? c.bits : 8));
-            TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, uint16_t(3));
-            TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, uint16_t(PHOTOMETRIC_YCBCR));
-            TIFFSetField(tif, TIFFTAG_ORIENTATION, uint16_t(later ? c.orientation : 1));
-            const uint16_t sub = uint16_t(later ? c.subsampling : 1);
-            TIFFSetField(tif, TIFFTAG_YCBCRSUBSAMPLING, sub, sub);
-        });
-        ekTiffImg img(path.c_str());
-        ASSERT_EQ(ekOkay, img.getStatus()) << img.getMessage();
-        EXPECT_EQ(c.named == nullptr ? 2 : 1, img.getZsize());
+        const std::string message = img.getMessage();
         if (c.named != nullptr) {
-            EXPECT_NE(nullptr, std::strstr(img.getMessage(), c.named)) << img.getMessage();
-            EXPECT_NE(nullptr, std::strstr(img.getMessage(), "directory 1 ")) << img.getMessage();
+            EXPECT_NE(std::string::npos, message.find(c.named)) << message;
+            EXPECT_NE(std::string::npos, message.find(c.refused ? "nearest" : "directory 1 "))
+                << message;
         }
-        uint8_t last[3] = {};
-        const int z = img.getZsize() - 1;
-        EXPECT_EQ(ekOkay, img.getTile3D(0, 0, z, 1, 1, 1, last, nullptr));
-        EXPECT_EQ(z + 1, last[0]);
+        std::vector<uint8_t> buf(16 * 16 * 3);
+        const int z = c.refused ? 0 : c.named == nullptr ? 1 : 0;  // the last slice
+        EXPECT_EQ(c.refused ? ekNotImplemented : ekOkay, img.getStatus());
+        EXPECT_EQ(c.refused ? 0 : z + 1, img.getZsize());
+        EXPECT_EQ(c.refused ? ekNotImplemented : ekOkay,
+                  img.getTile3D(0, 0, z, 16, 16, 1, buf.data(), nullptr));
+        EXPECT_EQ(c.refused ? 0 : z + 1, buf[0]);
+        EXPECT_EQ("", testing::internal::GetCapturedStderr());
     }
 }
 

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 #include "eks/tiff.h"
@@ -48,24 +49,16 @@ double element(const ekTiffTag& t, size_t i) {
     return rational ? r(t.data, 2 * i) / r(t.data, 2 * i + 1) : r(t.data, i);
 }
 
-// Tags of every type of numbers, values that each type holds exactly.
-std::vector<RawTag> numberTags(bool bigTiff) {
-    const struct {
-        uint16_t type;
-        std::vector<double> values;
-    } kTypes[] = {{TIFF_BYTE, {1, 2, 200}},         {TIFF_SBYTE, {1, -2, 100}},
-                  {TIFF_UNDEFINED, {1, 2, 200}},    {TIFF_SHORT, {1, 2, 60000}},
-                  {TIFF_SSHORT, {1, -2, 30000}},    {TIFF_LONG, {1, 2, 4e9}},
-                  {TIFF_SLONG, {1, -2, 2e9}},       {TIFF_RATIONAL, {0.5, 2, 300}},
-                  {TIFF_SRATIONAL, {0.5, -2, 300}}, {TIFF_FLOAT, {0.5, -2, 1e10}},
-                  {TIFF_DOUBLE, {0.5, -2, 1e100}},  {TIFF_LONG8, {1, 2, 1e15}},
-                  {TIFF_SLONG8, {1, -2, -1e15}}};
-    std::vector<RawTag> tags;
-    for (const auto& t : kTypes)
-        if (bigTiff || (t.type != TIFF_LONG8 && t.type != TIFF_SLONG8))
-            tags.push_back(RawTag{uint16_t(65100 + t.type), t.type, t.values, ""});
-    return tags;
-}
+// Tags of every type of numbers, values that each type holds exactly; the
+// 8-byte types (the last two) only in BigTIFF.
+const RawTag kNumberTags[] = {
+    {65101, TIFF_BYTE, {1, 2, 200}, ""},         {65106, TIFF_SBYTE, {1, -2, 100}, ""},
+    {65107, TIFF_UNDEFINED, {1, 2, 200}, ""},    {65103, TIFF_SHORT, {1, 2, 60000}, ""},
+    {65108, TIFF_SSHORT, {1, -2, 30000}, ""},    {65104, TIFF_LONG, {1, 2, 4e9}, ""},
+    {65109, TIFF_SLONG, {1, -2, 2e9}, ""},       {65105, TIFF_RATIONAL, {0.5, 2, 300}, ""},
+    {65110, TIFF_SRATIONAL, {0.5, -2, 300}, ""}, {65111, TIFF_FLOAT, {0.5, -2, 1e10}, ""},
+    {65112, TIFF_DOUBLE, {0.5, -2, 1e100}, ""},  {65116, TIFF_LONG8, {1, 2, 1e15}, ""},
+    {65117, TIFF_SLONG8, {1, -2, -1e15}, ""}};
 
 // The tag holds what was written, in the machine's byte order.
 void expectTag(const ekTiffImg& img, const RawTag& t) {
@@ -105,10 +98,9 @@ TEST(TiffTags, KeptRawInEveryByteOrderWithNodataAsTheFill) {
         s.channels = c.channels;
         s.tags = geoTags(c.nodata);
         s.tags.push_back(RawTag{305, TIFF_ASCII, {}, "a program"});  // libtiff's, not interpreted
-        if (c.privateTags) {  // libtiff does not know them: it warns
-            const std::vector<RawTag> more = numberTags(std::strchr(c.mode, '8') != nullptr);
-            s.tags.insert(s.tags.end(), more.begin(), more.end());
-        }
+        if (c.privateTags)  // libtiff does not know them: it warns
+            s.tags.insert(s.tags.end(), std::begin(kNumberTags),
+                          std::end(kNumberTags) - (std::strchr(c.mode, '8') ? 0 : 2));
         if (c.palette) {
             s.photometric = PHOTOMETRIC_PALETTE;
             for (int i = 0; i < 3 * 256; ++i) s.colormap.push_back(uint16_t(i * 1000));

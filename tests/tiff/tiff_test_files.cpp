@@ -208,13 +208,10 @@ void writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
 
 bool writeRawTiff(const std::string& path, const RawTiffSpec& s,
                   const std::vector<uint8_t>& pixels) {
-    TIFF* tif = TIFFOpen(path.c_str(), s.mode);
-    if (tif == nullptr) return false;
-    bool ok = true;
-    for (int d = 0; d < s.directories && ok; ++d)
-        ok = writeDirectory(tif, s, pixels.data() + d * rawBytes(s));
-    TIFFClose(tif);
-    return ok;
+    std::vector<std::vector<uint8_t>> images;
+    for (int64_t d = 0, n = rawBytes(s); d < s.directories; ++d)
+        images.emplace_back(pixels.begin() + d * n, pixels.begin() + (d + 1) * n);
+    return writeRawTiffs(path, std::vector<RawTiffSpec>(images.size(), s), images);
 }
 
 bool writeRawTiffs(const std::string& path, const std::vector<RawTiffSpec>& specs,
@@ -226,4 +223,36 @@ bool writeRawTiffs(const std::string& path, const std::vector<RawTiffSpec>& spec
         ok = writeDirectory(tif, specs[d], pixels[d].data());
     TIFFClose(tif);
     return ok;
+}
+
+LibtiffDirectory readWithLibtiff(const std::string& path, int directory) {
+    LibtiffDirectory d;
+    TIFF* tif = TIFFOpen(path.c_str(), "r");
+    if (tif == nullptr) return d;
+    uint32_t tw = 0, th = 0;
+    uint16_t spp = 1, planar = PLANARCONFIG_CONTIG;
+    bool ok = TIFFSetDirectory(tif, tdir_t(directory)) == 1;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &d.width);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &d.height);
+    TIFFGetField(tif, TIFFTAG_TILEWIDTH, &tw);
+    TIFFGetField(tif, TIFFTAG_TILELENGTH, &th);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &spp);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetField(tif, TIFFTAG_SUBFILETYPE, &d.subfileType);
+    const int planes = planar == PLANARCONFIG_SEPARATE ? spp : 1, per = spp / planes;
+    std::vector<uint8_t> t(size_t(TIFFTileSize(tif)));
+    d.pixels.resize(size_t(d.width) * d.height * spp);
+    for (int p = 0; p < planes; ++p)
+        for (uint32_t y = 0; y < d.height; y += th)
+            for (uint32_t x = 0; x < d.width; x += tw) {
+                ok = ok && TIFFReadTile(tif, t.data(), x, y, 0, uint16_t(p)) > 0;
+                for (uint32_t r = 0; r < th && y + r < d.height; ++r)
+                    for (uint32_t c = 0; c < tw && x + c < d.width; ++c)
+                        for (int s = 0; s < per; ++s)
+                            d.pixels[((y + r) * d.width + x + c) * spp + uint32_t(p + s)] =
+                                t[(r * tw + c) * uint32_t(per) + uint32_t(s)];
+            }
+    TIFFClose(tif);
+    if (!ok) d.pixels.clear();
+    return d;
 }

@@ -64,4 +64,13 @@ ekType specType(const RawTiffSpec& spec);
 // Random pixels for a spec, every sample within its bits.
 std::vector<uint8_t> randomPixels(const RawTiffSpec& spec, uint32_t seed);
 
+// A directory of a tiled file of 8-bit samples as libtiff alone decodes it:
+// its size, its NewSubfileType and its pixels, interleaved (empty when a
+// tile does not decode).
+struct LibtiffDirectory {
+    uint32_t width = 0, height = 0, subfileType = 0;
+    std::vector<uint8_t> pixels;
+};
+LibtiffDirectory readWithLibtiff(const std::string& path, int directory);
+
 #endif  // EKS_TESTS_TIFF_TEST_FILES_H

@@ -1,13 +1,15 @@
 // SPDX-License-Identifier: Apache-2.0
 // Writing: created files in every type, order and compression written
-// through a cache too small to hold them, against a memory image; the page
-// cache's counters; page locks; seed merges; read-only files; colour models.
+// through a cache too small to hold them, against a memory image, with views
+// over both; the page cache's counters; page locks and locked tiles; seed
+// merges; refused calls; colour models.
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
 #include <random>
 #include <vector>
 
+#include "eks/eks.h"
 #include "eks/tiff.h"
 #include "tiff_test_files.h"
 
@@ -35,13 +37,35 @@ std::vector<uint8_t> readAll(ekImage& img) {
     return out;
 }
 
+// A view onto a region and two channels (listed, in another coordinate
+// space) of the file reads what the same view over the memory image reads,
+// and writes alike.
+void compareViews(ekImage& file, ekImage& mem, int channels, std::mt19937& rng) {
+    int list[2] = {channels - 1, 0};
+    ekConfig pick(ekUShort, ekInterleaved, 2, list, 0, ekLowerRight, ekColorModel(0));
+    ekSubImg overFile(&file, 7, 5, 0, 20, 18, 1, &pick), overMem(&mem, 7, 5, 0, 20, 18, 1, &pick);
+    for (int trial = 0; trial < 4; ++trial) {
+        const int x = int(rng() % 30) - 5, y = int(rng() % 26) - 4;
+        const int nx = 1 + int(rng() % 20), ny = 1 + int(rng() % 20);
+        const ekConfig cfg(ekFloat, ekSequential, 2, nullptr, 0, ekCoordSpace(rng() % 9),
+                           ekColorModel(0));
+        std::vector<uint8_t> a(size_t(nx * ny * 2 * 4), 0xCD), b = a;
+        ASSERT_EQ(overMem.getTile(x, y, nx, ny, b.data(), &cfg),
+                  overFile.getTile(x, y, nx, ny, a.data(), &cfg));
+        ASSERT_TRUE(a == b) << "view trial " << trial;
+    }
+    std::vector<uint16_t> patch(6 * 4 * 2, 777);
+    ASSERT_EQ(ekOkay, overFile.setTile(3, 2, 6, 4, patch.data(), nullptr));
+    ASSERT_EQ(ekOkay, overMem.setTile(3, 2, 6, 4, patch.data(), nullptr));
+}
+
 // Created files of every type and order, the compressions in turn, written
-// whole and then
-// in random windows through a one-page cache (every write evicts a dirty
-// page, partial pages are decoded again, the other channels of interleaved
-// pages kept), in random caller layouts, from buffer boxes that need not
-// cover the request: they equal the same writes into a memory image, before
-// and after the file is reopened with the attributes it was created with.
+// whole and then in random windows through a one-page cache (every write
+// evicts a dirty page, partial pages are decoded again, the other channels of
+// interleaved pages kept), in random caller layouts, from buffer boxes that
+// need not cover the request, and through a view: they equal the same writes
+// into a memory image, before and after the file is reopened with the
+// attributes it was created with.
 TEST(TiffWrite, RandomWritesMatchMemoryImage) {
     std::mt19937 rng(3);
     const ekTiffCompression comps[] = {ekTiffNone, ekTiffLZW, ekTiffDeflate};
@@ -80,6 +104,7 @@ TEST(TiffWrite, RandomWritesMatchMemoryImage) {
                     ref.setSubTile(x, y, nx, ny, data.data(), bx, by, bnx, bny, &cfg);
                 }
                 EXPECT_GT(img.getCacheEvictions(), 0);
+                compareViews(img, ref, size.c, rng);
                 EXPECT_TRUE(readAll(img) == pixels);
             }  // the destructor writes the dirty pages
             ekTiffImg back(path.c_str());
@@ -110,7 +135,9 @@ TEST(TiffWrite, CacheCountsHitsMissesAndEvictions) {
     EXPECT_EQ(2 * 16 * 16, img.getCacheBytes());
 }
 
-TEST(TiffWrite, FileOpenedForReadingRefusesWrites) {
+// A file opened for reading refuses writes; caller layouts the engine cannot
+// describe are refused as by every image, before that.
+TEST(TiffWrite, ReadOnlyFilesAndUnusableLayoutsAreRefused) {
     const std::string path = tempTiffPath("ro");
     {
         ekTiffImg created(path.c_str(), ekSize(16, 16, 1, 1), ekUChar, ekInterleaved, 16, 16,
@@ -124,6 +151,11 @@ TEST(TiffWrite, FileOpenedForReadingRefusesWrites) {
     EXPECT_STRNE("", img.getMessage());
     EXPECT_EQ(ekOkay, img.flush());
     EXPECT_EQ(ekNotAllowed, img.setDataType(ekShort));  // attributes follow the file
+    uint8_t buf[16 * 16] = {0};
+    const ekConfig mixed(ekType(ekUChar | ekChar), ekInterleaved, 1);
+    EXPECT_EQ(ekBadAttribute, img.getTile(0, 0, 16, 16, buf, &mixed));
+    EXPECT_EQ(ekBadAttribute, img.setTile(0, 0, 16, 16, buf, &mixed));
+    EXPECT_EQ(ekBadAttribute, img.getTile(0, 0, 16, 16, nullptr, nullptr));
 }
 
 // The photometric a created file gets, the colour model it reads back with
@@ -207,6 +239,30 @@ TEST(TiffWrite, PageLocksHandOutCachedPages) {
     EXPECT_EQ(ekOkay, img.close());
     EXPECT_EQ(ekNotAllowed, img.flush());
     delete tile;  // empty: touches nothing
+}
+
+// A file image destroyed before its locked tile unlocks the tile's pages,
+// writes what was written into them to the file, and leaves the tile empty.
+TEST(TiffWrite, ImageDestroyedBeforeItsLockedTile) {
+    const std::string path = tempTiffPath("locked-first");
+    ekLockedTile* tile = nullptr;
+    {
+        ekTiffImg img(path.c_str(), ekSize(32, 16, 1, 1), ekUChar, ekInterleaved, 16, 16,
+                      ekTiffNone);
+        tile = img.lockTile(0, 0, 32, 16, nullptr, 0);
+        ASSERT_NE(nullptr, tile);
+        ASSERT_EQ(2, tile->count);
+        static_cast<uint8_t*>(tile->requests[1].page->getData())[0] = 77;  // pixel (16, 0)
+        img.setCacheBytes(0);                                              // the locked pages stay
+        EXPECT_EQ(0, img.getCacheEvictions());
+    }
+    EXPECT_EQ(nullptr, tile->image);
+    EXPECT_EQ(0, tile->count);
+    delete tile;
+    ekTiffImg reopened(path.c_str());
+    uint8_t pixel = 0;
+    ASSERT_EQ(ekOkay, reopened.getTile(16, 0, 1, 1, &pixel, nullptr));
+    EXPECT_EQ(77, pixel);
 }
 
 // A memory image made from the file and collapsed out of a chain merges its

@@ -278,20 +278,14 @@ void runCases(const char* what, uint64_t first, int count, Make make) {
     }
 }
 
-void runSeeds(uint64_t first, int count, bool saturate = false) {
-    runCases("random", first, count, [&](Rng& r, Case& c) {
+// Random cases; with `largerRows`, rows long enough for the vector loops'
+// main bodies and their tails, and rows of more than 2 KB for the row copies
+// of large boxes.
+void runSeeds(uint64_t first, int count, bool saturate = false, bool largerRows = false) {
+    runCases(largerRows ? "larger rows" : "random", first, count, [&](Rng& r, Case& c) {
         c = randomCase(r);
         c.saturate = saturate;
-        return true;
-    });
-}
-
-// Longer rows reach the vector loops' main bodies and their tails, and rows
-// of more than 2 KB the row copies of large boxes.
-void runLargerRows(uint64_t first, int count, bool saturate = false) {
-    runCases("larger rows", first, count, [&](Rng& r, Case& c) {
-        c = randomCase(r);
-        c.saturate = saturate;
+        if (!largerRows) return true;
         c.dst.box.nx = r.range(17, r.chance(0.2) ? 700 : 150);
         if (!c.constant) {
             if (r.chance(0.6))
@@ -301,6 +295,10 @@ void runLargerRows(uint64_t first, int count, bool saturate = false) {
         }
         return true;
     });
+}
+
+void runLargerRows(uint64_t first, int count, bool saturate = false) {
+    runSeeds(first, count, saturate, true);
 }
 
 // Same-width copies over boxes large enough for the blocked, shuffling and
@@ -438,13 +436,11 @@ void runSaturatingKernels(uint64_t first, int count) {
     });
 }
 
-int caseCount() {
 #if defined(__SANITIZE_ADDRESS__)
-    return 12000;
+int caseCount() { return 12000; }
 #else
-    return 40000;
+int caseCount() { return 40000; }
 #endif
-}
 
 // Runs f(salt) with the kernels of each CPU family's tuning; restores the
 // setting.
