@@ -28,6 +28,7 @@
 #include <memory>
 #include <vector>
 
+#include "eks/paging.h"
 #include "test_images.h"
 
 namespace {

@@ -10,6 +10,7 @@
 #include <tuple>
 #include <utility>
 
+#include "images/layout_model.h"  // the coordinate-space model
 #include "test_images.h"
 
 namespace {
