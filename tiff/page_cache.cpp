@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -142,6 +143,13 @@ void ekTiffPageCache::clear() {
     }
     index.clear();
     held = 0;
+    dropSpares();
+}
+
+void ekTiffPageCache::setPageBytes(int64_t bytes) {
+    std::lock_guard<std::mutex> lock(m);
+    if (bytes != pageBytes) dropSpares();
+    pageBytes = bytes;
 }
 
 // --- Budget and counters ------------------------------------------------------------------
@@ -175,7 +183,13 @@ int64_t ekTiffPageCache::evictions() {
 
 // A new page, pinned once, the most recent: zeros and ready, or loading.
 ekTiffPage* ekTiffPageCache::create(int64_t key, bool zeros) {
-    void* pixels = zeros ? std::calloc(size_t(pageBytes), 1) : std::malloc(size_t(pageBytes));
+    void* pixels = nullptr;
+    if (spareCount > 0) {
+        pixels = spares[--spareCount];
+        if (zeros) std::memset(pixels, 0, size_t(pageBytes));
+    } else {
+        pixels = zeros ? std::calloc(size_t(pageBytes), 1) : std::malloc(size_t(pageBytes));
+    }
     if (pixels == nullptr) return nullptr;
     int x = 0, y = 0, z = 0, c = 0;
     sink.position(key, x, y, z, c);
@@ -224,12 +238,26 @@ ekStatus ekTiffPageCache::makeRoom(int64_t bytes) {
         for (int i = 0; i < n; ++i) {
             if (batch[i]->dirty) continue;
             remove(batch[i]);
-            delete batch[i];
+            retire(batch[i]);
             ++evictionCount;
         }
         if (s != ekOkay) return s;
     }
     return ekOkay;
+}
+
+// Deletes an evicted page, keeping its buffer as a spare while the spares
+// stay small.
+void ekTiffPageCache::retire(ekTiffPage* p) {
+    if (spareCount < kMaxSpares && (spareCount + 1) * pageBytes <= kSpareBytes) {
+        spares[spareCount++] = p->pixels;
+        p->pixels = nullptr;
+    }
+    delete p;
+}
+
+void ekTiffPageCache::dropSpares() {
+    while (spareCount > 0) std::free(spares[--spareCount]);
 }
 
 void ekTiffPageCache::remove(ekTiffPage* p) {

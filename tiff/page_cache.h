@@ -27,7 +27,8 @@ public:
     ~ekTiffPage() override;
 
     const int64_t key;
-    void* const pixels;           // owned; ekPage::data is cleared by its destructor
+    void* pixels;  // owned (null once given to the cache as a spare); ekPage::data is cleared
+                   // by its destructor
     int32_t pins = 0;             // users (reads, loads, page locks): never evicted while > 0
     int32_t locks = 0;            // page locks handed out, counted in pins too
     State state = kLoading;       // pixels are valid once kReady
@@ -93,7 +94,7 @@ public:
     void clear();
 
     // The size of every page; set once, before the first page.
-    void setPageBytes(int64_t bytes) { pageBytes = bytes; }
+    void setPageBytes(int64_t bytes);
     void setBudget(int64_t bytes);
     int64_t getBudget();
     int64_t hits();
@@ -107,6 +108,8 @@ private:
     void remove(ekTiffPage* p);
     void unlink(ekTiffPage* p);
     void pushFront(ekTiffPage* p);
+    void retire(ekTiffPage* p);
+    void dropSpares();
 
     ekTiffPageSink& sink;
     int64_t pageBytes = 0;  // every page of one file has the same size
@@ -118,6 +121,14 @@ private:
     int64_t budget = kDefaultBudget;
     int64_t held = 0;
     int64_t hitCount = 0, missCount = 0, evictionCount = 0;
+    // Buffers of evicted pages, kept for the pages that replace them: a
+    // buffer of a few hundred kilobytes comes from its own mapping, and
+    // mapping, faulting in and unmapping one per page cost as much as
+    // decoding it when several threads read.
+    static constexpr int kMaxSpares = 16;
+    static constexpr int64_t kSpareBytes = int64_t(8) << 20;
+    void* spares[kMaxSpares] = {};
+    int spareCount = 0;
 };
 
 #endif  // EKS_TIFF_PAGE_CACHE_H

@@ -3,6 +3,7 @@
 // the process exits, when a static object's destructor ends and joins them.
 #include "tiff/thread_pool.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <new>
 #include <system_error>
@@ -20,6 +21,20 @@ struct PoolEnd {
     ~PoolEnd() { ekTiffThreadPool::shutDown(); }
 } poolEnd;
 
+// A page decodes in a tenth of a millisecond or so, about as long as a
+// sleeping thread takes to wake up. So a thread about to wait for a job, or
+// for work, first looks again for that long (yielding the core between
+// looks) and only then sleeps.
+template <class Ready>
+bool spinUntil(Ready ready) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(100);
+    for (int i = 0;; ++i) {
+        if (ready()) return true;
+        if ((i & 15) == 15 && std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::yield();
+    }
+}
+
 int cores() {
     const unsigned n = std::thread::hardware_concurrency();
     return n == 0 ? 1 : n > 1024 ? 1024 : int(n);
@@ -28,6 +43,10 @@ int cores() {
 }  // namespace
 
 void ekTiffJob::wait() {
+    if (spinUntil([this] { return finished.load(std::memory_order_acquire); })) {
+        std::lock_guard<std::mutex> lock(m);  // finish() has let go of the job
+        return;
+    }
     std::unique_lock<std::mutex> lock(m);
     cv.wait(lock, [this] { return done; });
 }
@@ -40,11 +59,13 @@ bool ekTiffJob::isDone() {
 void ekTiffJob::reset() {
     std::lock_guard<std::mutex> lock(m);
     done = false;
+    finished.store(false, std::memory_order_relaxed);
 }
 
 void ekTiffJob::finish() {
     std::lock_guard<std::mutex> lock(m);
     done = true;
+    finished.store(true, std::memory_order_release);
     cv.notify_all();
 }
 
@@ -92,6 +113,7 @@ void ekTiffThreadPool::submit(ekTiffJob& job) {
         job.next = nullptr;
         (tail != nullptr ? tail->next : head) = &job;
         tail = &job;
+        queued.fetch_add(1, std::memory_order_release);
     }
     cv.notify_one();
 }
@@ -108,6 +130,7 @@ bool ekTiffThreadPool::tryRun(ekTiffJob& job) {
         if (j == nullptr) return false;
         (previous != nullptr ? previous->next : head) = j->next;
         if (tail == j) tail = previous;
+        queued.fetch_sub(1, std::memory_order_relaxed);
     }
     job.run();
     job.finish();
@@ -124,6 +147,7 @@ void ekTiffThreadPool::completeHelping(ekTiffJob& job, ekTiffJob* const* ahead, 
 void ekTiffThreadPool::work() {
     for (;;) {
         ekTiffJob* job;
+        spinUntil([this] { return queued.load(std::memory_order_acquire) > 0; });
         {
             std::unique_lock<std::mutex> lock(m);
             cv.wait(lock, [this] { return head != nullptr || stopping; });
@@ -131,6 +155,7 @@ void ekTiffThreadPool::work() {
             job = head;
             head = job->next;
             if (head == nullptr) tail = nullptr;
+            queued.fetch_sub(1, std::memory_order_relaxed);
         }
         job->run();
         job->finish();

@@ -8,6 +8,7 @@
 #ifndef EKS_TIFF_THREAD_POOL_H
 #define EKS_TIFF_THREAD_POOL_H
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -38,6 +39,7 @@ private:
     std::mutex m;
     std::condition_variable cv;
     bool done = false;
+    std::atomic<bool> finished{false};  // done, readable without the lock
 };
 
 class ekTiffThreadPool {
@@ -72,6 +74,7 @@ private:
     std::condition_variable cv;
     ekTiffJob* head = nullptr;
     ekTiffJob* tail = nullptr;
+    std::atomic<int> queued{0};  // jobs in the queue, readable without the lock
     bool stopping = false;
     int threads = 0;
     std::thread workerThreads[kMaxThreads];

@@ -116,10 +116,12 @@ void fillPart(ekDataBlock dst, const ekTile& part, const ekTile* keepOut, const 
 
 // Moves the pages a read touches into the caller's block, in the file's
 // order. When two or more compressed pages are not in the cache, a window of
-// as many pages as the image has threads slides over them: each page entering
-// it is queued for decoding on the pool, and the caller moves the page at its
-// head as soon as it is ready, decoding it itself when no worker has taken it
-// yet. The window's pages are the only ones held beyond the budget.
+// one page more than the image has threads slides over them: each page
+// entering it is queued for decoding on the pool (as many workers as
+// threads), and the caller moves the page at its head as soon as it is
+// ready, decoding it itself when no worker has taken it yet, so that the
+// workers decode while the caller copies. The window's pages (one per
+// decoding thread) are the only ones held beyond the budget.
 class PageReader {
 public:
     PageReader(ekTiffImg::State& st_, const ekTiffLayout& l_, ekDataBlock& dst_,
@@ -156,7 +158,7 @@ private:
     };
 
     // 1 unless the read needs two or more compressed pages the cache lacks
-    // and the image has threads to spare.
+    // and the image has threads to spare; else threads + 1.
     int windowSize() {
         const int threads = st.threads.load();
         if (threads < 2 || l.compression == 1) return 1;
@@ -165,7 +167,7 @@ private:
             if (missing < 2 && !st.cache.has(st.key(px, py, pz, plane))) ++missing;
         });
         if (missing < 2) return 1;
-        const int size = threads < kMaxWindow ? threads : kMaxWindow;
+        const int size = threads < kMaxWindow ? threads + 1 : kMaxWindow;
         pool = ekTiffThreadPool::get(size - 1);
         return pool == nullptr ? 1 : size;
     }

@@ -269,10 +269,13 @@ public:
     ekStatus setCacheBytes(int64_t bytes);
     int64_t getCacheBytes() const;
     // Threads that decode the pages of one read, and encode the pages of one
-    // flush, the caller's thread included: 0 is the number of cores, 1 uses
-    // no pool. The default is the environment variable EKS_NUM_THREADS when
-    // it is a positive number, else the number of cores. Takes effect for the
-    // next read or flush; ekBadInput for a negative number.
+    // flush: 0 is the number of cores, 1 uses no pool (the caller's thread
+    // does it all). With n above 1, a read decodes on n workers of the pool
+    // while the caller moves the decoded pages into its buffer (decoding any
+    // page no worker has taken yet), and a flush encodes on n - 1 workers
+    // and the caller. The default is the environment variable EKS_NUM_THREADS
+    // when it is a positive number, else the number of cores. Takes effect
+    // for the next read or flush; ekBadInput for a negative number.
     ekStatus setThreads(int n);
     int getThreads() const;
     // Encodes every dirty page and writes the directory: the file on disk is
