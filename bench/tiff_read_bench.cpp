@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "eks/tiff.h"
+#include "tiff_bench_util.h"
 
 namespace {
 
@@ -126,11 +127,6 @@ double timeOnce(const Reader& reader, const std::string& path,
     return seconds;
 }
 
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 long statusKiB(const char* field) {
     std::ifstream f("/proc/self/status");
     std::string line;
@@ -144,14 +140,6 @@ long statusKiB(const char* field) {
 int rssMain(const std::string& path);
 
 namespace {
-
-std::string cpuName() {
-    std::ifstream f("/proc/cpuinfo");
-    std::string line;
-    while (std::getline(f, line))
-        if (line.rfind("model name", 0) == 0) return line.substr(line.find(':') + 2);
-    return "unknown CPU";
-}
 
 // Readers on one thread and on every core, taken in turns.
 struct Timings {

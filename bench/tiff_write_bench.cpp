@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "eks/tiff.h"
+#include "tiff_bench_util.h"
 
 namespace {
 
@@ -137,19 +138,6 @@ Times gdalRound(const std::string& path, const std::vector<std::vector<uint16_t>
     if (!ok) std::printf("GDAL failed\n");
     std::filesystem::remove(path);
     return t;
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
-std::string cpuName() {
-    std::ifstream f("/proc/cpuinfo");
-    std::string line;
-    while (std::getline(f, line))
-        if (line.rfind("model name", 0) == 0) return line.substr(line.find(':') + 2);
-    return "unknown CPU";
 }
 
 }  // namespace

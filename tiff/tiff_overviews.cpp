@@ -50,7 +50,6 @@ double reduce(const double* block, int n, int m, int64_t rowStride, int step,
     return block[0];
 }
 
-
 // One reduced level: its factor, its size in pixels and tiles, the index of
 // its first tile in the file's order of tiles.
 struct Level {
@@ -96,6 +95,23 @@ struct Scratch {
     int used = 0;
 };
 
+// `nc` channels as interleaved doubles, from image channel `first` on.
+ekConfig asDoubles(int nc, int first) {
+    return ekConfig(ekDouble, ekInterleaved, nc, nullptr, first, ekCoordSpace(0),
+                    ekColorModel(0));
+}
+
+// Converts a level's tile of doubles to the file's type and writes it as
+// tile (tx, ty) of `plane`.
+ekStatus writeLevelTile(ekTiffImg::State& st, Scratch& mem, const Level& v, int plane,
+                        int64_t tx, int64_t ty, double* tile) {
+    const ekTiffLayout& l = st.layout();
+    const ekConfig cfg = asDoubles(l.pageChans, 0);
+    const ekStatus s = mem.image.setTile(0, 0, l.pageW, l.pageH, tile, &cfg);
+    const int64_t index = v.first + (int64_t(plane) * v.down + ty) * v.across + tx;
+    return s == ekOkay ? st.store.writePage(index, mem.page) : s;
+}
+
 // Reduces the f x f blocks of `src` (cols x rows values of nc channels, rows
 // `stride` doubles apart, its origin on a block corner) into `out` (a level
 // tile of doubles, pageW values wide) from output pixel (ox, oy) on.
@@ -137,8 +153,7 @@ public:
             if (tiles[k] == nullptr) return ekNoMemory;
         if (region == nullptr || scratch == nullptr || mem.page == nullptr) return ekNoMemory;
         const int side = levels[count - 1].f;  // squares of the largest factor, in rows
-        const int across = (l.width + l.pageW - 1) / l.pageW;
-        const int down = (l.height + l.pageH - 1) / l.pageH;
+        const int across = l.pagesAcross, down = l.pagesDown;
         for (plane = 0; status == ekOkay && plane < l.planes; ++plane) {
             for (int k = 0; k < count; ++k) std::fill(tiles[k], tiles[k] + tileValues, 0.0);
             for (int64_t y = 0; status == ekOkay && y < down; y += side)
@@ -170,8 +185,7 @@ private:
         const int64_t px = x * l.pageW, py = y * l.pageH;
         const int cols = int(std::min<int64_t>(2 * l.pageW, l.width - px));
         const int rows = int(std::min<int64_t>(2 * l.pageH, l.height - py));
-        const ekConfig cfg(ekDouble, ekInterleaved, nc, nullptr, l.planes > 1 ? plane : 0,
-                           ekCoordSpace(0), ekColorModel(0));
+        const ekConfig cfg = asDoubles(nc, l.planes > 1 ? plane : 0);
         status = img.getSubTile3D(int(px), int(py), 0, cols, rows, 1, region, int(px), int(py), 0,
                                   2 * l.pageW, 2 * l.pageH, 1, &cfg);
         const bool integral = l.type != ekFloat && l.type != ekDouble;
@@ -184,12 +198,7 @@ private:
     }
 
     void writeTile(int k, int64_t tx, int64_t ty) {
-        const Level& v = levels[k];
-        const ekConfig asDoubles(ekDouble, ekInterleaved, l.pageChans, nullptr, 0,
-                                 ekCoordSpace(0), ekColorModel(0));
-        status = mem.image.setTile(0, 0, l.pageW, l.pageH, tiles[k], &asDoubles);
-        const int64_t index = v.first + (int64_t(plane) * v.down + ty) * v.across + tx;
-        if (status == ekOkay) status = st.store.writePage(index, mem.page);
+        status = writeLevelTile(st, mem, levels[k], plane, tx, ty, tiles[k]);
         std::fill(tiles[k], tiles[k] + int64_t(l.pageW) * l.pageH * l.pageChans, 0.0);
     }
 
@@ -220,14 +229,11 @@ ekStatus separateLevel(ekTiffImg& img, ekTiffImg::State& st, const Level& v,
     double* scratch = mem.doubles(int64_t(f) * f);
     if (rows == nullptr || tile == nullptr || scratch == nullptr || mem.page == nullptr)
         return ekNoMemory;
-    const ekConfig asDoubles(ekDouble, ekInterleaved, nc, nullptr, 0, ekCoordSpace(0),
-                             ekColorModel(0));
     ekStatus s = ekOkay;
     for (int plane = 0; s == ekOkay && plane < l.planes; ++plane)
         for (int ty = 0; s == ekOkay && ty < v.down; ++ty)
             for (int tx = 0; s == ekOkay && tx < v.across; ++tx) {
-                const ekConfig cfg(ekDouble, ekInterleaved, nc, nullptr, l.planes > 1 ? plane : 0,
-                                   ekCoordSpace(0), ekColorModel(0));
+                const ekConfig cfg = asDoubles(nc, l.planes > 1 ? plane : 0);
                 std::fill(tile, tile + int64_t(l.pageW) * l.pageH * nc, 0.0);
                 for (int r = 0; s == ekOkay && r < l.pageH; ++r) {
                     const int64_t oy = int64_t(ty) * l.pageH + r;
@@ -241,9 +247,7 @@ ekStatus separateLevel(ekTiffImg& img, ekTiffImg::State& st, const Level& v,
                         reduceInto(rows, cols, m, srcW * nc, nc, f, method, integral, scratch,
                                    tile, l.pageW, 0, r);
                 }
-                if (s == ekOkay) s = mem.image.setTile(0, 0, l.pageW, l.pageH, tile, &asDoubles);
-                const int64_t index = v.first + (int64_t(plane) * v.down + ty) * v.across + tx;
-                if (s == ekOkay) s = st.store.writePage(index, mem.page);
+                if (s == ekOkay) s = writeLevelTile(st, mem, v, plane, tx, ty, tile);
             }
     mem.release();
     return s;
@@ -259,7 +263,7 @@ ekStatus ekTiffImg::buildOverviews(const int* factors, int count, ekTiffResampli
         state->file.note(true, "overviews need factors of 2 or more and a known method");
         return ekBadInput;
     }
-    // Levels from the largest to the smallest, each factor once.
+    // Levels from the smallest reduction to the largest, each factor once.
     int sorted[kMaxLevels];
     if (count > kMaxLevels) {
         state->file.note(true, "more than %d overviews", kMaxLevels);
