@@ -131,6 +131,24 @@ void reduceInto(const double* src, int cols, int rows, int64_t stride, int nc, i
     }
 }
 
+// Adds each of the cols x rows values of `src` (nc channels, rows `stride`
+// doubles apart) into the sum of its f x f block in `out` (pageW values
+// wide, the block at the source origin being output pixel (ox, oy)). Each
+// sum receives its block's values in row-major order, the order in which
+// reduce() adds them, so that the averages come out the same to the last bit.
+void addBlocks(const double* src, int cols, int rows, int64_t stride, int nc, int f, double* out,
+               int outWidth, int ox, int oy) {
+    for (int y = 0; y < rows; ++y) {
+        const double* s = src + y * stride;
+        double* o = out + (int64_t(oy + y / f) * outWidth + ox) * nc;
+        for (int x = 0; x < cols; x += f, o += nc) {
+            const int n = std::min(f, cols - x);
+            for (int i = 0; i < n; ++i, s += nc)
+                for (int c = 0; c < nc; ++c) o[c] += s[c];
+        }
+    }
+}
+
 // The levels whose blocks nest, built in one pass: the full resolution is
 // visited in squares of 2 x 2 tiles in Z order, so that the f x f tiles
 // under one tile of level f come one after another; each square is read once
@@ -188,7 +206,7 @@ private:
         const ekConfig cfg = asDoubles(nc, l.planes > 1 ? plane : 0);
         status = img.getSubTile3D(int(px), int(py), 0, cols, rows, 1, region, int(px), int(py), 0,
                                   2 * l.pageW, 2 * l.pageH, 1, &cfg);
-        const bool integral = l.type != ekFloat && l.type != ekDouble;
+        if (status == ekOkay && method == ekTiffAverage) return sumSquare(x, y, cols, rows);
         for (int k = 0; status == ekOkay && k < count; ++k) {
             const int f = levels[k].f;
             reduceInto(region, cols, rows, int64_t(2) * l.pageW * nc, nc, f, method, integral,
@@ -197,7 +215,49 @@ private:
         }
     }
 
+    // Averages keep sums until a level's tile is complete. With integers the
+    // sums are exact, so a level's sums are added up from the level below
+    // (a quarter of the values or fewer); floating-point sums are taken from
+    // the full resolution, in the order reduce() takes them.
+    void sumSquare(int64_t x, int64_t y, int cols, int rows) {
+        const int nc = l.pageChans;
+        for (int k = 0; k < count; ++k) {
+            const int f = levels[k].f;
+            const int ox = int(x % f) * l.pageW / f, oy = int(y % f) * l.pageH / f;
+            if (k == 0 || !integral) {
+                addBlocks(region, cols, rows, int64_t(2) * l.pageW * nc, nc, f, tiles[k], l.pageW,
+                          ox, oy);
+                continue;
+            }
+            const int pf = levels[k - 1].f;  // the level below, whose blocks tile these
+            const int pox = int(x % pf) * l.pageW / pf, poy = int(y % pf) * l.pageH / pf;
+            addBlocks(tiles[k - 1] + (int64_t(poy) * l.pageW + pox) * nc, (cols + pf - 1) / pf,
+                      (rows + pf - 1) / pf, int64_t(l.pageW) * nc, nc, f / pf, tiles[k], l.pageW,
+                      ox, oy);
+        }
+    }
+
+    // A level's tile of sums as averages of the blocks' parts within the image.
+    void sumsToAverages(int k, int64_t tx, int64_t ty) {
+        const int f = levels[k].f, nc = l.pageChans;
+        for (int y = 0; y < l.pageH; ++y) {
+            const int64_t sy = ((ty * l.pageH) + y) * f;
+            const int m = int(std::max<int64_t>(0, std::min<int64_t>(f, l.height - sy)));
+            double* o = tiles[k] + int64_t(y) * l.pageW * nc;
+            for (int x = 0; x < l.pageW; ++x, o += nc) {
+                const int64_t sx = ((tx * l.pageW) + x) * f;
+                const int n = int(std::max<int64_t>(0, std::min<int64_t>(f, l.width - sx)));
+                for (int c = 0; c < nc; ++c) {
+                    if (n * m == 0) continue;  // past the level's edge: stays 0
+                    const double mean = o[c] / (double(n) * m);
+                    o[c] = integral ? std::floor(mean + 0.5) : mean;
+                }
+            }
+        }
+    }
+
     void writeTile(int k, int64_t tx, int64_t ty) {
+        if (method == ekTiffAverage) sumsToAverages(k, tx, ty);
         status = writeLevelTile(st, mem, levels[k], plane, tx, ty, tiles[k]);
         std::fill(tiles[k], tiles[k] + int64_t(l.pageW) * l.pageH * l.pageChans, 0.0);
     }
@@ -208,6 +268,7 @@ private:
     const Level* levels;  // ascending factors
     const int count;
     const ekTiffResampling method;
+    const bool integral = l.type != ekFloat && l.type != ekDouble;
     Scratch& mem;
     ekStatus status = ekOkay;
     int plane = 0;
