@@ -18,6 +18,15 @@ namespace {
 
 constexpr int kMaxLevels = 32;  // overviews one call builds at most
 
+// floor(v + 0.5), the rounding of integer averages, without a call into the
+// maths library (which it takes on processors without SSE4.1). Exact for the
+// sums of blocks of integers, far below 2^63.
+inline double roundHalfUp(double v) {
+    const double t = v + 0.5;
+    const double i = double(int64_t(t));
+    return i > t ? i - 1 : i;
+}
+
 // One output value from the n x m source values of a block (rows `rowStride`
 // doubles apart, values `step` apart), for one channel; `scratch` holds n x m.
 double reduce(const double* block, int n, int m, int64_t rowStride, int step,
@@ -28,7 +37,7 @@ double reduce(const double* block, int n, int m, int64_t rowStride, int step,
         for (int y = 0; y < m; ++y)
             for (int x = 0; x < n; ++x) sum += block[y * rowStride + int64_t(x) * step];
         const double mean = sum / (double(n) * m);
-        return integral ? std::floor(mean + 0.5) : mean;
+        return integral ? roundHalfUp(mean) : mean;
     }
     // The most frequent value; among equally frequent ones the first met.
     // Counted on a sorted copy, so that a block of f x f values costs
@@ -101,13 +110,40 @@ ekConfig asDoubles(int nc, int first) {
                     ekColorModel(0));
 }
 
+template <typename T>
+void castEach(const double* from, int64_t n, void* to) {
+    T* out = static_cast<T*>(to);
+    for (int64_t i = 0; i < n; ++i) out[i] = T(from[i]);
+}
+
+// Stores a level's tile of doubles as a page of the file's type, when that
+// takes a plain cast: every value is a source value, or an average within the
+// type's range and (for integers) already rounded. Packed bits are left to
+// the memory image.
+bool castTile(ekType type, const double* tile, int64_t n, void* page) {
+    switch (type) {
+        case ekUChar: castEach<uint8_t>(tile, n, page); return true;
+        case ekChar: castEach<int8_t>(tile, n, page); return true;
+        case ekUShort: castEach<uint16_t>(tile, n, page); return true;
+        case ekShort: castEach<int16_t>(tile, n, page); return true;
+        case ekULong: castEach<uint32_t>(tile, n, page); return true;
+        case ekLong: castEach<int32_t>(tile, n, page); return true;
+        case ekFloat: castEach<float>(tile, n, page); return true;
+        case ekDouble: castEach<double>(tile, n, page); return true;
+        default: return false;
+    }
+}
+
 // Converts a level's tile of doubles to the file's type and writes it as
 // tile (tx, ty) of `plane`.
 ekStatus writeLevelTile(ekTiffImg::State& st, Scratch& mem, const Level& v, int plane,
                         int64_t tx, int64_t ty, double* tile) {
     const ekTiffLayout& l = st.layout();
     const ekConfig cfg = asDoubles(l.pageChans, 0);
-    const ekStatus s = mem.image.setTile(0, 0, l.pageW, l.pageH, tile, &cfg);
+    const int64_t values = int64_t(l.pageW) * l.pageH * l.pageChans;
+    const ekStatus s = castTile(l.type, tile, values, mem.page)
+                           ? ekOkay
+                           : mem.image.setTile(0, 0, l.pageW, l.pageH, tile, &cfg);
     const int64_t index = v.first + (int64_t(plane) * v.down + ty) * v.across + tx;
     return s == ekOkay ? st.store.writePage(index, mem.page) : s;
 }
@@ -238,19 +274,31 @@ private:
     }
 
     // A level's tile of sums as averages of the blocks' parts within the image.
+    // A tile whose blocks are all whole divides by f^2, a power of two: its
+    // reciprocal is exact, so multiplying gives the quotient to the last bit.
     void sumsToAverages(int k, int64_t tx, int64_t ty) {
         const int f = levels[k].f, nc = l.pageChans;
+        double* t = tiles[k];
+        if ((tx + 1) * l.pageW * f <= l.width && (ty + 1) * l.pageH * f <= l.height) {
+            const double scale = 1.0 / (double(f) * f);
+            const int64_t values = int64_t(l.pageW) * l.pageH * nc;
+            if (integral)
+                for (int64_t i = 0; i < values; ++i) t[i] = roundHalfUp(t[i] * scale);
+            else
+                for (int64_t i = 0; i < values; ++i) t[i] *= scale;
+            return;
+        }
         for (int y = 0; y < l.pageH; ++y) {
             const int64_t sy = ((ty * l.pageH) + y) * f;
             const int m = int(std::max<int64_t>(0, std::min<int64_t>(f, l.height - sy)));
-            double* o = tiles[k] + int64_t(y) * l.pageW * nc;
+            double* o = t + int64_t(y) * l.pageW * nc;
             for (int x = 0; x < l.pageW; ++x, o += nc) {
                 const int64_t sx = ((tx * l.pageW) + x) * f;
                 const int n = int(std::max<int64_t>(0, std::min<int64_t>(f, l.width - sx)));
                 for (int c = 0; c < nc; ++c) {
                     if (n * m == 0) continue;  // past the level's edge: stays 0
                     const double mean = o[c] / (double(n) * m);
-                    o[c] = integral ? std::floor(mean + 0.5) : mean;
+                    o[c] = integral ? roundHalfUp(mean) : mean;
                 }
             }
         }
