@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "layout_model.h"
+#include "random_caller.h"
 
 namespace {
 
@@ -47,47 +47,21 @@ struct Snapshot {
 };
 
 // One random view (of a memory image, or of another view) and a caller layout.
-struct Case {
+struct Case : Caller {
     int sx, sy, sz, sc;
     std::vector<int> viewList;  // empty: channels from sc on
     int viewCs;                 // 0: follows the parent
     ekType viewType;            // ekAnyType: follows the parent
-    int nx, ny, nz, nc;         // extents given to the view (0: not given)
-    // Caller.
-    bool useCfg;
-    ekType ct;
-    ekOrder co;
-    int cs, nchans, offset;
-    std::vector<int> list;
-    ekTile r, b;
+    int nx, ny, nz, vc;         // extents given to the view (0: not given)
     std::string describe() const {
         std::ostringstream o;
         o << "view start " << sx << "," << sy << "," << sz << " c" << sc << " size " << nx << "x"
-          << ny << "x" << nz << "x" << nc << " cs " << viewCs << " type " << viewType << " list";
+          << ny << "x" << nz << "x" << vc << " cs " << viewCs << " type " << viewType << " list";
         for (int v : viewList) o << " " << v;
-        o << "; caller " << (useCfg ? "" : "(none) ") << "type " << ct << " order " << co << " cs "
-          << cs << " nchans " << nchans << " offset " << offset << " list";
-        for (int v : list) o << " " << v;
-        o << "; box " << r.x << "," << r.y << "," << r.z << " " << r.nx << "x" << r.ny << "x"
-          << r.nz << " buffer " << b.x << "," << b.y << "," << b.z << " " << b.nx << "x" << b.ny
-          << "x" << b.nz;
+        o << "; " << Caller::describe();
         return o.str();
     }
 };
-
-// A random list of n entries from lo..hi, distinct unless duplicates allowed.
-std::vector<int> randomList(Rng& g, int n, int lo, int hi, bool duplicates) {
-    std::vector<int> l;
-    while (int(l.size()) < n) {
-        const int v = g.in(lo, hi);
-        bool seen = false;
-        for (int e : l) seen = seen || (e == v && v >= 0);
-        if (!seen || duplicates) l.push_back(v);
-        if (!duplicates && hi - lo + 1 < n) l.push_back(-1);  // not enough distinct values
-    }
-    l.resize(size_t(n));
-    return l;
-}
 
 // A view with a window that covers the parent exactly when `whole`.
 std::unique_ptr<ekSubImg> makeView(Rng& g, ekImage& parent, Case& t, bool duplicates,
@@ -104,22 +78,29 @@ std::unique_ptr<ekSubImg> makeView(Rng& g, ekImage& parent, Case& t, bool duplic
     t.nx = !whole && g.chance(80) ? g.in(1, ps.x + 2) : 0;
     t.ny = t.nx != 0 ? g.in(1, ps.y + 2) : 0;
     t.nz = t.nx != 0 && g.chance(50) ? g.in(1, ps.z + 1) : 0;
-    t.nc = t.nz != 0 ? g.in(1, ps.c - t.sc) : 0;
+    t.vc = t.nz != 0 ? g.in(1, ps.c - t.sc) : 0;
     t.viewList.clear();
+    // The view's own configuration: a channel list, now and then a type and
+    // an order.
+    ekType ownType = ekAnyType;
+    ekOrder ownOrder = ekAnyOrder;
     std::unique_ptr<ekSubImg> v;
     if (g.chance(30)) {
         const int n = g.in(1, ps.c + 1);
         t.viewList = randomList(g, n, -1, ps.c - 1, duplicates);
-        ekConfig own(ekAnyType, ekAnyOrder, n, t.viewList.data());
+        if (g.chance(30)) ownType = kViewTypes[g.in(0, 4)];
+        if (g.chance(30)) ownOrder = kOrders[g.in(0, 2)];
+        ekConfig own(ownType, ownOrder, n, t.viewList.data());
         v.reset(new ekSubImg(&parent, &own));
         v->setStart(t.sx, t.sy, t.sz);
         t.sc = 0;
         if (t.nx != 0) v->setSize(t.nx, t.ny);
-        t.nz = t.nc = 0;
-    } else if (t.nc != 0) {
-        v.reset(new ekSubImg(&parent, t.sx, t.sy, t.sz, t.sc, t.nx, t.ny, t.nz, t.nc, nullptr));
+        t.nz = t.vc = 0;
+    } else if (t.vc != 0) {
+        v.reset(new ekSubImg(&parent, t.sx, t.sy, t.sz, t.sc, t.nx, t.ny, t.nz, t.vc, nullptr));
     } else {
-        v.reset(new ekSubImg(&parent, t.sx, t.sy, t.sz, t.nx, t.ny, ps.z, nullptr));
+        v.reset(t.nx != 0 ? new ekSubImg(&parent, t.sx, t.sy, t.sz, t.nx, t.ny, ps.z, nullptr)
+                          : new ekSubImg(&parent, nullptr));
         v->setStart(t.sx, t.sy, t.sz, t.sc);
         t.nz = t.nx != 0 ? ps.z : 0;
     }
@@ -127,44 +108,23 @@ std::unique_ptr<ekSubImg> makeView(Rng& g, ekImage& parent, Case& t, bool duplic
     if (t.viewCs != 0) v->setCoordSpace(ekCoordSpace(t.viewCs));
     t.viewType = g.chance(30) ? kViewTypes[g.in(0, 4)] : ekAnyType;
     if (t.viewType != ekAnyType) v->setDataType(t.viewType);
-    return v;
-}
-
-void makeCaller(Rng& g, ekSubImg& view, Case& t, bool duplicates) {
+    // What was not given or set follows the parent (its extents as seen in
+    // the view's space).
     ekSize vs;
-    view.getSize(vs);
-    t.useCfg = g.chance(80);
-    t.ct = kViewTypes[g.in(0, 4)];
-    t.co = kOrders[g.in(0, 2)];
-    t.cs = g.chance(60) ? g.in(1, 8) : 0;
-    t.nchans = g.chance(30) ? 0 : g.in(1, vs.c + 1);
-    t.offset = g.chance(70) ? 0 : g.in(-1, 2);
-    t.list.clear();
-    const int n = t.nchans != 0 ? t.nchans : vs.c;
-    if (g.chance(30)) t.list = randomList(g, n, -1, vs.c, duplicates);
-    if (!t.useCfg) {
-        t.ct = view.getDataType();
-        t.co = view.getOrder();
-        t.cs = 0;
-        t.nchans = 0;
-        t.offset = 0;
-        t.list.clear();
-    }
-    int w = vs.x, h = vs.y;
-    if (t.cs != 0 && flagsOf(t.cs).trans != flagsOf(view.getCoordSpace()).trans) std::swap(w, h);
-    t.r = ekTile(g.in(-3, w), g.in(-3, h), g.in(-1, vs.z - 1), g.in(0, w + 3), g.in(0, h + 3),
-                 g.in(1, vs.z + 1));
-    if (g.chance(50)) {
-        t.b = t.r;
-    } else {
-        t.b = ekTile(t.r.x - g.in(0, 2), t.r.y - g.in(0, 2), t.r.z - g.in(0, 1), 0, 0, 0);
-        t.b.nx = t.r.x + t.r.nx - t.b.x + g.in(-1, 2);
-        t.b.ny = t.r.y + t.r.ny - t.b.y + g.in(-1, 2);
-        t.b.nz = t.r.z + t.r.nz - t.b.z;
-        if (t.b.nx < 1) t.b.nx = 1;
-        if (t.b.ny < 1) t.b.ny = 1;
-    }
-    if (g.chance(15)) pushToLimits(g, t.r, t.b);
+    v->getSize(vs);
+    const bool swap =
+        t.viewCs != 0 && flagsOf(t.viewCs).trans != flagsOf(parent.getCoordSpace()).trans;
+    const int c = !t.viewList.empty() ? int(t.viewList.size()) : t.vc != 0 ? t.vc : ps.c;
+    // The own configuration is applied at every reset: its type wins.
+    const int type = ownType != ekAnyType    ? ownType
+                     : t.viewType != ekAnyType ? t.viewType
+                                               : parent.getDataType();
+    EXPECT_EQ((std::vector<int>{vs.x, vs.y, vs.z, vs.c, v->getDataType(), v->getOrder()}),
+              (std::vector<int>{t.nx != 0 ? t.nx : swap ? ps.y : ps.x,
+                                t.ny != 0 ? t.ny : swap ? ps.x : ps.y, t.nz != 0 ? t.nz : ps.z, c,
+                                type, ownOrder != ekAnyOrder ? ownOrder : parent.getOrder()}))
+        << t.describe();
+    return v;
 }
 
 // What the view shows: for each buffer element, the parent position and
@@ -180,11 +140,10 @@ struct Model {
     const Case& t;
     const Snapshot& parent;
     ekSize vs;
-    int vcs, nBuf;
+    int vcs;
     Model(const Case& c, const Snapshot& p, ekSubImg& view) : t(c), parent(p) {
         view.getSize(vs);
         vcs = view.getCoordSpace();
-        nBuf = t.nchans != 0 ? t.nchans : vs.c;
     }
     int parentChannel(int v) const {
         if (v < 0 || v >= vs.c) return -1;
@@ -193,10 +152,10 @@ struct Model {
         return p >= 0 && p < parent.c ? p : -1;
     }
     int viewChannel(int k) const {
-        const int v = t.list.empty() ? t.offset + k : t.list[size_t(k)];
+        const int v = t.chanOf(k);
         return v >= 0 && v < vs.c ? v : -1;
     }
-    // Buffer position (i, j, l) of the caller's space.
+    // Caller position (X, Y, Z), buffer channel k.
     Target target(int64_t X, int64_t Y, int64_t Z, int k, bool clip) const {
         Target out{0, 0, 0, -1, false};
         const int v = viewChannel(k);
@@ -217,91 +176,50 @@ struct Model {
         out.z = Z + t.sz;
         return out;
     }
-    int64_t elem(int i, int j, int l, int k) const {
-        return elementIndex(t.co, nBuf, t.b.nx, t.b.ny, t.b.nz, i, j, l, k);
-    }
-    bool inRequest(int64_t X, int64_t Y, int64_t Z) const {
-        return X >= t.r.x && X < int64_t(t.r.x) + t.r.nx && Y >= t.r.y &&
-               Y < int64_t(t.r.y) + t.r.ny && Z >= t.r.z && Z < int64_t(t.r.z) + t.r.nz;
-    }
 };
-
-ekConfig callerConfig(Case& t) {
-    return ekConfig(t.ct, t.co, t.nchans, t.list.empty() ? nullptr : t.list.data(), t.offset,
-                    ekCoordSpace(t.cs));
-}
 
 void checkRead(Case& t, ekSubImg& view, const Snapshot& parent, const std::string& where) {
     const Model m(t, parent, view);
-    const int64_t n = int64_t(t.b.nx) * t.b.ny * t.b.nz * m.nBuf;
-    std::vector<unsigned char> buf(bufferBytes(t.ct, n) + 16);
-    for (int64_t i = 0; i < n; ++i) writeElement(t.ct, buf.data(), i, kSentinel);
-    ekConfig cfg = callerConfig(t);
-    ASSERT_EQ(view.getSubTile3D(t.r.x, t.r.y, t.r.z, t.r.nx, t.r.ny, t.r.nz, buf.data(), t.b.x,
-                                t.b.y, t.b.z, t.b.nx, t.b.ny, t.b.nz, t.useCfg ? &cfg : nullptr),
-              ekOkay)
-        << where;
-    int errors = 0;
-    for (int l = 0; l < t.b.nz; ++l)
-        for (int j = 0; j < t.b.ny; ++j)
-            for (int i = 0; i < t.b.nx; ++i)
-                for (int k = 0; k < m.nBuf; ++k) {
-                    const int64_t X = int64_t(t.b.x) + i, Y = int64_t(t.b.y) + j,
-                                  Z = int64_t(t.b.z) + l;
-                    int64_t want = kSentinel;
-                    if (m.inRequest(X, Y, Z)) {
-                        const Target g = m.target(X, Y, Z, k, true);
-                        const int v = m.viewChannel(k);
-                        if (g.fill && v >= 0)
-                            want = int64_t(g.p >= 0 ? parent.fill[size_t(g.p)] : 0);
-                        else if (!g.fill && g.p >= 0)
-                            want = int64_t(parent.get(g.x, g.y, g.z, g.p));
-                    }
-                    const int64_t got = readElement(t.ct, buf.data(), m.elem(i, j, l, k));
-                    if (got != want && errors++ < 3)
-                        ADD_FAILURE() << where << ": (" << X << "," << Y << "," << Z << ") ch " << k
-                                      << " got " << got << " want " << want << " parent "
-                                      << parent.w << "x" << parent.h << "x" << parent.d << "x"
-                                      << parent.c << " cs " << parent.cs << "\n"
-                                      << t.describe();
-                }
+    std::vector<unsigned char> buf(bufferBytes(t.ct, t.elements()) + 16);
+    for (int64_t i = 0; i < t.elements(); ++i) writeElement(t.ct, buf.data(), i, kSentinel);
+    std::vector<unsigned char> want = buf;
+    t.forEachRequested([&](int i, int j, int l, int64_t X, int64_t Y, int64_t Z) {
+        for (int k = 0; k < t.nc; ++k) {
+            const Target g = m.target(X, Y, Z, k, true);
+            if (m.viewChannel(k) < 0 || (!g.fill && g.p < 0)) continue;
+            const double v = !g.fill   ? parent.get(g.x, g.y, g.z, g.p)
+                             : g.p >= 0 ? parent.fill[size_t(g.p)]
+                                        : 0.0;
+            writeElement(t.ct, want.data(), t.index(i, j, l, k), int64_t(v));
+        }
+    });
+    ASSERT_EQ(t.move(view, false, buf.data()), ekOkay) << where;
+    EXPECT_EQ(buf, want) << where << ": parent " << parent.w << "x" << parent.h << "x" << parent.d
+                         << "x" << parent.c << " cs " << parent.cs << "\n"
+                         << t.describe();
 }
 
 void checkWrite(Case& t, ekSubImg& view, ekImage& parentImg, const std::string& where) {
     Snapshot want(parentImg);
     const Model m(t, want, view);
-    const int64_t n = int64_t(t.b.nx) * t.b.ny * t.b.nz * m.nBuf;
-    std::vector<unsigned char> buf(bufferBytes(t.ct, n) + 16);
-    for (int l = 0; l < t.b.nz; ++l)
-        for (int j = 0; j < t.b.ny; ++j)
-            for (int i = 0; i < t.b.nx; ++i)
-                for (int k = 0; k < m.nBuf; ++k) {
-                    const int64_t value = 1 + (i * 3 + j * 5 + l * 7 + k * 11) % 99;
-                    writeElement(t.ct, buf.data(), m.elem(i, j, l, k), value);
-                    const int64_t X = int64_t(t.b.x) + i, Y = int64_t(t.b.y) + j,
-                                  Z = int64_t(t.b.z) + l;
-                    if (!m.inRequest(X, Y, Z)) continue;
-                    const Target g = m.target(X, Y, Z, k, false);
-                    // A parent channel that shows nothing (a view's) keeps
-                    // reading as untouched.
-                    if (g.p >= 0 && want.inside(g.x, g.y, g.z) &&
-                        want.at(g.x, g.y, g.z, g.p) != double(kSentinel))
-                        want.at(g.x, g.y, g.z, g.p) = double(value);
-                }
-    ekConfig cfg = callerConfig(t);
-    ASSERT_EQ(view.setSubTile3D(t.r.x, t.r.y, t.r.z, t.r.nx, t.r.ny, t.r.nz, buf.data(), t.b.x,
-                                t.b.y, t.b.z, t.b.nx, t.b.ny, t.b.nz, t.useCfg ? &cfg : nullptr),
-              ekOkay)
-        << where;
-    Snapshot got(parentImg);
-    int errors = 0;
-    for (size_t i = 0; i < got.values.size(); ++i)
-        if (got.values[i] != want.values[i] && errors++ < 3)
-            ADD_FAILURE() << where << ": parent element " << i << " of " << got.w << "x" << got.h
-                          << "x" << got.d << "x" << got.c << " cs " << got.cs << " type "
-                          << parentImg.getDataType() << " fill " << got.fill[0] << " got "
-                          << got.values[i] << " want " << want.values[i] << "\n"
-                          << t.describe();
+    std::vector<unsigned char> buf(bufferBytes(t.ct, t.elements()) + 16);
+    for (int64_t e = 0; e < t.elements(); ++e) writeElement(t.ct, buf.data(), e, 1 + e * 37 % 99);
+    t.forEachRequested([&](int i, int j, int l, int64_t X, int64_t Y, int64_t Z) {
+        for (int k = 0; k < t.nc; ++k) {
+            const Target g = m.target(X, Y, Z, k, false);
+            // A parent channel that shows nothing (a view's) keeps reading as
+            // untouched.
+            if (g.p >= 0 && want.inside(g.x, g.y, g.z) &&
+                want.at(g.x, g.y, g.z, g.p) != double(kSentinel))
+                want.at(g.x, g.y, g.z, g.p) =
+                    double(readElement(t.ct, buf.data(), t.index(i, j, l, k)));
+        }
+    });
+    ASSERT_EQ(t.move(view, true, buf.data()), ekOkay) << where;
+    EXPECT_EQ(Snapshot(parentImg).values, want.values)
+        << where << ": parent " << want.w << "x" << want.h << "x" << want.d << "x" << want.c
+        << " cs " << want.cs << " type " << parentImg.getDataType() << "\n"
+        << t.describe();
 }
 
 // A memory image of random layout with distinct small values and fill.
@@ -338,7 +256,7 @@ TEST(SubImageRandom, ReadsMatchTheParentThroughTheWindow) {
         }
         ekSubImg& v = top ? *top : *view;
         ASSERT_EQ(v.getStatus(), ekOkay);
-        makeCaller(g, v, t, true);
+        t.draw(g, v, false, false);
         const Snapshot snap(*parent);
         checkRead(t, v, snap,
                   "round " + std::to_string(round) + (top ? " outer " + outer.describe() : ""));
@@ -366,7 +284,7 @@ TEST(SubImageRandom, WritesReachTheParentThroughTheWindow) {
         }
         ekSubImg& v = top ? *top : *view;
         ASSERT_EQ(v.getStatus(), ekOkay);
-        makeCaller(g, v, t, false);
+        t.draw(g, v, false, true);
         checkWrite(t, v, *parent, "round " + std::to_string(round));
         if (HasFailure()) return;
     }
