@@ -17,25 +17,6 @@ struct Rgb {
     unsigned char at(int x, int y, int k) const { return pixels[size_t((y * 4 + x) * 3 + k)]; }
 };
 
-TEST(MemoryImageCopy, FailuresAreReportedNotHidden) {
-    Rgb rgb;
-    TestMemoryImg t(ekSize(6, 5, 1, 3), ekUChar, ekInterleaved);
-    t.setStatus(ekBadInput);
-    // The write into t fails: its status comes back and the fill is skipped.
-    EXPECT_EQ(rgb.img.copyTile(-1, 0, 2, 1, &t, 0, 0, nullptr, 0), ekBadInput);
-    EXPECT_EQ(rgb.img.copyTile(0, 0, 2, 1, &t, 0, 0, nullptr, 1), ekBadInput);
-    EXPECT_EQ(rgb.img.copyTile(0, 0, 2, 1, nullptr, 0, 0, nullptr, 1), ekBadInput);
-
-    // An image that cannot fill: fine while this image covers the box.
-    GridImage plain(8, 8, 3);  // also ekRGB
-    EXPECT_EQ(rgb.img.copyTile(0, 0, 2, 2, &plain, 0, 0, nullptr, 0), ekOkay);
-    EXPECT_EQ(rgb.img.copyTile(-1, 0, 2, 2, &plain, 0, 0, nullptr, 0), ekNotImplemented);
-
-    // Different colour models: no conversion in this library.
-    TestMemoryImg grey(ekSize(4, 3, 1, 1), ekUChar, ekInterleaved);
-    EXPECT_EQ(rgb.img.copyTile(0, 0, 2, 2, &grey, 0, 0, nullptr, 1), ekNotImplemented);
-}
-
 }  // namespace
 
 // ekSaturate in the configuration: reads (the outside fill included),
