@@ -29,18 +29,6 @@ struct Guarded {
     }
 };
 
-// A caller buffer of n bytes that a refused request must leave as it was.
-struct Caller {
-    std::vector<unsigned char> bytes;
-    explicit Caller(size_t n) : bytes(n, 0x5A) {}
-    void* data() { return bytes.data(); }
-    bool untouched() const {
-        for (unsigned char b : bytes)
-            if (b != 0x5A) return false;
-        return true;
-    }
-};
-
 // Every read, write, fill and copy with the configuration is refused and
 // moves nothing, on every image class: ekBadAttribute, except where the
 // class refuses the operation anyway (a constant image is never written, a
@@ -49,7 +37,7 @@ void expectRefusedEverywhere(const ekConfig& cfg) {
     Guarded g, other, parent;
     ekSubImg view(&parent.img, nullptr);
     ekConstImg constant;
-    Caller out(4096);
+    std::vector<unsigned char> out(4096, 0x5A);
     auto refused = [](ekStatus s) {
         return s == ekBadAttribute || s == ekNotAllowed || s == ekNotImplemented;
     };
@@ -67,110 +55,73 @@ void expectRefusedEverywhere(const ekConfig& cfg) {
     EXPECT_EQ(g.img.fillTile(0, 0, 2, 2, out.data(), &cfg, nullptr), ekBadAttribute);
     EXPECT_EQ(g.img.copyTileCfg(0, 0, 0, 2, 2, 1, &other.img, 0, 0, 0, &cfg, 1), ekBadAttribute);
     EXPECT_EQ(view.setTile(0, 0, 2, 2, out.data(), &cfg), ekBadAttribute);
-    EXPECT_TRUE(out.untouched());
-    EXPECT_TRUE(g.untouched());
-    EXPECT_TRUE(other.untouched());
-    EXPECT_TRUE(parent.untouched());
+    EXPECT_EQ(out, std::vector<unsigned char>(4096, 0x5A));
+    EXPECT_TRUE(g.untouched() && other.untouched() && parent.untouched());
 }
 
-// One call on fresh images g and other, and the status it must answer;
-// neither image changes. Copies report what fails on the other side.
-struct Row {
-    const char* what;
-    ekStatus want;
-    std::function<ekStatus(Guarded& g, Guarded& other)> call;
+// Fresh images for each row: g and o (guarded, every element 7), a
+// read-only wrap of g's pixels, an image whose status is bad, one that cannot
+// fill and one of another colour model.
+struct S {
+    Guarded gb, ob;
+    ekMemoryImg &g = gb.img, &o = ob.img;
+    ekMemoryImg ro{static_cast<const void*>(gb.bytes.data() + 16), ekSize(4, 3, 1, 3), ekUChar,
+                   ekInterleaved};
+    TestMemoryImg bad{ekSize(6, 5, 1, 3), ekUChar, ekInterleaved};
+    GridImage plain{8, 8, 3};  // also ekRGB
+    TestMemoryImg grey{ekSize(4, 3, 1, 1), ekUChar, ekInterleaved};
+    unsigned char one = 0;  // a buffer for requests refused before they move
+    S() { bad.setStatus(ekBadInput); }
 };
 
-unsigned char gOne = 0;  // a buffer of one byte, for requests refused before they move
-
-// A read-only wrap of g's pixels.
-ekMemoryImg readOnly(Guarded& g) {
-    return ekMemoryImg(static_cast<const void*>(g.bytes.data() + 16), ekSize(4, 3, 1, 3), ekUChar,
-                       ekInterleaved);
-}
-
-const Row kRows[] = {
-    {"a read into a null buffer", ekBadAttribute,
-     [](Guarded& g, Guarded&) { return g.img.getTile(0, 0, 2, 2, nullptr, nullptr); }},
-    {"a write from a null buffer", ekBadAttribute,
-     [](Guarded& g, Guarded&) { return g.img.setTile(0, 0, 2, 2, nullptr, nullptr); }},
-    {"a null buffer for an empty buffer box", ekOkay,
-     [](Guarded& g, Guarded&) {
-         return g.img.getSubTile(0, 0, 2, 2, nullptr, 0, 0, 0, 2, nullptr);
-     }},
+// One call and the status it must answer; neither g nor o changes. Copies
+// report what fails on the other side.
+const struct {
+    ekStatus want;
+    ekStatus (*call)(S&);
+} kRows[] = {
+    // Null buffers, and one for an empty buffer box.
+    {ekBadAttribute, [](S& s) { return s.g.getTile(0, 0, 2, 2, nullptr, nullptr); }},
+    {ekBadAttribute, [](S& s) { return s.g.setTile(0, 0, 2, 2, nullptr, nullptr); }},
+    {ekOkay, [](S& s) { return s.g.getSubTile(0, 0, 2, 2, nullptr, 0, 0, 0, 2, nullptr); }},
     // Reads, writes and fills of boxes at the 32-bit limits are the
     // randomized model's; copies clip the box to the image that copies.
-    {"a copy of the box at INT32_MIN of extents INT32_MAX", ekOkay,
-     [](Guarded& g, Guarded& o) {
-         return g.img.copyTile(INT_MIN, INT_MIN, INT_MAX, INT_MAX, &o.img, 0, 0, nullptr, 1);
-     }},
-    {"a copy of the box at INT32_MAX", ekOkay,
-     [](Guarded& g, Guarded& o) {
-         return o.img.copyTile(INT_MAX, INT_MAX, INT_MAX, INT_MAX, &g.img, 0, 0, nullptr, 1);
-     }},
-    {"a buffer box whose strides do not fit 32 bits", ekBadAttribute,
-     [](Guarded& g, Guarded&) {
-         return g.img.getSubTile(0, 0, 1, 1, &gOne, 0, 0, 70000, 70000, nullptr);
-     }},
-    {"a separate buffer whose channel volume does not fit 32 bits", ekBadAttribute,
-     [](Guarded& g, Guarded&) {
+    {ekOkay,
+     [](S& s) { return s.g.copyTile(INT_MIN, INT_MIN, INT_MAX, INT_MAX, &s.o, 0, 0, nullptr, 1); }},
+    {ekOkay,
+     [](S& s) { return s.o.copyTile(INT_MAX, INT_MAX, INT_MAX, INT_MAX, &s.g, 0, 0, nullptr, 1); }},
+    // Buffer strides, or a separate buffer's channel volume, past 32 bits.
+    {ekBadAttribute,
+     [](S& s) { return s.g.getSubTile(0, 0, 1, 1, &s.one, 0, 0, 70000, 70000, nullptr); }},
+    {ekBadAttribute,
+     [](S& s) {
          const ekConfig separate(ekUChar, ekSeparate, 3);  // 2.5e9 elements a channel
-         return g.img.setSubTile3D(0, 0, 0, 1, 1, 1, &gOne, 0, 0, 0, 50000, 1, 50000, &separate);
+         return s.g.setSubTile3D(0, 0, 0, 1, 1, 1, &s.one, 0, 0, 0, 50000, 1, 50000, &separate);
      }},
-    {"a copy into an image whose status is bad (the fill step is skipped)", ekBadInput,
-     [](Guarded& g, Guarded&) {
-         TestMemoryImg t(ekSize(6, 5, 1, 3), ekUChar, ekInterleaved);
-         t.setStatus(ekBadInput);
-         return g.img.copyTile(-1, 0, 2, 1, &t, 0, 0, nullptr, 0);
-     }},
-    {"a copy from an image whose status is bad", ekBadInput,
-     [](Guarded& g, Guarded&) {
-         TestMemoryImg t(ekSize(6, 5, 1, 3), ekUChar, ekInterleaved);
-         t.setStatus(ekBadInput);
-         return g.img.copyTile(0, 0, 2, 1, &t, 0, 0, nullptr, 1);
-     }},
-    {"a copy from no image", ekBadInput,
-     [](Guarded& g, Guarded&) { return g.img.copyTile(0, 0, 2, 1, nullptr, 0, 0, nullptr, 1); }},
-    {"a copy into an image that cannot fill, of a box inside this one", ekOkay,
-     [](Guarded& g, Guarded&) {
-         GridImage plain(8, 8, 3);  // also ekRGB
-         return g.img.copyTile(0, 0, 2, 2, &plain, 0, 0, nullptr, 0);
-     }},
-    {"a copy into an image that cannot fill, of a box reaching outside", ekNotImplemented,
-     [](Guarded& g, Guarded&) {
-         GridImage plain(8, 8, 3);
-         return g.img.copyTile(-1, 0, 2, 2, &plain, 0, 0, nullptr, 0);
-     }},
-    {"a copy between colour models (no conversion in this library)", ekNotImplemented,
-     [](Guarded& g, Guarded&) {
-         TestMemoryImg grey(ekSize(4, 3, 1, 1), ekUChar, ekInterleaved);
-         return g.img.copyTile(0, 0, 2, 2, &grey, 0, 0, nullptr, 1);
-     }},
-    {"a write into a read-only wrap", ekNotAllowed,
-     [](Guarded& g, Guarded&) { return readOnly(g).setTile(0, 0, 1, 1, &gOne, nullptr); }},
-    {"a fill of a read-only wrap", ekNotAllowed,
-     [](Guarded& g, Guarded&) { return readOnly(g).fillTile(0, 0, 3, 2, &gOne, nullptr, nullptr); }},
-    {"a copy into a read-only wrap", ekNotAllowed,
-     [](Guarded& g, Guarded& o) { return readOnly(g).copyTile(0, 0, 3, 2, &o.img, 0, 0, nullptr, 1); }},
-    {"a copy within a read-only wrap", ekNotAllowed,
-     [](Guarded& g, Guarded&) {
-         ekMemoryImg ro = readOnly(g);
-         return ro.copyTile(0, 0, 3, 2, &ro, 1, 0, nullptr, 0);
-     }},
-    {"a copy by another image into a read-only wrap", ekNotAllowed,
-     [](Guarded& g, Guarded& o) {
-         ekMemoryImg ro = readOnly(g);
-         return o.img.copyTile(0, 0, 3, 2, &ro, 0, 0, nullptr, 0);
-     }},
-    {"a copy out of a read-only wrap", ekOkay,
-     [](Guarded& g, Guarded& o) { return readOnly(g).copyTile(0, 0, 3, 2, &o.img, 0, 0, nullptr, 0); }},
+    // The other image's failures: its status (the fill step is skipped), no
+    // image, no fill (fine while this image covers the box), no colour
+    // conversion.
+    {ekBadInput, [](S& s) { return s.g.copyTile(-1, 0, 2, 1, &s.bad, 0, 0, nullptr, 0); }},
+    {ekBadInput, [](S& s) { return s.g.copyTile(0, 0, 2, 1, &s.bad, 0, 0, nullptr, 1); }},
+    {ekBadInput, [](S& s) { return s.g.copyTile(0, 0, 2, 1, nullptr, 0, 0, nullptr, 1); }},
+    {ekOkay, [](S& s) { return s.g.copyTile(0, 0, 2, 2, &s.plain, 0, 0, nullptr, 0); }},
+    {ekNotImplemented, [](S& s) { return s.g.copyTile(-1, 0, 2, 2, &s.plain, 0, 0, nullptr, 0); }},
+    {ekNotImplemented, [](S& s) { return s.g.copyTile(0, 0, 2, 2, &s.grey, 0, 0, nullptr, 1); }},
+    // A read-only wrap is never written: not by a write, a fill, or a copy
+    // into it (its own, within it, another image's); copies out of it run.
+    {ekNotAllowed, [](S& s) { return s.ro.setTile(0, 0, 1, 1, &s.one, nullptr); }},
+    {ekNotAllowed, [](S& s) { return s.ro.fillTile(0, 0, 3, 2, &s.one, nullptr, nullptr); }},
+    {ekNotAllowed, [](S& s) { return s.ro.copyTile(0, 0, 3, 2, &s.o, 0, 0, nullptr, 1); }},
+    {ekNotAllowed, [](S& s) { return s.ro.copyTile(0, 0, 3, 2, &s.ro, 1, 0, nullptr, 0); }},
+    {ekNotAllowed, [](S& s) { return s.o.copyTile(0, 0, 3, 2, &s.ro, 0, 0, nullptr, 0); }},
+    {ekOkay, [](S& s) { return s.ro.copyTile(0, 0, 3, 2, &s.o, 0, 0, nullptr, 0); }},
 };
 
 TEST(HostileInput, EveryRowAnswersItsStatusAndChangesNothing) {
-    for (const Row& r : kRows) {
-        Guarded g, other;
-        EXPECT_EQ(r.call(g, other), r.want) << r.what;
-        EXPECT_TRUE(g.untouched() && other.untouched()) << r.what;
+    for (size_t i = 0; i < sizeof kRows / sizeof kRows[0]; ++i) {
+        S s;
+        EXPECT_EQ(kRows[i].call(s), kRows[i].want) << "row " << i;
+        EXPECT_TRUE(s.gb.untouched() && s.ob.untouched()) << "row " << i;
     }
 }
 
@@ -251,7 +202,7 @@ const Entry kEntries[] = {
          ekSubImg window(&parent.img, 2, 0, 0, 2, 3, 1, nullptr);
          ekSubImg outer(&window, 2, 0, 0, 2, 3, 1, nullptr);
          EXPECT_EQ(g.img.copyTile(1, 0, 2, 1, &window, INT_MIN, 0, nullptr, 0), ekOkay);
-         Caller in(3 * 2);
+         std::vector<unsigned char> in(3 * 2, 0x5A);
          EXPECT_EQ(outer.setSubTile(INT_MAX - 1, 0, 2, 1, in.data(), INT_MAX - 1, 0, 2, 1, nullptr),
                    ekOkay);
          ekSubImg far(&window, INT_MAX, 0, 0, 2, 3, 1, nullptr);

@@ -61,7 +61,7 @@ struct Caller {
         static const int kNoSpaces[5] = {9, 16, -1, INT_MAX, INT_MIN};
         ekSize s;
         img.getSize(s);
-        useCfg = wide || g.chance(80);
+        useCfg = g.chance(wide ? 90 : 80);
         ct = wide ? kTypes[g.in(0, 8)] : kFew[g.in(0, 4)];
         co = kOrders[g.in(0, 2)];
         cs = g.chance(30) ? 0 : g.in(1, 8);
