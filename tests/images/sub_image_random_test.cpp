@@ -238,54 +238,29 @@ std::unique_ptr<ekMemoryImg> makeParent(Rng& g) {
     return img;
 }
 
-TEST(SubImageRandom, ReadsMatchTheParentThroughTheWindow) {
+// Reads, and in two rounds of five writes, through a view of a random memory
+// image or through a view of such a view. The inner window of a view of a
+// view that is written covers the root, so that every pixel read from it is
+// the root's.
+TEST(SubImageRandom, ReadsAndWritesMatchTheParentThroughTheWindow) {
     Rng g(8);
-    for (int round = 0; round < 1500; ++round) {
+    for (int round = 0; round < 2500; ++round) {
+        const bool write = round % 5 >= 3, nested = g.chance(30);
         std::unique_ptr<ekMemoryImg> root = makeParent(g);
-        Case outer{};
-        std::unique_ptr<ekSubImg> view = makeView(g, *root, outer, true);
-        ASSERT_EQ(view->getStatus(), ekOkay) << outer.describe();
-        ekImage* parent = root.get();
-        Case t{};
-        std::unique_ptr<ekSubImg> top;
-        if (g.chance(30)) {  // a view of the view
-            top = makeView(g, *view, t, true);
-            parent = view.get();
-        } else {
-            t = outer;
-        }
-        ekSubImg& v = top ? *top : *view;
-        ASSERT_EQ(v.getStatus(), ekOkay);
-        t.draw(g, v, false, false);
-        const Snapshot snap(*parent);
-        checkRead(t, v, snap,
-                  "round " + std::to_string(round) + (top ? " outer " + outer.describe() : ""));
-        if (HasFailure()) return;
-    }
-}
-
-TEST(SubImageRandom, WritesReachTheParentThroughTheWindow) {
-    Rng g(80);
-    for (int round = 0; round < 1000; ++round) {
-        std::unique_ptr<ekMemoryImg> root = makeParent(g);
-        Case outer{};
-        // A view of a view writes through both windows; the inner window
-        // covers the root, so that every pixel read from it is the root's.
-        const bool nested = g.chance(30);
-        std::unique_ptr<ekSubImg> view = makeView(g, *root, outer, false, nested);
-        ekImage* parent = root.get();
-        Case t{};
-        std::unique_ptr<ekSubImg> top;
-        if (nested) {
-            top = makeView(g, *view, t, false);
-            parent = view.get();
-        } else {
-            t = outer;
-        }
-        ekSubImg& v = top ? *top : *view;
-        ASSERT_EQ(v.getStatus(), ekOkay);
-        t.draw(g, v, false, true);
-        checkWrite(t, v, *parent, "round " + std::to_string(round));
+        Case outer{}, inner{};
+        std::unique_ptr<ekSubImg> view = makeView(g, *root, outer, !write, write && nested), top;
+        if (nested) top = makeView(g, *view, inner, !write);
+        Case& t = nested ? inner : outer;
+        ekSubImg& v = nested ? *top : *view;
+        ASSERT_EQ(v.getStatus(), ekOkay) << t.describe();
+        t.draw(g, v, false, write);
+        ekImage& parent = nested ? static_cast<ekImage&>(*view) : *root;
+        const std::string where =
+            "round " + std::to_string(round) + (nested ? " outer " + outer.describe() : "");
+        if (write)
+            checkWrite(t, v, parent, where);
+        else
+            checkRead(t, v, Snapshot(parent), where);
         if (HasFailure()) return;
     }
 }
