@@ -221,16 +221,10 @@ TEST(MemoryImageRandom, CopiesInBothDirectionsMatchTheElementTables) {
         int offset = 0;
         const int kind = rng.in(0, 2);
         if (kind == 1) offset = rng.in(-1, 1);
-        if (kind == 2) {
-            std::vector<int> pool;
-            for (int g = 0; g < c; ++g) pool.push_back(g);
-            for (int m = 0; m < c; ++m) {
-                const int pick =
-                    pool.empty() || rng.chance(20) ? -1 : rng.in(0, int(pool.size()) - 1);
-                list.push_back(pick >= 0 ? pool[size_t(pick)] : -1);
-                if (pick < 0 && rng.chance(20)) list.back() = kFar[rng.in(0, 3)];  // none either
-                if (pick >= 0) pool.erase(pool.begin() + pick);
-            }
+        if (kind == 2) {  // distinct channels of b, or none
+            list = randomList(rng, c, -1, c - 1, false);
+            for (int& e : list)
+                if (e < 0 && rng.chance(20)) e = kFar[rng.in(0, 3)];  // none either
         }
         // An explicit selection may name fewer channels than a has: the
         // channels of a past them are left alone. (From channel 0 without a
