@@ -1,17 +1,20 @@
 // SPDX-License-Identifier: Apache-2.0
 // Hostile inputs: each is answered with a status or a defined result, no
 // buffer outside the request changes, and (under the sanitizer build, with
-// leak detection) nothing is read out of bounds or leaked.
+// leak detection) nothing is read out of bounds or leaked; also when memory
+// runs out.
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <numeric>
 #include <string>
 #include <vector>
 
 #include "eks/paging.h"
+#include "failing_new.h"
 #include "test_images.h"
 
 namespace {
@@ -306,6 +309,39 @@ TEST(HostileInput, EveryEntryIsAnsweredAndLosesNothing) {
         SCOPED_TRACE(e.what);
         e.run();
     }
+}
+
+// Working memory that cannot be allocated: ekNoMemory, and nothing moves
+// (a view's copy of its channel list, the channel lists of a read through a
+// view, a pixel sized by the image).
+TEST(ImagesNoMemory, ViewListsAndPixelsThatCannotBeHad) {
+    // 20 channels: more than a read keeps in its local lists.
+    ekMemoryImg parent(ekSize(2, 1, 1, 20), ekUChar, ekInterleaved);
+    std::vector<int> reversed(20);
+    std::iota(reversed.rbegin(), reversed.rend(), 0);
+    ekConfig own(ekUChar, ekInterleaved, 20, reversed.data(), 0, ekCoordSpace(0), ekColorModel(0));
+    ekSubImg view(&parent, nullptr);
+    EXPECT_EQ(view.getStatus(), ekOkay);
+    failing_new::failAllocation(0);
+    view.setConfig(&own);  // the view's copy of the list
+    EXPECT_EQ(view.getStatus(), ekNoMemory);
+    view.setConfig(&own);  // a new configuration starts afresh
+    EXPECT_EQ(view.getStatus(), ekOkay);
+    std::vector<unsigned char> buffer(40, 9);
+    for (int n : {0, 1}) {  // the view's list of the request, then the parent's
+        failing_new::failAllocation(n);
+        EXPECT_EQ(view.getTile(0, 0, 2, 1, buffer.data(), nullptr), ekNoMemory) << n;
+    }
+    EXPECT_EQ(buffer, std::vector<unsigned char>(40, 9));
+
+    ekMemoryImg grey(ekSize(1, 1, 1, 1), ekUChar, ekInterleaved);
+    EXPECT_EQ(grey.getStatus(), ekOkay);
+    for (int write : {0, 1}) {
+        ekPixel untyped;
+        failing_new::failAllocation(0);
+        EXPECT_EQ(write ? grey.setPixel(0, 0, untyped) : grey.getPixel(0, 0, untyped), ekNoMemory);
+    }
+    failing_new::failAllocation(-1);
 }
 
 }  // namespace
