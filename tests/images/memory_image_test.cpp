@@ -389,8 +389,10 @@ TEST(MemoryImageSaturate, EveryRequestKindHandsTheFlagOn) {
         c.reserved = flag;
         return &c;
     };
+    // v is read after the request ran.
+    auto got = [](ekStatus st, const unsigned char& v) { return st == ekOkay ? int(v) : -1; };
     auto read = [&](ekImage& img, int x, int flag) {
-        return img.getTile(x, 0, 1, 1, &out, cfg(ekUChar, 1, flag)) == ekOkay ? out : -1;
+        return got(img.getTile(x, 0, 1, 1, &out, cfg(ekUChar, 1, flag)), out);
     };
     const std::function<int(int)> kinds[] = {
         [&](int s) { return read(fimg, 0, s); },
@@ -398,18 +400,18 @@ TEST(MemoryImageSaturate, EveryRequestKindHandsTheFlagOn) {
         [&](int s) { return read(view, 0, s); },
         [&](int s) { return read(view, 1, s); },  // the view's fill outside it
         [&](int s) { return read(constant, 5, s); },
-        [&](int s) { return one.setTile(0, 0, 1, 1, f, cfg(ekFloat, 1, s)) == ekOkay ? u[0] : -1; },
+        [&](int s) { return got(one.setTile(0, 0, 1, 1, f, cfg(ekFloat, 1, s)), u[0]); },
         [&](int s) {
-            return one.copyTileCfg(0, 0, 0, 1, 1, 1, &fimg, 0, 0, 0, cfg(ekAnyType, 0, s), 1) ==
-                           ekOkay
-                       ? u[0]
-                       : -1;
+            const ekStatus st =
+                one.copyTileCfg(0, 0, 0, 1, 1, 1, &fimg, 0, 0, 0, cfg(ekAnyType, 0, s), 1);
+            return got(st, u[0]);
         },
         [&](int s) {
-            return three.fillTile(0, 0, 1, 1, d, cfg(ekDouble, 3, s), nullptr) == ekOkay ? u[1] : -1;
+            return got(three.fillTile(0, 0, 1, 1, d, cfg(ekDouble, 3, s), nullptr), u[1]);
         },
-        [&](int s) {  // one value widened over the channels
-            return three.fillTile(0, 0, 1, 1, d, cfg(ekDouble, 1, s), nullptr) == ekOkay ? u[2] : -1;
+        // One value widened over the channels.
+        [&](int s) {
+            return got(three.fillTile(0, 0, 1, 1, d, cfg(ekDouble, 1, s), nullptr), u[2]);
         },
     };
     for (size_t i = 0; i < sizeof kinds / sizeof kinds[0]; ++i) {

@@ -137,8 +137,8 @@ struct Caller {
     }
     std::string describe() const {
         std::ostringstream s;
-        s << "caller " << (useCfg ? "" : "(none) ") << "type " << ct << " order " << co
-          << " space " << space << " nchans " << nchans << " offset " << offset << " list";
+        s << "caller " << (useCfg ? "" : "(none) ") << "type " << ct << " order " << co << " space "
+          << space << " nchans " << nchans << " offset " << offset << " list";
         for (int v : list) s << " " << v;
         s << "; box " << str(r) << "; buffer " << str(b);
         return s.str();

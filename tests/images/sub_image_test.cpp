@@ -116,14 +116,15 @@ std::unique_ptr<ekSubImg> makeView(Rng& g, ekImage& parent, Case& t, bool duplic
     const bool swap =
         t.viewCs != 0 && flagsOf(t.viewCs).trans != flagsOf(parent.getCoordSpace()).trans;
     const int c = !t.viewList.empty() ? int(t.viewList.size()) : t.vc != 0 ? t.vc : ps.c;
+    const int wx = swap ? ps.y : ps.x, wy = swap ? ps.x : ps.y;
     // The own configuration is applied at every reset: its type wins.
-    const int type = ownType != ekAnyType    ? ownType
+    const int type = ownType != ekAnyType      ? ownType
                      : t.viewType != ekAnyType ? t.viewType
                                                : parent.getDataType();
-    EXPECT_EQ((std::vector<int>{vs.x, vs.y, vs.z, vs.c, v->getDataType(), v->getOrder()}),
-              (std::vector<int>{t.nx != 0 ? t.nx : swap ? ps.y : ps.x,
-                                t.ny != 0 ? t.ny : swap ? ps.x : ps.y, t.nz != 0 ? t.nz : ps.z, c,
-                                type, ownOrder != ekAnyOrder ? ownOrder : parent.getOrder()}))
+    EXPECT_EQ(
+        (std::vector<int>{vs.x, vs.y, vs.z, vs.c, v->getDataType(), v->getOrder()}),
+        (std::vector<int>{t.nx != 0 ? t.nx : wx, t.ny != 0 ? t.ny : wy, t.nz != 0 ? t.nz : ps.z, c,
+                          type, ownOrder != ekAnyOrder ? ownOrder : parent.getOrder()}))
         << t.describe();
     return v;
 }
@@ -188,7 +189,7 @@ void checkRead(Case& t, ekSubImg& view, const Snapshot& parent, const std::strin
         for (int k = 0; k < t.nc; ++k) {
             const Target g = m.target(X, Y, Z, k, true);
             if (m.viewChannel(k) < 0 || (!g.fill && g.p < 0)) continue;
-            const double v = !g.fill   ? parent.get(g.x, g.y, g.z, g.p)
+            const double v = !g.fill    ? parent.get(g.x, g.y, g.z, g.p)
                              : g.p >= 0 ? parent.fill[size_t(g.p)]
                                         : 0.0;
             writeElement(t.ct, want.data(), t.index(i, j, l, k), int64_t(v));
