@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // Constant image: attributes following the value, reads in every path
-// (direct byte fills and the engine). Its copies and refused writes are drawn
-// by the memory image's randomized copies.
+// (direct byte fills and the engine). Its copies, refused writes and reads in
+// every caller layout are drawn
+// by the memory image's randomized tests too.
 #include <gtest/gtest.h>
 
 #include <algorithm>

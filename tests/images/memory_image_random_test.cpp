@@ -99,11 +99,12 @@ struct RandomImage {
     }
 };
 
-// A random image and a caller layout for it.
+// A random image (a constant when asked) and a caller layout for it.
 struct Case : Caller {
     RandomImage im;
 
-    Case(Rng& rng, bool uniqueChannels) : im(rng, rng.in(1, 4), 7, 6, 3) {
+    Case(Rng& rng, bool uniqueChannels, bool constant = false)
+        : im(rng, rng.in(1, 4), 7, 6, 3, constant) {
         draw(rng, *im.img, true, uniqueChannels);
     }
     bool validChan(int m) const { return m >= 0 && m < im.c; }
@@ -123,7 +124,7 @@ const int kRounds = 2500;
 TEST(MemoryImageRandom, ReadsMatchTheElementTable) {
     Rng rng(20261206);
     for (int round = 0; round < kRounds; ++round) {
-        Case k(rng, false);
+        Case k(rng, false, rng.chance(10));
         std::vector<unsigned char> buffer(bufferBytes(k.ct, k.elements()) + kGuard);
         for (unsigned char& v : buffer) v = static_cast<unsigned char>(rng.in(0, 255));
         std::vector<unsigned char> expected = buffer;
@@ -196,8 +197,8 @@ TEST(MemoryImageRandom, FillsMatchTheElementTable) {
                         k.im.put(expected, x, y, z, m, valueOf(k.nc - 1));
                 }
         ASSERT_EQ(k.im.img->fillTile3D(k.r.x, k.r.y, k.r.z, k.r.nx, k.r.ny, k.r.nz,
-                                       nullValue ? nullptr : value.data(), &k.cfg,
-                                       withKeep ? &keep : nullptr),
+                                       nullValue ? nullptr : value.data(),
+                                       k.useCfg ? &k.cfg : nullptr, withKeep ? &keep : nullptr),
                   ekOkay)
             << k.describe();
         ASSERT_EQ(k.im.bytes, expected) << "round " << round << ": " << k.describe() << " keep "
