@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // Constant image: attributes following the value, reads in every path
 // (direct byte fills and the engine). Its copies, refused writes and reads in
-// every caller layout are drawn
-// by the memory image's randomized tests too.
+// every caller layout are drawn by the memory image's randomized tests too.
 #include <gtest/gtest.h>
 
 #include <algorithm>
