@@ -71,7 +71,7 @@ std::unique_ptr<ekSubImg> makeView(Rng& g, ekImage& parent, Case& t, bool duplic
     parent.getSize(ps);
     t.sx = whole ? 0 : g.in(-2, ps.x);
     t.sy = whole ? 0 : g.in(-2, ps.y);
-    t.sz = whole ? 0 : g.in(-1, ps.z - 1);
+    t.sz = whole || g.chance(75) ? 0 : g.in(-1, ps.z - 1);  // most in the parent's first plane
     // Now and then a window at the 32-bit limits: far outside the parent,
     // reaching beyond them.
     if (!whole && g.chance(5)) (g.chance(50) ? t.sx : t.sy) = g.nearLimit(4);
