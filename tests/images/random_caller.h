@@ -43,8 +43,8 @@ const int kFar[4] = {INT_MAX, INT_MIN, 1000000, -3};
 
 // A caller layout drawn for one image. `wide` adds every type, channel
 // selections far outside their ranges (they select no channel) and spaces
-// outside the table (they count as the image's own); without it the types
-// are five that hold the view model's sentinel.
+// outside the table (they count as ekLowerLeft); without it the types are
+// five that hold the view model's sentinel.
 struct Caller {
     bool useCfg = true;
     ekType ct;
@@ -80,7 +80,9 @@ struct Caller {
                 if (wide && g.chance(5)) e = kFar[g.in(0, 3)];
         }
         if (!useCfg) {
-            ct = img.getDataType(), co = img.getOrder(), space = cs = nchans = offset = 0;
+            ct = img.getDataType();
+            co = img.getOrder();
+            space = cs = nchans = offset = 0;
             nc = s.c;
             list.clear();
         }
