@@ -100,10 +100,10 @@ std::unique_ptr<ekSubImg> makeView(Rng& g, ekImage& parent, Case& t, bool duplic
     } else if (t.vc != 0) {
         v.reset(new ekSubImg(&parent, t.sx, t.sy, t.sz, t.sc, t.nx, t.ny, t.nz, t.vc, nullptr));
     } else {
-        v.reset(t.nx != 0 ? new ekSubImg(&parent, t.sx, t.sy, t.sz, t.nx, t.ny, ps.z, nullptr)
+        t.nz = t.nx != 0 ? g.in(1, ps.z + 1) : 0;
+        v.reset(t.nx != 0 ? new ekSubImg(&parent, t.sx, t.sy, t.sz, t.nx, t.ny, t.nz, nullptr)
                           : new ekSubImg(&parent, nullptr));
         v->setStart(t.sx, t.sy, t.sz, t.sc);
-        t.nz = t.nx != 0 ? ps.z : 0;
     }
     t.viewCs = g.chance(50) ? g.in(1, 8) : 0;
     if (t.viewCs != 0) v->setCoordSpace(ekCoordSpace(t.viewCs));
