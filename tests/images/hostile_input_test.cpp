@@ -1,17 +1,20 @@
 // SPDX-License-Identifier: Apache-2.0
 // Hostile inputs: each is answered with a status or a defined result, no
 // buffer outside the request changes, and (under the sanitizer build, with
-// leak detection) nothing is read out of bounds or leaked.
+// leak detection) nothing is read out of bounds or leaked; also when memory
+// runs out.
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <numeric>
 #include <string>
 #include <vector>
 
 #include "eks/paging.h"
+#include "failing_new.h"
 #include "test_images.h"
 
 namespace {
@@ -29,18 +32,6 @@ struct Guarded {
     }
 };
 
-// A caller buffer of n bytes that a refused request must leave as it was.
-struct Caller {
-    std::vector<unsigned char> bytes;
-    explicit Caller(size_t n) : bytes(n, 0x5A) {}
-    void* data() { return bytes.data(); }
-    bool untouched() const {
-        for (unsigned char b : bytes)
-            if (b != 0x5A) return false;
-        return true;
-    }
-};
-
 // Every read, write, fill and copy with the configuration is refused and
 // moves nothing, on every image class: ekBadAttribute, except where the
 // class refuses the operation anyway (a constant image is never written, a
@@ -49,7 +40,7 @@ void expectRefusedEverywhere(const ekConfig& cfg) {
     Guarded g, other, parent;
     ekSubImg view(&parent.img, nullptr);
     ekConstImg constant;
-    Caller out(4096);
+    std::vector<unsigned char> out(4096, 0x5A);
     auto refused = [](ekStatus s) {
         return s == ekBadAttribute || s == ekNotAllowed || s == ekNotImplemented;
     };
@@ -67,10 +58,74 @@ void expectRefusedEverywhere(const ekConfig& cfg) {
     EXPECT_EQ(g.img.fillTile(0, 0, 2, 2, out.data(), &cfg, nullptr), ekBadAttribute);
     EXPECT_EQ(g.img.copyTileCfg(0, 0, 0, 2, 2, 1, &other.img, 0, 0, 0, &cfg, 1), ekBadAttribute);
     EXPECT_EQ(view.setTile(0, 0, 2, 2, out.data(), &cfg), ekBadAttribute);
-    EXPECT_TRUE(out.untouched());
-    EXPECT_TRUE(g.untouched());
-    EXPECT_TRUE(other.untouched());
-    EXPECT_TRUE(parent.untouched());
+    EXPECT_EQ(out, std::vector<unsigned char>(4096, 0x5A));
+    EXPECT_TRUE(g.untouched() && other.untouched() && parent.untouched());
+}
+
+// Fresh images for each row: g and o (guarded, every element 7), a
+// read-only wrap of g's pixels, an image whose status is bad, one that cannot
+// fill and one of another colour model.
+struct S {
+    Guarded gb, ob;
+    ekMemoryImg &g = gb.img, &o = ob.img;
+    ekMemoryImg ro{static_cast<const void*>(gb.bytes.data() + 16), ekSize(4, 3, 1, 3), ekUChar,
+                   ekInterleaved};
+    TestMemoryImg bad{ekSize(6, 5, 1, 3), ekUChar, ekInterleaved};
+    GridImage plain{8, 8, 3};  // also ekRGB
+    TestMemoryImg grey{ekSize(4, 3, 1, 1), ekUChar, ekInterleaved};
+    unsigned char one = 0;  // a buffer for requests refused before they move
+    S() { bad.setStatus(ekBadInput); }
+};
+
+// One call and the status it must answer; neither g nor o changes. Copies
+// report what fails on the other side.
+const struct {
+    ekStatus want;
+    ekStatus (*call)(S&);
+} kRows[] = {
+    // Null buffers, and one for an empty buffer box.
+    {ekBadAttribute, [](S& s) { return s.g.getTile(0, 0, 2, 2, nullptr, nullptr); }},
+    {ekBadAttribute, [](S& s) { return s.g.setTile(0, 0, 2, 2, nullptr, nullptr); }},
+    {ekOkay, [](S& s) { return s.g.getSubTile(0, 0, 2, 2, nullptr, 0, 0, 0, 2, nullptr); }},
+    // Reads, writes and fills of boxes at the 32-bit limits are the
+    // randomized model's; copies clip the box to the image that copies.
+    {ekOkay,
+     [](S& s) { return s.g.copyTile(INT_MIN, INT_MIN, INT_MAX, INT_MAX, &s.o, 0, 0, nullptr, 1); }},
+    {ekOkay,
+     [](S& s) { return s.o.copyTile(INT_MAX, INT_MAX, INT_MAX, INT_MAX, &s.g, 0, 0, nullptr, 1); }},
+    // Buffer strides, or a separate buffer's channel volume, past 32 bits.
+    {ekBadAttribute,
+     [](S& s) { return s.g.getSubTile(0, 0, 1, 1, &s.one, 0, 0, 70000, 70000, nullptr); }},
+    {ekBadAttribute,
+     [](S& s) {
+         const ekConfig separate(ekUChar, ekSeparate, 3);  // 2.5e9 elements a channel
+         return s.g.setSubTile3D(0, 0, 0, 1, 1, 1, &s.one, 0, 0, 0, 50000, 1, 50000, &separate);
+     }},
+    // The other image's failures: its status (the fill step is skipped), no
+    // image, no fill (fine while this image covers the box), no colour
+    // conversion.
+    {ekBadInput, [](S& s) { return s.g.copyTile(-1, 0, 2, 1, &s.bad, 0, 0, nullptr, 0); }},
+    {ekBadInput, [](S& s) { return s.g.copyTile(0, 0, 2, 1, &s.bad, 0, 0, nullptr, 1); }},
+    {ekBadInput, [](S& s) { return s.g.copyTile(0, 0, 2, 1, nullptr, 0, 0, nullptr, 1); }},
+    {ekOkay, [](S& s) { return s.g.copyTile(0, 0, 2, 2, &s.plain, 0, 0, nullptr, 0); }},
+    {ekNotImplemented, [](S& s) { return s.g.copyTile(-1, 0, 2, 2, &s.plain, 0, 0, nullptr, 0); }},
+    {ekNotImplemented, [](S& s) { return s.g.copyTile(0, 0, 2, 2, &s.grey, 0, 0, nullptr, 1); }},
+    // A read-only wrap is never written: not by a write, a fill, or a copy
+    // into it (its own, within it, another image's); copies out of it run.
+    {ekNotAllowed, [](S& s) { return s.ro.setTile(0, 0, 1, 1, &s.one, nullptr); }},
+    {ekNotAllowed, [](S& s) { return s.ro.fillTile(0, 0, 3, 2, &s.one, nullptr, nullptr); }},
+    {ekNotAllowed, [](S& s) { return s.ro.copyTile(0, 0, 3, 2, &s.o, 0, 0, nullptr, 1); }},
+    {ekNotAllowed, [](S& s) { return s.ro.copyTile(0, 0, 3, 2, &s.ro, 1, 0, nullptr, 0); }},
+    {ekNotAllowed, [](S& s) { return s.o.copyTile(0, 0, 3, 2, &s.ro, 0, 0, nullptr, 0); }},
+    {ekOkay, [](S& s) { return s.ro.copyTile(0, 0, 3, 2, &s.o, 0, 0, nullptr, 0); }},
+};
+
+TEST(HostileInput, EveryRowAnswersItsStatusAndChangesNothing) {
+    for (size_t i = 0; i < sizeof kRows / sizeof kRows[0]; ++i) {
+        S s;
+        EXPECT_EQ(kRows[i].call(s), kRows[i].want) << "row " << i;
+        EXPECT_TRUE(s.gb.untouched() && s.ob.untouched()) << "row " << i;
+    }
 }
 
 struct Entry {
@@ -105,34 +160,6 @@ const Entry kEntries[] = {
              expectRefusedEverywhere(ekConfig(ekUChar, ekOrder(o), 3));
          expectRefusedEverywhere(ekConfig(ekUChar, ekInterleaved, -1));
          expectRefusedEverywhere(ekConfig(ekUChar, ekInterleaved, INT_MIN));
-     }},
-    {"null buffers",
-     [] {
-         Guarded g;
-         EXPECT_EQ(g.img.getTile(0, 0, 2, 2, nullptr, nullptr), ekBadAttribute);
-         EXPECT_EQ(g.img.setTile(0, 0, 2, 2, nullptr, nullptr), ekBadAttribute);
-         EXPECT_EQ(g.img.getSubTile(0, 0, 2, 2, nullptr, 0, 0, 0, 2, nullptr), ekOkay);  // empty
-         EXPECT_TRUE(g.untouched());
-         EXPECT_EQ(g.img.fillTile(0, 0, 1, 1, nullptr, nullptr, nullptr), ekOkay);  // zeros
-         EXPECT_EQ(g.bytes[16], 0);
-         ekMemoryImg owned(nullptr, ekSize(2, 2, 1, 1), ekUChar, ekInterleaved);
-         EXPECT_NE(owned.getDataPtr(), nullptr);  // a null buffer makes the reset allocate
-     }},
-    {"boxes with extents of INT32_MAX or INT32_MIN",
-     [] {
-         Guarded g, other;
-         const int big = INT_MAX, low = INT_MIN;
-         // Reads, writes and fills of such boxes are the randomized model's.
-         // Copies clip the box to the image that copies.
-         EXPECT_EQ(g.img.copyTile(low, low, big, big, &other.img, 0, 0, nullptr, 1), ekOkay);
-         EXPECT_EQ(other.img.copyTile(big, big, big, big, &g.img, 0, 0, nullptr, 1), ekOkay);
-         EXPECT_TRUE(other.untouched());
-         // A buffer box whose strides do not fit 32 bits is refused.
-         unsigned char one = 0;
-         EXPECT_EQ(g.img.getSubTile(0, 0, 1, 1, &one, 0, 0, 70000, 70000, nullptr), ekBadAttribute);
-         ekConfig separate(ekUChar, ekSeparate, 3);  // channel volume 2.5e9 elements
-         EXPECT_EQ(g.img.setSubTile3D(0, 0, 0, 1, 1, 1, &one, 0, 0, 0, 50000, 1, 50000, &separate),
-                   ekBadAttribute);
      }},
     {"a copy after a reset that failed with a huge channel count",
      [] {
@@ -178,7 +205,7 @@ const Entry kEntries[] = {
          ekSubImg window(&parent.img, 2, 0, 0, 2, 3, 1, nullptr);
          ekSubImg outer(&window, 2, 0, 0, 2, 3, 1, nullptr);
          EXPECT_EQ(g.img.copyTile(1, 0, 2, 1, &window, INT_MIN, 0, nullptr, 0), ekOkay);
-         Caller in(3 * 2);
+         std::vector<unsigned char> in(3 * 2, 0x5A);
          EXPECT_EQ(outer.setSubTile(INT_MAX - 1, 0, 2, 1, in.data(), INT_MAX - 1, 0, 2, 1, nullptr),
                    ekOkay);
          ekSubImg far(&window, INT_MAX, 0, 0, 2, 3, 1, nullptr);
@@ -282,6 +309,39 @@ TEST(HostileInput, EveryEntryIsAnsweredAndLosesNothing) {
         SCOPED_TRACE(e.what);
         e.run();
     }
+}
+
+// Working memory that cannot be allocated: ekNoMemory, and nothing moves
+// (a view's copy of its channel list, the channel lists of a read through a
+// view, a pixel sized by the image).
+TEST(ImagesNoMemory, ViewListsAndPixelsThatCannotBeHad) {
+    // 20 channels: more than a read keeps in its local lists.
+    ekMemoryImg parent(ekSize(2, 1, 1, 20), ekUChar, ekInterleaved);
+    std::vector<int> reversed(20);
+    std::iota(reversed.rbegin(), reversed.rend(), 0);
+    ekConfig own(ekUChar, ekInterleaved, 20, reversed.data(), 0, ekCoordSpace(0), ekColorModel(0));
+    ekSubImg view(&parent, nullptr);
+    EXPECT_EQ(view.getStatus(), ekOkay);
+    failing_new::failAllocation(0);
+    view.setConfig(&own);  // the view's copy of the list
+    EXPECT_EQ(view.getStatus(), ekNoMemory);
+    view.setConfig(&own);  // a new configuration starts afresh
+    EXPECT_EQ(view.getStatus(), ekOkay);
+    std::vector<unsigned char> buffer(40, 9);
+    for (int n : {0, 1}) {  // the view's list of the request, then the parent's
+        failing_new::failAllocation(n);
+        EXPECT_EQ(view.getTile(0, 0, 2, 1, buffer.data(), nullptr), ekNoMemory) << n;
+    }
+    EXPECT_EQ(buffer, std::vector<unsigned char>(40, 9));
+
+    ekMemoryImg grey(ekSize(1, 1, 1, 1), ekUChar, ekInterleaved);
+    EXPECT_EQ(grey.getStatus(), ekOkay);
+    for (int write : {0, 1}) {
+        ekPixel untyped;
+        failing_new::failAllocation(0);
+        EXPECT_EQ(write ? grey.setPixel(0, 0, untyped) : grey.getPixel(0, 0, untyped), ekNoMemory);
+    }
+    failing_new::failAllocation(-1);
 }
 
 }  // namespace

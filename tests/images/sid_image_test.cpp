@@ -8,26 +8,25 @@ namespace {
 
 const ekSize kSmall(4, 3, 1, 1);
 
-TEST(SeedImage, ResourceIdsAreConsecutiveAndNeverReused) {
+TEST(SeedImage, IdsBoundsAndLiveness) {
     ekMemoryImg a(kSmall, ekUChar, ekInterleaved);
     const unsigned first = a.ResourceID();
     EXPECT_EQ(first, ekSIDImage::SidImgCounter_);
+    EXPECT_NE(first, 0u);
     {
         ekMemoryImg b(kSmall, ekUChar, ekInterleaved);
         EXPECT_EQ(b.ResourceID(), first + 1);
     }
-    ekMemoryImg c(kSmall, ekUChar, ekInterleaved);
+    ekMemoryImg c(ekSize(640, 480, 1, 3), ekUChar, ekInterleaved);
     EXPECT_EQ(c.ResourceID(), first + 2);  // b's id is not handed out again
-    EXPECT_NE(first, 0u);
-}
+    EXPECT_EQ(c.getBounds(), ekTile(0, 0, 0, 640, 480, 1));
+    c.setXsize(10);  // recorded, not yet derived: the field already holds it
+    EXPECT_EQ(c.getBounds(), ekTile(0, 0, 0, 10, 480, 1));
 
-TEST(SeedImage, AsSidImageRecognisesOnlyLiveSeedImages) {
     EXPECT_EQ(ekSIDImage::asSidImage(nullptr), nullptr);
     GridImage plain(2, 2, 1);
     EXPECT_EQ(ekSIDImage::asSidImage(&plain), nullptr);
-    ekMemoryImg mem(kSmall, ekUChar, ekInterleaved);
-    EXPECT_EQ(ekSIDImage::asSidImage(&mem), &mem);
-
+    EXPECT_EQ(ekSIDImage::asSidImage(&a), &a);
     // A destroyed seed image is not recognised, and is not read to find out
     // (the sanitizer build would report a use after free).
     ekImage* gone = new ekMemoryImg(kSmall, ekUChar, ekInterleaved);
@@ -122,13 +121,6 @@ TEST(SeedImage, MergeIntoADestroyedSeedDoesNothing) {
     delete plain;                // leaves the graph; the seed pointer dangles
     mem.MergeChangesIntoSeed();  // must not touch it
     EXPECT_FALSE(mem.CollapseSeed());
-}
-
-TEST(SeedImage, BoundsComeFromTheSizeWithoutReset) {
-    ekMemoryImg mem(ekSize(640, 480, 1, 3), ekUChar, ekInterleaved);
-    EXPECT_EQ(mem.getBounds(), ekTile(0, 0, 0, 640, 480, 1));
-    mem.setXsize(10);  // recorded, not yet derived: the field already holds it
-    EXPECT_EQ(mem.getBounds(), ekTile(0, 0, 0, 10, 480, 1));
 }
 
 }  // namespace
