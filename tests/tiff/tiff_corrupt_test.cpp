@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
-// Damaged files: valid files cut short and with bytes flipped either refuse
-// to open or fail page by page, with statuses and messages, never a crash, a
-// read past a buffer (the sanitizer build checks) or a word on stderr.
+// Damaged files: valid files cut short and with bytes flipped, and files that
+// are not there, either refuse to open or fail page by page, with statuses
+// and messages, never a crash, a read past a buffer (the sanitizer build
+// checks) or a word on stderr.
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
@@ -121,6 +122,14 @@ TEST(TiffCorrupt, DamagedFilesGiveStatusesNotCrashes) {
             ++(cut ? cutsFailed : flipsFailed);
             EXPECT_NE("", message) << "status " << s;
         }
+    testing::internal::CaptureStderr();
+    ekTiffImg missing((testing::TempDir() + "eks_no_such_file.tif").c_str()), unnamed(nullptr);
+    for (ekTiffImg* img : {&missing, &unnamed}) {
+        EXPECT_EQ(ekBadInput, img->getStatus());
+        EXPECT_STRNE("", img->getMessage());
+        EXPECT_EQ(0, img->getXsize());
+    }
+    EXPECT_EQ("", testing::internal::GetCapturedStderr());
     EXPECT_GT(cutsFailed, int(files.size()) * 24 / 2);  // most cuts lose pages or the directory
     EXPECT_GT(flipsFailed, 0);
 }

@@ -38,55 +38,45 @@ private:
     rlimit saved{};
 };
 
-const ekSize kSize(128, 128, 1, 3);  // 16 tiles of 32 x 32
+// The file's pixels as libtiff alone reads them.
+std::vector<uint8_t> onDisk(const std::string& path) { return readWithLibtiff(path, 0).pixels; }
 
-void writeAll(ekTiffImg& img, const std::vector<uint8_t>& pixels) {
-    ASSERT_EQ(ekOkay,
-              img.setTile(0, 0, kSize.x, kSize.y, const_cast<uint8_t*>(pixels.data()), nullptr));
-}
-
+// A flush, a close and, on the second file, the destructor that fail for
+// lack of space; then, for the first, space again.
 TEST(TiffDurability, AFailedWriteKeepsTheFlushedFileAndThePages) {
-    const std::string path = tempTiffPath("full");
-    const std::vector<uint8_t> first = randomBytes(128 * 128 * 3, 1);
-    const std::vector<uint8_t> second = randomBytes(128 * 128 * 3, 2);
-    ekTiffImg img(path.c_str(), kSize, ekUChar, ekInterleaved, 32, 32, ekTiffDeflate);
-    writeAll(img, first);
-    ASSERT_EQ(ekOkay, img.flush());
-    const std::vector<uint8_t> flushed = readWithLibtiff(path, 0).pixels;
-    ASSERT_FALSE(flushed.empty());
-    writeAll(img, second);
-    {
-        FileSizeLimit full(fileBytes(path) + 20000);  // room for a few tiles, not all
-        EXPECT_EQ(ekBadInput, img.flush());
-        EXPECT_NE(std::string(), img.getMessage());
-        EXPECT_EQ(ekBadInput, img.close());  // still open, pages kept
-        EXPECT_EQ(1, img.hasUnwrittenData());
-        EXPECT_TRUE(readWithLibtiff(path, 0).pixels == flushed);
+    const ekSize size(128, 128, 1, 3);  // 16 tiles of 32 x 32
+    for (bool destructor : {false, true}) {
+        const std::string path = tempTiffPath("full");
+        const std::vector<uint8_t> first = randomBytes(128 * 128 * 3, 1 + destructor);
+        std::vector<uint8_t> second = randomBytes(128 * 128 * 3, 3 + destructor);
+        auto img = std::make_unique<ekTiffImg>(path.c_str(), size, ekUChar,
+                                               destructor ? ekSeparate : ekInterleaved, 32, 32,
+                                               destructor ? ekTiffLZW : ekTiffDeflate);
+        ASSERT_EQ(ekOkay,
+                  img->setTile(0, 0, 128, 128, const_cast<uint8_t*>(first.data()), nullptr));
+        ASSERT_EQ(ekOkay, img->flush());
+        const std::vector<uint8_t> flushed = onDisk(path);
+        ASSERT_FALSE(flushed.empty());
+        ASSERT_EQ(ekOkay, img->setTile(0, 0, 128, 128, second.data(), nullptr));
+        {
+            FileSizeLimit full(fileBytes(path) + (destructor ? 0 : 20000));  // a few tiles' room
+            if (destructor) {
+                img.reset();  // its pages cannot be written
+                EXPECT_TRUE(onDisk(path) == flushed);
+                continue;
+            }
+            EXPECT_EQ(ekBadInput, img->flush());
+            EXPECT_NE(std::string(), img->getMessage());
+            EXPECT_EQ(ekBadInput, img->close());  // still open, pages kept
+            EXPECT_EQ(1, img->hasUnwrittenData());
+            EXPECT_TRUE(onDisk(path) == flushed);
+        }
+        // Space again: everything written is there.
+        ASSERT_EQ(ekOkay, img->close()) << img->getMessage();
+        EXPECT_EQ(ekNotAllowed, img->close());
+        EXPECT_EQ(ekNotAllowed, img->getTile(0, 0, 2, 2, second.data(), nullptr));
+        EXPECT_TRUE(onDisk(path) == second);
     }
-    // Space again: everything written is there.
-    ASSERT_EQ(ekOkay, img.close()) << img.getMessage();
-    EXPECT_EQ(ekNotAllowed, img.close());
-    std::vector<uint8_t> buf(16);
-    EXPECT_EQ(ekNotAllowed, img.getTile(0, 0, 2, 2, buf.data(), nullptr));
-    ekTiffImg back(path.c_str());
-    std::vector<uint8_t> all(second.size());
-    ASSERT_EQ(ekOkay, back.getTile(0, 0, kSize.x, kSize.y, all.data(), nullptr));
-    EXPECT_TRUE(all == second);
-}
-
-TEST(TiffDurability, ADestructorThatCannotWriteLeavesTheFlushedFile) {
-    const std::string path = tempTiffPath("full-dtor");
-    auto img =
-        std::make_unique<ekTiffImg>(path.c_str(), kSize, ekUChar, ekSeparate, 32, 32, ekTiffLZW);
-    writeAll(*img, randomBytes(128 * 128 * 3, 3));
-    ASSERT_EQ(ekOkay, img->flush());
-    const std::vector<uint8_t> flushed = readWithLibtiff(path, 0).pixels;
-    writeAll(*img, randomBytes(128 * 128 * 3, 4));
-    {
-        FileSizeLimit full(fileBytes(path));
-        img.reset();  // its pages cannot be written
-    }
-    EXPECT_TRUE(readWithLibtiff(path, 0).pixels == flushed);
 }
 
 // Rewritten and flushed 40 times, a file stays near its live size; closed,
