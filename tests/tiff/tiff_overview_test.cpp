@@ -48,7 +48,11 @@ std::vector<uint16_t> expected(const RawTiffSpec& first, const std::vector<uint8
     return out;
 }
 
+// Damaged copies of each file fail alone, at every level (the rest of the
+// damage: TiffRead.EveryLayoutMatchesMemoryImage).
 TEST(TiffOverviews, ReducedDirectoriesOpenAsLevelsOfTheirOwn) {
+    std::mt19937 rng(12);
+    int damaged[2] = {0, 0};
     for (bool subIfds : {false, true})
         for (bool palette : {false, true}) {
             SCOPED_TRACE(testing::Message() << "SubIFDs " << subIfds << " palette " << palette);
@@ -109,7 +113,9 @@ TEST(TiffOverviews, ReducedDirectoriesOpenAsLevelsOfTheirOwn) {
                         << img.getMessage();
                 }
             }
+            expectDamageHandled(path, 6, 20, rng, damaged);
         }
+    EXPECT_GT(damaged[0] + damaged[1], 0);
 }
 
 // Sample c of the reference reduction's pixel (ox, oy): of the f x f block
