@@ -49,8 +49,9 @@ std::vector<uint16_t> expected(const RawTiffSpec& first, const std::vector<uint8
     return out;
 }
 
-// Damaged copies of each file fail alone, at every level (the rest of the
-// damage: TiffRead.EveryLayoutMatchesMemoryImage).
+// Both arrangements, of RGB and of palette images; damaged copies of each
+// file are handled at every level (the rest of the damage:
+// TiffRead.EveryLayoutMatchesMemoryImage).
 TEST(TiffOverviews, ReducedDirectoriesOpenAsLevelsOfTheirOwn) {
     std::mt19937 rng(12);
     int damaged[2] = {0, 0};

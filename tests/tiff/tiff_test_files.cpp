@@ -94,13 +94,8 @@ bool writeDirectory(TIFF* tif, const RawTiffSpec& s, const uint8_t* img) {
     TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, uint16_t(s.photometric));
     TIFFSetField(tif, TIFFTAG_ORIENTATION, uint16_t(s.orientation));
     TIFFSetField(tif, TIFFTAG_COMPRESSION, uint16_t(s.compression));
-    // JPEG is handed RGB and stores YCbCr.
-    if (s.compression == COMPRESSION_JPEG)
-        TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
     if (s.subfileType != 0) TIFFSetField(tif, TIFFTAG_SUBFILETYPE, uint32_t(s.subfileType));
-    const int colours = s.photometric == PHOTOMETRIC_RGB || s.photometric == PHOTOMETRIC_YCBCR ? 3
-                        : s.photometric == PHOTOMETRIC_SEPARATED                               ? 4
-                                                                                               : 1;
+    const int colours = s.photometric == PHOTOMETRIC_RGB ? 3 : 1;
     if (s.channels > colours) {
         std::vector<uint16_t> extra(size_t(s.channels - colours), EXTRASAMPLE_UNSPECIFIED);
         TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, uint16_t(extra.size()), extra.data());
