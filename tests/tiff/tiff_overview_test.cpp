@@ -115,7 +115,7 @@ TEST(TiffOverviews, ReducedDirectoriesOpenAsLevelsOfTheirOwn) {
                         << img.getMessage();
                 }
             }
-            expectDamageHandled(path, 6, 20, rng, damaged);
+            expectDamageHandled(path, 4, 12, rng, damaged);
         }
     EXPECT_GT(damaged[0] + damaged[1], 0);
 }

@@ -271,7 +271,7 @@ void checkLayout(const Sample& smp, bool separate, bool tiled, int comp, uint32_
     EXPECT_EQ(ref.getWidth(), img.getWidth());  // rows and columns swap from 5 on
     compareWindows(img, ref, s.directories, rng);
     evictions += img.getCacheEvictions();
-    expectDamageHandled(path, 1, 3, rng, damaged);
+    expectDamageHandled(path, 1, 2, rng, damaged);
 }
 
 // ---------------------------------------------------------------------------
