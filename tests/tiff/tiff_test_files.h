@@ -72,7 +72,7 @@ LibtiffDirectory readWithLibtiff(const std::string& path, int directory);
 // Copies of the file cut at `cuts` random lengths and `flips` with up to 8
 // bits flipped (every other one in the header and directory: at the start or
 // the end of the file) open, at their last overview too, and read with a
-// status and, on a failure, a message: never a crash, a read past a buffer
+// status and, on a failure, an error message: never a crash, a read past a buffer
 // (the sanitizer build checks) or a word on stderr. Counts the cuts and the
 // flips that failed in failed[0] and failed[1].
 void expectDamageHandled(const std::string& path, int cuts, int flips, std::mt19937& rng,

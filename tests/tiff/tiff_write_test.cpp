@@ -390,25 +390,29 @@ TEST(TiffCodecs, CombinationsThatCannotBeWrittenAreRefusedByName) {
         ekOrder order = ekInterleaved;
         int tileWidth = 16;
         ekStatus status = ekBadAttribute;
+        int quality = 0;
     };
-    const Refused refused[] = {{ekTiffJPEG, 1, ekUShort, 3, "JPEG"},
-                               {ekTiffWebP, 1, ekUChar, 1, "WebP"},
-                               {ekTiffWebP, 1, ekFloat, 3, "WebP"},
-                               {ekTiffNone, 2, ekUChar, 1, "predictor 2"},
-                               {ekTiffPackBits, 2, ekUChar, 1, "predictor 2"},
-                               {ekTiffJPEG, 2, ekUChar, 1, "predictor 2"},
-                               {ekTiffLERC, 3, ekFloat, 1, "predictor 3"},
-                               {ekTiffDeflate, 3, ekUShort, 1, "predictor 3"},
-                               {ekTiffCompression(6), 1, ekUChar, 1, "compression 6"},
-                               {ekTiffNone, 1, ekUChar, 1, "", ekInterleaved, 20},
-                               {ekTiffNone, 1, ekAnyType, 1, ""},
-                               {ekTiffNone, 1, ekUChar, 1, "", ekSequential, 16, ekNotImplemented}};
+    const Refused refused[] = {
+        {ekTiffJPEG, 1, ekUShort, 3, "JPEG"},
+        {ekTiffWebP, 1, ekUChar, 1, "WebP"},
+        {ekTiffWebP, 1, ekFloat, 3, "WebP"},
+        {ekTiffNone, 2, ekUChar, 1, "predictor 2"},
+        {ekTiffPackBits, 2, ekUChar, 1, "predictor 2"},
+        {ekTiffJPEG, 2, ekUChar, 1, "predictor 2"},
+        {ekTiffLERC, 3, ekFloat, 1, "predictor 3"},
+        {ekTiffDeflate, 3, ekUShort, 1, "predictor 3"},
+        {ekTiffCompression(6), 1, ekUChar, 1, "compression 6"},
+        {ekTiffNone, 1, ekUChar, 1, "", ekInterleaved, 20},
+        {ekTiffNone, 1, ekAnyType, 1, ""},
+        {ekTiffNone, 1, ekUChar, 1, "", ekSequential, 16, ekNotImplemented},
+        {ekTiffJPEG, 1, ekUChar, 1, "quality 101", ekInterleaved, 16, ekBadAttribute, 101}};
     for (const Refused& r : refused) {
         ekTiffCreateOptions options;
         options.compression = r.codec;
         options.predictor = r.predictor;
         options.tileWidth = r.tileWidth;
         options.tileHeight = 16;
+        options.quality = r.quality;
         const std::string path = tempTiffPath("refused");
         ekTiffImg img(path.c_str(), ekSize(20, 20, 1, r.channels), r.type, r.order, options);
         EXPECT_EQ(r.status, img.getStatus()) << r.named;
