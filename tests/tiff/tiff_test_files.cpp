@@ -11,6 +11,8 @@
 #include <iterator>
 #include <random>
 
+#include "eks/tiff.h"
+
 namespace {
 
 // Bytes of one element in the memory layout (1-bit samples: packed).
@@ -92,13 +94,10 @@ bool writeDirectory(TIFF* tif, const RawTiffSpec& s, const uint8_t* img) {
     TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, uint16_t(s.photometric));
     TIFFSetField(tif, TIFFTAG_ORIENTATION, uint16_t(s.orientation));
     TIFFSetField(tif, TIFFTAG_COMPRESSION, uint16_t(s.compression));
-    // JPEG is handed RGB and stores YCbCr.
-    if (s.compression == COMPRESSION_JPEG)
-        TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
     if (s.subfileType != 0) TIFFSetField(tif, TIFFTAG_SUBFILETYPE, uint32_t(s.subfileType));
-    const int colours = s.photometric == PHOTOMETRIC_RGB || s.photometric == PHOTOMETRIC_YCBCR ? 3
-                        : s.photometric == PHOTOMETRIC_SEPARATED                               ? 4
-                                                                                               : 1;
+    const int colours = s.photometric == PHOTOMETRIC_RGB         ? 3
+                        : s.photometric == PHOTOMETRIC_SEPARATED ? 4
+                                                                 : 1;
     if (s.channels > colours) {
         std::vector<uint16_t> extra(size_t(s.channels - colours), EXTRASAMPLE_UNSPECIFIED);
         TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, uint16_t(extra.size()), extra.data());
@@ -143,6 +142,44 @@ bool writeDirectory(TIFF* tif, const RawTiffSpec& s, const uint8_t* img) {
                                     : TIFFWriteEncodedStrip(tif, index, buf.data(), n)) >= 0;
             }
     return ok && TIFFWriteDirectory(tif) == 1;
+}
+
+// The bytes of every raw tag, read (the sanitizer build checks that they
+// are there).
+unsigned touchTags(const ekTiffImg& img) {
+    static const unsigned kBytes[] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8, 4, 0, 0, 8, 8, 8};
+    unsigned sum = 0;
+    for (int i = 0; i < img.getTagCount(); ++i) {
+        const ekTiffTag* t = img.getTag(i);
+        const uint64_t n = uint64_t(t->count) * (t->type < 19 ? kBytes[t->type] : 0);
+        for (uint64_t k = 0; k < n; ++k) sum += static_cast<const uint8_t*>(t->data)[k];
+    }
+    return sum;
+}
+
+// Opens the file (and its last overview, if any) and reads a bounded window
+// twice, in the image's layout and in another one; returns the first failure
+// status seen (or ekOkay).
+ekStatus openAndRead(const std::string& path, std::string& message, int level = 0) {
+    ekTiffOpenOptions options;
+    options.level = level;
+    ekTiffImg img(path.c_str(), options);
+    volatile unsigned sum = touchTags(img);
+    (void)sum;
+    ekStatus s = img.getStatus();
+    if (s == ekOkay) {
+        const int nx = std::min(img.getXsize(), 70), ny = std::min(img.getYsize(), 50);
+        const int nz = std::min(img.getZsize(), 2), nc = img.getCsize();
+        std::vector<double> buf(size_t(nx + 2) * size_t(ny + 2) * size_t(nz) * size_t(nc));
+        const ekConfig cfg(ekDouble, ekSeparate, nc, nullptr, 0, ekLowerRight, ekColorModel(0));
+        s = img.getTile3D(-1, -1, 0, nx + 2, ny + 2, nz, buf.data(), &cfg);
+        const ekStatus again = img.getTile3D(0, 0, 0, nx, ny, nz, buf.data(), nullptr);
+        if (s == ekOkay) s = again;
+    }
+    message = img.getMessage();
+    if (s == ekOkay && level == 0 && img.getOverviewCount() > 0)
+        s = openAndRead(path, message, img.getOverviewCount());
+    return s;
 }
 
 }  // namespace
@@ -255,4 +292,30 @@ LibtiffDirectory readWithLibtiff(const std::string& path, int directory) {
     TIFFClose(tif);
     if (!ok) d.pixels.clear();
     return d;
+}
+
+void expectDamageHandled(const std::string& path, int cuts, int flips, std::mt19937& rng,
+                         int failed[2]) {
+    const std::vector<uint8_t> file = readFile(path);
+    const std::string damaged = path + ".damaged.tif";
+    for (int trial = 0; trial < cuts + flips; ++trial) {
+        const bool cut = trial < cuts;
+        std::vector<uint8_t> bad = file;
+        if (cut) bad.resize(rng() % file.size());
+        for (int f = 0, n = cut ? 0 : 1 + int(rng() % 8); f < n; ++f) {
+            size_t at = rng() % bad.size();
+            if (trial % 2 == 0) at = rng() % 2 ? at % 64 : bad.size() - 1 - at % 256;
+            bad[at] ^= uint8_t(1u << (rng() % 8));
+        }
+        writeFile(damaged, bad);
+        testing::internal::CaptureStderr();
+        std::string message;
+        const ekStatus s = openAndRead(damaged, message);
+        EXPECT_EQ("", testing::internal::GetCapturedStderr()) << "trial " << trial;
+        if (s == ekOkay) continue;
+        ++failed[cut ? 0 : 1];
+        EXPECT_NE("", message) << "status " << s;
+        EXPECT_NE(0, message.rfind("warning", 0)) << message;  // an error, not a warning
+    }
+    std::remove(damaged.c_str());
 }

@@ -1,18 +1,18 @@
 // SPDX-License-Identifier: Apache-2.0
 // Test files: TIFF files written with libtiff directly (as another program
-// would write them) from pixels held in the memory image's layout, and
-// damaged copies of them.
+// would write them) from pixels held in the memory image's layout, read with
+// libtiff alone, and damaged copies of them.
 #ifndef EKS_TESTS_TIFF_TEST_FILES_H
 #define EKS_TESTS_TIFF_TEST_FILES_H
 
 #include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "eks/eks.h"
 
-// A tag written beside the image: numbers of any TIFF type but IFD, or
-// ASCII text.
+// A tag written beside the image: numbers of any TIFF type but IFD, or text.
 struct RawTag {
     uint16_t tag, type;
     std::vector<double> numbers;
@@ -20,9 +20,8 @@ struct RawTag {
 };
 
 // How to write a file. Pixels are given per directory in the memory image's
-// layout: interleaved, or one plane per channel when `separate`; 1-bit
-// samples packed without row padding, samples of other sizes as elements of
-// the type they widen to (specType).
+// layout (one plane per channel when `separate`): 1-bit samples packed, other
+// sizes as elements of the type they widen to (specType).
 struct RawTiffSpec {
     int width = 40, height = 30, channels = 1;
     int bits = 8, format = 1;  // SAMPLEFORMAT_UINT
@@ -32,7 +31,7 @@ struct RawTiffSpec {
     int rowsPerStrip = 7;        // when not
     int photometric = 1;         // PHOTOMETRIC_MINISBLACK
     int orientation = 1;
-    int compression = 1;  // JPEG: pixels given as RGB, stored as YCbCr
+    int compression = 1;
     int directories = 1;
     int subfileType = 0;  // 1 reduced resolution, 4 mask
     int subIfds = 0;      // writeRawTiffs: the directories after this one are its SubIFDs
@@ -41,12 +40,11 @@ struct RawTiffSpec {
     const char* mode = "w";  // of the file (the first spec's): "wb" big-endian, "w8" BigTIFF
 };
 
-// Bytes of one directory's pixels in that layout.
+// Bytes of one directory's pixels.
 int64_t rawBytes(const RawTiffSpec& spec);
-// Deterministic pseudo-random bytes.
 std::vector<uint8_t> randomBytes(int64_t n, uint32_t seed);
-// Writes the file; `pixels` holds `directories` images one after the other.
-// False when libtiff refused (the test then fails).
+// Writes the file, `pixels` holding its directories one after the other;
+// false when libtiff refused.
 bool writeRawTiff(const std::string& path, const RawTiffSpec& spec,
                   const std::vector<uint8_t>& pixels);
 // Writes one directory per spec (each of one directory) with its pixels.
@@ -58,19 +56,26 @@ std::string tempTiffPath(const std::string& name);
 std::vector<uint8_t> readFile(const std::string& path);
 void writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
 
-// The element type of a spec (the image's data type; the type of the
-// indices of a palette).
+// The element type of a spec (of a palette's indices).
 ekType specType(const RawTiffSpec& spec);
-// Random pixels for a spec, every sample within its bits.
+// Random pixels for a spec, every sample within its bits, floats finite.
 std::vector<uint8_t> randomPixels(const RawTiffSpec& spec, uint32_t seed);
 
 // A directory of a tiled file of 8-bit samples as libtiff alone decodes it:
-// its size, its NewSubfileType and its pixels, interleaved (empty when a
-// tile does not decode).
+// its pixels interleaved (empty when a tile does not decode).
 struct LibtiffDirectory {
     uint32_t width = 0, height = 0, subfileType = 0;
     std::vector<uint8_t> pixels;
 };
 LibtiffDirectory readWithLibtiff(const std::string& path, int directory);
+
+// Copies of the file cut at `cuts` random lengths and `flips` with up to 8
+// bits flipped (every other one in the header and directory: at the start or
+// the end of the file) open, at their last overview too, and read with a
+// status and, on a failure, an error message: never a crash, a read past a buffer
+// (the sanitizer build checks) or a word on stderr. Counts the cuts and the
+// flips that failed in failed[0] and failed[1].
+void expectDamageHandled(const std::string& path, int cuts, int flips, std::mt19937& rng,
+                         int failed[2]);
 
 #endif  // EKS_TESTS_TIFF_TEST_FILES_H

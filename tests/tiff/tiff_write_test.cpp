@@ -1,11 +1,23 @@
 // SPDX-License-Identifier: Apache-2.0
-// Writing: created files in every type, order and compression written
-// through a cache too small to hold them, against a memory image, with views
-// over both; the page cache's counters; page locks and locked tiles; seed
-// merges; refused calls; colour models.
+// Writing: created files in every type, order, lossless codec, predictor and
+// tile size written through a cache too small to hold them, against a memory
+// image, with views over both; a table of codecs (lossy ones within their
+// error; JPEG's YCbCr decoded as RGB on every thread's handle) and one of
+// what is refused; the page cache's counters; page locks and locked tiles;
+// seed merges; read-only files; colour models. Durability: a write that
+// fails (the file may not grow: RLIMIT_FSIZE, as on a full disk) leaves the
+// file as its last flush made it, keeps the failed pages for a later flush,
+// and is reported by flush(), close() and the message; rewrites do not grow
+// the file without bound.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <tiffio.h>
 
+#include <cmath>
+#include <csignal>
+#include <cstring>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -59,34 +71,48 @@ void compareViews(ekImage& file, ekImage& mem, int channels, std::mt19937& rng) 
     ASSERT_EQ(ekOkay, overMem.setTile(3, 2, 6, 4, patch.data(), nullptr));
 }
 
-// Created files of every type and order, the compressions in turn, written
-// whole and then in random windows through a one-page cache (every write
-// evicts a dirty page, partial pages are decoded again, the other channels of
-// interleaved pages kept), in random caller layouts, from buffer boxes that
-// need not cover the request, and through a view: they equal the same writes
-// into a memory image, before and after the file is reopened with the
-// attributes it was created with.
+// Created files of every type and order, of one or two slices, the lossless
+// codecs in turn with a predictor drawn where one applies, random tile sizes,
+// written whole and then in random windows through a one-page cache (every
+// write evicts a dirty page, partial pages are decoded again, the other
+// channels of interleaved pages kept), in random caller layouts, from buffer
+// boxes that need not cover the request, and through a view: they equal the
+// same writes into a memory image, before and after the file is reopened
+// with the attributes it was created with.
 TEST(TiffWrite, RandomWritesMatchMemoryImage) {
     std::mt19937 rng(3);
-    const ekTiffCompression comps[] = {ekTiffNone, ekTiffLZW, ekTiffDeflate};
+    const ekTiffCompression comps[] = {ekTiffNone, ekTiffLZW, ekTiffDeflate, ekTiffPackBits,
+                                       ekTiffZSTD};
     int file = 0;
     for (ekType t : kTypes)
         for (ekOrder o : {ekInterleaved, ekSeparate}) {
-            const ekTiffCompression comp = comps[file++ % 3];
-            SCOPED_TRACE(testing::Message() << "type " << t << " order " << o << " comp " << comp);
-            const ekSize size(24 + int(rng() % 30), 20 + int(rng() % 20), 1, 1 + int(rng() % 3));
+            ekTiffCreateOptions opt;
+            opt.compression = comps[file++ % 5];
+            opt.tileWidth = 16 << (rng() % 2);
+            opt.tileHeight = 16 * (1 + int(rng() % 3));
+            // Floats: predictor 2 interleaved, 3 separate (3 of floats: the codec table).
+            const bool floats = t == ekFloat || t == ekDouble;
+            if (opt.compression != ekTiffNone && opt.compression != ekTiffPackBits && t != ekBit)
+                opt.predictor = floats ? 2 + (o == ekSeparate) : 1 + int(rng() % 2);
+            SCOPED_TRACE(testing::Message() << "type " << t << " order " << o << " comp "
+                                            << opt.compression << " predictor " << opt.predictor
+                                            << " tile " << opt.tileWidth << "x" << opt.tileHeight);
+            const ekSize size(24 + int(rng() % 30), 20 + int(rng() % 20), 1 + int(rng() % 2),
+                              1 + int(rng() % 3));
             std::vector<uint8_t> pixels = imageBytes(size, t, rng());
             const std::string path = tempTiffPath("created");
             {
-                ekTiffImg img(path.c_str(), size, t, o, 16, 32, comp);
+                ekTiffImg img(path.c_str(), size, t, o, opt);
                 ASSERT_EQ(ekOkay, img.getStatus()) << img.getMessage();
                 EXPECT_EQ(1, img.isWritable());
-                ASSERT_EQ(ekOkay, img.setTile(0, 0, size.x, size.y, pixels.data(), nullptr));
+                ASSERT_EQ(ekOkay,
+                          img.setTile3D(0, 0, 0, size.x, size.y, size.z, pixels.data(), nullptr));
                 ekMemoryImg ref(pixels.data(), size, t, o);
                 ref.setCoordSpace(ekUpperLeft);           // a created file's orientation
                 ASSERT_EQ(ekOkay, img.setCacheBytes(1));  // keeps only the page in use
                 for (int i = 0; i < 8; ++i) {
                     const int x = int(rng() % 70) - 5, y = int(rng() % 50) - 5;
+                    const int z = int(rng() % uint32_t(size.z)), nz = 1 + int(rng() % 2);
                     const int nx = 1 + int(rng() % 40), ny = 1 + int(rng() % 30);
                     int list[1] = {int(rng() % uint32_t(size.c))};
                     const bool useList = rng() % 2;
@@ -98,10 +124,11 @@ TEST(TiffWrite, RandomWritesMatchMemoryImage) {
                     const int bx = x + int(rng() % 9) - 4, by = y + int(rng() % 9) - 4;
                     const int bnx = 1 + int(rng() % 40), bny = 1 + int(rng() % 30);
                     std::vector<uint8_t> data =
-                        randomBytes(ekDataSize(cfg.type, bnx * bny * nc), rng());
-                    ASSERT_EQ(ekOkay,
-                              img.setSubTile(x, y, nx, ny, data.data(), bx, by, bnx, bny, &cfg));
-                    ref.setSubTile(x, y, nx, ny, data.data(), bx, by, bnx, bny, &cfg);
+                        randomBytes(ekDataSize(cfg.type, bnx * bny * nz * nc), rng());
+                    ASSERT_EQ(ekOkay, img.setSubTile3D(x, y, z, nx, ny, nz, data.data(), bx, by, z,
+                                                       bnx, bny, nz, &cfg));
+                    ref.setSubTile3D(x, y, z, nx, ny, nz, data.data(), bx, by, z, bnx, bny, nz,
+                                     &cfg);
                 }
                 EXPECT_GT(img.getCacheEvictions(), 0);
                 compareViews(img, ref, size.c, rng);
@@ -111,7 +138,8 @@ TEST(TiffWrite, RandomWritesMatchMemoryImage) {
             ASSERT_EQ(ekOkay, back.getStatus()) << back.getMessage();
             EXPECT_EQ(t, back.getDataType());
             EXPECT_EQ(size.c > 1 ? o : ekInterleaved, back.getOrder());
-            EXPECT_EQ(int(comp), int(back.getCompression()));
+            EXPECT_EQ(int(opt.compression), int(back.getCompression()));
+            EXPECT_EQ(opt.tileHeight, back.getPageSizeY());
             EXPECT_TRUE(readAll(back) == pixels);
         }
 }
@@ -135,33 +163,11 @@ TEST(TiffWrite, CacheCountsHitsMissesAndEvictions) {
     EXPECT_EQ(2 * 16 * 16, img.getCacheBytes());
 }
 
-// A file opened for reading refuses writes; caller layouts the engine cannot
-// describe are refused as by every image, before that.
-TEST(TiffWrite, ReadOnlyFilesAndUnusableLayoutsAreRefused) {
-    const std::string path = tempTiffPath("ro");
-    {
-        ekTiffImg created(path.c_str(), ekSize(16, 16, 1, 1), ekUChar, ekInterleaved, 16, 16,
-                          ekTiffNone);
-    }
-    ekTiffImg img(path.c_str());
-    ASSERT_EQ(ekOkay, img.getStatus());
-    EXPECT_EQ(0, img.isWritable());
-    uint8_t v = 7;
-    EXPECT_EQ(ekNotAllowed, img.setTile(0, 0, 1, 1, &v, nullptr));
-    EXPECT_STRNE("", img.getMessage());
-    EXPECT_EQ(ekOkay, img.flush());
-    EXPECT_EQ(ekNotAllowed, img.setDataType(ekShort));  // attributes follow the file
-    uint8_t buf[16 * 16] = {0};
-    const ekConfig mixed(ekType(ekUChar | ekChar), ekInterleaved, 1);
-    EXPECT_EQ(ekBadAttribute, img.getTile(0, 0, 16, 16, buf, &mixed));
-    EXPECT_EQ(ekBadAttribute, img.setTile(0, 0, 16, 16, buf, &mixed));
-    EXPECT_EQ(ekBadAttribute, img.getTile(0, 0, 16, 16, nullptr, nullptr));
-}
-
 // The photometric a created file gets, the colour model it reads back with
 // and what its first extra sample says: a fourth channel is alpha only when
-// asked.
-TEST(TiffWrite, CreatedChannelCountsKeepTheirColourModel) {
+// asked. Reopened, the file refuses writes (an error, not a warning), and
+// caller layouts the engine cannot describe are refused as by every image.
+TEST(TiffWrite, CreatedChannelCountsKeepTheirColourModelAndReopenReadOnly) {
     struct Case {
         int channels;
         ekTiffPhotometric photometric;
@@ -197,6 +203,17 @@ TEST(TiffWrite, CreatedChannelCountsKeepTheirColourModel) {
             EXPECT_EQ(k.firstKind, int(kinds[0]));
         }
         TIFFClose(tif);
+
+        EXPECT_EQ(0, img.isWritable());
+        std::vector<uint16_t> buf(16 * 16 * 4);
+        EXPECT_EQ(ekNotAllowed, img.setTile(0, 0, 1, 1, buf.data(), nullptr));
+        EXPECT_EQ(0, std::strncmp(img.getMessage(), "the file", 8)) << img.getMessage();
+        EXPECT_EQ(ekOkay, img.flush());
+        EXPECT_EQ(ekNotAllowed, img.setDataType(ekShort));  // attributes follow the file
+        const ekConfig mixed(ekType(ekUChar | ekChar), ekInterleaved, 1);
+        EXPECT_EQ(ekBadAttribute, img.getTile(0, 0, 16, 16, buf.data(), &mixed));
+        EXPECT_EQ(ekBadAttribute, img.setTile(0, 0, 16, 16, buf.data(), &mixed));
+        EXPECT_EQ(ekBadAttribute, img.getTile(0, 0, 16, 16, nullptr, nullptr));
     }
 }
 
@@ -284,6 +301,217 @@ TEST(TiffWrite, SeedMergeWritesIntoTheFile) {
     }
     ekTiffImg back(path.c_str());
     EXPECT_TRUE(readAll(back) == pixels);
+}
+
+// --- Codecs ----------------------------------------------------------------------
+
+struct Written {
+    ekTiffCompression codec;
+    int predictor;
+    ekType type;
+    int channels;
+    ekOrder order;
+    int quality;
+    double maxError;
+    double tolerance;  // 0: exact
+};
+
+const Written kWritten[] = {
+    {ekTiffZSTD, 3, ekFloat, 1, ekInterleaved, 0, 0, 0},
+    {ekTiffPackBits, 1, ekBit, 1, ekInterleaved, 0, 0, 0},
+    {ekTiffLERC, 1, ekUShort, 2, ekInterleaved, 0, 0, 0},
+    {ekTiffLERC, 1, ekFloat, 1, ekInterleaved, 0, 0.01, 0.0101},
+    {ekTiffWebP, 1, ekUChar, 3, ekInterleaved, 0, 0, 0},
+    {ekTiffWebP, 1, ekUChar, 4, ekInterleaved, 90, 0, 24},
+    {ekTiffJPEG, 1, ekUChar, 3, ekInterleaved, 90, 0, 20},  // stored as YCbCr
+    {ekTiffJPEG, 1, ekUChar, 1, ekInterleaved, 0, 0, 20},
+    {ekTiffJPEG, 1, ekUChar, 3, ekSeparate, 0, 0, 20},
+};
+
+// Smooth values within every type's range: lossy codecs keep them close.
+double valueAt(size_t i, ekType type) {
+    const double v = 100 + 50 * std::sin(double(i) * 0.01);
+    return type == ekBit ? double(i / 7 % 2) : type == ekFloat || type == ekDouble ? v / 3 : v;
+}
+
+TEST(TiffCodecs, WrittenFilesReadBackInEveryCodecAndPredictor) {
+    for (const Written& w : kWritten) {
+        SCOPED_TRACE(testing::Message() << "codec " << w.codec << " predictor " << w.predictor
+                                        << " type " << w.type << " channels " << w.channels);
+        const ekSize size(70, 50, 2, w.channels);  // partial tiles, two directories
+        std::vector<double> pixels(size_t(70 * 50 * 2 * w.channels));
+        for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = valueAt(i, w.type);
+        const ekConfig asDoubles(ekDouble, w.order, w.channels, nullptr, 0, ekCoordSpace(0),
+                                 ekColorModel(0));
+        ekTiffCreateOptions options;
+        options.tileWidth = options.tileHeight = 32;
+        options.compression = w.codec;
+        options.predictor = w.predictor;
+        options.quality = w.quality;
+        options.maxError = w.maxError;
+        const std::string path = tempTiffPath("codec");
+        {
+            ekTiffImg img(path.c_str(), size, w.type, w.order, options);
+            ASSERT_EQ(ekOkay, img.getStatus()) << img.getMessage();
+            ASSERT_EQ(ekOkay, img.setTile3D(0, 0, 0, 70, 50, 2, pixels.data(), &asDoubles));
+            ASSERT_EQ(ekOkay, img.close()) << img.getMessage();
+        }
+        for (int threads : {1, 4}) {
+            ekTiffImg back(path.c_str());
+            ASSERT_EQ(ekOkay, back.getStatus()) << back.getMessage();
+            ASSERT_EQ(ekOkay, back.setThreads(threads));
+            EXPECT_EQ(2, back.getZsize());
+            EXPECT_EQ(int(w.codec), int(back.getCompression()));
+            std::vector<double> got(pixels.size());
+            ASSERT_EQ(ekOkay, back.getTile3D(0, 0, 0, 70, 50, 2, got.data(), &asDoubles))
+                << back.getMessage();
+            double worst = 0;
+            for (size_t i = 0; i < got.size(); ++i) {
+                // The written value as the file's type holds it.
+                const double held = w.type == ekFloat    ? double(float(pixels[i]))
+                                    : w.type == ekDouble ? pixels[i]
+                                                         : std::trunc(pixels[i]);
+                worst = std::max(worst, std::fabs(held - got[i]));
+            }
+            EXPECT_LE(worst, w.tolerance) << threads << " threads";
+        }
+    }
+}
+
+// Codecs and predictors, and also tile sizes, types and orders, that cannot
+// be written: errors, not warnings.
+TEST(TiffCodecs, CombinationsThatCannotBeWrittenAreRefusedByName) {
+    struct Refused {
+        ekTiffCompression codec;
+        int predictor;
+        ekType type;
+        int channels;
+        const char* named;
+        ekOrder order = ekInterleaved;
+        int tileWidth = 16;
+        ekStatus status = ekBadAttribute;
+        int quality = 0;
+    };
+    const Refused refused[] = {
+        {ekTiffJPEG, 1, ekUShort, 3, "JPEG"},
+        {ekTiffWebP, 1, ekUChar, 1, "WebP"},
+        {ekTiffWebP, 1, ekFloat, 3, "WebP"},
+        {ekTiffNone, 2, ekUChar, 1, "predictor 2"},
+        {ekTiffPackBits, 2, ekUChar, 1, "predictor 2"},
+        {ekTiffJPEG, 2, ekUChar, 1, "predictor 2"},
+        {ekTiffLERC, 3, ekFloat, 1, "predictor 3"},
+        {ekTiffDeflate, 3, ekUShort, 1, "predictor 3"},
+        {ekTiffCompression(6), 1, ekUChar, 1, "compression 6"},
+        {ekTiffNone, 1, ekUChar, 1, "", ekInterleaved, 20},
+        {ekTiffNone, 1, ekAnyType, 1, ""},
+        {ekTiffNone, 1, ekUChar, 1, "", ekSequential, 16, ekNotImplemented},
+        {ekTiffJPEG, 1, ekUChar, 1, "quality 101", ekInterleaved, 16, ekBadAttribute, 101}};
+    for (const Refused& r : refused) {
+        ekTiffCreateOptions options;
+        options.compression = r.codec;
+        options.predictor = r.predictor;
+        options.tileWidth = r.tileWidth;
+        options.tileHeight = 16;
+        options.quality = r.quality;
+        const std::string path = tempTiffPath("refused");
+        ekTiffImg img(path.c_str(), ekSize(20, 20, 1, r.channels), r.type, r.order, options);
+        EXPECT_EQ(r.status, img.getStatus()) << r.named;
+        EXPECT_NE(nullptr, std::strstr(img.getMessage(), r.named)) << img.getMessage();
+        EXPECT_NE(0, std::strncmp(img.getMessage(), "warning", 7)) << img.getMessage();
+    }
+}
+
+// --- Durability ------------------------------------------------------------------
+
+uint64_t fileBytes(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 ? uint64_t(st.st_size) : 0;
+}
+
+// While alive, no file of this process may grow past `limit` bytes.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(uint64_t limit) {
+        std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG instead
+        getrlimit(RLIMIT_FSIZE, &saved);
+        rlimit l = saved;
+        l.rlim_cur = rlim_t(limit);
+        setrlimit(RLIMIT_FSIZE, &l);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &saved); }
+
+private:
+    rlimit saved{};
+};
+
+// The file's pixels as libtiff alone reads them.
+std::vector<uint8_t> onDisk(const std::string& path) { return readWithLibtiff(path, 0).pixels; }
+
+// A flush, a close and, on the second file, the destructor that fail for
+// lack of space; then, for the first, space again.
+TEST(TiffDurability, AFailedWriteKeepsTheFlushedFileAndThePages) {
+    const ekSize size(128, 128, 1, 3);  // 16 tiles of 32 x 32
+    for (bool destructor : {false, true}) {
+        const std::string path = tempTiffPath("full");
+        const std::vector<uint8_t> first = randomBytes(128 * 128 * 3, 1 + destructor);
+        std::vector<uint8_t> second = randomBytes(128 * 128 * 3, 3 + destructor);
+        auto img = std::make_unique<ekTiffImg>(path.c_str(), size, ekUChar,
+                                               destructor ? ekSeparate : ekInterleaved, 32, 32,
+                                               destructor ? ekTiffLZW : ekTiffDeflate);
+        ASSERT_EQ(ekOkay,
+                  img->setTile(0, 0, 128, 128, const_cast<uint8_t*>(first.data()), nullptr));
+        ASSERT_EQ(ekOkay, img->flush());
+        const std::vector<uint8_t> flushed = onDisk(path);
+        ASSERT_FALSE(flushed.empty());
+        ASSERT_EQ(ekOkay, img->setTile(0, 0, 128, 128, second.data(), nullptr));
+        {
+            FileSizeLimit full(fileBytes(path) + (destructor ? 0 : 20000));  // a few tiles' room
+            if (destructor) {
+                img.reset();  // its pages cannot be written
+                EXPECT_TRUE(onDisk(path) == flushed);
+                continue;
+            }
+            EXPECT_EQ(ekBadInput, img->flush());
+            EXPECT_NE(std::string(), img->getMessage());
+            EXPECT_EQ(ekBadInput, img->close());  // still open, pages kept
+            EXPECT_EQ(1, img->hasUnwrittenData());
+            EXPECT_TRUE(onDisk(path) == flushed);
+        }
+        // Space again: everything written is there.
+        ASSERT_EQ(ekOkay, img->close()) << img->getMessage();
+        EXPECT_EQ(ekNotAllowed, img->close());
+        EXPECT_EQ(ekNotAllowed, img->getTile(0, 0, 2, 2, second.data(), nullptr));
+        EXPECT_TRUE(onDisk(path) == second);
+    }
+}
+
+// Rewritten and flushed 40 times, a file stays near its live size; closed,
+// it holds little more than its tiles and directory.
+TEST(TiffDurability, RewritesReuseSpaceAndCloseCompacts) {
+    const std::string path = tempTiffPath("grow");
+    const ekSize size(512, 512, 1, 1);
+    ekTiffImg img(path.c_str(), size, ekUChar, ekInterleaved, 64, 64, ekTiffDeflate);
+    std::vector<uint8_t> pixels;
+    uint64_t largest = 0;
+    for (uint32_t round = 0; round < 40; ++round) {
+        pixels = randomBytes(512 * 512, 10 + round);
+        for (size_t i = 0; i < pixels.size(); ++i) pixels[i] &= round % 2 ? 0xFF : 0x0F;
+        ASSERT_EQ(ekOkay, img.setTile(0, 0, 512, 512, pixels.data(), nullptr));
+        ASSERT_EQ(ekOkay, img.flush());
+        largest = std::max(largest, fileBytes(path));
+    }
+    EXPECT_LT(largest, 3 * 512 * 512);
+    ASSERT_EQ(ekOkay, img.close());
+    TIFF* tif = TIFFOpen(path.c_str(), "r");
+    ASSERT_NE(nullptr, tif);
+    uint64_t tiles = 0;
+    for (uint32_t t = 0; t < TIFFNumberOfTiles(tif); ++t) tiles += TIFFGetStrileByteCount(tif, t);
+    TIFFClose(tif);
+    EXPECT_LE(fileBytes(path), tiles * 5 / 4 + 4096);
+    ekTiffImg back(path.c_str());
+    std::vector<uint8_t> all(pixels.size());
+    ASSERT_EQ(ekOkay, back.getTile(0, 0, 512, 512, all.data(), nullptr));
+    EXPECT_TRUE(all == pixels);
 }
 
 }  // namespace
