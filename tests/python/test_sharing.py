@@ -4,6 +4,8 @@
 # and many threads on one TIFF file and on graphs of their own.
 import os
 import pickle
+import threading
+import time
 from concurrent.futures import ThreadPoolExecutor
 
 import numpy as np
@@ -97,3 +99,26 @@ def test_threads_share_a_tiff_and_use_graphs_of_their_own(tmp_path, rng):
 
     with ThreadPoolExecutor(6) as pool:  # its results raise what a thread raised
         list(pool.map(work, range(6)))
+
+
+@needs_tiff
+def test_reads_of_a_file_share_its_lock_and_changes_wait(tmp_path, rng):
+    # Short reads go through while a long read holds the file's lock shared; a
+    # hold taken exclusively would keep them waiting until it ends. A change
+    # takes the lock exclusively: it waits.
+    image = tiff_of(rng.integers(0, 65535, (2000, 1000, 3), dtype=np.uint16),
+                    tmp_path / "long.tif", tile=(64, 64), compression="lzw")
+    image.cache_bytes, spent = 0, {}
+
+    def timed(name, read):
+        start = time.perf_counter()
+        read()
+        spent[name] = time.perf_counter() - start
+
+    thread = threading.Thread(target=timed, args=("long", lambda: image[::2]))  # one hold
+    thread.start()
+    time.sleep(0.02)  # for the long read to take the lock
+    timed("short", lambda: [image[0, 0] for _ in range(20)])
+    timed("change", lambda: setattr(image, "fill", 1))
+    thread.join()
+    assert spent["short"] < spent["long"] / 4 < spent["change"], spent
