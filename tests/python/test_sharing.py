@@ -1,7 +1,8 @@
 # SPDX-License-Identifier: Apache-2.0
-# Images shared by threads and processes: pickles that make the same image
-# again, dask tokens that name the content, the TIFF cache and thread count,
-# and many threads on one TIFF file and on graphs of their own.
+# Images shared by threads and processes (the pickles of every kind of image
+# are read in test_arrays.py): a TIFF file's cache, thread count, pickle and
+# dask token; many threads on one TIFF file and on graphs of their own; the
+# lock of a file that many threads read.
 import os
 import pickle
 import threading
@@ -13,27 +14,6 @@ import pytest
 
 import eks
 from conftest import has_tiff, needs_tiff, tiff_of
-
-
-def test_pickles_make_the_same_image(images):
-    for image, _ in images:
-        image.fill = 7
-        copy = pickle.loads(pickle.dumps(image))
-        assert type(copy) is type(image) and repr(copy) == repr(image)
-        for name in ("shape", "fill", "order", "coord_space", "color_model"):
-            assert getattr(copy, name) == getattr(image, name), name
-        box = (-1, -1, image.size.x + 2, image.size.y + 2)  # the fill shows around
-        np.testing.assert_array_equal(copy.read(*box), image.read(*box))
-        assert copy.__dask_tokenize__() == image.__dask_tokenize__()
-    read_only = pickle.loads(pickle.dumps(images[1][0]))
-    with pytest.raises(eks.NotAllowedError):
-        read_only[0, 0] = 1
-    a = images[0][1]  # a memory image's token follows its pixels
-    image = eks.MemoryImage(a)
-    before = image.__dask_tokenize__()
-    assert eks.MemoryImage(a.copy()).__dask_tokenize__() == before
-    a[3, 4] += 1
-    assert image.__dask_tokenize__() != before
 
 
 @needs_tiff
