@@ -247,7 +247,7 @@ def test_pages_hold_what_reads_give(images):
                     assert np.asarray(image).flags.writeable == writeable
 
 
-def test_memory_images_wrap_arrays_whose_pages_outlive_them(rgb):
+def test_memory_images_wrap_arrays_pages_outlive_and_bits_convert(rgb):
     image = eks.MemoryImage(rgb)
     with image.lock(1, 1, 2, 2) as pages:
         pages[0].pixels[3, 4] = (1, 2, 3)
@@ -273,9 +273,6 @@ def test_memory_images_wrap_arrays_whose_pages_outlive_them(rgb):
     assert eks.MemoryImage(rgb.copy()).__dask_tokenize__() == before
     rgb[3, 4] += 1
     assert image.__dask_tokenize__() != before
-
-
-def test_bits_into_bool_and_bool_into_bits():
     # Into bool, other types keep the library's rule: 1 when the low 8 bits are not 0.
     got = eks.MemoryImage(np.array([[2, 0, 1, 256, 511]], np.uint16)).read(dtype=bool)
     assert got.view(np.uint8).tolist() == [[1, 0, 1, 0, 1]]
