@@ -1,9 +1,9 @@
 # SPDX-License-Identifier: Apache-2.0
-# Every kind of image compared with numpy: indexing, read() and read_into()
-# over random keys, boxes, spaces, channels, types and orders (a read is the
-# image in the asked space amid its fill), of the image or its pickle; writes by key, write(), copy_to()
-# and fill(), numpy assignment clipped to every enclosing window and refused by
-# read-only images; page locks; the arguments refused and how.
+# Every kind of image, and its pickle, compared with numpy: indexing, read()
+# and read_into() over random keys, boxes, spaces, channels, types and orders
+# (a read is the image in the asked space amid its fill); writes by key,
+# write(), copy_to() and fill(), numpy assignment clipped to every enclosing
+# window and refused by read-only images; page locks; refused arguments.
 import gc
 import pickle
 
