@@ -245,6 +245,9 @@ def test_pages_hold_what_reads_give(images):
                 if isinstance(image, eks.MemoryImage):  # its buffer itself
                     assert np.shares_memory(page.pixels, np.asarray(image))
                     assert np.asarray(image).flags.writeable == writeable
+    constant = eks.ConstantImage(1, np.uint8, shape=(300, 400))  # of pages of 128 x 128
+    constant.coord_space = "upper_right"  # a box in another space locks the pages it covers
+    assert [page.x for page in constant.lock(0, 0, 1, 1, space="upper_left").pages] == [384]
 
 
 def test_memory_images_wrap_arrays_pages_outlive_and_bits_convert(rgb):
@@ -297,6 +300,7 @@ def test_bad_keys_raise_as_in_numpy(key, error, rgb):
 @pytest.mark.parametrize("call, error, match", [
     (lambda im, a: im.__setitem__(slice(0, 2), np.zeros((3, 5, 3))), ValueError, "broadcast"),
     (lambda im, a: eks.MemoryImage(a[:, ::2]), ValueError, "C-contiguous"),
+    (lambda im, a: eks.MemoryImage(a[:0]), ValueError, "empty"),
     (lambda im, a: im.write(a[::2]), ValueError, "C-contiguous"),
     (lambda im, a: im.read_into(frozen(a)), ValueError, "writeable"),
     (lambda im, a: im.read(dtype=np.float16), TypeError, "float16"),

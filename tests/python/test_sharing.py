@@ -99,6 +99,9 @@ def test_reads_of_a_file_share_its_lock_and_changes_wait(tmp_path, rng):
     thread.start()
     time.sleep(0.02)  # for the long read to take the lock
     timed("short", lambda: [image[0, 0] for _ in range(20)])
+    misses = image.cache_stats.misses
+    while image.cache_stats.misses == misses and thread.is_alive():  # the long read under way
+        time.sleep(0.001)
     timed("change", lambda: setattr(image, "fill", 1))
     thread.join()
     assert spent["short"] < spent["long"] / 4 < spent["change"], spent
