@@ -1,9 +1,14 @@
 # SPDX-License-Identifier: Apache-2.0
-# The module as a whole: its version, documentation, type stubs, and what an
-# interpreter without numpy is told.
+# The module as a whole: its version, documentation, type stubs, what an
+# interpreter without numpy is told, and the Python recipes of the user guide
+# (docs/recipes/*.py), each run as its own program that exits with 0 when it
+# got what it prints (skipped when dask, distributed or xarray are missing).
 import ast
+import importlib.util
 import inspect
 import os
+import pathlib
+import re
 import subprocess
 import sys
 
@@ -12,6 +17,13 @@ import pytest
 import eks
 
 STUBS = os.path.join(os.path.dirname(eks.__file__), "eks.pyi")
+RECIPES = sorted((pathlib.Path(__file__).parents[2] / "docs" / "recipes").glob("*.py"))
+
+
+def run(args):
+    env = {**os.environ, "PYTHONPATH": os.path.dirname(eks.__file__)}
+    return subprocess.run([sys.executable, *args], capture_output=True, text=True, env=env,
+                          timeout=300)
 
 
 def public_members():
@@ -35,6 +47,8 @@ def test_version_tiff_images_and_a_docstring_for_everything_public():
         doc = (obj.__doc__ or "").strip()
         text = doc.split(")", 1)[-1] if doc.startswith(name.split(".")[-1] + "(") else doc
         assert text.strip(" ->\n"), name
+    hidden = run(["-c", "import sys; sys.modules['numpy'] = None; import eks"])
+    assert "eks needs numpy" in hidden.stderr and "python3-numpy" in hidden.stderr
 
 
 def test_the_stubs_name_everything_and_type_check(tmp_path, monkeypatch):
@@ -66,8 +80,13 @@ def test_the_stubs_name_everything_and_type_check(tmp_path, monkeypatch):
     assert 'use.py:10: error: Incompatible types in assignment (expression has type "int"' in out
 
 
-def test_an_interpreter_without_numpy_is_told_so():
-    hide = "import sys; sys.modules['numpy'] = None; import eks"
-    done = subprocess.run([sys.executable, "-c", hide], capture_output=True, text=True,
-                          env={**os.environ, "PYTHONPATH": os.path.dirname(eks.__file__)})
-    assert "eks needs numpy" in done.stderr and "python3-numpy" in done.stderr
+@pytest.mark.parametrize("recipe", RECIPES, ids=lambda p: p.stem)
+def test_recipe(recipe):
+    text = recipe.read_text()
+    for package in re.findall(r"^(?:import|from) (\w+)", text, re.M):
+        if importlib.util.find_spec(package) is None:
+            pytest.skip(f"needs {package}")
+    if "TiffImage" in text and not hasattr(eks, "TiffImage"):
+        pytest.skip("built without eks_tiff")
+    done = run([str(recipe)])
+    assert done.returncode == 0, done.stdout + done.stderr

@@ -1,9 +1,12 @@
 # SPDX-License-Identifier: Apache-2.0
-# Images shared by threads and processes: pickles that make the same image
-# again, dask tokens that name the content, the TIFF cache and thread count,
-# and many threads on one TIFF file and on graphs of their own.
+# Images shared by threads and processes (the pickles of every kind of image
+# are read in test_arrays.py): a TIFF file's cache, thread count, pickle and
+# dask token; many threads on one TIFF file and on graphs of their own; the
+# lock of a file that many threads read.
 import os
 import pickle
+import threading
+import time
 from concurrent.futures import ThreadPoolExecutor
 
 import numpy as np
@@ -11,27 +14,6 @@ import pytest
 
 import eks
 from conftest import has_tiff, needs_tiff, tiff_of
-
-
-def test_pickles_make_the_same_image(images):
-    for image, _ in images:
-        image.fill = 7
-        copy = pickle.loads(pickle.dumps(image))
-        assert type(copy) is type(image) and repr(copy) == repr(image)
-        for name in ("shape", "fill", "order", "coord_space", "color_model"):
-            assert getattr(copy, name) == getattr(image, name), name
-        box = (-1, -1, image.size.x + 2, image.size.y + 2)  # the fill shows around
-        np.testing.assert_array_equal(copy.read(*box), image.read(*box))
-        assert copy.__dask_tokenize__() == image.__dask_tokenize__()
-    read_only = pickle.loads(pickle.dumps(images[1][0]))
-    with pytest.raises(eks.NotAllowedError):
-        read_only[0, 0] = 1
-    a = images[0][1]  # a memory image's token follows its pixels
-    image = eks.MemoryImage(a)
-    before = image.__dask_tokenize__()
-    assert eks.MemoryImage(a.copy()).__dask_tokenize__() == before
-    a[3, 4] += 1
-    assert image.__dask_tokenize__() != before
 
 
 @needs_tiff
@@ -97,3 +79,33 @@ def test_threads_share_a_tiff_and_use_graphs_of_their_own(tmp_path, rng):
 
     with ThreadPoolExecutor(6) as pool:  # its results raise what a thread raised
         list(pool.map(work, range(6)))
+
+
+@needs_tiff
+def test_reads_of_a_file_share_its_lock_and_changes_wait(tmp_path, rng):
+    # A long read holds the file's lock shared: short reads go through while
+    # it is under way, and a change, which takes the lock exclusively, waits
+    # for its end. Progress is told by the pages decoded (no cache: every
+    # page a read needs is a miss), not by the clock.
+    image = tiff_of(rng.integers(0, 65535, (2000, 1000, 3), dtype=np.uint16),
+                    tmp_path / "long.tif", tile=(64, 64), compression="lzw")
+    image.cache_bytes, image.threads = 0, 1
+    long_read = lambda: image[::2]  # noqa: E731
+    start = image.cache_stats.misses
+    long_read()
+    whole = image.cache_stats.misses - start  # some 600 pages; a short read needs one or two
+    for attempt in range(3):  # a thread kept off the processor may see the long read end
+        start = image.cache_stats.misses
+        thread = threading.Thread(target=long_read)
+        thread.start()
+        while image.cache_stats.misses == start and thread.is_alive():  # under way
+            time.sleep(0.001)
+        for _ in range(20):
+            image[0, 0]
+        went_through = image.cache_stats.misses - start < whole  # before the long read ended
+        image.fill = attempt
+        assert image.cache_stats.misses - start >= whole  # the change waited for its end
+        thread.join()
+        if went_through:
+            return
+    pytest.fail("short reads waited for the long read each time")

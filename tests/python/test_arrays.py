@@ -1,9 +1,12 @@
 # SPDX-License-Identifier: Apache-2.0
-# read(), read_into(), write(), fill() and copy_to() of every kind of image,
-# compared with numpy over random boxes, spaces, channels, types and orders:
-# a read is the image in the asked space amid its fill, a write is numpy
-# assignment into the window, clipped to every enclosing window, and refused
-# by read-only images.
+# Every kind of image, and its pickle, compared with numpy: indexing, read()
+# and read_into() over random keys, boxes, spaces, channels, types and orders
+# (a read is the image in the asked space amid its fill); writes by key,
+# write(), copy_to() and fill(), numpy assignment clipped to every enclosing
+# window and refused by read-only images; page locks; refused arguments.
+import gc
+import pickle
+
 import numpy as np
 import pytest
 
@@ -45,12 +48,24 @@ def expected_read(image, a, space, extents, channels):
     return box if channels is None else box[..., channels]
 
 
-def test_reads_match_numpy(images, rng):
+def test_indexing_and_reads_match_numpy(images, rng):
     for image, a in images:
+        assert (image.shape, image.ndim, len(image), image.dtype) == (a.shape, a.ndim, len(a),
+                                                                       a.dtype)
+        for _ in range(200):
+            key = random_key(rng, a.shape)
+            got, want = image[key], a[key]
+            assert type(got) is type(want) and np.shape(got) == np.shape(want), key
+            np.testing.assert_array_equal(got, want)
+        if image.order != "separate":  # whose buffer is (c, y, x)
+            np.testing.assert_array_equal(np.asarray(image), a)
         image.fill = [rng.choice(a.reshape(-1, image.size.c)[:, c]) for c in range(image.size.c)]
         if isinstance(image, eks.ConstantImage):  # its fill is its value
             a = np.broadcast_to(np.asarray(image.fill, a.dtype), a.shape)
         types, (nx, ny, nz, n) = exact_types(np.append(a, image.fill)), image.size
+        copy = pickle.loads(pickle.dumps(image))  # the same image again: reads of either
+        assert repr(copy) == repr(image) and copy.color_model == image.color_model
+        assert copy.__dask_tokenize__() == image.__dask_tokenize__()
         for _ in range(60):
             space = rng.choice(list(SPACES))
             s = SPACES[space](np.empty((nz, ny, nx, 1))).shape
@@ -70,14 +85,15 @@ def test_reads_match_numpy(images, rng):
                 want = want[0] if rank == 3 or want.ndim == 3 else want[0, ..., 0]
             if rank >= 3 and want.ndim == rank and order in ("separate", "sequential"):
                 want = np.moveaxis(want, -1, 0 if order == "separate" else -2)
-            got = image.read(x, y, width, height, z=z, depth=depth, dtype=dtype, order=order,
-                             channels=channels, space=space)
+            source, other = [(image, copy), (copy, image)][rng.integers(2)]
+            got = source.read(x, y, width, height, z=z, depth=depth, dtype=dtype, order=order,
+                              channels=channels, space=space)
             assert got.dtype == want.dtype
             np.testing.assert_array_equal(got, want)
             if isinstance(channels, int) and got.ndim > 2:
                 continue  # an array without a channel axis reads as channels
             into = np.empty_like(got)
-            image.read_into(into, x, y, z=z, order=order, channels=channels, space=space)
+            other.read_into(into, x, y, z=z, order=order, channels=channels, space=space)
             np.testing.assert_array_equal(into, want)
 
 
@@ -87,12 +103,12 @@ def test_large_reads_and_writes_go_band_by_band(rng):
     assert huge[:, ::20000, ::25000, 0].tolist() == [[[7, 7]] * 3] * 3
     a = rng.random((9, 30000, 3))  # rows of 720 kB: bands of one to three rows
     image, want = eks.MemoryImage(a.copy()), a.copy()
-    for space in ["lower_left", "left_upper", "right_lower"]:
-        np.testing.assert_array_equal(image.read(space=space), SPACES[space](a))
     image.fill = (1, 2, 3)
     got = image.read(-2, -3, 13, 30006, dtype=np.float32, space="left_upper")
     np.testing.assert_array_equal(got[3:-3, 2:-2], SPACES["left_upper"](a).astype(np.float32))
     assert (got[:3] == (1, 2, 3)).all() and (got[:, -2:] == (1, 2, 3)).all()
+    for space in ["lower_left", "right_lower"]:
+        np.testing.assert_array_equal(image.read(space=space), SPACES[space](a))
     for key in [np.s_[::2, ::3], np.s_[::-1, 5:-5:7, ::-1], np.s_[1:8, 100:-100]]:
         np.testing.assert_array_equal(image[key], want[key])
         image[key] = want[key] = rng.random(want[key].shape)
@@ -205,15 +221,61 @@ def test_writes_match_numpy(tmp_path, rng):
             assert (scratch < 0).all()
 
 
-def test_wrapping_shares_the_array(rgb):
+def test_pages_hold_what_reads_give(images):
+    for image, _ in images:
+        if image.dtype == bool:
+            with pytest.raises(TypeError, match="bit"):
+                image.lock().pages
+            continue
+        try:  # pages and arrays are writeable where the image is
+            image.write(image.read(0, 0, 1, 1))
+            writeable = True
+        except eks.NotAllowedError:
+            writeable = False
+        with image.lock(1, 1, 20, 20) as pages:
+            assert pages
+            for page in pages:
+                shape = page.pixels.shape  # (y, x), (y, x, c), (c, y, x) or (z, y, x, c)
+                flat = image.order == "separate" or len(shape) == 2
+                height, width = shape[-2:] if flat else shape[-3:-1]
+                want = image.read(page.x, page.y, width, height, z=page.z, order=image.order,
+                                  depth=shape[0] if len(shape) == 4 else None)
+                np.testing.assert_array_equal(page.pixels, want)
+                assert page.pixels.flags.writeable == writeable
+                if isinstance(image, eks.MemoryImage):  # its buffer itself
+                    assert np.shares_memory(page.pixels, np.asarray(image))
+                    assert np.asarray(image).flags.writeable == writeable
+    constant = eks.ConstantImage(1, np.uint8, shape=(300, 400))  # of pages of 128 x 128
+    constant.coord_space = "upper_right"  # a box in another space locks the pages it covers
+    assert [page.x for page in constant.lock(0, 0, 1, 1, space="upper_left").pages] == [384]
+
+
+def test_memory_images_wrap_arrays_pages_outlive_and_bits_convert(rgb):
     image = eks.MemoryImage(rgb)
-    assert np.shares_memory(np.asarray(image), rgb) and np.asarray(image).shape == rgb.shape
-    assert not np.asarray(eks.MemoryImage(frozen(rgb))).flags.writeable
+    with image.lock(1, 1, 2, 2) as pages:
+        pages[0].pixels[3, 4] = (1, 2, 3)
+    assert rgb[3, 4].tolist() == [1, 2, 3]
+    with pytest.raises(KeyError):  # leaving the block lets exceptions through
+        with image.lock():
+            raise KeyError
+    assert image.lock(10, 10, 2, 2).pages == []  # boxes outside lock nothing
+    with eks.MemoryImage(rgb.copy()).lock() as pages:
+        pixels = pages[0].pixels
+    gc.collect()
+    np.testing.assert_array_equal(pixels, rgb)
+    tile = image.lock()
+    image.fill = 1  # the image resets: its page record goes, its pixels stay
+    image.read()
+    np.testing.assert_array_equal(tile.pages[0].pixels, rgb)
     owned = eks.MemoryImage((2, 3, 4), np.int32, order="separate")  # starts at zero
     assert owned.shape == (3, 4, 2) and not np.asarray(owned).any()
-
-
-def test_bits_into_bool_and_bool_into_bits():
+    with pytest.raises(eks.NotAllowedError):  # its pickle as read-only as the array
+        pickle.loads(pickle.dumps(eks.MemoryImage(frozen(rgb))))[0, 0] = 1
+    image = eks.MemoryImage(rgb)  # its token follows its pixels
+    before = image.__dask_tokenize__()
+    assert eks.MemoryImage(rgb.copy()).__dask_tokenize__() == before
+    rgb[3, 4] += 1
+    assert image.__dask_tokenize__() != before
     # Into bool, other types keep the library's rule: 1 when the low 8 bits are not 0.
     got = eks.MemoryImage(np.array([[2, 0, 1, 256, 511]], np.uint16)).read(dtype=bool)
     assert got.view(np.uint8).tolist() == [[1, 0, 1, 0, 1]]
@@ -222,14 +284,28 @@ def test_bits_into_bool_and_bool_into_bits():
     assert bits.read().view(np.uint8).tolist() == [[1, 0, 1, 0, 1]]
 
 
+@pytest.mark.parametrize("key, error", [
+    ((5,), IndexError), ((-6, 0), IndexError), ((0, 0, 0, 0), IndexError),
+    ((..., ...), IndexError), (1.5, IndexError), (True, IndexError), ([0, 1], IndexError),
+    (slice(None, None, 0), ValueError), (slice(0.5, 2), TypeError),
+])
+def test_bad_keys_raise_as_in_numpy(key, error, rgb):
+    image = eks.MemoryImage(rgb)
+    with pytest.raises(error):
+        image[key]
+    with pytest.raises(error):
+        image[key] = 1
+
+
 @pytest.mark.parametrize("call, error, match", [
+    (lambda im, a: im.__setitem__(slice(0, 2), np.zeros((3, 5, 3))), ValueError, "broadcast"),
     (lambda im, a: eks.MemoryImage(a[:, ::2]), ValueError, "C-contiguous"),
+    (lambda im, a: eks.MemoryImage(a[:0]), ValueError, "empty"),
     (lambda im, a: im.write(a[::2]), ValueError, "C-contiguous"),
     (lambda im, a: im.read_into(frozen(a)), ValueError, "writeable"),
     (lambda im, a: im.read(dtype=np.float16), TypeError, "float16"),
     (lambda im, a: im.write(np.zeros((2, 2), np.uint8)), ValueError, "channels"),
     (lambda im, a: im.write(np.zeros((1, 1, 1, 1, 3), np.uint8)), ValueError, "shape"),
-    (lambda im, a: im.__setitem__(slice(0, 2), np.zeros((3, 5, 3))), ValueError, "broadcast"),
     (lambda im, a: eks.MemoryImage(frozen(a)).__setitem__(slice(0, 0), 1), eks.NotAllowedError,
      "read-only"),
     (lambda im, a: im.read(channels=[3]), IndexError, "out of range"),
