@@ -131,8 +131,8 @@ TEST(TransferConversion, TableRowsInTheEngineAndTheReference) {
 TEST(DataBlock, BlocksWithoutDataTypeOrLayoutMoveNothing) {
     uint8_t in[4] = {1, 2, 3, 4};
     const ekPixel pixel(ekUChar, 3, in);
-    const auto block = [](void* p, ekType t, ekOrder o, int nc, int n) {
-        ekDataBlock b(p, t, o, nc, nullptr, n, n, 1, 0, 0, 0, 0);
+    const auto block = [](void* p, ekType t, ekOrder o, int nc, int n, int nz) {
+        ekDataBlock b(p, t, o, nc, nullptr, n, n, nz, 0, 0, 0, 0);
         b.setClip(0, 0, 0, 1, 1, 1);
         return b;
     };
@@ -140,26 +140,27 @@ TEST(DataBlock, BlocksWithoutDataTypeOrLayoutMoveNothing) {
         ekType type;
         bool data;
         ekOrder order;
-        int nc, n;
+        int nc, n, nz;
     } rows[] = {
-        {ekType(6), true, ekInterleaved, 1, 2},    {ekType(24), true, ekInterleaved, 1, 2},
-        {ekType(96), true, ekInterleaved, 1, 2},   {ekUChar, false, ekInterleaved, 1, 2},
-        {ekUChar, true, ekOrder(5), 2, 1},         {ekUChar, true, ekInterleaved, 3, 50000},
-        {ekUChar, true, ekSeparate, 2, 50000},  // the channel volume, not a stride, overflows
+        {ekType(6), true, ekInterleaved, 1, 2, 1},  {ekType(24), true, ekInterleaved, 1, 2, 1},
+        {ekType(96), true, ekInterleaved, 1, 2, 1}, {ekUChar, false, ekInterleaved, 1, 2, 1},
+        {ekUChar, true, ekOrder(5), 2, 1, 1},       {ekUChar, true, ekInterleaved, 3, 50000, 1},
+        {ekUChar, true, ekSeparate, 1, 50000, 1},   // a slice of more than 2^31 - 1
+        {ekUChar, true, ekSeparate, 2, 40000, 2},   // the channel volume, not a stride
     };
     for (const auto& r : rows) {
         uint8_t out[4] = {};
         const ekType near = ekType(r.type & -r.type);  // its lowest bit: a real type
         const auto odd = [&](uint8_t* p) {
-            return block(r.data ? p : nullptr, r.type, r.order, r.nc, r.n);
+            return block(r.data ? p : nullptr, r.type, r.order, r.nc, r.n, r.nz);
         };
         odd(out).copyFrom(ekDataBlock(pixel, nullptr, nullptr, 0));
-        odd(out).copyFrom(block(in, near, ekSeparate, 1, 2));
-        block(out, near, ekSeparate, 1, 2).copyFrom(odd(in));
+        odd(out).copyFrom(block(in, near, ekSeparate, 1, 2, 1));
+        block(out, near, ekSeparate, 1, 2, 1).copyFrom(odd(in));
         EXPECT_EQ(std::vector<uint8_t>(out, out + 4), std::vector<uint8_t>(4, 0))
             << r.type << " " << r.n;
     }
-    EXPECT_FALSE(block(in, ekUChar, ekSeparate, 2, 40000).unusable);
+    EXPECT_FALSE(block(in, ekUChar, ekSeparate, 2, 40000, 1).unusable);
     // An empty pixel widened to the destination gives zeros.
     row(in, ekUChar, 4).copyFrom(ekDataBlock(ekPixel(), nullptr, nullptr, 0));
     EXPECT_EQ(std::vector<uint8_t>(in, in + 4), std::vector<uint8_t>(4, 0));
