@@ -35,56 +35,37 @@ struct ConvCase {
 const double kInf = std::numeric_limits<double>::infinity();
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
 
+// One row or two per rule; the driver draws the rest of each rule's values.
 // clang-format off
 const ConvCase kCases[] = {
     // Integers narrow keeping the low bits; same width copies the bits.
-    ROW(ekShort, -1, ekUChar, 255), ROW(ekULong, 300, ekUChar, 44),
-    ROW(ekUShort, 65535, ekShort, -1), ROW(ekChar, -1, ekUShort, 65535),
-    ROW(ekShort, -32768, ekULong, 4294934528.0), ROW(ekULong, 4294967295.0, ekLong, -1),
-    ROW(ekLong, 70000, ekShort, 4464),
+    ROW(ekShort, -1, ekUChar, 255), ROW(ekChar, -1, ekUShort, 65535),
+    ROW(ekULong, 4294967295.0, ekLong, -1), ROW(ekLong, 70000, ekShort, 4464),
     // Floating values truncate toward zero through 64 bits.
-    ROW(ekFloat, 255.9, ekUChar, 255), ROW(ekFloat, 256.0, ekUChar, 0),
-    ROW(ekFloat, -0.5, ekUChar, 0), ROW(ekFloat, -1.0, ekUChar, 255),
-    ROW(ekDouble, 255.999, ekChar, -1), ROW(ekFloat, 3000000000.0, ekULong, 3000000000.0),
-    ROW(ekFloat, -3e9, ekLong, 1294967296.0), ROW(ekFloat, 1e10, ekULong, 1410065408.0),
+    ROW(ekFloat, 255.9, ekUChar, 255), ROW(ekFloat, -1.0, ekUChar, 255),
+    ROW(ekDouble, 255.999, ekChar, -1), ROW(ekFloat, -3e9, ekLong, 1294967296.0),
     ROW(ekFloat, 2147483904.0, ekUShort, 256), ROW(ekDouble, 9.2e18, ekULong, 2643984384.0),
-    ROW(ekDouble, 70000.7, ekShort, 4464),
     // NaN, infinities and truncations beyond 64 bits give 0.
-    ROW(ekFloat, kNaN, ekUChar, 0), ROW(ekDouble, kNaN, ekLong, 0), ROW(ekFloat, kNaN, ekBit, 0),
-    ROW(ekFloat, kInf, ekULong, 0), ROW(ekDouble, -kInf, ekChar, 0), ROW(ekFloat, 1e30, ekLong, 0),
-    ROW(ekDouble, 1e19, ekULong, 0), ROW(ekDouble, -9.3e18, ekUShort, 0),
+    ROW(ekFloat, kNaN, ekUChar, 0), ROW(ekFloat, kInf, ekULong, 0), ROW(ekDouble, 1e19, ekULong, 0),
     ROW(ekDouble, 1e300, ekBit, 0),
     // Bits: 1 when the low 8 bits are not 0; a bit reads as 0 or 1.
     ROW(ekUShort, 256, ekBit, 0), ROW(ekUShort, 257, ekBit, 1), ROW(ekFloat, 0.7, ekBit, 0),
-    ROW(ekDouble, 512.5, ekBit, 0), ROW(ekChar, -1, ekBit, 1), ROW(ekBit, 1, ekChar, 1),
-    ROW(ekBit, 1, ekFloat, 1.0), ROW(ekBit, 0, ekDouble, 0.0), ROW(ekBit, 1, ekBit, 1),
+    ROW(ekBit, 1, ekChar, 1), ROW(ekBit, 1, ekFloat, 1.0),
     // Floating destinations: exact, or rounded to nearest binary32.
-    ROW(ekULong, 4294967295.0, ekFloat, 4294967296.0),
-    ROW(ekULong, 4294967295.0, ekDouble, 4294967295.0), ROW(ekLong, 16777217, ekFloat, 16777216.0),
-    ROW(ekULong, 16777219, ekFloat, 16777220.0), ROW(ekDouble, 0.1, ekFloat, double(0.1f)),
+    ROW(ekULong, 4294967295.0, ekFloat, 4294967296.0), ROW(ekULong, 16777219, ekFloat, 16777220.0),
     ROW(ekDouble, 1e300, ekFloat, kInf), ROW(ekFloat, 0.1f, ekDouble, double(0.1f)),
-    ROW(ekFloat, -kInf, ekDouble, -kInf),
     // Saturating: rounded to nearest, ties to even, clamped; NaN gives 0.
-    SAT(ekFloat, 300.0, ekUChar, 255), SAT(ekFloat, -10.0, ekUChar, 0),
-    SAT(ekFloat, 2.5, ekUChar, 2), SAT(ekFloat, 3.5, ekUChar, 4), SAT(ekFloat, 2.7, ekUChar, 3),
-    SAT(ekFloat, -2.5, ekChar, -2), SAT(ekFloat, -128.6, ekChar, -128),
-    SAT(ekFloat, kNaN, ekChar, 0), SAT(ekFloat, 65535.5, ekUShort, 65535),
-    SAT(ekFloat, -32768.5, ekShort, -32768), SAT(ekFloat, 3e9, ekLong, 2147483647.0),
-    SAT(ekFloat, 3e9, ekULong, 3000000000.0), SAT(ekFloat, kInf, ekULong, 4294967295.0),
-    SAT(ekFloat, -kInf, ekLong, -2147483648.0), SAT(ekFloat, -1.0, ekULong, 0),
-    SAT(ekDouble, 4294967295.4, ekULong, 4294967295.0), SAT(ekDouble, -0.5, ekShort, 0),
-    SAT(ekUShort, 300, ekUChar, 255), SAT(ekUShort, 40000, ekShort, 32767),
-    SAT(ekShort, -300, ekChar, -128), SAT(ekChar, -1, ekUChar, 0), SAT(ekUChar, 200, ekChar, 127),
+    SAT(ekFloat, 300.0, ekUChar, 255), SAT(ekFloat, 2.5, ekUChar, 2), SAT(ekFloat, 3.5, ekUChar, 4),
+    SAT(ekFloat, -2.5, ekChar, -2), SAT(ekFloat, kNaN, ekChar, 0),
+    SAT(ekFloat, 3e9, ekLong, 2147483647.0), SAT(ekFloat, kInf, ekULong, 4294967295.0),
+    SAT(ekFloat, -kInf, ekLong, -2147483648.0), SAT(ekDouble, 4294967295.4, ekULong, 4294967295.0),
+    SAT(ekUShort, 40000, ekShort, 32767), SAT(ekChar, -1, ekUChar, 0),
     SAT(ekULong, 4294967295.0, ekLong, 2147483647.0), SAT(ekLong, -1, ekULong, 0),
-    SAT(ekLong, 70000, ekShort, 32767),
     // ekBit is the range 0..1.
-    SAT(ekFloat, 0.5, ekBit, 0), SAT(ekFloat, 0.7, ekBit, 1), SAT(ekDouble, 256.0, ekBit, 1),
-    SAT(ekUShort, 256, ekBit, 1), SAT(ekChar, -3, ekBit, 0),
+    SAT(ekFloat, 0.7, ekBit, 1), SAT(ekDouble, 256.0, ekBit, 1), SAT(ekChar, -3, ekBit, 0),
     // ekDouble into ekFloat: finite values end at FLT_MAX; the rest as before.
-    SAT(ekDouble, 1e300, ekFloat, double(FLT_MAX)),
-    SAT(ekDouble, -1e300, ekFloat, -double(FLT_MAX)), SAT(ekDouble, kInf, ekFloat, kInf),
-    SAT(ekUChar, 200, ekShort, 200), SAT(ekULong, 4294967295.0, ekFloat, 4294967296.0),
-    SAT(ekBit, 1, ekChar, 1)};
+    SAT(ekDouble, 1e300, ekFloat, double(FLT_MAX)), SAT(ekDouble, kInf, ekFloat, kInf),
+    SAT(ekULong, 4294967295.0, ekFloat, 4294967296.0), SAT(ekBit, 1, ekChar, 1)};
 // clang-format on
 #undef ROW
 #undef SAT

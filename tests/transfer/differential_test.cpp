@@ -104,7 +104,7 @@ Layout randomLayout(Rng& r) {
 // clang-format off
 const double kLimits[] = {2147483648.0, 2147483520.0, 4294967296.0, 4294967040.0, 1099511627776.0,
                           9223371487098961920.0, 9223372036854775808.0, 18446744073709551616.0,
-                          1e-40, 255.99998, 65535.996};
+                          1e-40, 255.99998, 65535.996, 2147483904.0, 3e9, 1e10};
 // clang-format on
 
 // Fills a source buffer: random bytes (for floating types, bit patterns of
@@ -120,7 +120,7 @@ void fillSource(Rng& r, const Layout& l, unsigned char* p, size_t n) {
     for (size_t i = 0; i + es <= n; i += es) {
         double v = std::uniform_real_distribution<double>(-70000, 70000)(r.g) /
                    (r.chance(0.5) ? 1.0 : 300.0);
-        if (kind == 1 && r.chance(0.5)) v = kLimits[r.range(0, 10)] * (r.chance(0.5) ? 1 : -1);
+        if (kind == 1 && r.chance(0.5)) v = kLimits[r.range(0, 13)] * (r.chance(0.5) ? 1 : -1);
         if (kind == 2) v = r.range(-70000, 70000) * (r.chance(0.5) ? 0.5 : 0.0039);
         const float f = float(v);
         std::memcpy(p + i, es == 4 ? static_cast<const void*>(&f) : &v, es);
@@ -209,10 +209,10 @@ std::string runCase(const Case& c, Rng& r) {
         pixel.set(c.pixelType, c.pixelNc, c.pixelBytes.data());
     else
         fillSource(r, c.src, srcMem.data() + srcLead, srcMem.size() - srcLead);
-    ekDataBlock sBlock =
-        !c.constant ? c.src.block(srcMem.data() + srcLead)
-                    : ekDataBlock(pixel, c.keepOut.nx || c.keepOut.ny ? &c.keepOut : nullptr,
-                                  c.src.list.empty() ? nullptr : c.src.list.data(), c.src.firstChan);
+    const int* srcList = c.src.list.empty() ? nullptr : c.src.list.data();
+    const ekTile* keepOut = c.keepOut.nx || c.keepOut.ny ? &c.keepOut : nullptr;
+    ekDataBlock sBlock = c.constant ? ekDataBlock(pixel, keepOut, srcList, c.src.firstChan)
+                                    : c.src.block(srcMem.data() + srcLead);
     // The flag on either block makes the transfer saturate.
     if (c.saturate) (r.chance(0.5) ? dBlock : sBlock).saturate = true;
     rBlock.saturate = dBlock.saturate;
