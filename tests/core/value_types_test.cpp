@@ -95,7 +95,7 @@ int64_t clamp32(int64_t v) { return std::max<int64_t>(INT32_MIN, std::min<int64_
 // origins before 0) or of numbers near either 32-bit limit, as integer boxes
 // and, where every number is small and so exact in a float, floating-point
 // boxes of quarter pixels: intersection, both containment tests, clipping,
-// emptiness and depth.
+// emptiness, depth and equality.
 template <class T>
 void checkBoxRules(std::mt19937& rng, bool nearLimits, int s) {
     auto draw = [&]() -> int64_t {
@@ -125,16 +125,21 @@ void checkBoxRules(std::mt19937& rng, bool nearLimits, int s) {
             clipped.o[k] = 0;
         }
     }
+    Box other = cut;  // differs from the intersection in one number
+    int64_t& f = rng() % 2 ? other.o[rng() % 3] : other.n[rng() % 3];
+    f += f > 0 ? -1 : 1;
     using V = decltype(T().x);
-    const T ta = a.as<T>(s), tb = b.as<T>(s), tcut(ta, tb);
+    const T ta = a.as<T>(s), tb = b.as<T>(s), tcut(ta, tb), tother = other.as<T>(s);
     T tclip = tb;
     tclip.clipPositive();
     const std::vector<bool> got = {
         fields(tcut, s) == cut.fields(), tcut.empty() == cut.empty(), ta.contains(tb) == inside,
         ta.contains(tb, V(limit[0]) / s, V(limit[1]) / s, V(limit[2]) / s) == insideToLimits,
-        fields(tclip, s) == clipped.fields(), tb.is3d() == (b.n[2] > s)};
-    // Which of intersection, its emptiness, both containments, clipping and depth failed.
-    EXPECT_EQ(got, std::vector<bool>(6, true))
+        fields(tclip, s) == clipped.fields(), tb.is3d() == (b.n[2] > s),
+        tcut == cut.as<T>(s) && !(tcut != cut.as<T>(s)) && tcut != tother && !(tcut == tother)};
+    // Which of intersection, its emptiness, both containments, clipping, depth
+    // and equality failed.
+    EXPECT_EQ(got, std::vector<bool>(7, true))
         << testing::PrintToString(a.fields()) << " and " << testing::PrintToString(b.fields())
         << ", limits " << limit[0] << " " << limit[1] << " " << limit[2] << ", unit 1/" << s;
 }

@@ -459,12 +459,14 @@ TEST(TransferDifferential, StreamingStoreKernelsMatchReference) {
 
 TEST(TransferDifferential, EveryInstructionSetLevelMatchesReference) {
     // The other tests run the best level; here every level below it, each
-    // with ordinary and with streaming stores; tile reads at every level and
-    // tuning.
+    // with ordinary and with streaming stores.
     atLevels(ekSimdLevel() - 1, 0, true, false, [](uint64_t salt) {
         runKernelShapes(6000000 + salt, kCases / 20);
         runSeeds(7000000 + salt, kCases / 40, false, true);
     });
+}
+
+TEST(TransferDifferential, TileReadsMatchReference) {
     atLevels(ekSimdLevel(), 0, false, true,
              [](uint64_t salt) { runTileReads(8000000 + salt, kCases / 40); });
 }
