@@ -190,6 +190,7 @@ TEST(DataTypes, FactsPerType) {
     // are never allocated.
     EXPECT_EQ(ekDataSize64(ekDouble, INT64_MAX), INT64_MAX - 7);  // 8 (2^60 - 1)
     EXPECT_EQ(ekAllocSize(ekDouble, INT64_MAX), -1);
+    EXPECT_EQ(ekAllocSize(ekUChar, INT32_MAX), INT32_MAX);  // the largest allocatable
 }
 
 TEST(DataTypes, SmallestTypeForRange) {
