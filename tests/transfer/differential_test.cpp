@@ -422,10 +422,9 @@ void atLevels(int top, int lowest, bool streaming, bool tunings, F f) {
         for (int level = top; level >= lowest; --level) {
             ekSimdLevelCap = level;
             EXPECT_EQ(ekSimdLevel(), level);
-            for (int64_t threshold : {savedStream, int64_t(0)}) {
-                if (threshold == 0 && !streaming) continue;
-                ekStreamBytes = threshold;
-                f(uint64_t(t + 1) * 1000000 + uint64_t(level) * 100000 + (threshold ? 0 : 50000));
+            for (int pass = 0; pass < (streaming ? 2 : 1); ++pass) {
+                ekStreamBytes = pass ? 0 : savedStream;
+                f(uint64_t(t + 1) * 1000000 + uint64_t(level) * 100000 + uint64_t(pass) * 50000);
             }
         }
     }
