@@ -166,16 +166,21 @@ inline void move(const ekDataBlock& dst, const ekDataBlock& srcIn) {
         const int j = sourceChannel(src, channelNumber(dst, k));
         if (j < 0) continue;
         for (int64_t z = b.z; z < int64_t(b.z) + b.nz; ++z)
-            for (int64_t y = b.y; y < int64_t(b.y) + b.ny; ++y)
+            for (int64_t y = b.y; y < int64_t(b.y) + b.ny; ++y) {
+                // Offsets are affine in x: taken at the row's start, then stepped.
+                const int64_t s0 = offset(src, b.x, y, z, j), d0 = offset(dst, b.x, y, z, k);
+                const int64_t sx = offset(src, b.x + 1, y, z, j) - s0,
+                              dx = offset(dst, b.x + 1, y, z, k) - d0;
                 for (int64_t x = b.x; x < int64_t(b.x) + b.nx; ++x) {
                     if (dst.clipValid && !inside(dst.clip, x, y, z)) continue;
                     if (!src.isPixel && !inside(src.box, x, y, z)) continue;
                     if (src.clipValid && !inside(src.clip, x, y, z)) continue;
                     if (keepOut && inside(src.keepOut, x, y, z)) continue;
-                    Value v = readElem(src.type, src.data, offset(src, x, y, z, j));
+                    Value v = readElem(src.type, src.data, s0 + (x - b.x) * sx);
                     if (sat) v = saturated(dst.type, v);
-                    writeElem(dst.type, dst.data, offset(dst, x, y, z, k), v);
+                    writeElem(dst.type, dst.data, d0 + (x - b.x) * dx, v);
                 }
+            }
     }
 }
 
