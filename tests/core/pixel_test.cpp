@@ -182,7 +182,9 @@ TEST(Buffer, ShrinksAtTheSlackAndWrapsCallerMemory) {
     w.resize(2000);  // own memory; the caller's is neither used nor released
     EXPECT_TRUE(w.data() != mem.data() && w.getAllocated() == 2000 && mem[999] == 7);
     EXPECT_NE(ekBuffer(nullptr, ekUChar, 64).data(), nullptr);       // nothing to wrap: allocates
-    EXPECT_EQ(ekBuffer(mem.data(), ekUChar, 4, 0).data(), mem.data());  // even an empty layout
+    // Even an empty layout, whichever dimension is 0.
+    EXPECT_EQ(ekBuffer(mem.data(), ekUChar, 0).data(), mem.data());
+    EXPECT_EQ(ekBuffer(mem.data(), ekUChar, 4, 0).data(), mem.data());
     // Nothing to allocate and nothing to wrap: no memory, whatever the
     // storage of the buffer held before.
     alignas(ekBuffer) unsigned char raw[sizeof(ekBuffer)];
