@@ -54,7 +54,7 @@ TEST(Pixel, StoresWithTheElementRule) {
     EXPECT_TRUE(std::isnan(nan.getElem(0)));
 }
 
-TEST(Pixel, SetAndClampedReads) {
+TEST(Pixel, SetGrowsPacksBitsAndClampsReads) {
     EXPECT_EQ(ekPixel().getElem(5) + ekPixel().minElem(), 0.0);
     EXPECT_EQ(ekPixel(ekType(3), 4).nc(), 0);  // not an element type: empty
     const uint8_t bytes[] = {10, 20};
@@ -70,17 +70,14 @@ TEST(Pixel, SetAndClampedReads) {
     EXPECT_EQ(elems(q), (std::vector<double>{2, 3}));
     q.set(ekDouble, 1, q.elems());
     EXPECT_EQ(q.nc(), 1);
-}
-
-TEST(Pixel, SetElemGrowsAndPacksBits) {
-    ekPixel p;
-    p.setElem(7.0, 2);
-    EXPECT_TRUE(p.type() == ekDouble && elems(p) == (std::vector<double>{0, 0, 7}));
-    const uint8_t bytes[] = {1, 2};
-    ekPixel q(ekUChar, 2, bytes);
-    q.setElem(9, 4);
-    q.setElem(3, -1);  // ignored
-    EXPECT_EQ(elems(q), (std::vector<double>{1, 2, 0, 0, 9}));
+    // setElem grows the pixel (an empty one as ekDouble); a negative index is ignored.
+    ekPixel grown;
+    grown.setElem(7.0, 2);
+    EXPECT_TRUE(grown.type() == ekDouble && elems(grown) == (std::vector<double>{0, 0, 7}));
+    p.set(ekUChar, 2, bytes);
+    p.setElem(9, 4);
+    p.setElem(3, -1);
+    EXPECT_EQ(elems(p), (std::vector<double>{10, 20, 0, 0, 9}));
     ekPixel typed(ekShort, 0);
     typed.setElem(-5, 0);  // an empty typed pixel keeps its type
     EXPECT_EQ(typed.type(), ekShort);
@@ -101,7 +98,8 @@ TEST(Pixel, SetElemGrowsAndPacksBits) {
     EXPECT_EQ(elems(ekPixel(ekBit, 3, packed)), (std::vector<double>{1, 0, 1}));
 }
 
-TEST(Pixel, ConvertRepeatsTheLastChannelAndMayReadItself) {
+TEST(Pixel, ConvertEqualityMinMaxAndDeepCopies) {
+    // convert repeats the last channel and may read the pixel itself.
     const uint8_t bytes[] = {10, 20};
     const ekPixel src(ekUChar, 2, bytes);
     ekPixel p;
@@ -122,21 +120,18 @@ TEST(Pixel, ConvertRepeatsTheLastChannelAndMayReadItself) {
     EXPECT_EQ(elems(self), (std::vector<double>{70000.0, -300.25, 1.5}));
     self.convert(self, ekShort, 4);  // fewer bytes, more elements
     EXPECT_EQ(elems(self), (std::vector<double>{4464, -300, 1, 1}));
-}
 
-TEST(Pixel, EqualityMinMaxAndDeepCopies) {
-    const uint8_t a[] = {1, 2};
-    const uint16_t b[] = {1, 2};
-    EXPECT_EQ(ekPixel(ekUChar, 2, a) == ekPixel(ekUShort, 2, b), 0);
-    EXPECT_EQ(ekPixel(ekUChar, 2, a) != ekPixel(ekUChar, 1, a), 1);
+    const uint16_t b[] = {10, 20};
+    EXPECT_EQ(src == ekPixel(ekUShort, 2, b), 0);
+    EXPECT_EQ(src != ekPixel(ekUChar, 1, bytes), 1);
     EXPECT_EQ((ekPixel() == ekPixel()) - (ekPixel(ekUChar, 0) == ekPixel()), 1);  // types count
     const int16_t s[] = {5, -7, 12, 0}, up[] = {-9, 9}, down[] = {9, -9};
     EXPECT_TRUE(ekPixel(ekShort, 4, s).minElem() == -7 && ekPixel(ekShort, 4, s).maxElem() == 12);
     // The first element counts too.
     EXPECT_TRUE(ekPixel(ekShort, 2, up).minElem() == -9 &&
                 ekPixel(ekShort, 2, down).maxElem() == 9);
-    const int32_t v[] = {1, 2, 3};
-    ekPixel x(ekLong, 3, v), y(x);
+    const int32_t l[] = {1, 2, 3};
+    ekPixel x(ekLong, 3, l), y(x);
     EXPECT_NE(x.elems(), y.elems());
     y.setElem(42, 0);
     EXPECT_EQ(x.getElem(0), 1);
@@ -146,7 +141,7 @@ TEST(Pixel, EqualityMinMaxAndDeepCopies) {
     EXPECT_TRUE(z == x && z.elems() != x.elems());
 }
 
-TEST(Buffer, StridesInBytes) {
+TEST(Buffer, StridesInBytesAndUnallocatableSizes) {
     EXPECT_TRUE(ekBuffer().getDataType() == ekUChar && ekBuffer().getAllocated() == 16384);
     const ekBuffer b(ekUShort, 10, 5, 1, 1);
     EXPECT_EQ(offset(b, b(3, 2)), 46);
@@ -156,9 +151,18 @@ TEST(Buffer, StridesInBytes) {
     const ekBuffer bits(ekBit, 10, 3, 2, 1);
     EXPECT_EQ(bits.getAllocated(), 8);  // 60 bits
     EXPECT_EQ(offset(bits, bits(1, 1, 1)), 1 + 2 + 4);
+    // Sizes that cannot be allocated leave a buffer without memory.
+    ekBuffer huge(ekDouble, 65536, 65536, 1, 1);  // 32 GiB: beyond 32 bits
+    EXPECT_TRUE(huge.data() == nullptr && huge.getAllocated() == 0);
+    ekBuffer over(ekUChar, INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX);
+    EXPECT_EQ(over.data(), nullptr);
+    EXPECT_NE(over.resize(10, 1, 1, 1), nullptr);                // recovers on a sane size
+    EXPECT_EQ(ekBuffer(ekUChar, -4, -4, 1, 1).data(), nullptr);  // positive product
+    std::vector<unsigned char> mem(16);
+    EXPECT_EQ(ekBuffer(mem.data(), ekUChar, -4, -4).data(), nullptr);
 }
 
-TEST(Buffer, ShrinksOnlyWhenTheSavingReachesTheSlack) {
+TEST(Buffer, ShrinksAtTheSlackAndWrapsCallerMemory) {
     ekBuffer b;
     std::memset(b.data(), 0x5A, 16384);
     void* before = b.data();
@@ -171,16 +175,16 @@ TEST(Buffer, ShrinksOnlyWhenTheSavingReachesTheSlack) {
     ekBuffer tight(100, 0);  // slack 0: every shrink reallocates
     tight.resize(99);
     EXPECT_EQ(tight.getAllocated(), 99);
-}
-
-TEST(Buffer, WrapsCallerMemoryUntilItIsTooSmall) {
+    // Caller memory is wrapped until it is too small.
     std::vector<unsigned char> mem(1000, 7);
-    ekBuffer b(mem.data(), ekUChar, 1000);
-    EXPECT_TRUE(b.resize(500) == mem.data() && b.getAllocated() == 1000);
-    b.resize(2000);  // own memory; the caller's is neither used nor released
-    EXPECT_TRUE(b.data() != mem.data() && b.getAllocated() == 2000 && mem[999] == 7);
+    ekBuffer w(mem.data(), ekUChar, 1000);
+    EXPECT_TRUE(w.resize(500) == mem.data() && w.getAllocated() == 1000);
+    w.resize(2000);  // own memory; the caller's is neither used nor released
+    EXPECT_TRUE(w.data() != mem.data() && w.getAllocated() == 2000 && mem[999] == 7);
     EXPECT_NE(ekBuffer(nullptr, ekUChar, 64).data(), nullptr);       // nothing to wrap: allocates
-    EXPECT_EQ(ekBuffer(mem.data(), ekUChar, 0).data(), mem.data());  // even an empty layout
+    // Even an empty layout, whichever dimension is 0.
+    EXPECT_EQ(ekBuffer(mem.data(), ekUChar, 0).data(), mem.data());
+    EXPECT_EQ(ekBuffer(mem.data(), ekUChar, 4, 0).data(), mem.data());
     // Nothing to allocate and nothing to wrap: no memory, whatever the
     // storage of the buffer held before.
     alignas(ekBuffer) unsigned char raw[sizeof(ekBuffer)];
@@ -208,16 +212,5 @@ TEST(Buffer, CopiesShareMemoryReleasedOnce) {
     a = w;
     EXPECT_EQ(static_cast<unsigned char*>(a.data())[0], 42);
 }  // ASan: each block released exactly once
-
-TEST(Buffer, UnallocatableSizesLeaveItWithoutMemory) {
-    ekBuffer huge(ekDouble, 65536, 65536, 1, 1);  // 32 GiB: beyond 32 bits
-    EXPECT_TRUE(huge.data() == nullptr && huge.getAllocated() == 0);
-    ekBuffer over(ekUChar, INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX);
-    EXPECT_EQ(over.data(), nullptr);
-    EXPECT_NE(over.resize(10, 1, 1, 1), nullptr);                // recovers on a sane size
-    EXPECT_EQ(ekBuffer(ekUChar, -4, -4, 1, 1).data(), nullptr);  // positive product
-    std::vector<unsigned char> mem(16);
-    EXPECT_EQ(ekBuffer(mem.data(), ekUChar, -4, -4).data(), nullptr);
-}
 
 }  // namespace

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-// Channel mappings, sizes, boxes and per-type facts, including values near the
-// ends of the 32-bit range, where the 64-bit arithmetic of the library must hold.
+// Channel mappings, sizes, boxes, per-type facts and names, including values near
+// the ends of the 32-bit range, where the 64-bit arithmetic of the library must hold.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -20,50 +20,38 @@
 
 namespace {
 
-std::vector<int> inverse(const ekConfig& c, int n) {
-    std::vector<int> out(n, 99);
-    c.invert(n, out.data());
-    return out;
-}
-
-TEST(Config, MapChanWithOffsetOrList) {
+// Each row: a configuration, what it maps channels -1 to 4 to (through mapChan
+// and through compose), its inverse over n image channels and whether it has one.
+TEST(Config, MapInvertAndCompose) {
     EXPECT_EQ(ekConfig().mapChan(0), -1);  // the default maps nothing
-    const ekConfig off(ekUChar, ekInterleaved, 3, nullptr, 2);
-    EXPECT_EQ(off.mapChan(0), 2);
-    EXPECT_EQ(off[2], 4);
-    EXPECT_EQ(off.mapChan(3) + off.mapChan(-1), -2);
-    const ekConfig far(ekUChar, ekInterleaved, 3, nullptr, INT32_MAX);  // no overflow
-    EXPECT_EQ(far.mapChan(2), INT32_MAX);
-    int list[] = {7, 8, -1, 9};
-    const ekConfig shifted(ekUChar, ekInterleaved, 3, list, 1);  // the offset shifts the index
-    // A negative entry passes through.
-    EXPECT_EQ(std::vector<int>({shifted[0], shifted[1], shifted[2], shifted[3]}),
-              (std::vector<int>{8, -1, 9, -1}));
-}
-
-TEST(Config, InvertIsInvertableCompose) {
-    int perm[] = {2, 0, 1};
-    const ekConfig c(ekUChar, ekInterleaved, 3, perm);
-    EXPECT_EQ(inverse(c, 3), (std::vector<int>{1, 2, 0}));
-    EXPECT_EQ(c.isInvertable(), 1);
-    const int in[] = {2, 5, -1};
-    std::vector<int> composed(3, 99);
-    c.compose(3, in, composed.data());
-    EXPECT_EQ(composed, (std::vector<int>{1, -1, -1}));
+    int perm[] = {2, 0, 1}, dup[] = {1, 1, 0}, far[] = {-1, 5, 0}, neg[] = {-1, 0, -1},
+        shifted[] = {7, 8, -1, 9};
+    const int M = INT32_MAX, in[] = {-1, 0, 1, 2, 3, 4};
     const struct {
-        int list[3];
+        int* list;
+        int offset;
+        std::vector<int> map;
         int n;
         std::vector<int> inverse;
         int invertable;
     } rows[] = {
-        {{1, 1, 0}, 2, {2, 1}, 0},            // the later buffer channel wins
-        {{-1, 5, 0}, 4, {2, -1, -1, -1}, 1},  // -1 never lands; 5 is past n and dropped
-        {{-1, 0, -1}, 1, {1}, 0},             // equal negative entries count as a clash
+        {perm, 0, {-1, 2, 0, 1, -1, -1}, 3, {1, 2, 0}, 1},
+        {dup, 0, {-1, 1, 1, 0, -1, -1}, 2, {2, 1}, 0},            // the later channel wins
+        {far, 0, {-1, -1, 5, 0, -1, -1}, 4, {2, -1, -1, -1}, 1},  // 5 is past n and dropped
+        {neg, 0, {-1, -1, 0, -1, -1, -1}, 1, {1}, 0},  // equal negative entries clash
+        {shifted, 1, {-1, 8, -1, 9, -1, -1}, 9, {-1, -1, -1, -1, -1, -1, -1, -1, 0}, 1},
+        {nullptr, 2, {-1, 2, 3, 4, -1, -1}, 4, {-1, -1, 0, 1}, 1},
+        {nullptr, M, {-1, M, M, M, -1, -1}, 2, {-1, -1}, 0},  // no overflow
     };
     for (const auto& r : rows) {
-        const ekConfig m(ekUChar, ekInterleaved, 3, const_cast<int*>(r.list));
-        EXPECT_EQ(inverse(m, r.n), r.inverse);
-        EXPECT_EQ(m.isInvertable(), r.invertable);
+        const ekConfig c(ekUChar, ekInterleaved, 3, r.list, r.offset);
+        std::vector<int> composed(6, 99), inverse(size_t(r.n), 99);
+        c.compose(6, in, composed.data());
+        c.invert(r.n, inverse.data());
+        EXPECT_EQ(composed, r.map) << r.offset;
+        for (int i = -1; i < 5; ++i) EXPECT_EQ(c[i], r.map[size_t(i + 1)]) << r.offset;
+        EXPECT_EQ(inverse, r.inverse) << r.offset;
+        EXPECT_EQ(c.isInvertable(), r.invertable) << r.offset;
     }
 }
 
@@ -80,23 +68,25 @@ TEST(Size, ProductAndComparison) {
     EXPECT_EQ(int(ekSize(INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX)), 1);
 }
 
-// A box as six 64-bit numbers, and the rules that boxes follow on each axis,
-// written out in 64 bits: ends beyond the 32-bit range never overflow, and
-// extents stored back into a box clamp to it.
+// A box as six 64-bit numbers in units of 1/scale, and the rules that boxes
+// follow on each axis, written out in 64 bits: ends beyond the 32-bit range
+// never overflow, and extents stored back into a box clamp to it. The rules do
+// not depend on the unit, so floating-point boxes are drawn in quarters.
 struct Box {
     int64_t o[3], n[3];
     std::vector<int64_t> fields() const { return {o[0], o[1], o[2], n[0], n[1], n[2]}; }
     bool empty() const { return n[0] < 1 || n[1] < 1 || n[2] < 1; }
     template <class T>
-    T as() const {
+    T as(int s) const {
         using V = decltype(T().x);
-        return T(V(o[0]), V(o[1]), V(o[2]), V(n[0]), V(n[1]), V(n[2]));
+        return T(V(o[0]) / s, V(o[1]) / s, V(o[2]) / s, V(n[0]) / s, V(n[1]) / s, V(n[2]) / s);
     }
 };
 
 template <class T>
-std::vector<int64_t> fields(const T& t) {
-    return {int64_t(t.x), int64_t(t.y), int64_t(t.z), int64_t(t.nx), int64_t(t.ny), int64_t(t.nz)};
+std::vector<int64_t> fields(const T& t, int s) {
+    return {int64_t(t.x * s),  int64_t(t.y * s),  int64_t(t.z * s),
+            int64_t(t.nx * s), int64_t(t.ny * s), int64_t(t.nz * s)};
 }
 
 int64_t clamp32(int64_t v) { return std::max<int64_t>(INT32_MIN, std::min<int64_t>(INT32_MAX, v)); }
@@ -104,9 +94,10 @@ int64_t clamp32(int64_t v) { return std::max<int64_t>(INT32_MIN, std::min<int64_
 // Random boxes of small numbers (equal ends, empty and negative extents,
 // origins before 0) or of numbers near either 32-bit limit, as integer boxes
 // and, where every number is small and so exact in a float, floating-point
-// boxes: intersection, both containment tests, clipping and emptiness.
+// boxes of quarter pixels: intersection, both containment tests, clipping,
+// emptiness, depth and equality.
 template <class T>
-void checkBoxRules(std::mt19937& rng, bool nearLimits) {
+void checkBoxRules(std::mt19937& rng, bool nearLimits, int s) {
     auto draw = [&]() -> int64_t {
         if (nearLimits && rng() % 2)
             return rng() % 2 ? INT32_MAX - rng() % 4 : INT32_MIN + rng() % 4;
@@ -134,39 +125,32 @@ void checkBoxRules(std::mt19937& rng, bool nearLimits) {
             clipped.o[k] = 0;
         }
     }
+    Box other = cut;  // differs from the intersection in one number
+    int64_t& f = rng() % 2 ? other.o[rng() % 3] : other.n[rng() % 3];
+    f += f > 0 ? -1 : 1;
     using V = decltype(T().x);
-    const T ta = a.as<T>(), tb = b.as<T>(), tcut(ta, tb);
+    const T ta = a.as<T>(s), tb = b.as<T>(s), tcut(ta, tb), tother = other.as<T>(s);
     T tclip = tb;
     tclip.clipPositive();
     const std::vector<bool> got = {
-        fields(tcut) == cut.fields(), tcut.empty() == cut.empty(), ta.contains(tb) == inside,
-        ta.contains(tb, V(limit[0]), V(limit[1]), V(limit[2])) == insideToLimits,
-        fields(tclip) == clipped.fields()};
-    // Which of intersection, its emptiness, both containments and clipping failed.
-    EXPECT_EQ(got, std::vector<bool>(5, true))
+        fields(tcut, s) == cut.fields(), tcut.empty() == cut.empty(), ta.contains(tb) == inside,
+        ta.contains(tb, V(limit[0]) / s, V(limit[1]) / s, V(limit[2]) / s) == insideToLimits,
+        fields(tclip, s) == clipped.fields(), tb.is3d() == (b.n[2] > s),
+        tcut == cut.as<T>(s) && !(tcut != cut.as<T>(s)) && tcut != tother && !(tcut == tother)};
+    // Which of intersection, its emptiness, both containments, clipping, depth
+    // and equality failed.
+    EXPECT_EQ(got, std::vector<bool>(7, true))
         << testing::PrintToString(a.fields()) << " and " << testing::PrintToString(b.fields())
-        << ", limits " << limit[0] << " " << limit[1] << " " << limit[2];
+        << ", limits " << limit[0] << " " << limit[1] << " " << limit[2] << ", unit 1/" << s;
 }
 
 TEST(Tile, RandomBoxesFollowTheAxisRules) {
     std::mt19937 rng(7u);
     for (int round = 0; round < 4000; ++round) {
-        checkBoxRules<ekTile>(rng, round % 2 == 1);
-        checkBoxRules<ekTileFloat>(rng, false);
+        checkBoxRules<ekTile>(rng, round % 2 == 1, 1);
+        checkBoxRules<ekTileFloat>(rng, false, round % 2 ? 4 : 1);
         if (HasFailure()) return;
     }
-}
-
-// What only a floating-point box can be: a fraction of a pixel; and depth.
-TEST(TileFloat, FractionsOfAPixelAndDepth) {
-    EXPECT_FALSE(ekTileFloat(0, 0, 0, 0.5f, 1, 1).empty());
-    EXPECT_TRUE(ekTileFloat(0, 0, 0, 1, 1, 1.5f).is3d());
-    EXPECT_FALSE(ekTileFloat(0, 0, 0, 1, 1, 1.0f).is3d());
-    EXPECT_TRUE(ekTile(0, 0, 0, 1, 1, 2).is3d() && !ekTile(0, 0, 0, 1, 1, 1).is3d());
-    EXPECT_TRUE(ekTileFloat(0, 0, 0, 100, 1, 1).contains(ekTileFloat(0.5f, 0, 0, 99.5f, 1, 1)));
-    ekTileFloat part(-0.25f, 0, 0, 1, 1, 1);
-    part.clipPositive();
-    EXPECT_EQ(part, ekTileFloat(0, 0, 0, 0.75f, 1, 1));  // less than one pixel remains
 }
 
 TEST(DataTypes, FactsPerType) {
@@ -206,6 +190,7 @@ TEST(DataTypes, FactsPerType) {
     // are never allocated.
     EXPECT_EQ(ekDataSize64(ekDouble, INT64_MAX), INT64_MAX - 7);  // 8 (2^60 - 1)
     EXPECT_EQ(ekAllocSize(ekDouble, INT64_MAX), -1);
+    EXPECT_EQ(ekAllocSize(ekUChar, INT32_MAX), INT32_MAX);  // the largest allocatable
 }
 
 TEST(DataTypes, SmallestTypeForRange) {
@@ -228,16 +213,6 @@ TEST(DataTypes, SmallestTypeForRange) {
     for (const auto& r : rows) EXPECT_EQ(ekDataType(r.lo, r.hi), r.want) << r.lo << " " << r.hi;
 }
 
-TEST(DataTypes, NamesOfUnlistedValuesAreUnknown) {
-    EXPECT_STREQ(ekOrderName(ekSeparate), "separate");
-    EXPECT_STREQ(ekCoordSpaceName(ekRightLower), "right-lower");
-    EXPECT_STREQ(ekColorModelName(ekMinWhite), "greyscale, minimum value white");
-    EXPECT_STREQ(ekCompressName(ekMacRLE), "Mac-RLE");
-    for (const char* name : {ekOrderName(ekAnyOrder), ekOrderName(3), ekCoordSpaceName(0),
-                             ekCoordSpaceName(9), ekColorModelName(13), ekCompressName(2)})
-        EXPECT_STREQ(name, "unknown");
-}
-
 // Callers pass plain integers: every 32-bit value must be a valid value of each
 // enumeration, which only a fixed 32-bit underlying type guarantees.
 template <typename... E>
@@ -248,14 +223,9 @@ static_assert(allInt32<ekType, ekOrder, ekCoordSpace, ekColorModel, ekCompress, 
                        ekImageType, ekFlip>(),
               "enumerations hold any 32-bit value");
 
-TEST(Version, LibraryAnswersTheVersionOfItsHeaders) {
-    EXPECT_STREQ(ekVersion(), EKS_VERSION_STRING);
-    EXPECT_EQ(std::to_string(EKS_VERSION_MAJOR) + "." + std::to_string(EKS_VERSION_MINOR) + "." +
-                  std::to_string(EKS_VERSION_PATCH),
-              EKS_VERSION_STRING);
-}
-
-TEST(DataTypes, EveryStatusHasItsOwnPhrase) {
+// Every status has its own phrase; values no enumeration lists are unknown; the
+// library answers the version of its headers.
+TEST(Names, EachStatusItsOwnPhraseUnlistedValuesUnknown) {
     std::set<std::string> phrases;
     for (ekStatus s : {ekOkay, ekBadAttribute, ekNoMemory, ekBadInput, ekBadColorModel,
                        ekNotImplemented, ekOutOfBounds, ekBadIndex, ekNotAllowed})
@@ -264,6 +234,17 @@ TEST(DataTypes, EveryStatusHasItsOwnPhrase) {
     EXPECT_STREQ(ekStatusName(ekNoMemory), "not enough memory");
     for (int other : {1, 8, 30, 31})
         EXPECT_STREQ(ekStatusName(static_cast<ekStatus>(other)), "unknown status") << other;
+    EXPECT_STREQ(ekOrderName(ekSeparate), "separate");
+    EXPECT_STREQ(ekCoordSpaceName(ekRightLower), "right-lower");
+    EXPECT_STREQ(ekColorModelName(ekMinWhite), "greyscale, minimum value white");
+    EXPECT_STREQ(ekCompressName(ekMacRLE), "Mac-RLE");
+    for (const char* name : {ekOrderName(ekAnyOrder), ekOrderName(3), ekCoordSpaceName(0),
+                             ekCoordSpaceName(9), ekColorModelName(13), ekCompressName(2)})
+        EXPECT_STREQ(name, "unknown");
+    EXPECT_STREQ(ekVersion(), EKS_VERSION_STRING);
+    EXPECT_EQ(std::to_string(EKS_VERSION_MAJOR) + "." + std::to_string(EKS_VERSION_MINOR) + "." +
+                  std::to_string(EKS_VERSION_PATCH),
+              EKS_VERSION_STRING);
 }
 
 }  // namespace

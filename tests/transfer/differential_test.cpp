@@ -3,13 +3,11 @@
 // every type pair, the three orders, channel lists with repeats and -1,
 // firstChan, flips, transposition, clip boxes and constant sources with and
 // without keep-out boxes, weighted so that each fast path is hit often; in
-// plain and in saturating mode. The destination buffers, guard bytes
-// included, must match byte for byte.
+// plain and in saturating mode, at every instruction-set level. The
+// destination buffers, guard bytes included, must match byte for byte.
 #include <gtest/gtest.h>
 
-#include <cinttypes>
 #include <cstdio>
-#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -31,6 +29,7 @@ struct Rng {
     int range(int lo, int hi) { return int(std::uniform_int_distribution<int>(lo, hi)(g)); }
     bool chance(double p) { return std::uniform_real_distribution<double>(0, 1)(g) < p; }
     ekType type() { return kTypes[range(0, 8)]; }
+    ekOrder order() { return kOrders[range(0, 2)]; }
     uint8_t byte() { return uint8_t(g()); }
 };
 
@@ -44,15 +43,7 @@ ekType compatibleType(Rng& r, ekType t) {
 }
 
 std::string text(const ekTile& b) {
-    char buf[96];
-    std::snprintf(buf, sizeof buf, "(%d,%d,%d %dx%dx%d)", b.x, b.y, b.z, b.nx, b.ny, b.nz);
-    return buf;
-}
-
-std::string text(const std::vector<int>& list) {
-    std::string s = "[";
-    for (int c : list) s += std::to_string(c) + " ";
-    return s + "]";
+    return testing::PrintToString(std::vector<int>{b.x, b.y, b.z, b.nx, b.ny, b.nz});
 }
 
 // A block layout with its own memory (guard bytes on both sides).
@@ -79,11 +70,10 @@ struct Layout {
         b.setTranspose(transpose);
         return b;
     }
-    std::string describe() const {
-        return "type " + std::to_string(type) + " order " + std::to_string(order) + " nc " +
-               std::to_string(nc) + " box " + text(box) + " first " + std::to_string(firstChan) +
-               " flip " + std::to_string(flip) + " T " + std::to_string(transpose) + " clip " +
-               text(clip) + " list " + text(list);
+    std::string describe() const {  // type order nc firstChan flip transpose, box, clip, list
+        const std::vector<int> v{type, order, nc, firstChan, flip, transpose};
+        return testing::PrintToString(v) + " box " + text(box) + " clip " + text(clip) + " list " +
+               testing::PrintToString(list);
     }
 };
 
@@ -101,7 +91,7 @@ std::vector<int> randomList(Rng& r, int nc, int maxChan) {
 Layout randomLayout(Rng& r) {
     Layout l;
     l.type = r.type();
-    l.order = kOrders[r.range(0, 2)];
+    l.order = r.order();
     l.nc = r.chance(0.15) ? (r.chance(0.5) ? 8 : 16) : r.range(1, 4);
     l.box = r.chance(0.1) ? randomBox(r, 40, 3, 1) : randomBox(r, 9, 6, 3);
     if (r.chance(0.3)) l.list = randomList(r, l.nc, l.nc);
@@ -114,7 +104,7 @@ Layout randomLayout(Rng& r) {
 // clang-format off
 const double kLimits[] = {2147483648.0, 2147483520.0, 4294967296.0, 4294967040.0, 1099511627776.0,
                           9223371487098961920.0, 9223372036854775808.0, 18446744073709551616.0,
-                          1e-40, 255.99998, 65535.996};
+                          1e-40, 255.99998, 65535.996, 2147483904.0, 3e9, 1e10};
 // clang-format on
 
 // Fills a source buffer: random bytes (for floating types, bit patterns of
@@ -124,21 +114,16 @@ const double kLimits[] = {2147483648.0, 2147483520.0, 4294967296.0, 4294967040.0
 // limits.
 void fillSource(Rng& r, const Layout& l, unsigned char* p, size_t n) {
     for (size_t i = 0; i < n; ++i) p[i] = r.byte();
-    if ((l.type == ekFloat || l.type == ekDouble) && r.chance(0.7)) {
-        const size_t es = size_t(ekDataSize(l.type, 1));
-        const int kind = r.range(0, 2);
-        for (size_t i = 0; i + es <= n; i += es) {
-            double v = std::uniform_real_distribution<double>(-70000, 70000)(r.g) /
-                       (r.chance(0.5) ? 1.0 : 300.0);
-            if (kind == 1 && r.chance(0.5)) v = kLimits[r.range(0, 10)] * (r.chance(0.5) ? 1 : -1);
-            if (kind == 2) v = r.range(-70000, 70000) * (r.chance(0.5) ? 0.5 : 0.0039);
-            if (es == 4) {
-                const float f = float(v);
-                std::memcpy(p + i, &f, 4);
-            } else {
-                std::memcpy(p + i, &v, 8);
-            }
-        }
+    if ((l.type != ekFloat && l.type != ekDouble) || !r.chance(0.7)) return;
+    const size_t es = size_t(ekDataSize(l.type, 1));
+    const int kind = r.range(0, 2);
+    for (size_t i = 0; i + es <= n; i += es) {
+        double v = std::uniform_real_distribution<double>(-70000, 70000)(r.g) /
+                   (r.chance(0.5) ? 1.0 : 300.0);
+        if (kind == 1 && r.chance(0.5)) v = kLimits[r.range(0, 13)] * (r.chance(0.5) ? 1 : -1);
+        if (kind == 2) v = r.range(-70000, 70000) * (r.chance(0.5) ? 0.5 : 0.0039);
+        const float f = float(v);
+        std::memcpy(p + i, es == 4 ? static_cast<const void*>(&f) : &v, es);
     }
 }
 
@@ -150,6 +135,13 @@ struct Case {
     std::vector<unsigned char> pixelBytes;
     int pixelNc = 1;
     ekTile keepOut{0, 0, 0, 0, 0, 0};
+
+    std::string describe() const {
+        if (!constant) return "dst: " + dst.describe() + "\nsrc: " + src.describe();
+        return "dst: " + dst.describe() + "\nsrc: pixel type " + std::to_string(pixelType) +
+               " nc " + std::to_string(pixelNc) + " first " + std::to_string(src.firstChan) +
+               " keepOut " + text(keepOut) + " list " + testing::PrintToString(src.list);
+    }
 };
 
 Case randomCase(Rng& r) {
@@ -179,7 +171,7 @@ Case randomCase(Rng& r) {
         c.dst.firstChan = 0;
         c.src = c.dst;
         c.src.type = compatibleType(r, c.dst.type);
-        if (r.chance(0.25)) c.src.order = kOrders[r.range(0, 2)];
+        if (r.chance(0.25)) c.src.order = r.order();
         if (r.chance(0.3))
             c.src.box = randomBox(r, 9, 6, 3);
         else if (r.chance(0.1))
@@ -204,40 +196,29 @@ Case randomCase(Rng& r) {
 
 // Runs one case through the engine and the reference; empty string if equal.
 std::string runCase(const Case& c, Rng& r) {
-    const size_t dn = c.dst.bytes();
-    std::vector<unsigned char> dstInit(dn + 2 * kGuard);
-    for (auto& b : dstInit) b = r.byte();
-    std::vector<unsigned char> got = dstInit, want = dstInit;
-    std::vector<unsigned char> srcMem;
-    ekPixel pixel;
+    std::vector<unsigned char> got(c.dst.bytes() + 2 * kGuard);
+    for (auto& b : got) b = r.byte();
+    std::vector<unsigned char> want = got;
     // Both blocks at any byte offset: a caller's buffer need not be aligned
     // for its type, and the streaming stores need alignment.
-    const size_t lead = kGuard - size_t(r.range(0, 7));
-    ekDataBlock dBlock = c.dst.block(got.data() + lead);
-    ekDataBlock rBlock = c.dst.block(want.data() + lead);
-
-    std::unique_ptr<ekDataBlock> sBlock;
-    if (c.constant) {
+    const size_t lead = kGuard - size_t(r.range(0, 7)), srcLead = kGuard - size_t(r.range(0, 7));
+    ekDataBlock dBlock = c.dst.block(got.data() + lead), rBlock = c.dst.block(want.data() + lead);
+    std::vector<unsigned char> srcMem(c.constant ? 0 : c.src.bytes() + 2 * kGuard);
+    ekPixel pixel;
+    if (c.constant)
         pixel.set(c.pixelType, c.pixelNc, c.pixelBytes.data());
-        sBlock.reset(new ekDataBlock(pixel, c.keepOut.nx || c.keepOut.ny ? &c.keepOut : nullptr,
-                                     c.src.list.empty() ? nullptr : c.src.list.data(),
-                                     c.src.firstChan));
-    } else {
-        srcMem.resize(c.src.bytes() + 2 * kGuard);
-        const size_t srcLead = kGuard - size_t(r.range(0, 7));
+    else
         fillSource(r, c.src, srcMem.data() + srcLead, srcMem.size() - srcLead);
-        sBlock.reset(new ekDataBlock(c.src.block(srcMem.data() + srcLead)));
-    }
-    if (c.saturate) {
-        // The flag on either block makes the transfer saturate.
-        if (r.chance(0.5))
-            dBlock.saturate = rBlock.saturate = true;
-        else
-            sBlock->saturate = true;
-    }
+    const int* srcList = c.src.list.empty() ? nullptr : c.src.list.data();
+    const ekTile* keepOut = c.keepOut.nx || c.keepOut.ny ? &c.keepOut : nullptr;
+    ekDataBlock sBlock = c.constant ? ekDataBlock(pixel, keepOut, srcList, c.src.firstChan)
+                                    : c.src.block(srcMem.data() + srcLead);
+    // The flag on either block makes the transfer saturate.
+    if (c.saturate) (r.chance(0.5) ? dBlock : sBlock).saturate = true;
+    rBlock.saturate = dBlock.saturate;
     const std::vector<unsigned char> srcCopy = srcMem;
-    dBlock.copyFrom(*sBlock);
-    ref::move(rBlock, *sBlock);
+    dBlock.copyFrom(sBlock);
+    ref::move(rBlock, sBlock);
     if (srcMem != srcCopy) return "source changed";
     for (size_t i = 0; i < got.size(); ++i)
         if (got[i] != want[i]) {
@@ -248,13 +229,6 @@ std::string runCase(const Case& c, Rng& r) {
             return buf;
         }
     return "";
-}
-
-std::string describe(const Case& c) {
-    if (!c.constant) return "dst: " + c.dst.describe() + "\nsrc: " + c.src.describe();
-    return "dst: " + c.dst.describe() + "\nsrc: pixel type " + std::to_string(c.pixelType) +
-           " nc " + std::to_string(c.pixelNc) + " first " + std::to_string(c.src.firstChan) +
-           " keepOut " + text(c.keepOut) + " list " + text(c.src.list);
 }
 
 // Runs `count` seeded cases from seed `first`: make(r, c) builds each case
@@ -272,7 +246,8 @@ void runCases(const char* what, uint64_t first, int count, Make make) {
         if (!make(r, c)) continue;
         const std::string err = runCase(c, r);
         if (!err.empty()) {
-            ADD_FAILURE() << "seed " << seed << " (" << what << "): " << err << "\n" << describe(c);
+            ADD_FAILURE() << "seed " << seed << " (" << what << "): " << err << "\n"
+                          << c.describe();
             return;
         }
     }
@@ -281,7 +256,7 @@ void runCases(const char* what, uint64_t first, int count, Make make) {
 // Random cases; with `largerRows`, rows long enough for the vector loops'
 // main bodies and their tails, and rows of more than 2 KB for the row copies
 // of large boxes.
-void runSeeds(uint64_t first, int count, bool saturate = false, bool largerRows = false) {
+void runSeeds(uint64_t first, int count, bool saturate, bool largerRows) {
     runCases(largerRows ? "larger rows" : "random", first, count, [&](Rng& r, Case& c) {
         c = randomCase(r);
         c.saturate = saturate;
@@ -297,10 +272,6 @@ void runSeeds(uint64_t first, int count, bool saturate = false, bool largerRows 
     });
 }
 
-void runLargerRows(uint64_t first, int count, bool saturate = false) {
-    runSeeds(first, count, saturate, true);
-}
-
 // Same-width copies over boxes large enough for the blocked, shuffling and
 // converting kernels (16 x 16 blocks, 16-pixel chunks), with transposition,
 // mirrors and order changes on either side.
@@ -313,13 +284,11 @@ void runKernelShapes(uint64_t first, int count) {
                           r.range(1, 2));
         };
         c.dst.box = box();
-        c.dst.nc = r.chance(0.1) ? r.range(5, 7) : r.range(1, 4);  // pixels of no unit size too
+        c.dst.nc = c.src.nc = r.chance(0.1) ? r.range(5, 7) : r.range(1, 4);  // odd pixel sizes
         c.dst.type = r.chance(0.7) ? (r.chance(0.5) ? ekUChar : ekChar) : r.type();
         c.dst.list.clear();
-        c.dst.firstChan = 0;
-        c.src.nc = c.dst.nc;
         c.src.list.clear();
-        c.src.firstChan = 0;
+        c.dst.firstChan = c.src.firstChan = 0;
         c.src.type =
             r.chance(0.8) ? compatibleType(r, c.dst.type) : (r.chance(0.5) ? ekFloat : r.type());
         c.src.box = r.chance(0.7) ? c.dst.box : box();
@@ -329,66 +298,61 @@ void runKernelShapes(uint64_t first, int count) {
     });
 }
 
+// Boxes of whole slices of nx columns and about `bytes` bytes each (rounded up).
+ekTile slices(Rng& r, int nx, int64_t bytes, int elemBytes) {
+    return ekTile(0, 0, 0, nx, int(bytes / elemBytes / nx) + 1, r.range(1, 2));
+}
+
 // Transpositions and order changes of boxes of a few hundred pixels a side,
 // rows often a multiple of 64 bytes: the 64 x 64 transposition blocks and the
 // whole-line stores of the splits and merges (with streaming stores); now and
-// then a transposition of several staged tiles, a plain copy of more than
-// a megabyte, or a conversion or order change whose runs (whole slices) take
+// then a transposition of several staged tiles, a plain copy of more than a
+// megabyte, or a conversion or order change whose runs (whole slices) take
 // more than 256 KB each.
 void runLargeBlocks(uint64_t first, int count) {
     runCases("large blocks", first, count, [](Rng& r, Case& c) {
-        const int nc = r.chance(0.5) ? 1 : r.range(2, 4);
         const int nx = r.chance(0.5) ? 64 * r.range(1, 4) : r.range(60, 260);
-        c.dst.box = ekTile(0, 0, 0, nx, r.range(60, 200), 1);
-        c.dst.nc = c.src.nc = nc;
+        c.dst.box = c.src.box = ekTile(0, 0, 0, nx, r.range(60, 200), 1);
+        c.dst.nc = c.src.nc = r.chance(0.5) ? 1 : r.range(2, 4);
         c.dst.type = ekUChar;
         c.src.type = compatibleType(r, ekUChar);
         c.dst.order = r.chance(0.7) ? ekInterleaved : ekSeparate;
-        c.src.order = r.chance(0.7) ? ekInterleaved : kOrders[r.range(0, 2)];
-        c.src.box = c.dst.box;
+        c.src.order = r.chance(0.7) ? ekInterleaved : r.order();
         if (r.chance(0.6)) (r.chance(0.5) ? c.dst : c.src).transpose = 1;
         if (r.chance(0.2)) c.src.flip = r.range(1, 3);
-        if (r.chance(0.1)) {
+        const bool staged = r.chance(0.1), copy = !staged && r.chance(0.1),
+                   convert = !staged && !copy && r.chance(0.1),
+                   split = !staged && !copy && !convert && r.chance(0.1);
+        if (staged || copy || convert || split) c.dst.transpose = c.src.transpose = c.src.flip = 0;
+        if (staged) {
             // One-byte transpositions larger than one 256 x 256 staged tile,
             // with partial tiles at the right and at the bottom (the staged
             // kernel takes rows a multiple of 64 bytes apart).
             auto side = [&r] { return r.chance(0.7) ? 64 * r.range(5, 9) : r.range(257, 600); };
             c.dst.box = c.src.box = ekTile(0, 0, 0, side(), side(), 1);
-            c.dst.nc = c.src.nc = 1;
-            c.dst.transpose = 1;
-            c.src.transpose = c.src.flip = 0;
-        } else if (r.chance(0.1)) {
-            // A plain copy of more than a megabyte: the four-stream copy.
+            c.dst.nc = c.src.nc = c.dst.transpose = 1;
+        } else if (copy) {  // more than a megabyte: the four-stream copy
             c.dst.box = c.src.box = ekTile(0, 0, 0, r.range(500, 700), r.range(380, 420), 1);
             c.dst.nc = c.src.nc = 4;
             c.dst.order = c.src.order = ekInterleaved;
-            c.dst.transpose = c.src.transpose = c.src.flip = 0;
-        } else if (r.chance(0.1)) {
+        } else if (convert) {
             // Conversions with vector kernels as runs of four streams, the
             // second slice's run starting at another alignment.
-            const ekType pairs[][2] = {{ekUChar, ekFloat},
-                                       {ekShort, ekFloat},
-                                       {ekLong, ekFloat},
-                                       {ekChar, ekUShort},
-                                       {ekFloat, ekUChar}};
+            const ekType pairs[][2] = {{ekUChar, ekFloat}, {ekShort, ekFloat}, {ekLong, ekFloat},
+                                       {ekChar, ekUShort}, {ekFloat, ekUChar}};
             const auto& p = pairs[r.range(0, 4)];
             c.dst.type = p[0], c.src.type = p[1];
             c.dst.nc = c.src.nc = r.range(1, 3);
-            const int nx = r.range(500, 640), nz = r.range(1, 2);
-            const int ny = r.range(265000, 300000) / ekDataSize(p[0], 1) / (nx * c.dst.nc) + 1;
-            c.dst.box = c.src.box = ekTile(0, 0, 0, nx, ny, nz);
+            c.dst.box = c.src.box = slices(r, r.range(500, 640), r.range(265000, 300000),
+                                           ekDataSize(p[0], c.dst.nc));
             c.dst.order = c.src.order = ekInterleaved;
-            c.dst.transpose = c.src.transpose = c.src.flip = 0;
             c.saturate = r.chance(0.3);
-        } else if (r.chance(0.1)) {
-            // Splits of whole slices, in regions, and merges of the same.
+        } else if (split) {  // splits of whole slices, in regions, and merges of the same
             c.dst.nc = c.src.nc = r.range(2, 4);
-            const int nx = r.range(500, 640);
             c.dst.box = c.src.box =
-                ekTile(0, 0, 0, nx, r.range(265000, 300000) / (nx * c.dst.nc) + 1, r.range(1, 2));
+                slices(r, r.range(500, 640), r.range(265000, 300000), c.dst.nc);
             c.dst.order = r.chance(0.5) ? ekInterleaved : ekSeparate;
             c.src.order = c.dst.order == ekInterleaved ? ekSeparate : ekInterleaved;
-            c.dst.transpose = c.src.transpose = c.src.flip = 0;
         }
         return true;
     });
@@ -401,7 +365,7 @@ void runLargeBlocks(uint64_t first, int count) {
 void runTileReads(uint64_t first, int count) {
     runCases("tile reads", first, count, [](Rng& r, Case& c) {
         c.dst.type = compatibleType(r, kTypes[r.range(1, 8)]);
-        c.dst.order = kOrders[r.range(0, 2)];
+        c.dst.order = r.order();
         c.dst.nc = r.range(1, 4);
         const int nx = r.range(1, 48), ny = r.range(1, 12);
         c.dst.box = ekTile(r.range(0, 2 * nx), r.range(0, 3), 0, nx, ny, r.range(1, 2));
@@ -423,7 +387,7 @@ void runSaturatingKernels(uint64_t first, int count) {
         const ekType srcTypes[] = {ekFloat, ekFloat, ekUShort, ekShort, ekULong, ekLong, ekDouble};
         c.saturate = true;
         c.dst.type = dstTypes[r.range(0, 6)];
-        c.dst.order = kOrders[r.range(0, 2)];
+        c.dst.order = r.order();
         c.dst.nc = r.range(1, 4);
         c.dst.box = ekTile(r.range(-2, 2), r.range(-2, 2), 0, r.range(1, 150), r.range(1, 6),
                            r.range(1, 2));
@@ -437,87 +401,79 @@ void runSaturatingKernels(uint64_t first, int count) {
 }
 
 #if defined(__SANITIZE_ADDRESS__)
-int caseCount() { return 12000; }
+const int kCases = 12000;
 #else
-int caseCount() { return 40000; }
+const int kCases = 40000;
 #endif
 
-// Runs f(salt) with the kernels of each CPU family's tuning; restores the
-// setting.
+// Runs f(salt) at every instruction-set level from `top` down to `lowest`, for
+// each CPU family's tuning when `tunings`, with ordinary stores and, when
+// `streaming`, with every box counted as large (the streaming-store variants:
+// aligned heads, bypassing stores, the final fence); restores the settings.
 template <class F>
-void atEveryTuning(F f) {
-    const int saved = ekSimdTuning;
-    for (int t : {ekTuneAmd, ekTuneIntel}) {
-        ekSimdTuning = t;
-        EXPECT_EQ(ekSimdTune(), t);
-        f(uint64_t(t) * 1000000);
-    }
-    ekSimdTuning = saved;
-}
-
-// Runs f(salt) at every instruction set level from `top` down to none, with
-// ordinary stores and, when `streaming`, with
-// every box counted as large (the streaming-store variants: aligned heads,
-// bypassing stores, the final fence); restores both settings.
-template <class F>
-void atEveryLevel(int top, bool streaming, F f) {
-    const int savedCap = ekSimdLevelCap;
+void atLevels(int top, int lowest, bool streaming, bool tunings, F f) {
+    const int savedCap = ekSimdLevelCap, savedTuning = ekSimdTuning;
     const int64_t savedStream = ekStreamBytes;
-    for (int level = top; level >= 0; --level) {
-        ekSimdLevelCap = level;
-        EXPECT_EQ(ekSimdLevel(), level);
-        for (int64_t threshold : {savedStream, int64_t(0)}) {
-            if (threshold == 0 && !streaming) continue;
-            ekStreamBytes = threshold;
-            f(uint64_t(level) * 100000 + (threshold ? 0 : 50000));
+    const std::vector<int> families =
+        tunings ? std::vector<int>{ekTuneAmd, ekTuneIntel} : std::vector<int>{savedTuning};
+    for (int t : families) {
+        ekSimdTuning = t;
+        EXPECT_TRUE(!tunings || ekSimdTune() == t);
+        for (int level = top; level >= lowest; --level) {
+            ekSimdLevelCap = level;
+            EXPECT_EQ(ekSimdLevel(), level);
+            for (int pass = 0; pass < (streaming ? 2 : 1); ++pass) {
+                ekStreamBytes = pass ? 0 : savedStream;
+                f(uint64_t(t + 1) * 1000000 + uint64_t(level) * 100000 + uint64_t(pass) * 50000);
+            }
         }
     }
     ekSimdLevelCap = savedCap;
+    ekSimdTuning = savedTuning;
     ekStreamBytes = savedStream;
 }
 
 }  // namespace
 
-TEST(TransferDifferential, RandomDescriptorPairsMatchReference) { runSeeds(1, caseCount()); }
-
-TEST(TransferDifferential, LargerRowsMatchReference) { runLargerRows(1000000, caseCount() / 20); }
+TEST(TransferDifferential, RandomDescriptorPairsMatchReference) {
+    runSeeds(1, kCases, false, false);
+    runSeeds(1000000, kCases / 20, false, true);
+}
 
 TEST(TransferDifferential, KernelShapesMatchReference) {
-    runKernelShapes(2000000, caseCount() / 10);
-    runLargeBlocks(2500000, caseCount() / 200);
+    runKernelShapes(2000000, kCases / 10);
+    runLargeBlocks(2500000, kCases / 200);
 }
 
 TEST(TransferDifferential, StreamingStoreKernelsMatchReference) {
     const int64_t saved = ekStreamBytes;
     ekStreamBytes = 0;  // every box counts as large
-    runKernelShapes(3000000, caseCount() / 10);
-    runSeeds(4000000, caseCount() / 10);
-    runLargerRows(5000000, caseCount() / 20);
-    atEveryTuning([](uint64_t salt) { runLargeBlocks(5500000 + salt, caseCount() / 200); });
+    runKernelShapes(3000000, kCases / 10);
+    runSeeds(4000000, kCases / 10, false, false);
+    runSeeds(5000000, kCases / 20, false, true);
+    atLevels(ekSimdLevel(), ekSimdLevel(), false, true,
+             [](uint64_t salt) { runLargeBlocks(5500000 + salt, kCases / 200); });
     ekStreamBytes = saved;
 }
 
 TEST(TransferDifferential, EveryInstructionSetLevelMatchesReference) {
     // The other tests run the best level; here every level below it, each
     // with ordinary and with streaming stores.
-    atEveryLevel(ekSimdLevel() - 1, true, [](uint64_t salt) {
-        runKernelShapes(6000000 + salt, caseCount() / 20);
-        runLargerRows(7000000 + salt, caseCount() / 40);
+    atLevels(ekSimdLevel() - 1, 0, true, false, [](uint64_t salt) {
+        runKernelShapes(6000000 + salt, kCases / 20);
+        runSeeds(7000000 + salt, kCases / 40, false, true);
     });
 }
 
 TEST(TransferDifferential, TileReadsMatchReference) {
-    atEveryTuning([](uint64_t tuning) {
-        atEveryLevel(ekSimdLevel(), false, [tuning](uint64_t salt) {
-            runTileReads(8000000 + tuning + salt, caseCount() / 40);
-        });
-    });
+    atLevels(ekSimdLevel(), 0, false, true,
+             [](uint64_t salt) { runTileReads(8000000 + salt, kCases / 40); });
 }
 
 TEST(TransferDifferential, SaturatingConversionsMatchReference) {
     // Random layouts, then the kernels' pairs on every level.
-    runSeeds(9000000, caseCount() / 4, true);
-    runLargerRows(9500000, caseCount() / 40, true);
-    atEveryLevel(ekSimdLevel(), true,
-                 [](uint64_t salt) { runSaturatingKernels(10000000 + salt, caseCount() / 40); });
+    runSeeds(9000000, kCases / 4, true, false);
+    runSeeds(9500000, kCases / 40, true, true);
+    atLevels(ekSimdLevel(), 0, true, false,
+             [](uint64_t salt) { runSaturatingKernels(10000000 + salt, kCases / 40); });
 }

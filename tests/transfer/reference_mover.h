@@ -2,8 +2,10 @@
 // An obviously correct, slow transfer: every element of the destination box is
 // visited, tested against every box that limits the transfer, paired with its
 // source channel and converted through a canonical value, by plain casts or,
-// when either block saturates, by rounding (std::nearbyint) and clamping. The
-// engine's result must match it byte for byte.
+// when either block saturates, by rounding (std::nearbyint) and clamping. It
+// places elements and numbers channels from the layout alone (not through the
+// block's strides), so the engine's addressing is checked too. The engine's
+// result must match it byte for byte.
 #ifndef EKS_TESTS_TRANSFER_REFERENCE_MOVER_H
 #define EKS_TESTS_TRANSFER_REFERENCE_MOVER_H
 
@@ -119,11 +121,30 @@ inline bool inside(const ekTile& b, int64_t x, int64_t y, int64_t z) {
            z < int64_t(b.z) + b.nz;
 }
 
+// Element offset of local channel k at (x, y, z): memory holds slices of rows
+// (along y when transposed), each mirrored axis counted from its far end.
+inline int64_t offset(const ekDataBlock& b, int64_t x, int64_t y, int64_t z, int64_t k) {
+    if (b.isPixel) return k;
+    const int64_t nx = b.box.nx, ny = b.box.ny, nz = b.box.nz, nc = b.nc;
+    const int64_t i = b.flipX ? b.box.x + nx - 1 - x : x - b.box.x;
+    const int64_t j = b.flipY ? b.box.y + ny - 1 - y : y - b.box.y;
+    const int64_t col = b.transposed ? j : i, row = b.transposed ? i : j;
+    const int64_t w = b.transposed ? ny : nx, h = b.transposed ? nx : ny;
+    z -= b.box.z;
+    if (b.order == ekInterleaved) return ((z * h + row) * w + col) * nc + k;
+    if (b.order == ekSequential) return ((z * h + row) * nc + k) * w + col;
+    return ((k * nz + z) * h + row) * w + col;
+}
+
+inline int64_t channelNumber(const ekDataBlock& b, int k) {
+    return b.chanList ? b.chanList[k] : int64_t(b.firstChan) + k;
+}
+
 // Source channel paired with destination channel number g, or -1.
 inline int sourceChannel(const ekDataBlock& s, int64_t g) {
     if (g < 0) return -1;
     for (int j = 0; j < s.nc; ++j)
-        if (s.channelNumber(j) == g) return j;
+        if (channelNumber(s, j) == g) return j;
     return -1;
 }
 
@@ -142,19 +163,24 @@ inline void move(const ekDataBlock& dst, const ekDataBlock& srcIn) {
     const ekTile& b = dst.box;
     const bool keepOut = !src.keepOut.empty();
     for (int k = 0; k < dst.nc; ++k) {
-        const int j = sourceChannel(src, dst.channelNumber(k));
+        const int j = sourceChannel(src, channelNumber(dst, k));
         if (j < 0) continue;
         for (int64_t z = b.z; z < int64_t(b.z) + b.nz; ++z)
-            for (int64_t y = b.y; y < int64_t(b.y) + b.ny; ++y)
+            for (int64_t y = b.y; y < int64_t(b.y) + b.ny; ++y) {
+                // Offsets are affine in x: taken at the row's start, then stepped.
+                const int64_t s0 = offset(src, b.x, y, z, j), d0 = offset(dst, b.x, y, z, k);
+                const int64_t sx = offset(src, b.x + 1, y, z, j) - s0,
+                              dx = offset(dst, b.x + 1, y, z, k) - d0;
                 for (int64_t x = b.x; x < int64_t(b.x) + b.nx; ++x) {
                     if (dst.clipValid && !inside(dst.clip, x, y, z)) continue;
                     if (!src.isPixel && !inside(src.box, x, y, z)) continue;
                     if (src.clipValid && !inside(src.clip, x, y, z)) continue;
                     if (keepOut && inside(src.keepOut, x, y, z)) continue;
-                    Value v = readElem(src.type, src.data, src.elementOffset(x, y, z, j));
+                    Value v = readElem(src.type, src.data, s0 + (x - b.x) * sx);
                     if (sat) v = saturated(dst.type, v);
-                    writeElem(dst.type, dst.data, dst.elementOffset(x, y, z, k), v);
+                    writeElem(dst.type, dst.data, d0 + (x - b.x) * dx, v);
                 }
+            }
     }
 }
 
