@@ -203,37 +203,6 @@ TEST(TileFrontEnd, NeedColorConv) {
     EXPECT_EQ(grey.needColorConv(&grey, 0, nullptr), 0);
 }
 
-TEST(TileFrontEnd, ClipTile) {
-    AttrImage img;
-    img.allow(ekSizeBits | ekPageBorderBit);
-    img.setSize(ekSize(100, 100, 1, 1));
-    img.setPageBorder(4, 4, 0);
-    const struct {
-        Ints in;
-        int border;
-        Ints out;
-        ekStatus status;
-    } rows[] = {
-        // clang-format off
-        {{-3, 5, 0, 10, 10, 1}, 0, {0, 5, 0, 7, 10, 1}, ekOutOfBounds},
-        {{0, 0, 0, 100, 100, 1}, 0, {0, 0, 0, 100, 100, 1}, ekOkay},
-        {{-3, 0, 0, 10, 10, 1}, 1, {-3, 0, 0, 10, 10, 1}, ekOkay},
-        {{200, 0, 0, 10, 10, 1}, 0, {200, 0, 0, -100, 10, 1}, ekOutOfBounds},
-        {{95, 95, 0, 10, 10, 1}, 1, {95, 95, 0, 9, 9, 1}, ekOutOfBounds},
-        {{-9, -9, 0, 10, 10, 1}, 1, {-4, -4, 0, 5, 5, 1}, ekOutOfBounds},
-        {{0, 0, -1, 1, 1, 3}, 0, {0, 0, 0, 1, 1, 1}, ekOutOfBounds},
-        {{INT32_MAX, 0, 0, INT32_MAX, 1, 1}, 0, {INT32_MAX, 0, 0, 100 - INT32_MAX, 1, 1},
-         ekOutOfBounds},
-        {{INT32_MIN, 0, 0, INT32_MAX, 1, 1}, 0, {0, 0, 0, -1, 1, 1}, ekOutOfBounds},
-        // clang-format on
-    };
-    for (const auto& r : rows) {
-        Ints v = r.in;
-        EXPECT_EQ(img.clipTile(v[0], v[1], v[2], v[3], v[4], v[5], r.border), r.status);
-        EXPECT_EQ(v, r.out) << r.in[0] << ',' << r.in[1] << ',' << r.in[2];
-    }
-}
-
 TEST(TileFrontEnd, Strides) {
     AttrImage img(ekUChar, ekSequential, 3);
     const struct {
@@ -257,28 +226,49 @@ TEST(TileFrontEnd, Strides) {
     EXPECT_EQ(zs, INT32_MAX);  // clamped, not wrapped
 }
 
-TEST(TileFrontEnd, BoundAndPageTests) {
-    AttrImage img(ekUChar, ekInterleaved, 3);
-    img.allow(ekSizeBits | ekPageBorderBit | ekPageSizeBit);
-    img.setSize(ekSize(128, 128, 1, 3));
-    img.getStatus();
-    EXPECT_EQ(img.outOfBound(127, 127) + img.outOfBound(0, 0, 0), 0);
-    for (const Ints& p : {Ints{128, 0, 0}, Ints{0, -1, 0}, Ints{0, 0, 1}}) {
-        EXPECT_EQ(img.outOfBound(p[0], p[1], p[2]), 1);
-        EXPECT_EQ(p[2] == 0 ? img.outOfBound(p[0], p[1]) : 1, 1);
+// Clipping, bound and page tests against their rules in 64 bits, on random
+// images, borders, boxes and points near the image's edges and the 32-bit limits.
+TEST(TileFrontEnd, ClipBoundAndPageTestsAgreeWithTheRules) {
+    Rng rng(7);
+    for (int round = 0; round < 4000; ++round) {
+        AttrImage img(ekUChar, ekInterleaved, rng.in(1, 4));
+        img.allow(ekSizeBits | ekPageBorderBit | ekPageSizeBit);
+        const int64_t size[4] = {rng.in(1, 9), rng.in(1, 9), rng.in(1, 3), img.rawSize().c};
+        const int64_t border[3] = {rng.chance(95) ? rng.in(0, 3) : INT32_MIN, rng.in(0, 3), 0};
+        const int page[4] = {rng.in(1, 9), rng.in(1, 9), rng.in(1, 3), rng.in(1, 4)};
+        img.setSize(ekSize(int(size[0]), int(size[1]), int(size[2]), int(size[3])));
+        img.setPageBorder(int(border[0]), int(border[1]), 0);
+        img.setPageSize(page[0], page[1], page[2], page[3]);
+        auto near = [&](int64_t edge) {
+            return rng.chance(10) ? rng.nearLimit(3) : int(edge + rng.in(-4, 3));
+        };
+        int p[4], box[6], want[6];
+        bool inside[4], valid = true, partial = false;
+        for (int k = 0; k < 4; ++k) {
+            p[k] = near(size[k] * rng.in(0, 1));
+            inside[k] = 0 <= p[k] && p[k] < size[k];
+            valid = valid && (k < 3 ? -border[k] : 0) <= p[k] && p[k] < size[k];
+            partial = partial || int64_t(p[k]) + page[k] > size[k];
+        }
+        EXPECT_EQ(img.outOfBound(p[0], p[1]), inside[0] && inside[1] ? 0 : 1);
+        EXPECT_EQ(img.outOfBound(p[0], p[1], p[2]), inside[0] && inside[1] && inside[2] ? 0 : 1);
+        EXPECT_EQ(img.isValidPage(p[0], p[1], p[2], p[3]), valid ? 1 : 0);
+        EXPECT_EQ(img.isPartialPage(p[0], p[1], p[2], p[3]), partial ? 1 : 0);
+        // A box is cut to [-border, size + border) on each axis.
+        const int withBorder = rng.in(0, 1);
+        for (int k = 0; k < 3; ++k) {
+            box[k] = near(size[k] * rng.in(0, 1));
+            box[k + 3] = rng.chance(10) ? INT32_MAX : rng.in(-1, 12);
+            const int64_t b = withBorder ? border[k] : 0;
+            const int64_t lo = std::max<int64_t>(box[k], -b);
+            const int64_t hi = std::min<int64_t>(int64_t(box[k]) + box[k + 3], size[k] + b);
+            want[k] = int(std::min<int64_t>(INT32_MAX, lo));
+            want[k + 3] = int(std::max<int64_t>(INT32_MIN, std::min<int64_t>(INT32_MAX, hi - lo)));
+        }
+        const ekStatus status = Ints(box, box + 6) == Ints(want, want + 6) ? ekOkay : ekOutOfBounds;
+        EXPECT_EQ(img.clipTile(box[0], box[1], box[2], box[3], box[4], box[5], withBorder), status);
+        EXPECT_EQ(Ints(box, box + 6), Ints(want, want + 6)) << round;
     }
-    img.setPageBorder(2, 0, 0);
-    EXPECT_EQ(img.isValidPage(-2, 0, 0, 0) + img.isValidPage(127, 127, 0, 2), 2);
-    for (const Ints& p : {Ints{-3, 0, 0, 0}, Ints{0, 0, 0, 3}, Ints{0, 0, 0, -1},
-                          Ints{128, 0, 0, 0}, Ints{0, 128, 0, 0}, Ints{0, 0, 1, 0}})
-        EXPECT_EQ(img.isValidPage(p[0], p[1], p[2], p[3]), 0) << p[0] << p[1] << p[2] << p[3];
-    img.setPageBorder(INT32_MIN, 0, 0);  // no overflow negating it
-    EXPECT_EQ(img.isValidPage(0, 0, 0, 0), 0);
-    img.setPageSize(64, 64, 1, 3);
-    EXPECT_EQ(img.isPartialPage(64, 64, 0, 0), 0);
-    EXPECT_EQ(img.isPartialPage(96, 0, 0, 0) + img.isPartialPage(0, 0, 0, 1) +
-                  img.isPartialPage(INT32_MAX, 0, 0, 0),
-              3);
 }
 
 }  // namespace
