@@ -206,24 +206,23 @@ TEST(TileFrontEnd, NeedColorConv) {
 TEST(TileFrontEnd, Strides) {
     AttrImage img(ekUChar, ekSequential, 3);
     const struct {
-        int nx;
+        int nx, ny;
         ekOrder order;
-        Ints want;  // xStride, yStride, chanStride, planeChans
-    } rows[] = {{640, ekInterleaved, {3, 1920, 1, 3}},
-                {640, ekSequential, {1, 1920, 640, 3}},
-                {640, ekSeparate, {1, 640, 1, 1}},
-                {10, ekAnyOrder, {1, 30, 10, 3}},
-                {10, ekOrder(3), {-7, -7, -7, -7}}};  // not an order: untouched
+        Ints want;  // x, y, z and channel strides, channels per plane
+    } rows[] = {
+        // clang-format off
+        {640, 480, ekInterleaved, {3, 1920, 921600, 1, 3}}, {640, 2, ekSequential, {1, 1920, 3840, 640, 3}},
+        {640, 2, ekSeparate, {1, 640, 1280, 1, 1}}, {10, 2, ekAnyOrder, {1, 30, 60, 10, 3}},
+        {1 << 30, 9, ekInterleaved, {3, INT32_MAX, INT32_MAX, 1, 3}},  // clamped, not wrapped
+        {1 << 20, 1 << 20, ekSeparate, {1, 1 << 20, INT32_MAX, 1, 1}},
+        {10, 2, ekOrder(3), {-7, -7, -14, -7, -7}},  // not an order: untouched
+        // clang-format on
+    };
     for (const auto& r : rows) {
-        Ints s(4, -7);
-        img.getStrides(r.nx, s[0], s[1], s[2], s[3], r.order);
-        EXPECT_EQ(s, r.want) << r.order;
+        Ints s(5, -7);
+        img.getStrides3D(r.nx, r.ny, s[0], s[1], s[2], s[3], s[4], r.order);
+        EXPECT_EQ(s, r.want) << r.nx << ' ' << r.order;
     }
-    int xs, ys, zs, cs, pc;
-    img.getStrides3D(640, 480, xs, ys, zs, cs, pc, ekInterleaved);
-    EXPECT_EQ(zs, 921600);
-    img.getStrides3D(1 << 20, 1 << 20, xs, ys, zs, cs, pc, ekInterleaved);
-    EXPECT_EQ(zs, INT32_MAX);  // clamped, not wrapped
 }
 
 // Clipping, bound and page tests against their rules in 64 bits, on random
