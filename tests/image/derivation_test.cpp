@@ -128,9 +128,9 @@ TEST(ImageDerivation, WhatTheTestImageDoesNotPass) {
     AttrImage four(ekUChar, ekInterleaved, 4);
     four.initColorModel(1);
     EXPECT_EQ(four.rawModel(), ekMultiSpectral);
-    AttrImage floats(ekFloat, ekSeparate, 3);
-    floats.initPageSize(4, 4, 1, 2);  // the class's own page channel count
-    EXPECT_TRUE(floats.rawPageSize().c == 2 && floats.rawPageBytes() == 128);
+    AttrImage floats(ekFloat, ekInterleaved, 3);
+    floats.initPageSize(4, 4, 1, 1);  // the class's own page channel count
+    EXPECT_TRUE(floats.rawPageSize().c == 1 && floats.rawPageBytes() == 64);
     // initMinMax(1) forgets the caller's range; the pixels' type stays.
     AttrImage chosen(ekUChar, ekInterleaved, 2);
     chosen.setMinPixel(ekPixel(ekFloat, 2));
