@@ -49,7 +49,7 @@ void derive(Attrs& a) {
     if (!(a.set & ekPageSizeBit)) a.page = {16, 16, 1, a.order == ekSeparate ? 1 : c};
     const int implied = impliedChannels(a.model);
     const bool fits = c == 1 || c == 3 || c == 4 ? implied == c : a.model == ekMultiSpectral;
-    a.status = !fits && (a.set & ekCsizeBit) ? ekBadColorModel : ekOkay;
+    if (!fits && (a.set & ekCsizeBit)) a.status = ekBadColorModel;  // kept until cleared
     if (!fits && !(a.set & ekCsizeBit) && implied != 0) a.c = implied;
     if (a.order != ekAnyOrder) a.page[3] = a.order == ekSeparate ? 1 : a.c;
     const ekPixel old = a.fill;
@@ -67,7 +67,7 @@ void derive(Attrs& a) {
 
 // Random sizes, types, orders, models, pages, ranges and fills, some chosen
 // by the caller and some left over from before; reset, then reset again
-// after a new type and order.
+// after a new type, order or count.
 TEST(ImageDerivation, RandomAttributesFollowTheRules) {
     Rng rng(23);
     const ekOrder orders[4] = {ekInterleaved, ekSequential, ekSeparate, ekAnyOrder};
@@ -94,8 +94,8 @@ TEST(ImageDerivation, RandomAttributesFollowTheRules) {
         if (rng.chance(20)) img.setScaleMinMax(a.scaleMin = rng.in(-9, 0), a.scaleMax = 5);
         if (rng.chance(60)) img.rawFill() = a.fill = pixel(rng.chance(50) ? a.type : kTypes[4]);
         if (rng.chance(20)) img.setFill(a.fill = pixel(kTypes[rng.in(0, 8)]));
+        a.set = img.isSet(kAllAttributeBits);
         for (int phase = 0; phase < 2; ++phase) {
-            a.set = img.isSet(kAllAttributeBits);
             derive(a);
             EXPECT_EQ(img.getStatus(), a.status);
             EXPECT_EQ(img.rawModel(), a.model);
@@ -110,13 +110,15 @@ TEST(ImageDerivation, RandomAttributesFollowTheRules) {
             EXPECT_EQ(img.rawFill().type(), a.fill.type());
             EXPECT_EQ(elems(img.rawFill()), elems(a.fill));
             EXPECT_TRUE(img.getScaleMin() == a.scaleMin && img.getScaleMax() == a.scaleMax);
-            // A new type or order resets once more; the same ones do not.
-            const int resets = img.resets;
+            // A new type, order or count resets once more; the same ones do not.
+            const int resets = img.resets, c = rng.chance(30) ? rng.in(0, 5) : a.c;
             const ekType type = kTypes[rng.in(0, 8)];
             const ekOrder order = orders[rng.in(0, 3)];
-            const bool change = type != a.type || order != a.order;
+            const bool change = type != a.type || order != a.order || c != a.c;
             img.setDataType(a.type = type);
             img.setOrder(a.order = order);
+            a.set |= ekDataTypeBit | ekOrderBit | (c != a.c ? int(ekCsizeBit) : 0);
+            if (c != a.c) img.setCsize(a.c = c);
             img.getStatus();
             EXPECT_EQ(img.resets, resets + (change ? 1 : 0));
             if (!change) break;
