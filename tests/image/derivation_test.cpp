@@ -21,12 +21,12 @@ std::vector<double> elems(const ekPixel& p) {
 struct Attrs {
     ekType type;
     ekOrder order;
-    int c, set;
-    ekColorModel model;
+    int c, set = 0;
+    ekColorModel model = ekColorModel(0);
     std::vector<int> page;
-    ekPixel min, max, fill;
-    double scaleMin, scaleMax;
-    ekStatus status;
+    ekPixel min{ekDouble, 1}, max{ekDouble, 1}, fill;
+    double scaleMin = 0, scaleMax = 0;
+    ekStatus status = ekOkay;
 };
 
 // Channels a colour model implies; 0: none (ekMultiSpectral, not a model).
@@ -78,8 +78,10 @@ TEST(ImageDerivation, RandomAttributesFollowTheRules) {
     };
     for (int round = 0; round < 600; ++round) {
         SCOPED_TRACE(round);
-        Attrs a{kTypes[rng.in(0, 8)], orders[rng.in(0, 3)], rng.in(0, 5), 0, ekColorModel(0),
-                {}, ekPixel(ekDouble, 1), ekPixel(ekDouble, 1), ekPixel(), 0, 0, ekOkay};
+        Attrs a;
+        a.type = kTypes[rng.in(0, 8)];
+        a.order = orders[rng.in(0, 3)];
+        a.c = rng.in(0, 5);
         AttrImage img(a.type, a.order, a.c);
         img.allow(kAllAttributeBits);
         if (rng.chance(30)) img.setCsize(a.c);  // the same count, now the caller's

@@ -204,7 +204,8 @@ TEST(TileFrontEnd, Strides) {
         Ints want;  // x, y, z and channel strides, channels per plane
     } rows[] = {
         // clang-format off
-        {640, 480, ekInterleaved, {3, 1920, 921600, 1, 3}}, {640, 2, ekSequential, {1, 1920, 3840, 640, 3}},
+        {640, 480, ekInterleaved, {3, 1920, 921600, 1, 3}},
+        {640, 2, ekSequential, {1, 1920, 3840, 640, 3}},
         {640, 2, ekSeparate, {1, 640, 1280, 1, 1}}, {10, 2, ekAnyOrder, {1, 30, 60, 10, 3}},
         {1 << 30, 9, ekInterleaved, {3, INT32_MAX, INT32_MAX, 1, 3}},  // clamped, not wrapped
         {1 << 20, 1 << 20, ekSeparate, {1, 1 << 20, INT32_MAX, 1, 1}},
