@@ -142,6 +142,12 @@ TEST(TileFrontEnd, BaseCopyBothDirectionsThroughChannelsAndFill) {
     ekConfig negative(ekUChar, ekInterleaved, -1);
     EXPECT_EQ(three.copyTileCfg(0, 0, 0, 2, 1, 1, &b, 0, 0, 0, &negative, 1), ekBadAttribute);
     EXPECT_EQ(three.pixels, expect);
+    // A single channel that selects none of other's keeps its values too.
+    GridImage one(2, 1, 1);
+    one.paint(7);
+    ekConfig beyond(ekUChar, ekInterleaved, 1, nullptr, 5);
+    EXPECT_EQ(one.copyTileCfg(0, 0, 0, 2, 1, 1, &b, 0, 0, 0, &beyond, 1), ekOkay);
+    EXPECT_EQ(one.pixels, (std::vector<double>{7, 8}));
 }
 
 TEST(TileFrontEnd, BaseCopyFailures) {
