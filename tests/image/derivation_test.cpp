@@ -112,6 +112,7 @@ TEST(ImageDerivation, RandomAttributesFollowTheRules) {
             EXPECT_EQ(img.rawFill().type(), a.fill.type());
             EXPECT_EQ(elems(img.rawFill()), elems(a.fill));
             EXPECT_TRUE(img.getScaleMin() == a.scaleMin && img.getScaleMax() == a.scaleMax);
+            EXPECT_TRUE(img.getMinValue(0) == a.min[0] && img.getMaxValue(0) == a.max[0]);
             // A new type, order or count resets once more; the same ones do not.
             const int resets = img.resets, c = rng.chance(30) ? rng.in(0, 5) : a.c;
             const ekType type = kTypes[rng.in(0, 8)];
