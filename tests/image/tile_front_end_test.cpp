@@ -143,6 +143,10 @@ TEST(TileFrontEnd, BaseCopyBothDirectionsThroughChannelsAndFill) {
     ekConfig beyond(ekUChar, ekInterleaved, 1, nullptr, 5);
     EXPECT_EQ(one.copyTileCfg(0, 0, 0, 2, 1, 1, &b, 0, 0, 0, &beyond, 1), ekOkay);
     EXPECT_EQ(one.pixels, (std::vector<double>{7, 8}));
+    int pick[] = {0, 9};  // the list names one channel: its second entry is not read
+    ekConfig listed(ekUChar, ekInterleaved, 1, pick);
+    EXPECT_EQ(one.copyTileCfg(0, 0, 0, 2, 1, 1, &b, 0, 0, 0, &listed, 1), ekOkay);
+    EXPECT_EQ(one.gets, 1);  // every channel selected: not read first this time
 }
 
 TEST(TileFrontEnd, BaseCopyFailures) {
