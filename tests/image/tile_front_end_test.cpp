@@ -106,6 +106,10 @@ TEST(TileFrontEnd, PixelsMoveRealValues) {
         EXPECT_EQ(img.setPixel(0, 1, fresh), ekOkay);
         EXPECT_EQ(img.at(0, 1, 0) + img.at(0, 1, 1), 0.0);
     }
+    GridImage grey(1, 1, 1);  // one channel: one element, read and written
+    ekPixel g, blank;
+    EXPECT_TRUE(grey.getPixel(0, 0, g) == ekOkay && g.nc() == 1);
+    EXPECT_EQ(grey.setPixel(0, 0, blank), ekOkay);
 }
 
 // The base copy between two images of another class; layouts, channel
