@@ -66,8 +66,8 @@ TEST(TileFrontEnd, EveryEntryPointMakesOnePrimitiveCall) {
          {1, 1, 0, 2, 2, 1, 0, 0, 0, 1}, &own, __LINE__},
         {"get", CALL(getPixel(3, 4, px)),
          {3, 4, 0, 1, 1, 1, 3, 4, 0, 1, 1, 1}, &pxCfg, __LINE__, &px},
-        {"set", CALL(setPixel3D(5, 6, 7, one)),
-         {5, 6, 7, 1, 1, 1, 5, 6, 7, 1, 1, 1}, &oneCfg, __LINE__, &one},
+        {"set", CALL(setPixel(5, 6, one)),
+         {5, 6, 0, 1, 1, 1, 5, 6, 0, 1, 1, 1}, &oneCfg, __LINE__, &one},
     // clang-format on
 #undef CALL
     };
@@ -93,16 +93,16 @@ TEST(TileFrontEnd, EveryEntryPointMakesOnePrimitiveCall) {
 }
 
 TEST(TileFrontEnd, PixelsMoveRealValues) {
-    GridImage img(3, 2, 2);  // an untyped pixel is sized to the image's two channels
+    GridImage img(3, 2, 2);  // an empty pixel is sized to the image's two channels
     img.paint(1);
-    ekPixel p, first(ekDouble, 1);
+    ekPixel p(ekDouble, 0), first(ekDouble, 1);
     EXPECT_EQ(img.getPixel(1, 1, p), ekOkay);
     EXPECT_TRUE(p.nc() == 2 && p.getElem(0) + p.getElem(1) == img.at(1, 1, 0) + img.at(1, 1, 1));
     EXPECT_EQ(img.getPixel(2, 0, first), ekOkay);  // channel 0 only, as a double
     EXPECT_TRUE(first.nc() == 1 && first.getElem(0) == img.at(2, 0, 0));
-    for (int round = 0; round < 8; ++round) {  // an untyped pixel writes zeros
+    for (int round = 0; round < 8; ++round) {  // an empty pixel writes zeros
         img.at(0, 1, 0) = img.at(0, 1, 1) = 77;
-        ekPixel fresh;
+        ekPixel fresh(ekFloat, 0);
         EXPECT_EQ(img.setPixel(0, 1, fresh), ekOkay);
         EXPECT_EQ(img.at(0, 1, 0) + img.at(0, 1, 1), 0.0);
     }
