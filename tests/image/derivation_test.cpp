@@ -136,6 +136,9 @@ TEST(ImageDerivation, WhatTheTestImageDoesNotPass) {
     AttrImage floats(ekFloat, ekInterleaved, 3);
     floats.initPageSize(4, 4, 1, 1);  // the class's own page channel count
     EXPECT_TRUE(floats.rawPageSize().c == 1 && floats.rawPageBytes() == 64);
+    AttrImage planes(ekUChar, ekSeparate, 3);
+    planes.initPageSize(8, 8, 1, 0);  // one channel a page, before any reset
+    EXPECT_TRUE(planes.rawPageSize().c == 1 && planes.rawPageBytes() == 64);
     // initMinMax(1) forgets the caller's range; the pixels' type stays.
     AttrImage chosen(ekUChar, ekInterleaved, 2);
     chosen.setMinPixel(ekPixel(ekFloat, 2));
