@@ -145,9 +145,12 @@ TEST(ImageSetters, FillAndValueRangeDeviations) {
 
 TEST(ImageSetters, PageGeometryKeepsItsBytesAndDeltaInStep) {
     AttrImage img(ekUShort, ekInterleaved, 3);
-    img.allow(ekPageSizeBit | ekPageBorderBit);
+    img.allow(ekPageSizeBit | ekPageBorderBit | ekDataTypeBit);
     img.setPageSize(10, 12, 5, 3);
     EXPECT_EQ(img.rawPageBytes(), 3600);  // at once, not at the next reset
+    img.setDataType(ekDouble);
+    img.setPageSize(10, 12, 5, 3);  // the same page: its bytes follow the type
+    EXPECT_EQ(img.rawPageBytes(), 14400);
     img.setPageBorder(1, 2, 1);
     int v[4];
     img.getPageBorder(v[0], v[1], v[2]);
