@@ -25,9 +25,8 @@ struct SpaceImage : AttrImage {
 
 const ekCoordSpace U = ekUpperLeft, UR = ekUpperRight, LL = ekLowerLeft;
 
-// Spaces drawn: the nine of the tables and 15, which is none and counts as 0
-// (ekLowerLeft); rowOf gives the model's row.
-int spaceOf(int k) { return k == 9 ? 15 : k; }
+// Spaces drawn: the nine of the tables and 9, the first value past them, which
+// counts as 0 (ekLowerLeft); rowOf gives the model's row.
 int rowOf(int k) { return k == 9 ? 0 : k; }
 
 // Every pair of spaces on images in every space, against the shared model of
@@ -36,7 +35,7 @@ int rowOf(int k) { return k == 9 ? 0 : k; }
 TEST(CoordSpace, EveryMappingAgreesWithThePicture) {
     const int sx = 7, sy = 4, x0 = 1, y0 = 2;
     for (int own = 0; own <= 9; ++own) {
-        SpaceImage img(sx, sy, ekCoordSpace(spaceOf(own)));
+        SpaceImage img(sx, sy, ekCoordSpace(own));
         img.setPageSize(8, 5, 1, 1);
         const bool ownTrans = flagsOf(rowOf(own)).trans;
         EXPECT_TRUE(img.getWidth() == (ownTrans ? sy : sx) &&
@@ -45,13 +44,13 @@ TEST(CoordSpace, EveryMappingAgreesWithThePicture) {
         for (int m = 0; m < 8; ++m) {
             ekFlip flip;
             int trans;
-            img.mapFlipTrans(ekCoordSpace(spaceOf(own)), flip, trans,
+            img.mapFlipTrans(ekCoordSpace(own), flip, trans,
                              img.mapSpace(m & 1, m & 2, m & 4));
             EXPECT_EQ(trans, m >> 2);
             EXPECT_EQ(flip, m >> 2 ? (m >> 1 & 1) + 2 * (m & 1) : m & 3) << own << ", " << m;
         }
         for (int from = 0; from <= 9; ++from) {
-            const ekCoordSpace a = ekCoordSpace(spaceOf(from));
+            const ekCoordSpace a = ekCoordSpace(from);
             ekSize s;
             img.getSize(s, a);  // 0 is ekLowerLeft here, not the image's own
             int px, py, pz, pc;
@@ -61,7 +60,7 @@ TEST(CoordSpace, EveryMappingAgreesWithThePicture) {
             EXPECT_TRUE(px == (swap ? 5 : 8) && py == 13 - px);
             for (int to = 0; to <= 9; ++to) {
                 SCOPED_TRACE(testing::Message() << own << ": " << from << " -> " << to);
-                const ekCoordSpace c = ekCoordSpace(spaceOf(to));
+                const ekCoordSpace c = ekCoordSpace(to);
                 // The same picture pixel in the target space (0 there: the image's own).
                 auto model = [&](int64_t x, int64_t y) {
                     mapPoint(rowOf(from), to == 0 ? rowOf(own) : rowOf(to), rowOf(own), sx, sy, x,
@@ -97,7 +96,7 @@ TEST(CoordSpace, EveryMappingAgreesWithThePicture) {
                 const int cross = (cx - fx) * (uy - fy) - (cy - fy) * (ux - fx);
                 EXPECT_EQ(img.isMirrorSpace(a, c), cross < 0 ? 1 : 0);
                 // And back again.
-                img.mapTile(to == 0 ? ekCoordSpace(spaceOf(own)) : c, t, from == 0 ? LL : a);
+                img.mapTile(to == 0 ? ekCoordSpace(own) : c, t, from == 0 ? LL : a);
                 EXPECT_TRUE(t == ekTile(x0, y0, 3, 2, 1, 4));
             }
         }
