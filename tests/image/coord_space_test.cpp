@@ -23,30 +23,53 @@ struct SpaceImage : AttrImage {
     }
 };
 
-const ekCoordSpace U = ekUpperLeft, UR = ekUpperRight, LR = ekLowerRight, LL = ekLowerLeft;
-const ekCoordSpace LU = ekLeftUpper, RU = ekRightUpper, RL = ekRightLower, LLo = ekLeftLower;
+const ekCoordSpace U = ekUpperLeft, UR = ekUpperRight, LL = ekLowerLeft;
+
+// Spaces drawn: the nine of the tables and 9, the first value past them, which
+// counts as 0 (ekLowerLeft); rowOf gives the model's row.
+int rowOf(int k) { return k == 9 ? 0 : k; }
 
 // Every pair of spaces on images in every space, against the shared model of
-// the displayed picture: positions, boxes, flips, directions, mirroring.
+// the displayed picture: positions, boxes, flips, directions, mirroring,
+// sizes, and the spaces derived by mirroring and exchanging the axes.
 TEST(CoordSpace, EveryMappingAgreesWithThePicture) {
     const int sx = 7, sy = 4, x0 = 1, y0 = 2;
-    for (int own = 0; own <= 8; ++own) {
+    for (int own = 0; own <= 9; ++own) {
         SpaceImage img(sx, sy, ekCoordSpace(own));
-        for (int from = 0; from <= 8; ++from)
-            for (int to = 0; to <= 8; ++to) {
+        img.setPageSize(8, 5, 1, 1);
+        const bool ownTrans = flagsOf(rowOf(own)).trans;
+        EXPECT_TRUE(img.getWidth() == (ownTrans ? sy : sx) &&
+                    img.getHeight() == sx + sy - img.getWidth());
+        // Mirror x, then y, then exchange: the flips are in the new space's axes.
+        for (int m = 0; m < 8; ++m) {
+            ekFlip flip;
+            int trans;
+            img.mapFlipTrans(ekCoordSpace(own), flip, trans,
+                             img.mapSpace(m & 1, m & 2, m & 4));
+            EXPECT_EQ(trans, m >> 2);
+            EXPECT_EQ(flip, m >> 2 ? (m >> 1 & 1) + 2 * (m & 1) : m & 3) << own << ", " << m;
+        }
+        for (int from = 0; from <= 9; ++from) {
+            const ekCoordSpace a = ekCoordSpace(from);
+            ekSize s;
+            img.getSize(s, a);  // 0 is ekLowerLeft here, not the image's own
+            int px, py, pz, pc;
+            img.getPageSize(px, py, pz, pc, a);
+            const bool swap = flagsOf(rowOf(from)).trans != ownTrans;
+            EXPECT_TRUE(s.x == (swap ? sy : sx) && s.y == sx + sy - s.x);
+            EXPECT_TRUE(px == (swap ? 5 : 8) && py == 13 - px);
+            for (int to = 0; to <= 9; ++to) {
                 SCOPED_TRACE(testing::Message() << own << ": " << from << " -> " << to);
-                const ekCoordSpace a = ekCoordSpace(from), c = ekCoordSpace(to);
+                const ekCoordSpace c = ekCoordSpace(to);
                 // The same picture pixel in the target space (0 there: the image's own).
                 auto model = [&](int64_t x, int64_t y) {
-                    mapPoint(from, to == 0 ? own : to, own, sx, sy, x, y);
+                    mapPoint(rowOf(from), to == 0 ? rowOf(own) : rowOf(to), rowOf(own), sx, sy, x,
+                             y);
                     return std::make_pair(int(x), int(y));
                 };
                 int fx = x0, fy = y0;
-                img.mapXY(a, fx, fy, c);
+                img.mapXY(a, fx, fy, c);  // through the float mapping
                 EXPECT_EQ(std::make_pair(fx, fy), model(x0, y0));
-                float px = x0, py = y0;
-                img.mapXY(a, px, py, c);
-                EXPECT_TRUE(px == fx && py == fy);
                 // A box maps onto the box spanned by its mapped corners.
                 int cx, cy, ux, uy;
                 std::tie(cx, cy) = model(x0 + 1, y0);
@@ -59,6 +82,9 @@ TEST(CoordSpace, EveryMappingAgreesWithThePicture) {
                                         std::abs(cx - fx) + 1, std::abs(cy - fy) + 1, 4));
                 EXPECT_EQ(trans, cy != fy ? 1 : 0);  // +x became the y axis
                 EXPECT_EQ(flip, (trans ? ux < fx : cx < fx) + 2 * (trans ? cy < fy : uy < fy));
+                int w = 2, h = 3;
+                img.mapSize(a, w, h, c);
+                EXPECT_EQ(w, trans ? 3 : 2);
                 ekTileFloat ft(x0, y0, 0, 2, 1, 1);
                 img.mapTile(a, ft, c);
                 EXPECT_TRUE(ft.x == t.x && ft.y == t.y && ft.nx == t.nx && ft.ny == t.ny);
@@ -73,56 +99,13 @@ TEST(CoordSpace, EveryMappingAgreesWithThePicture) {
                 img.mapTile(to == 0 ? ekCoordSpace(own) : c, t, from == 0 ? LL : a);
                 EXPECT_TRUE(t == ekTile(x0, y0, 3, 2, 1, 4));
             }
-    }
-}
-
-TEST(CoordSpace, DerivedSpacesAgreeWithTheFlips) {
-    SpaceImage img(10, 10, U);
-    EXPECT_EQ(img.mapSpace(1, 0, 0), UR);
-    EXPECT_EQ(img.mapSpace(1, 1, 1), RL);
-    EXPECT_EQ(img.mapSpace(0, 0, 0), U);
-    for (int cs = 0; cs <= 8; ++cs) {
-        SCOPED_TRACE(cs);
-        SpaceImage s(10, 10, ekCoordSpace(cs));
-        const ekCoordSpace from = cs == 0 ? LL : ekCoordSpace(cs);
-        const ekCoordSpace derived[] = {s.mapSpace(1, 0, 0), s.mapSpace(0, 1, 0),
-                                        s.mapSpace(0, 0, 1)};
-        const ekFlip flips[] = {ekFlipX, ekFlipY, ekNoFlip};
-        for (int k = 0; k < 3; ++k) {
-            ekFlip f;
-            int t;
-            s.mapFlipTrans(from, f, t, derived[k]);
-            EXPECT_EQ(f, flips[k]);
-            EXPECT_EQ(t, k == 2 ? 1 : 0);
-            EXPECT_EQ(s.isMirrorSpace(from, derived[k]), 1);
         }
-        EXPECT_EQ(s.isMirrorSpace(from, s.mapSpace(1, 1, 0)), 0);  // a rotation
     }
-    // Values outside the tables count as none (ekLowerLeft).
-    SpaceImage odd(10, 6, ekCoordSpace(15));
-    EXPECT_EQ(odd.mapSpace(1, 1, 1), RU);
-    EXPECT_EQ(odd.isMirrorSpace(ekCoordSpace(12), LL), 0);
-    EXPECT_EQ(odd.getWidth(), 10);
 }
 
-TEST(CoordSpace, SizesPageSizesAndNoOverflow) {
+// Integer mappings beyond the 32-bit range clamp.
+TEST(CoordSpace, NoOverflow) {
     SpaceImage img(30, 20, U);
-    int w = 3, h = 7;
-    img.mapSize(U, w, h, RU);
-    EXPECT_TRUE(w == 7 && h == 3);
-    img.mapSize(U, w, h, LR);
-    EXPECT_EQ(w, 7);
-    img.setPageSize(8, 4, 1, 1);
-    int x, y, z, c;
-    EXPECT_EQ(img.getPageSize(x, y, z, c, LLo), 32);
-    EXPECT_TRUE(x == 4 && y == 8);
-    SpaceImage tr(30, 20, RL);
-    ekSize s;
-    tr.getSize(s, kNoSpace);  // 0 is not the image's space here: untransposed
-    EXPECT_EQ(s.x, 20);
-    tr.getSize(s, LU);
-    EXPECT_EQ(s.x, 30);
-    // Integer mappings beyond the 32-bit range clamp.
     int ox = 5, oy = INT32_MIN;
     img.mapXY(U, ox, oy, LL);
     EXPECT_EQ(oy, INT32_MAX);

@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
-// ekImage derivation: colour model, page geometry, value range, scale and the
-// fill adaptation of ekImage::reset, and the rule that nothing the caller set
-// is derived over.
+// ekImage derivation: random attribute states, reset, against the derivation
+// rules written out on a plain copy of the attributes; then what a reset of
+// the test image never passes to the derivation operations.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "test_images.h"
@@ -16,179 +17,145 @@ std::vector<double> elems(const ekPixel& p) {
     return v;
 }
 
-ekPixel doubles(std::vector<double> v) { return ekPixel(ekDouble, int(v.size()), v.data()); }
+// What an AttrImage's reset reads and writes.
+struct Attrs {
+    ekType type;
+    ekOrder order;
+    int c, set = 0;
+    ekColorModel model = ekColorModel(0);
+    std::vector<int> page;
+    ekPixel min{ekDouble, 1}, max{ekDouble, 1}, fill;
+    double scaleMin = 0, scaleMax = 0;
+    ekStatus status = ekOkay;
+};
 
-TEST(ImageDerivation, ColorModelFromAndAgainstTheChannelCount) {
-    const struct {
-        int channels, flag;
-        ekColorModel model;
-    } derived[] = {
-        // clang-format off
-        {0, 0, ekMultiSpectral}, {1, 0, ekGreyscale}, {2, 0, ekMultiSpectral}, {3, 0, ekRGB},
-        {4, 0, ekRGBA}, {4, 1, ekMultiSpectral}, {5, 0, ekMultiSpectral},
-        // clang-format on
-    };
-    for (const auto& r : derived) {
-        AttrImage img;
-        img.rawSize().c = r.channels;
-        img.initColorModel(r.flag);
-        EXPECT_EQ(img.rawModel(), r.model) << r.channels << " flag " << r.flag;
-    }
-    // checkColorModel: an unset count follows the model silently; page
-    // channels follow the order.
-    const struct {
-        int channels;
-        ekColorModel model;
-        ekOrder order;
-        int after, pageC;
-    } checked[] = {
-        // clang-format off
-        {2, ekRGB, ekInterleaved, 3, 3}, {3, ekMultiSpectral, ekSequential, 3, 3},
-        {1, ekCMYK, ekSeparate, 4, 1}, {4, ekMinWhite, ekAnyOrder, 1, 9},
-        {5, ekHSV, ekInterleaved, 3, 3}, {4, ekABGR, ekInterleaved, 4, 4},
-        {2, ekColorModel(13), ekInterleaved, 2, 2}, {1, ekColorIndex, ekInterleaved, 1, 1},
-        // clang-format on
-    };
-    for (const auto& r : checked) {
-        AttrImage img(ekUChar, r.order, r.channels);
-        img.rawModel() = r.model;
-        img.rawPageSize().c = 9;
-        img.checkColorModel();
-        SCOPED_TRACE(testing::Message() << r.channels << " " << r.model);
-        EXPECT_TRUE(img.rawSize().c == r.after && img.rawPageSize().c == r.pageC);
-        EXPECT_EQ(img.anyAltered() & ekCsizeBit, 0);
-        EXPECT_EQ(img.getStatus(), ekOkay);
-    }
-    // A count the caller set stays, and the misfit is recorded until cleared.
-    AttrImage img;
-    img.allow(ekCsizeBit);
-    img.setCsize(2);
-    img.getStatus();  // derives ekMultiSpectral
-    img.rawModel() = ekRGB;
-    img.checkColorModel();
-    EXPECT_EQ(img.rawSize().c, 2);
-    EXPECT_EQ(img.getStatus(), ekBadColorModel);
-    img.clearStatus();
-    EXPECT_EQ(img.getStatus(), ekOkay);
+// Channels a colour model implies; 0: none (ekMultiSpectral, not a model).
+int impliedChannels(int model) {
+    static const int kImplied[13] = {0, 1, 1, 3, 1, 4, 3, 3, 4, 3, 4, 0, 3};
+    return model >= 0 && model <= 12 ? kImplied[model] : 0;
 }
 
-TEST(ImageDerivation, PageSize) {
-    const struct {
-        ekType type;
-        ekOrder order;
-        int x, c, pageC, bytes;
-    } rows[] = {{ekUChar, ekInterleaved, 128, 0, 3, 49152},
-                {ekUChar, ekSeparate, 128, 0, 1, 16384},
-                {ekFloat, ekSeparate, 4, 2, 2, 128},
-                {ekBit, ekInterleaved, 3, 1, 1, 2}};
-    for (const auto& r : rows) {
-        AttrImage img(r.type, r.order, 3);
-        img.initPageSize(r.x, r.x, 1, r.c);
-        EXPECT_TRUE(img.rawPageSize().c == r.pageC && img.rawPageBytes() == r.bytes) << r.x;
+// The rules in the order the test image applies them: the model from the
+// count, the range from the type, 16 x 16 pages, the count reconciled with
+// the model, the page bytes, the fill, the scale. Set bits keep their value.
+void derive(Attrs& a) {
+    const int c = a.c;
+    if (!(a.set & ekColorModelBit))
+        a.model = c == 1 ? ekGreyscale : c == 3 ? ekRGB : c == 4 ? ekRGBA : ekMultiSpectral;
+    for (int i = 0; i < std::max(c, 1); ++i) {  // grown, never shrunk
+        if (!(a.set & ekMinValueBit)) a.min.setElem(ekDataMin(a.type), i);
+        if (!(a.set & ekMaxValueBit)) a.max.setElem(ekDataMax(a.type), i);
     }
-    AttrImage chosen;  // the caller's page size stands
-    chosen.allow(ekPageSizeBit);
-    chosen.setPageSize(5, 5, 1, 1);
-    chosen.initPageSize(64, 64, 1, 0);
-    EXPECT_EQ(chosen.rawPageBytes(), 25);
-    // initPageSize sees 2 channels, checkColorModel makes them 3: the page
-    // byte count must follow, or a page buffer would be too small.
-    AttrImage img(ekUShort, ekInterleaved, 2);
-    img.allow(ekColorModelBit);
-    img.setColorModel(ekRGB);
-    EXPECT_EQ(img.getPageSize(), 16 * 16 * 3 * 2);
+    if (!(a.set & ekPageSizeBit)) a.page = {16, 16, 1, a.order == ekSeparate ? 1 : c};
+    const int implied = impliedChannels(a.model);
+    const bool fits = c == 1 || c == 3 || c == 4 ? implied == c : a.model == ekMultiSpectral;
+    if (!fits && (a.set & ekCsizeBit)) a.status = ekBadColorModel;  // kept until cleared
+    if (!fits && !(a.set & ekCsizeBit) && implied != 0) a.c = implied;
+    if (a.order != ekAnyOrder) a.page[3] = a.order == ekSeparate ? 1 : a.c;
+    const ekPixel old = a.fill;
+    if (!(a.set & ekFillBit) && old.type() == a.type) {  // the last value repeats
+        for (int i = old.nc(); i < a.c; ++i) a.fill.setElem(i ? a.fill.getElem(i - 1) : 0, i);
+    } else if (!(a.set & ekFillBit)) {  // converted, or the minimum when empty
+        a.fill = ekPixel(a.type, a.c);
+        for (int i = 0; i < a.c; ++i) a.fill.setElem(old.nc() ? old[i] : a.min[i], i);
+    }
+    if (!(a.set & ekScaleBit)) {
+        a.scaleMin = a.min.minElem();
+        a.scaleMax = a.max.maxElem();
+    }
 }
 
-TEST(ImageDerivation, ValueRangeAndScale) {
-    AttrImage none(ekUChar, ekInterleaved, 0);  // no channels: still one element
-    none.initMinMax(0);
-    EXPECT_EQ(elems(none.rawMin()), (std::vector<double>{0}));
-    EXPECT_EQ(none.getMaxValue(0), 255.0);
-    AttrImage wide(ekShort, ekInterleaved, 2);  // grown, never shrunk
-    wide.rawMin() = doubles({5, 5, 5, -40000});
-    wide.initMinMax(0);
-    EXPECT_EQ(elems(wide.rawMin()), (std::vector<double>{-32768, -32768, 5, -40000}));
-    EXPECT_EQ(wide.getScaleMin(), -40000.0);  // extra elements count for the scale
-    EXPECT_EQ(wide.getScaleMax(), 32767.0);
+// Random sizes, types, orders, models, pages, ranges and fills, some chosen
+// by the caller and some left over from before; reset, then reset again
+// after a new type, order or count.
+TEST(ImageDerivation, RandomAttributesFollowTheRules) {
+    Rng rng(23);
+    const ekOrder orders[4] = {ekInterleaved, ekSequential, ekSeparate, ekAnyOrder};
+    auto pixel = [&](ekType t) {
+        ekPixel p(t, rng.in(0, 4));
+        for (int i = 0; i < p.nc(); ++i) p.setElem(rng.in(-40000, 40000) / 2.0, i);
+        return p;
+    };
+    for (int round = 0; round < 600; ++round) {
+        SCOPED_TRACE(round);
+        Attrs a;
+        a.type = kTypes[rng.in(0, 8)];
+        a.order = orders[rng.in(0, 3)];
+        a.c = rng.in(0, 5);
+        AttrImage img(a.type, a.order, a.c);
+        img.allow(kAllAttributeBits);
+        if (rng.chance(30)) img.setCsize(a.c);  // the same count, now the caller's
+        if (rng.chance(50)) img.setColorModel(a.model = ekColorModel(rng.in(1, 14)));
+        if (rng.chance(30)) {
+            a.page = {rng.in(1, 9), rng.in(1, 9), rng.in(1, 2), rng.in(1, 5)};
+            img.setPageSize(a.page[0], a.page[1], a.page[2], a.page[3]);
+        }
+        if (rng.chance(30)) img.rawMin() = a.min = pixel(ekDouble);  // left by an earlier reset
+        if (rng.chance(30)) img.setMinPixel(a.min = pixel(kTypes[rng.in(1, 8)]));
+        if (rng.chance(30)) img.setMaxPixel(a.max = pixel(kTypes[rng.in(1, 8)]));
+        if (rng.chance(20)) img.setScaleMinMax(a.scaleMin = rng.in(-9, 0), a.scaleMax = 5);
+        if (rng.chance(60)) img.rawFill() = a.fill = pixel(rng.chance(50) ? a.type : ekShort);
+        if (rng.chance(20)) img.setFill(a.fill = pixel(kTypes[rng.in(0, 8)]));
+        a.set = img.isSet(kAllAttributeBits);
+        for (int phase = 0; phase < 2; ++phase) {
+            derive(a);
+            EXPECT_EQ(img.getStatus(), a.status);
+            EXPECT_EQ(img.rawModel(), a.model);
+            EXPECT_EQ(img.rawSize().c, a.c);
+            std::vector<int> p(4);
+            const int bytes = img.getPageSize(p[0], p[1], p[2], p[3]);
+            EXPECT_EQ(p, a.page);
+            EXPECT_EQ(bytes, ekDataSize(a.type, a.page[0] * a.page[1] * a.page[2] * a.page[3]));
+            ekPixel max;
+            img.getMaxPixel(max);
+            EXPECT_TRUE(img.rawMin() == a.min && max == a.max);
+            EXPECT_EQ(img.rawFill().type(), a.fill.type());
+            EXPECT_EQ(elems(img.rawFill()), elems(a.fill));
+            EXPECT_TRUE(img.getScaleMin() == a.scaleMin && img.getScaleMax() == a.scaleMax);
+            EXPECT_TRUE(img.getMinValue(0) == a.min[0] && img.getMaxValue(0) == a.max[0]);
+            // A new type, order or count resets once more; the same ones do not.
+            const int resets = img.resets, c = rng.chance(30) ? rng.in(0, 5) : a.c;
+            const ekType type = kTypes[rng.in(0, 8)];
+            const ekOrder order = orders[rng.in(0, 3)];
+            const bool change = type != a.type || order != a.order || c != a.c;
+            img.setDataType(a.type = type);
+            img.setOrder(a.order = order);
+            a.set |= ekDataTypeBit | ekOrderBit | (c != a.c ? int(ekCsizeBit) : 0);
+            if (c != a.c) img.setCsize(a.c = c);
+            img.getStatus();
+            EXPECT_EQ(img.resets, resets + (change ? 1 : 0));
+            if (!change) break;
+        }
+    }
+}
 
+TEST(ImageDerivation, WhatTheTestImageDoesNotPass) {
+    AttrImage four(ekUChar, ekInterleaved, 4);
+    four.initColorModel(1);
+    EXPECT_EQ(four.rawModel(), ekMultiSpectral);
+    AttrImage floats(ekFloat, ekInterleaved, 3);
+    floats.initPageSize(4, 4, 1, 1);  // the class's own page channel count
+    EXPECT_TRUE(floats.rawPageSize().c == 1 && floats.rawPageBytes() == 64);
+    AttrImage planes(ekUChar, ekSeparate, 3);
+    planes.initPageSize(8, 8, 1, 0);  // one channel a page, before any reset
+    EXPECT_TRUE(planes.rawPageSize().c == 1 && planes.rawPageBytes() == 64);
+    // initMinMax(1) forgets the caller's range; the pixels' type stays.
     AttrImage chosen(ekUChar, ekInterleaved, 2);
-    ekPixel floats(ekFloat, 2);
-    floats.setElem(1.5, 1);
-    chosen.setMinPixel(floats);
+    chosen.setMinPixel(ekPixel(ekFloat, 2));
+    chosen.setMaxValue(9, 0);
     chosen.setScaleMinMax(100, 200);
-    chosen.initMinMax(0);
-    EXPECT_EQ(chosen.rawMin().getElem(1), 1.5);
-    EXPECT_EQ(chosen.getScaleMin(), 100.0);
-    chosen.initMinMax(1);  // forgets the caller's choice; the element type stays
-    EXPECT_EQ(chosen.isSet(ekMinValueBit) | chosen.isSet(ekScaleBit), 0);
+    chosen.initMinMax(1);
+    EXPECT_EQ(chosen.isSet(ekMinValueBit | ekMaxValueBit | ekScaleBit), 0);
     EXPECT_EQ(chosen.rawMin().type(), ekFloat);
-    EXPECT_EQ(chosen.getScaleMin(), 0.0);
-}
-
-TEST(ImageDerivation, FillAdaptsToTypeAndChannels) {
-    const struct {
-        ekType imageType;
-        int channels;
-        ekPixel fill;
-        std::vector<double> want;
-        int line;
-    } rows[] = {
-        // clang-format off
-        {ekUChar, 3, ekPixel(ekUChar, 1, "\x07"), {7, 7, 7}, __LINE__},  // repeats the last
-        {ekUChar, 2, ekPixel(ekUChar, 4, "\x01\x02\x03\x04"), {1, 2, 3, 4}, __LINE__},  // extra stay
-        {ekFloat, 2, ekPixel(ekFloat, 0), {0, 0}, __LINE__},  // empty of the image's type: zeros
-        {ekUShort, 3, doubles({2, 5}), {2, 5, 5}, __LINE__},  // converted
-        {ekUShort, 1, doubles({-1}), {65535}, __LINE__},      // keeping the low bits
-        {ekShort, 3, ekPixel(), {-32768, -32768, -32768}, __LINE__},  // empty: the minimum
-        // clang-format on
-    };
-    for (const auto& r : rows) {
-        SCOPED_TRACE(r.line);
-        AttrImage img(r.imageType, ekInterleaved, r.channels);
-        img.rawFill() = r.fill;
-        ekPixel f;
-        img.getFill(f);
-        EXPECT_TRUE(f.type() == r.imageType && elems(f) == r.want);
-    }
-    AttrImage img(ekShort, ekInterleaved, 3);
-    img.setMinPixel(doubles({1, -2, 3}));
-    EXPECT_EQ(img.getFillValue(1), -2.0);
-}
-
-TEST(ImageDerivation, WhatTheCallerSetIsNeverDerivedOver) {
-    AttrImage img;
-    img.allow(kAllAttributeBits);
-    img.setFill(doubles({0.25}));
-    img.setColorModel(ekMinWhite);
-    img.setMinValue(3, 0);
-    img.setMaxValue(9, 0);
-    img.setScaleMinMax(-1, 1);
-    img.setPageSize(2, 2, 1, 1);
-    img.getStatus();
-    img.setDataType(ekShort);  // changes what every derivation reads
-    EXPECT_EQ(img.getStatus(), ekOkay);
-    ekPixel f;
-    img.getFill(f);
-    EXPECT_TRUE(f == doubles({0.25}));
-    EXPECT_EQ(img.getColorModel(), ekMinWhite);
-    EXPECT_EQ(img.getMinValue(0) + img.getMaxValue(0), 12.0);
-    EXPECT_EQ(img.getScaleMin(), -1.0);
-    EXPECT_EQ(img.getPageSize(), 2 * 2 * 2);  // follows the new data type
-    // What it did not set follows the data, and only a change resets.
-    AttrImage derived;
-    derived.allow(ekCsizeBit | ekDataTypeBit | ekCompressionBit);
-    derived.getStatus();
-    derived.setCsize(4);
-    derived.setDataType(ekChar);
-    EXPECT_EQ(derived.getColorModel(), ekRGBA);
-    EXPECT_EQ(elems(derived.rawMin()), (std::vector<double>{-128, -128, -128, -128}));
-    // The fill (0 as ekUChar) is converted to the new type, not re-derived.
-    EXPECT_EQ(elems(derived.rawFill()), (std::vector<double>{0, 0, 0, 0}));
-    EXPECT_EQ(derived.getPageSizeC(), 4);
-    EXPECT_EQ(derived.resets, 2);
-    derived.setCompression(ekLZW);
-    EXPECT_EQ(derived.getCompression(), ekLZW);  // no reset for this query
-    EXPECT_EQ(derived.resets, 2);
+    EXPECT_TRUE(chosen.getMaxValue(0) == 255 && chosen.getScaleMin() == 0);
+    // A misfit of the caller's count is recorded until cleared.
+    AttrImage two(ekUChar, ekInterleaved, 2);
+    two.allow(ekCsizeBit | ekColorModelBit);
+    two.setCsize(2);
+    two.setColorModel(ekRGB);
+    EXPECT_EQ(two.getStatus(), ekBadColorModel);
+    two.clearStatus();
+    EXPECT_EQ(two.getStatus(), ekOkay);
 }
 
 }  // namespace

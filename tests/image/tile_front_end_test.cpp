@@ -27,12 +27,19 @@ TEST(TileFrontEnd, EveryEntryPointMakesOnePrimitiveCall) {
     ekTile keep(0, 0, 0, 1, 1, 1);
     auto* sem = reinterpret_cast<ekSemaphore*>(&value);
     RecordingImage other;
+    // The layouts built: a pixel's (sized to the image when untyped) and, for
+    // a channel list, the image's own.
+    ekPixel px, one(ekDouble, 1);
+    int list[] = {2, 0, 1};
+    const ekConfig pxCfg(ekUShort, ekInterleaved, 3), oneCfg(ekDouble, ekInterleaved, 1),
+        own(ekUShort, ekInterleaved, 3, list, 0, ekUpperLeft, ekColorModel(0));
     const struct {
         const char* primitive;
         std::function<intptr_t(RecordingImage&)> call;
         Ints ints;
         const ekConfig* cfg;
         int line;
+        const ekPixel* pixel = nullptr;
     } rows[] = {
 #define CALL(expr) [&](RecordingImage& i) { return intptr_t(i.expr); }
         // clang-format off
@@ -55,6 +62,12 @@ TEST(TileFrontEnd, EveryEntryPointMakesOnePrimitiveCall) {
          {5, 6, 0, 7, 8, 1, 0x401}, &cfg, __LINE__},
         {"copy", CALL(copyTile(1, 2, 3, 4, &other, 5, 6, nullptr, 7)),
          {1, 2, 0, 3, 4, 1, 5, 6, 0, 7}, nullptr, __LINE__},
+        {"copy", CALL(copyTile(1, 1, 2, 2, &other, 0, 0, list, 1)),
+         {1, 1, 0, 2, 2, 1, 0, 0, 0, 1}, &own, __LINE__},
+        {"get", CALL(getPixel(3, 4, px)),
+         {3, 4, 0, 1, 1, 1, 3, 4, 0, 1, 1, 1}, &pxCfg, __LINE__, &px},
+        {"set", CALL(setPixel(5, 6, one)),
+         {5, 6, 0, 1, 1, 1, 5, 6, 0, 1, 1, 1}, &oneCfg, __LINE__, &one},
     // clang-format on
 #undef CALL
     };
@@ -68,56 +81,35 @@ TEST(TileFrontEnd, EveryEntryPointMakesOnePrimitiveCall) {
         const PrimitiveCall& call = onlyCall(img);
         EXPECT_EQ(call.name, name);
         EXPECT_EQ(call.ints, r.ints);
-        EXPECT_EQ(call.cfgPtr, r.cfg);
+        EXPECT_EQ(call.cfgPtr != nullptr, r.cfg != nullptr);
+        EXPECT_EQ(configFields(call.cfg), configFields(r.cfg ? *r.cfg : ekConfig()));
         const bool moves = name == "get" || name == "set";
         const void* none = nullptr;
-        EXPECT_EQ(call.data, moves ? data : name == "fill" ? &value : none);
+        const void* buffer = r.pixel ? r.pixel->elems() : data;
+        EXPECT_EQ(call.data, moves ? buffer : name == "fill" ? &value : none);
         EXPECT_EQ(call.extra, name == "fill" ? &keep : name == "seek" ? sem : none);
         EXPECT_EQ(call.other, name == "copy" ? &other : none);
     }
 }
 
-TEST(TileFrontEnd, LayoutsBuiltForChannelListsAndPixels) {
-    RecordingImage img, other;
-    int list[] = {2, 0, 1};
-    EXPECT_EQ(img.copyTile(1, 1, 2, 2, &other, 0, 0, list, 1), ekOkay);
-    const ekConfig own(ekUShort, ekInterleaved, 3, list, 0, ekUpperLeft, ekColorModel(0));
-    EXPECT_EQ(configFields(onlyCall(img).cfg), configFields(own));
-
-    RecordingImage reader, writer;
-    ekPixel p, one(ekDouble, 1);
-    EXPECT_EQ(reader.getPixel(3, 4, p), ekOkay);
-    EXPECT_TRUE(p.type() == ekUShort && p.nc() == 3);  // sized to the image
-    const PrimitiveCall& get = onlyCall(reader);
-    EXPECT_TRUE(get.ints == (Ints{3, 4, 0, 1, 1, 1, 3, 4, 0, 1, 1, 1}) && get.data == p.elems());
-    EXPECT_EQ(configFields(get.cfg), configFields(ekConfig(ekUShort, ekInterleaved, 3)));
-    EXPECT_EQ(writer.setPixel3D(5, 6, 7, one), ekOkay);  // the pixel's own layout
-    const PrimitiveCall& set = onlyCall(writer);
-    EXPECT_TRUE(set.name == "set" && set.ints == (Ints{5, 6, 7, 1, 1, 1, 5, 6, 7, 1, 1, 1}));
-    EXPECT_EQ(configFields(set.cfg), configFields(ekConfig(ekDouble, ekInterleaved, 1)));
-}
-
 TEST(TileFrontEnd, PixelsMoveRealValues) {
-    GridImage img(3, 2, 3);
+    GridImage img(3, 2, 2);  // an empty pixel is sized to the image's two channels
     img.paint(1);
-    ekPixel p, first(ekDouble, 1);
+    ekPixel p(ekDouble, 0), first(ekDouble, 1);
     EXPECT_EQ(img.getPixel(1, 1, p), ekOkay);
-    EXPECT_EQ(p.getElem(0) + p.getElem(2), img.at(1, 1, 0) + img.at(1, 1, 2));
+    EXPECT_TRUE(p.nc() == 2 && p.getElem(0) + p.getElem(1) == img.at(1, 1, 0) + img.at(1, 1, 1));
     EXPECT_EQ(img.getPixel(2, 0, first), ekOkay);  // channel 0 only, as a double
     EXPECT_TRUE(first.nc() == 1 && first.getElem(0) == img.at(2, 0, 0));
-    for (int round = 0; round < 8; ++round) {  // an untyped pixel writes zeros
-        img.at(0, 1, 0) = img.at(0, 1, 1) = img.at(0, 1, 2) = 77;
-        ekPixel fresh;
+    for (int round = 0; round < 8; ++round) {  // an empty pixel writes zeros
+        img.at(0, 1, 0) = img.at(0, 1, 1) = 77;
+        ekPixel fresh(ekFloat, 0);
         EXPECT_EQ(img.setPixel(0, 1, fresh), ekOkay);
-        EXPECT_EQ(img.at(0, 1, 0) + img.at(0, 1, 1) + img.at(0, 1, 2), 0.0);
+        EXPECT_EQ(img.at(0, 1, 0) + img.at(0, 1, 1), 0.0);
     }
-    GridImage grey(2, 1, 1);  // one channel: the untyped pixel gets one element
-    grey.paint(5);
+    GridImage grey(1, 1, 1);  // one channel: one element, read and written
     ekPixel g, blank;
-    EXPECT_EQ(grey.getPixel(1, 0, g), ekOkay);
-    EXPECT_EQ(g.nc() * g.getElem(0), 6.0);
-    EXPECT_EQ(grey.setPixel(1, 0, blank), ekOkay);
-    EXPECT_EQ(grey.at(1, 0, 0), 0.0);
+    EXPECT_TRUE(grey.getPixel(0, 0, g) == ekOkay && g.nc() == 1);
+    EXPECT_EQ(grey.setPixel(0, 0, blank), ekOkay);
 }
 
 // The base copy between two images of another class; layouts, channel
@@ -149,6 +141,16 @@ TEST(TileFrontEnd, BaseCopyBothDirectionsThroughChannelsAndFill) {
     ekConfig negative(ekUChar, ekInterleaved, -1);
     EXPECT_EQ(three.copyTileCfg(0, 0, 0, 2, 1, 1, &b, 0, 0, 0, &negative, 1), ekBadAttribute);
     EXPECT_EQ(three.pixels, expect);
+    // A single channel that selects none of other's keeps its values too.
+    GridImage one(2, 1, 1);
+    one.paint(7);
+    ekConfig beyond(ekUChar, ekInterleaved, 1, nullptr, 5);
+    EXPECT_EQ(one.copyTileCfg(0, 0, 0, 2, 1, 1, &b, 0, 0, 0, &beyond, 1), ekOkay);
+    EXPECT_EQ(one.pixels, (std::vector<double>{7, 8}));
+    int pick[] = {0, 9};  // the list names one channel: its second entry is not read
+    ekConfig listed(ekUChar, ekInterleaved, 1, pick);
+    EXPECT_EQ(one.copyTileCfg(0, 0, 0, 2, 1, 1, &b, 0, 0, 0, &listed, 1), ekOkay);
+    EXPECT_EQ(one.gets, 1);  // every channel selected: not read first this time
 }
 
 TEST(TileFrontEnd, BaseCopyFailures) {
@@ -203,82 +205,72 @@ TEST(TileFrontEnd, NeedColorConv) {
     EXPECT_EQ(grey.needColorConv(&grey, 0, nullptr), 0);
 }
 
-TEST(TileFrontEnd, ClipTile) {
-    AttrImage img;
-    img.allow(ekSizeBits | ekPageBorderBit);
-    img.setSize(ekSize(100, 100, 1, 1));
-    img.setPageBorder(4, 4, 0);
-    const struct {
-        Ints in;
-        int border;
-        Ints out;
-        ekStatus status;
-    } rows[] = {
-        // clang-format off
-        {{-3, 5, 0, 10, 10, 1}, 0, {0, 5, 0, 7, 10, 1}, ekOutOfBounds},
-        {{0, 0, 0, 100, 100, 1}, 0, {0, 0, 0, 100, 100, 1}, ekOkay},
-        {{-3, 0, 0, 10, 10, 1}, 1, {-3, 0, 0, 10, 10, 1}, ekOkay},
-        {{200, 0, 0, 10, 10, 1}, 0, {200, 0, 0, -100, 10, 1}, ekOutOfBounds},
-        {{95, 95, 0, 10, 10, 1}, 1, {95, 95, 0, 9, 9, 1}, ekOutOfBounds},
-        {{-9, -9, 0, 10, 10, 1}, 1, {-4, -4, 0, 5, 5, 1}, ekOutOfBounds},
-        {{0, 0, -1, 1, 1, 3}, 0, {0, 0, 0, 1, 1, 1}, ekOutOfBounds},
-        {{INT32_MAX, 0, 0, INT32_MAX, 1, 1}, 0, {INT32_MAX, 0, 0, 100 - INT32_MAX, 1, 1},
-         ekOutOfBounds},
-        {{INT32_MIN, 0, 0, INT32_MAX, 1, 1}, 0, {0, 0, 0, -1, 1, 1}, ekOutOfBounds},
-        // clang-format on
-    };
-    for (const auto& r : rows) {
-        Ints v = r.in;
-        EXPECT_EQ(img.clipTile(v[0], v[1], v[2], v[3], v[4], v[5], r.border), r.status);
-        EXPECT_EQ(v, r.out) << r.in[0] << ',' << r.in[1] << ',' << r.in[2];
-    }
-}
-
 TEST(TileFrontEnd, Strides) {
     AttrImage img(ekUChar, ekSequential, 3);
     const struct {
-        int nx;
+        int nx, ny;
         ekOrder order;
-        Ints want;  // xStride, yStride, chanStride, planeChans
-    } rows[] = {{640, ekInterleaved, {3, 1920, 1, 3}},
-                {640, ekSequential, {1, 1920, 640, 3}},
-                {640, ekSeparate, {1, 640, 1, 1}},
-                {10, ekAnyOrder, {1, 30, 10, 3}},
-                {10, ekOrder(3), {-7, -7, -7, -7}}};  // not an order: untouched
+        Ints want;  // x, y, z and channel strides, channels per plane
+    } rows[] = {
+        // clang-format off
+        {640, 480, ekInterleaved, {3, 1920, 921600, 1, 3}},
+        {640, 2, ekSequential, {1, 1920, 3840, 640, 3}},
+        {640, 2, ekSeparate, {1, 640, 1280, 1, 1}}, {10, 2, ekAnyOrder, {1, 30, 60, 10, 3}},
+        {1 << 30, 9, ekInterleaved, {3, INT32_MAX, INT32_MAX, 1, 3}},  // clamped, not wrapped
+        {1 << 20, 1 << 20, ekSeparate, {1, 1 << 20, INT32_MAX, 1, 1}},
+        {10, 2, ekOrder(3), {-7, -7, -14, -7, -7}},  // not an order: untouched
+        // clang-format on
+    };
     for (const auto& r : rows) {
-        Ints s(4, -7);
-        img.getStrides(r.nx, s[0], s[1], s[2], s[3], r.order);
-        EXPECT_EQ(s, r.want) << r.order;
+        Ints s(5, -7);
+        img.getStrides3D(r.nx, r.ny, s[0], s[1], s[2], s[3], s[4], r.order);
+        EXPECT_EQ(s, r.want) << r.nx << ' ' << r.order;
     }
-    int xs, ys, zs, cs, pc;
-    img.getStrides3D(640, 480, xs, ys, zs, cs, pc, ekInterleaved);
-    EXPECT_EQ(zs, 921600);
-    img.getStrides3D(1 << 20, 1 << 20, xs, ys, zs, cs, pc, ekInterleaved);
-    EXPECT_EQ(zs, INT32_MAX);  // clamped, not wrapped
 }
 
-TEST(TileFrontEnd, BoundAndPageTests) {
-    AttrImage img(ekUChar, ekInterleaved, 3);
-    img.allow(ekSizeBits | ekPageBorderBit | ekPageSizeBit);
-    img.setSize(ekSize(128, 128, 1, 3));
-    img.getStatus();
-    EXPECT_EQ(img.outOfBound(127, 127) + img.outOfBound(0, 0, 0), 0);
-    for (const Ints& p : {Ints{128, 0, 0}, Ints{0, -1, 0}, Ints{0, 0, 1}}) {
-        EXPECT_EQ(img.outOfBound(p[0], p[1], p[2]), 1);
-        EXPECT_EQ(p[2] == 0 ? img.outOfBound(p[0], p[1]) : 1, 1);
+// Clipping, bound and page tests against their rules in 64 bits, on random
+// images, borders, boxes and points near the image's edges and the 32-bit limits.
+TEST(TileFrontEnd, ClipBoundAndPageTestsAgreeWithTheRules) {
+    Rng rng(7);
+    for (int round = 0; round < 4000; ++round) {
+        AttrImage img(ekUChar, ekInterleaved, rng.in(1, 4));
+        img.allow(ekSizeBits | ekPageBorderBit | ekPageSizeBit);
+        const int64_t size[4] = {rng.in(1, 9), rng.in(1, 9), rng.in(1, 3), img.rawSize().c};
+        const int64_t border[3] = {rng.chance(95) ? rng.in(0, 3) : INT32_MIN, rng.in(0, 3), 0};
+        const int page[4] = {rng.in(1, 9), rng.in(1, 9), rng.in(1, 3), rng.in(1, 4)};
+        img.setSize(ekSize(int(size[0]), int(size[1]), int(size[2]), int(size[3])));
+        img.setPageBorder(int(border[0]), int(border[1]), 0);
+        img.setPageSize(page[0], page[1], page[2], page[3]);
+        auto near = [&](int64_t edge) {
+            return rng.chance(10) ? rng.nearLimit(3) : int(edge + rng.in(-4, 3));
+        };
+        int p[4], box[6], want[6];
+        bool inside[4], valid = true, partial = false;
+        for (int k = 0; k < 4; ++k) {
+            p[k] = near(size[k] * rng.in(0, 1));
+            inside[k] = 0 <= p[k] && p[k] < size[k];
+            valid = valid && (k < 3 ? -border[k] : 0) <= p[k] && p[k] < size[k];
+            partial = partial || int64_t(p[k]) + page[k] > size[k];
+        }
+        EXPECT_EQ(img.outOfBound(p[0], p[1]), inside[0] && inside[1] ? 0 : 1);
+        EXPECT_EQ(img.outOfBound(p[0], p[1], p[2]), inside[0] && inside[1] && inside[2] ? 0 : 1);
+        EXPECT_EQ(img.isValidPage(p[0], p[1], p[2], p[3]), valid ? 1 : 0);
+        EXPECT_EQ(img.isPartialPage(p[0], p[1], p[2], p[3]), partial ? 1 : 0);
+        // A box is cut to [-border, size + border) on each axis.
+        const int withBorder = rng.in(0, 1);
+        for (int k = 0; k < 3; ++k) {
+            box[k] = near(size[k] * rng.in(0, 1));
+            box[k + 3] = rng.chance(10) ? INT32_MAX : rng.in(-1, 12);
+            const int64_t b = withBorder ? border[k] : 0;
+            const int64_t lo = std::max<int64_t>(box[k], -b);
+            const int64_t hi = std::min<int64_t>(int64_t(box[k]) + box[k + 3], size[k] + b);
+            want[k] = int(std::min<int64_t>(INT32_MAX, lo));
+            want[k + 3] = int(std::max<int64_t>(INT32_MIN, std::min<int64_t>(INT32_MAX, hi - lo)));
+        }
+        const ekStatus status = Ints(box, box + 6) == Ints(want, want + 6) ? ekOkay : ekOutOfBounds;
+        EXPECT_EQ(img.clipTile(box[0], box[1], box[2], box[3], box[4], box[5], withBorder), status);
+        EXPECT_EQ(Ints(box, box + 6), Ints(want, want + 6)) << round;
     }
-    img.setPageBorder(2, 0, 0);
-    EXPECT_EQ(img.isValidPage(-2, 0, 0, 0) + img.isValidPage(127, 127, 0, 2), 2);
-    for (const Ints& p : {Ints{-3, 0, 0, 0}, Ints{0, 0, 0, 3}, Ints{0, 0, 0, -1},
-                          Ints{128, 0, 0, 0}, Ints{0, 128, 0, 0}, Ints{0, 0, 1, 0}})
-        EXPECT_EQ(img.isValidPage(p[0], p[1], p[2], p[3]), 0) << p[0] << p[1] << p[2] << p[3];
-    img.setPageBorder(INT32_MIN, 0, 0);  // no overflow negating it
-    EXPECT_EQ(img.isValidPage(0, 0, 0, 0), 0);
-    img.setPageSize(64, 64, 1, 3);
-    EXPECT_EQ(img.isPartialPage(64, 64, 0, 0), 0);
-    EXPECT_EQ(img.isPartialPage(96, 0, 0, 0) + img.isPartialPage(0, 0, 0, 1) +
-                  img.isPartialPage(INT32_MAX, 0, 0, 0),
-              3);
 }
 
 }  // namespace
