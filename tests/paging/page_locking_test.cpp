@@ -106,48 +106,6 @@ using Pos = std::tuple<int, int, int, int>;
 
 // --- Single pages of the base image -------------------------------------------
 
-TEST(LockPage, FailuresGiveNoPageAndTheirStatus) {
-    Pixels3D src;
-    PagedImage broken(src.img, {10, 6, 1, 3});
-    broken.setStatus(ekBadAttribute);
-    ekStatus s = ekOkay;
-    EXPECT_EQ(broken.lockPage(0, 0, 0, 0, s, 0), nullptr);
-    EXPECT_EQ(s, ekBadAttribute);
-    ekLockRequest untouched{1, 2, 3, 4, ekNoMemory, nullptr};
-    EXPECT_EQ(broken.lockPageSet(&untouched, 0, 1), ekBadAttribute);
-    EXPECT_EQ(untouched.status, ekNoMemory);
-
-    PagedImage failing(src.img, {10, 6, 1, 3});
-    failing.failFromX = 10;
-    EXPECT_EQ(failing.lockPage(10, 0, 0, 0, s, 0), nullptr);
-    EXPECT_EQ(s, ekBadInput);
-
-    PagedImage emptyPages(src.img, {0, 6, 1, 3});
-    EXPECT_EQ(emptyPages.lockPage(0, 0, 0, 0, s, 0), nullptr);
-    EXPECT_EQ(s, ekNoMemory);
-    PagedImage negative(src.img, {10, -6, -1, 3});  // a positive product of extents
-    EXPECT_EQ(negative.lockPage(0, 0, 0, 0, s, 0), nullptr);
-    EXPECT_EQ(s, ekNoMemory);
-}
-
-TEST(LockPage, PageSetKeepsTheOtherPagesWhenOneFails) {
-    Pixels3D src;
-    PagedImage img(src.img, {10, 6, 1, 3});
-    img.failFromX = 10;
-    ekPage stale;  // what a request may hold before the lock: overwritten
-    ekLockRequest r[3] = {{0, 0, 0, 0, ekOkay, nullptr},
-                          {10, 0, 0, 0, ekOkay, &stale},
-                          {30, 0, 0, 0, ekNoMemory, &stale}};
-    EXPECT_EQ(img.lockPageSet(r, 0, 3), ekBadInput);
-    ASSERT_NE(r[0].page, nullptr);
-    EXPECT_EQ(r[0].status, ekOkay);
-    EXPECT_EQ(r[1].page, nullptr);
-    EXPECT_EQ(r[1].status, ekBadInput);
-    EXPECT_EQ(r[2].page, nullptr);
-    EXPECT_EQ(r[2].status, ekOkay);  // outside: no page, no failure
-    img.unlockPageSet(r, 3);
-}
-
 // A page that counts its destruction.
 struct CountedPage : ekPage {
     explicit CountedPage(int* n) : destroyed(n) {}
@@ -197,6 +155,7 @@ TEST(LockTile, LocksThePagesOfTheGridInIteratorOrder) {
         int page[4], border[4] = {g.chance(30) ? g.in(1, 2) : 0, g.chance(30) ? g.in(1, 2) : 0};
         for (int a = 0; a < 4; ++a) page[a] = 2 * border[a] + g.in(1, extent[a]);
         PagedImage img(src.img, {page[0], page[1], page[2], page[3]}, {border[0], border[1], 0, 0});
+        img.failFromX = g.chance(20) ? g.in(-2, 20) : INT_MAX;  // those pages are not had
         const ekTile t(g.in(-5, 22), g.in(-5, 14), g.in(-1, 2), g.in(-1, 25), g.in(-1, 16),
                        g.in(0, 3));
         // Channels by an offset and count or a list, with entries far beyond
@@ -231,13 +190,17 @@ TEST(LockTile, LocksThePagesOfTheGridInIteratorOrder) {
         }
         std::unique_ptr<ekLockedTile> lt(img.lockTile3D(t.x, t.y, t.z, t.nx, t.ny, t.nz, c, 0xC07));
         ASSERT_NE(lt, nullptr);
-        ASSERT_EQ(lt->getStatus(), ekOkay);
         EXPECT_EQ(lt->image, &img);
         std::vector<Pos> got;
+        bool failed = false, held = false;  // a failed lock keeps the other pages
         for (int i = 0; i < lt->count; ++i) {
             const ekLockRequest& r = lt->requests[i];
             got.emplace_back(r.x, r.y, r.z, r.c);
-            ASSERT_NE(r.page, nullptr);
+            failed = failed || r.x >= img.failFromX;
+            held = held || r.x < img.failFromX;
+            ASSERT_EQ(r.status, r.x >= img.failFromX ? ekBadInput : ekOkay);
+            ASSERT_EQ(r.page == nullptr, r.x >= img.failFromX);
+            if (r.page == nullptr) continue;
             EXPECT_EQ(r.page->matches(r.x, r.y, r.z, r.c), 1);
             ASSERT_TRUE(holdsPageBox(img, r.page));
             const ekPgCB cb(&img, r.x, r.y, r.z, r.c);
@@ -247,19 +210,19 @@ TEST(LockTile, LocksThePagesOfTheGridInIteratorOrder) {
             for (int a = 0; a < 4; ++a) EXPECT_EQ(got[a], std::min(page[a], inside[a]));
         }
         ASSERT_EQ(got, want);
-        if (!want.empty()) {
-            EXPECT_EQ(img.lastMode, 0x007);  // 0x400 and 0x800 kept back
-        }
-        lt.reset();
-        EXPECT_EQ(img.unlockCalls, 1);
+        ASSERT_EQ(lt->getStatus(), failed ? ekBadInput : ekOkay);
+        EXPECT_EQ(img.lastMode, 0x007);  // 0x400 and 0x800 kept back
+        lt.reset();  // a lock that filled nothing is not undone
+        EXPECT_EQ(img.unlockCalls, int(held || !failed));
         // The first page alone, the mode handed down as it is; none past the grid.
         const Pos first = want.empty() ? Pos(-border[0], -border[1], 0, 0) : want[0];
         ekStatus s = ekBadInput;
         ekPage* p = img.lockPage(std::get<0>(first), std::get<1>(first), std::get<2>(first),
                                  std::get<3>(first), s, 0x401);
-        EXPECT_EQ(s, ekOkay);
         EXPECT_EQ(img.lastMode, 0x401);
-        ASSERT_NE(p, nullptr);
+        ASSERT_EQ(s, std::get<0>(first) >= img.failFromX ? ekBadInput : ekOkay);
+        ASSERT_EQ(p == nullptr, s != ekOkay);
+        if (p == nullptr) continue;
         EXPECT_TRUE(holdsPageBox(img, p));
         img.unlockPage(p);  // hands the page's position on
         const ekLockRequest& r = img.lastUnlocked;
@@ -272,47 +235,50 @@ TEST(LockTile, LocksThePagesOfTheGridInIteratorOrder) {
     }
 }
 
-TEST(LockTile, FailedLockReleasesThePagesItFilled) {
+// Locks that cannot be made: an image in error, page boxes that hold
+// nothing, and tiles inside the image whose pages cannot be listed, which are
+// refused, never answered with an empty success.
+TEST(LockTile, RefusedLocksGiveNoPageAndTheirStatus) {
     Pixels3D src;
-    PagedImage img(src.img, {10, 6, 1, 3});
-    img.failFromX = 10;
-    std::unique_ptr<ekLockedTile> lt(img.lockTile3D(0, 0, 0, 20, 6, 1, nullptr, 0));
-    ASSERT_NE(lt, nullptr);
-    EXPECT_EQ(lt->getStatus(), ekBadInput);
-    ASSERT_EQ(lt->count, 2);
-    EXPECT_NE(lt->requests[0].page, nullptr);
-    EXPECT_EQ(lt->requests[1].page, nullptr);
-    lt.reset();  // the page at x = 0 is released (the leak checker would see it)
-    EXPECT_EQ(img.unlockCalls, 1);
-
-    // A lock that filled nothing is not undone.
-    img.failFromX = 0;
-    lt.reset(img.lockTile3D(0, 0, 0, 20, 6, 1, nullptr, 0));
-    ASSERT_NE(lt, nullptr);
-    EXPECT_EQ(lt->getStatus(), ekBadInput);
-    lt.reset();
-    EXPECT_EQ(img.unlockCalls, 1);
-
-    img.setStatus(ekBadAttribute);
-    EXPECT_EQ(img.lockTile3D(0, 0, 0, 1, 1, 1, nullptr, 0), nullptr);
-}
-
-// A tile inside the image whose pages cannot be listed is refused, never
-// answered with an empty success.
-TEST(LockTile, PagesThatCannotBeListedAreRefused) {
+    PagedImage broken(src.img, {10, 6, 1, 3}), flat(src.img, {0, 6, 1, 3}),
+        negative(src.img, {10, -6, -1, 3});  // a positive product of extents
+    broken.setStatus(ekBadAttribute);
     ekConstImg huge;  // 128 x 128 pages: 2^48 of them
     ASSERT_EQ(huge.setSize(ekSize(INT_MAX, INT_MAX, 1, 1)), ekOkay);
-    Pixels3D src;
-    PagedImage flat(src.img, {0, 6, 1, 3});  // pages of no width
-    int first[2] = {0, -1};                  // channel 0 alone, by a list
+    int first[2] = {0, -1};  // channel 0 alone, by a list
     const ekConfig listed(ekUChar, ekInterleaved, 2, first);
-    for (ekImage* img : {static_cast<ekImage*>(&huge), static_cast<ekImage*>(&flat)})
+    const struct {
+        ekImage* img;
+        ekStatus page, tile;  // lockPage at the origin; lockTile over everything
+    } rows[] = {{&broken, ekBadAttribute, ekBadAttribute},
+                {&flat, ekNoMemory, ekBadInput},
+                {&negative, ekNoMemory, ekBadInput},
+                {&huge, ekOkay, ekBadInput}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(&r - rows);
+        ekStatus s = ekOkay;
+        ekPage* page = r.img->lockPage(0, 0, 0, 0, s, 0);
+        EXPECT_EQ(s, r.page);
+        EXPECT_EQ(page != nullptr, r.page == ekOkay);
+        r.img->unlockPage(page);
         for (const ekConfig* cfg : {static_cast<const ekConfig*>(nullptr), &listed}) {
-            std::unique_ptr<ekLockedTile> lt(img->lockTile(0, 0, INT_MAX, INT_MAX, cfg, 0));
-            ASSERT_NE(lt, nullptr);
-            EXPECT_EQ(lt->getStatus(), ekBadInput);
-            EXPECT_EQ(lt->count, 0);
+            std::unique_ptr<ekLockedTile> lt(r.img->lockTile(0, 0, INT_MAX, INT_MAX, cfg, 0));
+            ASSERT_EQ(lt == nullptr, r.tile == ekBadAttribute);  // an image in error: no tile
+            if (lt != nullptr) {
+                EXPECT_EQ(lt->getStatus(), r.tile);
+                EXPECT_EQ(lt->count, 0);
+            }
         }
+    }
+    // Requests: untouched when the image is in error; one outside the image
+    // is given no page and no failure, whatever it held before.
+    ekPage stale;
+    ekLockRequest req[2] = {{1, 2, 3, 4, ekNoMemory, &stale}, {30, 0, 0, 0, ekNoMemory, &stale}};
+    EXPECT_EQ(broken.lockPageSet(req, 0, 2), ekBadAttribute);
+    EXPECT_TRUE(req[0].status == ekNoMemory && req[1].page == &stale);
+    PagedImage paged(src.img, {10, 6, 1, 3});
+    EXPECT_EQ(paged.lockPageSet(req + 1, 0, 1), ekOkay);
+    EXPECT_TRUE(req[1].page == nullptr && req[1].status == ekOkay);
 }
 
 // An image destroyed before its locked tiles releases their pages and leaves
