@@ -281,28 +281,54 @@ TEST(LockTile, RefusedLocksGiveNoPageAndTheirStatus) {
     EXPECT_TRUE(req[1].page == nullptr && req[1].status == ekOkay);
 }
 
-// An image destroyed before its locked tiles releases their pages and leaves
-// them empty; deleting the tiles afterwards touches nothing of the image (the
-// sanitizer build sees any access, the leak checker any page left behind).
-TEST(LockTile, ImageDestroyedFirstEmptiesItsTiles) {
+// Every kind of image locks a tile over all of it; an image destroyed before
+// its locked tiles releases their pages and leaves them empty, and deleting
+// the tiles afterwards touches nothing of the image (the sanitizer build sees
+// any access, the leak checker any page left behind). Pages other than the
+// memory image's are copies of their page boxes: a view's page is its
+// parent's (the whole parent, one page), the constant image's are 128 x 128.
+TEST(LockTile, EveryKindOfImageLocksItsPagesAndOutlivesNoTile) {
     Pixels3D src;
-    ekPixel value(ekUShort, 3);
-    const std::function<ekImage*()> makers[] = {
-        [] { return new ekMemoryImg(ekSize(20, 12, 2, 3), ekUShort, ekSeparate); },
-        [&] { return new ekSubImg(&src.img, 2, 1, 0, 10, 6, 1, nullptr); },
-        [&] { return new ekConstImg(value); },
+    int list[2] = {2, 0};
+    ekConfig swap(ekUShort, ekInterleaved, 2, list);
+    ekPixel value(ekUShort, 2);
+    value.setElem(7, 0);
+    value.setElem(9, 1);
+    const struct {
+        std::function<ekImage*()> make;
+        int w, h, pages, hasPages;
+        bool copies;
+    } kinds[] = {
+        {[] { return new ekMemoryImg(ekSize(20, 12, 2, 3), ekUShort, ekSeparate); }, 20, 12, 3, 0,
+         false},
+        {[&] { return new ekSubImg(&src.img, 4, 2, 0, 10, 6, 1, nullptr); }, 10, 6, 1, 0, true},
+        {[&] { return new ekSubImg(&src.img, 4, 2, 0, 10, 6, 1, &swap); }, 10, 6, 1, 0, true},
+        {[&] {
+             auto* constant = new ekConstImg(value);
+             constant->setSize(ekSize(300, 200, 1, 2));
+             return constant;
+         },
+         300, 200, 6, 0, true},
         // A class of the host's own: the base image's copied pages.
-        [&] { return new PagedImage(src.img, ekXYZCstruct<int>(10, 6, 1, 3)); },
+        {[&] { return new PagedImage(src.img, ekXYZCstruct<int>(10, 6, 1, 3)); }, 20, 12, 4, 1,
+         true},
     };
-    for (const auto& make : makers) {
-        ekImage* img = make();
+    for (const auto& k : kinds) {
+        ekImage* img = k.make();
         SCOPED_TRACE(img->getClassName(0));
+        EXPECT_EQ(img->hasPages(), k.hasPages);  // a view gives its parent's answer
         std::unique_ptr<ekLockedTile> tiles[3];
         for (auto& t : tiles) {
-            t.reset(img->lockTile3D(0, 0, 0, 20, 12, 1, nullptr, 0));
+            t.reset(img->lockTile(0, 0, k.w, k.h, nullptr, 0));
             ASSERT_NE(t, nullptr);
             ASSERT_EQ(t->getStatus(), ekOkay);
-            ASSERT_GT(t->count, 0);
+            ASSERT_EQ(t->count, k.pages);
+        }
+        for (int i = 0; k.copies && i < k.pages; ++i) {
+            const ekPage* p = tiles[0]->requests[i].page;
+            ASSERT_NE(p, nullptr);
+            EXPECT_NE(p->getData(), static_cast<void*>(src.data.data()));  // a copy
+            EXPECT_TRUE(holdsPageBox(*img, p));
         }
         tiles[1].reset();  // one deleted before the image
         delete img;
@@ -312,6 +338,8 @@ TEST(LockTile, ImageDestroyedFirstEmptiesItsTiles) {
             EXPECT_EQ(tiles[i]->count, 0);
         }
     }
+    PagedImage paged(src.img, {10, 6, 1, 3});
+    EXPECT_EQ(ekSubImg(&paged, nullptr).hasPages(), 1);
 }
 
 // --- The memory image's shared page -----------------------------------------------
@@ -362,42 +390,6 @@ TEST(LockTile, MemoryImageSharesOnePageIntoItsBuffer) {
     EXPECT_EQ(again.page, req[0].page);
     ekMemoryImg broken;  // no buffer: the lock is refused
     EXPECT_EQ(broken.lockPageSet(&again, 0, 1), ekBadAttribute);
-}
-
-// --- Views and constant images lock by copy through their own tile readers ---
-
-TEST(LockTile, ViewAndConstantPagesAreCopiesOfTheirPageBoxes) {
-    Pixels3D src;
-    int list[2] = {2, 0};
-    ekConfig swap(ekUShort, ekInterleaved, 2, list);
-    PagedImage paged(src.img, {10, 6, 1, 3});
-    EXPECT_EQ(ekSubImg(&paged, nullptr).hasPages(), 1);
-    ekSubImg all(&src.img, 4, 2, 0, 10, 6, 1, nullptr), swapped(&src.img, 4, 2, 0, 10, 6, 1, &swap);
-    ekPixel value(ekUShort, 2);
-    value.setElem(7, 0);
-    value.setElem(9, 1);
-    ekConstImg constant(value);
-    ASSERT_EQ(constant.setSize(ekSize(300, 200, 1, 2)), ekOkay);
-    // A view's page is its parent's (the whole parent, one page); the
-    // constant image's are 128 x 128, 3 across and 2 down.
-    const struct {
-        ekImage* img;
-        int w, h, pages;
-    } cases[] = {{&all, 10, 6, 1}, {&swapped, 10, 6, 1}, {&constant, 300, 200, 6}};
-    for (const auto& k : cases) {
-        SCOPED_TRACE(&k - cases);
-        EXPECT_EQ(k.img->hasPages(), 0);  // a view gives the parent's answer
-        std::unique_ptr<ekLockedTile> lt(k.img->lockTile(0, 0, k.w, k.h, nullptr, 0));
-        ASSERT_NE(lt, nullptr);
-        ASSERT_EQ(lt->getStatus(), ekOkay);
-        ASSERT_EQ(lt->count, k.pages);
-        for (int i = 0; i < lt->count; ++i) {
-            const ekPage* p = lt->requests[i].page;
-            ASSERT_NE(p, nullptr);
-            EXPECT_NE(p->getData(), static_cast<void*>(src.data.data()));  // a copy
-            EXPECT_TRUE(holdsPageBox(*k.img, p));
-        }
-    }
 }
 
 // --- Page records -------------------------------------------------------------------
