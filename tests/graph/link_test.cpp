@@ -56,7 +56,7 @@ void clean(std::initializer_list<TestLink*> links) {
     for (TestLink* l : links) l->getStatus();
 }
 
-// Records the callback events as a string of codes with their links, and puts
+// Records the callback events as a string of codes, and puts
 // the library's statics back after each test.
 class Graph : public ::testing::Test {
 protected:
@@ -65,12 +65,10 @@ protected:
         ekLink::setResetCallback(saved, nullptr);
         ekLink::setResetCallbackDefaultEnabled(0, 0);
     }
-    static void record(ekLink* link, int code, void* arg) {
+    static void record(ekLink*, int code, void* arg) {
         static_cast<Graph*>(arg)->codes += static_cast<char>(code);
-        static_cast<Graph*>(arg)->links.push_back(link);
     }
     std::string codes, log;
-    std::vector<ekLink*> links;
     ekResetCallback saved = ekLink::getResetCallback();
 };
 
@@ -200,12 +198,11 @@ TEST_F(Graph, RandomOperationsMatchAModel) {
                 const auto e = first(false, index);
                 ASSERT_EQ(l.setParent(at(p), index), ekOkay);
                 if (e != entries.end() && e->first == p) return;
-                if (e != entries.end()) m.disconnect(e->first, i);
-                m.connect(p, i);
-                if (e != entries.end())
-                    e->first = p;
-                else
+                if (e == entries.end())
                     entries.emplace_back(p, index);
+                else
+                    m.disconnect(std::exchange(e->first, p), i);
+                m.connect(p, i);
                 m.alter(i);
             } else if (op <= 3) {  // by input index, by link (a null entry too)
                 const auto e = op == 2 ? first(false, index) : first(true, p);
@@ -233,14 +230,13 @@ TEST_F(Graph, RandomOperationsMatchAModel) {
                 ASSERT_EQ(l.getDepth(), node.depth);
             } else {  // replaced: every entry on it goes and alters its link
                 links[i].reset();
-                for (int k = 0; k < 8; ++k)
-                    for (auto e = m.n[k].parents.begin(); e != m.n[k].parents.end();)
-                        if (e->first == i) {
-                            e = m.n[k].parents.erase(e);
-                            m.alter(k);
-                        } else {
-                            ++e;
-                        }
+                for (int k = 0; k < 8; ++k) {
+                    auto& ps = m.n[k].parents;
+                    const size_t had = ps.size();
+                    auto on = [&](const std::pair<int, int>& e) { return e.first == i; };
+                    ps.erase(std::remove_if(ps.begin(), ps.end(), on), ps.end());
+                    if (ps.size() != had) m.alter(k);
+                }
                 for (const auto& e : entries) m.disconnect(e.first, i);
                 if (node.callbacks & 1) m.events += 'd';
                 node = Model::Node();
