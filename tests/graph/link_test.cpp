@@ -176,7 +176,7 @@ TEST_F(Graph, RandomOperationsMatchAModel) {
     auto make = [&](int i) { links[i].reset(new TestLink(std::string(1, char('0' + i)), &log)); };
     for (int i = 0; i < 8; ++i) make(i);
     auto at = [&](int slot) -> ekLink* { return slot < 0 ? nullptr : links[slot].get(); };
-    for (int round = 0; round < 20000; ++round) {
+    for (int round = 0; round < 10000; ++round) {
         const int i = pick(0, 7), p = pick(-1, 7), index = pick(0, 3), op = pick(0, 8);
         SCOPED_TRACE(testing::Message() << "round " << round << " op " << op);
         Model::Node& node = m.n[i];
