@@ -9,6 +9,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -176,8 +177,15 @@ TEST_F(Graph, RandomOperationsMatchAModel) {
     auto make = [&](int i) { links[i].reset(new TestLink(std::string(1, char('0' + i)), &log)); };
     for (int i = 0; i < 8; ++i) make(i);
     auto at = [&](int slot) -> ekLink* { return slot < 0 ? nullptr : links[slot].get(); };
+    // Drawn first, a fault once found: a link in its own loop is disabled
+    // under a child that bypasses (link, parent, index, operation).
+    const int script[][4] = {{1, 1, 0, 0}, {2, 0, 0, 8}, {2, 1, 0, 0}, {2, 0, 0, 7}, {1, 0, 0, 4}};
     for (int round = 0; round < 10000; ++round) {
-        const int i = pick(0, 7), p = pick(-1, 7), index = pick(0, 3), op = pick(0, 8);
+        int i = pick(0, 7), p = pick(-1, 7), index = pick(0, 3), op = pick(0, 8);
+        if (round < 5) {
+            const int* f = script[round];
+            std::tie(i, p, index, op) = std::make_tuple(f[0], f[1], f[2], f[3]);
+        }
         SCOPED_TRACE(testing::Message() << "round " << round << " op " << op);
         Model::Node& node = m.n[i];
         TestLink& l = *links[i];
