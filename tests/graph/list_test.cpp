@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <random>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "eks/graph.h"
@@ -114,17 +115,15 @@ TEST_F(Indexed, BrokenLinksAreNotValid) {
     EXPECT_EQ(list.isValid(), 1);  // exactly 1, also when empty
     EXPECT_EQ(list.findLink(0), nullptr);
     fill(4);
-    ekLinkItem* saved = items[2].prev;
-    items[2].prev = &items[0];
-    EXPECT_FALSE(list.isValid());
-    items[2].prev = saved;
-    saved = items[1].next;
-    items[1].next = &list;
-    EXPECT_FALSE(list.isValid());
-    items[1].next = saved;
-    list.next = &list;  // empty chain with a non-zero count
-    EXPECT_FALSE(list.isValid());
-    list.next = &items[0];
+    // A prev pointer that skips a node, a chain that ends early, an empty
+    // chain with a non-zero count.
+    const std::pair<ekLinkItem**, ekLinkItem*> breaks[] = {
+        {&items[2].prev, &items[0]}, {&items[1].next, &list}, {&list.next, &list}};
+    for (const auto& b : breaks) {
+        ekLinkItem* saved = std::exchange(*b.first, b.second);
+        EXPECT_FALSE(list.isValid());
+        *b.first = saved;
+    }
     EXPECT_TRUE(list.isValid());
 }
 

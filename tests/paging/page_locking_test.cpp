@@ -106,48 +106,6 @@ using Pos = std::tuple<int, int, int, int>;
 
 // --- Single pages of the base image -------------------------------------------
 
-TEST(LockPage, FailuresGiveNoPageAndTheirStatus) {
-    Pixels3D src;
-    PagedImage broken(src.img, {10, 6, 1, 3});
-    broken.setStatus(ekBadAttribute);
-    ekStatus s = ekOkay;
-    EXPECT_EQ(broken.lockPage(0, 0, 0, 0, s, 0), nullptr);
-    EXPECT_EQ(s, ekBadAttribute);
-    ekLockRequest untouched{1, 2, 3, 4, ekNoMemory, nullptr};
-    EXPECT_EQ(broken.lockPageSet(&untouched, 0, 1), ekBadAttribute);
-    EXPECT_EQ(untouched.status, ekNoMemory);
-
-    PagedImage failing(src.img, {10, 6, 1, 3});
-    failing.failFromX = 10;
-    EXPECT_EQ(failing.lockPage(10, 0, 0, 0, s, 0), nullptr);
-    EXPECT_EQ(s, ekBadInput);
-
-    PagedImage emptyPages(src.img, {0, 6, 1, 3});
-    EXPECT_EQ(emptyPages.lockPage(0, 0, 0, 0, s, 0), nullptr);
-    EXPECT_EQ(s, ekNoMemory);
-    PagedImage negative(src.img, {10, -6, -1, 3});  // a positive product of extents
-    EXPECT_EQ(negative.lockPage(0, 0, 0, 0, s, 0), nullptr);
-    EXPECT_EQ(s, ekNoMemory);
-}
-
-TEST(LockPage, PageSetKeepsTheOtherPagesWhenOneFails) {
-    Pixels3D src;
-    PagedImage img(src.img, {10, 6, 1, 3});
-    img.failFromX = 10;
-    ekPage stale;  // what a request may hold before the lock: overwritten
-    ekLockRequest r[3] = {{0, 0, 0, 0, ekOkay, nullptr},
-                          {10, 0, 0, 0, ekOkay, &stale},
-                          {30, 0, 0, 0, ekNoMemory, &stale}};
-    EXPECT_EQ(img.lockPageSet(r, 0, 3), ekBadInput);
-    ASSERT_NE(r[0].page, nullptr);
-    EXPECT_EQ(r[0].status, ekOkay);
-    EXPECT_EQ(r[1].page, nullptr);
-    EXPECT_EQ(r[1].status, ekBadInput);
-    EXPECT_EQ(r[2].page, nullptr);
-    EXPECT_EQ(r[2].status, ekOkay);  // outside: no page, no failure
-    img.unlockPageSet(r, 3);
-}
-
 // A page that counts its destruction.
 struct CountedPage : ekPage {
     explicit CountedPage(int* n) : destroyed(n) {}
@@ -197,6 +155,7 @@ TEST(LockTile, LocksThePagesOfTheGridInIteratorOrder) {
         int page[4], border[4] = {g.chance(30) ? g.in(1, 2) : 0, g.chance(30) ? g.in(1, 2) : 0};
         for (int a = 0; a < 4; ++a) page[a] = 2 * border[a] + g.in(1, extent[a]);
         PagedImage img(src.img, {page[0], page[1], page[2], page[3]}, {border[0], border[1], 0, 0});
+        img.failFromX = g.chance(20) ? g.in(-2, 20) : INT_MAX;  // those pages are not had
         const ekTile t(g.in(-5, 22), g.in(-5, 14), g.in(-1, 2), g.in(-1, 25), g.in(-1, 16),
                        g.in(0, 3));
         // Channels by an offset and count or a list, with entries far beyond
@@ -231,13 +190,17 @@ TEST(LockTile, LocksThePagesOfTheGridInIteratorOrder) {
         }
         std::unique_ptr<ekLockedTile> lt(img.lockTile3D(t.x, t.y, t.z, t.nx, t.ny, t.nz, c, 0xC07));
         ASSERT_NE(lt, nullptr);
-        ASSERT_EQ(lt->getStatus(), ekOkay);
         EXPECT_EQ(lt->image, &img);
         std::vector<Pos> got;
+        bool failed = false, held = false;  // a failed lock keeps the other pages
         for (int i = 0; i < lt->count; ++i) {
             const ekLockRequest& r = lt->requests[i];
             got.emplace_back(r.x, r.y, r.z, r.c);
-            ASSERT_NE(r.page, nullptr);
+            failed = failed || r.x >= img.failFromX;
+            held = held || r.x < img.failFromX;
+            ASSERT_EQ(r.status, r.x >= img.failFromX ? ekBadInput : ekOkay);
+            ASSERT_EQ(r.page == nullptr, r.x >= img.failFromX);
+            if (r.page == nullptr) continue;
             EXPECT_EQ(r.page->matches(r.x, r.y, r.z, r.c), 1);
             ASSERT_TRUE(holdsPageBox(img, r.page));
             const ekPgCB cb(&img, r.x, r.y, r.z, r.c);
@@ -247,19 +210,19 @@ TEST(LockTile, LocksThePagesOfTheGridInIteratorOrder) {
             for (int a = 0; a < 4; ++a) EXPECT_EQ(got[a], std::min(page[a], inside[a]));
         }
         ASSERT_EQ(got, want);
-        if (!want.empty()) {
-            EXPECT_EQ(img.lastMode, 0x007);  // 0x400 and 0x800 kept back
-        }
-        lt.reset();
-        EXPECT_EQ(img.unlockCalls, 1);
+        ASSERT_EQ(lt->getStatus(), failed ? ekBadInput : ekOkay);
+        EXPECT_EQ(img.lastMode, 0x007);  // 0x400 and 0x800 kept back
+        lt.reset();  // a lock that filled nothing is not undone
+        EXPECT_EQ(img.unlockCalls, int(held || !failed));
         // The first page alone, the mode handed down as it is; none past the grid.
         const Pos first = want.empty() ? Pos(-border[0], -border[1], 0, 0) : want[0];
         ekStatus s = ekBadInput;
         ekPage* p = img.lockPage(std::get<0>(first), std::get<1>(first), std::get<2>(first),
                                  std::get<3>(first), s, 0x401);
-        EXPECT_EQ(s, ekOkay);
         EXPECT_EQ(img.lastMode, 0x401);
-        ASSERT_NE(p, nullptr);
+        ASSERT_EQ(s, std::get<0>(first) >= img.failFromX ? ekBadInput : ekOkay);
+        ASSERT_EQ(p == nullptr, s != ekOkay);
+        if (p == nullptr) continue;
         EXPECT_TRUE(holdsPageBox(img, p));
         img.unlockPage(p);  // hands the page's position on
         const ekLockRequest& r = img.lastUnlocked;
@@ -272,104 +235,133 @@ TEST(LockTile, LocksThePagesOfTheGridInIteratorOrder) {
     }
 }
 
-TEST(LockTile, FailedLockReleasesThePagesItFilled) {
+// Locks that cannot be made: an image in error, page boxes that hold
+// nothing, and tiles inside the image whose pages cannot be listed, which are
+// refused, never answered with an empty success.
+TEST(LockTile, RefusedLocksGiveNoPageAndTheirStatus) {
     Pixels3D src;
-    PagedImage img(src.img, {10, 6, 1, 3});
-    img.failFromX = 10;
-    std::unique_ptr<ekLockedTile> lt(img.lockTile3D(0, 0, 0, 20, 6, 1, nullptr, 0));
-    ASSERT_NE(lt, nullptr);
-    EXPECT_EQ(lt->getStatus(), ekBadInput);
-    ASSERT_EQ(lt->count, 2);
-    EXPECT_NE(lt->requests[0].page, nullptr);
-    EXPECT_EQ(lt->requests[1].page, nullptr);
-    lt.reset();  // the page at x = 0 is released (the leak checker would see it)
-    EXPECT_EQ(img.unlockCalls, 1);
-
-    // A lock that filled nothing is not undone.
-    img.failFromX = 0;
-    lt.reset(img.lockTile3D(0, 0, 0, 20, 6, 1, nullptr, 0));
-    ASSERT_NE(lt, nullptr);
-    EXPECT_EQ(lt->getStatus(), ekBadInput);
-    lt.reset();
-    EXPECT_EQ(img.unlockCalls, 1);
-
-    img.setStatus(ekBadAttribute);
-    EXPECT_EQ(img.lockTile3D(0, 0, 0, 1, 1, 1, nullptr, 0), nullptr);
-}
-
-// A tile inside the image whose pages cannot be listed is refused, never
-// answered with an empty success.
-TEST(LockTile, PagesThatCannotBeListedAreRefused) {
+    PagedImage broken(src.img, {10, 6, 1, 3}), flat(src.img, {0, 6, 1, 3}),
+        negative(src.img, {10, -6, -1, 3});  // a positive product of extents
+    broken.setStatus(ekBadAttribute);
     ekConstImg huge;  // 128 x 128 pages: 2^48 of them
     ASSERT_EQ(huge.setSize(ekSize(INT_MAX, INT_MAX, 1, 1)), ekOkay);
-    Pixels3D src;
-    PagedImage flat(src.img, {0, 6, 1, 3});  // pages of no width
-    int first[2] = {0, -1};                  // channel 0 alone, by a list
+    int first[2] = {0, -1};  // channel 0 alone, by a list
     const ekConfig listed(ekUChar, ekInterleaved, 2, first);
-    for (ekImage* img : {static_cast<ekImage*>(&huge), static_cast<ekImage*>(&flat)})
+    const struct {
+        ekImage* img;
+        ekStatus page, tile;  // lockPage at the origin; lockTile over everything
+    } rows[] = {{&broken, ekBadAttribute, ekBadAttribute},
+                {&flat, ekNoMemory, ekBadInput},
+                {&negative, ekNoMemory, ekBadInput},
+                {&huge, ekOkay, ekBadInput}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(&r - rows);
+        ekStatus s = ekOkay;
+        ekPage* page = r.img->lockPage(0, 0, 0, 0, s, 0);
+        EXPECT_EQ(s, r.page);
+        EXPECT_EQ(page != nullptr, r.page == ekOkay);
+        r.img->unlockPage(page);
         for (const ekConfig* cfg : {static_cast<const ekConfig*>(nullptr), &listed}) {
-            std::unique_ptr<ekLockedTile> lt(img->lockTile(0, 0, INT_MAX, INT_MAX, cfg, 0));
-            ASSERT_NE(lt, nullptr);
-            EXPECT_EQ(lt->getStatus(), ekBadInput);
-            EXPECT_EQ(lt->count, 0);
-        }
-}
-
-// An image destroyed before its locked tiles releases their pages and leaves
-// them empty; deleting the tiles afterwards touches nothing of the image (the
-// sanitizer build sees any access, the leak checker any page left behind).
-TEST(LockTile, ImageDestroyedFirstEmptiesItsTiles) {
-    Pixels3D src;
-    ekPixel value(ekUShort, 3);
-    const std::function<ekImage*()> makers[] = {
-        [] { return new ekMemoryImg(ekSize(20, 12, 2, 3), ekUShort, ekSeparate); },
-        [&] { return new ekSubImg(&src.img, 2, 1, 0, 10, 6, 1, nullptr); },
-        [&] { return new ekConstImg(value); },
-        // A class of the host's own: the base image's copied pages.
-        [&] { return new PagedImage(src.img, ekXYZCstruct<int>(10, 6, 1, 3)); },
-    };
-    for (const auto& make : makers) {
-        ekImage* img = make();
-        SCOPED_TRACE(img->getClassName(0));
-        std::unique_ptr<ekLockedTile> tiles[3];
-        for (auto& t : tiles) {
-            t.reset(img->lockTile3D(0, 0, 0, 20, 12, 1, nullptr, 0));
-            ASSERT_NE(t, nullptr);
-            ASSERT_EQ(t->getStatus(), ekOkay);
-            ASSERT_GT(t->count, 0);
-        }
-        tiles[1].reset();  // one deleted before the image
-        delete img;
-        for (int i : {0, 2}) {
-            EXPECT_EQ(tiles[i]->image, nullptr);
-            EXPECT_EQ(tiles[i]->requests, nullptr);
-            EXPECT_EQ(tiles[i]->count, 0);
+            std::unique_ptr<ekLockedTile> lt(r.img->lockTile(0, 0, INT_MAX, INT_MAX, cfg, 0));
+            ASSERT_EQ(lt == nullptr, r.tile == ekBadAttribute);  // an image in error: no tile
+            if (lt != nullptr) {
+                EXPECT_EQ(lt->getStatus(), r.tile);
+                EXPECT_EQ(lt->count, 0);
+            }
         }
     }
+    // Requests: untouched when the image is in error; one outside the image
+    // is given no page and no failure, whatever it held before.
+    ekPage stale;
+    ekLockRequest req[2] = {{1, 2, 3, 4, ekNoMemory, &stale}, {30, 0, 0, 0, ekNoMemory, &stale}};
+    EXPECT_EQ(broken.lockPageSet(req, 0, 2), ekBadAttribute);
+    EXPECT_TRUE(req[0].status == ekNoMemory && req[1].page == &stale);
+    PagedImage paged(src.img, {10, 6, 1, 3});
+    EXPECT_EQ(paged.lockPageSet(req + 1, 0, 1), ekOkay);
+    EXPECT_TRUE(req[1].page == nullptr && req[1].status == ekOkay);
+}
+
+// Every kind of image locks a tile over all but its first row and column;
+// an image destroyed before its locked tiles releases their pages and leaves
+// them empty, and deleting the tiles afterwards touches nothing of the image
+// (the sanitizer build sees any access, the leak checker any page left
+// behind). The memory image shares one page into its buffer, at its origin,
+// per channel block; the others' pages are copies of their page boxes (a
+// view's page is its parent's, the whole parent; the constant image's are
+// 128 x 128).
+TEST(LockTile, EveryKindOfImageLocksItsPagesAndOutlivesNoTile) {
+    Pixels3D src;
+    int list[2] = {2, 0};
+    ekConfig swap(ekUShort, ekInterleaved, 2, list);
+    ekPixel value(ekUShort, 2);
+    value.setElem(7, 0);
+    value.setElem(9, 1);
+    auto memory = [](ekOrder order) {
+        return [order] { return new ekMemoryImg(ekSize(20, 12, 2, 3), ekUShort, order); };
+    };
+    const struct {
+        std::function<ekImage*()> make;
+        int w, h, pages, hasPages;
+        bool copies;
+    } kinds[] = {
+        {memory(ekInterleaved), 20, 12, 1, 0, false},
+        {memory(ekSequential), 20, 12, 1, 0, false},
+        {memory(ekSeparate), 20, 12, 3, 0, false},
+        {[&] { return new ekSubImg(&src.img, 4, 2, 0, 10, 6, 1, nullptr); }, 10, 6, 1, 0, true},
+        {[&] { return new ekSubImg(&src.img, 4, 2, 0, 10, 6, 1, &swap); }, 10, 6, 1, 0, true},
+        {[&] {
+             auto* constant = new ekConstImg(value);
+             constant->setSize(ekSize(300, 200, 1, 2));
+             return constant;
+         },
+         300, 200, 6, 0, true},
+        // A class of the host's own: the base image's copied pages.
+        {[&] { return new PagedImage(src.img, ekXYZCstruct<int>(10, 6, 1, 3)); }, 20, 12, 4, 1,
+         true},
+    };
+    for (const auto& k : kinds) {
+        ekImage* img = k.make();
+        SCOPED_TRACE(testing::Message() << img->getClassName(0) << " " << &k - kinds);
+        EXPECT_EQ(img->hasPages(), k.hasPages);  // a view gives its parent's answer
+        std::unique_ptr<ekLockedTile> tiles[3];
+        for (auto& t : tiles) {
+            t.reset(img->lockTile(1, 1, k.w - 1, k.h - 1, nullptr, 0));
+            ASSERT_NE(t, nullptr);
+            ASSERT_EQ(t->getStatus(), ekOkay);
+            ASSERT_EQ(t->count, k.pages);
+        }
+        const ekPage* first = tiles[0]->requests[0].page;
+        for (int i = 0; i < k.pages; ++i) {
+            const ekPage* p = tiles[0]->requests[i].page;
+            ASSERT_NE(p, nullptr);
+            if (k.copies) {
+                EXPECT_NE(p->getData(), static_cast<void*>(src.data.data()));
+                EXPECT_TRUE(holdsPageBox(*img, p));
+            } else {
+                EXPECT_EQ(tiles[0]->requests[i].c, i);
+                EXPECT_EQ(p->getData(), static_cast<ekMemoryImg*>(img)->getDataPtr());
+                EXPECT_EQ(p->matches(0, 0, 0, 0), 1);
+            }
+        }
+        tiles[1].reset();  // one deleted before the image
+        EXPECT_TRUE(k.copies || first->Valid());  // the shared page is still the image's
+        tiles[1].reset(img->lockTile(-9, 0, 5, 5, nullptr, 0));  // wholly outside: no page
+        EXPECT_EQ(tiles[1]->count, 0);
+        EXPECT_EQ(tiles[1]->getStatus(), ekOkay);
+        delete img;
+        for (auto& t : tiles) {
+            EXPECT_EQ(t->image, nullptr);
+            EXPECT_EQ(t->requests, nullptr);
+            EXPECT_EQ(t->count, 0);
+        }
+    }
+    PagedImage paged(src.img, {10, 6, 1, 3});
+    EXPECT_EQ(ekSubImg(&paged, nullptr).hasPages(), 1);
 }
 
 // --- The memory image's shared page -----------------------------------------------
 
-TEST(LockTile, MemoryImageSharesOnePageIntoItsBuffer) {
-    for (ekOrder order : {ekInterleaved, ekSequential, ekSeparate}) {
-        Pixels3D src(order);
-        std::unique_ptr<ekLockedTile> lt(src.img.lockTile3D(3, 4, 0, 5, 5, 2, nullptr, 0));
-        ASSERT_NE(lt, nullptr);
-        EXPECT_EQ(lt->getStatus(), ekOkay);
-        ASSERT_EQ(lt->count, order == ekSeparate ? 3 : 1);  // one per channel block
-        for (int i = 0; i < lt->count; ++i) {
-            EXPECT_EQ(lt->requests[i].c, i);
-            EXPECT_EQ(lt->requests[i].page->getData(), src.data.data());
-        }
-        const ekPage* page = lt->requests[0].page;
-        EXPECT_EQ(page->matches(0, 0, 0, 0), 1);  // the origin of the buffer
-        lt.reset();
-        EXPECT_TRUE(page->Valid());  // still the image's after the tile let go
-        lt.reset(src.img.lockTile(-9, 0, 5, 5, nullptr, 0));
-        EXPECT_EQ(lt->count, 0);
-        EXPECT_EQ(lt->getStatus(), ekOkay);
-    }
-
+TEST(LockPage, MemoryImageSharesOnePageIntoItsBuffer) {
     // Page sets: each request of a position of the image gets the page,
     // others none; the page stays the image's.
     Pixels3D src;
@@ -396,42 +388,6 @@ TEST(LockTile, MemoryImageSharesOnePageIntoItsBuffer) {
     EXPECT_EQ(again.page, req[0].page);
     ekMemoryImg broken;  // no buffer: the lock is refused
     EXPECT_EQ(broken.lockPageSet(&again, 0, 1), ekBadAttribute);
-}
-
-// --- Views and constant images lock by copy through their own tile readers ---
-
-TEST(LockTile, ViewAndConstantPagesAreCopiesOfTheirPageBoxes) {
-    Pixels3D src;
-    int list[2] = {2, 0};
-    ekConfig swap(ekUShort, ekInterleaved, 2, list);
-    PagedImage paged(src.img, {10, 6, 1, 3});
-    EXPECT_EQ(ekSubImg(&paged, nullptr).hasPages(), 1);
-    ekSubImg all(&src.img, 4, 2, 0, 10, 6, 1, nullptr), swapped(&src.img, 4, 2, 0, 10, 6, 1, &swap);
-    ekPixel value(ekUShort, 2);
-    value.setElem(7, 0);
-    value.setElem(9, 1);
-    ekConstImg constant(value);
-    ASSERT_EQ(constant.setSize(ekSize(300, 200, 1, 2)), ekOkay);
-    // A view's page is its parent's (the whole parent, one page); the
-    // constant image's are 128 x 128, 3 across and 2 down.
-    const struct {
-        ekImage* img;
-        int w, h, pages;
-    } cases[] = {{&all, 10, 6, 1}, {&swapped, 10, 6, 1}, {&constant, 300, 200, 6}};
-    for (const auto& k : cases) {
-        SCOPED_TRACE(&k - cases);
-        EXPECT_EQ(k.img->hasPages(), 0);  // a view gives the parent's answer
-        std::unique_ptr<ekLockedTile> lt(k.img->lockTile(0, 0, k.w, k.h, nullptr, 0));
-        ASSERT_NE(lt, nullptr);
-        ASSERT_EQ(lt->getStatus(), ekOkay);
-        ASSERT_EQ(lt->count, k.pages);
-        for (int i = 0; i < lt->count; ++i) {
-            const ekPage* p = lt->requests[i].page;
-            ASSERT_NE(p, nullptr);
-            EXPECT_NE(p->getData(), static_cast<void*>(src.data.data()));  // a copy
-            EXPECT_TRUE(holdsPageBox(*k.img, p));
-        }
-    }
 }
 
 // --- Page records -------------------------------------------------------------------
