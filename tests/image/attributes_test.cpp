@@ -243,6 +243,8 @@ TEST(ImageIdentity, ClassRecordChainsToTheLink) {
     std::fill(std::begin(raw), std::end(raw), int32_t(ekUChar));
     Bare* bare = new (raw) Bare;
     EXPECT_EQ(bare->getDataType(), ekAnyType);
+    const ekSize size = bare->getSize();  // one pixel of one channel
+    EXPECT_EQ(std::vector<int>({size.x, size.y, size.z, size.c}), std::vector<int>(4, 1));
     int page[4];
     bare->getPageSize(page[0], page[1], page[2], page[3]);
     EXPECT_EQ(std::vector<int>({page[0], page[1], page[2], page[3], int(bare->getColorModel())}),
