@@ -27,6 +27,9 @@ inline double roundHalfUp(double v) {
     return i > t ? i - 1 : i;
 }
 
+// Whether averages of the type are rounded to whole numbers.
+bool integralType(ekType type) { return type != ekFloat && type != ekDouble; }
+
 // One output value from the n x m source values of a block (rows `rowStride`
 // doubles apart, values `step` apart), for one channel; `scratch` holds n x m.
 double reduce(const double* block, int n, int m, int64_t rowStride, int step,
@@ -295,8 +298,8 @@ private:
             for (int x = 0; x < l.pageW; ++x, o += nc) {
                 const int64_t sx = ((tx * l.pageW) + x) * f;
                 const int n = int(std::max<int64_t>(0, std::min<int64_t>(f, l.width - sx)));
+                if (n * m == 0) continue;  // past the level's edge: stays 0
                 for (int c = 0; c < nc; ++c) {
-                    if (n * m == 0) continue;  // past the level's edge: stays 0
                     const double mean = o[c] / (double(n) * m);
                     o[c] = integral ? roundHalfUp(mean) : mean;
                 }
@@ -316,7 +319,7 @@ private:
     const Level* levels;  // ascending factors
     const int count;
     const ekTiffResampling method;
-    const bool integral = l.type != ekFloat && l.type != ekDouble;
+    const bool integral = integralType(l.type);
     Scratch& mem;
     ekStatus status = ekOkay;
     int plane = 0;
@@ -332,7 +335,7 @@ ekStatus separateLevel(ekTiffImg& img, ekTiffImg::State& st, const Level& v,
     const ekTiffLayout& l = st.layout();
     const int f = v.f, nc = l.pageChans;
     const int64_t srcW = int64_t(l.pageW) * f;  // source columns of one tile
-    const bool integral = l.type != ekFloat && l.type != ekDouble;
+    const bool integral = integralType(l.type);
     double* rows = mem.doubles(srcW * f * nc);
     double* tile = mem.doubles(int64_t(l.pageW) * l.pageH * nc);
     double* scratch = mem.doubles(int64_t(f) * f);
