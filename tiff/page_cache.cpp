@@ -10,7 +10,7 @@
 #include <new>
 #include <vector>
 
-ekTiffPage::~ekTiffPage() { std::free(pixels); }
+ekTiffPage::~ekTiffPage() = default;
 
 // --- Pages in and out -------------------------------------------------------------
 
@@ -139,17 +139,17 @@ void ekTiffPageCache::clear() {
     while (head != nullptr) {
         ekTiffPage* const p = head;
         unlink(p);
-        delete p;
+        destroy(p);
     }
     index.clear();
     held = 0;
-    dropSpares();
+    memory.dropFree();
 }
 
 void ekTiffPageCache::setPageBytes(int64_t bytes) {
     std::lock_guard<std::mutex> lock(m);
-    if (bytes != pageBytes) dropSpares();
     pageBytes = bytes;
+    memory.setBufferBytes(bytes);
 }
 
 // --- Budget and counters ------------------------------------------------------------------
@@ -183,25 +183,20 @@ int64_t ekTiffPageCache::evictions() {
 
 // A new page, pinned once, the most recent: zeros and ready, or loading.
 ekTiffPage* ekTiffPageCache::create(int64_t key, bool zeros) {
-    void* pixels = nullptr;
-    if (spareCount > 0) {
-        pixels = spares[--spareCount];
-        if (zeros) std::memset(pixels, 0, size_t(pageBytes));
-    } else {
-        pixels = zeros ? std::calloc(size_t(pageBytes), 1) : std::malloc(size_t(pageBytes));
-    }
+    void* const pixels = memory.take();
     if (pixels == nullptr) return nullptr;
+    if (zeros) std::memset(pixels, 0, size_t(pageBytes));
     int x = 0, y = 0, z = 0, c = 0;
     sink.position(key, x, y, z, c);
     ekTiffPage* p = new (std::nothrow) ekTiffPage(x, y, z, c, pixels, key);
     if (p == nullptr) {
-        std::free(pixels);
+        memory.give(pixels);
         return nullptr;
     }
     try {
         index.emplace(key, p);
     } catch (...) {  // the index could not grow: nothing may escape the library
-        delete p;
+        destroy(p);
         return nullptr;
     }
     p->pins = 1;
@@ -213,7 +208,7 @@ ekTiffPage* ekTiffPageCache::create(int64_t key, bool zeros) {
 
 // A failed load's page is out of the index; its last user deletes it.
 void ekTiffPageCache::unpin(ekTiffPage* page) {
-    if (--page->pins == 0 && page->state == ekTiffPage::kFailed) delete page;
+    if (--page->pins == 0 && page->state == ekTiffPage::kFailed) destroy(page);
 }
 
 // Evicts unpinned pages from the least recent until `bytes` more fit, in
@@ -238,7 +233,7 @@ ekStatus ekTiffPageCache::makeRoom(int64_t bytes) {
         for (int i = 0; i < n; ++i) {
             if (batch[i]->dirty) continue;
             remove(batch[i]);
-            retire(batch[i]);
+            destroy(batch[i]);
             ++evictionCount;
         }
         if (s != ekOkay) return s;
@@ -246,18 +241,9 @@ ekStatus ekTiffPageCache::makeRoom(int64_t bytes) {
     return ekOkay;
 }
 
-// Deletes an evicted page, keeping its buffer as a spare while the spares
-// stay small.
-void ekTiffPageCache::retire(ekTiffPage* p) {
-    if (spareCount < kMaxSpares && (spareCount + 1) * pageBytes <= kSpareBytes) {
-        spares[spareCount++] = p->pixels;
-        p->pixels = nullptr;
-    }
+void ekTiffPageCache::destroy(ekTiffPage* p) {
+    memory.give(p->pixels);
     delete p;
-}
-
-void ekTiffPageCache::dropSpares() {
-    while (spareCount > 0) std::free(spares[--spareCount]);
 }
 
 void ekTiffPageCache::remove(ekTiffPage* p) {

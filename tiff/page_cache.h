@@ -13,6 +13,7 @@
 #include <unordered_map>
 
 #include "eks/paging.h"
+#include "tiff/page_memory.h"
 
 // One cached page. Its ekPage part (position and data pointer) is what page
 // locks hand out; the cache owns the object and its buffer.
@@ -27,8 +28,7 @@ public:
     ~ekTiffPage() override;
 
     const int64_t key;
-    void* pixels;  // owned (null once given to the cache as a spare); ekPage::data is cleared
-                   // by its destructor
+    void* pixels;  // from the cache's page memory, given back when the page is destroyed
     int32_t pins = 0;             // users (reads, loads, page locks): never evicted while > 0
     int32_t locks = 0;            // page locks handed out, counted in pins too
     State state = kLoading;       // pixels are valid once kReady
@@ -108,8 +108,7 @@ private:
     void remove(ekTiffPage* p);
     void unlink(ekTiffPage* p);
     void pushFront(ekTiffPage* p);
-    void retire(ekTiffPage* p);
-    void dropSpares();
+    void destroy(ekTiffPage* p);
 
     ekTiffPageSink& sink;
     int64_t pageBytes = 0;  // every page of one file has the same size
@@ -121,14 +120,7 @@ private:
     int64_t budget = kDefaultBudget;
     int64_t held = 0;
     int64_t hitCount = 0, missCount = 0, evictionCount = 0;
-    // Buffers of evicted pages, kept for the pages that replace them: a
-    // buffer of a few hundred kilobytes comes from its own mapping, and
-    // mapping, faulting in and unmapping one per page cost as much as
-    // decoding it when several threads read.
-    static constexpr int kMaxSpares = 16;
-    static constexpr int64_t kSpareBytes = int64_t(8) << 20;
-    void* spares[kMaxSpares] = {};
-    int spareCount = 0;
+    ekTiffPageMemory memory;  // the pages' buffers
 };
 
 #endif  // EKS_TIFF_PAGE_CACHE_H

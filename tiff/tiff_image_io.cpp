@@ -116,12 +116,14 @@ void fillPart(ekDataBlock dst, const ekTile& part, const ekTile* keepOut, const 
 
 // Moves the pages a read touches into the caller's block, in the file's
 // order. When two or more compressed pages are not in the cache, a window of
-// one page more than the image has threads slides over them: each page
-// entering it is queued for decoding on the pool (as many workers as
-// threads), and the caller moves the page at its head as soon as it is
-// ready, decoding it itself when no worker has taken it yet, so that the
-// workers decode while the caller copies. The window's pages (one per
-// decoding thread) are the only ones held beyond the budget.
+// pages slides over them: each page entering it is queued for decoding on
+// the pool (one worker fewer than the image has threads), and the caller
+// moves the page at its head as soon as it is ready; while a worker decodes
+// the head, the caller decodes the pages after it that no worker has taken
+// yet, so that every thread decodes and the caller also copies. The window
+// holds what the budget holds; only when the budget is smaller than one page
+// per thread are its pages (one per decoding thread and the head) held
+// beyond it.
 class PageReader {
 public:
     PageReader(ekTiffImg::State& st_, const ekTiffLayout& l_, ekDataBlock& dst_,
@@ -158,7 +160,10 @@ private:
     };
 
     // 1 unless the read needs two or more compressed pages the cache lacks
-    // and the image has threads to spare; else threads + 1.
+    // and the image has threads to spare. Else four pages per thread, so
+    // that no decoder runs out of queued pages while the caller copies, but
+    // no more than the budget holds, and at least one page per decoding
+    // thread and the head.
     int windowSize() {
         const int threads = st.threads.load();
         if (threads < 2 || l.compression == 1) return 1;
@@ -167,9 +172,12 @@ private:
             if (missing < 2 && !st.cache.has(st.key(px, py, pz, plane))) ++missing;
         });
         if (missing < 2) return 1;
-        const int size = threads < kMaxWindow ? threads + 1 : kMaxWindow;
-        pool = ekTiffThreadPool::get(size - 1);
-        return pool == nullptr ? 1 : size;
+        const int64_t fit = st.cache.getBudget() / std::max<int64_t>(l.pageBytes, 1);
+        const int64_t size = std::min<int64_t>(
+            kMaxWindow, std::min<int64_t>(int64_t(4) * threads, std::max<int64_t>(threads + 1, fit)));
+        // The caller decodes too: one worker fewer than threads.
+        pool = ekTiffThreadPool::get(std::min<int>(threads, int(size) - 1) - 1);
+        return pool == nullptr ? 1 : int(size);
     }
 
     void moveHead(const ekPixel& fill, ekImage& image) {
