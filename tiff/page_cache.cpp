@@ -18,7 +18,10 @@ ekTiffPage* ekTiffPageCache::acquire(int64_t key, bool decode, ekStatus& s) {
     std::unique_lock<std::mutex> lock(m);
     for (;;) {
         const auto it = index.find(key);
-        if (it == index.end()) break;
+        if (it == index.end()) {
+            if (mapSlabUnlocked(lock)) continue;  // the index may have changed meanwhile
+            break;
+        }
         ekTiffPage* p = it->second;
         ++p->pins;  // keeps it alive while this thread waits for its load
         loaded.wait(lock, [p] { return p->state != ekTiffPage::kLoading; });
@@ -58,7 +61,9 @@ void ekTiffPageCache::release(ekTiffPage* page) {
 }
 
 ekTiffPage* ekTiffPageCache::startLoad(int64_t key) {
-    std::lock_guard<std::mutex> lock(m);
+    std::unique_lock<std::mutex> lock(m);
+    while (index.count(key) == 0 && mapSlabUnlocked(lock)) {
+    }
     if (index.count(key) != 0 || makeRoom(pageBytes) != ekOkay) return nullptr;
     ekTiffPage* p = create(key, false);
     if (p != nullptr) ++missCount;
@@ -180,6 +185,20 @@ int64_t ekTiffPageCache::evictions() {
 }
 
 // --- With the mutex held --------------------------------------------------------------------
+
+// When a new page will need a buffer that neither the free memory nor an
+// eviction gives, maps a slab of buffers with the mutex let go (touching a
+// new slab zeroes megabytes, which other threads need not wait for). True
+// when the mutex was let go.
+bool ekTiffPageCache::mapSlabUnlocked(std::unique_lock<std::mutex>& lock) {
+    if (memory.hasFree() || held + pageBytes > budget) return false;
+    const ekTiffPageMemory::Plan plan = memory.plan();
+    lock.unlock();
+    void* const slab = ekTiffPageMemory::mapSlab(plan);
+    lock.lock();
+    if (slab != nullptr) memory.adopt(slab, plan);
+    return slab != nullptr;
+}
 
 // A new page, pinned once, the most recent: zeros and ready, or loading.
 ekTiffPage* ekTiffPageCache::create(int64_t key, bool zeros) {

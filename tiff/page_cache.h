@@ -102,6 +102,7 @@ public:
     int64_t evictions();
 
 private:
+    bool mapSlabUnlocked(std::unique_lock<std::mutex>& lock);
     ekTiffPage* create(int64_t key, bool zeros);
     void unpin(ekTiffPage* page);
     ekStatus makeRoom(int64_t bytes);

@@ -55,6 +55,10 @@ void ekTiffPageMemory::setBufferBytes(int64_t bytes) {
     if (bytes == bufferBytes) return;
     dropFree();
     bufferBytes = bytes;
+    if (bytes > kMaxBuffer) {  // no such buffer can be had
+        perSlab = 0;
+        return;
+    }
     stride = roundUp(bytes, kAlign) + kAlign;
     if (stride + kAlign > kSlabTarget) {
         slabBytes = roundUp(stride + kAlign, kHugePage);
@@ -66,8 +70,11 @@ void ekTiffPageMemory::setBufferBytes(int64_t bytes) {
 }
 
 void* ekTiffPageMemory::take() {
-    if (bufferBytes > kMaxBuffer) return nullptr;
-    if (freeList == nullptr && !addSlab()) return nullptr;
+    if (freeList == nullptr) {
+        void* const slab = mapSlab(plan());
+        if (slab == nullptr) return nullptr;
+        adopt(slab, plan());
+    }
     Header* h = freeList;
     unlinkFree(h);
     ++h->slab->out;
@@ -109,30 +116,44 @@ void ekTiffPageMemory::dropFree() {
 }
 
 // Maps a slab aligned to 2 MiB (so that the kernel can back it with huge
-// pages) and puts its buffers on the free list.
-bool ekTiffPageMemory::addSlab() {
-    if (perSlab < 1) return false;
-    const size_t mapped = size_t(slabBytes + kHugePage);
+// pages) and writes its record and the buffers' headers.
+void* ekTiffPageMemory::mapSlab(const Plan& plan) {
+    if (plan.perSlab < 1) return nullptr;
+    const size_t mapped = size_t(plan.slabBytes + kHugePage);
     void* m = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (m == MAP_FAILED) return false;
+    if (m == MAP_FAILED) return nullptr;
     char* const start = static_cast<char*>(m);
-    char* const base = start + (roundUp(int64_t(uintptr_t(start)), kHugePage) - int64_t(uintptr_t(start)));
+    char* const base =
+        start + (roundUp(int64_t(uintptr_t(start)), kHugePage) - int64_t(uintptr_t(start)));
     if (base > start) munmap(start, size_t(base - start));
-    char* const end = base + slabBytes;
+    char* const end = base + plan.slabBytes;
     if (end < start + mapped) munmap(end, size_t(start + mapped - end));
 #ifdef MADV_HUGEPAGE
-    madvise(base, size_t(slabBytes), MADV_HUGEPAGE);  // a hint: no huge pages is fine
+    madvise(base, size_t(plan.slabBytes), MADV_HUGEPAGE);  // a hint: no huge pages is fine
 #endif
-    Slab* s = new (base) Slab{slabBytes, 0, nullptr, slabs};
+    Slab* const s = new (base) Slab{plan.slabBytes, 0, nullptr, nullptr};
+    for (int i = 0; i < plan.perSlab; ++i)
+        new (base + kAlign + int64_t(i) * plan.stride) Header{s, nullptr, nullptr, false};
+    return base;
+}
+
+void ekTiffPageMemory::adopt(void* slab, const Plan& plan) {
+    char* const base = static_cast<char*>(slab);
+    Slab* const s = reinterpret_cast<Slab*>(base);
+    if (plan.bufferBytes != bufferBytes) {
+        munmap(base, size_t(s->bytes));
+        return;
+    }
+    s->next = slabs;
     if (slabs != nullptr) slabs->prev = s;
     slabs = s;
     // Pushed last first, so that buffers are taken in address order.
     for (int i = perSlab - 1; i >= 0; --i) {
-        Header* h = new (base + kAlign + int64_t(i) * stride) Header{s, nullptr, freeList, false};
+        Header* const h = reinterpret_cast<Header*>(base + kAlign + int64_t(i) * stride);
+        h->next = freeList;
         if (freeList != nullptr) freeList->prev = h;
         freeList = h;
     }
-    return true;
 }
 
 void ekTiffPageMemory::unlinkFree(Header* h) {

@@ -40,12 +40,28 @@ public:
     // Unmaps the slabs with no buffer in use.
     void dropFree();
 
+    // A slab can also be mapped without the caller's lock, since touching it
+    // (its record and headers) zeroes megabytes that other threads need not
+    // wait for: under the lock take a plan, map the slab from it without the
+    // lock, and adopt the slab under the lock again.
+    struct Plan {
+        int64_t bufferBytes, stride, slabBytes;
+        int perSlab;
+    };
+    bool hasFree() const { return freeList != nullptr; }
+    Plan plan() const { return Plan{bufferBytes, stride, slabBytes, perSlab}; }
+    // A slab with its record and headers written, or null when no memory can
+    // be had.
+    static void* mapSlab(const Plan& plan);
+    // Puts a mapped slab's buffers on the free list; unmaps it when the size
+    // has changed since the plan.
+    void adopt(void* slab, const Plan& plan);
+
 private:
     struct Slab;
     struct Header;  // precedes each buffer: its slab, and the free-list links
 
     static void checkSizes();
-    bool addSlab();
     void unlinkFree(Header* h);
     void unmapSlab(Slab* s);
 
