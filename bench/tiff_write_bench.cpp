@@ -5,7 +5,9 @@
 // by GDAL's GTiff driver (each with a 64 MiB cache); then overviews 2, 4, 8
 // and 16 by averaging built into each one's file (ekTiffImg::buildOverviews
 // on the created image, then close; GDALBuildOverviews on the file GDAL
-// wrote, then close). Targets: both ratios at most 1.0.
+// wrote, then close). Targets: both ratios at most 1.0. Then the same with
+// each library's default: eks on every core (setThreads(0)), GDAL on one
+// thread (GDAL_NUM_THREADS unset).
 //
 //   eks_tiff_write_bench [scratch-folder] [rounds]
 //
@@ -76,7 +78,8 @@ struct Times {
 // Writes the image, timed with its close; then creates it again (untimed up
 // to the flush, as overviews are built on a created image) and times
 // buildOverviews with the close that follows.
-Times eksRound(const std::string& path, const std::vector<std::vector<uint16_t>>& rows) {
+Times eksRound(const std::string& path, const std::vector<std::vector<uint16_t>>& rows,
+               int threads) {
     Times t;
     ekTiffCreateOptions options;
     options.compression = ekTiffDeflate;
@@ -86,7 +89,7 @@ Times eksRound(const std::string& path, const std::vector<std::vector<uint16_t>>
         ekTiffImg img(path.c_str(), ekSize(kSide, kSide, 1, kChans), ekUShort, ekInterleaved,
                       options);
         img.setCacheBytes(kCache);
-        img.setThreads(1);
+        img.setThreads(threads);
         bool ok = img.getStatus() == ekOkay;
         for (int y = 0, i = 0; ok && y < kSide; y += kTile, ++i)
             ok = img.setTile(0, y, kSide, kTile, const_cast<uint16_t*>(rows[size_t(i)].data()),
@@ -154,9 +157,14 @@ int main(int argc, char** argv) {
     for (int y = 0; y < kSide; y += kTile) rows.push_back(makeRow(y));
 
     std::vector<double> eksWrite, gdalWrite, eksOvr, gdalOvr, eksWriteCpu, gdalWriteCpu,
-        eksOvrCpu, gdalOvrCpu;
+        eksOvrCpu, gdalOvrCpu, eksAllWrite, eksAllOvr, eksAllWriteCpu, eksAllOvrCpu;
     for (int r = 0; r < rounds; ++r) {
-        const Times e = eksRound(folder + "/write-eks.tif", rows);
+        const Times e = eksRound(folder + "/write-eks.tif", rows, 1);
+        const Times a = eksRound(folder + "/write-eks.tif", rows, 0);
+        eksAllWrite.push_back(a.write.wall);
+        eksAllWriteCpu.push_back(a.write.cpu);
+        eksAllOvr.push_back(a.overviews.wall);
+        eksAllOvrCpu.push_back(a.overviews.cpu);
         const Times g = gdalRound(folder + "/write-gdal.tif", rows);
         eksWrite.push_back(e.write.wall);
         eksWriteCpu.push_back(e.write.cpu);
@@ -167,8 +175,7 @@ int main(int argc, char** argv) {
         gdalOvr.push_back(g.overviews.wall);
         gdalOvrCpu.push_back(g.overviews.cpu);
     }
-    std::printf("CPU: %s, %u cores; one thread each\n", cpuName().c_str(),
-                std::thread::hardware_concurrency());
+    std::printf("CPU: %s, %u cores\n", cpuName().c_str(), std::thread::hardware_concurrency());
     std::printf("%-52s %8s %8s %6s %8s %8s %6s\n", "workload (median ms of rounds)", "eks",
                 "GDAL", "e/g", "eks cpu", "GDAL cpu", "e/g");
     const auto row = [](const char* name, const std::vector<double>& e,
@@ -178,8 +185,13 @@ int main(int argc, char** argv) {
                     median(g) * 1e3, median(e) / median(g), median(ec) * 1e3, median(gc) * 1e3,
                     median(ec) / median(gc));
     };
+    std::printf("one thread each:\n");
     row("write 8192^2 x 3 uint16, Deflate + predictor 2", eksWrite, gdalWrite, eksWriteCpu,
         gdalWriteCpu);
     row("overviews 2, 4, 8, 16 by averaging", eksOvr, gdalOvr, eksOvrCpu, gdalOvrCpu);
+    std::printf("each library's default (eks every core, GDAL one thread):\n");
+    row("write 8192^2 x 3 uint16, Deflate + predictor 2", eksAllWrite, gdalWrite, eksAllWriteCpu,
+        gdalWriteCpu);
+    row("overviews 2, 4, 8, 16 by averaging", eksAllOvr, gdalOvr, eksAllOvrCpu, gdalOvrCpu);
     return 0;
 }

@@ -248,6 +248,13 @@ ekStatus ekTiffPageCache::makeRoom(int64_t bytes) {
                 if (p->dirty) dirty[nd++] = p;
             }
         if (n == 0) return ekOkay;  // every page is in use
+        // Dirty pages that must go are written together with the dirty pages
+        // next in line to go, up to a batch, so that they are encoded on the
+        // pool together; those stay cached, clean. The batch does not depend
+        // on the thread count, so neither does the order of pages in the file.
+        for (ekTiffPage* p = batch[n - 1]->newer; nd > 0 && nd < kBatch && p != nullptr;
+             p = p->newer)
+            if (p->pins == 0 && p->state == ekTiffPage::kReady && p->dirty) dirty[nd++] = p;
         const ekStatus s = nd == 0 ? ekOkay : sink.writeBack(dirty, nd);
         for (int i = 0; i < n; ++i) {
             if (batch[i]->dirty) continue;

@@ -9,10 +9,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "eks/tiff.h"
 #include "tiff/tiff_state.h"
+#include "tiff/tile_writer.h"
 
 namespace {
 
@@ -77,12 +79,14 @@ bool nests(int f, const ekTiffLayout& l) {
     return (f & (f - 1)) == 0 && l.pageW % f == 0 && l.pageH % f == 0;
 }
 
-// Buffers of doubles and the page that a level's tile is encoded from.
+// Buffers of doubles, the page a tile is converted in when its type has no
+// plain cast, and the writer of the levels' tiles.
 struct Scratch {
-    explicit Scratch(const ekTiffImg::State& st)
+    explicit Scratch(ekTiffImg::State& st)
         : page(std::malloc(size_t(st.layout().pageBytes))),
           image(page, ekSize(st.layout().pageW, st.layout().pageH, 1, st.layout().pageChans),
-                st.layout().type, st.layout().pageChans > 1 ? ekInterleaved : ekSeparate) {}
+                st.layout().type, st.layout().pageChans > 1 ? ekInterleaved : ekSeparate),
+          tiles(st.store, st.threads.load(), st.layout().pageBytes) {}
     Scratch(const Scratch&) = delete;
     Scratch& operator=(const Scratch&) = delete;
     ~Scratch() {
@@ -102,6 +106,7 @@ struct Scratch {
     }
     void* page;
     ekMemoryImg image;  // over page, to convert a tile of doubles to the file's type
+    ekTiffTileWriter tiles;  // the levels' tiles, encoded while the next ones are computed
     static constexpr int kMaxBuffers = kMaxLevels + 8;
     double* buffers[kMaxBuffers] = {};
     int used = 0;
@@ -144,11 +149,15 @@ ekStatus writeLevelTile(ekTiffImg::State& st, Scratch& mem, const Level& v, int 
     const ekTiffLayout& l = st.layout();
     const ekConfig cfg = asDoubles(l.pageChans, 0);
     const int64_t values = int64_t(l.pageW) * l.pageH * l.pageChans;
-    const ekStatus s = castTile(l.type, tile, values, mem.page)
-                           ? ekOkay
-                           : mem.image.setTile(0, 0, l.pageW, l.pageH, tile, &cfg);
-    const int64_t index = v.first + (int64_t(plane) * v.down + ty) * v.across + tx;
-    return s == ekOkay ? st.store.writePage(index, mem.page) : s;
+    void* const page = mem.tiles.next();
+    if (page == nullptr) return ekNoMemory;
+    if (!castTile(l.type, tile, values, page)) {
+        const ekStatus s = mem.image.setTile(0, 0, l.pageW, l.pageH, tile, &cfg);
+        if (s != ekOkay) return s;
+        std::memcpy(page, mem.page, size_t(l.pageBytes));
+    }
+    mem.tiles.write(v.first + (int64_t(plane) * v.down + ty) * v.across + tx);
+    return mem.tiles.status();
 }
 
 // Reduces the f x f blocks of `src` (cols x rows values of nc channels, rows
@@ -422,5 +431,6 @@ ekStatus ekTiffImg::buildLevels(const int* factors, int count, ekTiffResampling 
     if (nestedCount > 0) s = NestedLevels(*this, *state, nested, nestedCount, method, mem).run();
     for (int i = 0; s == ekOkay && i < count; ++i)
         if (!nests(levels[i].f, l)) s = separateLevel(*this, *state, levels[i], method, mem);
-    return s;
+    const ekStatus placed = mem.tiles.finish();
+    return s != ekOkay ? s : placed;
 }

@@ -137,6 +137,9 @@ TEST(TiffThreads, WritesAreByteIdenticalAndThreadsStartOnlyWhenNeeded) {
             // evictions encode on the pool while its workers decode.
             std::vector<uint8_t> window(120 * 50 * 2);
             ASSERT_EQ(ekOkay, img.getTile(30, 20, 120, 50, window.data(), nullptr));
+            // Overview tiles are encoded on the pool too, and placed in order.
+            const int factors[] = {2, 4, 3};
+            ASSERT_EQ(ekOkay, img.buildOverviews(factors, 3, ekTiffAverage));
             ASSERT_EQ(ekOkay, img.close());
         }
         files.push_back(readFile(path));
