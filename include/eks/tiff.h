@@ -269,11 +269,11 @@ public:
     ekStatus setCacheBytes(int64_t bytes);
     int64_t getCacheBytes() const;
     // Threads that decode the pages of one read, and encode the pages of one
-    // flush: 0 is the number of cores, 1 uses no pool (the caller's thread
-    // does it all). With n above 1, a read decodes on n workers of the pool
-    // while the caller moves the decoded pages into its buffer (decoding any
-    // page no worker has taken yet), and a flush encodes on n - 1 workers
-    // and the caller. The default is the environment variable EKS_NUM_THREADS
+    // flush or of the overviews being built: 0 is the number of cores, 1
+    // uses no pool (the caller's thread does it all). With n above 1, a read
+    // decodes on n - 1 workers of the pool and the caller, which also moves
+    // the decoded pages into its buffer, and a flush (or an eviction of dirty
+    // pages, or buildOverviews) encodes on n - 1 workers and the caller. The default is the environment variable EKS_NUM_THREADS
     // when it is a positive number, else the number of cores. Takes effect
     // for the next read or flush; ekBadInput for a negative number.
     ekStatus setThreads(int n);
