@@ -117,7 +117,7 @@ TEST(TiffThreads, WritesAreByteIdenticalAndThreadsStartOnlyWhenNeeded) {
     const std::vector<uint8_t> pixels = randomBytes(200 * 90 * 2, 7);
     std::vector<std::vector<uint8_t>> files;
     const int before = threadsInProcess();
-    for (int threads : {1, 4}) {
+    for (int threads : {1, 2, 4}) {
         const std::string path = tempTiffPath("threads" + std::to_string(threads));
         {
             ekTiffImg img(path.c_str(), ekSize(200, 90, 1, 2), ekUChar, ekSeparate, 32, 16,
@@ -143,8 +143,12 @@ TEST(TiffThreads, WritesAreByteIdenticalAndThreadsStartOnlyWhenNeeded) {
             ASSERT_EQ(ekOkay, img.close());
         }
         files.push_back(readFile(path));
+        // Two threads: one worker besides the caller.
+        if (threads == 2 && before == 1) {
+            EXPECT_EQ(2, threadsInProcess());
+        }
     }
-    EXPECT_TRUE(files[0] == files[1]);
+    EXPECT_TRUE(files[0] == files[1] && files[0] == files[2]);
     // Three workers besides the caller (reads and flushes work on one fewer
     // than the image has threads, the caller being the last), unless an
     // earlier test in this process started the pool already.
