@@ -24,7 +24,8 @@ int64_t roundUp(int64_t n, int64_t to) { return (n + to - 1) / to * to; }
 
 struct ekTiffPageMemory::Slab {
     int64_t bytes;
-    int out;  // buffers in use
+    int count;  // buffers in the slab
+    int out;    // buffers in use
     Slab* prev;
     Slab* next;
 };
@@ -67,6 +68,12 @@ void ekTiffPageMemory::setBufferBytes(int64_t bytes) {
         slabBytes = kSlabTarget;
         perSlab = int((kSlabTarget - kAlign) / stride);
     }
+}
+
+ekTiffPageMemory::Plan ekTiffPageMemory::plan() const {
+    const int n = slabCount < 30 && (int64_t(1) << slabCount) < perSlab ? 1 << slabCount : perSlab;
+    const int64_t bytes = n == perSlab ? slabBytes : roundUp(kAlign + n * stride, kSmallPage);
+    return Plan{bufferBytes, stride, bytes, n};
 }
 
 void* ekTiffPageMemory::take() {
@@ -115,23 +122,27 @@ void ekTiffPageMemory::dropFree() {
     }
 }
 
-// Maps a slab aligned to 2 MiB (so that the kernel can back it with huge
-// pages) and writes its record and the buffers' headers.
+// Maps a slab, aligned to 2 MiB when it is that large (so that the kernel
+// can back it with huge pages), and writes its record and the buffers'
+// headers.
 void* ekTiffPageMemory::mapSlab(const Plan& plan) {
     if (plan.perSlab < 1) return nullptr;
-    const size_t mapped = size_t(plan.slabBytes + kHugePage);
+    const bool huge = plan.slabBytes >= kHugePage;
+    const size_t mapped = size_t(plan.slabBytes + (huge ? kHugePage : 0));
     void* m = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (m == MAP_FAILED) return nullptr;
     char* const start = static_cast<char*>(m);
-    char* const base =
-        start + (roundUp(int64_t(uintptr_t(start)), kHugePage) - int64_t(uintptr_t(start)));
-    if (base > start) munmap(start, size_t(base - start));
-    char* const end = base + plan.slabBytes;
-    if (end < start + mapped) munmap(end, size_t(start + mapped - end));
+    char* base = start;
+    if (huge) {
+        base += roundUp(int64_t(uintptr_t(start)), kHugePage) - int64_t(uintptr_t(start));
+        if (base > start) munmap(start, size_t(base - start));
+        char* const end = base + plan.slabBytes;
+        if (end < start + mapped) munmap(end, size_t(start + mapped - end));
 #ifdef MADV_HUGEPAGE
-    madvise(base, size_t(plan.slabBytes), MADV_HUGEPAGE);  // a hint: no huge pages is fine
+        madvise(base, size_t(plan.slabBytes), MADV_HUGEPAGE);  // a hint: no huge pages is fine
 #endif
-    Slab* const s = new (base) Slab{plan.slabBytes, 0, nullptr, nullptr};
+    }
+    Slab* const s = new (base) Slab{plan.slabBytes, plan.perSlab, 0, nullptr, nullptr};
     for (int i = 0; i < plan.perSlab; ++i)
         new (base + kAlign + int64_t(i) * plan.stride) Header{s, nullptr, nullptr, false};
     return base;
@@ -147,8 +158,9 @@ void ekTiffPageMemory::adopt(void* slab, const Plan& plan) {
     s->next = slabs;
     if (slabs != nullptr) slabs->prev = s;
     slabs = s;
+    ++slabCount;
     // Pushed last first, so that buffers are taken in address order.
-    for (int i = perSlab - 1; i >= 0; --i) {
+    for (int i = s->count - 1; i >= 0; --i) {
         Header* const h = reinterpret_cast<Header*>(base + kAlign + int64_t(i) * stride);
         h->next = freeList;
         if (freeList != nullptr) freeList->prev = h;
@@ -167,9 +179,10 @@ void ekTiffPageMemory::unlinkFree(Header* h) {
 // Unmaps a slab, taking its free buffers off the free list first.
 void ekTiffPageMemory::unmapSlab(Slab* s) {
     char* const base = reinterpret_cast<char*>(s);
-    for (int i = 0; i < perSlab && s->out == 0; ++i)
+    for (int i = 0; i < s->count && s->out == 0; ++i)
         unlinkFree(reinterpret_cast<Header*>(base + kAlign + int64_t(i) * stride));
     (s->prev != nullptr ? s->prev->next : slabs) = s->next;
     if (s->next != nullptr) s->next->prev = s->prev;
+    --slabCount;
     munmap(base, size_t(s->bytes));
 }

@@ -9,6 +9,11 @@
 // 2 MiB and advised for huge pages, so one fault maps 2 MiB where available;
 // without huge pages it still saves the mapping and unmapping per page.
 //
+// Slabs grow: the first holds one buffer, each next one twice as many, up to
+// a full slab of about 4 MiB, so that an image that uses a few pages maps
+// only a few pages' worth (a huge page is mapped whole on its first touch);
+// only slabs of 2 MiB or more are aligned and advised for huge pages.
+//
 // Memory given back is kept for reuse up to kKeepBytes; beyond that a slab
 // left with no buffer in use is unmapped, and a free buffer in a slab still
 // in use is returned to the system (its contents are then lost, which is
@@ -49,7 +54,7 @@ public:
         int perSlab;
     };
     bool hasFree() const { return freeList != nullptr; }
-    Plan plan() const { return Plan{bufferBytes, stride, slabBytes, perSlab}; }
+    Plan plan() const;
     // A slab with its record and headers written, or null when no memory can
     // be had.
     static void* mapSlab(const Plan& plan);
@@ -67,8 +72,9 @@ private:
 
     int64_t bufferBytes = 0;
     int64_t stride = 0;  // header and buffer, rounded up to 64 bytes
-    int64_t slabBytes = 0;
-    int perSlab = 0;
+    int64_t slabBytes = 0;  // of a full slab
+    int perSlab = 0;        // buffers in a full slab
+    int slabCount = 0;      // slabs mapped now
     int64_t freeBytes = 0;  // in buffers on the free list still backed by memory
     Header* freeList = nullptr;
     Slab* slabs = nullptr;
