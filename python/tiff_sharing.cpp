@@ -131,9 +131,9 @@ void bindTiffSharing(py::module_& m, TiffClass& cls) {
             [](PyTiffImage& self, int n) {
                 change(self, "threads", [&](ekTiffImg* t) { return t->setThreads(n); });
             },
-            "Threads that decode the pages of one read (pool workers, while the calling "
-            "thread moves the pages) and encode those of one flush (the calling thread "
-            "included): 0 sets the number of cores, 1 uses no pool.")
+            "Threads that decode the pages of one read and encode those of one flush or "
+            "of the overviews being built, the calling thread included (it also moves "
+            "the decoded pages): 0 sets the number of cores, 1 uses no pool.")
         .def("__reduce__", &reduceTiff,
              "Pickles the absolute path, level, cache budget, thread count and fill of a file "
              "opened for reading, which unpickling opens again. Created files refuse "
