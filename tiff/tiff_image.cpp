@@ -7,6 +7,7 @@
 
 #include "eks/tiff.h"
 #include "tiff/tiff_state.h"
+#include "tiff/tile_writer.h"
 
 ekClassList ekTiffImg::classList = {"ekTiffImg", &ekImage::classList};
 
@@ -17,18 +18,6 @@ const char kNoMemory[] = "out of memory";
 // --- Pages through the cache ----------------------------------------------------
 
 namespace {
-
-// Encodes one dirty page on a pool thread.
-class EncodeJob final : public ekTiffJob {
-public:
-    ekTiffStore* store = nullptr;
-    const void* pixels = nullptr;
-    ekTiffBytes encoded;
-    ekStatus status = ekOkay;
-
-private:
-    void run() override { status = store->encode(pixels, encoded); }
-};
 
 constexpr int kMaxJobs = 64;  // pages coded ahead of the one being placed
 
@@ -61,9 +50,9 @@ ekStatus ekTiffImg::State::writeBack(ekTiffPage** pages, int count) {
     const int workers = count > 1 && lay.compression != 1 ? threads.load() - 1 : 0;
     ekTiffThreadPool* pool = ekTiffThreadPool::get(workers < kMaxJobs ? workers : kMaxJobs - 1);
     const int window = pool == nullptr ? 1 : (workers + 1 < kMaxJobs ? workers + 1 : kMaxJobs);
-    EncodeJob jobs[kMaxJobs];
+    ekTiffEncodeJob jobs[kMaxJobs];
     const auto start = [&](int i) {
-        EncodeJob& job = jobs[i % window];
+        ekTiffEncodeJob& job = jobs[i % window];
         job.store = &store;
         job.pixels = pages[i]->pixels;
         job.reset();
@@ -72,7 +61,7 @@ ekStatus ekTiffImg::State::writeBack(ekTiffPage** pages, int count) {
     for (int i = 0; i < count && i < window; ++i) start(i);
     ekStatus result = ekOkay;
     for (int i = 0; i < count; ++i) {
-        EncodeJob& job = jobs[i % window];
+        ekTiffEncodeJob& job = jobs[i % window];
         if (pool != nullptr) {
             // Encoded here if no worker took it; while a worker does, this
             // thread encodes the pages after it.

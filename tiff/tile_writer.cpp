@@ -13,14 +13,15 @@ ekTiffTileWriter::ekTiffTileWriter(ekTiffStore& s, int threads, int64_t bytes)
 
 ekTiffTileWriter::~ekTiffTileWriter() {
     finish();
-    for (Slot& slot : slots) std::free(slot.pixels);
+    for (Slot& slot : slots) std::free(slot.buffer);
 }
 
 void* ekTiffTileWriter::next() {
     if (queued == window) placeOldest();
     Slot& slot = slots[(head + queued) % window];
-    if (slot.pixels == nullptr) slot.pixels = std::malloc(size_t(pageBytes));
-    return slot.pixels;
+    if (slot.buffer == nullptr) slot.buffer = std::malloc(size_t(pageBytes));
+    slot.pixels = slot.buffer;
+    return slot.buffer;
 }
 
 void ekTiffTileWriter::write(int64_t index) {

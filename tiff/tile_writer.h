@@ -13,6 +13,18 @@
 #include "tiff/tiff_codec.h"
 #include "tiff/tiff_store.h"
 
+// Encodes one page of pixels for a store, on a pool thread or the caller's.
+class ekTiffEncodeJob : public ekTiffJob {
+public:
+    ekTiffStore* store = nullptr;
+    const void* pixels = nullptr;
+    ekTiffBytes encoded;
+    ekStatus status = ekOkay;
+
+protected:
+    void run() override { status = store->encode(pixels, encoded); }
+};
+
 class ekTiffTileWriter {
 public:
     // Tiles of `pageBytes` bytes for `store`, encoded on `threads` threads
@@ -37,13 +49,9 @@ public:
 
 private:
     static constexpr int kMaxWindow = 64;
-    struct Slot final : ekTiffJob {
-        ekTiffStore* store = nullptr;
-        void* pixels = nullptr;
-        ekTiffBytes encoded;
-        ekStatus status = ekOkay;
+    struct Slot final : ekTiffEncodeJob {
+        void* buffer = nullptr;  // owned: the tile's pixels
         int64_t index = 0;
-        void run() override { status = store->encode(pixels, encoded); }
     };
     void placeOldest();
 
