@@ -137,6 +137,9 @@ bool writeDirectory(TIFF* tif, const RawTiffSpec& s, const uint8_t* img) {
                 if (rowBits % 8 != 0)
                     for (int r = 0; r < rows; ++r)
                         buf[size_t(r * rowBytes + rowBytes - 1)] |= uint8_t(0xFF >> (rowBits % 8));
+                if (s.sparse &&
+                    std::all_of(buf.begin(), buf.end(), [](uint8_t b) { return b == 0; }))
+                    continue;
                 const tmsize_t n = tmsize_t(buf.size());
                 ok = ok && (s.tiled ? TIFFWriteEncodedTile(tif, index, buf.data(), n)
                                     : TIFFWriteEncodedStrip(tif, index, buf.data(), n)) >= 0;

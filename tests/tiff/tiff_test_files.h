@@ -33,6 +33,7 @@ struct RawTiffSpec {
     int orientation = 1;
     int compression = 1;
     int directories = 1;
+    bool sparse = false;  // pages of zeros are left out (byte count 0)
     int subfileType = 0;  // 1 reduced resolution, 4 mask
     int subIfds = 0;      // writeRawTiffs: the directories after this one are its SubIFDs
     std::vector<uint16_t> colormap;  // palette: 2^bits red, then green, then blue
