@@ -8,6 +8,7 @@
 #include <tiffio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -227,6 +228,27 @@ ekStatus ekTiffFile::decode(Reader& r, int64_t index, void* buf, int64_t bytes) 
     return ekOkay;
 }
 
+// A page the file never stored (byte count 0) is the nodata value in every
+// channel, as the image's type holds it (GDAL reads sparse files so); zeros
+// when the file has none.
+void ekTiffFile::fillUnstored(int plane, void* buf) const {
+    ekPixel value;
+    value.set(lay.type, lay.pageChans, nullptr);
+    double v = 0;
+    for (int c = 0; c < value.nc() && nodataElement(plane + c, v); ++c) value.setElem(v, c);
+    const int64_t pixelBytes = ekDataSize(lay.type, value.nc());
+    unsigned char* out = static_cast<unsigned char*>(buf);
+    if (lay.type == ekBit || value.elems() == nullptr || pixelBytes <= 0) {
+        std::memset(out, value.getElem(0) != 0 && lay.type == ekBit ? 0xFF : 0,
+                    size_t(lay.pageBytes));
+        return;
+    }
+    const int64_t filled = std::min<int64_t>(pixelBytes, lay.pageBytes);
+    std::memcpy(out, value.elems(), size_t(filled));
+    for (int64_t done = filled; done < lay.pageBytes; done *= 2)  // the pattern doubles
+        std::memcpy(out + done, out, size_t(std::min(done, lay.pageBytes - done)));
+}
+
 ekStatus ekTiffFile::readPage(int px, int py, int z, int plane, void* buf) {
     if (fd < 0) return ekBadInput;
     Reader* r = acquireReader();
@@ -243,6 +265,10 @@ ekStatus ekTiffFile::readWith(Reader& r, int px, int py, int z, int plane, void*
     ekStatus s = selectSlice(r, z);
     if (s != ekOkay) return s;
     const int64_t index = stripOrTile(px, py, plane);
+    if (hasNodata && TIFFGetStrileByteCount(r.tif, uint32_t(index)) == 0) {
+        fillUnstored(plane, buf);
+        return ekOkay;
+    }
     if (fmt.unpack.kind == ekTiffUnpack::kAsStored) return decode(r, index, buf, lay.pageBytes);
     const int64_t bytes = fmt.unpack.decodedBytes();
     unsigned char* tmp = static_cast<unsigned char*>(std::malloc(size_t(bytes)));

@@ -82,8 +82,8 @@ public:
     // Decodes page (px, py) of plane `plane` in slice z into `buf`, which
     // holds layout().pageBytes bytes of the image's type (samples widened,
     // palette indices looked up); rows past the end of a short last strip
-    // and pages the file never stored (byte count 0) read as zeros. Safe from
-    // any number of threads at once.
+    // read as zeros, pages the file never stored (byte count 0) as the nodata
+    // value, or zeros without one. Safe from any number of threads at once.
     ekStatus readPage(int px, int py, int z, int plane, void* buf);
 
     // The last failure or warning; "" when there is none.
@@ -128,6 +128,7 @@ private:
     int64_t stripOrTile(int px, int py, int plane) const;
     ekStatus decode(Reader& r, int64_t index, void* buf, int64_t bytes);
     ekStatus readWith(Reader& r, int px, int py, int z, int plane, void* buf);
+    void fillUnstored(int plane, void* buf) const;
 
     int fd = -1;
     uint64_t fileBytes = 0;

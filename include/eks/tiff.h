@@ -151,7 +151,9 @@ struct ekTiffCreateOptions {
 // tags) is left out with a warning. GDAL_NODATA's text, when it is a number,
 // is getNodata()'s value and the default fill of every channel (of a palette
 // image read as RGB, the colour of that index); an overview without the tag
-// takes the full resolution's.
+// takes the full resolution's. A page the file never stored (a sparse file's
+// tile or strip of byte count 0) reads as that value in every channel, as
+// GDAL reads it; as zeros when the file has no nodata value.
 //
 // Pages. The file's tiles (or strips) are the pages: hasPages() is 1, the page
 // size is (tile width, tile height, 1, samples per pixel), one channel per page

@@ -177,6 +177,30 @@ def test_tags_keep_their_type_and_make_a_geotiff(tmp_path, gdal):
     assert types == [12, 12, 3, 2, 1, 6, 3, 8, 4, 9, 11, 12, 5, 7, 2, 3]
 
 
+# A sparse file's tiles that were never stored read as GDAL reads them: the
+# nodata value in every channel (1-bit samples too, separate planes too).
+@pytest.mark.parametrize("interleave, gdal_type, nodata, options", [
+    ("PIXEL", "Int16", -9999, []),
+    ("BAND", "Float32", np.nan, []),
+    ("PIXEL", "Byte", 1, ["NBITS=1"]),
+])
+def test_tiles_a_sparse_file_never_stored_read_as_its_nodata(interleave, gdal_type, nodata,
+                                                             options, tmp_path, gdal):
+    path = str(tmp_path / "sparse.tif")
+    ds = gdal.GetDriverByName("GTiff").Create(
+        path, 40, 30, 2, gdal.GetDataTypeByName(gdal_type),
+        ["TILED=YES", "BLOCKXSIZE=16", "BLOCKYSIZE=16", "SPARSE_OK=TRUE",
+         f"INTERLEAVE={interleave}"] + options)
+    for b in (1, 2):
+        ds.GetRasterBand(b).SetNoDataValue(nodata)
+        ds.GetRasterBand(b).WriteArray(np.full((16, 16), b - 1), 16, 0)  # one tile of three
+    ds = None
+    ds = gdal.Open(path)
+    theirs = np.stack([ds.GetRasterBand(b).ReadAsArray() for b in (1, 2)], -1)
+    assert np.isnan(nodata) or (theirs == nodata).sum() >= 2 * (40 * 30 - 16 * 16)
+    np.testing.assert_array_equal(eks.TiffImage(path)[...].astype(theirs.dtype), theirs)
+
+
 # Photometric 1 min-is-black, 2 RGB; extra sample 0 unspecified, 2 alpha (the
 # library's choice without a name is tested with the library).
 @pytest.mark.parametrize("shape, photometric, tags", [

@@ -231,9 +231,9 @@ void checkLayout(const Sample& smp, bool separate, bool tiled, int comp, uint32_
                  << " private tags " << privateTags);
     const std::string path = tempTiffPath("layout");
     std::vector<uint8_t> pixels = randomPixels(s, seed);
-    // Every third file leaves its pages of zeros out (the first directory's
-    // lower half): they read as zeros.
-    s.sparse = seed % 3 == 0;
+    // Every third file without nodata leaves its pages of zeros out (the
+    // first directory's lower half): they read as zeros.
+    s.sparse = seed % 3 == 0 && nd >= 4;
     const int64_t half = rawBytes(s) / 2;
     if (s.sparse) std::fill(pixels.begin() + half, pixels.begin() + 2 * half, 0);
     ASSERT_TRUE(writeRawTiff(path, s, pixels));
