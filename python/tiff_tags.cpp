@@ -163,7 +163,7 @@ void bindTiffTags(TiffClass& cls) {
                 return has != 0 ? py::object(py::float_(value)) : py::object(py::none());
             },
             "The file's nodata value (GDAL's tag) as a float, None when it has none; it is "
-            "also the default fill.")
+            "also the default fill, and what tiles a sparse file never stored read as.")
         .def_property_readonly(
             "overviews",
             [](PyTiffImage& self) {
