@@ -56,7 +56,8 @@ ekColorModel modelOf(int photometric, int channels, bool unspecifiedExtra) {
 }
 
 // Sample sizes and formats that are refused, with the nearest layout read.
-// Unsigned samples of up to 32 bits are all read (widened when need be).
+// Unsigned samples of up to 32 bits are all read (widened when need be), and
+// 16-bit floating-point samples (as 32-bit).
 struct Refusal {
     uint16_t format, minBits, maxBits;
     const char* what;
@@ -153,6 +154,9 @@ ekStatus ekTiffFile::checkSamples(const ekTiffGeometry& g, Format& f) {
     if (type == ekAnyType && format == SAMPLEFORMAT_UINT) {
         type = ekTiffWidenedType(g.bits);
         f.unpack.kind = ekTiffUnpack::kWiden;
+    } else if (type == ekAnyType && format == SAMPLEFORMAT_IEEEFP && g.bits == 16) {
+        type = ekFloat;
+        f.unpack.kind = ekTiffUnpack::kHalf;
     }
     if (type == ekAnyType) {
         for (const Refusal& r : kRefusals)

@@ -34,6 +34,34 @@ void widen(const ekTiffUnpack& u, const unsigned char* in, T* out) {
         for (int64_t i = 0; i < u.rowSamples; ++i) *out++ = T(sampleAt(in, i, u.bits));
 }
 
+// An IEEE binary16 value as the binary32 value it equals: every half is
+// exactly a float (subnormals become normal floats; infinities stay, NaNs keep
+// their sign and payload).
+float halfToFloat(uint16_t h) {
+    const uint32_t sign = uint32_t(h & 0x8000) << 16;
+    const uint32_t exponent = (h >> 10) & 0x1F, mantissa = h & 0x3FF;
+    uint32_t bits;
+    if (exponent == 0x1F) {
+        bits = sign | 0x7F800000u | mantissa << 13;
+    } else if (exponent != 0) {
+        bits = sign | (exponent + 112) << 23 | mantissa << 13;  // rebias 15 -> 127
+    } else {
+        const float magnitude = float(mantissa) * (1.0f / 16777216.0f);  // mantissa x 2^-24
+        std::memcpy(&bits, &magnitude, 4);
+        bits |= sign;
+    }
+    float f;
+    std::memcpy(&f, &bits, 4);
+    return f;
+}
+
+void widenHalves(const ekTiffUnpack& u, const unsigned char* in, float* out) {
+    const int64_t rowBytes = u.rowBytes();
+    for (int32_t r = 0; r < u.rows; ++r, in += rowBytes)
+        for (int64_t i = 0; i < u.rowSamples; ++i)
+            *out++ = halfToFloat(uint16_t(sampleAt(in, i, 16)));
+}
+
 // An 8-bit page takes the colour map's 16-bit components / 257, exact for
 // the maps it is chosen for (every entry a multiple of 257).
 template <class T>
@@ -120,6 +148,9 @@ void ekTiffUnpackPage(const ekTiffUnpack& u, const unsigned char* in, void* out)
             break;
         case ekTiffUnpack::kPalette:
             byType<LookUp>(u, in, out);
+            break;
+        case ekTiffUnpack::kHalf:
+            widenHalves(u, in, static_cast<float*>(out));
             break;
         case ekTiffUnpack::kAsStored:
             break;

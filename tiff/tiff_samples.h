@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // Samples as libtiff decodes them to the image's elements: 1-bit rows packed
-// end to end, unsigned samples of other sizes widened to the next type, and
-// palette indices looked up in the colour map.
+// end to end, unsigned samples of other sizes widened to the next type,
+// 16-bit floating-point samples widened to 32 bits, and palette indices
+// looked up in the colour map.
 #ifndef EKS_TIFF_TIFF_SAMPLES_H
 #define EKS_TIFF_TIFF_SAMPLES_H
 
@@ -24,6 +25,7 @@ struct ekTiffUnpack {
         kBits,      // 1-bit samples: the rows packed end to end (ekBit)
         kWiden,     // unsigned samples of another size: one element of `type` each
         kPalette,   // indices: three elements of `type` each from `palette`
+        kHalf,      // 16-bit floating-point samples: one ekFloat each, exactly
     };
     Kind kind = kAsStored;
     uint16_t bits = 8;

@@ -96,9 +96,10 @@ struct ekTiffCreateOptions {
 //               (see below) as slices; samples per pixel as channels (a
 //               palette image read as RGB: 3);
 //   data type   1-bit unsigned as ekBit; 8, 16 and 32-bit signed and unsigned
-//               integers; 32 and 64-bit floats; unsigned integers of any
-//               other size up to 32 bits (2, 4, 12, 24-bit, ...) widened to
-//               the next of ekUChar, ekUShort and ekULong; palette images
+//               integers; 32 and 64-bit floats; 16-bit floats as ekFloat
+//               (exactly); unsigned integers of any other size up to 32 bits
+//               (2, 4, 12, 24-bit, ...) widened to the next of ekUChar,
+//               ekUShort and ekULong; palette images
 //               read as RGB: ekUChar when every entry of the colour map is a
 //               multiple of 257 (a map of 8-bit colours, as GDAL writes
 //               them), else ekUShort, the map's values as stored;

@@ -201,6 +201,19 @@ def test_tiles_a_sparse_file_never_stored_read_as_its_nodata(interleave, gdal_ty
     np.testing.assert_array_equal(eks.TiffImage(path)[...].astype(theirs.dtype), theirs)
 
 
+# 16-bit floating-point samples read as float32, every one of the 65536
+# values exactly (signed zeros, subnormals, infinities and NaNs too).
+@pytest.mark.parametrize("compression", [None, "zlib"])
+def test_every_half_float_reads_as_its_float32(compression, tmp_path):
+    tifffile = pytest.importorskip("tifffile")
+    halves = np.arange(65536, dtype=np.uint16).view(np.float16).reshape(128, 512)
+    tifffile.imwrite(tmp_path / "h.tif", halves, tile=(64, 64), compression=compression)
+    ours, want = eks.TiffImage(tmp_path / "h.tif")[...], halves.astype(np.float32)
+    assert ours.dtype == np.float32
+    np.testing.assert_array_equal(ours, want)
+    np.testing.assert_array_equal(np.signbit(ours), np.signbit(want))
+
+
 # Photometric 1 min-is-black, 2 RGB; extra sample 0 unspecified, 2 alpha (the
 # library's choice without a name is tested with the library).
 @pytest.mark.parametrize("shape, photometric, tags", [

@@ -335,7 +335,7 @@ TEST(TiffRead, RefusedLayoutsAndLaterDirectoriesThatDiffer) {
     const Case cases[] = {
         {64, SAMPLEFORMAT_INT, kGrey, 1, 1, 1, 1, 64, "64-bit signed", true},
         {64, kUint, kGrey, 1, 1, 1, 1, 64, "64-bit unsigned", true},
-        {16, SAMPLEFORMAT_IEEEFP, kGrey, 1, 1, 1, 1, 16, "16-bit floating-point", true},
+        {24, SAMPLEFORMAT_IEEEFP, kGrey, 1, 1, 1, 1, 24, "24-bit floating-point", true},
         {4, SAMPLEFORMAT_INT, kGrey, 1, 1, 1, 1, 4, "4-bit signed", true},
         {32, SAMPLEFORMAT_COMPLEXINT, kGrey, 1, 1, 1, 1, 32, "complex", true},
         {8, kUint, PHOTOMETRIC_PALETTE, 2, 1, 1, 1, 8, "palette images of 2 samples", true},
