@@ -118,6 +118,7 @@ void write(PyImage& self, const py::array& array, int64_t x, int64_t y, int64_t 
     checkArray(array, false, "write");
     Layout layout = arrayLayout(self, array, x, y, z, order, space, channels, "write");
     checkImage(self, writeBox(self, layout, const_cast<void*>(array.data())), "write");
+    refuseIfReadOnly(self, "write");  // it touched nothing, but says so
 }
 
 // The fill value as doubles, one per channel of the request (a single value
@@ -139,7 +140,7 @@ void fill(PyImage& self, const py::object& value, int64_t x, int64_t y, Extent w
     // a value of fewer elements than it has channels.
     const bool widen = layout.channels.empty();
     std::vector<double> values = fillValues(value, size_t(layout.nchans), widen);
-    if (layout.box.empty()) return;
+    if (layout.box.empty()) return refuseIfReadOnly(self, "fill");
     ekConfig cfg(ekDouble, ekInterleaved, int32_t(values.size()),
                  widen ? nullptr : layout.channels.data(), 0, layout.space, ekColorModel(0));
     const Box& b = layout.box;
@@ -149,6 +150,7 @@ void fill(PyImage& self, const py::object& value, int64_t x, int64_t y, Extent w
                                             nullptr);
                }),
                "fill");
+    refuseIfReadOnly(self, "fill");
 }
 
 // A copy into a view takes only the part of the destination box inside the
@@ -182,7 +184,7 @@ void copyTo(PyImage& self, PyImage& other, int64_t x, int64_t y, Extent width, E
             "copy_to: channels must name one channel of the target for each of "
             "the " +
             std::to_string(layout.nchans) + " channels of this image");
-    if (layout.box.empty()) return;
+    if (layout.box.empty()) return refuseIfReadOnly(other, "copy_to");
     const Box& b = layout.box;
     const Box& t = target.box;
     int* list = target.channels.empty() ? nullptr : target.channels.data();
@@ -198,7 +200,7 @@ void copyTo(PyImage& self, PyImage& other, int64_t x, int64_t y, Extent width, E
         return image->copyTile3D(from.x, from.y, from.z, from.nx, from.ny, from.nz, dest, to.x,
                                  to.y, to.z, list, 0);
     }();
-    if (status == ekOkay) return;
+    if (status == ekOkay) return refuseIfReadOnly(other, "copy_to");  // touched nothing
     // Either image may have failed; a refused write (ekNotAllowed) is the
     // destination's, since both statuses were checked above.
     std::string reason, theirs;

@@ -147,6 +147,18 @@ inline void checkImage(const PyImage& image, ekStatus status, const char* operat
     }
     check(status, operation, reason);
 }
+// Raises ekNotAllowed when the image is read-only: a write to it is refused
+// whatever its box, also one wholly outside the image or empty, which would
+// change nothing.
+inline void refuseIfReadOnly(const PyImage& image, const char* operation) {
+    std::string reason;
+    {
+        ImageLock lock(image, Use::Change);
+        if (!image.readOnly()) return;
+        reason = image.failureReason(ekNotAllowed);
+    }
+    check(ekNotAllowed, operation, reason.empty() ? "the image is read-only" : reason);
+}
 
 // The shape read() gives by default: (y, x), (y, x, c) or (z, y, x, c).
 std::vector<py::ssize_t> defaultShape(PyImage& self);

@@ -42,7 +42,6 @@ struct Geometry {
     int z = -1, y = 0, x = 1, c = -1;  // its axes (-1: none)
     ekType type = ekAnyType;
     int channels = 1;
-    bool readOnly = false;
 };
 
 // Raises the image's failure (unless `operation` is null), so that nothing is
@@ -57,7 +56,6 @@ Geometry geometry(PyImage& self, const char* operation) {
         status = image->getStatus();
         s = image->getSize();
         g.type = image->getDataType();
-        g.readOnly = self.readOnly();
     }
     if (operation != nullptr) checkImage(self, status, operation);
     // The rank read() gives: 4 for other than one slice, 3 for several channels.
@@ -251,14 +249,7 @@ py::object getItem(PyImage& self, const py::handle& key) {
 
 void setItem(PyImage& self, const py::handle& key, const py::handle& value) {
     const Geometry g = geometry(self, "__setitem__");
-    if (g.readOnly) {
-        std::string reason;
-        {
-            ImageLock lock(self, Use::Change);
-            reason = self.failureReason(ekNotAllowed);
-        }
-        check(ekNotAllowed, "__setitem__", reason.empty() ? "the image is read-only" : reason);
-    }
+    refuseIfReadOnly(self, "__setitem__");
     const Selection sel = parseKey(key, g.shape);
     // numpy converts and broadcasts the value exactly as into an array.
     py::array values(dtypeOfType(g.type), sel.shape);
