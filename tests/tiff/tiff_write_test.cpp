@@ -485,6 +485,28 @@ TEST(TiffDurability, AFailedWriteKeepsTheFlushedFileAndThePages) {
     }
 }
 
+// A file cut short under the image: the pages that are gone fail to read,
+// and the close's compaction (half the file is dead after a rewrite), which
+// copies every tile, fails instead of copying bytes it never read: the file
+// is left as it was.
+TEST(TiffDurability, AFileCutShortIsNeitherReadNorCopied) {
+    const std::string path = tempTiffPath("cut");
+    ekTiffImg img(path.c_str(), ekSize(64, 64, 1, 1), ekUChar, ekInterleaved, 16, 16, ekTiffNone);
+    ASSERT_EQ(ekOkay, img.setCacheBytes(16 * 16));  // reads come from the file
+    for (uint32_t seed : {5, 6}) {
+        std::vector<uint8_t> pixels = randomBytes(64 * 64, seed);
+        ASSERT_EQ(ekOkay, img.setTile(0, 0, 64, 64, pixels.data(), nullptr));
+        ASSERT_EQ(ekOkay, img.flush());
+    }
+    const uint64_t cut = fileBytes(path) * 3 / 4;
+    ASSERT_EQ(0, truncate(path.c_str(), off_t(cut)));
+    std::vector<uint8_t> back(64 * 64);
+    EXPECT_EQ(ekBadInput, img.getTile(0, 0, 64, 64, back.data(), nullptr));
+    EXPECT_NE(std::string::npos, std::string(img.getMessage()).find("cannot read a tile"));
+    EXPECT_EQ(ekOkay, img.close());  // the directory is committed: nothing is lost by it
+    EXPECT_EQ(cut, fileBytes(path));
+}
+
 // Rewritten and flushed 40 times, a file stays near its live size; closed,
 // it holds little more than its tiles and directory.
 TEST(TiffDurability, RewritesReuseSpaceAndCloseCompacts) {
