@@ -5,6 +5,8 @@
 // writes them), the level a caller opens, and the raw tags of that level.
 #include <tiffio.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -147,6 +149,33 @@ ekStatus ekTiffFile::readTags(int level, uint64_t firstDir) {
     return s;
 }
 
+namespace {
+
+// A nodata value as an integer type holds it, converted as GDAL converts it:
+// rounded half away from zero and clamped to the type's range (NaN: 0), so
+// that -9999 in an 8-bit file is 0, not the low byte of -9999. Floating types
+// take the value as it is.
+struct IntegerRange {
+    ekType type;
+    double lo, hi;
+};
+constexpr IntegerRange kIntegerRanges[] = {{ekBit, 0, 1},
+                                           {ekUChar, 0, 255},
+                                           {ekChar, -128, 127},
+                                           {ekUShort, 0, 65535},
+                                           {ekShort, -32768, 32767},
+                                           {ekULong, 0, 4294967295.0},
+                                           {ekLong, -2147483648.0, 2147483647.0}};
+
+double asHeldBy(ekType type, double v) {
+    for (const IntegerRange& r : kIntegerRanges)
+        if (r.type == type)
+            return std::isnan(v) ? 0 : std::min(r.hi, std::max(r.lo, std::round(v)));
+    return v;
+}
+
+}  // namespace
+
 bool ekTiffFile::nodataElement(int c, double& value) const {
     if (!hasNodata) return false;
     value = nodataValue;
@@ -157,5 +186,6 @@ bool ekTiffFile::nodataElement(int c, double& value) const {
         value = c == 0 ? col.r : c == 1 ? col.g : col.b;
         if (lay.type == ekUChar) value /= 257;
     }
+    value = asHeldBy(lay.type, value);
     return true;
 }

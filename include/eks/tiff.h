@@ -151,7 +151,9 @@ struct ekTiffCreateOptions {
 // kept (a type of unknown size, values outside the file, more than 64 MiB of
 // tags) is left out with a warning. GDAL_NODATA's text, when it is a number,
 // is getNodata()'s value and the default fill of every channel (of a palette
-// image read as RGB, the colour of that index); an overview without the tag
+// image read as RGB, the colour of that index; in an integer type rounded half
+// away from zero and clamped to its range, as GDAL converts it, so that -9999
+// fills an 8-bit image with 0); an overview without the tag
 // takes the full resolution's. A page the file never stored (a sparse file's
 // tile or strip of byte count 0) reads as that value in every channel, as
 // GDAL reads it; as zeros when the file has no nodata value.

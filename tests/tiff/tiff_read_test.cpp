@@ -175,6 +175,17 @@ const struct {
                 {4, PHOTOMETRIC_SEPARATED, ekCMYK},
                 {4, PHOTOMETRIC_RGB, ekMultiSpectral}};
 
+// A nodata value as an image of `type` holds it: in an integer type rounded
+// half away from zero and clamped to the type's range (NaN: 0), as GDAL
+// converts it.
+double heldAs(ekType type, double v) {
+    if (type == ekFloat || type == ekDouble) return v;
+    const int bits = type == ekBit ? 1 : 8 * ekDataSize(type, 1);
+    const bool sgn = type == ekChar || type == ekShort || type == ekLong;
+    const double hi = std::ldexp(1.0, bits - sgn) - 1, lo = sgn ? -hi - 1 : 0;
+    return std::isnan(v) ? 0 : std::clamp(std::round(v), lo, hi);
+}
+
 // GDAL_NODATA texts: numbers, with spaces, NaN, and one that is not a number.
 const struct {
     const char* text;
@@ -287,7 +298,8 @@ void checkLayout(const Sample& smp, bool separate, bool tiled, int comp, uint32_
     fill.set(type, channels, nullptr);
     for (int c = 0; nd < 4 && c < channels; ++c) {
         const double colour = viaMap ? s.colormap[size_t((c << s.bits) + 3)] : 0;
-        fill.setElem(!viaMap ? kNodata[nd].value : colour / (eightBitMap(s) ? 257 : 1), c);
+        fill.setElem(
+            !viaMap ? heldAs(type, kNodata[nd].value) : colour / (eightBitMap(s) ? 257 : 1), c);
         ref.setFillValue(fill.getElem(c), c);
     }
     EXPECT_EQ(ref.getWidth(), img.getWidth());  // rows and columns swap from 5 on
