@@ -307,7 +307,8 @@ def test_bad_keys_raise_as_in_numpy(key, error, rgb):
     (lambda im, a: im.read(channels=[3]), IndexError, "out of range"),
     (lambda im, a: im.read(space="upside_down"), ValueError, "coordinate space"),
     (lambda im, a: im.read(width=-1), ValueError, "negative"),
-    (lambda im, a: im.read(x=2**31, width=1), ValueError, "32-bit"),
+    (lambda im, a: (im.read(x=-2**31, width=1), im.read(x=2**31, width=1)), ValueError,
+     "x 2147483648 is outside the 32-bit"),  # the first is the fill: the range's low end
     (lambda im, a: im.fill((1, 2)), ValueError, "fill"),
     (lambda im, a: setattr(im, "fill", (1, 2, 3, 4, 5)), ValueError, "fill"),
     (lambda im, a: eks.MemoryImage(a > 0), TypeError, "bool"),
