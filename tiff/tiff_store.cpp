@@ -39,8 +39,12 @@ ekTiffPhotometric resolvePhotometric(ekTiffPhotometric asked, int channels, ekTy
     return ekTiffAutoPhotometric;
 }
 
+// What a failed readAt means when errno gives no reason: the file ended.
+constexpr const char* kFileEnds = "the file ends before it";
+
 bool readAt(int fd, uint64_t offset, void* dst, uint64_t n) {
     char* p = static_cast<char*>(dst);
+    errno = 0;
     while (n > 0) {
         const ssize_t got = ::pread(fd, p, size_t(n), off_t(offset));
         if (got < 0 && errno == EINTR) continue;
@@ -59,9 +63,9 @@ ekTiffStore::~ekTiffStore() {
     std::free(path);
 }
 
-ekStatus ekTiffStore::fail(const char* what) {
+ekStatus ekTiffStore::fail(const char* what, const char* otherwise) {
     const int e = errno;
-    messages.note(true, "%s: %s", what, e != 0 ? std::strerror(e) : "failed");
+    messages.note(true, "%s: %s", what, e != 0 ? std::strerror(e) : otherwise);
     return ekBadInput;
 }
 
@@ -88,7 +92,8 @@ bool ekTiffStore::syncData(int target) {
 }
 
 // First fit in the free space, else the end of the file. An extent of 0
-// bytes at offset 0 when a classic file would pass 4 GiB.
+// bytes at offset 0 when a classic file would pass 4 GiB (errno EFBIG, so
+// that the failure's message says why rather than what errno held before).
 ekTiffStore::Extent ekTiffStore::allocate(uint64_t bytes) {
     const uint64_t need = ekTiffSpan(bytes);
     for (auto it = freeSpace.begin(); it != freeSpace.end(); ++it) {
@@ -98,7 +103,10 @@ ekTiffStore::Extent ekTiffStore::allocate(uint64_t bytes) {
         if (left > 0) freeSpace.emplace(Offset{at + need}, left);
         return {at, bytes};
     }
-    if (!big && eof + need > kClassicLimit) return {0, 0};
+    if (!big && eof + need > kClassicLimit) {
+        errno = EFBIG;
+        return {0, 0};
+    }
     const Extent e{eof, bytes};
     eof += need;
     return e;
@@ -411,7 +419,7 @@ ekStatus ekTiffStore::readPage(int64_t index, void* pixels) {
     const ekStatus s =
         readAt(fd, e.offset, encoded, e.bytes)
             ? ekTiffDecodePage(format, encoded, e.bytes, pixels, lay.pageBytes, messages)
-            : fail("cannot read a tile");
+            : fail("cannot read a tile", kFileEnds);
     std::free(encoded);
     return s;
 }
@@ -623,7 +631,7 @@ ekStatus ekTiffStore::compact(bool cloudOptimized) {
             bufBytes = buf == nullptr ? 0 : e.bytes;
             if (buf == nullptr) s = ekNoMemory;
         }
-        if (s == ekOkay && !readAt(fd, e.offset, buf, e.bytes)) s = fail("cannot read a tile");
+        if (s == ekOkay && !readAt(fd, e.offset, buf, e.bytes)) s = fail("cannot read a tile", kFileEnds);
         if (s == ekOkay && !writeAt(out, at, buf, e.bytes)) s = fail("cannot write a tile");
         moved[i] = {at, e.bytes};
         if (zero) newZero = moved[i];

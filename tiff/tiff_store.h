@@ -105,7 +105,9 @@ private:
     };
     ekStatus compact(bool cloudOptimized);
     void tileOrder(bool cloudOptimized, std::vector<Index>& order) const;
-    ekStatus fail(const char* what);
+    // A failure of `what`, recorded as an error with the system's reason
+    // (errno, which readAt and writeAt clear first), else `otherwise`.
+    ekStatus fail(const char* what, const char* otherwise = "failed");
 
     ekTiffFile& messages;
     char* path = nullptr;
