@@ -631,7 +631,8 @@ ekStatus ekTiffStore::compact(bool cloudOptimized) {
             bufBytes = buf == nullptr ? 0 : e.bytes;
             if (buf == nullptr) s = ekNoMemory;
         }
-        if (s == ekOkay && !readAt(fd, e.offset, buf, e.bytes)) s = fail("cannot read a tile", kFileEnds);
+        if (s == ekOkay && !readAt(fd, e.offset, buf, e.bytes))
+            s = fail("cannot read a tile", kFileEnds);
         if (s == ekOkay && !writeAt(out, at, buf, e.bytes)) s = fail("cannot write a tile");
         moved[i] = {at, e.bytes};
         if (zero) newZero = moved[i];
