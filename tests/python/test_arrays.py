@@ -303,7 +303,10 @@ def test_bad_keys_raise_as_in_numpy(key, error, rgb):
     (lambda im, a: im.write(np.zeros((2, 2), np.uint8)), ValueError, "channels"),
     (lambda im, a: im.write(np.zeros((1, 1, 1, 1, 3), np.uint8)), ValueError, "shape"),
     (lambda im, a: eks.MemoryImage(frozen(a)).__setitem__(slice(0, 0), 1), eks.NotAllowedError,
-     "read-only"),
+     "read-only"),  # also what touches nothing: an empty box, or one outside a view
+    (lambda im, a: eks.MemoryImage(frozen(a)).fill(1, 0, 0, 0, 0), eks.NotAllowedError, "read-only"),
+    (lambda im, a: im.copy_to(eks.SubImage(eks.MemoryImage(frozen(a)), 1, 1), to_x=99),
+     eks.NotAllowedError, "read-only"),
     (lambda im, a: im.read(channels=[3]), IndexError, "out of range"),
     (lambda im, a: im.read(space="upside_down"), ValueError, "coordinate space"),
     (lambda im, a: im.read(width=-1), ValueError, "negative"),
