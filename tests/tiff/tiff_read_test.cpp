@@ -186,11 +186,13 @@ double heldAs(ekType type, double v) {
     return std::isnan(v) ? 0 : std::clamp(std::round(v), lo, hi);
 }
 
-// GDAL_NODATA texts: numbers, with spaces, NaN, and one that is not a number.
+// GDAL_NODATA texts: numbers below and above every integer type's range (an
+// integer image clamps them), one with spaces, NaN, and one that is not a
+// number.
 const struct {
     const char* text;
     double value;
-} kNodata[] = {{"-9999", -9999}, {" +12.5 ", 12.5}, {"nan", NAN}, {"3", 3}, {"none", 0}};
+} kNodata[] = {{"-1e10", -1e10}, {" +12.5e9 ", 12.5e9}, {"nan", NAN}, {"3", 3}, {"none", 0}};
 
 // One file of the sample in the layout, of one to four channels in a
 // photometric that fits or one palette index, in a random orientation,
