@@ -147,17 +147,27 @@ inline void checkImage(const PyImage& image, ekStatus status, const char* operat
     }
     check(status, operation, reason);
 }
-// Raises ekNotAllowed when the image is read-only: a write to it is refused
-// whatever its box, also one wholly outside the image or empty, which would
-// change nothing.
-inline void refuseIfReadOnly(const PyImage& image, const char* operation) {
+
+// Raises ekNotAllowed for a write to a read-only image, with its reason.
+inline void refuseReadOnly(const PyImage& image, const char* operation) {
     std::string reason;
     {
         ImageLock lock(image, Use::Change);
-        if (!image.readOnly()) return;
         reason = image.failureReason(ekNotAllowed);
     }
     check(ekNotAllowed, operation, reason.empty() ? "the image is read-only" : reason);
+}
+
+// Refuses a write to a read-only image whatever its box, also one wholly
+// outside the image or empty, which would change nothing. The check shares
+// the graph's lock with readers.
+inline void refuseIfReadOnly(const PyImage& image, const char* operation) {
+    bool readOnly;
+    {
+        ImageLock lock(image, Use::Read);
+        readOnly = image.readOnly();
+    }
+    if (readOnly) refuseReadOnly(image, operation);
 }
 
 // The shape read() gives by default: (y, x), (y, x, c) or (z, y, x, c).

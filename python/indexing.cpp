@@ -42,6 +42,7 @@ struct Geometry {
     int z = -1, y = 0, x = 1, c = -1;  // its axes (-1: none)
     ekType type = ekAnyType;
     int channels = 1;
+    bool readOnly = false;
 };
 
 // Raises the image's failure (unless `operation` is null), so that nothing is
@@ -56,6 +57,7 @@ Geometry geometry(PyImage& self, const char* operation) {
         status = image->getStatus();
         s = image->getSize();
         g.type = image->getDataType();
+        g.readOnly = self.readOnly();
     }
     if (operation != nullptr) checkImage(self, status, operation);
     // The rank read() gives: 4 for other than one slice, 3 for several channels.
@@ -249,7 +251,7 @@ py::object getItem(PyImage& self, const py::handle& key) {
 
 void setItem(PyImage& self, const py::handle& key, const py::handle& value) {
     const Geometry g = geometry(self, "__setitem__");
-    refuseIfReadOnly(self, "__setitem__");
+    if (g.readOnly) refuseReadOnly(self, "__setitem__");
     const Selection sel = parseKey(key, g.shape);
     // numpy converts and broadcasts the value exactly as into an array.
     py::array values(dtypeOfType(g.type), sel.shape);

@@ -155,23 +155,9 @@ namespace {
 // rounded half away from zero and clamped to the type's range (NaN: 0), so
 // that -9999 in an 8-bit file is 0, not the low byte of -9999. Floating types
 // take the value as it is.
-struct IntegerRange {
-    ekType type;
-    double lo, hi;
-};
-constexpr IntegerRange kIntegerRanges[] = {{ekBit, 0, 1},
-                                           {ekUChar, 0, 255},
-                                           {ekChar, -128, 127},
-                                           {ekUShort, 0, 65535},
-                                           {ekShort, -32768, 32767},
-                                           {ekULong, 0, 4294967295.0},
-                                           {ekLong, -2147483648.0, 2147483647.0}};
-
 double asHeldBy(ekType type, double v) {
-    for (const IntegerRange& r : kIntegerRanges)
-        if (r.type == type)
-            return std::isnan(v) ? 0 : std::min(r.hi, std::max(r.lo, std::round(v)));
-    return v;
+    if (type == ekFloat || type == ekDouble) return v;
+    return std::isnan(v) ? 0 : std::min(ekDataMax(type), std::max(ekDataMin(type), std::round(v)));
 }
 
 }  // namespace
