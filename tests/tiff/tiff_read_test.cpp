@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-// Reading files written by libtiff directly: every layout, with GDAL's and
-// other tags, read back exactly and in any caller layout compared with a
-// memory image over the same pixels, and damaged copies of each; the layouts
-// and files that are refused; a file GDAL wrote.
+// Reading files written by libtiff directly (every layout, against a memory
+// image, and damaged copies), the layouts that are refused, a file GDAL wrote.
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
@@ -18,10 +16,8 @@
 
 namespace {
 
-// Every sample size and format read, and palettes of 1 to 16 bits (read
-// through their colour map, 8-bit when every entry is a multiple of 257, or
-// as indices); sizes other than 1, 8, 16, 32 and 64 bits widen to the next
-// type.
+// Every sample size and format read (other sizes than 1, 8, 16, 32 and 64
+// bits widen), and palettes of 1 to 16 bits.
 struct Sample {
     int bits, format;
     bool palette = false;
@@ -40,20 +36,13 @@ ekOrder orderOf(const RawTiffSpec& s) {
     return s.separate && s.channels > 1 ? ekSeparate : ekInterleaved;
 }
 
-// Reads a whole image in its own layout.
-std::vector<uint8_t> readAll(ekTiffImg& img, int64_t bytes) {
-    std::vector<uint8_t> out(size_t(bytes), 0xCD);
-    EXPECT_EQ(ekOkay, img.getTile3D(0, 0, 0, img.getXsize(), img.getYsize(), img.getZsize(),
-                                    out.data(), nullptr));
-    return out;
-}
-
 bool eightBitMap(const RawTiffSpec& s) {
     return std::all_of(s.colormap.begin(), s.colormap.end(),
                        [](uint16_t v) { return v % 257 == 0; });
 }
 
-// A palette image's pixels as colours of its map: RGB of 8 or 16 bits.
+// A palette image's pixels as colours of its map: RGB of 8 bits when every
+// entry is a multiple of 257, else of 16.
 std::vector<uint8_t> throughMap(const RawTiffSpec& s, const std::vector<uint8_t>& pixels) {
     std::vector<uint8_t> out;
     for (int64_t i = 0; i < int64_t(s.width) * s.height * s.directories; ++i) {
@@ -101,8 +90,8 @@ double element(const ekTiffTag& t, size_t i) {
     return rational ? r(t.data, 2 * i) / r(t.data, 2 * i + 1) : r(t.data, i);
 }
 
-// Tags of every type of numbers, values that each type holds exactly; the
-// 8-byte types (the last two) only in BigTIFF.
+// Tags of every type of numbers, of values each holds exactly; the last two
+// only in BigTIFF.
 const RawTag kNumberTags[] = {
     {65101, TIFF_BYTE, {1, 2, 200}, ""},         {65106, TIFF_SBYTE, {1, -2, 100}, ""},
     {65107, TIFF_UNDEFINED, {1, 2, 200}, ""},    {65103, TIFF_SHORT, {1, 2, 60000}, ""},
@@ -127,9 +116,8 @@ void expectTag(const ekTiffImg& img, const RawTag& t) {
     for (size_t i = 0; i < t.numbers.size(); ++i) EXPECT_EQ(t.numbers[i], element(*got, i)) << i;
 }
 
-// Random requests in random caller layouts (type, order, channel list or
-// offset, coordinate space, a buffer larger than the request, boxes that
-// straddle every edge) give what the memory image gives.
+// Random requests in random caller layouts (buffers larger than the request,
+// boxes across every edge) give what the memory image gives.
 void compareWindows(ekImage& img, ekMemoryImg& ref, int slices, std::mt19937& rng) {
     const ekType types[] = {ekBit,   ekUChar, ekChar,  ekUShort, ekShort,
                             ekULong, ekLong,  ekFloat, ekDouble};
@@ -162,8 +150,7 @@ void compareWindows(ekImage& img, ekMemoryImg& ref, int slices, std::mt19937& rn
     }
 }
 
-// Photometrics of 1 to 4 channels and the colour model each reads as (an
-// extra sample beyond the colours is unspecified).
+// Photometrics of 1 to 4 channels and the colour model each reads as.
 const struct {
     int channels, photometric;
     ekColorModel model;
@@ -175,9 +162,8 @@ const struct {
                 {4, PHOTOMETRIC_SEPARATED, ekCMYK},
                 {4, PHOTOMETRIC_RGB, ekMultiSpectral}};
 
-// A nodata value as an image of `type` holds it: in an integer type rounded
-// half away from zero and clamped to the type's range (NaN: 0), as GDAL
-// converts it.
+// A nodata value as an image of `type` holds it: an integer type rounds half
+// away from zero and clamps (NaN: 0), as GDAL converts it.
 double heldAs(ekType type, double v) {
     if (type == ekFloat || type == ekDouble) return v;
     const int bits = type == ekBit ? 1 : 8 * ekDataSize(type, 1);
@@ -186,23 +172,18 @@ double heldAs(ekType type, double v) {
     return std::isnan(v) ? 0 : std::clamp(std::round(v), lo, hi);
 }
 
-// GDAL_NODATA texts: numbers below and above every integer type's range (an
-// integer image clamps them), one with spaces, NaN, and one that is not a
-// number.
+// GDAL_NODATA texts: below and above every integer type's range, with
+// spaces, NaN, and not a number.
 const struct {
     const char* text;
     double value;
 } kNodata[] = {{"-1e10", -1e10}, {" +12.5e9 ", 12.5e9}, {"nan", NAN}, {"3", 3}, {"none", 0}};
 
-// One file of the sample in the layout, of one to four channels in a
-// photometric that fits or one palette index, in a random orientation,
-// one or two directories, a random colour map, GDAL's tags (of a palette, an
-// index as nodata) or none, and sometimes private tags of every type of
-// numbers: the attributes, the image read back bit for bit in its own layout
-// (widened samples as the values written, palettes as their colours or
-// indices), the tags raw, and random requests through a cache of a few pages
-// give what a memory image over the same pixels, with the nodata as its fill,
-// gives.
+// One file of the sample in the layout with random channels and photometric,
+// orientation, directories, colour map, GDAL's tags and private tags: its
+// attributes, its pixels bit for bit, its tags raw, and random requests
+// through a cache of a few pages against a memory image whose fill is the
+// nodata.
 void checkLayout(const Sample& smp, bool separate, bool tiled, int comp, uint32_t seed,
                  std::mt19937& rng, int64_t& evictions, int damaged[2]) {
     RawTiffSpec s;
@@ -217,8 +198,8 @@ void checkLayout(const Sample& smp, bool separate, bool tiled, int comp, uint32_
     s.height = 8 * (3 + int(rng() % 3));  // slices of bits start at whole bytes
     s.compression = comp;
     s.orientation = 1 + int(rng() % 8);
-    // Several slices only interleaved: the test files hold the planes of one
-    // directory together, the memory image one channel's slices.
+    // Several slices only interleaved: separate, the memory image's planes
+    // and the files' directories nest the other way round.
     s.directories = separate ? 1 : 1 + int(rng() % 3 == 0);
     const bool eightBit = rng() % 2;
     for (int i = 0; smp.palette && i < 3 << s.bits; ++i)
@@ -244,8 +225,8 @@ void checkLayout(const Sample& smp, bool separate, bool tiled, int comp, uint32_
                  << " private tags " << privateTags);
     const std::string path = tempTiffPath("layout");
     std::vector<uint8_t> pixels = randomPixels(s, seed);
-    // Every third file without nodata leaves its pages of zeros out (the
-    // first directory's lower half): they read as zeros.
+    // Every third file without nodata leaves its lower half's pages of zeros
+    // out: they read as zeros.
     s.sparse = seed % 3 == 0 && nd >= 4;
     const int64_t half = rawBytes(s) / 2;
     if (s.sparse) std::fill(pixels.begin() + half, pixels.begin() + 2 * half, 0);
@@ -268,9 +249,9 @@ void checkLayout(const Sample& smp, bool separate, bool tiled, int comp, uint32_
     EXPECT_EQ(tiled ? 16 : s.width, img.getPageSizeX());
     EXPECT_EQ(tiled ? 16 : s.rowsPerStrip, img.getPageSizeY());
     EXPECT_EQ(separate ? 1 : channels, img.getPageSizeC());
-    EXPECT_TRUE(readAll(img, int64_t(want.size())) == want);
-    // The tags written, a palette's map and the extra sample beside grey, in
-    // the file's order; none that lays out the pixels.
+    EXPECT_TRUE(readAll(img) == want);
+    // The tags written, a palette's map and the extra samples, in the file's
+    // order; none that lays out the pixels.
     for (const RawTag& t : s.tags) expectTag(img, t);
     const bool extra = !smp.palette && colours.model == ekMultiSpectral;
     EXPECT_EQ(int(s.tags.size()) + smp.palette + extra, img.getTagCount());
@@ -278,8 +259,8 @@ void checkLayout(const Sample& smp, bool separate, bool tiled, int comp, uint32_
     EXPECT_EQ(nullptr, img.findTag(TIFFTAG_STRIPOFFSETS));
     EXPECT_EQ(nullptr, img.getTag(img.getTagCount()));
     EXPECT_EQ(img.findTag(305), img.getTag(0));
-    // A warning of libtiff's about the private tags (GDAL's it knows), or of
-    // a nodata that is not a number; else no message.
+    // A warning of libtiff's about private tags, or of a nodata that is not a
+    // number; else no message.
     const std::string message = img.getMessage();
     EXPECT_EQ(privateTags || nd == 4, message.rfind("warning: ", 0) == 0) << message;
     EXPECT_EQ(privateTags || nd == 4, !message.empty()) << message;
@@ -294,8 +275,7 @@ void checkLayout(const Sample& smp, bool separate, bool tiled, int comp, uint32_
     ekMemoryImg ref(const_cast<uint8_t*>(want.data()),
                     ekSize(s.width, s.height, s.directories, channels), type, orderOf(s));
     ref.setCoordSpace(ekCoordSpace(s.orientation));
-    // The nodata fills every channel as the image's type holds it; read
-    // through a palette's map, the colour of that index.
+    // The nodata fills every channel; through a palette's map, as its colour.
     ekPixel fill;
     fill.set(type, channels, nullptr);
     for (int c = 0; nd < 4 && c < channels; ++c) {
@@ -310,10 +290,6 @@ void checkLayout(const Sample& smp, bool separate, bool tiled, int comp, uint32_
     expectDamageHandled(path, 1, 2, rng, damaged);
 }
 
-// ---------------------------------------------------------------------------
-
-// Every sample size and palette, both plane configurations, tiles and
-// strips, the three compressions, both byte orders and BigTIFF.
 TEST(TiffRead, EveryLayoutMatchesMemoryImage) {
     std::mt19937 rng(7);
     uint32_t seed = 1;
@@ -332,12 +308,10 @@ TEST(TiffRead, EveryLayoutMatchesMemoryImage) {
     EXPECT_GT(damaged[1], 0);
 }
 
-// Layouts that are refused, by name and with the nearest layout that is read;
-// and later directories, which become slices only when they agree with the
-// first in everything the image takes from it (a palette's colour map too):
-// the first that does not ends the slices, and a warning names the tag. Each
-// file: two directories of one 16 x 16 strip, directory d's bytes d + 1;
-// nothing said on stderr.
+// Layouts refused, by name and with the nearest layout that is read; later
+// directories become slices only when they agree with the first in all the
+// image takes from it (a palette's map too): the first that does not ends the
+// slices, and a warning names the tag. Two 16 x 16 directories, d's bytes d + 1.
 TEST(TiffRead, RefusedLayoutsAndLaterDirectoriesThatDiffer) {
     struct Case {
         int bits, format, photometric, channels, subsampling;
@@ -347,43 +321,37 @@ TEST(TiffRead, RefusedLayoutsAndLaterDirectoriesThatDiffer) {
     };
     const int kGrey = PHOTOMETRIC_MINISBLACK, kYCbCr = PHOTOMETRIC_YCBCR, kUint = SAMPLEFORMAT_UINT;
     const Case cases[] = {
-        {64, SAMPLEFORMAT_INT, kGrey, 1, 1, 1, 1, 64, "64-bit signed", true},
-        {64, kUint, kGrey, 1, 1, 1, 1, 64, "64-bit unsigned", true},
-        {24, SAMPLEFORMAT_IEEEFP, kGrey, 1, 1, 1, 1, 24, "24-bit floating-point", true},
-        {4, SAMPLEFORMAT_INT, kGrey, 1, 1, 1, 1, 4, "4-bit signed", true},
-        {32, SAMPLEFORMAT_COMPLEXINT, kGrey, 1, 1, 1, 1, 32, "complex", true},
-        {8, kUint, PHOTOMETRIC_PALETTE, 2, 1, 1, 1, 8, "palette images of 2 samples", true},
+        {64, SAMPLEFORMAT_INT, kGrey, 1, 0, 1, 0, 64, "64-bit signed", true},
+        {64, kUint, kGrey, 1, 0, 1, 0, 64, "64-bit unsigned", true},
+        {24, SAMPLEFORMAT_IEEEFP, kGrey, 1, 0, 1, 0, 24, "24-bit floating-point", true},
+        {4, SAMPLEFORMAT_INT, kGrey, 1, 0, 1, 0, 4, "4-bit signed", true},
+        {32, SAMPLEFORMAT_COMPLEXINT, kGrey, 1, 0, 1, 0, 32, "complex", true},
+        {8, kUint, PHOTOMETRIC_PALETTE, 2, 0, 1, 0, 8, "palette images of 2 samples", true},
         {8, kUint, kYCbCr, 3, 2, 1, 2, 8, "subsampled YCbCr", true},
         {8, kUint, kYCbCr, 3, 1, 1, 1, 8, nullptr, false},
         {8, kUint, kYCbCr, 3, 1, 3, 1, 8, "Orientation", false},
         {8, kUint, kYCbCr, 3, 1, 1, 2, 8, "YCbCrSubsampling", false},
         {8, kUint, kYCbCr, 3, 1, 1, 1, 16, "BitsPerSample", false},
-        {8, kUint, PHOTOMETRIC_PALETTE, 1, 1, 1, 1, 8, "ColorMap", false}};
+        {8, kUint, PHOTOMETRIC_PALETTE, 1, 0, 1, 0, 8, "ColorMap", false}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.named == nullptr ? "slices" : c.named);
-        const std::string path = tempTiffPath("directories");
-        TIFF* tif = TIFFOpen(path.c_str(), "w");
-        ASSERT_NE(nullptr, tif);
+        std::vector<RawTiffSpec> specs(2);
+        std::vector<std::vector<uint8_t>> pixels;
         for (int d = 0; d < 2; ++d) {
-            TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, 16u);
-            TIFFSetField(tif, TIFFTAG_IMAGELENGTH, 16u);
-            TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, 16u);
-            TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, uint16_t(d ? c.laterBits : c.bits));
-            TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, uint16_t(c.format));
-            TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, uint16_t(c.channels));
-            TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, uint16_t(c.photometric));
-            TIFFSetField(tif, TIFFTAG_ORIENTATION, uint16_t(d ? c.laterOrientation : 1));
-            // Another map in each directory, of colour d + 1 as the bytes.
-            std::vector<uint16_t> map(256, uint16_t((d + 1) * 257));
-            if (c.photometric == PHOTOMETRIC_PALETTE)
-                TIFFSetField(tif, TIFFTAG_COLORMAP, map.data(), map.data(), map.data());
-            const uint16_t sub = uint16_t(d ? c.laterSubsampling : c.subsampling);
-            if (c.photometric == kYCbCr) TIFFSetField(tif, TIFFTAG_YCBCRSUBSAMPLING, sub, sub);
-            std::vector<uint8_t> strip(16 * 16 * 3 * 8, uint8_t(d + 1));
-            TIFFWriteEncodedStrip(tif, 0, strip.data(), tmsize_t(TIFFStripSize(tif)));
-            TIFFWriteDirectory(tif);
+            RawTiffSpec& s = specs[size_t(d)];
+            s.width = s.height = s.rowsPerStrip = 16;
+            s.tiled = false;
+            s.bits = d ? c.laterBits : c.bits;
+            s.format = c.format;
+            s.photometric = c.photometric;
+            s.channels = c.channels;
+            s.orientation = d ? c.laterOrientation : 1;
+            s.subsampling = d ? c.laterSubsampling : c.subsampling;
+            if (c.photometric == PHOTOMETRIC_PALETTE) s.colormap.assign(3 * 256, (d + 1) * 257);
+            pixels.emplace_back(size_t(rawBytes(s)), uint8_t(d + 1));
         }
-        TIFFClose(tif);
+        const std::string path = tempTiffPath("directories");
+        ASSERT_TRUE(writeRawTiffs(path, specs, pixels));
 
         testing::internal::CaptureStderr();
         ekTiffImg img(path.c_str());

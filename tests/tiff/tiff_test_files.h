@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // Test files: TIFF files written with libtiff directly (as another program
-// would write them) from pixels held in the memory image's layout, read with
+// would write them) from pixels in the memory image's layout, read with
 // libtiff alone, and damaged copies of them.
 #ifndef EKS_TESTS_TIFF_TEST_FILES_H
 #define EKS_TESTS_TIFF_TEST_FILES_H
@@ -20,8 +20,7 @@ struct RawTag {
 };
 
 // How to write a file. Pixels are given per directory in the memory image's
-// layout (one plane per channel when `separate`): 1-bit samples packed, other
-// sizes as elements of the type they widen to (specType).
+// layout: 1-bit samples packed, other sizes as elements of specType().
 struct RawTiffSpec {
     int width = 40, height = 30, channels = 1;
     int bits = 8, format = 1;  // SAMPLEFORMAT_UINT
@@ -33,6 +32,7 @@ struct RawTiffSpec {
     int orientation = 1;
     int compression = 1;
     int directories = 1;
+    int subsampling = 0;  // YCbCr's, both ways
     bool sparse = false;  // pages of zeros are left out (byte count 0)
     int subfileType = 0;  // 1 reduced resolution, 4 mask
     int subIfds = 0;      // writeRawTiffs: the directories after this one are its SubIFDs
@@ -41,8 +41,7 @@ struct RawTiffSpec {
     const char* mode = "w";  // of the file (the first spec's): "wb" big-endian, "w8" BigTIFF
 };
 
-// Bytes of one directory's pixels.
-int64_t rawBytes(const RawTiffSpec& spec);
+int64_t rawBytes(const RawTiffSpec& spec);  // of one directory's pixels
 std::vector<uint8_t> randomBytes(int64_t n, uint32_t seed);
 // Writes the file, `pixels` holding its directories one after the other;
 // false when libtiff refused.
@@ -52,18 +51,19 @@ bool writeRawTiff(const std::string& path, const RawTiffSpec& spec,
 bool writeRawTiffs(const std::string& path, const std::vector<RawTiffSpec>& specs,
                    const std::vector<std::vector<uint8_t>>& pixels);
 
-// A fresh path in the test's temporary folder.
-std::string tempTiffPath(const std::string& name);
+std::string tempTiffPath(const std::string& name);  // in the test's temporary folder
 std::vector<uint8_t> readFile(const std::string& path);
 void writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
+// The whole image in its own layout, read into bytes that were `before` (a
+// 1-bit image's padding keeps them).
+std::vector<uint8_t> readAll(ekImage& img, uint8_t before = 0xCD);
 
-// The element type of a spec (of a palette's indices).
-ekType specType(const RawTiffSpec& spec);
+ekType specType(const RawTiffSpec& spec);  // the element type (of a palette's indices)
 // Random pixels for a spec, every sample within its bits, floats finite.
 std::vector<uint8_t> randomPixels(const RawTiffSpec& spec, uint32_t seed);
 
-// A directory of a tiled file of 8-bit samples as libtiff alone decodes it:
-// its pixels interleaved (empty when a tile does not decode).
+// A directory of an RGB file of 8-bit samples as libtiff alone decodes it
+// (no pixels when a page does not decode).
 struct LibtiffDirectory {
     uint32_t width = 0, height = 0, subfileType = 0;
     std::vector<uint8_t> pixels;
@@ -71,11 +71,10 @@ struct LibtiffDirectory {
 LibtiffDirectory readWithLibtiff(const std::string& path, int directory);
 
 // Copies of the file cut at `cuts` random lengths and `flips` with up to 8
-// bits flipped (every other one in the header and directory: at the start or
-// the end of the file) open, at their last overview too, and read with a
-// status and, on a failure, an error message: never a crash, a read past a buffer
-// (the sanitizer build checks) or a word on stderr. Counts the cuts and the
-// flips that failed in failed[0] and failed[1].
+// bits flipped (every other one in the header or at the end) are opened, at
+// their last overview too, and read: a status and, on a failure, an error
+// message; never a crash, a read past a buffer (the sanitizer build checks)
+// or a word on stderr. Counts the cuts and flips that failed in `failed`.
 void expectDamageHandled(const std::string& path, int cuts, int flips, std::mt19937& rng,
                          int failed[2]);
 
