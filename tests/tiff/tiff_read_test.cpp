@@ -8,7 +8,10 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <mutex>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include "eks/tiff.h"
@@ -117,8 +120,11 @@ void expectTag(const ekTiffImg& img, const RawTag& t) {
 }
 
 // Random requests in random caller layouts (buffers larger than the request,
-// boxes across every edge) give what the memory image gives.
-void compareWindows(ekImage& img, ekMemoryImg& ref, int slices, std::mt19937& rng) {
+// boxes across every edge) give what the memory image gives, which serves one
+// thread at a time; page locks too.
+void compareWindows(ekImage& img, ekMemoryImg& ref, int slices, uint32_t seed,
+                    std::mutex& refLock) {
+    std::mt19937 rng(seed);
     const ekType types[] = {ekBit,   ekUChar, ekChar,  ekUShort, ekShort,
                             ekULong, ekLong,  ekFloat, ekDouble};
     const ekOrder orders[] = {ekInterleaved, ekSequential, ekSeparate};
@@ -143,10 +149,16 @@ void compareWindows(ekImage& img, ekMemoryImg& ref, int slices, std::mt19937& rn
         const int64_t n = int64_t(bnx) * bny * bnz * nc;
         std::vector<uint8_t> got = randomBytes(ekDataSize(cfg.type, int(n)), uint32_t(trial));
         std::vector<uint8_t> want = got;
-        ASSERT_EQ(
-            ref.getSubTile3D(x, y, z, nx, ny, nz, want.data(), bx, by, z, bnx, bny, bnz, &cfg),
-            img.getSubTile3D(x, y, z, nx, ny, nz, got.data(), bx, by, z, bnx, bny, bnz, &cfg));
+        ekStatus status;
+        {
+            std::lock_guard<std::mutex> lock(refLock);
+            status =
+                ref.getSubTile3D(x, y, z, nx, ny, nz, want.data(), bx, by, z, bnx, bny, bnz, &cfg);
+        }
+        ASSERT_EQ(status, img.getSubTile3D(x, y, z, nx, ny, nz, got.data(), bx, by, z, bnx, bny,
+                                           bnz, &cfg));
         ASSERT_TRUE(got == want);
+        delete img.lockTile(x, y, nx, ny, nullptr, 0);
     }
 }
 
@@ -285,7 +297,13 @@ void checkLayout(const Sample& smp, bool separate, bool tiled, int comp, uint32_
         ref.setFillValue(fill.getElem(c), c);
     }
     EXPECT_EQ(ref.getWidth(), img.getWidth());  // rows and columns swap from 5 on
-    compareWindows(img, ref, s.directories, rng);
+    // Two readers at once, and pages decoded on a pool of 0 to 2 workers.
+    ASSERT_EQ(ekOkay, img.setThreads(1 + int(seed % 3)));
+    std::mutex refLock;
+    std::thread other(compareWindows, std::ref(img), std::ref(ref), s.directories, uint32_t(rng()),
+                      std::ref(refLock));
+    compareWindows(img, ref, s.directories, uint32_t(rng()), refLock);
+    other.join();
     evictions += img.getCacheEvictions();
     expectDamageHandled(path, 1, 2, rng, damaged);
 }

@@ -1,16 +1,13 @@
 // SPDX-License-Identifier: Apache-2.0
-// Threads: many threads reading one image at once through a tiny cache, pages
-// decoded on the pool (also failing ones), files written alike with any
-// thread count, and no thread started until a read needs the pool. (JPEG
-// decoded on the pool's handles: the codec table reads with 1 and 4 threads.)
+// Threads: pages decoded on the pool (failing ones too) and files written
+// alike with any thread count, no thread started until needed. (Concurrent
+// readers: the layout comparison; JPEG on the pool's handles: the codecs.)
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
 #include <cstring>
-#include <mutex>
 #include <random>
-#include <thread>
 #include <vector>
 
 #include "eks/tiff.h"
@@ -27,65 +24,15 @@ int threadsInProcess() {
     return n;
 }
 
-RawTiffSpec deflateRgb(int directories) {
-    RawTiffSpec s;
-    s.width = 150;
-    s.height = 110;
-    s.channels = 3;
-    s.photometric = PHOTOMETRIC_RGB;
-    s.compression = COMPRESSION_ADOBE_DEFLATE;
-    s.directories = directories;
-    return s;
-}
-
-// Each thread reads random windows (past the edges too, in its own layout)
-// and compares them with a memory image over the same pixels.
-TEST(TiffThreads, ManyReadersOfOneImageThroughATinyCache) {
-    const RawTiffSpec spec = deflateRgb(2);
-    const std::string path = tempTiffPath("shared");
-    const std::vector<uint8_t> pixels = randomBytes(rawBytes(spec) * 2, 5);
-    ASSERT_TRUE(writeRawTiff(path, spec, pixels));
-    ekMemoryImg ref(const_cast<uint8_t*>(pixels.data()), ekSize(150, 110, 2, 3), ekUChar,
-                    ekInterleaved);
-    ref.setCoordSpace(ekUpperLeft);
-    ekTiffImg img(path.c_str());
-    ASSERT_EQ(ekOkay, img.setCacheBytes(3 * 16 * 16 * 3));  // constant eviction
-    ASSERT_EQ(ekOkay, img.setThreads(3));
-    std::vector<int> mismatches(4, 0);
-    std::mutex refMutex;  // the memory image serves one thread at a time
-    std::vector<std::thread> readers;
-    for (int t = 0; t < 4; ++t)
-        readers.emplace_back([&, t] {
-            std::mt19937 rng{uint32_t(t)};
-            for (int i = 0; i < 60; ++i) {
-                const int x = int(rng() % 170) - 10, y = int(rng() % 130) - 10;
-                const int z = int(rng() % 2), nx = 1 + int(rng() % 60), ny = 1 + int(rng() % 60);
-                const ekConfig cfg(i % 2 ? ekFloat : ekUChar, i % 3 ? ekSeparate : ekInterleaved, 3,
-                                   nullptr, 0, ekCoordSpace(1 + rng() % 8), ekColorModel(0));
-                std::vector<float> a(size_t(nx * ny * 3)), b(a.size());
-                const ekStatus sa = img.getTile3D(x, y, z, nx, ny, 1, a.data(), &cfg);
-                {
-                    std::lock_guard<std::mutex> lock(refMutex);
-                    ref.getTile3D(x, y, z, nx, ny, 1, b.data(), &cfg);
-                }
-                // Bytes, not floats: 8-bit reads fill a quarter of the buffer
-                // and the bytes seen as floats may be NaN.
-                if (sa != ekOkay || std::memcmp(a.data(), b.data(), a.size() * 4) != 0)
-                    ++mismatches[size_t(t)];
-                delete img.lockTile(x, y, nx, ny, nullptr, 0);  // page locks from every thread
-                EXPECT_EQ(150, img.getXsize());
-                EXPECT_EQ(1, img.hasPages());
-            }
-        });
-    for (std::thread& r : readers) r.join();
-    EXPECT_EQ(std::vector<int>(4, 0), mismatches);
-}
-
-// A corrupt tile in the middle of a window: that tile reads as the fill
-// value, the others arrive, and the read says ekBadInput, with any number of
-// threads.
+// A corrupt tile in the middle of a window reads as the fill value, the
+// others arrive, and the read says ekBadInput, with any number of threads.
 TEST(TiffThreads, ACorruptPageFailsAloneWithAnyThreadCount) {
-    const RawTiffSpec spec = deflateRgb(1);
+    RawTiffSpec spec;
+    spec.width = 150;
+    spec.height = 110;
+    spec.channels = 3;
+    spec.photometric = PHOTOMETRIC_RGB;
+    spec.compression = COMPRESSION_ADOBE_DEFLATE;
     const std::string path = tempTiffPath("corrupt-middle");
     const std::vector<uint8_t> pixels = randomBytes(rawBytes(spec), 6);
     ASSERT_TRUE(writeRawTiff(path, spec, pixels));
@@ -133,8 +80,8 @@ TEST(TiffThreads, WritesAreByteIdenticalAndThreadsStartOnlyWhenNeeded) {
             }
             ASSERT_EQ(ekOkay,
                       img.setTile(3, 5, 150, 60, const_cast<uint8_t*>(pixels.data()), nullptr));
-            // A read of many pages while the cache is full of dirty ones: the
-            // evictions encode on the pool while its workers decode.
+            // Many pages read while the cache is full of dirty ones: evictions
+            // encode on the pool while its workers decode.
             std::vector<uint8_t> window(120 * 50 * 2);
             ASSERT_EQ(ekOkay, img.getTile(30, 20, 120, 50, window.data(), nullptr));
             // Overview tiles are encoded on the pool too, and placed in order.
@@ -149,9 +96,8 @@ TEST(TiffThreads, WritesAreByteIdenticalAndThreadsStartOnlyWhenNeeded) {
         }
     }
     EXPECT_TRUE(files[0] == files[1] && files[0] == files[2]);
-    // Three workers besides the caller (reads and flushes work on one fewer
-    // than the image has threads, the caller being the last), unless an
-    // earlier test in this process started the pool already.
+    // Three workers besides the caller (the caller works too), unless an
+    // earlier test in this process started the pool.
     if (before == 1) {
         EXPECT_EQ(4, threadsInProcess());
     }
