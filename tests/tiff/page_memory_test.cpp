@@ -1,16 +1,15 @@
 // SPDX-License-Identifier: Apache-2.0
-// The page cache's buffers: random takes and gives against a model of the
-// buffers held, for small pages, pages of a few hundred kilobytes and pages
-// larger than a slab. Enough memory goes back that slabs are unmapped and
-// free buffers released; every held buffer must keep its contents whole.
+// The page cache's buffers, small, of a few hundred kilobytes and larger than
+// a slab: taken and given back at random (enough that slabs are unmapped and
+// free buffers released), every held buffer keeps its contents whole.
+#include "tiff/page_memory.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstring>
 #include <random>
 #include <vector>
-
-#include "tiff/page_memory.h"
 
 namespace {
 

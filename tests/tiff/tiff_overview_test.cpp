@@ -1,10 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-// Overviews: reduced-resolution directories, in the chain as GDAL writes them
-// or as SubIFDs as tifffile writes them, open as images of their own (the
-// full-resolution directories stay the slices; a palette's grey overviews of
-// 8 bits read through its map, of 16 bits as grey); the overviews of created
-// files, read by libtiff alone and by the image, equal a plain reference
-// reduction; a cloud-optimized file passes GDAL's validator.
+// Overviews: reduced-resolution directories of files written elsewhere open as
+// images of their own; those of created files equal a reference reduction.
 #include <gtest/gtest.h>
 #include <tiffio.h>
 
@@ -21,8 +17,8 @@
 
 namespace {
 
-// A directory of the test files: 3 channels of 8 bits (indices of a palette
-// image that GDAL would write: grey overviews without a colour map).
+// A directory of 3 channels of 8 bits, or of a palette's indices (whose
+// overviews GDAL writes as grey, without a map).
 RawTiffSpec directory(int width, int height, int subfileType, bool palette) {
     RawTiffSpec s;
     s.width = width;
@@ -39,8 +35,7 @@ RawTiffSpec directory(int width, int height, int subfileType, bool palette) {
     return s;
 }
 
-// What a read of a level gives, element by element: its pixels, or for a
-// palette their colours in the full resolution's map.
+// A level's pixels, or a palette's as colours of the full resolution's map.
 std::vector<uint16_t> expected(const RawTiffSpec& first, const std::vector<uint8_t>& pixels) {
     std::vector<uint16_t> out;
     for (uint8_t p : pixels)
@@ -49,9 +44,9 @@ std::vector<uint16_t> expected(const RawTiffSpec& first, const std::vector<uint8
     return out;
 }
 
-// Both arrangements, of RGB and of palette images; damaged copies of each
-// file are handled at every level (the rest of the damage:
-// TiffRead.EveryLayoutMatchesMemoryImage).
+// Overviews in the chain (as GDAL writes them) and as SubIFDs, of RGB and of
+// palette images (8-bit overviews through the map, 16-bit as grey); the
+// full-resolution directories stay the slices; damaged copies at every level.
 TEST(TiffOverviews, ReducedDirectoriesOpenAsLevelsOfTheirOwn) {
     std::mt19937 rng(12);
     int damaged[2] = {0, 0};
@@ -59,8 +54,8 @@ TEST(TiffOverviews, ReducedDirectoriesOpenAsLevelsOfTheirOwn) {
         for (bool palette : {false, true}) {
             SCOPED_TRACE(testing::Message() << "SubIFDs " << subIfds << " palette " << palette);
             // The chain: full A, overview 1, full B, a mask (ends the slices),
-            // overview 2, an overview of the mask. As SubIFDs: A holds the
-            // two overviews and a full-size SubIFD; B follows in the chain.
+            // overview 2, the mask's overview. As SubIFDs: A holds the two
+            // overviews and a full-size SubIFD; B follows in the chain.
             RawTiffSpec a = directory(40, 30, 0, palette), o1 = directory(20, 15, 1, palette),
                         b = a, mask = directory(40, 30, FILETYPE_MASK, palette),
                         o2 = directory(1, 1, 1, palette),  // as small as GDAL's go
@@ -121,7 +116,7 @@ TEST(TiffOverviews, ReducedDirectoriesOpenAsLevelsOfTheirOwn) {
 }
 
 // Sample c of the reference reduction's pixel (ox, oy): of the f x f block
-// (or the part of it within the image) of 3-channel pixels.
+// (its part within the image) of 3-channel pixels.
 uint8_t reduced(const std::vector<uint8_t>& px, int w, int h, int f, int ox, int oy, int c,
                 ekTiffResampling method) {
     std::vector<uint8_t> block;
@@ -143,8 +138,8 @@ uint8_t reduced(const std::vector<uint8_t>& px, int w, int h, int f, int ox, int
     return 0;
 }
 
-// A compacted file's tiles follow one another, each at an even offset: an
-// odd-sized tile is padded by one byte, and no tile by more.
+// A compacted file's tiles follow one another at even offsets: an odd-sized
+// tile is padded by one byte, no tile by more.
 void expectPackedTiles(const std::string& path) {
     TIFF* tif = TIFFOpen(path.c_str(), "r");
     ASSERT_NE(nullptr, tif);
@@ -161,10 +156,9 @@ void expectPackedTiles(const std::string& path) {
     }
 }
 
-// Each method in each order, over factors that divide the tiles' sides (2,
-// 4, 8, 16) and factors that do not, given in any order and more than once;
-// the last file cloud-optimized, checked by GDAL's validator where GDAL's
-// Python bindings are installed.
+// Each method and order, factors that divide the tiles' sides and factors
+// that do not, in any order and repeated, read by libtiff and by the image;
+// a cloud-optimized file is checked by GDAL's validator where installed.
 TEST(TiffOverviews, LevelsEqualAReferenceReduction) {
     const struct {
         ekTiffResampling method;
@@ -201,7 +195,7 @@ TEST(TiffOverviews, LevelsEqualAReferenceReduction) {
             EXPECT_EQ(0, std::system(("/usr/bin/python3 -m " + validator + " -q " + path).c_str()));
         }
         std::set<int> levels(r.factors.begin(), r.factors.end());
-        levels.insert(1);  // the full resolution
+        levels.insert(1);
         int level = 0;
         for (int f : levels) {
             const LibtiffDirectory got = readWithLibtiff(path, level);

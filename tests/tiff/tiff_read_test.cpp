@@ -257,7 +257,6 @@ void checkLayout(const Sample& smp, bool separate, bool tiled, int comp, uint32_
               img.getColorModel());
     ASSERT_EQ(ekCoordSpace(s.orientation), img.getCoordSpace());
     ASSERT_EQ(s.directories, img.getZsize());
-    EXPECT_EQ(1, img.hasPages());
     EXPECT_EQ(tiled ? 16 : s.width, img.getPageSizeX());
     EXPECT_EQ(tiled ? 16 : s.rowsPerStrip, img.getPageSizeY());
     EXPECT_EQ(separate ? 1 : channels, img.getPageSizeC());
@@ -287,7 +286,8 @@ void checkLayout(const Sample& smp, bool separate, bool tiled, int comp, uint32_
     ekMemoryImg ref(const_cast<uint8_t*>(want.data()),
                     ekSize(s.width, s.height, s.directories, channels), type, orderOf(s));
     ref.setCoordSpace(ekCoordSpace(s.orientation));
-    // The nodata fills every channel; through a palette's map, as its colour.
+    // The nodata fills every channel as the image's type holds it; through a
+    // palette's map, as its colour.
     ekPixel fill;
     fill.set(type, channels, nullptr);
     for (int c = 0; nd < 4 && c < channels; ++c) {
@@ -400,9 +400,9 @@ TEST(TiffRead, RefusedLayoutsAndLaterDirectoriesThatDiffer) {
     EXPECT_EQ("", testing::internal::GetCapturedStderr());
 }
 
-// A file GDAL wrote (tiled, georeferenced, with nodata, metadata and
-// averaged overviews) opens without a message, keeps GDAL's tags, and reads
-// the pixels GDAL copied; skipped where GDAL's tools are not installed.
+// A file GDAL wrote (tiled, georeferenced, nodata, metadata, overviews) opens
+// without a message and reads as written; its tags copied into a created
+// file give GDAL the same georeferencing. Skipped without GDAL's tools.
 TEST(TiffRead, FileWrittenByGdal) {
     if (std::system("gdal_translate --version > /dev/null 2>&1") != 0 ||
         std::system("gdaladdo --version > /dev/null 2>&1") != 0)
@@ -446,8 +446,6 @@ TEST(TiffRead, FileWrittenByGdal) {
         EXPECT_EQ(1, overview.getNodata(nodata));
     }
 
-    // Every tag copied into a created file: GDAL reads the same
-    // georeferencing and nodata from it.
     std::vector<ekTiffTag> tags;
     for (int i = 0; i < img.getTagCount(); ++i) tags.push_back(*img.getTag(i));
     ekTiffCreateOptions options;
@@ -460,15 +458,14 @@ TEST(TiffRead, FileWrittenByGdal) {
         ASSERT_EQ(ekOkay, created.setTile(0, 0, s.width, s.height, got.data(), nullptr));
         ASSERT_EQ(ekOkay, created.close()) << created.getMessage();
     }
-    const std::string compare =
-        "/usr/bin/python3 -c \"import sys; from osgeo import gdal; a, b = (gdal.Open(p) for p in "
-        "sys.argv[1:]); sys.exit(a.GetGeoTransform() != b.GetGeoTransform() or "
-        "a.GetProjection() != b.GetProjection() or "
-        "a.GetRasterBand(1).GetNoDataValue() != b.GetRasterBand(1).GetNoDataValue())\" " +
-        path + " " + copy + " 2>/dev/null";
-    if (std::system("/usr/bin/python3 -c 'import osgeo.gdal' 2>/dev/null") == 0) {
-        EXPECT_EQ(0, std::system(compare.c_str()));
-    }
+    // What GDAL reads of both: the coordinate system, the transform, nodata.
+    const auto georeferencing = [](const std::string& file) {
+        const std::string lines = file + ".txt";
+        const std::string grep = " | grep -E '^    ID|^Origin|^Pixel Size|NoData' > ";
+        EXPECT_EQ(0, std::system(("gdalinfo " + file + grep + lines).c_str()));
+        return readFile(lines);
+    };
+    EXPECT_TRUE(georeferencing(path) == georeferencing(copy));
 }
 
 }  // namespace
