@@ -20,9 +20,6 @@
 
 namespace {
 
-const ekType kTypes[] = {ekBit,   ekUChar, ekChar,  ekUShort, ekShort,
-                         ekULong, ekLong,  ekFloat, ekDouble};
-
 std::vector<uint8_t> imageBytes(const ekSize& s, ekType t, uint32_t seed) {
     const int n = s.x * s.y * s.z * s.c;
     std::vector<uint8_t> p = randomBytes(ekDataSize(t, n), seed);
@@ -131,7 +128,7 @@ TEST(TiffWrite, RandomWritesMatchMemoryImage) {
                     const bool useList = rng() % 2;
                     const int offset = useList ? 0 : int(rng() % uint32_t(size.c));
                     const int nc = useList ? 1 : 1 + int(rng() % uint32_t(size.c - offset));
-                    const ekConfig cfg(kTypes[rng() % 9], ekInterleaved, nc,
+                    const ekConfig cfg(kModels[rng() % 9].type, ekInterleaved, nc,
                                        useList ? list : nullptr, offset, ekCoordSpace(rng() % 9),
                                        ekColorModel(0));
                     const int bx = x + int(rng() % 9) - 4, by = y + int(rng() % 9) - 4;
