@@ -41,10 +41,13 @@ inline std::vector<int> randomList(Rng& g, int n, int lo, int hi, bool duplicate
 // Channel selections far outside their ranges: they select no channel.
 const int kFar[4] = {INT_MAX, INT_MIN, 1000000, -3};
 
+// Five types that hold the view model's sentinel (ekBit and the signed /
+// unsigned pairs are the memory image model's concern).
+const ekType kFewTypes[5] = {ekUChar, ekShort, ekULong, ekFloat, ekDouble};
+
 // A caller layout drawn for one image. `wide` adds every type, channel
 // selections far outside their ranges (they select no channel) and spaces
-// outside the table (they count as ekLowerLeft); without it the types are
-// five that hold the view model's sentinel.
+// outside the table (they count as ekLowerLeft).
 struct Caller {
     bool useCfg = true;
     ekType ct;
@@ -57,12 +60,11 @@ struct Caller {
     ekConfig cfg;
 
     void draw(Rng& g, ekImage& img, bool wide, bool unique) {
-        static const ekType kFew[5] = {ekUChar, ekShort, ekULong, ekFloat, ekDouble};
         static const int kNoSpaces[5] = {9, 16, -1, INT_MAX, INT_MIN};
         ekSize s;
         img.getSize(s);
         useCfg = g.chance(wide ? 90 : 80);
-        ct = wide ? kTypes[g.in(0, 8)] : kFew[g.in(0, 4)];
+        ct = wide ? kTypes[g.in(0, 8)] : kFewTypes[g.in(0, 4)];
         co = kOrders[g.in(0, 2)];
         cs = g.chance(30) ? 0 : g.in(1, 8);
         space = wide && g.chance(5) ? kNoSpaces[g.in(0, 4)] : cs;
