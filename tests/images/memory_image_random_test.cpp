@@ -24,9 +24,8 @@ int64_t landed(ekType t, int64_t v) { return t == ekBit ? (v != 0) : v; }
 const size_t kGuard = 16;
 
 // A memory image of random layout over a borrowed buffer between guard bytes,
-// with values 0..100 (0..1 for ekBit) and a fill pixel of values 0..100 (as
-// widened to the image's channel count); or a constant image of that fill
-// pixel, which has no pixel inside, and c channels.
+// values 0..100 (0..1 for ekBit) and a fill pixel of 0..100; or a constant of
+// that fill pixel with c channels, which has no pixel inside.
 struct RandomImage {
     int w, h, d, c, cs, nf;  // nf: elements of the fill pixel
     ekType type;
@@ -64,9 +63,8 @@ struct RandomImage {
     }
     unsigned char* pixels() { return bytes.data() + kGuard; }
     // What a copy out of this image writes outside it: the fill, or zeros
-    // when the fill pixel has not one element per channel. A copy within the
-    // image reads its box, fill included, before it writes, and a constant
-    // widens its value: always the fill.
+    // when the fill pixel has not one element per channel (a copy within the
+    // image and a constant always give the fill).
     int64_t copyFill(int m, bool self) const {
         return self || constant || nf == c ? fill[size_t(m)] : 0;
     }
@@ -83,8 +81,7 @@ struct RandomImage {
     void put(std::vector<unsigned char>& copy, int x, int y, int z, int m, int64_t v) const {
         writeElement(type, copy.data() + kGuard, index(x, y, z, m), landed(type, v));
     }
-    // Image position of a position in space `from` (0: the image's own),
-    // and back.
+    // Image position of a position in space `from` (0: the image's own), and back.
     void toImage(int from, int64_t& x, int64_t& y) const {
         if (from != 0) mapPoint(from, cs, cs, w, h, x, y);
     }
@@ -108,13 +105,12 @@ struct Case : Caller {
         draw(rng, *im.img, true, uniqueChannels);
     }
     bool validChan(int m) const { return m >= 0 && m < im.c; }
-    // Fill value of image channel m on a read: the fill pixel (nf elements,
-    // no list) is widened to the buffer's channel count by repeating its last
-    // element, so channels nf .. nc-1 read the last fill value.
+    // On a read the fill pixel (nf elements) is widened to the buffer's
+    // channel count by repeating its last element.
     bool fillReaches(int m) const { return m >= 0 && m < std::max(im.nf, nc); }
     int64_t fillOf(int m) const { return im.fill[size_t(std::min(m, im.c - 1))]; }
-    // A fill value with fewer elements than the image, selected from channel
-    // 0 without a list, is widened over the remaining image channels.
+    // A fill value of fewer elements than the image, from channel 0 without a
+    // list, is widened over the remaining image channels.
     bool fillWidens() const { return list.empty() && offset == 0 && nc < im.c; }
     std::string describe() const { return "image " + im.describe() + "; " + Caller::describe(); }
 };
@@ -180,8 +176,8 @@ TEST(MemoryImageRandom, FillsMatchTheElementTable) {
             clampInt(int64_t(k.r.z) + rng.in(-1, 1)), rng.in(0, 4), rng.in(0, 4), rng.in(0, 2));
         if (rng.chance(10)) keep = ekTile(INT_MIN, INT_MIN, INT_MIN, INT_MAX, INT_MAX, INT_MAX);
         auto valueOf = [&](int ch) { return nullValue ? 0 : readElement(k.ct, value.data(), ch); };
-        // Every pixel of the image whose position in the caller's space lies
-        // in the box and outside the keep-out box.
+        // Every pixel whose position in the caller's space lies in the box and
+        // outside the keep-out box.
         std::vector<unsigned char> expected = k.im.bytes;
         for (int z = 0; z < k.im.d; ++z)
             for (int y = 0; y < k.im.h; ++y)
@@ -210,8 +206,8 @@ TEST(MemoryImageRandom, CopiesInBothDirectionsMatchTheElementTables) {
     Rng rng(9001);
     for (int round = 0; round < kRounds; ++round) {
         const int c = rng.in(1, 4);
-        // a copies, b is the other image or a itself; now and then one of
-        // them is a constant, which copies its value and is never written.
+        // a copies, b is the other image or a itself; now and then one is a
+        // constant, which copies its value and is never written.
         const int konst = rng.chance(20) ? rng.in(1, 2) : 0;
         RandomImage a(rng, c, 6, 5, 2, konst == 1), other(rng, c, 6, 5, 2, konst == 2);
         const bool self = konst == 0 && rng.chance(20);
@@ -227,9 +223,8 @@ TEST(MemoryImageRandom, CopiesInBothDirectionsMatchTheElementTables) {
             for (int& e : list)
                 if (e < 0 && rng.chance(20)) e = kFar[rng.in(0, 3)];  // none either
         }
-        // An explicit selection may name fewer channels than a has: the
-        // channels of a past them are left alone. (From channel 0 without a
-        // list, fewer channels would ask for a colour conversion.)
+        // An explicit selection may name fewer channels than a has (from
+        // channel 0 without a list that would ask for a colour conversion).
         const bool explicitly = kind == 2 || (kind == 1 && offset != 0);
         // A count of 0 stands for a's.
         const int n = explicitly && rng.chance(30) ? rng.in(1, c) : rng.chance(15) ? 0 : c;
@@ -250,8 +245,8 @@ TEST(MemoryImageRandom, CopiesInBothDirectionsMatchTheElementTables) {
         if (rng.chance(5)) oz = rng.nearLimit(2);
         const int direction = rng.in(0, 1);
         const bool withCfg = kind != 0 || rng.chance(50);  // no selection: either form
-        // Written, a constant refuses (a copy into it: the write, or the
-        // fill step for a box outside a), and nothing changes.
+        // A constant refuses a copy into it (the write, or the fill step for
+        // a box outside a), and nothing changes.
         const bool refused = (konst == 1 && direction != 0) || (konst == 2 && direction == 0);
 
         std::vector<unsigned char> expectA = a.bytes, expectB = b.bytes;
@@ -261,8 +256,7 @@ TEST(MemoryImageRandom, CopiesInBothDirectionsMatchTheElementTables) {
                     const int64_t x = int64_t(box.x) + i, y = int64_t(box.y) + j,
                                   z = int64_t(box.z) + l;
                     // The same pixel in b: displaced in a's space, then mapped
-                    // into b's own (a constant without a configuration gives
-                    // b's box in b's own space).
+                    // into b's own (a constant without a configuration: b's own).
                     int64_t bx = int64_t(ox) + i, by = int64_t(oy) + j;
                     const int64_t bz = int64_t(oz) + l;
                     if (withCfg || konst != 1) b.toImage(a.cs, bx, by);

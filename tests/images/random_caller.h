@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The caller's side of the randomized image models: one generator of caller
-// layouts (type, order, space, channels by count, offset or list, a request
-// box and a buffer box around the image's extent) shared by the memory image
-// and the view comparisons.
+// layouts (type, order, space, channels, request and buffer box around the
+// image's extent) shared by the memory image and the view comparisons.
 #ifndef EKS_TESTS_IMAGES_RANDOM_CALLER_H
 #define EKS_TESTS_IMAGES_RANDOM_CALLER_H
 
@@ -111,8 +110,7 @@ struct Caller {
         cfg = ekConfig(ct, co, nchans, list.empty() ? nullptr : list.data(), offset,
                        ekCoordSpace(space));
     }
-    // The image channel buffer channel k selects: list entry k (the list is
-    // indexed by the buffer channel alone), or k + offset without a list.
+    // The image channel buffer channel k selects: list entry k, or k + offset.
     int chanOf(int k) const {
         const int64_t m = list.empty() ? int64_t(k) + offset : list[size_t(k)];
         return m >= INT_MIN && m <= INT_MAX ? int(m) : -1;
@@ -121,8 +119,7 @@ struct Caller {
     int64_t index(int i, int j, int l, int k) const {
         return elementIndex(co, nc, b.nx, b.ny, b.nz, i, j, l, k);
     }
-    // Visits every buffer position inside the request, with its position in
-    // the caller's space.
+    // Visits every buffer position inside the request, with its caller position.
     template <class F>
     void forEachRequested(F f) const {
         for (int l = 0; l < b.nz; ++l)

@@ -67,8 +67,7 @@ std::unique_ptr<ekSubImg> makeView(Rng& g, ekImage& parent, Case& t, bool duplic
     t.sx = whole ? 0 : g.in(-2, ps.x);
     t.sy = whole ? 0 : g.in(-2, ps.y);
     t.sz = whole || g.chance(75) ? 0 : g.in(-1, ps.z - 1);  // most in the parent's first plane
-    // Now and then a window at the 32-bit limits: far outside the parent,
-    // reaching beyond them.
+    // Now and then a window at the 32-bit limits, far outside the parent.
     if (!whole && g.chance(5)) (g.chance(50) ? t.sx : t.sy) = g.nearLimit(4);
     t.sc = g.in(0, ps.c - 1);
     t.nx = !whole && g.chance(80) ? g.in(1, ps.x + 2) : 0;
@@ -76,8 +75,7 @@ std::unique_ptr<ekSubImg> makeView(Rng& g, ekImage& parent, Case& t, bool duplic
     t.nz = t.nx != 0 && g.chance(50) ? g.in(1, ps.z + 1) : 0;
     t.vc = t.nz != 0 ? g.in(1, ps.c - t.sc) : 0;
     t.viewList.clear();
-    // The view's own configuration: a channel list, now and then a type and
-    // an order.
+    // The view's own configuration: a channel list, now and then a type and order.
     ekType ownType = ekAnyType;
     ekOrder ownOrder = ekAnyOrder;
     std::unique_ptr<ekSubImg> v;
@@ -124,9 +122,8 @@ std::unique_ptr<ekSubImg> makeView(Rng& g, ekImage& parent, Case& t, bool duplic
     return v;
 }
 
-// What the view shows: for each buffer element, the parent position and
-// channel it stands for (p < 0: untouched), or the view's fill (fill = true).
-// Positions in 64 bits: near the 32-bit limits they pass them.
+// What a buffer element shows: a parent position (64 bits: it may pass the
+// 32-bit limits) and channel (p < 0: untouched), or the view's fill.
 struct Target {
     int64_t x, y, z;
     int p;
@@ -204,8 +201,7 @@ void checkWrite(Case& t, ekSubImg& view, ekImage& parentImg, const std::string& 
     t.forEachRequested([&](int i, int j, int l, int64_t X, int64_t Y, int64_t Z) {
         for (int k = 0; k < t.nc; ++k) {
             const Target g = m.target(X, Y, Z, k, false);
-            // A parent channel that shows nothing (a view's) keeps reading as
-            // untouched.
+            // A parent channel that shows nothing keeps reading as untouched.
             if (g.p >= 0 && want.inside(g.x, g.y, g.z) &&
                 want.at(g.x, g.y, g.z, g.p) != double(kSentinel))
                 want.at(g.x, g.y, g.z, g.p) =
@@ -236,9 +232,8 @@ std::unique_ptr<ekMemoryImg> makeParent(Rng& g) {
 }
 
 // Reads, and in two rounds of five writes, through a view of a random memory
-// image or through a view of such a view. The inner window of a view of a
-// view that is written covers the root, so that every pixel read from it is
-// the root's.
+// image or a view of such a view (whose inner window, when written, covers
+// the root, so that every pixel read from it is the root's).
 TEST(SubImageRandom, ReadsAndWritesMatchTheParentThroughTheWindow) {
     Rng g(8);
     for (int round = 0; round < 2500; ++round) {
@@ -271,10 +266,8 @@ void restore(ekImage& img, const Snapshot& s) {
 
 // Copies between a view and another image, both ways, against a read of the
 // view's box and a write into other's (or the other way round): view channel
-// k pairs with other's channel that the caller's configuration gives it (its
-// list entry, the offset plus k, or k), a view channel that shows nothing
-// with none. The boxes lie inside view, parent and other, all in the
-// parent's space (the view takes it, other's box is mapped from it).
+// k pairs with other's channel by the caller's list entry, offset plus k, or
+// k. The boxes lie inside view, parent and other, in the parent's space.
 TEST(SubImageRandom, CopiesMatchAReadAndAWrite) {
     Rng g(800);
     for (int round = 0; round < 700; ++round) {
@@ -291,8 +284,8 @@ TEST(SubImageRandom, CopiesMatchAReadAndAWrite) {
         v.setCoordSpace(cs);
         ekSize vs;
         v.getSize(vs);
-        // The box lies inside the window's parent too: the copy is not
-        // clipped, the read and the write are.
+        // Inside the window's parent too: the read and the write are clipped,
+        // the copy is not.
         ekImage& under = top ? static_cast<ekImage&>(*view) : *root;
         const int64_t start[3] = {w.sx, w.sy, w.sz}, ve[3] = {vs.x, vs.y, vs.z},
                       pe[3] = {std::min(under.getXsize(), root->getXsize()),
@@ -308,17 +301,16 @@ TEST(SubImageRandom, CopiesMatchAReadAndAWrite) {
             box[3 + a] = inside ? g.in(1, int(hi - box[a])) : 0;
         }
         if (!inside) continue;
-        // Other's channels by the caller's list or offset. No colour
-        // conversion is asked for: a list (the caller's or the view's own)
-        // never asks for one, and without a list or offset other has the
-        // parent's colour model.
+        // Other's channels by the caller's list or offset; no colour
+        // conversion is asked for (without a list or offset other has the
+        // parent's colour model).
         const bool withCfg = g.chance(70), useList = withCfg && g.chance(40);
         const int offset = withCfg && !useList && g.chance(60) ? g.in(1, 2) : 0;
         const int oc = offset != 0 || useList ? g.in(1, 5) : vs.c;
         if (offset == 0 && !useList && v.getColorModel() != root->getColorModel()) continue;
         const int nchans = withCfg && g.chance(60) ? g.in(1, vs.c) : 0;
-        // Distinct entries: two view channels copied into one channel of
-        // other would leave the order of the two writes to the copy.
+        // Distinct entries: two view channels into one of other's would leave
+        // the order of the writes to the copy.
         std::vector<int> list;
         if (useList) list = randomList(g, nchans != 0 ? nchans : vs.c, -1, oc, false);
         // A list that runs 0, 1, 2, ... stays a list, never a request to
