@@ -44,9 +44,10 @@ const int kFar[4] = {INT_MAX, INT_MIN, 1000000, -3};
 // unsigned pairs are the memory image model's concern).
 const ekType kFewTypes[5] = {ekUChar, ekShort, ekULong, ekFloat, ekDouble};
 
-// A caller layout drawn for one image. `wide` adds every type, channel
-// selections far outside their ranges (they select no channel) and spaces
-// outside the table (they count as ekLowerLeft).
+// A caller layout drawn for one image, with a configuration in `cfgPercent`
+// of the draws. `wide` adds every type, channel selections far outside their
+// ranges (they select no channel) and spaces outside the table (they count as
+// ekLowerLeft).
 struct Caller {
     bool useCfg = true;
     ekType ct;
@@ -58,11 +59,11 @@ struct Caller {
     ekTile r, b;
     ekConfig cfg;
 
-    void draw(Rng& g, ekImage& img, bool wide, bool unique) {
+    void draw(Rng& g, ekImage& img, bool wide, bool unique, int cfgPercent) {
         static const int kNoSpaces[5] = {9, 16, -1, INT_MAX, INT_MIN};
         ekSize s;
         img.getSize(s);
-        useCfg = g.chance(wide ? 90 : 80);
+        useCfg = g.chance(cfgPercent);
         ct = wide ? kTypes[g.in(0, 8)] : kFewTypes[g.in(0, 4)];
         co = kOrders[g.in(0, 2)];
         cs = g.chance(30) ? 0 : g.in(1, 8);
@@ -87,6 +88,12 @@ struct Caller {
             nc = s.c;
             list.clear();
         }
+        // Now and then the type or order left to the image (0 or the "any" value).
+        const ekType givenType = useCfg && g.chance(5) ? ekType(g.chance(50) ? 0 : ekAnyType) : ct;
+        const ekOrder givenOrder =
+            useCfg && g.chance(5) ? ekOrder(g.chance(50) ? 0 : ekAnyOrder) : co;
+        if (givenType != ct) ct = img.getDataType();
+        if (givenOrder != co) co = img.getOrder();
         // Boxes in the caller's space, around the image's extent there.
         const bool swapped = cs != 0 && flagsOf(cs).trans != flagsOf(img.getCoordSpace()).trans;
         const int W = swapped ? s.y : s.x, H = swapped ? s.x : s.y, D = s.z;
@@ -107,7 +114,7 @@ struct Caller {
         }
         if (g.chance(3)) (g.chance(50) ? r.nx : r.nz) = g.in(-1, 0);  // moves nothing
         if (g.chance(15)) pushToLimits(g, r, b);
-        cfg = ekConfig(ct, co, nchans, list.empty() ? nullptr : list.data(), offset,
+        cfg = ekConfig(givenType, givenOrder, nchans, list.empty() ? nullptr : list.data(), offset,
                        ekCoordSpace(space));
     }
     // The image channel buffer channel k selects: list entry k, or k + offset.
@@ -138,8 +145,9 @@ struct Caller {
     }
     std::string describe() const {
         std::ostringstream s;
-        s << "caller " << (useCfg ? "" : "(none) ") << "type " << ct << " order " << co << " space "
-          << space << " nchans " << nchans << " offset " << offset << " list";
+        s << "caller " << (useCfg ? "" : "(none) ") << "type " << cfg.type << ":" << ct << " order "
+          << cfg.order << ":" << co << " space " << space << " nchans " << nchans << " offset "
+          << offset << " list";
         for (int v : list) s << " " << v;
         s << "; box " << str(r) << "; buffer " << str(b);
         return s.str();

@@ -245,7 +245,7 @@ TEST(SubImageRandom, ReadsAndWritesMatchTheParentThroughTheWindow) {
         Case& t = nested ? inner : outer;
         ekSubImg& v = nested ? *top : *view;
         ASSERT_EQ(v.getStatus(), ekOkay) << t.describe();
-        t.draw(g, v, false, write);
+        t.draw(g, v, false, write, 80);
         ekImage& parent = nested ? static_cast<ekImage&>(*view) : *root;
         const std::string where =
             "round " + std::to_string(round) + (nested ? " outer " + outer.describe() : "");
