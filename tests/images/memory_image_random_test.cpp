@@ -104,9 +104,11 @@ struct Case : Caller {
     RandomImage im;
 
     // A constant, which has no pixels, is read over an extent of wide rows
-    // (its word fills' long runs) in one plane (requests near one buffer slice).
+    // (its word fills' long runs, of four channels half the time) in one
+    // plane (requests near one buffer slice).
     Case(Rng& rng, bool uniqueChannels, bool constant = false)
-        : im(rng, rng.in(1, 4), constant ? 40 : 7, 6, constant ? 1 : 3, constant) {
+        : im(rng, constant && rng.chance(50) ? 4 : rng.in(1, 4), constant ? 40 : 7, 6,
+             constant ? 1 : 3, constant) {
         if (constant) im.img->setSize(ekSize(im.w, im.h, im.d, im.c));
         draw(rng, *im.img, true, uniqueChannels, constant ? 50 : 90);
         // Now and then a constant's configuration gives only a type (its own
