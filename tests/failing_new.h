@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
-// Allocation failures on request: replaces the nothrow allocation functions
-// (the only ones the library uses for its objects and lists) with versions
-// that answer null when a test asks for it. Include it in exactly one source
-// file of a test program; every other allocation goes on as usual.
+// Allocation failures on request: the nothrow allocation functions (the only
+// ones the library uses for its objects and lists) answer null when a test
+// asks. Include it in exactly one source file of a test program.
 #ifndef EKS_TESTS_FAILING_NEW_H
 #define EKS_TESTS_FAILING_NEW_H
 

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-// The tests' own images and reference helpers: small image classes with
-// their protected parts reachable, element access by the buffer's
-// element-index table and an independent model of the coordinate spaces.
+// The tests' own images (protected parts reachable) and reference helpers:
+// element access by the buffer's element-index table.
 #ifndef EKS_TESTS_TEST_IMAGES_H
 #define EKS_TESTS_TEST_IMAGES_H
 
@@ -79,9 +78,8 @@ protected:
     }
 };
 
-// One primitive call: its name, integer arguments, pointers and a copy of the
-// configuration (which may be a local of the caller, gone by the time the
-// test looks).
+// One primitive call: name, integer arguments, pointers and a copy of the
+// configuration (the caller's may be gone by the time the test looks).
 struct PrimitiveCall {
     std::string name;
     std::vector<int> ints;
@@ -139,10 +137,10 @@ private:
     }
 };
 
-// A w x h x 1 interleaved ekUChar image with real pixels (held as doubles).
-// Its primitives honour what the base copy uses of a configuration (ekUChar or
-// ekDouble, channel count, channel list or offset; not the coordinate space)
-// and give the fill value outside the image, as the library's classes do.
+// A w x h x 1 interleaved ekUChar image with pixels held as doubles. Its
+// primitives honour what the base copy uses of a configuration (ekUChar or
+// ekDouble, channel count, list or offset; not the space) and give the fill
+// value outside the image.
 class GridImage : public ekImage {
 public:
     GridImage(int w, int h, int c) : ekImage(ekSize(w, h, 1, c)) {
@@ -264,9 +262,8 @@ inline int64_t elementIndex(ekOrder order, int nc, int nx, int ny, int nz, int x
     }
 }
 
-// Reads / writes element i of a buffer of the given type as an integer, by
-// the transfer tests' reference model (values used by the tests are small
-// whole numbers, exact in every type; an ekBit element stores v != 0).
+// Element i of a buffer as an integer, by the transfer tests' reference model
+// (the tests' values are small whole numbers; an ekBit element stores v != 0).
 inline int64_t readElement(ekType t, const void* base, int64_t i) {
     const ref::Value v = ref::readElem(t, base, i);
     return v.isFloat ? int64_t(v.f) : v.i;

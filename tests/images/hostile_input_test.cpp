@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
-// Hostile inputs: each is answered with a status or a defined result, no
-// buffer outside the request changes, and (under the sanitizer build, with
-// leak detection) nothing is read out of bounds or leaked; also when memory
-// runs out.
+// Hostile inputs (review and fuzz findings): each is answered with a status
+// or a defined result, no buffer outside the request changes, and (under the
+// sanitizer build) nothing is read out of bounds or leaked.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -19,8 +18,7 @@
 
 namespace {
 
-// A 4 x 3 three-channel ekUChar image over a buffer with guard bytes; every
-// element holds 7 and the guards 0xEE.
+// A 4 x 3 x 3 ekUChar image of 7s over a buffer between guard bytes of 0xEE.
 struct Guarded {
     std::vector<unsigned char> bytes = std::vector<unsigned char>(16 + 36 + 16, 0xEE);
     ekMemoryImg img{bytes.data() + 16, ekSize(4, 3, 1, 3), ekUChar, ekInterleaved};
@@ -33,9 +31,9 @@ struct Guarded {
 };
 
 // Every read, write, fill and copy with the configuration is refused and
-// moves nothing, on every image class: ekBadAttribute, except where the
-// class refuses the operation anyway (a constant image is never written, a
-// view and a constant image do not fill).
+// moves nothing, on every image class: ekBadAttribute, unless the class
+// refuses the operation anyway (a constant is never written, views and
+// constants do not fill).
 void expectRefusedEverywhere(const ekConfig& cfg) {
     Guarded g, other, parent;
     ekSubImg view(&parent.img, nullptr);
@@ -62,23 +60,21 @@ void expectRefusedEverywhere(const ekConfig& cfg) {
     EXPECT_TRUE(g.untouched() && other.untouched() && parent.untouched());
 }
 
-// Fresh images for each row: g and o (guarded, every element 7), a
-// read-only wrap of g's pixels, an image whose status is bad, one that cannot
-// fill and one of another colour model.
+// Fresh images for each row: g and o guarded, a read-only wrap of g's pixels,
+// an image whose status is bad, one that cannot fill, one that is grey.
 struct S {
     Guarded gb, ob;
     ekMemoryImg &g = gb.img, &o = ob.img;
     ekMemoryImg ro{static_cast<const void*>(gb.bytes.data() + 16), ekSize(4, 3, 1, 3), ekUChar,
                    ekInterleaved};
     TestMemoryImg bad{ekSize(6, 5, 1, 3), ekUChar, ekInterleaved};
-    GridImage plain{8, 8, 3};  // also ekRGB
+    GridImage plain{8, 8, 3};
     TestMemoryImg grey{ekSize(4, 3, 1, 1), ekUChar, ekInterleaved};
     unsigned char one = 0;  // a buffer for requests refused before they move
     S() { bad.setStatus(ekBadInput); }
 };
 
-// One call and the status it must answer; neither g nor o changes. Copies
-// report what fails on the other side.
+// One call and the status it must answer; neither g nor o changes.
 const struct {
     ekStatus want;
     ekStatus (*call)(S&);
@@ -87,8 +83,7 @@ const struct {
     {ekBadAttribute, [](S& s) { return s.g.getTile(0, 0, 2, 2, nullptr, nullptr); }},
     {ekBadAttribute, [](S& s) { return s.g.setTile(0, 0, 2, 2, nullptr, nullptr); }},
     {ekOkay, [](S& s) { return s.g.getSubTile(0, 0, 2, 2, nullptr, 0, 0, 0, 2, nullptr); }},
-    // Reads, writes and fills of boxes at the 32-bit limits are the
-    // randomized model's; copies clip the box to the image that copies.
+    // Copies at the 32-bit limits clip the box to the image that copies.
     {ekOkay,
      [](S& s) { return s.g.copyTile(INT_MIN, INT_MIN, INT_MAX, INT_MAX, &s.o, 0, 0, nullptr, 1); }},
     {ekOkay,
@@ -101,17 +96,16 @@ const struct {
          const ekConfig separate(ekUChar, ekSeparate, 3);  // 2.5e9 elements a channel
          return s.g.setSubTile3D(0, 0, 0, 1, 1, 1, &s.one, 0, 0, 0, 50000, 1, 50000, &separate);
      }},
-    // The other image's failures: its status (the fill step is skipped), no
-    // image, no fill (fine while this image covers the box), no colour
-    // conversion.
+    // The other side's failures: its status (the fill step is skipped), no
+    // image, no fill (fine while this image covers the box), no conversion.
     {ekBadInput, [](S& s) { return s.g.copyTile(-1, 0, 2, 1, &s.bad, 0, 0, nullptr, 0); }},
     {ekBadInput, [](S& s) { return s.g.copyTile(0, 0, 2, 1, &s.bad, 0, 0, nullptr, 1); }},
     {ekBadInput, [](S& s) { return s.g.copyTile(0, 0, 2, 1, nullptr, 0, 0, nullptr, 1); }},
     {ekOkay, [](S& s) { return s.g.copyTile(0, 0, 2, 2, &s.plain, 0, 0, nullptr, 0); }},
     {ekNotImplemented, [](S& s) { return s.g.copyTile(-1, 0, 2, 2, &s.plain, 0, 0, nullptr, 0); }},
     {ekNotImplemented, [](S& s) { return s.g.copyTile(0, 0, 2, 2, &s.grey, 0, 0, nullptr, 1); }},
-    // A read-only wrap is never written: not by a write, a fill, or a copy
-    // into it (its own, within it, another image's); copies out of it run.
+    // A read-only wrap is never written (by a write, a fill, or any copy into
+    // it); copies out of it run.
     {ekNotAllowed, [](S& s) { return s.ro.setTile(0, 0, 1, 1, &s.one, nullptr); }},
     {ekNotAllowed, [](S& s) { return s.ro.fillTile(0, 0, 3, 2, &s.one, nullptr, nullptr); }},
     {ekNotAllowed, [](S& s) { return s.ro.copyTile(0, 0, 3, 2, &s.o, 0, 0, nullptr, 1); }},
@@ -152,8 +146,7 @@ const Entry kEntries[] = {
      }},
     {"types, orders and channel counts outside their tables",
      [] {
-         // The enumerations hold any 32-bit value: also those beyond the
-         // values of their names.
+         // The enumerations hold any 32-bit value.
          for (int t : {3, 5, 6, 24, 96, 500, 512, 1 << 20, INT_MAX, -1, INT_MIN})
              expectRefusedEverywhere(ekConfig(ekType(t), ekInterleaved, 3));
          for (int o : {3, 5, 6, 8, 1000, -1, INT_MIN})
@@ -164,9 +157,8 @@ const Entry kEntries[] = {
     {"a copy after a reset that failed with a huge channel count",
      [] {
          // The failed reset leaves 2^31 - 1 channels and a width of 0 behind;
-         // clearing the status lets the copy run on them. It moves nothing
-         // (a copy that walked those channels took seconds: the suite's
-         // time limit of 120 s, not a clock here, catches that).
+         // the copy moves nothing (one that walked the channels took seconds:
+         // the suite's time limit catches that).
          ekMemoryImg a(ekSize(2, 2, 1, 1), ekUChar, ekInterleaved);
          a.setSize(ekSize(0, 1, 1, INT_MAX));
          EXPECT_NE(a.getStatus(), ekOkay);
@@ -177,8 +169,7 @@ const Entry kEntries[] = {
     {"boxes at INT32_MIN in every pair of image and caller spaces",
      [] {
          // Mirrored into the image's space such a box lies beyond INT32_MAX:
-         // no page of it may be locked (reads, writes and fills of such
-         // boxes are the randomized model's).
+         // no page of it may be locked.
          for (int own = 1; own <= 8; ++own)
              for (int cs = 0; cs <= 8; ++cs) {
                  Guarded g;
@@ -190,17 +181,16 @@ const Entry kEntries[] = {
                      EXPECT_EQ(lt->count, 0) << own << " " << cs;
                  }
              }
-         // A copy into a box of other at INT32_MIN: other's box lies outside
-         // it, so its fill lands on the pixels of this box, and only there.
+         // A copy from a box of other at INT32_MIN: other's fill lands on
+         // this box, and only there.
          Guarded g, other;
          EXPECT_EQ(g.img.copyTile(1, 0, 2, 1, &other.img, INT_MIN, 0, nullptr, 1), ekOkay);
          EXPECT_EQ(g.bytes[16 + 0], 7);  // pixel (0, 0)
          EXPECT_EQ(g.bytes[16 + 3], 0);  // pixel (1, 0): other's fill
          EXPECT_EQ(g.bytes[16 + 9], 7);  // pixel (3, 0)
-         // Written there through a view, or through a view of a view, whose
-         // window starts inside its parent (also by a copy into the view):
-         // beyond the 32-bit range nothing of the box reaches the parent,
-         // which must stay as it was.
+         // Written there through a view, or a view of a view, whose window
+         // starts inside its parent (also by a copy): nothing beyond the
+         // 32-bit range reaches the parent.
          Guarded parent;
          ekSubImg window(&parent.img, 2, 0, 0, 2, 3, 1, nullptr);
          ekSubImg outer(&window, 2, 0, 0, 2, 3, 1, nullptr);
@@ -242,8 +232,7 @@ const Entry kEntries[] = {
              a->setXsize(64);
              a->setYsize(64);
              // Auto-synced, b copies a while a's reset waits for c: a has its
-             // new size but not yet its new buffer, and must refuse the read
-             // rather than overrun.
+             // new size but not yet its buffer, and must not be overrun.
              EXPECT_EQ(a->getStatus(), ekOkay);
              EXPECT_EQ(a->getXsize() * a->getYsize(), 64 * 64);
              std::vector<unsigned char> pixels(64 * 64);
@@ -311,9 +300,8 @@ TEST(HostileInput, EveryEntryIsAnsweredAndLosesNothing) {
     }
 }
 
-// Working memory that cannot be allocated: ekNoMemory, and nothing moves
-// (a view's copy of its channel list, the channel lists of a read through a
-// view, a pixel sized by the image).
+// Working memory that cannot be had (a view's copy of its channel list, the
+// lists of a read through a view, a pixel sized by the image): ekNoMemory.
 TEST(ImagesNoMemory, ViewListsAndPixelsThatCannotBeHad) {
     // 20 channels: more than a read keeps in its local lists.
     ekMemoryImg parent(ekSize(2, 1, 1, 20), ekUChar, ekInterleaved);

@@ -49,7 +49,6 @@ inline void pushToLimits(Rng& rng, ekTile& r, ekTile& b) {
     }
 }
 
-
 // The coordinate spaces, told apart by three flags: origin left, origin at
 // the bottom, x running vertically (space 0 is the default, ekLowerLeft).
 struct SpaceFlags {

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // Randomized reads, writes, fills and copies (within one image too) of memory
-// images in every layout, compared byte for byte with a reference that works
-// element by element from the buffer's element-index table and the tests' own
-// model of the coordinate spaces.
+// and constant images in every layout, compared byte for byte with a
+// reference that works element by element from the buffer's element-index
+// table and the tests' own model of the coordinate spaces.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -24,14 +24,13 @@ int64_t landed(ekType t, int64_t v) { return t == ekBit ? (v != 0) : v; }
 const size_t kGuard = 16;
 
 // A memory image of random layout over a borrowed buffer between guard bytes,
-// with values 0..100 (0..1 for ekBit) and a fill pixel of values 0..100 (as
-// widened to the image's channel count); or a constant image of that fill
-// pixel, which has no pixel inside, and c channels.
+// values 0..100 (0..1 for ekBit) and a fill pixel of 0..100; or a constant of
+// that fill pixel with c channels, which has no pixel inside.
 struct RandomImage {
     int w, h, d, c, cs, nf;  // nf: elements of the fill pixel
     ekType type;
     ekOrder order;
-    std::vector<int64_t> fill;         // widened to c elements
+    std::vector<int64_t> fill;         // widened to (at least) c elements
     std::vector<unsigned char> bytes;  // guard, buffer, guard
     std::unique_ptr<ekImage> img;
     bool constant;
@@ -42,10 +41,13 @@ struct RandomImage {
         type = kTypes[rng.in(0, 8)];
         order = kOrders[rng.in(0, 2)];
         // A fill pixel of fewer elements repeats its last one over the rest.
-        nf = rng.chance(20) ? rng.in(1, c) : c;
-        ekPixel f(ekDouble, nf);
-        for (int m = 0; m < c; ++m) {
-            fill.push_back(m < nf ? rng.in(0, 100) : fill.back());
+        // A constant's value may have more elements than its channels, be of
+        // bytes (its direct memset and word fills) and all zero.
+        nf = rng.chance(20) ? rng.in(1, constant ? c + 2 : c) : c;
+        const bool zero = constant && rng.chance(20);
+        ekPixel f(constant && rng.chance(50) ? ekUChar : ekDouble, nf);
+        for (int m = 0; m < std::max(c, nf); ++m) {
+            fill.push_back(m < nf ? (zero ? 0 : rng.in(0, 100)) : fill.back());
             if (m < nf) f.setElem(double(fill.back()), m);
         }
         const int64_t n = int64_t(w) * h * d * c;
@@ -64,9 +66,8 @@ struct RandomImage {
     }
     unsigned char* pixels() { return bytes.data() + kGuard; }
     // What a copy out of this image writes outside it: the fill, or zeros
-    // when the fill pixel has not one element per channel. A copy within the
-    // image reads its box, fill included, before it writes, and a constant
-    // widens its value: always the fill.
+    // when the fill pixel has not one element per channel (a copy within the
+    // image and a constant always give the fill).
     int64_t copyFill(int m, bool self) const {
         return self || constant || nf == c ? fill[size_t(m)] : 0;
     }
@@ -83,8 +84,7 @@ struct RandomImage {
     void put(std::vector<unsigned char>& copy, int x, int y, int z, int m, int64_t v) const {
         writeElement(type, copy.data() + kGuard, index(x, y, z, m), landed(type, v));
     }
-    // Image position of a position in space `from` (0: the image's own),
-    // and back.
+    // Image position of a position in space `from` (0: the image's own), and back.
     void toImage(int from, int64_t& x, int64_t& y) const {
         if (from != 0) mapPoint(from, cs, cs, w, h, x, y);
     }
@@ -103,18 +103,31 @@ struct RandomImage {
 struct Case : Caller {
     RandomImage im;
 
+    // A constant, which has no pixels, is read over an extent of wide rows
+    // (its word fills' long runs, of four channels half the time) in one
+    // plane (requests near one buffer slice).
     Case(Rng& rng, bool uniqueChannels, bool constant = false)
-        : im(rng, rng.in(1, 4), 7, 6, 3, constant) {
-        draw(rng, *im.img, true, uniqueChannels);
+        : im(rng, constant && rng.chance(50) ? 4 : rng.in(1, 4), constant ? 40 : 7, 6,
+             constant ? 1 : 3, constant) {
+        if (constant) im.img->setSize(ekSize(im.w, im.h, im.d, im.c));
+        draw(rng, *im.img, true, uniqueChannels, constant ? 50 : 90);
+        // Now and then a constant's configuration gives only a type (its own
+        // half the time), order and space: near its direct path's own layout.
+        if (constant && useCfg && rng.chance(40)) {
+            nchans = offset = 0;
+            nc = im.c;
+            list.clear();
+            if (rng.chance(50)) ct = im.img->getDataType();
+            cfg = ekConfig(ct, cfg.order, 0, nullptr, 0, cfg.coordSpace);
+        }
     }
     bool validChan(int m) const { return m >= 0 && m < im.c; }
-    // Fill value of image channel m on a read: the fill pixel (nf elements,
-    // no list) is widened to the buffer's channel count by repeating its last
-    // element, so channels nf .. nc-1 read the last fill value.
+    // On a read the fill pixel (nf elements) is widened to the buffer's
+    // channel count by repeating its last element.
     bool fillReaches(int m) const { return m >= 0 && m < std::max(im.nf, nc); }
-    int64_t fillOf(int m) const { return im.fill[size_t(std::min(m, im.c - 1))]; }
-    // A fill value with fewer elements than the image, selected from channel
-    // 0 without a list, is widened over the remaining image channels.
+    int64_t fillOf(int m) const { return im.fill[std::min(size_t(m), im.fill.size() - 1)]; }
+    // A fill value of fewer elements than the image, from channel 0 without a
+    // list, is widened over the remaining image channels.
     bool fillWidens() const { return list.empty() && offset == 0 && nc < im.c; }
     std::string describe() const { return "image " + im.describe() + "; " + Caller::describe(); }
 };
@@ -123,9 +136,10 @@ const int kRounds = 2500;
 
 TEST(MemoryImageRandom, ReadsMatchTheElementTable) {
     Rng rng(20261206);
-    for (int round = 0; round < kRounds; ++round) {
-        Case k(rng, false, rng.chance(10));
-        std::vector<unsigned char> buffer(bufferBytes(k.ct, k.elements()) + kGuard);
+    for (int round = 0; round < kRounds + 500; ++round) {
+        Case k(rng, false, rng.chance(25));
+        const int skew = rng.in(0, 7);  // unaligned buffers (the word fills' first stores)
+        std::vector<unsigned char> buffer(skew + bufferBytes(k.ct, k.elements()) + kGuard);
         for (unsigned char& v : buffer) v = static_cast<unsigned char>(rng.in(0, 255));
         std::vector<unsigned char> expected = buffer;
         k.forEachRequested([&](int i, int j, int l, int64_t x, int64_t y, int64_t z) {
@@ -135,10 +149,11 @@ TEST(MemoryImageRandom, ReadsMatchTheElementTable) {
                 const bool in = k.im.inside(x, y, z);
                 if (in ? !k.validChan(m) : !k.fillReaches(m)) continue;
                 const int64_t v = in ? k.im.get(x, y, z, m) : k.fillOf(m);
-                writeElement(k.ct, expected.data(), k.index(i, j, l, ch), landed(k.ct, v));
+                writeElement(k.ct, expected.data() + skew, k.index(i, j, l, ch), landed(k.ct, v));
             }
         });
-        ASSERT_EQ(k.move(*k.im.img, false, buffer.data()), ekOkay) << round << ": " << k.describe();
+        ASSERT_EQ(k.move(*k.im.img, false, buffer.data() + skew), ekOkay)
+            << round << ": " << k.describe();
         ASSERT_EQ(buffer, expected) << "round " << round << ": " << k.describe();
     }
 }
@@ -180,8 +195,8 @@ TEST(MemoryImageRandom, FillsMatchTheElementTable) {
             clampInt(int64_t(k.r.z) + rng.in(-1, 1)), rng.in(0, 4), rng.in(0, 4), rng.in(0, 2));
         if (rng.chance(10)) keep = ekTile(INT_MIN, INT_MIN, INT_MIN, INT_MAX, INT_MAX, INT_MAX);
         auto valueOf = [&](int ch) { return nullValue ? 0 : readElement(k.ct, value.data(), ch); };
-        // Every pixel of the image whose position in the caller's space lies
-        // in the box and outside the keep-out box.
+        // Every pixel whose position in the caller's space lies in the box and
+        // outside the keep-out box.
         std::vector<unsigned char> expected = k.im.bytes;
         for (int z = 0; z < k.im.d; ++z)
             for (int y = 0; y < k.im.h; ++y)
@@ -210,8 +225,8 @@ TEST(MemoryImageRandom, CopiesInBothDirectionsMatchTheElementTables) {
     Rng rng(9001);
     for (int round = 0; round < kRounds; ++round) {
         const int c = rng.in(1, 4);
-        // a copies, b is the other image or a itself; now and then one of
-        // them is a constant, which copies its value and is never written.
+        // a copies, b is the other image or a itself; now and then one is a
+        // constant, which copies its value and is never written.
         const int konst = rng.chance(20) ? rng.in(1, 2) : 0;
         RandomImage a(rng, c, 6, 5, 2, konst == 1), other(rng, c, 6, 5, 2, konst == 2);
         const bool self = konst == 0 && rng.chance(20);
@@ -227,9 +242,8 @@ TEST(MemoryImageRandom, CopiesInBothDirectionsMatchTheElementTables) {
             for (int& e : list)
                 if (e < 0 && rng.chance(20)) e = kFar[rng.in(0, 3)];  // none either
         }
-        // An explicit selection may name fewer channels than a has: the
-        // channels of a past them are left alone. (From channel 0 without a
-        // list, fewer channels would ask for a colour conversion.)
+        // An explicit selection may name fewer channels than a has (from
+        // channel 0 without a list that would ask for a colour conversion).
         const bool explicitly = kind == 2 || (kind == 1 && offset != 0);
         // A count of 0 stands for a's.
         const int n = explicitly && rng.chance(30) ? rng.in(1, c) : rng.chance(15) ? 0 : c;
@@ -250,8 +264,8 @@ TEST(MemoryImageRandom, CopiesInBothDirectionsMatchTheElementTables) {
         if (rng.chance(5)) oz = rng.nearLimit(2);
         const int direction = rng.in(0, 1);
         const bool withCfg = kind != 0 || rng.chance(50);  // no selection: either form
-        // Written, a constant refuses (a copy into it: the write, or the
-        // fill step for a box outside a), and nothing changes.
+        // A constant refuses a copy into it (the write, or the fill step for
+        // a box outside a), and nothing changes.
         const bool refused = (konst == 1 && direction != 0) || (konst == 2 && direction == 0);
 
         std::vector<unsigned char> expectA = a.bytes, expectB = b.bytes;
@@ -261,8 +275,7 @@ TEST(MemoryImageRandom, CopiesInBothDirectionsMatchTheElementTables) {
                     const int64_t x = int64_t(box.x) + i, y = int64_t(box.y) + j,
                                   z = int64_t(box.z) + l;
                     // The same pixel in b: displaced in a's space, then mapped
-                    // into b's own (a constant without a configuration gives
-                    // b's box in b's own space).
+                    // into b's own (a constant without a configuration: b's own).
                     int64_t bx = int64_t(ox) + i, by = int64_t(oy) + j;
                     const int64_t bz = int64_t(oz) + l;
                     if (withCfg || konst != 1) b.toImage(a.cs, bx, by);
@@ -291,6 +304,27 @@ TEST(MemoryImageRandom, CopiesInBothDirectionsMatchTheElementTables) {
             ASSERT_EQ(b.bytes, expectB) << what;
         }
     }
+}
+
+// A constant's attributes follow its value: type and order are not the
+// caller's to set; size, space and range are.
+TEST(ConstImage, AttributesFollowTheValue) {
+    ekConstImg img;  // one byte channel of 0, 128 x 128 pages
+    EXPECT_EQ(img.getPageSizeX(), 128);
+    unsigned char b[4] = {9, 9, 9, 9};
+    EXPECT_EQ(img.getTile(0, 0, 2, 2, b, nullptr), ekOkay);
+    EXPECT_EQ(std::vector<unsigned char>(b, b + 4), std::vector<unsigned char>(4, 0));
+    const float rgb[3] = {0.5f, 1.5f, 2.5f};
+    EXPECT_EQ(img.setFill(ekPixel(ekFloat, 3, rgb)), ekOkay);
+    EXPECT_EQ((std::vector<int>{img.getCsize(), img.getDataType(), img.getColorModel()}),
+              (std::vector<int>{3, ekFloat, ekRGB}));
+    EXPECT_EQ(img.setDataType(ekShort), ekNotAllowed);
+    EXPECT_EQ(img.setOrder(ekSeparate), ekNotAllowed);
+    EXPECT_EQ(img.setSize(ekSize(300, 200, 2, 3)), ekOkay);
+    EXPECT_EQ(img.setCoordSpace(ekUpperLeft), ekOkay);
+    EXPECT_EQ(img.getXsize(), 300);
+    EXPECT_EQ(img.setMaxValue(9.0, -1), ekOkay);  // the caller's range outlives a reset
+    EXPECT_EQ(img.getMaxValue(2), 9.0);
 }
 
 }  // namespace

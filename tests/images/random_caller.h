@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The caller's side of the randomized image models: one generator of caller
-// layouts (type, order, space, channels by count, offset or list, a request
-// box and a buffer box around the image's extent) shared by the memory image
-// and the view comparisons.
+// layouts (type, order, space, channels, request and buffer box around the
+// image's extent) shared by the memory image and the view comparisons.
 #ifndef EKS_TESTS_IMAGES_RANDOM_CALLER_H
 #define EKS_TESTS_IMAGES_RANDOM_CALLER_H
 
@@ -41,10 +40,14 @@ inline std::vector<int> randomList(Rng& g, int n, int lo, int hi, bool duplicate
 // Channel selections far outside their ranges: they select no channel.
 const int kFar[4] = {INT_MAX, INT_MIN, 1000000, -3};
 
-// A caller layout drawn for one image. `wide` adds every type, channel
-// selections far outside their ranges (they select no channel) and spaces
-// outside the table (they count as ekLowerLeft); without it the types are
-// five that hold the view model's sentinel.
+// Five types that hold the view model's sentinel (ekBit and the signed /
+// unsigned pairs are the memory image model's concern).
+const ekType kFewTypes[5] = {ekUChar, ekShort, ekULong, ekFloat, ekDouble};
+
+// A caller layout drawn for one image, with a configuration in `cfgPercent`
+// of the draws. `wide` adds every type, channel selections far outside their
+// ranges (they select no channel) and spaces outside the table (they count as
+// ekLowerLeft).
 struct Caller {
     bool useCfg = true;
     ekType ct;
@@ -56,13 +59,12 @@ struct Caller {
     ekTile r, b;
     ekConfig cfg;
 
-    void draw(Rng& g, ekImage& img, bool wide, bool unique) {
-        static const ekType kFew[5] = {ekUChar, ekShort, ekULong, ekFloat, ekDouble};
+    void draw(Rng& g, ekImage& img, bool wide, bool unique, int cfgPercent) {
         static const int kNoSpaces[5] = {9, 16, -1, INT_MAX, INT_MIN};
         ekSize s;
         img.getSize(s);
-        useCfg = g.chance(wide ? 90 : 80);
-        ct = wide ? kTypes[g.in(0, 8)] : kFew[g.in(0, 4)];
+        useCfg = g.chance(cfgPercent);
+        ct = wide ? kTypes[g.in(0, 8)] : kFewTypes[g.in(0, 4)];
         co = kOrders[g.in(0, 2)];
         cs = g.chance(30) ? 0 : g.in(1, 8);
         space = wide && g.chance(5) ? kNoSpaces[g.in(0, 4)] : cs;
@@ -86,6 +88,12 @@ struct Caller {
             nc = s.c;
             list.clear();
         }
+        // Now and then the type or order left to the image (0 or the "any" value).
+        const ekType givenType = useCfg && g.chance(5) ? ekType(g.chance(50) ? 0 : ekAnyType) : ct;
+        const ekOrder givenOrder =
+            useCfg && g.chance(5) ? ekOrder(g.chance(50) ? 0 : ekAnyOrder) : co;
+        if (givenType != ct) ct = img.getDataType();
+        if (givenOrder != co) co = img.getOrder();
         // Boxes in the caller's space, around the image's extent there.
         const bool swapped = cs != 0 && flagsOf(cs).trans != flagsOf(img.getCoordSpace()).trans;
         const int W = swapped ? s.y : s.x, H = swapped ? s.x : s.y, D = s.z;
@@ -106,11 +114,10 @@ struct Caller {
         }
         if (g.chance(3)) (g.chance(50) ? r.nx : r.nz) = g.in(-1, 0);  // moves nothing
         if (g.chance(15)) pushToLimits(g, r, b);
-        cfg = ekConfig(ct, co, nchans, list.empty() ? nullptr : list.data(), offset,
+        cfg = ekConfig(givenType, givenOrder, nchans, list.empty() ? nullptr : list.data(), offset,
                        ekCoordSpace(space));
     }
-    // The image channel buffer channel k selects: list entry k (the list is
-    // indexed by the buffer channel alone), or k + offset without a list.
+    // The image channel buffer channel k selects: list entry k, or k + offset.
     int chanOf(int k) const {
         const int64_t m = list.empty() ? int64_t(k) + offset : list[size_t(k)];
         return m >= INT_MIN && m <= INT_MAX ? int(m) : -1;
@@ -119,8 +126,7 @@ struct Caller {
     int64_t index(int i, int j, int l, int k) const {
         return elementIndex(co, nc, b.nx, b.ny, b.nz, i, j, l, k);
     }
-    // Visits every buffer position inside the request, with its position in
-    // the caller's space.
+    // Visits every buffer position inside the request, with its caller position.
     template <class F>
     void forEachRequested(F f) const {
         for (int l = 0; l < b.nz; ++l)
@@ -139,8 +145,9 @@ struct Caller {
     }
     std::string describe() const {
         std::ostringstream s;
-        s << "caller " << (useCfg ? "" : "(none) ") << "type " << ct << " order " << co << " space "
-          << space << " nchans " << nchans << " offset " << offset << " list";
+        s << "caller " << (useCfg ? "" : "(none) ") << "type " << cfg.type << ":" << ct << " order "
+          << cfg.order << ":" << co << " space " << space << " nchans " << nchans << " offset "
+          << offset << " list";
         for (int v : list) s << " " << v;
         s << "; box " << str(r) << "; buffer " << str(b);
         return s.str();

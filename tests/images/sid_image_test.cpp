@@ -40,8 +40,6 @@ TEST(SeedImage, SeedReferencesFollowTheSeed) {
     a->destroyed = &destroyed;
     TestMemoryImg b(a, 1);
     EXPECT_EQ(b.GetSeedImage(), a);
-    EXPECT_EQ(a->GetRefCount(), 1);
-
     b.SetSeedImage(a);  // the current seed again: no change, a survives
     EXPECT_EQ(destroyed, 0);
     EXPECT_EQ(a->GetRefCount(), 1);
@@ -67,8 +65,8 @@ TEST(SeedImage, CollapseMergesTheSeedIntoItsSeedAndSkipsIt) {
     EXPECT_TRUE(c.CollapseSeed());
     EXPECT_EQ(c.GetSeedImage(), a);
     EXPECT_EQ(destroyedB, 1);  // c held b's only reference
-    // a holds what b had; it keeps the reference b took (a destructor does
-    // not release its seed) and gains c's.
+    // a holds what b had, keeps b's reference (a destructor does not release
+    // its seed) and gains c's.
     const unsigned char* pa = static_cast<unsigned char*>(a->getDataPtr());
     for (int i = 0; i < 12; ++i) EXPECT_EQ(pa[i], 5) << i;
     EXPECT_EQ(a->GetRefCount(), 2);
@@ -92,7 +90,8 @@ TEST(SeedImage, CollapseThatDestroysTheImageItselfTouchesItNoMore) {
     a->unref();
 }
 
-TEST(SeedImage, CollapseWithoutTwoSeedImagesChangesNothing) {
+// Without two seed images, or into a destroyed seed, a collapse does nothing.
+TEST(SeedImage, CollapseWithoutTwoLiveSeedImagesChangesNothing) {
     TestMemoryImg lonely(kSmall, ekUChar, ekInterleaved);
     EXPECT_FALSE(lonely.CollapseSeed());
 
@@ -110,15 +109,12 @@ TEST(SeedImage, CollapseWithoutTwoSeedImagesChangesNothing) {
     EXPECT_EQ(e.GetSeedImage(), d);
     b.SetSeedImage(nullptr);
     e.SetSeedImage(nullptr);
-}
 
-TEST(SeedImage, MergeIntoADestroyedSeedDoesNothing) {
-    auto* plain = new GridImage(4, 3, 1);
-    plain->paintAll(9);
-    TestMemoryImg mem(plain, 0);
-    EXPECT_EQ(mem.GetSeedImage(), plain);
+    auto* gone = new GridImage(4, 3, 1);
+    TestMemoryImg mem(gone, 0);
+    EXPECT_EQ(mem.GetSeedImage(), gone);
     mem.MergeChangesIntoSeed();  // a live input: the seed reads this image
-    delete plain;                // leaves the graph; the seed pointer dangles
+    delete gone;                 // leaves the graph; the seed pointer dangles
     mem.MergeChangesIntoSeed();  // must not touch it
     EXPECT_FALSE(mem.CollapseSeed());
 }

@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
-// Sub-image view. Randomized reads, writes and copies through views (random
-// windows, channel offsets and lists, types, orders, coordinate spaces, views
-// of views), compared with a reference that reads the parent whole and maps
-// every buffer element by hand through the caller's space, the view's window
-// and the parent's space; then the directed cases the draws do not reach.
+// Sub-image view: randomized reads, writes and copies through random views
+// (and views of views), against a reference that maps every buffer element by
+// hand through the caller's space, the view's window and the parent's space;
+// then the directed cases the draws do not reach.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -16,10 +15,6 @@
 #include "random_caller.h"
 
 namespace {
-
-// The view tests keep to five types (ekBit and the signed/unsigned pairs are
-// the memory image tests' concern).
-const ekType kViewTypes[5] = {ekUChar, ekShort, ekULong, ekFloat, ekDouble};
 
 const int64_t kSentinel = 200;  // no value or fill of the tests
 
@@ -72,8 +67,7 @@ std::unique_ptr<ekSubImg> makeView(Rng& g, ekImage& parent, Case& t, bool duplic
     t.sx = whole ? 0 : g.in(-2, ps.x);
     t.sy = whole ? 0 : g.in(-2, ps.y);
     t.sz = whole || g.chance(75) ? 0 : g.in(-1, ps.z - 1);  // most in the parent's first plane
-    // Now and then a window at the 32-bit limits: far outside the parent,
-    // reaching beyond them.
+    // Now and then a window at the 32-bit limits, far outside the parent.
     if (!whole && g.chance(5)) (g.chance(50) ? t.sx : t.sy) = g.nearLimit(4);
     t.sc = g.in(0, ps.c - 1);
     t.nx = !whole && g.chance(80) ? g.in(1, ps.x + 2) : 0;
@@ -81,15 +75,14 @@ std::unique_ptr<ekSubImg> makeView(Rng& g, ekImage& parent, Case& t, bool duplic
     t.nz = t.nx != 0 && g.chance(50) ? g.in(1, ps.z + 1) : 0;
     t.vc = t.nz != 0 ? g.in(1, ps.c - t.sc) : 0;
     t.viewList.clear();
-    // The view's own configuration: a channel list, now and then a type and
-    // an order.
+    // The view's own configuration: a channel list, now and then a type and order.
     ekType ownType = ekAnyType;
     ekOrder ownOrder = ekAnyOrder;
     std::unique_ptr<ekSubImg> v;
     if (g.chance(30)) {
         const int n = g.in(1, ps.c + 1);
         t.viewList = randomList(g, n, -1, ps.c - 1, duplicates);
-        if (g.chance(30)) ownType = kViewTypes[g.in(0, 4)];
+        if (g.chance(30)) ownType = kFewTypes[g.in(0, 4)];
         if (g.chance(30)) ownOrder = kOrders[g.in(0, 2)];
         ekConfig own(ownType, ownOrder, n, t.viewList.data());
         v.reset(new ekSubImg(&parent, &own));
@@ -107,7 +100,7 @@ std::unique_ptr<ekSubImg> makeView(Rng& g, ekImage& parent, Case& t, bool duplic
     }
     t.viewCs = g.chance(50) ? g.in(1, 8) : 0;
     if (t.viewCs != 0) v->setCoordSpace(ekCoordSpace(t.viewCs));
-    t.viewType = g.chance(30) ? kViewTypes[g.in(0, 4)] : ekAnyType;
+    t.viewType = g.chance(30) ? kFewTypes[g.in(0, 4)] : ekAnyType;
     if (t.viewType != ekAnyType) v->setDataType(t.viewType);
     // What was not given or set follows the parent (its extents as seen in
     // the view's space).
@@ -129,9 +122,8 @@ std::unique_ptr<ekSubImg> makeView(Rng& g, ekImage& parent, Case& t, bool duplic
     return v;
 }
 
-// What the view shows: for each buffer element, the parent position and
-// channel it stands for (p < 0: untouched), or the view's fill (fill = true).
-// Positions in 64 bits: near the 32-bit limits they pass them.
+// What a buffer element shows: a parent position (64 bits: it may pass the
+// 32-bit limits) and channel (p < 0: untouched), or the view's fill.
 struct Target {
     int64_t x, y, z;
     int p;
@@ -209,8 +201,7 @@ void checkWrite(Case& t, ekSubImg& view, ekImage& parentImg, const std::string& 
     t.forEachRequested([&](int i, int j, int l, int64_t X, int64_t Y, int64_t Z) {
         for (int k = 0; k < t.nc; ++k) {
             const Target g = m.target(X, Y, Z, k, false);
-            // A parent channel that shows nothing (a view's) keeps reading as
-            // untouched.
+            // A parent channel that shows nothing keeps reading as untouched.
             if (g.p >= 0 && want.inside(g.x, g.y, g.z) &&
                 want.at(g.x, g.y, g.z, g.p) != double(kSentinel))
                 want.at(g.x, g.y, g.z, g.p) =
@@ -228,7 +219,7 @@ void checkWrite(Case& t, ekSubImg& view, ekImage& parentImg, const std::string& 
 std::unique_ptr<ekMemoryImg> makeParent(Rng& g) {
     const int w = g.in(1, 9), h = g.in(1, 9), d = g.in(1, 3), c = g.in(1, 5);
     std::unique_ptr<ekMemoryImg> img(
-        new ekMemoryImg(ekSize(w, h, d, c), kViewTypes[g.in(0, 4)], kOrders[g.in(0, 2)]));
+        new ekMemoryImg(ekSize(w, h, d, c), kFewTypes[g.in(0, 4)], kOrders[g.in(0, 2)]));
     img->setCoordSpace(ekCoordSpace(g.in(1, 8)));
     ekPixel fill(ekDouble, c);
     for (int k = 0; k < c; ++k) fill.setElem(100 + g.in(1, 20), k);
@@ -241,9 +232,8 @@ std::unique_ptr<ekMemoryImg> makeParent(Rng& g) {
 }
 
 // Reads, and in two rounds of five writes, through a view of a random memory
-// image or through a view of such a view. The inner window of a view of a
-// view that is written covers the root, so that every pixel read from it is
-// the root's.
+// image or a view of such a view (whose inner window, when written, covers
+// the root, so that every pixel read from it is the root's).
 TEST(SubImageRandom, ReadsAndWritesMatchTheParentThroughTheWindow) {
     Rng g(8);
     for (int round = 0; round < 2500; ++round) {
@@ -255,7 +245,7 @@ TEST(SubImageRandom, ReadsAndWritesMatchTheParentThroughTheWindow) {
         Case& t = nested ? inner : outer;
         ekSubImg& v = nested ? *top : *view;
         ASSERT_EQ(v.getStatus(), ekOkay) << t.describe();
-        t.draw(g, v, false, write);
+        t.draw(g, v, false, write, 80);
         ekImage& parent = nested ? static_cast<ekImage&>(*view) : *root;
         const std::string where =
             "round " + std::to_string(round) + (nested ? " outer " + outer.describe() : "");
@@ -276,10 +266,8 @@ void restore(ekImage& img, const Snapshot& s) {
 
 // Copies between a view and another image, both ways, against a read of the
 // view's box and a write into other's (or the other way round): view channel
-// k pairs with other's channel that the caller's configuration gives it (its
-// list entry, the offset plus k, or k), a view channel that shows nothing
-// with none. The boxes lie inside view, parent and other, all in the
-// parent's space (the view takes it, other's box is mapped from it).
+// k pairs with other's channel by the caller's list entry, offset plus k, or
+// k. The boxes lie inside view, parent and other, in the parent's space.
 TEST(SubImageRandom, CopiesMatchAReadAndAWrite) {
     Rng g(800);
     for (int round = 0; round < 700; ++round) {
@@ -296,8 +284,8 @@ TEST(SubImageRandom, CopiesMatchAReadAndAWrite) {
         v.setCoordSpace(cs);
         ekSize vs;
         v.getSize(vs);
-        // The box lies inside the window's parent too: the copy is not
-        // clipped, the read and the write are.
+        // Inside the window's parent too: the read and the write are clipped,
+        // the copy is not.
         ekImage& under = top ? static_cast<ekImage&>(*view) : *root;
         const int64_t start[3] = {w.sx, w.sy, w.sz}, ve[3] = {vs.x, vs.y, vs.z},
                       pe[3] = {std::min(under.getXsize(), root->getXsize()),
@@ -313,17 +301,16 @@ TEST(SubImageRandom, CopiesMatchAReadAndAWrite) {
             box[3 + a] = inside ? g.in(1, int(hi - box[a])) : 0;
         }
         if (!inside) continue;
-        // Other's channels by the caller's list or offset. No colour
-        // conversion is asked for: a list (the caller's or the view's own)
-        // never asks for one, and without a list or offset other has the
-        // parent's colour model.
+        // Other's channels by the caller's list or offset; no colour
+        // conversion is asked for (without a list or offset other has the
+        // parent's colour model).
         const bool withCfg = g.chance(70), useList = withCfg && g.chance(40);
         const int offset = withCfg && !useList && g.chance(60) ? g.in(1, 2) : 0;
         const int oc = offset != 0 || useList ? g.in(1, 5) : vs.c;
         if (offset == 0 && !useList && v.getColorModel() != root->getColorModel()) continue;
         const int nchans = withCfg && g.chance(60) ? g.in(1, vs.c) : 0;
-        // Distinct entries: two view channels copied into one channel of
-        // other would leave the order of the two writes to the copy.
+        // Distinct entries: two view channels into one of other's would leave
+        // the order of the writes to the copy.
         std::vector<int> list;
         if (useList) list = randomList(g, nchans != 0 ? nchans : vs.c, -1, oc, false);
         // A list that runs 0, 1, 2, ... stays a list, never a request to
@@ -331,7 +318,7 @@ TEST(SubImageRandom, CopiesMatchAReadAndAWrite) {
         if (useList && g.chance(25)) std::iota(list.begin(), list.end(), 0);
         const ekConfig cfg(ekAnyType, ekAnyOrder, nchans, useList ? list.data() : nullptr, offset);
         const int side = std::max(box[3], box[4]) + g.in(0, 2), od = box[5] + g.in(0, 1);
-        ekMemoryImg other(ekSize(side, side, od, oc), kViewTypes[g.in(0, 4)], kOrders[g.in(0, 2)]);
+        ekMemoryImg other(ekSize(side, side, od, oc), kFewTypes[g.in(0, 4)], kOrders[g.in(0, 2)]);
         other.setCoordSpace(ekCoordSpace(g.in(1, 8)));
         if (offset == 0 && !useList && w.viewList.empty())
             other.setColorModel(root->getColorModel());
@@ -381,7 +368,7 @@ TEST(SubImageRandom, CopiesMatchAReadAndAWrite) {
 
 // What the randomized views do not draw: page geometry, colour model and
 // range, the start channel, following a changed parent, the own
-// configuration's lifetime, refused copies and lost parents.
+// configuration's lifetime, refused copies, views of a constant, lost parents.
 TEST(SubImage, PagesRangeStartAndFollowingTheParent) {
     ekMemoryImg parent(ekSize(100, 100, 1, 4), ekUChar, ekInterleaved);
     ekSubImg view(&parent, 10, 20, 0, 2, 4, 3, 1, 2, nullptr);  // channels 2..3
@@ -399,24 +386,22 @@ TEST(SubImage, PagesRangeStartAndFollowingTheParent) {
     EXPECT_EQ(whole.getColorModel(), parent.getColorModel());
     parent.setSize(ekSize(8, 7, 1, 3));
     parent.setDataType(ekFloat);
-    EXPECT_EQ(std::vector<int>({whole.getXsize(), whole.getYsize(), whole.getCsize()}),
-              std::vector<int>({8, 7, 3}));
-    EXPECT_EQ(whole.getDataType(), ekFloat);
+    EXPECT_EQ(std::vector<int>(
+                  {whole.getXsize(), whole.getYsize(), whole.getCsize(), whole.getDataType()}),
+              std::vector<int>({8, 7, 3, ekFloat}));
 }
 
 TEST(SubImage, OwnConfigurationIsCopiedAndReleased) {
     ekMemoryImg parent(ekSize(4, 4, 1, 3), ekUChar, ekInterleaved);
-    const unsigned char px[3] = {10, 11, 12};
-    ASSERT_EQ(parent.setTile(1, 1, 1, 1, const_cast<unsigned char*>(px), nullptr), ekOkay);
+    unsigned char px[3] = {10, 11, 12}, b[3] = {};
+    ASSERT_EQ(parent.setTile(1, 1, 1, 1, px, nullptr), ekOkay);
     int list[3] = {2, 1, 0};
     ekConfig own(ekAnyType, ekAnyOrder, 3, list);
     ekSubImg view(&parent, &own);
     list[0] = 0;  // the view keeps its own copy
-    unsigned char b[3] = {};
     ASSERT_EQ(view.getTile(1, 1, 1, 1, b, nullptr), ekOkay);
     EXPECT_EQ(std::vector<int>(b, b + 3), std::vector<int>({12, 11, 10}));
-    // Releasing the configuration leaves nothing dangling.
-    view.setConfig(nullptr);
+    view.setConfig(nullptr);  // released: nothing left dangling
     view.setStart(0, 0, 0, 1);
     ASSERT_EQ(view.getTile(1, 1, 1, 1, b, nullptr), ekOkay);
     EXPECT_EQ(b[0], 11);
@@ -438,18 +423,16 @@ TEST(SubImage, ViewsOfAConstantAndLostParents) {
     std::unique_ptr<ekConstImg> value(new ekConstImg(ekPixel(ekUChar, 1)));
     value->setFillValue(5, 0);
     ekSubImg view(value.get(), 0, 0, 2, 1, nullptr);
-    ekSubImg top(&view, 1, 0, 2, 1, nullptr);  // a view of a view
+    ekSubImg top(&view, 1, 0, 2, 1, nullptr);
     unsigned char b[2] = {};
     EXPECT_EQ(top.getTile(0, 0, 2, 1, b, nullptr), ekOkay);
-    EXPECT_EQ(b[0], 5);
-    EXPECT_EQ(b[1], 5);  // the inner view's fill is the constant's value
+    EXPECT_EQ(b[0] * 10 + b[1], 55);  // the inner view's fill is the constant's value
     EXPECT_EQ(view.setTile(0, 0, 1, 1, b, nullptr), ekNotAllowed);
     value.reset();  // the views lose their input: no dangling read
     EXPECT_EQ(view.getStatus(), ekBadInput);
     EXPECT_EQ(top.getTile(0, 0, 1, 1, b, nullptr), ekBadInput);
     EXPECT_EQ(view.hasPages(), 0);
-    ekSubImg none(nullptr, nullptr);
-    EXPECT_EQ(none.getStatus(), ekBadInput);
+    EXPECT_EQ(ekSubImg(nullptr, nullptr).getStatus(), ekBadInput);
 }
 
 }  // namespace
