@@ -210,14 +210,15 @@ TEST(LockTile, LocksThePagesOfTheGridInIteratorOrder) {
     }
 }
 
-// Locks that cannot be made: an image in error, page boxes that hold
-// nothing, and tiles inside the image whose pages cannot be listed, which are
-// refused, never answered with an empty success.
+// Locks that cannot be made: an image in error or without a buffer, page boxes
+// that hold nothing, and tiles inside the image whose pages cannot be listed,
+// which are refused, never answered with an empty success.
 TEST(LockTile, RefusedLocksGiveNoPageAndTheirStatus) {
     Pixels3D src;
     PagedImage broken(src.img, {10, 6, 1, 3}), flat(src.img, {0, 6, 1, 3}),
         negative(src.img, {10, -6, -1, 3});  // a positive product of extents
     broken.setStatus(ekBadAttribute);
+    ekMemoryImg unbuffered;
     ekConstImg huge;  // 128 x 128 pages: 2^48 of them
     ASSERT_EQ(huge.setSize(ekSize(INT_MAX, INT_MAX, 1, 1)), ekOkay);
     int first[2] = {0, -1};  // channel 0 alone, by a list
@@ -228,7 +229,8 @@ TEST(LockTile, RefusedLocksGiveNoPageAndTheirStatus) {
     } rows[] = {{&broken, ekBadAttribute, ekBadAttribute},
                 {&flat, ekNoMemory, ekBadInput},
                 {&negative, ekNoMemory, ekBadInput},
-                {&huge, ekOkay, ekBadInput}};
+                {&huge, ekOkay, ekBadInput},
+                {&unbuffered, ekBadAttribute, ekBadAttribute}};
     for (const auto& r : rows) {
         SCOPED_TRACE(&r - rows);
         ekStatus s = ekOkay;
@@ -317,6 +319,19 @@ TEST(LockTile, EveryKindOfImageLocksItsPagesAndOutlivesNoTile) {
         }
         tiles[1].reset();                         // one deleted before the image
         EXPECT_TRUE(k.copies || first->Valid());  // the shared page is still the image's
+        if (!k.copies) {  // and every request inside gets it again, others none
+            ekPage stale;
+            ekLockRequest r[2];
+            r[0].init(k.w - 1, k.h - 1, 1, 2);
+            r[1].init(0, 0, 0, 3);  // no channel 3
+            for (ekLockRequest& q : r) q = {q.x, q.y, q.z, q.c, ekNoMemory, &stale};
+            ASSERT_EQ(img->lockPageSet(r, 0, 1), ekOkay);
+            EXPECT_EQ(r[1].status, ekNoMemory);  // never past the count
+            ASSERT_EQ(img->lockPageSet(r, 0, 2), ekOkay);
+            EXPECT_TRUE(r[0].page == first && r[1].page == nullptr);
+            EXPECT_TRUE(r[0].status == ekOkay && r[1].status == ekOkay);
+            img->unlockPageSet(r, 2);
+        }
         tiles[1].reset(img->lockTile(-9, 0, 5, 5, nullptr, 0));  // wholly outside: no page
         EXPECT_EQ(tiles[1]->count, 0);
         EXPECT_EQ(tiles[1]->getStatus(), ekOkay);
@@ -329,33 +344,6 @@ TEST(LockTile, EveryKindOfImageLocksItsPagesAndOutlivesNoTile) {
     }
     PagedImage paged(src.img, {10, 6, 1, 3});
     EXPECT_EQ(ekSubImg(&paged, nullptr).hasPages(), 1);
-}
-
-// Every request at a position of the memory image gets its one page into the
-// buffer, which stays the image's; others get none, and no buffer no lock.
-TEST(LockPage, MemoryImageSharesOnePageIntoItsBuffer) {
-    Pixels3D src;
-    ekLockRequest req[3];
-    req[0].init(0, 0, 0, 0);
-    req[1].init(19, 11, 1, 2);
-    req[2].init(0, 0, 0, 3);  // no channel 3: not a page of this image
-    for (ekLockRequest& r : req) {
-        r.status = ekNoMemory;
-        r.page = reinterpret_cast<ekPage*>(&r);
-    }
-    ASSERT_EQ(src.img.lockPageSet(req, 0, 2), ekOkay);  // never past the count
-    EXPECT_EQ(req[2].status, ekNoMemory);
-    ASSERT_EQ(src.img.lockPageSet(req, 0, 3), ekOkay);
-    EXPECT_TRUE(req[0].page == req[1].page && req[2].page == nullptr);
-    for (ekLockRequest& r : req) EXPECT_EQ(r.status, ekOkay);
-    EXPECT_EQ(static_cast<void*>(*req[0].page), src.data.data());
-    src.img.unlockPageSet(req, 3);
-    ekLockRequest again;
-    again.init(1, 1, 0, 0);
-    ASSERT_EQ(src.img.lockPageSet(&again, 0, 1), ekOkay);
-    EXPECT_EQ(again.page, req[0].page);
-    ekMemoryImg broken;
-    EXPECT_EQ(broken.lockPageSet(&again, 0, 1), ekBadAttribute);
 }
 
 // A copy of a page would outlive the page it stands for; an assignment would
