@@ -240,8 +240,9 @@ TEST(ImageIdentity, ClassRecordChainsToTheLink) {
     EXPECT_EQ(std::vector<int>({size.x, size.y, size.z, size.c}), std::vector<int>(4, 1));
     int page[4];
     bare->getPageSize(page[0], page[1], page[2], page[3]);
-    EXPECT_EQ(std::vector<int>({page[0], page[1], page[2], page[3], int(bare->getColorModel())}),
-              std::vector<int>(5, 0));
+    EXPECT_EQ(std::vector<int>({page[0], page[1], page[2], page[3], int(bare->getColorModel()),
+                                int(bare->getCoordSpace())}),
+              std::vector<int>(6, 0));
     bare->~Bare();
 }
 

@@ -176,6 +176,7 @@ TEST(TileIter, MatchesTheReferenceOverRandomSettings) {
         // setter given its value again starts afresh (the range is not cut twice).
         const size_t stop = std::min(size_t(rng.in(0, 3)), want.size());
         ASSERT_EQ(visits(it, stop), std::vector<Pos>(want.begin(), want.begin() + stop));
+        ASSERT_EQ(it.getCount(), count);  // asking on the way changes nothing
         const int again = rng.in(0, 3);
         if (again == 0) want.erase(want.begin(), want.begin() + stop);
         if (again == 1) it.setPageBorder(s.border[0], s.border[1], s.border[2], s.borderPages);
