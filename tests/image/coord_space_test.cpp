@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 // ekImage coordinate spaces: every mapping against an independent model of the
-// displayed picture, round trips, the derived-space table and the chain
-// mappings.
+// displayed picture, and the chain mappings.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,8 +9,7 @@
 #include <tuple>
 #include <utility>
 
-#include "images/layout_model.h"  // the coordinate-space model
-#include "test_images.h"
+#include "images/layout_model.h"
 
 namespace {
 
@@ -29,9 +27,8 @@ const ekCoordSpace U = ekUpperLeft, UR = ekUpperRight, LL = ekLowerLeft;
 // counts as 0 (ekLowerLeft); rowOf gives the model's row.
 int rowOf(int k) { return k == 9 ? 0 : k; }
 
-// Every pair of spaces on images in every space, against the shared model of
-// the displayed picture: positions, boxes, flips, directions, mirroring,
-// sizes, and the spaces derived by mirroring and exchanging the axes.
+// Every pair of spaces on images in every space: positions, boxes, flips,
+// directions, mirroring, sizes and the spaces derived by mirroring.
 TEST(CoordSpace, EveryMappingAgreesWithThePicture) {
     const int sx = 7, sy = 4, x0 = 1, y0 = 2;
     for (int own = 0; own <= 9; ++own) {
@@ -44,8 +41,7 @@ TEST(CoordSpace, EveryMappingAgreesWithThePicture) {
         for (int m = 0; m < 8; ++m) {
             ekFlip flip;
             int trans;
-            img.mapFlipTrans(ekCoordSpace(own), flip, trans,
-                             img.mapSpace(m & 1, m & 2, m & 4));
+            img.mapFlipTrans(ekCoordSpace(own), flip, trans, img.mapSpace(m & 1, m & 2, m & 4));
             EXPECT_EQ(trans, m >> 2);
             EXPECT_EQ(flip, m >> 2 ? (m >> 1 & 1) + 2 * (m & 1) : m & 3) << own << ", " << m;
         }

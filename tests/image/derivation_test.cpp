@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-// ekImage derivation: random attribute states, reset, against the derivation
-// rules written out on a plain copy of the attributes; then what a reset of
-// the test image never passes to the derivation operations.
+// ekImage derivation: random attribute states, reset, against the rules
+// written out on a plain copy; then the arguments the test image never passes.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -112,9 +112,8 @@ TEST(TileFrontEnd, PixelsMoveRealValues) {
     EXPECT_EQ(grey.setPixel(0, 0, blank), ekOkay);
 }
 
-// The base copy between two images of another class; layouts, channel
-// selections and overlaps are the memory image's randomized copies within
-// one image, which take the same path.
+// The base copy between images of another class (layouts, selections and
+// overlaps: the memory image's randomized copies take the same path).
 TEST(TileFrontEnd, BaseCopyBothDirectionsThroughChannelsAndFill) {
     GridImage a(4, 3, 3), b(4, 3, 3);
     a.paint(0);
@@ -228,8 +227,8 @@ TEST(TileFrontEnd, Strides) {
     }
 }
 
-// Clipping, bound and page tests against their rules in 64 bits, on random
-// images, borders, boxes and points near the image's edges and the 32-bit limits.
+// Clipping, bound and page tests against their rules in 64 bits, near the
+// image's edges and the 32-bit limits.
 TEST(TileFrontEnd, ClipBoundAndPageTestsAgreeWithTheRules) {
     Rng rng(7);
     for (int round = 0; round < 4000; ++round) {

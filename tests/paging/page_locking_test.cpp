@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-// Page locking: copied pages of the base image, the memory image's shared
-// page, copies of a view's and a constant image's pages, locked tiles and
-// page geometry records.
+// Page locking: the base image's copied pages, the memory image's shared page,
+// every kind of image's locked tiles, page handles and page records.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -104,30 +103,6 @@ inline bool holdsPageBox(ekImage& img, const ekPage* p) {
 
 using Pos = std::tuple<int, int, int, int>;
 
-// --- Single pages of the base image -------------------------------------------
-
-// A page that counts its destruction.
-struct CountedPage : ekPage {
-    explicit CountedPage(int* n) : destroyed(n) {}
-    ~CountedPage() override { ++*destroyed; }
-    int* destroyed;
-};
-
-TEST(LockPage, BaseUnlockDestroysEveryPageItIsGiven) {
-    Pixels3D src;
-    PagedImage img(src.img, {10, 6, 1, 3});
-    int destroyed = 0;
-    ekLockRequest r[3] = {{0, 0, 0, 0, ekOkay, new CountedPage(&destroyed)},
-                          {0, 0, 0, 0, ekOkay, nullptr},
-                          {0, 0, 0, 0, ekOkay, new CountedPage(&destroyed)}};
-    img.ekImage::unlockPageSet(r, 3);
-    EXPECT_EQ(destroyed, 2);
-    img.unlockPage(new CountedPage(&destroyed));
-    EXPECT_EQ(destroyed, 3);
-}
-
-// --- Locked tiles over the base image --------------------------------------------
-
 // Origins of the pages that cover the span from a to b (either way round) of
 // an axis of extent n, clipped to it: interiors on multiples of page - 2
 // border, each origin a border before.
@@ -212,7 +187,7 @@ TEST(LockTile, LocksThePagesOfTheGridInIteratorOrder) {
         ASSERT_EQ(got, want);
         ASSERT_EQ(lt->getStatus(), failed ? ekBadInput : ekOkay);
         EXPECT_EQ(img.lastMode, 0x007);  // 0x400 and 0x800 kept back
-        lt.reset();  // a lock that filled nothing is not undone
+        lt.reset();                      // a lock that filled nothing is not undone
         EXPECT_EQ(img.unlockCalls, int(held || !failed));
         // The first page alone, the mode handed down as it is; none past the grid.
         const Pos first = want.empty() ? Pos(-border[0], -border[1], 0, 0) : want[0];
@@ -235,14 +210,15 @@ TEST(LockTile, LocksThePagesOfTheGridInIteratorOrder) {
     }
 }
 
-// Locks that cannot be made: an image in error, page boxes that hold
-// nothing, and tiles inside the image whose pages cannot be listed, which are
-// refused, never answered with an empty success.
+// Locks that cannot be made: an image in error or without a buffer, page boxes
+// that hold nothing, and tiles inside the image whose pages cannot be listed,
+// which are refused, never answered with an empty success.
 TEST(LockTile, RefusedLocksGiveNoPageAndTheirStatus) {
     Pixels3D src;
     PagedImage broken(src.img, {10, 6, 1, 3}), flat(src.img, {0, 6, 1, 3}),
         negative(src.img, {10, -6, -1, 3});  // a positive product of extents
     broken.setStatus(ekBadAttribute);
+    ekMemoryImg unbuffered;
     ekConstImg huge;  // 128 x 128 pages: 2^48 of them
     ASSERT_EQ(huge.setSize(ekSize(INT_MAX, INT_MAX, 1, 1)), ekOkay);
     int first[2] = {0, -1};  // channel 0 alone, by a list
@@ -253,7 +229,8 @@ TEST(LockTile, RefusedLocksGiveNoPageAndTheirStatus) {
     } rows[] = {{&broken, ekBadAttribute, ekBadAttribute},
                 {&flat, ekNoMemory, ekBadInput},
                 {&negative, ekNoMemory, ekBadInput},
-                {&huge, ekOkay, ekBadInput}};
+                {&huge, ekOkay, ekBadInput},
+                {&unbuffered, ekBadAttribute, ekBadAttribute}};
     for (const auto& r : rows) {
         SCOPED_TRACE(&r - rows);
         ekStatus s = ekOkay;
@@ -281,14 +258,11 @@ TEST(LockTile, RefusedLocksGiveNoPageAndTheirStatus) {
     EXPECT_TRUE(req[1].page == nullptr && req[1].status == ekOkay);
 }
 
-// Every kind of image locks a tile over all but its first row and column;
-// an image destroyed before its locked tiles releases their pages and leaves
-// them empty, and deleting the tiles afterwards touches nothing of the image
-// (the sanitizer build sees any access, the leak checker any page left
-// behind). The memory image shares one page into its buffer, at its origin,
-// per channel block; the others' pages are copies of their page boxes (a
-// view's page is its parent's, the whole parent; the constant image's are
-// 128 x 128).
+// Every kind of image locks a tile over all but its first row and column. An
+// image destroyed before its locked tiles releases their pages and leaves them
+// empty; deleting the tiles afterwards touches nothing of it (the sanitizer
+// build sees any access, the leak checker any page left behind). The memory
+// image shares one page per channel block; the others copy their page boxes.
 TEST(LockTile, EveryKindOfImageLocksItsPagesAndOutlivesNoTile) {
     Pixels3D src;
     int list[2] = {2, 0};
@@ -343,8 +317,21 @@ TEST(LockTile, EveryKindOfImageLocksItsPagesAndOutlivesNoTile) {
                 EXPECT_EQ(p->matches(0, 0, 0, 0), 1);
             }
         }
-        tiles[1].reset();  // one deleted before the image
+        tiles[1].reset();                         // one deleted before the image
         EXPECT_TRUE(k.copies || first->Valid());  // the shared page is still the image's
+        if (!k.copies) {  // and every request inside gets it again, others none
+            ekPage stale;
+            ekLockRequest r[2];
+            r[0].init(k.w - 1, k.h - 1, 1, 2);
+            r[1].init(0, 0, 0, 3);  // no channel 3
+            for (ekLockRequest& q : r) q = {q.x, q.y, q.z, q.c, ekNoMemory, &stale};
+            ASSERT_EQ(img->lockPageSet(r, 0, 1), ekOkay);
+            EXPECT_EQ(r[1].status, ekNoMemory);  // never past the count
+            ASSERT_EQ(img->lockPageSet(r, 0, 2), ekOkay);
+            EXPECT_TRUE(r[0].page == first && r[1].page == nullptr);
+            EXPECT_TRUE(r[0].status == ekOkay && r[1].status == ekOkay);
+            img->unlockPageSet(r, 2);
+        }
         tiles[1].reset(img->lockTile(-9, 0, 5, 5, nullptr, 0));  // wholly outside: no page
         EXPECT_EQ(tiles[1]->count, 0);
         EXPECT_EQ(tiles[1]->getStatus(), ekOkay);
@@ -359,79 +346,55 @@ TEST(LockTile, EveryKindOfImageLocksItsPagesAndOutlivesNoTile) {
     EXPECT_EQ(ekSubImg(&paged, nullptr).hasPages(), 1);
 }
 
-// --- The memory image's shared page -----------------------------------------------
-
-TEST(LockPage, MemoryImageSharesOnePageIntoItsBuffer) {
-    // Page sets: each request of a position of the image gets the page,
-    // others none; the page stays the image's.
-    Pixels3D src;
-    ekLockRequest req[3];
-    req[0].init(0, 0, 0, 0);
-    req[1].init(19, 11, 1, 2);
-    req[2].init(0, 0, 0, 3);  // no channel 3: not a page of this image
-    for (ekLockRequest& r : req) {
-        r.status = ekNoMemory;
-        r.page = reinterpret_cast<ekPage*>(&r);
-    }
-    ASSERT_EQ(src.img.lockPageSet(req, 0, 2), ekOkay);  // never past the count
-    EXPECT_EQ(req[2].status, ekNoMemory);
-    ASSERT_EQ(src.img.lockPageSet(req, 0, 3), ekOkay);
-    ASSERT_NE(req[0].page, nullptr);
-    EXPECT_EQ(req[0].page, req[1].page);
-    EXPECT_EQ(req[2].page, nullptr);
-    for (ekLockRequest& r : req) EXPECT_EQ(r.status, ekOkay);
-    EXPECT_EQ(static_cast<void*>(*req[0].page), src.data.data());
-    src.img.unlockPageSet(req, 3);
-    ekLockRequest again;
-    again.init(1, 1, 0, 0);
-    ASSERT_EQ(src.img.lockPageSet(&again, 0, 1), ekOkay);
-    EXPECT_EQ(again.page, req[0].page);
-    ekMemoryImg broken;  // no buffer: the lock is refused
-    EXPECT_EQ(broken.lockPageSet(&again, 0, 1), ekBadAttribute);
-}
-
-// --- Page records -------------------------------------------------------------------
-
-// The paged image's records are the randomized test's; a memory image has
-// one page, the whole image, and without an image nothing lies inside.
-TEST(PgCB, PartOfThePageInsideTheImage) {
-    ekMemoryImg wide(ekSize(100, 40, 1, 3), ekUChar, ekInterleaved);
-    const ekPgCB cb(&wide, 10, 0, 0, 1), none(nullptr, 5, 6, 7, 8);
-    EXPECT_EQ(std::vector<int>({cb.x, cb.y, cb.z, cb.c, cb.nx, cb.ny, cb.nz, cb.nc}),
-              std::vector<int>({10, 0, 0, 1, 90, 40, 1, 2}));
-    EXPECT_EQ(
-        std::vector<int>({none.x, none.y, none.z, none.c, none.nx, none.ny, none.nz, none.nc}),
-        std::vector<int>({5, 6, 7, 8, 0, 0, 0, 0}));
-}
-
-// Neither a page nor a page that owns its buffer can be copied or assigned:
-// a copy would outlive the page it stands for, an assignment would release
-// one buffer twice.
-static_assert(!std::is_copy_constructible<ekPage>::value && !std::is_copy_assignable<ekPage>::value,
-              "pages are not copyable");
-static_assert(!std::is_copy_constructible<ekImagePage>::value &&
+// A copy of a page would outlive the page it stands for; an assignment would
+// release one buffer twice.
+static_assert(!std::is_copy_constructible<ekPage>::value &&
+                  !std::is_copy_assignable<ekPage>::value &&
+                  !std::is_copy_constructible<ekImagePage>::value &&
                   !std::is_copy_assignable<ekImagePage>::value,
-              "image pages are not copyable");
+              "pages are not copyable");
 
-TEST(Page, HandlesCarryThePositionAndTheData) {
+// A page that counts its destruction.
+struct CountedPage : ekPage {
+    explicit CountedPage(int* n) : destroyed(n) {}
+    ~CountedPage() override { ++*destroyed; }
+    int* destroyed;
+};
+
+// Handles, their release by the base image, and the part of a page inside
+// the image (the paged image's records are the randomized test's).
+TEST(Page, HandlesReleaseAndRecords) {
     ekPage none;
-    EXPECT_TRUE(none.Valid());
-    EXPECT_EQ(none.getData(), nullptr);
-    EXPECT_EQ(none.matches(-1, -1, -1, -1), 1);
+    EXPECT_TRUE(none.Valid() && none.getData() == nullptr && none.matches(-1, -1, -1, -1) == 1);
     int pixels = 0;
     ekPage p(1, 2, 3, 4, &pixels);
-    EXPECT_EQ(p.matches(1, 2, 3, 4), 1);
-    EXPECT_EQ(p.matches(1, 2, 3, 5), 0);
+    EXPECT_TRUE(p.matches(1, 2, 3, 4) == 1 && p.matches(1, 2, 3, 5) == 0);
     EXPECT_EQ(p.getData(), &pixels);
     p.magic = ekPage::kDeadMagic;  // what the destructor leaves behind
-    EXPECT_FALSE(p.Valid());
-    EXPECT_EQ(p.getData(), nullptr);
-    EXPECT_EQ(p.matches(1, 2, 3, 4), 0);
-
+    EXPECT_FALSE(p.Valid() || p.getData() != nullptr || p.matches(1, 2, 3, 4) != 0);
     ekImagePage owned(1, 2, 3, 4, 64);
     EXPECT_EQ(owned.matches(1, 2, 3, 4), 1);
     ASSERT_NE(owned.getData(), nullptr);
     std::memset(owned.getData(), 0xAB, 64);  // the whole buffer is writable
+
+    Pixels3D src;
+    PagedImage img(src.img, {10, 6, 1, 3});
+    int destroyed = 0;
+    ekLockRequest r[3] = {{0, 0, 0, 0, ekOkay, new CountedPage(&destroyed)},
+                          {0, 0, 0, 0, ekOkay, nullptr},
+                          {0, 0, 0, 0, ekOkay, new CountedPage(&destroyed)}};
+    img.ekImage::unlockPageSet(r, 3);
+    EXPECT_EQ(destroyed, 2);
+    img.unlockPage(new CountedPage(&destroyed));
+    EXPECT_EQ(destroyed, 3);
+
+    // A memory image has one page, the whole image; without an image nothing
+    // lies inside.
+    const ekPgCB cb(&src.img, 10, 0, 0, 1), out(nullptr, 5, 6, 7, 8);
+    EXPECT_EQ(std::vector<int>({cb.x, cb.y, cb.z, cb.c, cb.nx, cb.ny, cb.nz, cb.nc}),
+              std::vector<int>({10, 0, 0, 1, 10, 12, 2, 2}));
+    EXPECT_EQ(std::vector<int>({out.x, out.y, out.z, out.c, out.nx, out.ny, out.nz, out.nc}),
+              std::vector<int>({5, 6, 7, 8, 0, 0, 0, 0}));
 }
 
 }  // namespace

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
-// Threads that each create, connect, use and destroy their own images at the
-// same time: the process-wide registries (live links, live seed images, the
-// resource-id counter) are shared by all of them. .ci/run also builds this
-// test with ThreadSanitizer.
+// Threads that each build and destroy their own images at once share the
+// process-wide registries (live links, seed images, resource ids). .ci/run
+// also builds this test with ThreadSanitizer.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,9 +12,8 @@
 
 namespace {
 
-// One thread's work: chains of memory images built from each other (seed
-// lookups, references, syncs), read back, collapsed and destroyed. Returns
-// the resource ids it saw, and counts wrong pixels in `errors`.
+// Chains of memory images built from each other, read back, collapsed and
+// destroyed; returns the resource ids seen and counts faults in `errors`.
 std::vector<unsigned> workOnOwnImages(int rounds, int seed, int& errors) {
     std::vector<unsigned> ids;
     for (int round = 0; round < rounds; ++round) {
@@ -49,12 +47,12 @@ constexpr int kRounds = 10000;
 #endif
 
 TEST(Threads, EachThreadItsOwnImages) {
-    const int threads = 8, rounds = kRounds;
+    const int threads = 8;
     std::vector<std::vector<unsigned>> ids(threads);
     std::vector<int> errors(threads, 0);
     std::vector<std::thread> pool;
     for (int t = 0; t < threads; ++t)
-        pool.emplace_back([&, t] { ids[t] = workOnOwnImages(rounds, t, errors[t]); });
+        pool.emplace_back([&, t] { ids[t] = workOnOwnImages(kRounds, t, errors[t]); });
     for (std::thread& th : pool) th.join();
     std::vector<unsigned> all;
     for (int t = 0; t < threads; ++t) {
@@ -63,7 +61,7 @@ TEST(Threads, EachThreadItsOwnImages) {
     }
     std::sort(all.begin(), all.end());
     EXPECT_EQ(std::adjacent_find(all.begin(), all.end()), all.end());  // ids never shared
-    EXPECT_EQ(all.size(), size_t(threads * rounds * 3));
+    EXPECT_EQ(all.size(), size_t(threads * kRounds * 3));
 }
 
 }  // namespace
