@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 // ekLink: building and tearing down the graph against a model (also when an
 // entry cannot be allocated), the control bits of an alteration, what a reset
-// does to itself, related children and callback events.
+// does to itself, related children, callback events, and graphs long enough
+// to exhaust a thread's stack if any walk recursed.
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <algorithm>
 #include <functional>
@@ -226,7 +228,7 @@ TEST_F(Graph, RandomOperationsMatchAModel) {
                 node.enabled = index & 1;
                 if (node.enabled && node.dirty) m.reset(i);
                 m.alterInPlace(i, true);  // children that bypass need not know
-            } else if (op == 5) {  // only a disabled link's children see the change
+            } else if (op == 5) {         // only a disabled link's children see the change
                 l.setDisabledIndex(index);
                 if (!node.enabled && index != node.disabledIndex) m.alterInPlace(i, false);
                 node.disabledIndex = index;
@@ -426,6 +428,75 @@ TEST(GraphNoMemory, AnEntryThatCannotBeHadLeavesBothListsAlone) {
     }
     failing_new::failAllocation(-1);
     EXPECT_EQ(child.getStatus(), ekNoMemory);  // recorded by addParent
+}
+
+// Runs `body` on a thread whose stack is 8 MB, whatever the main thread has.
+void onEightMegabyteStack(const std::function<void()>& body) {
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, 8u << 20);
+    pthread_t thread;
+    auto run = [](void* arg) -> void* {
+        (*static_cast<const std::function<void()>*>(arg))();
+        return nullptr;
+    };
+    ASSERT_EQ(pthread_create(&thread, &attr, run, const_cast<std::function<void()>*>(&body)), 0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attr);
+}
+
+// A chain of a million links and a fan-out of 100 000 children are altered,
+// brought up to date and torn down without deep recursion or quadratic work.
+TEST(LongGraph, ChainFanOutAndChainOfRelatedChildren) {
+    onEightMegabyteStack([] {
+        const int n = 1000000;
+        std::vector<TestLink*> chain(n);
+        for (int i = 0; i < n; ++i) {
+            chain[i] = new TestLink;
+            if (i > 0) chain[i]->addParent(chain[i - 1]);
+        }
+        EXPECT_EQ(chain[n - 1]->getDepth(), n - 1);  // resets the whole chain, root first
+        EXPECT_EQ(chain[0]->resets + chain[n / 2]->resets + chain[n - 1]->resets, 3);
+        chain[0]->setAltered(ekGeneralBit);  // marks every link down the chain
+        EXPECT_EQ(chain[n - 1]->getStatus(), ekOkay);
+        EXPECT_EQ(chain[n - 1]->resets, 2);
+        for (int i = n - 1; i >= 0; --i) delete chain[i];  // leaf first: nothing is altered
+        // A fan-out of 100 000 children deleted newest first, oldest first, shuffled.
+        std::mt19937 rng(7u);
+        for (int order = 0; order < 3; ++order) {
+            auto* root = new TestLink;
+            std::vector<TestLink*> children(n / 10);
+            for (TestLink*& c : children) {
+                c = new TestLink;
+                c->addParent(root);
+            }
+            root->setAltered(ekGeneralBit);
+            EXPECT_EQ(children.back()->getDepth() * 10 + root->resets, 11);
+            if (order == 0) std::reverse(children.begin(), children.end());
+            if (order == 2) std::shuffle(children.begin(), children.end(), rng);
+            for (size_t i = 0; i < children.size(); ++i) {
+                if (i == children.size() / 2) {
+                    EXPECT_EQ(root->getNumChildren(), n / 20);
+                }
+                delete children[i];
+            }
+            EXPECT_EQ(root->getNumChildren(), 0);
+            delete root;
+        }
+        // Destroying a link destroys its related children from within its
+        // destructor, so a chain of related children, each owned by the one
+        // before, is the one walk that still takes thread stack per link (the
+        // order of destruction is part of the interface). The documented
+        // limit is 20 000 on an 8 MB stack.
+        ekLink* previous = chain[0] = new TestLink;
+        for (int i = 1; i < 20000; ++i) {
+            auto* link = new TestLink;
+            link->addParent(previous);
+            link->setRelatedType(1, 0);
+            previous = link;
+        }
+        delete chain[0];  // destroys the whole chain
+    });
 }
 
 }  // namespace
