@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-// The conversion rules the reference mover encodes, pinned row by row (a fault
-// in them would move the reference along with the engine), each row run through
-// the engine and the reference; and what the randomized comparison does not
+// The conversion rules, pinned row by row in the engine and in the reference
+// (whose faults the comparison would not see); and what the comparison does not
 // draw: blocks that take part in nothing, and offsets beyond 32 bits.
 #include "transfer/data_block.h"
 
