@@ -87,6 +87,7 @@ struct Model {
         bool fresh = true;
         int disabledIndex = 0, depth = 0, alterActions = 0;
         int callbacks = 3;  // bit 0: events 'i' and 'd'; bit 1: 'a'
+        ekStatus status = ekOkay;
     } n[8];
     std::string events;  // each reset's slot and 'i' or 'a'; 'a' in place; 'd'
 
@@ -184,6 +185,8 @@ TEST_F(Graph, RandomOperationsMatchAModel) {
     const int script[][4] = {{1, 1, 0, 0}, {2, 0, 0, 8}, {2, 1, 0, 0}, {2, 0, 0, 7}, {1, 0, 0, 4}};
     for (int round = 0; round < 10000; ++round) {
         int i = pick(0, 7), p = pick(-1, 7), index = pick(0, 3), op = pick(0, 8);
+        // Now and then the operation's first or second allocation fails.
+        const int fail = op <= 1 && pick(0, 9) == 0 ? pick(0, 1) : -1;
         if (round < 5) {
             const int* f = script[round];
             std::tie(i, p, index, op) = std::make_tuple(f[0], f[1], f[2], f[3]);
@@ -200,14 +203,26 @@ TEST_F(Graph, RandomOperationsMatchAModel) {
         m.events.clear();
         [&] {  // an operation and its model
             if (op == 0) {
+                failing_new::failAllocation(fail);
                 l.addParent(at(p));  // always at index 0, beside any entry there
+                failing_new::failAllocation(-1);
+                if (fail >= 0 && fail <= (p >= 0)) {  // nothing changes; the status tells
+                    node.status = ekNoMemory;
+                    return;
+                }
                 entries.emplace_back(p, 0);
                 m.connect(p, i);
                 m.alter(i);
             } else if (op == 1) {  // the first entry of that index; the same link: nothing
                 const auto e = first(false, index);
-                ASSERT_EQ(l.setParent(at(p), index), ekOkay);
-                if (e != entries.end() && e->first == p) return;
+                failing_new::failAllocation(fail);
+                const ekStatus s = l.setParent(at(p), index);
+                failing_new::failAllocation(-1);
+                const bool same = e != entries.end() && e->first == p;
+                // A child entry on p and, for a new index, a parent entry.
+                const int needed = same ? 0 : (p >= 0) + (e == entries.end());
+                ASSERT_EQ(s, fail >= 0 && fail < needed ? ekNoMemory : ekOkay);
+                if (same || s != ekOkay) return;
                 if (e == entries.end())
                     entries.emplace_back(p, index);
                 else
@@ -238,6 +253,7 @@ TEST_F(Graph, RandomOperationsMatchAModel) {
             } else if (op == 7) {
                 if (node.dirty) m.reset(i);
                 ASSERT_EQ(l.getDepth(), node.depth);
+                ASSERT_EQ(l.getStatus(), node.status);  // a failed addParent recorded it
             } else {  // replaced: every entry on it goes and alters its link
                 links[i].reset();
                 for (int k = 0; k < 8; ++k) {
@@ -414,20 +430,6 @@ TEST_F(Graph, RelatedChildrenAreOwnedByTheirParent) {
     self->setAltered(ekGeneralBit);
     self->getStatus();
     delete self;
-}
-
-TEST(GraphNoMemory, AnEntryThatCannotBeHadLeavesBothListsAlone) {
-    ekLink parent, child;
-    EXPECT_EQ(child.getStatus(), ekOkay);
-    for (int n : {0, 1}) {  // the parent's entry, then the child entry on the parent
-        failing_new::failAllocation(n);
-        EXPECT_EQ(child.setParent(&parent, 3), ekNoMemory) << n;
-        failing_new::failAllocation(n);
-        child.addParent(&parent);
-        EXPECT_EQ(child.getNumParents() + parent.getNumChildren(), 0) << n;
-    }
-    failing_new::failAllocation(-1);
-    EXPECT_EQ(child.getStatus(), ekNoMemory);  // recorded by addParent
 }
 
 // Runs `body` on a thread whose stack is 8 MB, whatever the main thread has.
