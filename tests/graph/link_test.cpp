@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 // ekLink: building and tearing down the graph against a model (also when an
 // entry cannot be allocated), the control bits of an alteration, what a reset
-// does to itself, related children and callback events.
+// does to itself, related children, callback events, and graphs long enough
+// to exhaust a thread's stack if any walk recursed.
 #include <gtest/gtest.h>
+#include <pthread.h>
 
 #include <algorithm>
 #include <functional>
@@ -85,6 +87,7 @@ struct Model {
         bool fresh = true;
         int disabledIndex = 0, depth = 0, alterActions = 0;
         int callbacks = 3;  // bit 0: events 'i' and 'd'; bit 1: 'a'
+        ekStatus status = ekOkay;
     } n[8];
     std::string events;  // each reset's slot and 'i' or 'a'; 'a' in place; 'd'
 
@@ -182,6 +185,8 @@ TEST_F(Graph, RandomOperationsMatchAModel) {
     const int script[][4] = {{1, 1, 0, 0}, {2, 0, 0, 8}, {2, 1, 0, 0}, {2, 0, 0, 7}, {1, 0, 0, 4}};
     for (int round = 0; round < 10000; ++round) {
         int i = pick(0, 7), p = pick(-1, 7), index = pick(0, 3), op = pick(0, 8);
+        // Now and then the operation's first or second allocation fails.
+        const int fail = op <= 1 && pick(0, 9) == 0 ? pick(0, 1) : -1;
         if (round < 5) {
             const int* f = script[round];
             std::tie(i, p, index, op) = std::make_tuple(f[0], f[1], f[2], f[3]);
@@ -198,14 +203,26 @@ TEST_F(Graph, RandomOperationsMatchAModel) {
         m.events.clear();
         [&] {  // an operation and its model
             if (op == 0) {
+                failing_new::failAllocation(fail);
                 l.addParent(at(p));  // always at index 0, beside any entry there
+                failing_new::failAllocation(-1);
+                if (fail >= 0 && fail <= (p >= 0)) {  // nothing changes; the status tells
+                    node.status = ekNoMemory;
+                    return;
+                }
                 entries.emplace_back(p, 0);
                 m.connect(p, i);
                 m.alter(i);
             } else if (op == 1) {  // the first entry of that index; the same link: nothing
                 const auto e = first(false, index);
-                ASSERT_EQ(l.setParent(at(p), index), ekOkay);
-                if (e != entries.end() && e->first == p) return;
+                failing_new::failAllocation(fail);
+                const ekStatus s = l.setParent(at(p), index);
+                failing_new::failAllocation(-1);
+                const bool same = e != entries.end() && e->first == p;
+                // A child entry on p and, for a new index, a parent entry.
+                const int needed = same ? 0 : (p >= 0) + (e == entries.end());
+                ASSERT_EQ(s, fail >= 0 && fail < needed ? ekNoMemory : ekOkay);
+                if (same || s != ekOkay) return;
                 if (e == entries.end())
                     entries.emplace_back(p, index);
                 else
@@ -226,7 +243,7 @@ TEST_F(Graph, RandomOperationsMatchAModel) {
                 node.enabled = index & 1;
                 if (node.enabled && node.dirty) m.reset(i);
                 m.alterInPlace(i, true);  // children that bypass need not know
-            } else if (op == 5) {  // only a disabled link's children see the change
+            } else if (op == 5) {         // only a disabled link's children see the change
                 l.setDisabledIndex(index);
                 if (!node.enabled && index != node.disabledIndex) m.alterInPlace(i, false);
                 node.disabledIndex = index;
@@ -236,6 +253,7 @@ TEST_F(Graph, RandomOperationsMatchAModel) {
             } else if (op == 7) {
                 if (node.dirty) m.reset(i);
                 ASSERT_EQ(l.getDepth(), node.depth);
+                ASSERT_EQ(l.getStatus(), node.status);  // a failed addParent recorded it
             } else {  // replaced: every entry on it goes and alters its link
                 links[i].reset();
                 for (int k = 0; k < 8; ++k) {
@@ -414,18 +432,73 @@ TEST_F(Graph, RelatedChildrenAreOwnedByTheirParent) {
     delete self;
 }
 
-TEST(GraphNoMemory, AnEntryThatCannotBeHadLeavesBothListsAlone) {
-    ekLink parent, child;
-    EXPECT_EQ(child.getStatus(), ekOkay);
-    for (int n : {0, 1}) {  // the parent's entry, then the child entry on the parent
-        failing_new::failAllocation(n);
-        EXPECT_EQ(child.setParent(&parent, 3), ekNoMemory) << n;
-        failing_new::failAllocation(n);
-        child.addParent(&parent);
-        EXPECT_EQ(child.getNumParents() + parent.getNumChildren(), 0) << n;
-    }
-    failing_new::failAllocation(-1);
-    EXPECT_EQ(child.getStatus(), ekNoMemory);  // recorded by addParent
+// Runs `body` on a thread whose stack is 8 MB, whatever the main thread has.
+void onEightMegabyteStack(const std::function<void()>& body) {
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, 8u << 20);
+    pthread_t thread;
+    auto run = [](void* arg) -> void* {
+        (*static_cast<const std::function<void()>*>(arg))();
+        return nullptr;
+    };
+    ASSERT_EQ(pthread_create(&thread, &attr, run, const_cast<std::function<void()>*>(&body)), 0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attr);
+}
+
+// A chain of a million links and a fan-out of 100 000 children are altered,
+// brought up to date and torn down without deep recursion or quadratic work.
+TEST(LongGraph, ChainFanOutAndChainOfRelatedChildren) {
+    onEightMegabyteStack([] {
+        const int n = 1000000;
+        std::vector<TestLink*> chain(n);
+        for (int i = 0; i < n; ++i) {
+            chain[i] = new TestLink;
+            if (i > 0) chain[i]->addParent(chain[i - 1]);
+        }
+        EXPECT_EQ(chain[n - 1]->getDepth(), n - 1);  // resets the whole chain, root first
+        EXPECT_EQ(chain[0]->resets + chain[n / 2]->resets + chain[n - 1]->resets, 3);
+        chain[0]->setAltered(ekGeneralBit);  // marks every link down the chain
+        EXPECT_EQ(chain[n - 1]->getStatus(), ekOkay);
+        EXPECT_EQ(chain[n - 1]->resets, 2);
+        for (int i = n - 1; i >= 0; --i) delete chain[i];  // leaf first: nothing is altered
+        // A fan-out of 100 000 children deleted newest first, oldest first, shuffled.
+        std::mt19937 rng(7u);
+        for (int order = 0; order < 3; ++order) {
+            auto* root = new TestLink;
+            std::vector<TestLink*> children(n / 10);
+            for (TestLink*& c : children) {
+                c = new TestLink;
+                c->addParent(root);
+            }
+            root->setAltered(ekGeneralBit);
+            EXPECT_EQ(children.back()->getDepth() * 10 + root->resets, 11);
+            if (order == 0) std::reverse(children.begin(), children.end());
+            if (order == 2) std::shuffle(children.begin(), children.end(), rng);
+            for (size_t i = 0; i < children.size(); ++i) {
+                if (i == children.size() / 2) {
+                    EXPECT_EQ(root->getNumChildren(), n / 20);
+                }
+                delete children[i];
+            }
+            EXPECT_EQ(root->getNumChildren(), 0);
+            delete root;
+        }
+        // Destroying a link destroys its related children from within its
+        // destructor, so a chain of related children, each owned by the one
+        // before, is the one walk that still takes thread stack per link (the
+        // order of destruction is part of the interface). The documented
+        // limit is 20 000 on an 8 MB stack.
+        ekLink* previous = chain[0] = new TestLink;
+        for (int i = 1; i < 20000; ++i) {
+            auto* link = new TestLink;
+            link->addParent(previous);
+            link->setRelatedType(1, 0);
+            previous = link;
+        }
+        delete chain[0];  // destroys the whole chain
+    });
 }
 
 }  // namespace

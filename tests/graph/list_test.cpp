@@ -1,16 +1,17 @@
 // SPDX-License-Identifier: Apache-2.0
-// Intrusive lists: ends never expose the head, splicing, the indexed list's
-// walk directions and its position cache against a std::vector model, and the
-// class identity records.
+// The graph's containers: intrusive lists (ends never expose the head,
+// splicing, the indexed list's walks and cache against a vector), the address
+// map against a standard map, and the class identity records.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <random>
-#include <type_traits>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "eks/graph.h"
+#include "graph/address_map.h"
 
 namespace {
 
@@ -31,8 +32,7 @@ std::vector<int> values(const ekList& l) {
 
 TEST(List, OperationsKeepOrderAndNeverExposeTheHead) {
     ekList l, other;
-    EXPECT_EQ(l.head(), nullptr);
-    EXPECT_EQ(l.tail(), nullptr);
+    EXPECT_TRUE(l.head() == nullptr && l.tail() == nullptr);
     Item a(1), b(2), c(3), d(4), e(5), f(6);
     l.append(&b);
     l.insert(&a);
@@ -57,36 +57,23 @@ TEST(List, OperationsKeepOrderAndNeverExposeTheHead) {
     EXPECT_EQ(values(empty), (std::vector<int>{3, 1, 2, 4, 5, 6}));
 }
 
-// A copied node would share its source's neighbours and corrupt the list.
-static_assert(!std::is_copy_constructible<ekLinkItem>::value &&
-                  !std::is_copy_assignable<ekLinkItem>::value &&
-                  !std::is_copy_constructible<ekLinkEntry>::value &&
-                  !std::is_copy_assignable<ekLinkEntry>::value,
-              "list nodes are not copyable");
-
-class Indexed : public ::testing::Test {
-protected:
-    void fill(int n) {
-        items = std::vector<Item>(size_t(n));  // nodes cannot be moved: built in place
-        for (int i = 0; i < n; ++i) {
-            items[i].value = i;
-            list.append(&items[i]);
-        }
+// Appends n items valued 0 .. n-1 (nodes cannot be moved: built in place).
+void fill(ekIndexableList& list, std::vector<Item>& items, int n) {
+    items = std::vector<Item>(size_t(n));
+    for (int i = 0; i < n; ++i) {
+        items[i].value = i;
+        list.append(&items[i]);
     }
-    void emptyCache() {
-        list.insert(&spare);
-        list.unlink(&spare);
-    }
-    ekIndexableList list;
-    std::vector<Item> items;
-    Item spare;
-};
+}
 
 // Which walk a lookup takes shows when every prev pointer loops onto its own
 // node: a forward walk still finds the element, a backward one stays where it
 // started. On 10 elements, ties go to the far end (first or last node).
-TEST_F(Indexed, LookupWalksFromTheNearestOfFirstCachedAndLast) {
-    fill(10);
+TEST(Indexed, LookupWalksFromTheNearestOfFirstCachedAndLast) {
+    ekIndexableList list;
+    std::vector<Item> items;
+    Item spare;
+    fill(list, items, 10);
     const struct {
         int cached, index;
         bool forward;
@@ -99,7 +86,8 @@ TEST_F(Indexed, LookupWalksFromTheNearestOfFirstCachedAndLast) {
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(testing::Message() << r.cached << " -> " << r.index);
-        emptyCache();
+        list.insert(&spare);  // an unlink empties the cache
+        list.unlink(&spare);
         ASSERT_EQ(list[r.cached], &items[r.cached]);
         std::vector<ekLinkItem*> prevs;
         for (Item& it : items) prevs.push_back(it.prev), it.prev = &it;
@@ -107,14 +95,13 @@ TEST_F(Indexed, LookupWalksFromTheNearestOfFirstCachedAndLast) {
         for (size_t i = 0; i < items.size(); ++i) items[i].prev = prevs[i];
         EXPECT_EQ(found == &items[r.index], r.forward);
     }
-    EXPECT_EQ(list.findLink(10), nullptr);
-    EXPECT_EQ(list.findLink(-1), nullptr);
 }
 
-TEST_F(Indexed, BrokenLinksAreNotValid) {
+TEST(Indexed, BrokenLinksAreNotValid) {
+    ekIndexableList list;
+    std::vector<Item> items;
     EXPECT_EQ(list.isValid(), 1);  // exactly 1, also when empty
-    EXPECT_EQ(list.findLink(0), nullptr);
-    fill(4);
+    fill(list, items, 4);
     // A prev pointer that skips a node, a chain that ends early, an empty
     // chain with a non-zero count.
     const std::pair<ekLinkItem**, ekLinkItem*> breaks[] = {
@@ -131,9 +118,10 @@ TEST_F(Indexed, BrokenLinksAreNotValid) {
 // that every walk direction and cache adjustment occurs. Indices run past
 // both ends, up to the 32-bit limits: inserts land at the nearer end, unlinks
 // and lookups find nothing.
-TEST_F(Indexed, RandomSequencesMatchAVectorModel) {
+TEST(Indexed, RandomSequencesMatchAVectorModel) {
     std::mt19937 rng(20261206u);
-    items = std::vector<Item>(400);
+    ekIndexableList list;
+    std::vector<Item> items(400);
     std::vector<Item*> model, unused;
     for (Item& it : items) unused.push_back(&it);
     for (int round = 0; round < 3000; ++round) {
@@ -180,15 +168,38 @@ TEST_F(Indexed, RandomSequencesMatchAVectorModel) {
     }
 }
 
+// Random insertions and removals over a few hundred addresses, so that probe
+// runs collide, wrap around the table and are shifted back on removal.
+TEST(AddressMap, MatchesAStandardMap) {
+    ekAddressMap map;
+    std::unordered_map<uintptr_t, uint64_t> model;
+    std::mt19937 rng(11u);
+    for (int round = 0; round < 200000; ++round) {
+        const uintptr_t address = 16 * (1 + rng() % 700);  // 16 bytes apart, as objects are
+        const void* key = reinterpret_cast<const void*>(address);
+        if (rng() % 3 == 0) {
+            map.erase(key);
+            model.erase(address);
+        } else {
+            ASSERT_TRUE(map.insert(key, round));
+            model[address] = uint64_t(round);
+        }
+        const uintptr_t probe = 16 * (1 + rng() % 700);
+        const auto it = model.find(probe);
+        ASSERT_EQ(map.find(reinterpret_cast<const void*>(probe), ~0ull),
+                  it == model.end() ? ~0ull : it->second);
+        ASSERT_EQ(map.size(), model.size());
+    }
+    EXPECT_EQ(map.find(nullptr, 7), 7u);
+}
+
 TEST(ClassList, FindByStepsAndByRecord) {
     ekClassList root = {"root", nullptr}, mid = {"mid", &root}, leaf = {"leaf", &mid};
     EXPECT_STREQ(leaf.find(0), "leaf");
     EXPECT_STREQ(leaf.find(2), "root");
-    EXPECT_EQ(leaf.find(3), nullptr);
-    EXPECT_EQ(leaf.find(-1), nullptr);
-    EXPECT_EQ(leaf.find(&leaf), 1);
-    EXPECT_EQ(leaf.find(&root), 3);
-    EXPECT_EQ(mid.find(&leaf), 0);
+    EXPECT_TRUE(leaf.find(3) == nullptr && leaf.find(-1) == nullptr);
+    EXPECT_EQ(std::vector<int>({leaf.find(&leaf), leaf.find(&root), mid.find(&leaf)}),
+              std::vector<int>({1, 3, 0}));
     ekClassList sameName = {"root", nullptr};  // compared by address, not name
     EXPECT_EQ(leaf.find(&sameName), 0);
     ekLink link;  // the root record, behind the virtual queries

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
-// The conversion rules the reference mover encodes, pinned row by row (a fault
-// in them would move the reference along with the engine), each row run through
-// the engine and the reference; and what the randomized comparison does not
+// The conversion rules, pinned row by row in the engine and in the reference
+// (whose faults the comparison would not see); and what the comparison does not
 // draw: blocks that take part in nothing, and offsets beyond 32 bits.
 #include "transfer/data_block.h"
 
@@ -126,8 +125,8 @@ TEST(DataBlock, BlocksWithoutDataTypeOrLayoutMoveNothing) {
         {ekType(6), true, ekInterleaved, 1, 2, 1},  {ekType(24), true, ekInterleaved, 1, 2, 1},
         {ekType(96), true, ekInterleaved, 1, 2, 1}, {ekUChar, false, ekInterleaved, 1, 2, 1},
         {ekUChar, true, ekOrder(5), 2, 1, 1},       {ekUChar, true, ekInterleaved, 3, 50000, 1},
-        {ekUChar, true, ekSeparate, 1, 50000, 1},   // a slice of more than 2^31 - 1
-        {ekUChar, true, ekSeparate, 2, 40000, 2},   // the channel volume, not a stride
+        {ekUChar, true, ekSeparate, 1, 50000, 1},  // a slice of more than 2^31 - 1
+        {ekUChar, true, ekSeparate, 2, 40000, 2},  // the channel volume, not a stride
     };
     for (const auto& r : rows) {
         uint8_t out[4] = {};

@@ -1,10 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
-// copyFrom against the reference mover over seeded random descriptor pairs:
-// every type pair, the three orders, channel lists with repeats and -1,
-// firstChan, flips, transposition, clip boxes and constant sources with and
-// without keep-out boxes, weighted so that each fast path is hit often; in
-// plain and in saturating mode, at every instruction-set level. The
-// destination buffers, guard bytes included, must match byte for byte.
+// copyFrom against the reference mover over seeded random descriptor pairs,
+// weighted so that each fast path is hit often, plain and saturating, at every
+// instruction-set level: destination buffers, guard bytes included, must match
+// byte for byte.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -71,8 +69,9 @@ struct Layout {
         return b;
     }
     std::string describe() const {  // type order nc firstChan flip transpose, box, clip, list
-        const std::vector<int> v{type, order, nc, firstChan, flip, transpose};
-        return testing::PrintToString(v) + " box " + text(box) + " clip " + text(clip) + " list " +
+        return testing::PrintToString(
+                   std::vector<int>{type, order, nc, firstChan, flip, transpose}) +
+               " box " + text(box) + " clip " + text(clip) + " list " +
                testing::PrintToString(list);
     }
 };
@@ -107,11 +106,9 @@ const double kLimits[] = {2147483648.0, 2147483520.0, 4294967296.0, 4294967040.0
                           1e-40, 255.99998, 65535.996, 2147483904.0, 3e9, 1e10};
 // clang-format on
 
-// Fills a source buffer: random bytes (for floating types, bit patterns of
-// every kind: NaNs, infinities, huge and tiny values), or for floating types
-// often values in a range where conversions keep meaningful bits, sprinkled
-// with the limits above, or ties and values just beyond the 8- and 16-bit
-// limits.
+// Random bytes (for floating types: NaNs, infinities, huge and tiny values),
+// or for floating types often values where conversions keep meaningful bits,
+// sprinkled with the limits above, or ties and values just past 8 and 16 bits.
 void fillSource(Rng& r, const Layout& l, unsigned char* p, size_t n) {
     for (size_t i = 0; i < n; ++i) p[i] = r.byte();
     if ((l.type != ekFloat && l.type != ekDouble) || !r.chance(0.7)) return;
@@ -144,8 +141,7 @@ struct Case {
     }
 };
 
-Case randomCase(Rng& r) {
-    Case c;
+bool randomCase(Rng& r, Case& c) {
     c.dst = randomLayout(r);
     const double kind = r.range(0, 99) / 100.0;
     if (kind < 0.2) {
@@ -191,7 +187,7 @@ Case randomCase(Rng& r) {
     if (c.src.flip == c.dst.flip && c.dst.flip && r.chance(0.5)) c.src.flip = c.dst.flip = 0;
     if (r.chance(0.3)) c.dst.clip = randomBox(r, 8, 6, 2);
     if (!c.constant && r.chance(0.15)) c.src.clip = randomBox(r, 8, 6, 2);
-    return c;
+    return true;
 }
 
 // Runs one case through the engine and the reference; empty string if equal.
@@ -234,8 +230,8 @@ std::string runCase(const Case& c, Rng& r) {
 // Runs `count` seeded cases from seed `first`: make(r, c) builds each case
 // (false: skip it). A failure prints its seed; EKS_TRANSFER_SEED=<seed> with
 // --gtest_filter=<the test> runs that one case again.
-template <class Make>
-void runCases(const char* what, uint64_t first, int count, Make make) {
+using Make = bool (*)(Rng&, Case&);
+void runCases(const char* what, Make make, uint64_t first, int count, bool saturate = false) {
     if (const char* env = std::getenv("EKS_TRANSFER_SEED")) {
         first = std::strtoull(env, nullptr, 10);
         count = 1;
@@ -244,6 +240,7 @@ void runCases(const char* what, uint64_t first, int count, Make make) {
         Rng r(seed);
         Case c;
         if (!make(r, c)) continue;
+        c.saturate = c.saturate || saturate;
         const std::string err = runCase(c, r);
         if (!err.empty()) {
             ADD_FAILURE() << "seed " << seed << " (" << what << "): " << err << "\n"
@@ -253,49 +250,41 @@ void runCases(const char* what, uint64_t first, int count, Make make) {
     }
 }
 
-// Random cases; with `largerRows`, rows long enough for the vector loops'
-// main bodies and their tails, and rows of more than 2 KB for the row copies
-// of large boxes.
-void runSeeds(uint64_t first, int count, bool saturate, bool largerRows) {
-    runCases(largerRows ? "larger rows" : "random", first, count, [&](Rng& r, Case& c) {
-        c = randomCase(r);
-        c.saturate = saturate;
-        if (!largerRows) return true;
-        c.dst.box.nx = r.range(17, r.chance(0.2) ? 700 : 150);
-        if (!c.constant) {
-            if (r.chance(0.6))
-                c.src.box = c.dst.box;
-            else
-                c.src.box.nx = r.range(17, c.dst.box.nx + 20);
-        }
-        return true;
-    });
+// Rows long enough for the vector loops' bodies and tails, and rows of more
+// than 2 KB for the row copies of large boxes.
+bool largerRows(Rng& r, Case& c) {
+    randomCase(r, c);
+    c.dst.box.nx = r.range(17, r.chance(0.2) ? 700 : 150);
+    if (c.constant) return true;
+    if (r.chance(0.6))
+        c.src.box = c.dst.box;
+    else
+        c.src.box.nx = r.range(17, c.dst.box.nx + 20);
+    return true;
 }
 
 // Same-width copies over boxes large enough for the blocked, shuffling and
 // converting kernels (16 x 16 blocks, 16-pixel chunks), with transposition,
 // mirrors and order changes on either side.
-void runKernelShapes(uint64_t first, int count) {
-    runCases("kernel shapes", first, count, [](Rng& r, Case& c) {
-        c = randomCase(r);
-        if (c.constant) return false;
-        auto box = [&r] {
-            return ekTile(r.range(-2, 2), r.range(-2, 2), 0, r.range(1, 70), r.range(1, 40),
-                          r.range(1, 2));
-        };
-        c.dst.box = box();
-        c.dst.nc = c.src.nc = r.chance(0.1) ? r.range(5, 7) : r.range(1, 4);  // odd pixel sizes
-        c.dst.type = r.chance(0.7) ? (r.chance(0.5) ? ekUChar : ekChar) : r.type();
-        c.dst.list.clear();
-        c.src.list.clear();
-        c.dst.firstChan = c.src.firstChan = 0;
-        c.src.type =
-            r.chance(0.8) ? compatibleType(r, c.dst.type) : (r.chance(0.5) ? ekFloat : r.type());
-        c.src.box = r.chance(0.7) ? c.dst.box : box();
-        c.src.transpose = r.chance(0.2);
-        c.src.flip = r.chance(0.2) ? r.range(1, 3) : 0;
-        return true;
-    });
+bool kernelShapes(Rng& r, Case& c) {
+    randomCase(r, c);
+    if (c.constant) return false;
+    auto box = [&r] {
+        return ekTile(r.range(-2, 2), r.range(-2, 2), 0, r.range(1, 70), r.range(1, 40),
+                      r.range(1, 2));
+    };
+    c.dst.box = box();
+    c.dst.nc = c.src.nc = r.chance(0.1) ? r.range(5, 7) : r.range(1, 4);  // odd pixel sizes
+    c.dst.type = r.chance(0.7) ? (r.chance(0.5) ? ekUChar : ekChar) : r.type();
+    c.dst.list.clear();
+    c.src.list.clear();
+    c.dst.firstChan = c.src.firstChan = 0;
+    c.src.type =
+        r.chance(0.8) ? compatibleType(r, c.dst.type) : (r.chance(0.5) ? ekFloat : r.type());
+    c.src.box = r.chance(0.7) ? c.dst.box : box();
+    c.src.transpose = r.chance(0.2);
+    c.src.flip = r.chance(0.2) ? r.range(1, 3) : 0;
+    return true;
 }
 
 // Boxes of whole slices of nx columns and about `bytes` bytes each (rounded up).
@@ -303,101 +292,94 @@ ekTile slices(Rng& r, int nx, int64_t bytes, int elemBytes) {
     return ekTile(0, 0, 0, nx, int(bytes / elemBytes / nx) + 1, r.range(1, 2));
 }
 
-// Transpositions and order changes of boxes of a few hundred pixels a side,
-// rows often a multiple of 64 bytes: the 64 x 64 transposition blocks and the
-// whole-line stores of the splits and merges (with streaming stores); now and
-// then a transposition of several staged tiles, a plain copy of more than a
-// megabyte, or a conversion or order change whose runs (whole slices) take
-// more than 256 KB each.
-void runLargeBlocks(uint64_t first, int count) {
-    runCases("large blocks", first, count, [](Rng& r, Case& c) {
-        const int nx = r.chance(0.5) ? 64 * r.range(1, 4) : r.range(60, 260);
-        c.dst.box = c.src.box = ekTile(0, 0, 0, nx, r.range(60, 200), 1);
-        c.dst.nc = c.src.nc = r.chance(0.5) ? 1 : r.range(2, 4);
-        c.dst.type = ekUChar;
-        c.src.type = compatibleType(r, ekUChar);
-        c.dst.order = r.chance(0.7) ? ekInterleaved : ekSeparate;
-        c.src.order = r.chance(0.7) ? ekInterleaved : r.order();
-        if (r.chance(0.6)) (r.chance(0.5) ? c.dst : c.src).transpose = 1;
-        if (r.chance(0.2)) c.src.flip = r.range(1, 3);
-        const bool staged = r.chance(0.1), copy = !staged && r.chance(0.1),
-                   convert = !staged && !copy && r.chance(0.1),
-                   split = !staged && !copy && !convert && r.chance(0.1);
-        if (staged || copy || convert || split) c.dst.transpose = c.src.transpose = c.src.flip = 0;
-        if (staged) {
-            // One-byte transpositions larger than one 256 x 256 staged tile,
-            // with partial tiles at the right and at the bottom (the staged
-            // kernel takes rows a multiple of 64 bytes apart).
-            auto side = [&r] { return r.chance(0.7) ? 64 * r.range(5, 9) : r.range(257, 600); };
-            c.dst.box = c.src.box = ekTile(0, 0, 0, side(), side(), 1);
-            c.dst.nc = c.src.nc = c.dst.transpose = 1;
-        } else if (copy) {  // more than a megabyte: the four-stream copy
-            c.dst.box = c.src.box = ekTile(0, 0, 0, r.range(500, 700), r.range(380, 420), 1);
-            c.dst.nc = c.src.nc = 4;
-            c.dst.order = c.src.order = ekInterleaved;
-        } else if (convert) {
-            // Conversions with vector kernels as runs of four streams, the
-            // second slice's run starting at another alignment.
-            const ekType pairs[][2] = {{ekUChar, ekFloat}, {ekShort, ekFloat}, {ekLong, ekFloat},
-                                       {ekChar, ekUShort}, {ekFloat, ekUChar}};
-            const auto& p = pairs[r.range(0, 4)];
-            c.dst.type = p[0], c.src.type = p[1];
-            c.dst.nc = c.src.nc = r.range(1, 3);
-            c.dst.box = c.src.box = slices(r, r.range(500, 640), r.range(265000, 300000),
-                                           ekDataSize(p[0], c.dst.nc));
-            c.dst.order = c.src.order = ekInterleaved;
-            c.saturate = r.chance(0.3);
-        } else if (split) {  // splits of whole slices, in regions, and merges of the same
-            c.dst.nc = c.src.nc = r.range(2, 4);
-            c.dst.box = c.src.box =
-                slices(r, r.range(500, 640), r.range(265000, 300000), c.dst.nc);
-            c.dst.order = r.chance(0.5) ? ekInterleaved : ekSeparate;
-            c.src.order = c.dst.order == ekInterleaved ? ekSeparate : ekInterleaved;
-        }
-        return true;
-    });
+// Transpositions and order changes of a few hundred pixels a side, rows often
+// a multiple of 64 bytes (the 64 x 64 transposition blocks, the whole-line
+// stores of splits and merges); now and then a transposition of several staged
+// tiles, a copy of more than a megabyte, or a conversion or order change whose
+// runs (whole slices) take more than 256 KB each.
+bool largeBlocks(Rng& r, Case& c) {
+    const int nx = r.chance(0.5) ? 64 * r.range(1, 4) : r.range(60, 260);
+    c.dst.box = c.src.box = ekTile(0, 0, 0, nx, r.range(60, 200), 1);
+    c.dst.nc = c.src.nc = r.chance(0.5) ? 1 : r.range(2, 4);
+    c.dst.type = ekUChar;
+    c.src.type = compatibleType(r, ekUChar);
+    c.dst.order = r.chance(0.7) ? ekInterleaved : ekSeparate;
+    c.src.order = r.chance(0.7) ? ekInterleaved : r.order();
+    if (r.chance(0.6)) (r.chance(0.5) ? c.dst : c.src).transpose = 1;
+    if (r.chance(0.2)) c.src.flip = r.range(1, 3);
+    const bool staged = r.chance(0.1), copy = !staged && r.chance(0.1),
+               convert = !staged && !copy && r.chance(0.1),
+               split = !staged && !copy && !convert && r.chance(0.1);
+    if (staged || copy || convert || split) c.dst.transpose = c.src.transpose = c.src.flip = 0;
+    if (staged) {
+        // One-byte transpositions larger than one 256 x 256 staged tile, with
+        // partial tiles at the right and the bottom (the staged kernel takes
+        // rows a multiple of 64 bytes apart).
+        auto side = [&r] { return r.chance(0.7) ? 64 * r.range(5, 9) : r.range(257, 600); };
+        c.dst.box = c.src.box = ekTile(0, 0, 0, side(), side(), 1);
+        c.dst.nc = c.src.nc = c.dst.transpose = 1;
+    } else if (copy) {  // more than a megabyte: the four-stream copy
+        c.dst.box = c.src.box = ekTile(0, 0, 0, r.range(500, 700), r.range(380, 420), 1);
+        c.dst.nc = c.src.nc = 4;
+        c.dst.order = c.src.order = ekInterleaved;
+    } else if (convert) {
+        // Vector conversions as runs of four streams, the second slice's run
+        // starting at another alignment.
+        const ekType pairs[][2] = {{ekUChar, ekFloat},
+                                   {ekShort, ekFloat},
+                                   {ekLong, ekFloat},
+                                   {ekChar, ekUShort},
+                                   {ekFloat, ekUChar}};
+        const auto& p = pairs[r.range(0, 4)];
+        c.dst.type = p[0], c.src.type = p[1];
+        c.dst.nc = c.src.nc = r.range(1, 3);
+        c.dst.box = c.src.box =
+            slices(r, r.range(500, 640), r.range(265000, 300000), ekDataSize(p[0], c.dst.nc));
+        c.dst.order = c.src.order = ekInterleaved;
+        c.saturate = r.chance(0.3);
+    } else if (split) {  // splits of whole slices, in regions, and merges of the same
+        c.dst.nc = c.src.nc = r.range(2, 4);
+        c.dst.box = c.src.box = slices(r, r.range(500, 640), r.range(265000, 300000), c.dst.nc);
+        c.dst.order = r.chance(0.5) ? ekInterleaved : ekSeparate;
+        c.src.order = c.dst.order == ekInterleaved ? ekSeparate : ekInterleaved;
+    }
+    return true;
 }
 
-// Tile reads: a tile of an image of the same layout, the image wide enough
-// that the tile has a neighbour to its right (the short-row copies prefetch
-// its part of each row), rows of every length from one byte to a few
-// hundred, sometimes mirrored in y.
-void runTileReads(uint64_t first, int count) {
-    runCases("tile reads", first, count, [](Rng& r, Case& c) {
-        c.dst.type = compatibleType(r, kTypes[r.range(1, 8)]);
-        c.dst.order = r.order();
-        c.dst.nc = r.range(1, 4);
-        const int nx = r.range(1, 48), ny = r.range(1, 12);
-        c.dst.box = ekTile(r.range(0, 2 * nx), r.range(0, 3), 0, nx, ny, r.range(1, 2));
-        c.src = c.dst;
-        c.src.type = compatibleType(r, c.dst.type);
-        c.src.box =
-            ekTile(0, 0, 0, c.dst.box.x + r.range(2, 3) * nx, c.dst.box.y + ny + 3, c.dst.box.nz);
-        if (r.chance(0.2)) c.dst.flip = 2;
-        return true;
-    });
+// A tile of an image of the same layout, the image wide enough that the tile
+// has a neighbour to its right (the short-row copies prefetch its part of each
+// row), rows from one byte to a few hundred, sometimes mirrored in y.
+bool tileReads(Rng& r, Case& c) {
+    c.dst.type = compatibleType(r, kTypes[r.range(1, 8)]);
+    c.dst.order = r.order();
+    c.dst.nc = r.range(1, 4);
+    const int nx = r.range(1, 48), ny = r.range(1, 12);
+    c.dst.box = ekTile(r.range(0, 2 * nx), r.range(0, 3), 0, nx, ny, r.range(1, 2));
+    c.src = c.dst;
+    c.src.type = compatibleType(r, c.dst.type);
+    c.src.box =
+        ekTile(0, 0, 0, c.dst.box.x + r.range(2, 3) * nx, c.dst.box.y + ny + 3, c.dst.box.nz);
+    if (r.chance(0.2)) c.dst.flip = 2;
+    return true;
 }
 
-// Saturating conversions over long runs, the type pairs with vector kernels
-// (float and wider integers into 8-, 16- and 32-bit integers) most often,
-// sometimes mirrored or transposed.
-void runSaturatingKernels(uint64_t first, int count) {
-    runCases("saturating", first, count, [](Rng& r, Case& c) {
-        const ekType dstTypes[] = {ekUChar, ekChar, ekUShort, ekShort, ekULong, ekLong, ekBit};
-        const ekType srcTypes[] = {ekFloat, ekFloat, ekUShort, ekShort, ekULong, ekLong, ekDouble};
-        c.saturate = true;
-        c.dst.type = dstTypes[r.range(0, 6)];
-        c.dst.order = r.order();
-        c.dst.nc = r.range(1, 4);
-        c.dst.box = ekTile(r.range(-2, 2), r.range(-2, 2), 0, r.range(1, 150), r.range(1, 6),
-                           r.range(1, 2));
-        c.src = c.dst;
-        c.src.type = srcTypes[r.range(0, 6)];
-        if (r.chance(0.2)) c.src.box.nx = r.range(1, 150);
-        if (r.chance(0.2)) c.dst.flip = r.range(1, 3);
-        if (r.chance(0.1)) c.dst.transpose = 1;
-        return true;
-    });
+// Saturating conversions over long runs, mostly the pairs with vector kernels
+// (float and wider integers into 8-, 16- and 32-bit integers).
+bool saturatingKernels(Rng& r, Case& c) {
+    const ekType dstTypes[] = {ekUChar, ekChar, ekUShort, ekShort, ekULong, ekLong, ekBit};
+    const ekType srcTypes[] = {ekFloat, ekFloat, ekUShort, ekShort, ekULong, ekLong, ekDouble};
+    c.saturate = true;
+    c.dst.type = dstTypes[r.range(0, 6)];
+    c.dst.order = r.order();
+    c.dst.nc = r.range(1, 4);
+    c.dst.box =
+        ekTile(r.range(-2, 2), r.range(-2, 2), 0, r.range(1, 150), r.range(1, 6), r.range(1, 2));
+    c.src = c.dst;
+    c.src.type = srcTypes[r.range(0, 6)];
+    if (r.chance(0.2)) c.src.box.nx = r.range(1, 150);
+    if (r.chance(0.2)) c.dst.flip = r.range(1, 3);
+    if (r.chance(0.1)) c.dst.transpose = 1;
+    return true;
 }
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -436,23 +418,24 @@ void atLevels(int top, int lowest, bool streaming, bool tunings, F f) {
 }  // namespace
 
 TEST(TransferDifferential, RandomDescriptorPairsMatchReference) {
-    runSeeds(1, kCases, false, false);
-    runSeeds(1000000, kCases / 20, false, true);
+    runCases("random", randomCase, 1, kCases);
+    runCases("larger rows", largerRows, 1000000, kCases / 20);
 }
 
 TEST(TransferDifferential, KernelShapesMatchReference) {
-    runKernelShapes(2000000, kCases / 10);
-    runLargeBlocks(2500000, kCases / 200);
+    runCases("kernel shapes", kernelShapes, 2000000, kCases / 10);
+    runCases("large blocks", largeBlocks, 2500000, kCases / 200);
 }
 
 TEST(TransferDifferential, StreamingStoreKernelsMatchReference) {
     const int64_t saved = ekStreamBytes;
     ekStreamBytes = 0;  // every box counts as large
-    runKernelShapes(3000000, kCases / 10);
-    runSeeds(4000000, kCases / 10, false, false);
-    runSeeds(5000000, kCases / 20, false, true);
-    atLevels(ekSimdLevel(), ekSimdLevel(), false, true,
-             [](uint64_t salt) { runLargeBlocks(5500000 + salt, kCases / 200); });
+    runCases("kernel shapes", kernelShapes, 3000000, kCases / 10);
+    runCases("random", randomCase, 4000000, kCases / 10);
+    runCases("larger rows", largerRows, 5000000, kCases / 20);
+    atLevels(ekSimdLevel(), ekSimdLevel(), false, true, [](uint64_t salt) {
+        runCases("large blocks", largeBlocks, 5500000 + salt, kCases / 200);
+    });
     ekStreamBytes = saved;
 }
 
@@ -460,20 +443,21 @@ TEST(TransferDifferential, EveryInstructionSetLevelMatchesReference) {
     // The other tests run the best level; here every level below it, each
     // with ordinary and with streaming stores.
     atLevels(ekSimdLevel() - 1, 0, true, false, [](uint64_t salt) {
-        runKernelShapes(6000000 + salt, kCases / 20);
-        runSeeds(7000000 + salt, kCases / 40, false, true);
+        runCases("kernel shapes", kernelShapes, 6000000 + salt, kCases / 20);
+        runCases("larger rows", largerRows, 7000000 + salt, kCases / 40);
     });
 }
 
 TEST(TransferDifferential, TileReadsMatchReference) {
     atLevels(ekSimdLevel(), 0, false, true,
-             [](uint64_t salt) { runTileReads(8000000 + salt, kCases / 40); });
+             [](uint64_t salt) { runCases("tile reads", tileReads, 8000000 + salt, kCases / 40); });
 }
 
 TEST(TransferDifferential, SaturatingConversionsMatchReference) {
     // Random layouts, then the kernels' pairs on every level.
-    runSeeds(9000000, kCases / 4, true, false);
-    runSeeds(9500000, kCases / 40, true, true);
-    atLevels(ekSimdLevel(), 0, true, false,
-             [](uint64_t salt) { runSaturatingKernels(10000000 + salt, kCases / 40); });
+    runCases("random", randomCase, 9000000, kCases / 4, true);
+    runCases("larger rows", largerRows, 9500000, kCases / 40, true);
+    atLevels(ekSimdLevel(), 0, true, false, [](uint64_t salt) {
+        runCases("saturating", saturatingKernels, 10000000 + salt, kCases / 40);
+    });
 }

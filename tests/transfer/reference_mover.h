@@ -1,14 +1,13 @@
 // SPDX-License-Identifier: Apache-2.0
-// An obviously correct, slow transfer: every element of the destination box is
-// visited, tested against every box that limits the transfer, paired with its
-// source channel and converted through a canonical value, by plain casts or,
-// when either block saturates, by rounding (std::nearbyint) and clamping. It
-// places elements and numbers channels from the layout alone (not through the
-// block's strides), so the engine's addressing is checked too. The engine's
-// result must match it byte for byte.
+// An obviously correct, slow transfer: each destination element is tested
+// against every box that limits the transfer, paired with its source channel
+// and converted through a canonical value, by plain casts or, when either block
+// saturates, by rounding (std::nearbyint) and clamping. Elements are placed
+// from the layout alone, not through the block's strides.
 #ifndef EKS_TESTS_TRANSFER_REFERENCE_MOVER_H
 #define EKS_TESTS_TRANSFER_REFERENCE_MOVER_H
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
@@ -67,19 +66,10 @@ inline int64_t truncate(double f) {
     return int64_t(std::trunc(f));
 }
 
-// The saturating rule into an integer type (or ekBit, lo 0 and hi 1): NaN
-// gives 0, anything else is rounded to nearest even and clamped. Integers
-// within range stay what they are.
-inline int64_t saturate(const Value& v, double lo, double hi) {
-    const double x = v.isFloat ? v.f : double(v.i);  // 32-bit integers are exact
-    if (std::isnan(x)) return 0;
-    const double r = std::nearbyint(x);  // the tests run in the default rounding mode
-    return int64_t(r < lo ? lo : (r > hi ? hi : r));
-}
-
 // The value a saturating transfer stores, as the plain rule would take it:
-// integers and ekBit get the clamped value, ekFloat from ekDouble a finite
-// value within +-FLT_MAX; everything else passes unchanged.
+// integer types (ekBit as 0..1) get NaN as 0, anything else rounded to nearest
+// even and clamped; ekFloat from ekDouble a finite value within +-FLT_MAX;
+// everything else passes unchanged.
 inline Value saturated(ekType t, Value v) {
     static const struct {
         ekType type;
@@ -91,11 +81,13 @@ inline Value saturated(ekType t, Value v) {
                    {ekShort, -32768, 32767},
                    {ekULong, 0, 4294967295.0},
                    {ekLong, -2147483648.0, 2147483647.0}};
-    for (const auto& r : kRanges)
-        if (r.type == t) {
-            Value out{false, saturate(v, r.lo, r.hi), 0.0, false, 0.0f};
-            return out;
-        }
+    const double x = v.isFloat ? v.f : double(v.i);  // 32-bit integers are exact
+    const double n = std::nearbyint(x);              // in the default rounding mode
+    for (const auto& r : kRanges) {
+        if (r.type != t) continue;
+        const int64_t i = std::isnan(x) ? 0 : int64_t(std::min(std::max(n, r.lo), r.hi));
+        return Value{false, i, 0.0, false, 0.0f};
+    }
     if (t == ekFloat && v.isFloat && !v.raw32 && std::isfinite(v.f) && std::fabs(v.f) > FLT_MAX)
         v.f = v.f > 0 ? FLT_MAX : -FLT_MAX;
     return v;
