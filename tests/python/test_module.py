@@ -1,8 +1,6 @@
 # SPDX-License-Identifier: Apache-2.0
-# The module as a whole: its version, documentation, type stubs, what an
-# interpreter without numpy is told, and the Python recipes of the user guide
-# (docs/recipes/*.py), each run as its own program that exits with 0 when it
-# got what it prints (skipped when dask, distributed or xarray are missing).
+# The module as a whole: version, docstrings, type stubs, the message without
+# numpy, and the user guide's recipes (docs/recipes/*.py), each run as a program.
 import ast
 import importlib.util
 import inspect
