@@ -58,25 +58,22 @@ def images(tmp_path, rng):
     bit_image.write(bits)
     flipped = eks.MemoryImage(a3.copy())  # its rows counted from the bottom
     flipped.coord_space, flipped.color_model = "lower_left", "hsv"
-    frozen2 = eks.MemoryImage(frozen(a2[..., None]))
-    made = [
-        (eks.MemoryImage(a2), a2, True), (frozen2, a2[..., None], False),
-        (eks.SubImage(frozen2, 2, 1), a2[1:, 2:, None], False),
-        (eks.MemoryImage(a4), a4, True), (bit_image, bits, True), (flipped, a3, True),
-        (eks.MemoryImage(np.moveaxis(a3, 2, 0).copy(), order="separate"), a3, True),
-        (eks.SubImage(eks.MemoryImage(a3), 1, 2, 4, 3, channels=[2, 0]), a3[2:5, 1:5][..., [2, 0]],
-         True),
-        (eks.SubImage(eks.SubImage(eks.MemoryImage(a3), 1, 1), 2, 0, channels=-1), a3[1:, 3:, 2],
-         True),
-        (eks.ConstantImage((1, 2), np.int32, shape=(2, 4, 5)),
-         np.tile(np.int32([1, 2]), (2, 4, 5, 1)), False),
+    writable = [
+        (eks.MemoryImage(a2), a2), (eks.MemoryImage(a4), a4), (bit_image, bits), (flipped, a3),
+        (eks.MemoryImage(np.moveaxis(a3, 2, 0).copy(), order="separate"), a3),
+        (eks.SubImage(eks.MemoryImage(a3), 1, 2, 4, 3, channels=[2, 0]), a3[2:5, 1:5][..., [2, 0]]),
+        (eks.SubImage(eks.SubImage(eks.MemoryImage(a3), 1, 1), 2, 0, channels=-1), a3[1:, 3:, 2]),
     ]
+    frozen2 = eks.MemoryImage(frozen(a2[..., None]))
+    read_only = [(frozen2, a2[..., None]), (eks.SubImage(frozen2, 2, 1), a2[1:, 2:, None]),
+                 (eks.ConstantImage((1, 2), np.int32, shape=(2, 4, 5)),
+                  np.tile(np.int32([1, 2]), (2, 4, 5, 1)))]
     if has_tiff:
         a = rng.integers(0, 65535, (40, 37, 3), dtype=np.uint16)
         tiff = tiff_of(a, tmp_path / "read.tif")
-        made += [(tiff, a, False),
-                 (eks.SubImage(tiff, 3, 2, 30, 30, channels=[1]), a[2:32, 3:33, [1]], False)]
-    return made
+        read_only += [(tiff, a),
+                      (eks.SubImage(tiff, 3, 2, 30, 30, channels=[1]), a[2:32, 3:33, [1]])]
+    return [(i, a, True) for i, a in writable] + [(i, a, False) for i, a in read_only]
 
 
 STEPS = [None, None, 1, 2, 3, -1, -2, 5]
