@@ -1,7 +1,6 @@
 # SPDX-License-Identifier: Apache-2.0
-# Shared helpers of the Python module's tests: every kind of image beside the
-# numpy array it reads as, numpy's expressions of the coordinate spaces, and a
-# random draw of numpy's basic indexing.
+# Shared helpers: every kind of image beside the numpy array it reads as, the
+# coordinate spaces as numpy expressions, a random draw of numpy's indexing.
 import numpy as np
 import pytest
 
@@ -49,8 +48,8 @@ def frozen(a):
 
 @pytest.fixture
 def images(tmp_path, rng):
-    """(image, the array it reads as in its own space) for every kind of image;
-    the second is the one over a read-only array."""
+    """(image, the array it reads as in its own space, whether it takes writes)
+    for every kind of image."""
     a2 = rng.integers(0, 128, (7, 9), dtype=np.uint8)
     a3 = rng.random((6, 7, 3), dtype=np.float32)
     a4 = rng.integers(-999, 999, (3, 5, 6, 2), dtype=np.int16)
@@ -59,20 +58,22 @@ def images(tmp_path, rng):
     bit_image.write(bits)
     flipped = eks.MemoryImage(a3.copy())  # its rows counted from the bottom
     flipped.coord_space, flipped.color_model = "lower_left", "hsv"
-    made = [
-        (eks.MemoryImage(a2), a2), (eks.MemoryImage(frozen(a2[..., None])), a2[..., None]),
-        (eks.MemoryImage(a4), a4), (bit_image, bits), (flipped, a3),
+    writable = [
+        (eks.MemoryImage(a2), a2), (eks.MemoryImage(a4), a4), (bit_image, bits), (flipped, a3),
         (eks.MemoryImage(np.moveaxis(a3, 2, 0).copy(), order="separate"), a3),
         (eks.SubImage(eks.MemoryImage(a3), 1, 2, 4, 3, channels=[2, 0]), a3[2:5, 1:5][..., [2, 0]]),
         (eks.SubImage(eks.SubImage(eks.MemoryImage(a3), 1, 1), 2, 0, channels=-1), a3[1:, 3:, 2]),
-        (eks.ConstantImage((1, 2), np.int32, shape=(2, 4, 5)),
-         np.tile(np.int32([1, 2]), (2, 4, 5, 1))),
     ]
+    frozen2 = eks.MemoryImage(frozen(a2[..., None]))
+    read_only = [(frozen2, a2[..., None]), (eks.SubImage(frozen2, 2, 1), a2[1:, 2:, None]),
+                 (eks.ConstantImage((1, 2), np.int32, shape=(2, 4, 5)),
+                  np.tile(np.int32([1, 2]), (2, 4, 5, 1)))]
     if has_tiff:
         a = rng.integers(0, 65535, (40, 37, 3), dtype=np.uint16)
         tiff = tiff_of(a, tmp_path / "read.tif")
-        made += [(tiff, a), (eks.SubImage(tiff, 3, 2, 30, 30, channels=[1]), a[2:32, 3:33, [1]])]
-    return made
+        read_only += [(tiff, a),
+                      (eks.SubImage(tiff, 3, 2, 30, 30, channels=[1]), a[2:32, 3:33, [1]])]
+    return [(i, a, True) for i, a in writable] + [(i, a, False) for i, a in read_only]
 
 
 STEPS = [None, None, 1, 2, 3, -1, -2, 5]

@@ -1,8 +1,6 @@
 # SPDX-License-Identifier: Apache-2.0
-# The module as a whole: its version, documentation, type stubs, what an
-# interpreter without numpy is told, and the Python recipes of the user guide
-# (docs/recipes/*.py), each run as its own program that exits with 0 when it
-# got what it prints (skipped when dask, distributed or xarray are missing).
+# The module as a whole: version, docstrings, type stubs, the message without
+# numpy, and the user guide's recipes (docs/recipes/*.py), each run as a program.
 import ast
 import importlib.util
 import inspect
@@ -39,19 +37,15 @@ def public_members():
                     yield f"{name}.{member}", value
 
 
-def test_version_tiff_images_and_a_docstring_for_everything_public():
+def test_version_tiff_images_and_the_message_without_numpy():
     assert eks.__version__.count(".") == 2
     with open("/proc/self/maps") as maps:  # else every TIFF test would be skipped unseen
         assert hasattr(eks, "TiffImage") or "libeks_tiff" not in maps.read()
-    for name, obj in public_members():
-        doc = (obj.__doc__ or "").strip()
-        text = doc.split(")", 1)[-1] if doc.startswith(name.split(".")[-1] + "(") else doc
-        assert text.strip(" ->\n"), name
     hidden = run(["-c", "import sys; sys.modules['numpy'] = None; import eks"])
     assert "eks needs numpy" in hidden.stderr and "python3-numpy" in hidden.stderr
 
 
-def test_the_stubs_name_everything_and_type_check(tmp_path, monkeypatch):
+def test_public_names_have_docstrings_and_stubs_that_type_check(tmp_path, monkeypatch):
     stubbed = set()
     for node in ast.parse(open(STUBS).read()).body:
         if isinstance(node, ast.ClassDef):
@@ -59,9 +53,11 @@ def test_the_stubs_name_everything_and_type_check(tmp_path, monkeypatch):
                                       if isinstance(n, ast.FunctionDef)}
         elif isinstance(node, ast.AnnAssign):
             stubbed.add(node.target.id)
-    missing = [name for name, _ in public_members()
-               if name not in stubbed and name.split(".")[0] not in ("Error", "FillValue")]
-    assert not missing
+    for name, obj in public_members():
+        doc = (obj.__doc__ or "").strip()
+        text = doc.split(")", 1)[-1] if doc.startswith(name.split(".")[-1] + "(") else doc
+        assert text.strip(" ->\n"), name
+        assert name in stubbed or name.split(".")[0] in ("Error", "FillValue"), name
     mypy = pytest.importorskip("mypy.api")
     program = tmp_path / "use.py"
     program.write_text(
@@ -75,8 +71,7 @@ def test_the_stubs_name_everything_and_type_check(tmp_path, monkeypatch):
     monkeypatch.setenv("MYPYPATH", os.path.dirname(STUBS))
     out, _, status = mypy.run(["--strict", "--no-incremental", "--cache-dir", os.devnull,
                                str(program)])
-    # Only the last line is wrong.
-    assert status == 1 and out.count("error:") == 1, out
+    assert status == 1 and out.count("error:") == 1, out  # only the last line is wrong
     assert 'use.py:10: error: Incompatible types in assignment (expression has type "int"' in out
 
 

@@ -1,8 +1,6 @@
 # SPDX-License-Identifier: Apache-2.0
-# Images shared by threads and processes (the pickles of every kind of image
-# are read in test_arrays.py): a TIFF file's cache, thread count, pickle and
-# dask token; many threads on one TIFF file and on graphs of their own; the
-# lock of a file that many threads read.
+# Images shared by threads and processes (every kind's pickle is read in
+# test_arrays.py): a TIFF file's cache, threads, pickle, token and lock.
 import os
 import pickle
 import threading
@@ -83,10 +81,8 @@ def test_threads_share_a_tiff_and_use_graphs_of_their_own(tmp_path, rng):
 
 @needs_tiff
 def test_reads_of_a_file_share_its_lock_and_changes_wait(tmp_path, rng):
-    # A long read holds the file's lock shared: short reads go through while
-    # it is under way, and a change, which takes the lock exclusively, waits
-    # for its end. Progress is told by the pages decoded (no cache: every
-    # page a read needs is a miss), not by the clock.
+    # A long read holds the file's lock shared: short reads pass it, a change
+    # waits for its end. Progress is counted in cache misses, not by the clock.
     image = tiff_of(rng.integers(0, 65535, (2000, 1000, 3), dtype=np.uint16),
                     tmp_path / "long.tif", tile=(64, 64), compression="lzw")
     image.cache_bytes, image.threads = 0, 1

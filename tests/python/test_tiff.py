@@ -1,10 +1,6 @@
 # SPDX-License-Identifier: Apache-2.0
-# TiffImage, when the module is built with eks_tiff: the paths, shapes and
-# codings it refuses; files it writes, read back by other readers (GDAL,
-# tifffile; skipped when absent): every codec, predictor and type, overviews
-# in a cloud-optimized file, tags that make a GeoTIFF, the photometric; files
-# of other writers read by natural blocks; closing, which reports what did not
-# reach the disk.
+# TiffImage: refusals; files it writes read by GDAL and tifffile (skipped when
+# absent), files they write read by eks; closing, which reports what failed.
 import gc
 import pickle
 import subprocess
@@ -25,8 +21,7 @@ def gdal():
     return gdal
 
 
-# Each refused before the file is touched; what the library refuses names the
-# codec (its refusals of codec and type are tested with the library).
+# Each refused before the file is touched.
 @pytest.mark.parametrize("path, shape, dtype, keywords, error, message", [
     ("missing.tif", None, None, {}, eks.BadInputError, "No such file"),
     ("keep.tif\0-new.tif", None, None, {}, ValueError, "null"),
@@ -153,7 +148,7 @@ TAGS = {
 }
 
 
-def test_tags_keep_their_type_and_make_a_geotiff(tmp_path, gdal):
+def test_tags_keep_their_type_make_a_geotiff_and_photometrics_by_name(tmp_path, gdal):
     path = tmp_path / "geo.tif"
     with eks.TiffImage.create(path, (40, 50), np.int16, tags=TAGS, compression="zstd",
                               level=19) as out:  # beyond Deflate's levels
@@ -175,6 +170,13 @@ def test_tags_keep_their_type_and_make_a_geotiff(tmp_path, gdal):
     with tifffile.TiffFile(path) as f:
         types = [int(f.pages[0].tags[t].dtype) for t in sorted(TAGS)]
     assert types == [12, 12, 3, 2, 1, 6, 3, 8, 4, 9, 11, 12, 5, 7, 2, 3]
+    # Photometric 1 min-is-black, 2 RGB; extra sample 0 unspecified, 2 alpha.
+    for shape, photometric, tags in [((16, 16, 4), "rgba", (2, [2])), ((16, 16, 3), "rgb", (2, [])),
+                                     ((16, 16, 4), "minisblack", (1, [0, 0, 0]))]:
+        with eks.TiffImage.create(tmp_path / "bands.tif", shape, photometric=photometric):
+            pass
+        with tifffile.TiffFile(tmp_path / "bands.tif") as f:
+            assert (int(f.pages[0].photometric), list(f.pages[0].extrasamples)) == tags
 
 
 # A sparse file's tiles that were never stored read as GDAL reads them: the
@@ -218,22 +220,6 @@ def test_every_half_float_reads_as_its_float32(compression, tmp_path):
     np.testing.assert_array_equal(np.signbit(ours), np.signbit(want))
 
 
-# Photometric 1 min-is-black, 2 RGB; extra sample 0 unspecified, 2 alpha (the
-# library's choice without a name is tested with the library).
-@pytest.mark.parametrize("shape, photometric, tags", [
-    ((16, 16, 4), "rgba", (2, [2])),
-    ((16, 16, 4), "minisblack", (1, [0, 0, 0])),
-    ((16, 16, 3), "rgb", (2, [])),
-])
-def test_the_photometric_by_name(shape, photometric, tags, tmp_path):
-    tifffile = pytest.importorskip("tifffile")
-    with eks.TiffImage.create(tmp_path / "bands.tif", shape, photometric=photometric):
-        pass
-    with tifffile.TiffFile(tmp_path / "bands.tif") as f:
-        page = f.pages[0]
-        assert (int(page.photometric), [int(s) for s in page.extrasamples]) == tags
-
-
 # Files written by another writer: tiles (height, width), slices and strips.
 @pytest.mark.parametrize("shape, layout, chunks", [
     ((40, 50, 3), {"tile": (16, 32)}, (16, 32, 3)),
@@ -260,7 +246,6 @@ def test_dask_stores_chunks_that_share_tiles(tmp_path, rng):
     a = rng.integers(0, 65535, (70, 90, 3), dtype=np.uint16)
     image = tiff_of(a, tmp_path / "in.tif", tile=(32, 16))
     x = da.from_array(image, chunks=image.chunks)
-    assert x.chunksize == (16, 32, 3)
     # Chunks that share tiles, each tile evicted between its writes.
     with eks.TiffImage.create(tmp_path / "shared.tif", a.shape, a.dtype, tile=(32, 16),
                               compression="deflate") as out:
