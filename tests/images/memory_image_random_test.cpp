@@ -111,14 +111,25 @@ struct Case : Caller {
              constant ? 1 : 3, constant) {
         if (constant) im.img->setSize(ekSize(im.w, im.h, im.d, im.c));
         draw(rng, *im.img, true, uniqueChannels, constant ? 50 : 90);
-        // Now and then a constant's configuration gives only a type (its own
-        // half the time), order and space: near its direct path's own layout.
-        if (constant && useCfg && rng.chance(40)) {
+        // Often a constant's configuration asks for its own layout (its
+        // direct path), naming or leaving type and order, or differs from it
+        // in one thing: type, order, channel list, offset or channel count.
+        if (constant && useCfg && rng.chance(70)) {
             nchans = offset = 0;
             nc = im.c;
             list.clear();
-            if (rng.chance(50)) ct = im.img->getDataType();
-            cfg = ekConfig(ct, cfg.order, 0, nullptr, 0, cfg.coordSpace);
+            ct = im.img->getDataType();
+            co = im.img->getOrder();
+            ekType type = rng.chance(50) ? ct : ekAnyType;
+            ekOrder order = rng.chance(50) ? co : ekAnyOrder;
+            const int differs = rng.in(0, 5);
+            if (differs == 1) ct = type = kTypes[rng.in(0, 8)];
+            if (differs == 2) co = order = kOrders[rng.in(0, 2)];
+            if (differs >= 3) nc = nchans = differs == 5 ? rng.in(1, im.c + 1) : im.c;
+            if (differs == 3) list = randomList(rng, nc, -1, im.c - 1, true);
+            if (differs == 4) offset = rng.in(1, 2);
+            cfg = ekConfig(type, order, nchans, list.empty() ? nullptr : list.data(), offset,
+                           cfg.coordSpace);
         }
     }
     bool validChan(int m) const { return m >= 0 && m < im.c; }
