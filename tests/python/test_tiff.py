@@ -220,9 +220,12 @@ def test_every_half_float_reads_as_its_float32(compression, tmp_path):
     np.testing.assert_array_equal(np.signbit(ours), np.signbit(want))
 
 
-# Files written by another writer: tiles (height, width), slices and strips.
+# Files written by another writer: tiles (height, width), slices and strips;
+# a palette's indices, also in the image's pickle.
 @pytest.mark.parametrize("shape, layout, chunks", [
     ((40, 50, 3), {"tile": (16, 32)}, (16, 32, 3)),
+    ((20, 30), {"tile": (16, 16), "photometric": "palette",
+                "colormap": np.arange(768, dtype=np.uint16).reshape(3, 256)}, (16, 16)),
     ((40, 50), {"tile": (16, 16)}, (16, 16)),
     ((10, 12), {"tile": (16, 16)}, (10, 12)),
     ((3, 20, 30, 2), {"tile": (16, 16)}, (1, 16, 16, 2)),
@@ -232,10 +235,11 @@ def test_chunks_are_tiles_slices_or_strips(shape, layout, chunks, tmp_path, rng)
     tifffile = pytest.importorskip("tifffile")
     a = rng.integers(0, 255, shape, dtype=np.uint8)
     tifffile.imwrite(tmp_path / "c.tif", a, planarconfig="contig", **layout)
-    image = eks.TiffImage(tmp_path / "c.tif")
+    image = eks.TiffImage(tmp_path / "c.tif", palette_indices="colormap" in layout)
     assert image.chunks == chunks and eks.MemoryImage(a).chunks == shape
     key = np.s_[1:, 3:17:2, ::-3][:a.ndim]
     np.testing.assert_array_equal(image[key], a[key])
+    np.testing.assert_array_equal(pickle.loads(pickle.dumps(image))[key], a[key])
     if len(shape) < 4:
         view = eks.SubImage(image, 1, 1, 8, 8)
         assert view.chunks == tuple(min(8, n) for n in chunks[:2]) + chunks[2:]
