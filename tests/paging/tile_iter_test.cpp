@@ -42,7 +42,9 @@ struct IterSetup {
         ekTileIter it(tile, nc, cfg, unaligned);
         EXPECT_EQ(it.getCount(), 0);  // no page size yet
         it.setPageSize(page[0], page[1], page[2], page[3]);
-        it.setPageBorder(border[0], border[1], border[2], borderPages);
+        // Without borders, the initial ones (0, and border pages 1) stand.
+        if (border[0] != 0 || border[1] != 0 || border[2] != 0 || borderPages != 1)
+            it.setPageBorder(border[0], border[1], border[2], borderPages);
         return it;
     }
 };
