@@ -8,12 +8,13 @@
 #include <tiffio.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+
+#include "transfer/data_block.h"
 
 // A libtiff handle over the file's descriptor, with a position of its own:
 // it reads with pread, so handles on several threads never share a seek.
@@ -230,23 +231,17 @@ ekStatus ekTiffFile::decode(Reader& r, int64_t index, void* buf, int64_t bytes) 
 
 // A page the file never stored (byte count 0) is the nodata value in every
 // channel, as the image's type holds it (GDAL reads sparse files so); zeros
-// when the file has none.
+// when the file has none. The transfer engine fills it as it fills any block
+// with a value; the memset first defines a 1-bit page's padding bits too.
 void ekTiffFile::fillUnstored(int plane, void* buf) const {
     ekPixel value;
     value.set(lay.type, lay.pageChans, nullptr);
     double v = 0;
     for (int c = 0; c < value.nc() && nodataElement(plane + c, v); ++c) value.setElem(v, c);
-    const int64_t pixelBytes = ekDataSize(lay.type, value.nc());
-    unsigned char* out = static_cast<unsigned char*>(buf);
-    if (lay.type == ekBit || value.elems() == nullptr || pixelBytes <= 0) {
-        std::memset(out, value.getElem(0) != 0 && lay.type == ekBit ? 0xFF : 0,
-                    size_t(lay.pageBytes));
-        return;
-    }
-    const int64_t filled = std::min<int64_t>(pixelBytes, lay.pageBytes);
-    std::memcpy(out, value.elems(), size_t(filled));
-    for (int64_t done = filled; done < lay.pageBytes; done *= 2)  // the pattern doubles
-        std::memcpy(out + done, out, size_t(std::min(done, lay.pageBytes - done)));
+    std::memset(buf, 0, size_t(lay.pageBytes));
+    ekDataBlock page(buf, lay.type, lay.pageChans > 1 ? ekInterleaved : ekSeparate, lay.pageChans,
+                     nullptr, lay.pageW, lay.pageH, 1, 0, 0, 0, 0);
+    page.copyFrom(ekDataBlock(value, nullptr, nullptr, 0));
 }
 
 ekStatus ekTiffFile::readPage(int px, int py, int z, int plane, void* buf) {
